@@ -1,0 +1,17 @@
+// The one place user-visible messages go. A host may replace the default
+// (the text on standard error, prefixed with its id where it has one) by a
+// callback of its own.
+#pragma once
+
+extern "C" {
+// id is the message's table id, or 0 for a message without one; text is UTF-8.
+typedef void (*MessageSinkCallback)(int id, const char* text, void* user);
+
+// Installs a callback (null restores the default).
+void SetMessageSink(MessageSinkCallback callback, void* user);
+}
+
+// Shows one message through the sink; returns 1 (the OK button).
+int ShowMessage(int id, const char* text);
+// A message without an id.
+int AfxMessageBox(const char* text);

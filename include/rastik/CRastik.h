@@ -1,0 +1,148 @@
+// Base class of every image-file codec: the image description, the channel
+// planes (on the heap or spilled to the temporary file), the open file, and
+// the virtual read/write protocol that hosts and whole-file conversion drive.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/CFile.h"
+#include "platform/CObject.h"
+#include "rastik/CGTempFile.h"
+
+// Colour-mode codes of ColorMode.
+enum RastikColorMode : uint32_t {
+    kModeBitmap = 2,
+    kModeGrey = 3,
+    kModeRgb = 4,
+    kModeCmyk = 5,
+    kModeIndexed = 6,
+    kModeOther = 7,
+    kModeBlackWhite = 10  // requested target of whole-file conversion only
+};
+
+// Storage of a channel plane (ChannelKind).
+enum RastikChannelKind : int32_t { kChannelNone = 0, kChannelHeap = 1, kChannelTemp = 2 };
+
+constexpr int kMaxChannels = 32;
+
+class CRastik : public CObject {
+public:
+    CRastik();
+    ~CRastik() override;
+    CRastik(const CRastik&) = delete;
+    CRastik& operator=(const CRastik&) = delete;
+
+    // --- virtual protocol; the base does nothing and returns 0 ---
+    virtual int ReadImageHead();
+    virtual int ReadImageData();
+    virtual int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets);
+    virtual int ReadImageDataForPage();
+    virtual int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer);
+    virtual int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes);
+    virtual int WriteFile();
+    virtual int WriteImageHead();
+    virtual int WriteHeader();
+    virtual int WriteImageData();
+    virtual int WriteBlockData(uint8_t* rows, uint32_t channel, uint32_t rowCount);
+    virtual int WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount);
+    virtual int WriteKDataImage(uint8_t* rows, uint32_t rowCount);
+    virtual int WriteTail();
+    virtual int IsPSorIMAGEmaked();
+    virtual int GetPhotoshopOrignClipPath();
+
+    // --- image description ---
+    // Copies size, resolution, stride, MaxPrevSize and JpegQuality.
+    int SetSize(const CRastik* source);
+    // Copies mode, bit counts, channels and palette.
+    int SetMode(const CRastik* source);
+    // Sets a colour-mode code with its channels (3, 4, 5, 6); other codes only set ColorMode.
+    int SetMode(uint32_t mode);
+    // Makes ChannelCount planes of Height x BytesPerLine bytes, on the heap
+    // while the plane heap cap allows, else in the temporary file. 0 when a
+    // plane fits nowhere, or the image is empty or its planes pass 32 bits.
+    int AllocChannelSpace();
+    // Replaces Palette by a copy of entries x 4 bytes (null or 0: none).
+    int SetPalette(const uint8_t* entries, uint32_t count);
+
+    // Row access to planes wherever they live; row r of plane c, BytesPerLine bytes.
+    int ReadPlaneRow(uint32_t channel, uint32_t row, uint8_t* out);
+    int WritePlaneRow(uint32_t channel, uint32_t row, const uint8_t* in);
+    // Several consecutive rows at once (rows x BytesPerLine bytes).
+    int ReadPlaneRows(uint32_t channel, uint32_t row, uint32_t rows, uint8_t* out);
+    int WritePlaneRows(uint32_t channel, uint32_t row, uint32_t rows, const uint8_t* in);
+    // Bytes of one plane (Height x BytesPerLine), 0 when it passes 32 bits.
+    uint32_t PlaneBytes() const;
+
+    // --- big-endian field I/O on File ---
+    int Read2ByteInt(uint16_t& value);
+    int Read4ByteInt(uint32_t& value);
+    int Write2ByteInt(uint16_t value);
+    int Write4ByteInt(uint32_t value);
+    // Code of codeLength bits, least significant first, at *bitPos of data;
+    // reads up to three bytes from data + *bitPos / 8.
+    int ReadCode(const uint8_t* data, int* bitPos, int codeLength, int mask);
+
+    // --- clip-path list ---
+    int AllocPathSpace(int count);
+    int AddPath(uint32_t* record);
+
+    int SetMaxPrevSize(uint16_t size);
+    int IsPressedEscKey();
+    int SetWarningMsg(int flag);
+
+    // --- previews ---
+    int GetPrevDataSize();
+    int AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t** planes);
+    int ReducedDataForPrev(uint8_t** planes, uint8_t* buffer);
+
+    // --- description fields ---
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    float XResolution = 72.0f;
+    float YResolution = 72.0f;
+    uint32_t ResolutionUnit = 0;
+    uint32_t FileBitCount = 0;
+    uint32_t ColorMode = 0;
+    uint32_t BitsPerChannel = 8;
+    uint32_t BytesPerLine = 0;
+    uint32_t ChannelCount = 0;
+    uint32_t ColorChannels = 0;
+    uint32_t PaletteSize = 0;
+    uint8_t* Palette = nullptr;
+    int32_t ResourcePos = 0;
+    int32_t PlanarRows = 1;
+    const char* Path = nullptr;
+    CFile File;
+    CGTempFile* TempFile = nullptr;
+    int32_t ChannelKind[kMaxChannels] = {};
+    uint8_t* ChannelData[kMaxChannels] = {};
+    int32_t ChannelOffset[kMaxChannels] = {};
+    uint32_t RowsWritten[kMaxChannels] = {};
+    CFile* TempFileObject = nullptr;
+    uint8_t* FormatBuffers[3] = {};
+    int32_t FormatCount = 0;
+    int32_t PathCapacity = 0;
+    int32_t PathCount = 0;
+    uint32_t** Paths = nullptr;
+    int32_t UseColorChannels = 0;
+    int32_t WritePreview = 1;
+    int32_t IntelByteOrder = 1;
+    int32_t EscPressed = 0;
+    int32_t ShowMessages = 0;
+    int32_t PrevIsBgr = 0;
+    int32_t MaxPrevSize = 96;
+    uint16_t PrevWidth = 0;
+    uint16_t PrevHeight = 0;
+    int32_t Compression = 1;
+    int32_t StripCount = 0;
+    int32_t TransparentIndex = -1;
+    uint32_t JpegQuality = 70;
+    int32_t WithQorHeader = 1;
+
+protected:
+    void FreeChannelSpace();
+
+private:
+    // Heap bytes of each plane this object allocated, for the plane heap cap.
+    uint64_t m_heapPlaneBytes[kMaxChannels] = {};
+};

@@ -1,0 +1,57 @@
+// Plain exported functions of the codec library: the factory, the resource
+// handle, the Esc poll, byte swapping, the encoded-data stream and whole-file
+// conversion.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/CFile.h"
+
+class CRastik;
+
+// File-type codes of the factory and of DetectFileType.
+enum RastikFileType : uint16_t {
+    kTypeBmp = 1,
+    kTypeGif = 3,
+    kTypeJpeg = 4,
+    kTypePict = 7,
+    kTypeBgr = 11,  // reserved: interleaved blue-green-red samples, no codec
+    kTypeTiff = 12,
+    kTypePng = 14,
+    kTypeBlackWhite = 17
+};
+
+// The file the JPEG coder is writing (or a host's decoder is reading) now;
+// one per process.
+extern CFile* g_pEncodedDataFile;
+
+extern "C" {
+
+// A new codec for the type code that keeps the path pointer; null for a code
+// without a codec. The caller deletes it through the virtual destructor.
+CRastik* NewRastikInstance(unsigned typeCode, const char* path);
+
+// Returns the previous resource handle and makes this library's own (its
+// message table) current. There is one resource module on this platform.
+void* SetRastikResourceHandle();
+
+// Takes one key-down off the calling thread's queue; 1 when it was Esc.
+int GetEscapeKB();
+
+// Reverses byte order in place: kind 2 or 4 bytes; kind 12 a 12-byte TIFF
+// directory entry (tag, type, count, and the value as 2 or 4 bytes).
+void ReverseSwapBytes(void* data, uint16_t kind);
+
+// Output of the DCT encoder: kind 1 writes to g_pEncodedDataFile and returns
+// the count written; any other kind writes nothing and returns count.
+int WriteEncodedData(int kind, const char* buffer, int count);
+
+// Converts a whole image file into another file and format (see the README).
+int ImgProc(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
+            int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
+            int withQorHeader);
+}
+
+// Input of the DCT decoder: kind 1 reads from g_pEncodedDataFile; any other
+// kind leaves the buffer untouched and reports count.
+int ReadEncodedData(int kind, char* buffer, int count);

@@ -1,0 +1,24 @@
+// Identifiers of the user-visible messages and their lookup.
+#pragma once
+
+enum RastikMessageId {
+    kMsgBadHeader = 27601,        // bad or unsupported header
+    kMsgCompressedBmp = 27605,    // compressed bitmap
+    kMsgBmpChannels = 27607,      // grey, CMYK or many channels cannot be a bitmap
+    kMsgResolutionUnit = 27608,   // resolution unit that cannot be written
+    kMsgNoBuffer = 27609,         // buffer allocation failed
+    kMsgBadFileData = 27610,      // malformed file
+    kMsgCannotCreate = 27614,     // output cannot be created
+    kMsgImageType = 27615,        // colour mode the writer refuses
+    kMsgOnly8Bit = 27707,         // only 8 bits per sample
+    kMsgDiskFull = 27708,         // disk full
+    kMsgUnsupported = 27709       // format variant not supported
+};
+
+extern "C" {
+// The UTF-8 text of a message id, or null for an unknown id.
+const char* GetRastikMessageText(int id);
+}
+
+// Shows a message of the table through the message sink; returns 1.
+int ShowRastikMessage(int id);

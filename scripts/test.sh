@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The whole test suite: builds and tests once plainly and once under
+# AddressSanitizer and UndefinedBehaviorSanitizer; any failure or sanitizer
+# report fails the run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+
+run_suite() {
+  local dir=$1; shift
+  echo "== build $dir" >&2
+  "$root/scripts/build.sh" "$dir" "$@"
+  echo "== test $dir" >&2
+  (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 600)
+}
+
+run_suite "$root/build"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_suite "$root/build-sanitize" -DRASTIK_SANITIZE=ON
