@@ -1,6 +1,7 @@
 // Key-down queue, one per thread.
 #include "platform/KeyQueue.h"
 
+#include <cstddef>
 #include <deque>
 
 namespace {

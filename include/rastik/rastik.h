@@ -1,0 +1,16 @@
+// Everything a host needs from the image codec library: the exports, the
+// codec base class and the codec classes, and the support-layer hooks
+// (messages, progress, key queue, memory settings).
+#pragma once
+
+#include "platform/CFile.h"
+#include "platform/CFileException.h"
+#include "platform/KeyQueue.h"
+#include "platform/MessageSink.h"
+#include "rastik/CBmpIO.h"
+#include "rastik/CGTempFile.h"
+#include "rastik/CRastik.h"
+#include "rastik/Convert.h"
+#include "rastik/Exports.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"

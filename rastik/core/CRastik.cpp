@@ -1,0 +1,290 @@
+// Codec base class: defaults, image description, channel planes with spill to
+// the temporary file, big-endian field I/O, bit codes, the clip-path list.
+#include "rastik/CRastik.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "rastik/General.h"
+
+CRastik::CRastik()
+{
+    TempFile = new CGTempFile();
+    TempFileObject = TempFile->GetFile();
+}
+
+CRastik::~CRastik()
+{
+    for (uint8_t*& b : FormatBuffers) FreeBuffer(&b);
+    if (Paths) {
+        for (int32_t i = 0; i < PathCount; ++i) free(Paths[i]);
+        free(Paths);
+        Paths = nullptr;
+    }
+    FreeChannelSpace();
+    delete TempFile;
+    TempFile = nullptr;
+    FreeBuffer(&Palette);
+}
+
+int CRastik::ReadImageHead() { return 0; }
+int CRastik::ReadImageData() { return 0; }
+int CRastik::GetImageData(int32_t*, CFile*, uint8_t**, int32_t*) { return 0; }
+int CRastik::ReadImageDataForPage() { return 0; }
+int CRastik::ReadPrevImageData(uint32_t&, uint32_t&, uint8_t*&) { return 0; }
+int CRastik::ReadReducedData(uint32_t, uint32_t, uint8_t**) { return 0; }
+int CRastik::WriteFile() { return 0; }
+int CRastik::WriteImageHead() { return 0; }
+int CRastik::WriteHeader() { return 0; }
+int CRastik::WriteImageData() { return 0; }
+int CRastik::WriteBlockData(uint8_t*, uint32_t, uint32_t) { return 0; }
+int CRastik::WriteRgbDataImage(uint8_t*, uint8_t*, uint8_t*, uint32_t) { return 0; }
+int CRastik::WriteKDataImage(uint8_t*, uint32_t) { return 0; }
+int CRastik::WriteTail() { return 0; }
+int CRastik::IsPSorIMAGEmaked() { return 0; }
+int CRastik::GetPhotoshopOrignClipPath() { return 0; }
+
+int CRastik::SetSize(const CRastik* source)
+{
+    if (!source) return 0;
+    Width = source->Width;
+    Height = source->Height;
+    XResolution = source->XResolution;
+    YResolution = source->YResolution;
+    ResolutionUnit = source->ResolutionUnit;
+    BytesPerLine = source->BytesPerLine;
+    MaxPrevSize = source->MaxPrevSize;
+    JpegQuality = source->JpegQuality;
+    return 1;
+}
+
+int CRastik::SetMode(const CRastik* source)
+{
+    if (!source) return 0;
+    ColorMode = source->ColorMode;
+    FileBitCount = source->FileBitCount;
+    BitsPerChannel = source->BitsPerChannel;
+    ChannelCount = source->ChannelCount;
+    ColorChannels = source->ColorChannels;
+    PaletteSize = source->PaletteSize;
+    if (source->Palette && source->PaletteSize) SetPalette(source->Palette, source->PaletteSize);
+    return 1;
+}
+
+int CRastik::SetMode(uint32_t mode)
+{
+    ColorMode = mode;
+    uint32_t channels = 0;
+    switch (mode) {
+    case kModeGrey:
+    case kModeIndexed: channels = 1; break;
+    case kModeRgb: channels = 3; break;
+    case kModeCmyk: channels = 4; break;
+    default: return 1;
+    }
+    FileBitCount = 0;
+    BitsPerChannel = 8;
+    ChannelCount = ColorChannels = channels;
+    if (channels == 1) {
+        PaletteSize = 256;
+    } else {
+        PaletteSize = 0;
+        FreeBuffer(&Palette);
+    }
+    return 1;
+}
+
+int CRastik::SetPalette(const uint8_t* entries, uint32_t count)
+{
+    FreeBuffer(&Palette);
+    if (!entries || count == 0) return 1;
+    if (count > 65536) return 0;
+    Palette = static_cast<uint8_t*>(AllocBuffer(count * 4, 0, 0));
+    if (!Palette) return 0;
+    memcpy(Palette, entries, count * 4);
+    return 1;
+}
+
+uint32_t CRastik::PlaneBytes() const
+{
+    uint64_t bytes = static_cast<uint64_t>(BytesPerLine) * Height;
+    return bytes > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(bytes);
+}
+
+void CRastik::FreeChannelSpace()
+{
+    for (int i = 0; i < kMaxChannels; ++i) {
+        if (ChannelKind[i] == kChannelHeap) {
+            free(ChannelData[i]);
+            ReleasePlaneHeap(m_heapPlaneBytes[i]);
+        }
+        m_heapPlaneBytes[i] = 0;
+        ChannelData[i] = nullptr;
+        ChannelKind[i] = kChannelNone;
+    }
+}
+
+int CRastik::AllocChannelSpace()
+{
+    uint32_t bytes = PlaneBytes();
+    if (Width == 0 || Height == 0 || bytes == 0 || BytesPerLine < Width) return 0;
+    if (ChannelCount == 0 || ChannelCount > static_cast<uint32_t>(kMaxChannels)) return 0;
+    FreeChannelSpace();
+    for (uint32_t i = 0; i < ChannelCount; ++i) {
+        if (ReservePlaneHeap(bytes)) {
+            void* p = calloc(bytes, 1);
+            if (p) {
+                ChannelKind[i] = kChannelHeap;
+                ChannelData[i] = static_cast<uint8_t*>(p);
+                m_heapPlaneBytes[i] = bytes;
+                continue;
+            }
+            ReleasePlaneHeap(bytes);
+        }
+        int32_t offset = TempFile ? TempFile->GetFreeOffset(bytes) : -1;
+        if (offset < 0) return 0;
+        ChannelKind[i] = kChannelTemp;
+        ChannelOffset[i] = offset;
+    }
+    return 1;
+}
+
+int CRastik::ReadPlaneRows(uint32_t channel, uint32_t row, uint32_t rows, uint8_t* out)
+{
+    if (channel >= static_cast<uint32_t>(kMaxChannels) || !out) return 0;
+    if (static_cast<uint64_t>(row) + rows > Height) return 0;
+    size_t len = static_cast<size_t>(rows) * BytesPerLine;
+    size_t at = static_cast<size_t>(row) * BytesPerLine;
+    if (ChannelKind[channel] == kChannelHeap) {
+        memcpy(out, ChannelData[channel] + at, len);
+        return 1;
+    }
+    if (ChannelKind[channel] != kChannelTemp || !TempFileObject) return 0;
+    try {
+        TempFileObject->Seek(static_cast<int64_t>(ChannelOffset[channel]) + static_cast<int64_t>(at), CFile::begin);
+        uint32_t got = TempFileObject->Read(out, static_cast<uint32_t>(len));
+        if (got < len) memset(out + got, 0, len - got);
+    } catch (const CFileException&) {
+        return 0;
+    }
+    return 1;
+}
+
+int CRastik::WritePlaneRows(uint32_t channel, uint32_t row, uint32_t rows, const uint8_t* in)
+{
+    if (channel >= static_cast<uint32_t>(kMaxChannels) || !in) return 0;
+    if (static_cast<uint64_t>(row) + rows > Height) return 0;
+    size_t len = static_cast<size_t>(rows) * BytesPerLine;
+    size_t at = static_cast<size_t>(row) * BytesPerLine;
+    if (ChannelKind[channel] == kChannelHeap) {
+        memcpy(ChannelData[channel] + at, in, len);
+        return 1;
+    }
+    if (ChannelKind[channel] != kChannelTemp || !TempFileObject) return 0;
+    try {
+        TempFileObject->Seek(static_cast<int64_t>(ChannelOffset[channel]) + static_cast<int64_t>(at), CFile::begin);
+        TempFileObject->Write(in, static_cast<uint32_t>(len));
+    } catch (const CFileException&) {
+        return 0;
+    }
+    return 1;
+}
+
+int CRastik::ReadPlaneRow(uint32_t channel, uint32_t row, uint8_t* out)
+{
+    return ReadPlaneRows(channel, row, 1, out);
+}
+
+int CRastik::WritePlaneRow(uint32_t channel, uint32_t row, const uint8_t* in)
+{
+    return WritePlaneRows(channel, row, 1, in);
+}
+
+int CRastik::Read2ByteInt(uint16_t& value)
+{
+    uint8_t b[2] = {};
+    uint32_t got = 0;
+    for (int i = 0; i < 2; ++i) got += File.Read(&b[i], 1);
+    value = static_cast<uint16_t>((b[0] << 8) | b[1]);
+    return got == 2;
+}
+
+int CRastik::Read4ByteInt(uint32_t& value)
+{
+    uint8_t b[4] = {};
+    uint32_t got = 0;
+    for (int i = 0; i < 4; ++i) got += File.Read(&b[i], 1);
+    value = (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
+            (static_cast<uint32_t>(b[2]) << 8) | b[3];
+    return got == 4;
+}
+
+int CRastik::Write2ByteInt(uint16_t value)
+{
+    uint8_t b[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    try {
+        File.Write(b, 2);
+    } catch (const CFileException&) {
+        return 0;
+    }
+    return 1;
+}
+
+int CRastik::Write4ByteInt(uint32_t value)
+{
+    uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                    static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    try {
+        File.Write(b, 4);
+    } catch (const CFileException&) {
+        return 0;
+    }
+    return 1;
+}
+
+int CRastik::ReadCode(const uint8_t* data, int* bitPos, int codeLength, int mask)
+{
+    const uint8_t* p = data + *bitPos / 8;
+    uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8);
+    if (codeLength > 7) v |= static_cast<uint32_t>(p[2]) << 16;
+    v >>= (*bitPos % 8);
+    *bitPos += codeLength;
+    return static_cast<int>(v & static_cast<uint32_t>(mask));
+}
+
+int CRastik::AllocPathSpace(int count)
+{
+    if (count <= 0) return 0;
+    if (Paths) {
+        for (int32_t i = 0; i < PathCount; ++i) free(Paths[i]);
+        free(Paths);
+    }
+    Paths = static_cast<uint32_t**>(calloc(static_cast<size_t>(count), sizeof(uint32_t*)));
+    PathCount = 0;
+    PathCapacity = Paths ? count : 0;
+    return Paths ? 1 : 0;
+}
+
+int CRastik::AddPath(uint32_t* record)
+{
+    if (!record || !Paths || PathCount >= PathCapacity) return 0;
+    Paths[PathCount++] = record;
+    return 1;
+}
+
+int CRastik::SetMaxPrevSize(uint16_t size)
+{
+    MaxPrevSize = size ? size : 96;
+    return 1;
+}
+
+int CRastik::IsPressedEscKey()
+{
+    return EscPressed;
+}
+
+int CRastik::SetWarningMsg(int flag)
+{
+    ShowMessages = flag;
+    return flag;
+}

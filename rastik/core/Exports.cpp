@@ -1,0 +1,74 @@
+// Plain exports: the format factory, the resource handle, the Esc poll and
+// byte swapping.
+#include "rastik/Exports.h"
+
+#include <new>
+
+#include "platform/KeyQueue.h"
+#include "rastik/CBmpIO.h"
+
+namespace {
+// The one resource module of this library: its message table.
+int g_resourceModule = 0;
+void* g_currentResourceHandle = nullptr;
+
+void Swap2(uint8_t* p)
+{
+    uint8_t t = p[0];
+    p[0] = p[1];
+    p[1] = t;
+}
+
+void Swap4(uint8_t* p)
+{
+    uint8_t t0 = p[0], t1 = p[1];
+    p[0] = p[3];
+    p[1] = p[2];
+    p[2] = t1;
+    p[3] = t0;
+}
+}  // namespace
+
+extern "C" CRastik* NewRastikInstance(unsigned typeCode, const char* path)
+{
+    switch (typeCode) {
+    case kTypeBmp: return new (std::nothrow) CBmpIO(path);
+    default: return nullptr;
+    }
+}
+
+extern "C" void* SetRastikResourceHandle()
+{
+    void* previous = g_currentResourceHandle;
+    g_currentResourceHandle = &g_resourceModule;
+    return previous;
+}
+
+extern "C" int GetEscapeKB()
+{
+    int key = 0;
+    if (!TakeKeyDown(&key)) return 0;
+    return key == VK_ESCAPE ? 1 : 0;
+}
+
+extern "C" void ReverseSwapBytes(void* data, uint16_t kind)
+{
+    if (!data) return;
+    auto* p = static_cast<uint8_t*>(data);
+    if (kind == 2) {
+        Swap2(p);
+    } else if (kind == 4) {
+        Swap4(p);
+    } else if (kind == 12) {
+        // A directory entry in host order: tag u16, type u16, count u32, value u32.
+        uint16_t type = static_cast<uint16_t>(p[2] | (p[3] << 8));
+        uint32_t count = static_cast<uint32_t>(p[4]) | (static_cast<uint32_t>(p[5]) << 8) |
+                         (static_cast<uint32_t>(p[6]) << 16) | (static_cast<uint32_t>(p[7]) << 24);
+        bool shortValue = type == 3 && count == 1;
+        Swap2(p);
+        Swap2(p + 2);
+        Swap4(p + 4);
+        if (shortValue) Swap2(p + 8);
+        else Swap4(p + 8);
+    }
+}
