@@ -1,0 +1,83 @@
+// `rastik info [--json] FILE`: the image description read from a file's header.
+#include <cstdio>
+
+#include "rastik/Command.h"
+#include "rastik/ToolSupport.h"
+
+namespace {
+
+const char* UnitName(uint32_t unit)
+{
+    switch (unit) {
+    case 0:
+    case 1: return "inch";
+    case 2: return "millimetre";
+    case 3: return "centimetre";
+    case 4: return "metre";
+    case 5: return "point";
+    case 6: return "pica";
+    case 7: return "twip";
+    default: return "unknown";
+    }
+}
+
+void PrintJson(unsigned type, const CRastik& c)
+{
+    printf("{\"type\": %u, \"width\": %u, \"height\": %u, \"colorMode\": %u, \"channelCount\": %u, "
+           "\"colorChannels\": %u, \"bitsPerChannel\": %u, \"xResolution\": %g, \"yResolution\": %g, "
+           "\"resolutionUnit\": %u, \"paletteSize\": %u}\n",
+           type, c.Width, c.Height, c.ColorMode, c.ChannelCount, c.ColorChannels, c.BitsPerChannel,
+           static_cast<double>(c.XResolution), static_cast<double>(c.YResolution), c.ResolutionUnit,
+           c.PaletteSize);
+}
+
+void PrintText(const std::string& path, unsigned type, const CRastik& c)
+{
+    printf("file:            %s\n", path.c_str());
+    printf("type:            %u (%s)\n", type, FileTypeName(type));
+    printf("size:            %u x %u\n", c.Width, c.Height);
+    printf("colour mode:     %u (%s)\n", c.ColorMode, ColorModeName(c.ColorMode));
+    printf("channels:        %u (%u colour)\n", c.ChannelCount, c.ColorChannels);
+    printf("bits/channel:    %u\n", c.BitsPerChannel);
+    printf("resolution:      %g x %g per %s (unit %u)\n", static_cast<double>(c.XResolution),
+           static_cast<double>(c.YResolution), UnitName(c.ResolutionUnit), c.ResolutionUnit);
+    printf("palette:         %u entries\n", c.PaletteSize);
+}
+
+int RunInfo(const std::vector<std::string>& args)
+{
+    bool json = false;
+    std::string path;
+    for (const std::string& a : args) {
+        if (a == "--json") {
+            json = true;
+        } else if (a == "--help" || a == "-h") {
+            printf("usage: rastik info [--json] FILE\n"
+                   "Prints the type code, size, colour mode, channels, bits per channel,\n"
+                   "resolution and palette size read from FILE's header.\n");
+            return kExitOk;
+        } else if (!a.empty() && a[0] == '-') {
+            fprintf(stderr, "rastik info: unknown option '%s'\n", a.c_str());
+            return kExitUsage;
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            fprintf(stderr, "rastik info: one FILE only\n");
+            return kExitUsage;
+        }
+    }
+    if (path.empty()) {
+        fprintf(stderr, "usage: rastik info [--json] FILE\n");
+        return kExitUsage;
+    }
+    std::unique_ptr<CRastik> codec = OpenImageForRead(path);
+    if (!codec) return kExitFailed;
+    unsigned type = DetectFileType(path.c_str());
+    if (json) PrintJson(type, *codec);
+    else PrintText(path, type, *codec);
+    return kExitOk;
+}
+
+const RegisterCommand kInfo({"info", "[--json] FILE", "show the image description of FILE", RunInfo});
+
+}  // namespace

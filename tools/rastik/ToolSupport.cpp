@@ -1,0 +1,122 @@
+// Progress bar, Ctrl-C handling and codec opening for the rastik tool.
+#include "rastik/ToolSupport.h"
+
+#include "platform/Win32.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnSigint(int)
+{
+    g_interrupted = 1;
+}
+
+}  // namespace
+
+ToolProgress::ToolProgress(const char* label) : m_label(label), m_tty(isatty(STDERR_FILENO) != 0)
+{
+    g_interrupted = 0;
+    struct sigaction sa = {};
+    sa.sa_handler = OnSigint;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    SetProgressRange(0, 1000);
+    SetProgressCallback(&ToolProgress::OnProgress, this);
+}
+
+ToolProgress::~ToolProgress()
+{
+    SetProgressCallback(nullptr, nullptr);
+    if (m_tty && m_lastPercent >= 0) fprintf(stderr, "\r\033[K");
+    signal(SIGINT, SIG_DFL);
+}
+
+bool ToolProgress::Interrupted()
+{
+    return g_interrupted != 0;
+}
+
+void ToolProgress::OnProgress(int32_t position, int32_t start, int32_t end, void* user)
+{
+    auto* self = static_cast<ToolProgress*>(user);
+    if (g_interrupted) PostKeyDown(VK_ESCAPE);
+    if (!self->m_tty || end <= start) return;
+    long percent = static_cast<long>(position - start) * 100 / (end - start);
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    self->Draw(static_cast<int>(percent));
+}
+
+void ToolProgress::Draw(int percent)
+{
+    if (percent == m_lastPercent) return;
+    m_lastPercent = percent;
+    constexpr int kWidth = 30;
+    int filled = percent * kWidth / 100;
+    fprintf(stderr, "\r%s [", m_label.c_str());
+    for (int i = 0; i < kWidth; ++i) fputc(i < filled ? '#' : ' ', stderr);
+    fprintf(stderr, "] %3d%%", percent);
+    fflush(stderr);
+}
+
+std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, bool quiet)
+{
+    auto fail = [&](const char* why) {
+        if (!quiet) fprintf(stderr, "rastik: %s: %s\n", path.c_str(), why);
+        return std::unique_ptr<CRastik>();
+    };
+    if (!FileExists(path.c_str())) return fail("no such file");
+    unsigned type = DetectFileType(path.c_str());
+    if (type == 0) return fail("not an image file of a known format");
+    std::unique_ptr<CRastik> codec(NewRastikInstance(type, path.c_str()));
+    if (!codec) return fail("no codec for this format");
+    codec->SetWarningMsg(1);
+    CFileException error;
+    if (!codec->File.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary, &error))
+        return fail("cannot open the file");
+    if (!codec->ReadImageHead()) return fail("cannot read the image header");
+    return codec;
+}
+
+const char* FileTypeName(unsigned type)
+{
+    switch (type) {
+    case kTypeBmp: return "BMP";
+    case kTypeGif: return "GIF";
+    case kTypeJpeg: return "JPEG";
+    case kTypePict: return "PICT";
+    case kTypeTiff: return "TIFF";
+    case kTypePng: return "PNG";
+    case kTypeBlackWhite: return "black and white";
+    default: return "unknown";
+    }
+}
+
+const char* ColorModeName(unsigned mode)
+{
+    switch (mode) {
+    case kModeBitmap: return "bitmap";
+    case kModeGrey: return "grey";
+    case kModeRgb: return "RGB";
+    case kModeCmyk: return "CMYK";
+    case kModeIndexed: return "indexed";
+    case kModeOther: return "other";
+    default: return "unknown";
+    }
+}
+
+bool ParseUnsigned(const std::string& text, unsigned long& value)
+{
+    if (text.empty() || text.size() > 10) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    value = strtoul(text.c_str(), nullptr, 10);
+    return true;
+}

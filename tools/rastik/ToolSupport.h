@@ -1,0 +1,41 @@
+// Shared pieces of the rastik tool's commands: opening a codec on a file, the
+// progress bar with Ctrl-C as Esc, and small output helpers.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "rastik/rastik.h"
+
+// Progress on standard error while alive: a bar when stderr is a terminal,
+// nothing otherwise. Ctrl-C posts Esc to the key queue at the next progress
+// step, so the running read or write stops cleanly.
+class ToolProgress {
+public:
+    explicit ToolProgress(const char* label);
+    ~ToolProgress();
+    ToolProgress(const ToolProgress&) = delete;
+    ToolProgress& operator=(const ToolProgress&) = delete;
+
+    // True once Ctrl-C was pressed.
+    static bool Interrupted();
+
+private:
+    static void OnProgress(int32_t position, int32_t start, int32_t end, void* user);
+    void Draw(int percent);
+
+    std::string m_label;
+    bool m_tty;
+    int m_lastPercent = -1;
+};
+
+// A codec for an existing file, opened for reading with its header read;
+// null (after a message on stderr) when that fails.
+std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, bool quiet = false);
+
+// Name of a file-type code and of a colour mode, for people.
+const char* FileTypeName(unsigned type);
+const char* ColorModeName(unsigned mode);
+
+// Parses a whole decimal number; false when the text is not one.
+bool ParseUnsigned(const std::string& text, unsigned long& value);
