@@ -15,6 +15,17 @@ run_suite() {
 }
 
 run_suite "$root/build"
+
+# The installed headers, libraries and pkg-config files serve a host build.
+echo "== install check" >&2
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$root/build" --prefix "$prefix" >/dev/null
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
+g++ -std=c++20 -Wall -Wextra -Werror "$root/examples/host_example.cpp" -o "$prefix/host_example" \
+  $(pkg-config --cflags --libs rastik) -Wl,-rpath,"$prefix/lib"
+pkg-config --exists chronik
+echo "install check passed" >&2
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite "$root/build-sanitize" -DRASTIK_SANITIZE=ON
