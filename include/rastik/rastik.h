@@ -10,6 +10,7 @@
 #include "rastik/CBmpIO.h"
 #include "rastik/CGTempFile.h"
 #include "rastik/CRastik.h"
+#include "rastik/CWandBIO.h"
 #include "rastik/Convert.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"

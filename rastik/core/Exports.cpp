@@ -6,6 +6,7 @@
 
 #include "platform/KeyQueue.h"
 #include "rastik/CBmpIO.h"
+#include "rastik/CWandBIO.h"
 
 namespace {
 // The one resource module of this library: its message table.
@@ -33,6 +34,7 @@ extern "C" CRastik* NewRastikInstance(unsigned typeCode, const char* path)
 {
     switch (typeCode) {
     case kTypeBmp: return new (std::nothrow) CBmpIO(path);
+    case kTypeBlackWhite: return new (std::nothrow) CWandBIO(path);
     default: return nullptr;
     }
 }

@@ -1,0 +1,94 @@
+// Colour quantizer: turns planar RGB rows into palette indexes of at most 256
+// colours. A colour tree counts every pixel; the palette is exact for up to
+// 256 distinct colours, otherwise made by splitting the most populous tree
+// entries; mapping walks the tree (nearest-colour search as fallback) with
+// optional error diffusion to the right along each row.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/CObject.h"
+
+class CColorQuantizer : public CObject {
+public:
+    CColorQuantizer();
+    ~CColorQuantizer() override;
+    CColorQuantizer(const CColorQuantizer&) = delete;
+    CColorQuantizer& operator=(const CColorQuantizer&) = delete;
+
+    // Stores the geometry and creates the tree root; 0 only when the root
+    // cannot be allocated.
+    int SetImage(int32_t width, int32_t height, int32_t stride);
+    // Enters rows x Width pixels; each row advances by Stride. 0 when the tree
+    // cannot grow (out of memory), when SetImage was not called, or after
+    // BuildPalette (the tree is then fixed).
+    int AddPlanes(const uint8_t* red, const uint8_t* green, const uint8_t* blue, int32_t rows);
+    // Derives the palette from the tree and marks the tree entries that
+    // became palette colours. Calling it again changes nothing.
+    int BuildPalette();
+    // Writes one palette index per pixel for rows rows; input rows advance by
+    // Stride, output rows by outStride. 0 when the error rows cannot be had.
+    int MapPlanes(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                  int32_t rows, int32_t outStride);
+    // The palette (entries of blue, green, red, 0); *count receives PaletteCount.
+    uint8_t* GetPalette(int32_t* count);
+
+    int32_t Dither = 1;
+    int32_t NearestOnly = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    int32_t Stride = 0;
+    uint8_t PaletteColors[256 * 4] = {};
+    int32_t PaletteCount = 0;
+    int32_t DistinctColors = 0;
+
+private:
+    struct Node;
+    // One of the eight entries of a node: a pixel count and either the child
+    // node (levels 1 to 7), the colour blue << 16 | green << 8 | red (level 8),
+    // or, once marked with kMarked, the palette index.
+    struct Entry {
+        uint32_t Count;
+        union {
+            Node* Child;
+            uint32_t Value;
+        };
+    };
+    struct Node {
+        Entry Entries[8];
+    };
+    static constexpr int kNodesPerBlock = 127;
+    struct NodeBlock {
+        NodeBlock* Next;
+        Node Nodes[kNodesPerBlock];
+    };
+    // An entry of the split list with its level (1 = entry of Root).
+    struct SplitItem {
+        Entry* Item;
+        int32_t Level;
+    };
+    static constexpr int kSplitCapacity = 264;
+    static constexpr uint32_t kMarked = 0xFFFFFFFFu;  // count of a palette entry (-1)
+    static constexpr uint32_t kCountLimit = 0xFFFFFFFEu;
+
+    Node* NewNode();
+    void FreeNodes();
+    bool AddPixel(uint8_t r, uint8_t g, uint8_t b);
+    void BuildExactPalette(Node* node, int level);
+    void BuildSplitPalette();
+    void InsertSplit(int32_t& length, Entry* item, int32_t level);
+    void ColourOfEntry(const Entry* item, int32_t level, uint8_t* bgr) const;
+    static void SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight);
+    int FindIndex(int r, int g, int b) const;
+    int NearestIndex(int r, int g, int b) const;
+    void MapRowDithered(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b,
+                        int16_t* errors[3]) const;
+    void MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b) const;
+
+    NodeBlock* m_firstBlock = nullptr;
+    NodeBlock* m_currentBlock = nullptr;
+    int32_t m_nodesUsed = 0;
+    Node* Root = nullptr;
+    SplitItem* m_splitList = nullptr;
+    bool m_built = false;
+};
