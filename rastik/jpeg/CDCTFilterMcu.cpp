@@ -1,0 +1,137 @@
+// Band side of the DCT encoder: accepting bands, the four MCU routines that
+// turn the band's samples into blocks, the forward DCT and the coding of
+// blocks into the scan.
+#include "rastik/CDCTFilter.h"
+#include "rastik/jpeg/DctCoder.h"
+
+namespace {
+
+// Sample conversions into units of 1/512, level-shifted to centre on 0.
+int32_t Shifted(uint8_t v) { return (static_cast<int32_t>(v) - 128) * 512; }
+int32_t Inverted(uint8_t v) { return (127 - static_cast<int32_t>(v)) * 512; }
+
+}  // namespace
+
+uint32_t CDCTFilter::Encoder(const uint8_t* band, int count)
+{
+    if (!m_pDCCode[0] || !m_pACCode[0] || !m_pWorkArea) return kFailure;  // no image under way
+    uint64_t rowBytes = static_cast<uint64_t>(m_dwComponents) * m_dwWidth;
+    if (!band || count <= 0 || static_cast<uint64_t>(count) % rowBytes != 0) return kBadBand;
+    uint32_t rows = static_cast<uint32_t>(static_cast<uint64_t>(count) / rowBytes);
+    if (rows > m_dwHeight) return kFailure;
+    if (rows < m_dwHeight && rows % m_dwMcuHeight != 0) return kBadBand;
+
+    m_dwHeight -= rows;
+    for (uint32_t c = 0; c < m_dwComponents; ++c)
+        m_pPlane[c] = band + static_cast<size_t>(c) * rows * m_dwWidth;
+    m_dwBandRows = rows;
+    m_dwMcuColumn = 0;
+    m_dwMcuRow = 0;
+    uint32_t mcus = (rows + m_dwMcuHeight - 1) / m_dwMcuHeight * m_dwMcusPerRow;
+    uint32_t result = m_dwHeight;
+    for (uint32_t i = 0; i < mcus; ++i) {
+        if ((this->*m_pMcuRoutine)() != 0) {
+            Free_Memory();
+            result = kFailure;
+            break;
+        }
+    }
+    for (const uint8_t*& plane : m_pPlane) plane = nullptr;
+    return result;
+}
+
+// 8 x 8 MCU, one block per component, samples taken as they are.
+uint32_t CDCTFilter::Encode_NoTransform_MCU1111()
+{
+    DctCoder::McuSpan span = DctCoder::NextMcu(*this, 8);
+    for (uint32_t c = 0; c < m_dwComponents; ++c)
+        DctCoder::FillArea<8>(ComponentArea(c), m_pPlane[c] + span.offset, m_dwWidth, span, Shifted);
+    for (uint32_t c = 0; c < m_dwComponents; ++c) {
+        DctCoder::LoadBlock(*this, ComponentArea(c));
+        DctCoder::TransformAndCode(*this, c);
+    }
+    return m_bMissingCode ? 1 : 0;
+}
+
+// 16 x 16 MCU: components 0 and 3 four blocks each, components 1 and 2 one
+// block of 2 x 2 averages. Samples of images with other than three
+// components are inverted.
+uint32_t CDCTFilter::Encode_NoTransform_MCU4114()
+{
+    DctCoder::McuSpan span = DctCoder::NextMcu(*this, 16);
+    for (uint32_t c = 0; c < m_dwComponents; ++c) {
+        if (m_dwComponents == 3)
+            DctCoder::FillArea<16>(ComponentArea(c), m_pPlane[c] + span.offset, m_dwWidth, span, Shifted);
+        else
+            DctCoder::FillArea<16>(ComponentArea(c), m_pPlane[c] + span.offset, m_dwWidth, span, Inverted);
+    }
+    for (uint32_t c = 0; c < m_dwComponents; ++c) {
+        if (c == 0 || c == 3) {
+            DctCoder::CodeQuadrants(*this, c);
+        } else {
+            DctCoder::LoadReduced(*this, ComponentArea(c), 2);
+            DctCoder::TransformAndCode(*this, c);
+        }
+    }
+    return m_bMissingCode ? 1 : 0;
+}
+
+// 8 x 8 MCU: planes 0..2 are R, G, B and become Y, Cb, Cr; a fourth plane
+// (K) is inverted.
+uint32_t CDCTFilter::Encode_Transform_MCU1111()
+{
+    DctCoder::McuSpan span = DctCoder::NextMcu(*this, 8);
+    DctCoder::FillYCbCr<8>(*this, span);
+    if (m_dwComponents == 4)
+        DctCoder::FillArea<8>(ComponentArea(3), m_pPlane[3] + span.offset, m_dwWidth, span, Inverted);
+    for (uint32_t c = 0; c < m_dwComponents; ++c) {
+        DctCoder::LoadBlock(*this, ComponentArea(c));
+        DctCoder::TransformAndCode(*this, c);
+    }
+    return m_bMissingCode ? 1 : 0;
+}
+
+// 16 x 16 MCU: Y four blocks, Cb and Cr one block each of 2 x 2 sums shifted
+// right by 2, an inverted K four blocks.
+uint32_t CDCTFilter::Encode_Transform_MCU4114()
+{
+    DctCoder::McuSpan span = DctCoder::NextMcu(*this, 16);
+    DctCoder::FillYCbCr<16>(*this, span);
+    if (m_dwComponents == 4)
+        DctCoder::FillArea<16>(ComponentArea(3), m_pPlane[3] + span.offset, m_dwWidth, span, Inverted);
+    DctCoder::CodeQuadrants(*this, 0);
+    for (uint32_t c = 1; c <= 2; ++c) {
+        DctCoder::LoadReduced(*this, ComponentArea(c), 0);
+        DctCoder::TransformAndCode(*this, c);
+    }
+    if (m_dwComponents == 4) DctCoder::CodeQuadrants(*this, 3);
+    return m_bMissingCode ? 1 : 0;
+}
+
+void CDCTFilter::Fast_FDCT(int32_t* block)
+{
+    DctCoder::Fdct(block);
+}
+
+void CDCTFilter::Encode_Unit(uint32_t component)
+{
+    DctCoder::EncodeBlock(*this, component);
+}
+
+void CDCTFilter::ENCODE_DC(int32_t difference)
+{
+    if (!m_pCurDC) return;
+    DctCoder::Bits b{m_dwBitBuffer, m_dwFreeBits};
+    DctCoder::PutValue(*this, b, m_pCurDC, 0, difference);
+    m_dwBitBuffer = b.acc;
+    m_dwFreeBits = b.free;
+}
+
+void CDCTFilter::ENCODE_AC(uint32_t run, int32_t value)
+{
+    if (!m_pCurAC || run > 15) return;
+    DctCoder::Bits b{m_dwBitBuffer, m_dwFreeBits};
+    DctCoder::PutValue(*this, b, m_pCurAC, run << 4, value);
+    m_dwBitBuffer = b.acc;
+    m_dwFreeBits = b.free;
+}

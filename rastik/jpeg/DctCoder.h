@@ -1,0 +1,290 @@
+// Inner loops of the DCT encoder, kept inline so that the MCU routines
+// compile into tight loops: the bit packer with its byte stuffing, the
+// coding of one quantised block, the forward DCT and the sample loaders that
+// fill the work area.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "rastik/CDCTFilter.h"
+
+struct DctCoder {
+    using HuffCode = CDCTFilter::HuffCode;
+
+    // Bit accumulator held in registers while a block is coded.
+    struct Bits {
+        uint32_t acc;   // filled from its top
+        uint32_t free;  // bits still free, 1..32 between calls
+    };
+
+    // Where the next MCU lies in the band and how much of it is inside.
+    struct McuSpan {
+        size_t offset;     // of its top-left sample in each plane
+        uint32_t columns;  // columns inside the image, 1..MCU size
+        uint32_t rows;     // rows inside the band, 1..MCU size
+    };
+
+    // Stores the four accumulator bytes, most significant first; a 0xFF byte
+    // is followed by 0x00 so that it cannot be taken for a marker.
+    static void StoreWord(CDCTFilter& f, uint32_t word)
+    {
+        uint8_t* p = f.m_pWritePos;
+        if ((((~word) - 0x01010101u) & word & 0x80808080u) == 0) {  // no 0xFF byte
+            uint32_t bigEndian = __builtin_bswap32(word);
+            std::memcpy(p, &bigEndian, 4);
+            f.m_pWritePos = p + 4;
+            return;
+        }
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            uint8_t byte = static_cast<uint8_t>(word >> shift);
+            *p++ = byte;
+            if (byte == 0xFF) *p++ = 0;
+        }
+        f.m_pWritePos = p;
+    }
+
+    // Appends the low n bits of bits (n 1..31, bits above n clear). The
+    // buffer is written out first when 8 bytes of room or fewer remain.
+    static void PutBits(CDCTFilter& f, Bits& b, uint32_t bits, uint32_t n)
+    {
+        if (n <= b.free) {
+            b.free -= n;
+            b.acc |= bits << b.free;
+            return;
+        }
+        uint32_t over = n - b.free;
+        uint32_t word = b.acc | (bits >> over);
+        if (f.BufferRoom() <= 8) f.FlushForRoom();
+        StoreWord(f, word);
+        b.free = 32 - over;
+        b.acc = bits << b.free;
+    }
+
+    static void PutCode(CDCTFilter& f, Bits& b, const HuffCode& entry)
+    {
+        if (entry.length == 0) {
+            f.m_bMissingCode = true;
+            return;
+        }
+        PutBits(f, b, static_cast<uint32_t>(entry.code), static_cast<uint32_t>(entry.length));
+    }
+
+    // Code of symbolBase + size followed by the size extra bits of x: x
+    // itself when x >= 0, else the low bits of x - 1. |x| stays below 2048:
+    // DC differences lie within +-2040 and AC values within +-1024 for 8-bit
+    // samples and quantisers of at least 1.
+    static void PutValue(CDCTFilter& f, Bits& b, const HuffCode* table, uint32_t symbolBase, int32_t x)
+    {
+        uint32_t magnitude = x < 0 ? 0u - static_cast<uint32_t>(x) : static_cast<uint32_t>(x);
+        uint32_t size = CDCTFilter::CSizeZZ[magnitude];
+        uint32_t extra = static_cast<uint32_t>(x < 0 ? x - 1 : x) & ((1u << size) - 1);
+        const HuffCode& entry = table[symbolBase + size];
+        if (entry.length == 0) {
+            f.m_bMissingCode = true;
+            return;
+        }
+        PutBits(f, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
+    }
+
+    // Quantises the block at m_pBlock (natural order) with component c's
+    // divisors and codes it: the DC difference, then the AC values in
+    // zig-zag order as run/size symbols, 0xF0 for every sixteen zeros before
+    // a value and 0x00 after the last value unless that is position 63.
+    static void EncodeBlock(CDCTFilter& f, uint32_t c)
+    {
+        const int32_t* divisor = f.m_QuantTable[f.m_dwQuantSelector[c]];
+        const HuffCode* dc = f.m_pDCCode[f.m_dwDCSelector[c]];
+        const HuffCode* ac = f.m_pACCode[f.m_dwACSelector[c]];
+        f.m_pCurQuant = divisor;
+        f.m_pCurDC = dc;
+        f.m_pCurAC = ac;
+        const int32_t* block = f.m_pBlock;
+        const uint32_t* zigzag = CDCTFilter::ZigZagToNormal;
+
+        Bits b{f.m_dwBitBuffer, f.m_dwFreeBits};
+        int32_t dcValue = block[0] / divisor[0];
+        PutValue(f, b, dc, 0, dcValue - f.m_DCPredictor[c]);
+        f.m_DCPredictor[c] = dcValue;
+
+        // A value quantises to non-zero exactly when its magnitude reaches
+        // the divisor; collect those positions first, divide only there.
+        uint64_t nonZero = 0;
+        for (uint32_t i = 1; i < 64; ++i) {
+            int32_t x = block[zigzag[i]];
+            uint32_t magnitude = x < 0 ? 0u - static_cast<uint32_t>(x) : static_cast<uint32_t>(x);
+            nonZero |= static_cast<uint64_t>(magnitude >= static_cast<uint32_t>(divisor[i])) << i;
+        }
+        uint32_t last = 0;
+        while (nonZero) {
+            uint32_t i = static_cast<uint32_t>(__builtin_ctzll(nonZero));
+            nonZero &= nonZero - 1;
+            uint32_t run = i - last - 1;
+            while (run > 15) {
+                PutCode(f, b, ac[0xF0]);
+                run -= 16;
+            }
+            PutValue(f, b, ac, run << 4, block[zigzag[i]] / divisor[i]);
+            last = i;
+        }
+        if (last != 63) PutCode(f, b, ac[0x00]);
+        f.m_dwBitBuffer = b.acc;
+        f.m_dwFreeBits = b.free;
+    }
+
+    // (x * C) >> 9; the operands stay below 2^31 because samples lie within
+    // +-2^16 and each pass at most multiplies their range by 8.
+    static int32_t Mul(int32_t x, int32_t c) { return (x * c) >> 9; }
+
+    // One 8-point pass of the fast forward DCT on p[0], p[s], ... p[7s].
+    static void Fdct8(int32_t* p, int s)
+    {
+        int32_t t0 = p[0] + p[7 * s], t7 = p[0] - p[7 * s];
+        int32_t t1 = p[s] + p[6 * s], t6 = p[s] - p[6 * s];
+        int32_t t2 = p[2 * s] + p[5 * s], t5 = p[2 * s] - p[5 * s];
+        int32_t t3 = p[3 * s] + p[4 * s], t4 = p[3 * s] - p[4 * s];
+
+        int32_t t10 = t0 + t3, t13 = t0 - t3;
+        int32_t t11 = t1 + t2, t12 = t1 - t2;
+        p[0] = t10 + t11;
+        p[4 * s] = t10 - t11;
+        int32_t z1 = Mul(t12 + t13, 362);
+        p[2 * s] = t13 + z1;
+        p[6 * s] = t13 - z1;
+
+        int32_t z10 = t4 + t5, z12 = t6 + t7;
+        int32_t z5 = Mul(z10 - z12, 196);
+        int32_t z2 = z5 + Mul(z10, 277);
+        int32_t z4 = z5 + Mul(z12, 669);
+        int32_t z3 = Mul(t5 + t6, 362);
+        int32_t z11 = t7 + z3, z13 = t7 - z3;
+        p[5 * s] = z13 + z2;
+        p[3 * s] = z13 - z2;
+        p[s] = z11 + z4;
+        p[7 * s] = z11 - z4;
+    }
+
+    // Rows first, then columns; the outputs are unnormalised (the divisors
+    // carry the scale).
+    static void Fdct(int32_t* block)
+    {
+        for (int r = 0; r < 8; ++r) Fdct8(block + 8 * r, 1);
+        for (int c = 0; c < 8; ++c) Fdct8(block + c, 8);
+    }
+
+    static void TransformAndCode(CDCTFilter& f, uint32_t c)
+    {
+        Fdct(f.m_pBlock);
+        EncodeBlock(f, c);
+    }
+
+    // Takes the MCU at the current position and advances to the next one,
+    // moving to the next MCU row at the right edge.
+    static McuSpan NextMcu(CDCTFilter& f, uint32_t size)
+    {
+        McuSpan span;
+        span.offset = static_cast<size_t>(f.m_dwMcuRow) * f.m_dwWidth + f.m_dwMcuColumn;
+        span.columns = std::min(size, f.m_dwWidth - f.m_dwMcuColumn);
+        span.rows = std::min(size, f.m_dwBandRows - f.m_dwMcuRow);
+        f.m_dwMcuColumn += size;
+        if (f.m_dwMcuColumn >= f.m_dwWidth) {
+            f.m_dwMcuColumn = 0;
+            f.m_dwMcuRow += size;
+        }
+        return span;
+    }
+
+    // One row of samples converted by convert(v).
+    template <typename Convert>
+    static void ConvertRow(const uint8_t* __restrict source, int32_t* __restrict out, uint32_t n, Convert convert)
+    {
+        for (uint32_t x = 0; x < n; ++x) out[x] = convert(source[x]);
+    }
+
+    // Fills a Size x Size area (stride Size) from one plane with convert(v);
+    // positions outside the image or the band get 0.
+    template <uint32_t Size, typename Convert>
+    static void FillArea(int32_t* area, const uint8_t* source, uint32_t width, const McuSpan& span,
+                         Convert convert)
+    {
+        if (span.columns == Size && span.rows == Size) {
+            for (uint32_t y = 0; y < Size; ++y, source += width, area += Size)
+                ConvertRow(source, area, Size, convert);
+            return;
+        }
+        for (uint32_t y = 0; y < Size; ++y, source += width, area += Size) {
+            uint32_t inside = y < span.rows ? span.columns : 0;
+            ConvertRow(source, area, inside, convert);
+            for (uint32_t x = inside; x < Size; ++x) area[x] = 0;
+        }
+    }
+
+    // Y, Cb, Cr in units of 1/512 from one row of R, G, B samples; Y is
+    // level-shifted, Cb and Cr are centred on 0 already.
+    static void ToYCbCr(const uint8_t* __restrict r, const uint8_t* __restrict g, const uint8_t* __restrict b,
+                        int32_t* __restrict y, int32_t* __restrict cb, int32_t* __restrict cr, uint32_t n)
+    {
+        for (uint32_t x = 0; x < n; ++x) {
+            int32_t red = r[x], green = g[x], blue = b[x];
+            y[x] = 153 * red + 301 * green + 58 * blue - 65536;
+            cb[x] = 256 * blue - 170 * green - 86 * red;
+            cr[x] = 256 * red - 214 * green - 42 * blue;
+        }
+    }
+
+    template <uint32_t Size>
+    static void FillYCbCr(CDCTFilter& f, const McuSpan& span)
+    {
+        const uint8_t* r = f.m_pPlane[0] + span.offset;
+        const uint8_t* g = f.m_pPlane[1] + span.offset;
+        const uint8_t* b = f.m_pPlane[2] + span.offset;
+        int32_t* y = f.ComponentArea(0);
+        int32_t* cb = f.ComponentArea(1);
+        int32_t* cr = f.ComponentArea(2);
+        uint32_t width = f.m_dwWidth;
+        bool whole = span.columns == Size && span.rows == Size;
+        for (uint32_t row = 0; row < Size; ++row) {
+            if (whole) {
+                ToYCbCr(r, g, b, y, cb, cr, Size);
+            } else {
+                uint32_t inside = row < span.rows ? span.columns : 0;
+                ToYCbCr(r, g, b, y, cb, cr, inside);
+                for (uint32_t x = inside; x < Size; ++x) y[x] = cb[x] = cr[x] = 0;
+            }
+            r += width, g += width, b += width, y += Size, cb += Size, cr += Size;
+        }
+    }
+
+    // Block of an 8 x 8 area.
+    static void LoadBlock(CDCTFilter& f, const int32_t* area) { std::memcpy(f.m_pBlock, area, 64 * sizeof(int32_t)); }
+
+    // Block of the quadrant (qx, qy) of a 16 x 16 area.
+    static void LoadQuadrant(CDCTFilter& f, const int32_t* area, uint32_t qx, uint32_t qy)
+    {
+        const int32_t* source = area + qy * 8 * 16 + qx * 8;
+        for (uint32_t y = 0; y < 8; ++y) std::memcpy(f.m_pBlock + 8 * y, source + 16 * y, 8 * sizeof(int32_t));
+    }
+
+    // Block of the 2 x 2 sums of a 16 x 16 area, plus rounding, shifted right by 2.
+    static void LoadReduced(CDCTFilter& f, const int32_t* area, int32_t rounding)
+    {
+        int32_t* block = f.m_pBlock;
+        for (uint32_t y = 0; y < 8; ++y) {
+            const int32_t* top = area + 32 * y;
+            const int32_t* bottom = top + 16;
+            for (uint32_t x = 0; x < 8; ++x)
+                block[8 * y + x] = (top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1] + rounding) >> 2;
+        }
+    }
+
+    // The four blocks of a 16 x 16 area: top-left, top-right, bottom-left, bottom-right.
+    static void CodeQuadrants(CDCTFilter& f, uint32_t c)
+    {
+        const int32_t* area = f.ComponentArea(c);
+        for (uint32_t q = 0; q < 4; ++q) {
+            LoadQuadrant(f, area, q & 1, q >> 1);
+            TransformAndCode(f, c);
+        }
+    }
+};
