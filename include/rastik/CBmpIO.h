@@ -1,5 +1,5 @@
 // Codec for uncompressed Windows bitmaps (1, 4, 8, 24 and 32 bits per pixel
-// read; 8- and 24-bit, grey and 1-bit written), file-type code 1.
+// read; 1-, 8- and 24-bit written), file-type code 1.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,9 @@ public:
     int WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount) override;
     int WriteTail() override;
 
-    // The two headers as read from or written to the file.
+    // The two headers as read from or written to the file, little-endian,
+    // field by field. File header, 14 bytes: type "BM", file size, two
+    // reserved words, offset of the pixel data.
     struct FileHeader {
         uint16_t Type = 0;
         uint32_t Size = 0;
@@ -30,6 +32,9 @@ public:
         uint16_t Reserved2 = 0;
         uint32_t OffBits = 0;
     };
+    // Information header, 40 bytes (later versions are longer and add fields
+    // this codec does not use; the colour table follows the header at
+    // 14 + Size). Height positive: rows stored bottom-up; negative: top-down.
     struct InfoHeader {
         uint32_t Size = 0;
         int32_t Width = 0;
@@ -46,6 +51,27 @@ public:
     FileHeader BmpFileHeader;
     InfoHeader BmpInfoHeader;
 
+    static constexpr uint16_t kBmpType = 0x4D42;     // "BM"
+    static constexpr uint32_t kFileHeaderBytes = 14;
+    static constexpr uint32_t kInfoHeaderBytes = 40;
+
 private:
     int ReadOneLineData(uint8_t* line);
+    // Header reading proper: 0, or the id of the message that refuses the file.
+    int ReadHeadFields();
+    // Bytes of one stored row of the file being read.
+    uint32_t FileRowBytes() const;
+    // The first count planes exist and can hold Width samples per row.
+    bool PlanesReady(uint32_t count) const;
+    // Pixel rows of a whole-image write, bottom row first, staged in chunks.
+    int EmitRows(bool reportNoBuffer);
+    // Zero bytes from the end of the pixel rows up to the header's file size.
+    void WritePixelEnd();
+    // Bytes of one row as the writers store it.
+    uint32_t WrittenRowBytes() const;
+    // Replaces Palette by a grey ramp of count entries.
+    int MakeGreyPalette(uint32_t count);
+
+    uint8_t* m_work = nullptr;  // packed file row of a 1- or 4-bit read
+    uint32_t m_workSize = 0;
 };

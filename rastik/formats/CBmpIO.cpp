@@ -1,0 +1,411 @@
+// Bitmap reading: the file and information headers with the colour table,
+// whole-image reading into the channel planes (staged in chunks when planes
+// live in the temporary file), reduced reading and the preview.
+#include "rastik/CBmpIO.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rastik/Exports.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+
+namespace {
+
+uint16_t Le16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t Le32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Image description a bit count gives.
+struct BitCountMode {
+    uint16_t bits;
+    uint32_t mode;
+    uint32_t paletteSize;
+    uint32_t bitsPerChannel;
+    uint32_t channels;
+};
+
+constexpr BitCountMode kModes[] = {
+    {1, kModeBitmap, 2, 1, 1},  {4, kModeIndexed, 16, 4, 1}, {8, kModeIndexed, 256, 8, 1},
+    {24, kModeRgb, 0, 8, 3},    {32, kModeRgb, 0, 8, 4},
+};
+
+const BitCountMode* ModeOfBitCount(uint16_t bits)
+{
+    for (const BitCountMode& m : kModes)
+        if (m.bits == bits) return &m;
+    return nullptr;
+}
+
+// Stored rows are padded to whole 4-byte words.
+uint64_t RowBytes(uint32_t bits, uint32_t width)
+{
+    return (static_cast<uint64_t>(bits) * width + 31) / 32 * 4;
+}
+
+// Pixels per metre into dots per inch; 0 (and nonsense below it) means 72.
+float ResolutionOf(int32_t pelsPerMeter)
+{
+    if (pelsPerMeter <= 0) return 72.0f;
+    return static_cast<float>(pelsPerMeter * 2.54 / 100);
+}
+
+// A buffer of the support layer released when the scope ends.
+struct ScopedBuffer {
+    uint8_t* p = nullptr;
+    ScopedBuffer() = default;
+    explicit ScopedBuffer(void* q) : p(static_cast<uint8_t*>(q)) {}
+    ~ScopedBuffer() { FreeBuffer(&p); }
+    ScopedBuffer(const ScopedBuffer&) = delete;
+    ScopedBuffer& operator=(const ScopedBuffer&) = delete;
+};
+
+void UnpackOneBit(const uint8_t* src, uint8_t* out, uint32_t width)
+{
+    uint32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        uint8_t b = src[x >> 3];
+        out[x] = b >> 7;
+        out[x + 1] = (b >> 6) & 1;
+        out[x + 2] = (b >> 5) & 1;
+        out[x + 3] = (b >> 4) & 1;
+        out[x + 4] = (b >> 3) & 1;
+        out[x + 5] = (b >> 2) & 1;
+        out[x + 6] = (b >> 1) & 1;
+        out[x + 7] = b & 1;
+    }
+    for (; x < width; ++x) out[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+}
+
+void UnpackFourBit(const uint8_t* src, uint8_t* out, uint32_t width)
+{
+    uint32_t x = 0;
+    for (; x + 2 <= width; x += 2) {
+        uint8_t b = src[x >> 1];
+        out[x] = b >> 4;
+        out[x + 1] = b & 0x0F;
+    }
+    if (x < width) out[x] = src[x >> 1] >> 4;
+}
+
+// Interleaved blue-green-red(-x) pixels of a file row into the R, G, B planes.
+void SplitPixels(const uint8_t* line, uint32_t width, uint32_t step, uint8_t* r, uint8_t* g, uint8_t* b)
+{
+    for (uint32_t x = 0; x < width; ++x, line += step) {
+        b[x] = line[0];
+        g[x] = line[1];
+        r[x] = line[2];
+    }
+}
+
+}  // namespace
+
+CBmpIO::CBmpIO(const char* path)
+{
+    Path = path;
+}
+
+CBmpIO::~CBmpIO()
+{
+    FreeBuffer(&m_work);
+}
+
+uint32_t CBmpIO::FileRowBytes() const
+{
+    uint64_t n = RowBytes(BmpInfoHeader.BitCount, Width);
+    return n > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(n);
+}
+
+bool CBmpIO::PlanesReady(uint32_t count) const
+{
+    if (Width == 0 || Height == 0 || BytesPerLine < Width || PlaneBytes() == 0) return false;
+    if (count > ChannelCount || count > static_cast<uint32_t>(kMaxChannels)) return false;
+    for (uint32_t k = 0; k < count; ++k) {
+        if (ChannelKind[k] == kChannelHeap && ChannelData[k]) continue;
+        if (ChannelKind[k] == kChannelTemp && TempFileObject) continue;
+        return false;
+    }
+    return true;
+}
+
+int CBmpIO::ReadImageHead()
+{
+    int message;
+    try {
+        message = ReadHeadFields();
+    } catch (const CFileException&) {
+        message = kMsgBadHeader;
+    }
+    if (message == 0) return 1;
+    if (ShowMessages) ShowRastikMessage(message);
+    return 0;
+}
+
+int CBmpIO::ReadHeadFields()
+{
+    uint8_t fh[kFileHeaderBytes];
+    uint8_t ih[kInfoHeaderBytes];
+    File.Seek(0, CFile::begin);
+    if (File.Read(fh, sizeof fh) != sizeof fh || File.Read(ih, sizeof ih) != sizeof ih) return kMsgBadHeader;
+
+    FileHeader& f = BmpFileHeader;
+    f.Type = Le16(fh);
+    f.Size = Le32(fh + 2);
+    f.Reserved1 = Le16(fh + 6);
+    f.Reserved2 = Le16(fh + 8);
+    f.OffBits = Le32(fh + 10);
+    InfoHeader& h = BmpInfoHeader;
+    h.Size = Le32(ih);
+    h.Width = static_cast<int32_t>(Le32(ih + 4));
+    h.Height = static_cast<int32_t>(Le32(ih + 8));
+    h.Planes = Le16(ih + 12);
+    h.BitCount = Le16(ih + 14);
+    h.Compression = Le32(ih + 16);
+    h.SizeImage = Le32(ih + 20);
+    h.XPelsPerMeter = static_cast<int32_t>(Le32(ih + 24));
+    h.YPelsPerMeter = static_cast<int32_t>(Le32(ih + 28));
+    h.ClrUsed = Le32(ih + 32);
+    h.ClrImportant = Le32(ih + 36);
+
+    if (f.Type != kBmpType) return kMsgBadHeader;
+    // The 12-byte header of the oldest bitmaps has 16-bit sizes and is not read.
+    if (h.Size < kInfoHeaderBytes) return kMsgBadHeader;
+    if (h.Compression != 0) return kMsgCompressedBmp;
+
+    // Sizes: planes of BytesPerRow(width x 8) x height bytes must stay within 32 bits.
+    if (h.Width <= 0 || h.Height == 0) return kMsgBadHeader;
+    uint64_t width = static_cast<uint64_t>(h.Width);
+    uint64_t height = h.Height < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(h.Height))
+                                   : static_cast<uint64_t>(h.Height);
+    if (width > 0x1FFFFFFFull || height > 0xFFFFFFFFull) return kMsgBadHeader;
+    const BitCountMode* m = ModeOfBitCount(h.BitCount);
+    if (!m) return kMsgBadHeader;
+    uint64_t stride = BytesPerRow(static_cast<uint32_t>(width * 8));
+    if (stride * height > 0xFFFFFFFFull || stride * m->channels > 0xFFFFFFFFull) return kMsgBadHeader;
+
+    uint64_t length = File.GetLength();
+    if (f.OffBits >= length) return kMsgBadHeader;
+
+    Width = static_cast<uint32_t>(width);
+    Height = static_cast<uint32_t>(height);
+    XResolution = ResolutionOf(h.XPelsPerMeter);
+    YResolution = ResolutionOf(h.YPelsPerMeter);
+    ResolutionUnit = 1;
+    FileBitCount = h.BitCount;
+    ColorMode = m->mode;
+    PaletteSize = m->paletteSize;
+    BitsPerChannel = m->bitsPerChannel;
+    ChannelCount = ColorChannels = m->channels;
+    FreeBuffer(&Palette);
+    if (PaletteSize == 0) return 0;
+
+    // The colour table follows the information header, 4 bytes per entry
+    // (blue, green, red, 0); colours-used 0 means a full table. Entries the
+    // file does not give stay black.
+    Palette = static_cast<uint8_t*>(AllocBuffer(PaletteSize * 4, 0, 0));
+    if (!Palette) return kMsgBadHeader;
+    uint32_t entries = (h.ClrUsed == 0 || h.ClrUsed > PaletteSize) ? PaletteSize : h.ClrUsed;
+    uint64_t at = static_cast<uint64_t>(kFileHeaderBytes) + h.Size;
+    if (at + entries * 4ull > length) return kMsgBadHeader;
+    File.Seek(static_cast<int64_t>(at), CFile::begin);
+    if (File.Read(Palette, entries * 4) != entries * 4) return kMsgBadHeader;
+    return 0;
+}
+
+int CBmpIO::ReadOneLineData(uint8_t* line)
+{
+    uint32_t rowBytes = FileRowBytes();
+    uint16_t bits = BmpInfoHeader.BitCount;
+    if (rowBytes == 0) return 0;
+    if (bits >= 8) return File.Read(line, rowBytes) == rowBytes ? 1 : 0;
+    if (!m_work || m_workSize < rowBytes) {
+        FreeBuffer(&m_work);
+        m_work = static_cast<uint8_t*>(AllocBuffer(rowBytes, 0, 1));
+        m_workSize = m_work ? rowBytes : 0;
+        if (!m_work) return 0;
+    }
+    if (File.Read(m_work, rowBytes) != rowBytes) return 0;
+    if (bits == 4)
+        UnpackFourBit(m_work, line, Width);
+    else
+        UnpackOneBit(m_work, line, Width);
+    return 1;
+}
+
+int CBmpIO::ReadImageData()
+{
+    if (BmpInfoHeader.Compression != 0) {
+        ShowRastikMessage(kMsgCompressedBmp);
+        return 0;
+    }
+    uint16_t bits = BmpInfoHeader.BitCount;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) {
+        ShowRastikMessage(kMsgUnsupported);
+        return 0;
+    }
+    // 24- and 32-bit rows fill R, G, B (a fourth plane is left as it is).
+    uint32_t planes = bits >= 24 ? 3 : 1;
+    uint32_t rowBytes = FileRowBytes();
+    if (!PlanesReady(planes) || rowBytes == 0) return 0;
+    uint64_t lineBytes = std::max<uint64_t>({static_cast<uint64_t>(BytesPerLine) * ChannelCount, rowBytes, Width});
+    if (lineBytes > 0xFFFFFFFFull) return 0;
+    ScopedBuffer line(AllocBuffer(static_cast<uint32_t>(lineBytes), 0, 0));
+    if (!line.p) return 0;
+
+    // Spilled planes are staged in slots of chunkRows rows each.
+    uint32_t spilled = 0;
+    uint32_t slot[3] = {};
+    for (uint32_t k = 0; k < planes; ++k)
+        if (ChannelKind[k] == kChannelTemp) slot[k] = spilled++;
+    ScopedBuffer stage;
+    uint32_t chunkRows = Height;
+    if (spilled) {
+        uint64_t unit = static_cast<uint64_t>(spilled) * BytesPerLine;
+        if (unit > 0xFFFFFFFFull) return 0;
+        uint64_t want = std::min<uint64_t>(unit * Height, 0xFFFFFFFFull / unit * unit);
+        uint32_t granted = 0;
+        stage.p = static_cast<uint8_t*>(
+            AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(unit), &granted, 0));
+        if (!stage.p || granted < unit) return 0;
+        chunkRows = static_cast<uint32_t>(granted / unit);
+    }
+
+    int32_t start = 0, end = 0;
+    GetProgressRange(&start, &end);
+    int32_t span = GetProgressSpan();
+    bool topDown = BmpInfoHeader.Height < 0;
+    try {
+        File.Seek(BmpFileHeader.OffBits, CFile::begin);
+        for (uint32_t first = 0; first < Height; first += chunkRows) {
+            uint32_t rows = std::min(chunkRows, Height - first);
+            // File rows first .. first + rows - 1 fill this run of plane rows.
+            uint32_t planeFirst = topDown ? first : Height - first - rows;
+            for (uint32_t n = first; n < first + rows; ++n) {
+                if (!ReadOneLineData(line.p)) return 0;
+                uint32_t row = topDown ? n : Height - 1 - n;
+                uint8_t* dst[3] = {};
+                for (uint32_t k = 0; k < planes; ++k) {
+                    dst[k] = ChannelKind[k] == kChannelHeap
+                                 ? ChannelData[k] + static_cast<size_t>(row) * BytesPerLine
+                                 : stage.p + (static_cast<size_t>(slot[k]) * chunkRows + (row - planeFirst)) *
+                                                 BytesPerLine;
+                }
+                if (planes == 1)
+                    memcpy(dst[0], line.p, Width);
+                else
+                    SplitPixels(line.p, Width, bits / 8, dst[0], dst[1], dst[2]);
+                if (GetEscapeKB()) return 0;
+                StepProgress(start, span, n + 1, Height);
+            }
+            for (uint32_t k = 0; k < planes; ++k) {
+                if (ChannelKind[k] != kChannelTemp) continue;
+                uint8_t* src = stage.p + static_cast<size_t>(slot[k]) * chunkRows * BytesPerLine;
+                if (!WritePlaneRows(k, planeFirst, rows, src)) return 0;
+            }
+        }
+    } catch (const CFileException&) {
+        return 0;
+    }
+    FreeBuffer(&m_work);
+    m_workSize = 0;
+    return 1;
+}
+
+int CBmpIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
+{
+    if (BmpInfoHeader.Compression != 0) {
+        if (ShowMessages) ShowRastikMessage(kMsgCompressedBmp);
+        return 0;
+    }
+    uint16_t bits = BmpInfoHeader.BitCount;
+    if (bits != 8 && bits != 1 && bits != 4 && bits != 24) {
+        if (ShowMessages) ShowRastikMessage(kMsgUnsupported);
+        return 0;
+    }
+    // The sampler takes channels from the stored row as the header describes it.
+    const BitCountMode* m = ModeOfBitCount(bits);
+    if (!planes || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return 0;
+    if (Width == 0 || Height == 0 || ChannelCount != m->channels || BitsPerChannel != m->bitsPerChannel) return 0;
+    for (uint32_t k = 0; k < m->channels; ++k)
+        if (!planes[k]) return 0;
+    uint32_t rowBytes = FileRowBytes();
+    if (rowBytes == 0) return 0;
+
+    float ratio = static_cast<float>(height) / static_cast<float>(Height);
+    PrevWidth = static_cast<uint16_t>(width);
+    PrevHeight = static_cast<uint16_t>(height);
+    ScopedBuffer row(AllocBuffer(rowBytes, 1, 0));
+    if (!row.p) return 0;
+    BeginProgress();
+    int32_t start = 0, end = 0;
+    GetProgressRange(&start, &end);
+    int32_t span = GetProgressSpan();
+    bool topDown = BmpInfoHeader.Height < 0;
+    int ok = 1;
+    try {
+        File.Seek(BmpFileHeader.OffBits, CFile::begin);
+        uint32_t made = 0;
+        // File row i is taken when the integer part of i x ratio equals the
+        // rows made so far; the others are skipped by seeking past them.
+        for (uint32_t i = 0; i < Height && made < height; ++i) {
+            if (static_cast<uint32_t>(static_cast<float>(i) * ratio) != made) {
+                File.Seek(rowBytes, CFile::current);
+            } else {
+                if (File.Read(row.p, rowBytes) != rowBytes) {
+                    ok = 0;
+                    break;
+                }
+                uint32_t out = topDown ? made : height - 1 - made;
+                AddToReduceData(static_cast<uint16_t>(out), row.p, planes);
+                ++made;
+            }
+            StepProgress(start, span, i + 1, Height);
+            if (GetEscapeKB()) {
+                EscPressed = 1;
+                ok = 0;
+                break;
+            }
+        }
+    } catch (const CFileException&) {
+        ok = 0;
+    }
+    EndProgress();
+    return ok;
+}
+
+int CBmpIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer)
+{
+    buffer = nullptr;
+    uint16_t bits = BmpInfoHeader.BitCount;
+    if (BmpInfoHeader.Compression != 0 || (bits != 8 && bits != 1 && bits != 4 && bits != 24)) return 0;
+    if (Width == 0 || Height == 0 || ColorChannels == 0 || ColorChannels > 3) return 0;
+    GetPrevDataSize();
+    width = PrevWidth;
+    height = PrevHeight;
+    uint32_t previewRow = (static_cast<uint32_t>(PrevWidth) * 24 + 31) / 32 * 4;
+    uint32_t stride = BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8);
+    uint32_t planeBytes = stride * PrevHeight;
+    uint8_t* result = static_cast<uint8_t*>(AllocBuffer(previewRow * PrevHeight, 1, 0));
+    ScopedBuffer work(AllocBuffer(planeBytes * ColorChannels, 1, 0));
+    if (!result || !work.p) {
+        FreeBuffer(&result);
+        return 0;
+    }
+    uint8_t* planes[3] = {};
+    for (uint32_t k = 0; k < ColorChannels; ++k) planes[k] = work.p + static_cast<size_t>(k) * planeBytes;
+    if (!ReadReducedData(PrevWidth, PrevHeight, planes)) {
+        FreeBuffer(&result);
+        return 0;
+    }
+    ReducedDataForPrev(planes, result);
+    FreeBuffer(&Palette);
+    buffer = result;
+    return 1;
+}

@@ -1,0 +1,367 @@
+// Bitmap writing: the headers and colour table, whole-image writing from the
+// planes (bottom row first, in chunks), and the block writers of streaming
+// hosts (RGB blocks from the top, single channels sample by sample).
+#include <algorithm>
+#include <cstring>
+
+#include "rastik/CBmpIO.h"
+#include "rastik/Exports.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+
+namespace {
+
+void PutLe16(uint8_t* p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Without spilled planes the staging area only holds output rows; a few
+// megabytes of them write as fast as the whole image would.
+constexpr uint64_t kOutputChunkBytes = 4u << 20;
+
+struct ScopedBuffer {
+    uint8_t* p = nullptr;
+    explicit ScopedBuffer(void* q = nullptr) : p(static_cast<uint8_t*>(q)) {}
+    ~ScopedBuffer() { FreeBuffer(&p); }
+    ScopedBuffer(const ScopedBuffer&) = delete;
+    ScopedBuffer& operator=(const ScopedBuffer&) = delete;
+};
+
+// Pixels per metre of a resolution: inches (unit 0 or 1) through 2.53995 cm,
+// centimetres (unit 3) times 100. False for a unit that cannot be converted.
+bool PelsPerMeter(float resolution, uint32_t unit, int32_t* out)
+{
+    double v;
+    if (unit == 0 || unit == 1)
+        v = resolution * 100 / 2.53995;
+    else if (unit == 3)
+        v = static_cast<double>(resolution) * 100;
+    else
+        return false;
+    if (!(v > 0)) v = 0;
+    if (v > 2147483647.0) v = 2147483647.0;
+    *out = static_cast<int32_t>(v);
+    return true;
+}
+
+// One stored row: samples interleaved with the channel order reversed (blue,
+// green, red), or one index or grey byte per pixel, or 1-bit pixels packed
+// most significant bit first; padding bytes are 0.
+void FillRow(uint8_t* out, uint32_t rowBytes, uint32_t width, bool oneBit, uint32_t channels,
+             const uint8_t* const* src)
+{
+    if (oneBit) {
+        memset(out, 0, rowBytes);
+        const uint8_t* s = src[0];
+        for (uint32_t x = 0; x < width; ++x)
+            if (s[x]) out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+        return;
+    }
+    if (channels == 1) {
+        memcpy(out, src[0], width);
+        memset(out + width, 0, rowBytes - width);
+        return;
+    }
+    const uint8_t* r = src[0];
+    const uint8_t* g = src[1];
+    const uint8_t* b = src[2];
+    uint8_t* o = out;
+    for (uint32_t x = 0; x < width; ++x, o += 3) {
+        o[0] = b[x];
+        o[1] = g[x];
+        o[2] = r[x];
+    }
+    memset(out + 3 * static_cast<size_t>(width), 0, rowBytes - 3 * static_cast<size_t>(width));
+}
+
+void ReportFileError(const CFileException& e)
+{
+    if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+}
+
+}  // namespace
+
+uint32_t CBmpIO::WrittenRowBytes() const
+{
+    uint64_t n = ColorMode == kModeBitmap ? (static_cast<uint64_t>(Width) + 31) / 32 * 4
+                                          : (static_cast<uint64_t>(Width) * ColorChannels + 3) / 4 * 4;
+    return n > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(n);
+}
+
+int CBmpIO::MakeGreyPalette(uint32_t count)
+{
+    FreeBuffer(&Palette);
+    Palette = static_cast<uint8_t*>(AllocBuffer(count * 4, 0, 0));
+    if (!Palette) return 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t v = static_cast<uint8_t>(count > 1 ? i * 255 / (count - 1) : 0);
+        Palette[i * 4] = Palette[i * 4 + 1] = Palette[i * 4 + 2] = v;
+        Palette[i * 4 + 3] = 0;
+    }
+    return 1;
+}
+
+int CBmpIO::WriteHeader()
+{
+    // A bitmap holds one index or grey byte, or blue, green and red, per pixel.
+    if (ColorChannels != 1 && ColorChannels != 3) {
+        ShowRastikMessage(kMsgBmpChannels);
+        return 0;
+    }
+    if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return 0;
+    bool oneBit = ColorMode == kModeBitmap;
+    if (ColorMode == kModeGrey) {
+        PaletteSize = 256;
+        if (!MakeGreyPalette(256)) return 0;
+    } else if (oneBit) {
+        // Two entries; without a palette of its own the image is black and white.
+        if (!Palette || PaletteSize < 2) {
+            if (!MakeGreyPalette(2)) return 0;
+        }
+        PaletteSize = 2;
+    } else {
+        // An 8-bit bitmap needs its colour table; grey stands in for a missing one.
+        if (ColorChannels == 1 && PaletteSize == 0) PaletteSize = 256;
+        if (PaletteSize > 256) return 0;
+        if (PaletteSize > 0 && !Palette && !MakeGreyPalette(PaletteSize)) return 0;
+    }
+
+    uint32_t rowBytes = WrittenRowBytes();
+    uint64_t offset = kFileHeaderBytes + kInfoHeaderBytes + 4ull * PaletteSize;
+    // The file size is rounded up to whole words: 2 bytes past the last row.
+    uint64_t size = (offset + static_cast<uint64_t>(rowBytes) * Height + 3) / 4 * 4;
+    if (rowBytes == 0 || size > 0xFFFFFFFFull) return 0;
+    int32_t xppm = 0, yppm = 0;
+    if (!PelsPerMeter(XResolution, ResolutionUnit, &xppm) || !PelsPerMeter(YResolution, ResolutionUnit, &yppm)) {
+        ShowRastikMessage(kMsgResolutionUnit);
+        return 0;
+    }
+
+    BmpFileHeader = FileHeader{kBmpType, static_cast<uint32_t>(size), 0, 0, static_cast<uint32_t>(offset)};
+    InfoHeader& h = BmpInfoHeader;
+    h = InfoHeader{};
+    h.Size = kInfoHeaderBytes;
+    h.Width = static_cast<int32_t>(Width);
+    h.Height = static_cast<int32_t>(Height);
+    h.Planes = 1;
+    h.BitCount = static_cast<uint16_t>(oneBit ? 1 : ColorChannels * 8);
+    h.XPelsPerMeter = xppm;
+    h.YPelsPerMeter = yppm;
+    h.ClrUsed = PaletteSize;
+
+    uint8_t b[kFileHeaderBytes + kInfoHeaderBytes] = {};
+    PutLe16(b, BmpFileHeader.Type);
+    PutLe32(b + 2, BmpFileHeader.Size);
+    PutLe16(b + 6, BmpFileHeader.Reserved1);
+    PutLe16(b + 8, BmpFileHeader.Reserved2);
+    PutLe32(b + 10, BmpFileHeader.OffBits);
+    uint8_t* i = b + kFileHeaderBytes;
+    PutLe32(i, h.Size);
+    PutLe32(i + 4, static_cast<uint32_t>(h.Width));
+    PutLe32(i + 8, static_cast<uint32_t>(h.Height));
+    PutLe16(i + 12, h.Planes);
+    PutLe16(i + 14, h.BitCount);
+    PutLe32(i + 16, h.Compression);
+    PutLe32(i + 20, h.SizeImage);
+    PutLe32(i + 24, static_cast<uint32_t>(h.XPelsPerMeter));
+    PutLe32(i + 28, static_cast<uint32_t>(h.YPelsPerMeter));
+    PutLe32(i + 32, h.ClrUsed);
+    PutLe32(i + 36, h.ClrImportant);
+    try {
+        File.Write(b, sizeof b);
+        if (PaletteSize > 0) File.Write(Palette, PaletteSize * 4);
+        File.Flush();
+    } catch (const CFileException& e) {
+        ReportFileError(e);
+        return 0;
+    }
+    return 1;
+}
+
+int CBmpIO::EmitRows(bool reportNoBuffer)
+{
+    uint32_t channels = ColorChannels;
+    uint32_t rowBytes = WrittenRowBytes();
+    if (channels != 1 && channels != 3) return 0;
+    if (!PlanesReady(channels) || rowBytes == 0) return 0;
+    bool oneBit = ColorMode == kModeBitmap;
+
+    // Each unit holds one row of every spilled plane and one output row.
+    uint32_t spilled = 0;
+    uint32_t slot[3] = {};
+    for (uint32_t k = 0; k < channels; ++k)
+        if (ChannelKind[k] == kChannelTemp) slot[k] = spilled++;
+    uint64_t unit = static_cast<uint64_t>(spilled) * BytesPerLine + rowBytes;
+    if (unit > 0xFFFFFFFFull) return 0;
+    uint64_t want = unit * Height;
+    if (spilled == 0) want = std::min<uint64_t>(want, std::max<uint64_t>(unit, kOutputChunkBytes / unit * unit));
+    want = std::min<uint64_t>(want, 0xFFFFFFFFull / unit * unit);
+    uint32_t granted = 0;
+    ScopedBuffer stage(AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(unit), &granted, 0));
+    if (!stage.p || granted < unit) {
+        if (reportNoBuffer) ShowRastikMessage(kMsgNoBuffer);
+        return 0;
+    }
+    uint32_t chunkRows = static_cast<uint32_t>(granted / unit);
+    uint32_t chunks = (Height + chunkRows - 1) / chunkRows;
+    uint8_t* out = stage.p + static_cast<size_t>(spilled) * chunkRows * BytesPerLine;
+
+    int32_t start = 0, end = 0;
+    GetProgressRange(&start, &end);
+    int32_t span = GetProgressSpan();
+    // Plane rows go out from the bottom of the image upwards; the first chunk
+    // takes the remainder, so the last one ends at row 0.
+    uint32_t top = Height;
+    uint32_t done = 0;
+    for (uint32_t c = 0; c < chunks; ++c) {
+        uint32_t rows = c == 0 ? Height - (chunks - 1) * chunkRows : chunkRows;
+        uint32_t low = top - rows;
+        for (uint32_t k = 0; k < channels; ++k) {
+            if (ChannelKind[k] != kChannelTemp) continue;
+            uint8_t* dst = stage.p + static_cast<size_t>(slot[k]) * chunkRows * BytesPerLine;
+            if (!ReadPlaneRows(k, low, rows, dst)) return 0;
+        }
+        for (uint32_t r = top; r-- > low;) {
+            const uint8_t* src[3] = {};
+            for (uint32_t k = 0; k < channels; ++k) {
+                src[k] = ChannelKind[k] == kChannelHeap
+                             ? ChannelData[k] + static_cast<size_t>(r) * BytesPerLine
+                             : stage.p + (static_cast<size_t>(slot[k]) * chunkRows + (r - low)) * BytesPerLine;
+            }
+            FillRow(out + static_cast<size_t>(top - 1 - r) * rowBytes, rowBytes, Width, oneBit, channels, src);
+            StepProgress(start, span, ++done, Height);
+            if (GetEscapeKB()) return 0;
+        }
+        File.Write(out, rows * rowBytes);
+        top = low;
+    }
+    return 1;
+}
+
+void CBmpIO::WritePixelEnd()
+{
+    uint64_t end = static_cast<uint64_t>(BmpFileHeader.OffBits) + static_cast<uint64_t>(WrittenRowBytes()) * Height;
+    if (BmpFileHeader.Size <= end || BmpFileHeader.Size - end > 3) return;
+    static const uint8_t kZeros[4] = {};
+    File.Seek(static_cast<int64_t>(end), CFile::begin);
+    File.Write(kZeros, static_cast<uint32_t>(BmpFileHeader.Size - end));
+}
+
+int CBmpIO::WriteFile()
+{
+    if (!WriteHeader()) return 0;
+    try {
+        if (!EmitRows(false)) return 0;
+        WritePixelEnd();
+        File.Flush();
+    } catch (const CFileException& e) {
+        ReportFileError(e);
+        return 0;
+    }
+    return 1;
+}
+
+int CBmpIO::WriteImageData()
+{
+    if (BmpFileHeader.Type != kBmpType || BmpFileHeader.OffBits == 0) return 0;
+    try {
+        File.Seek(BmpFileHeader.OffBits, CFile::begin);
+        if (!EmitRows(true)) return 0;
+        WritePixelEnd();
+        File.Flush();
+    } catch (const CFileException& e) {
+        ReportFileError(e);
+        return 0;
+    }
+    return 1;
+}
+
+int CBmpIO::WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount)
+{
+    if (!r || !g || !b || Width == 0) return 0;
+    if (rowCount == 0) return 1;
+    uint32_t pad = (4 - (3 * Width) % 4) % 4;
+    uint64_t rowBytes = 3ull * Width + pad;
+    uint32_t first = RowsWritten[0];
+    if (static_cast<uint64_t>(first) + rowCount > Height || rowBytes * rowCount > 0xFFFFFFFFull) return 0;
+    RowsWritten[0] = first + rowCount;
+    ScopedBuffer buf(AllocBuffer(static_cast<uint32_t>(rowBytes * rowCount), 1, 0));
+    if (!buf.p) return 0;
+    int32_t start = 0, end = 0;
+    GetProgressRange(&start, &end);
+    int32_t span = GetProgressSpan();
+    // Block row i is image row first + i; the file holds rows bottom-up, so
+    // the block lands below the rows written before it, its first row highest.
+    for (uint32_t i = 0; i < rowCount; ++i) {
+        StepProgress(start, span, first + i + 1, Height);
+        if (GetEscapeKB()) return 0;
+        const uint8_t* src[3] = {r + static_cast<size_t>(i) * Width, g + static_cast<size_t>(i) * Width,
+                                 b + static_cast<size_t>(i) * Width};
+        FillRow(buf.p + (rowCount - 1 - i) * rowBytes, static_cast<uint32_t>(rowBytes), Width, false, 3, src);
+    }
+    try {
+        uint64_t p = File.Seek(kFileHeaderBytes + kInfoHeaderBytes + 4ull * PaletteSize, CFile::begin);
+        File.Seek(static_cast<int64_t>(p + (Height - RowsWritten[0]) * rowBytes), CFile::begin);
+        File.Write(buf.p, static_cast<uint32_t>(rowBytes * rowCount));
+        File.Flush();
+    } catch (const CFileException& e) {
+        ReportFileError(e);
+        return 0;
+    }
+    return 1;
+}
+
+int CBmpIO::WriteBlockData(uint8_t* rows, uint32_t channel, uint32_t rowCount)
+{
+    // Channel c is byte c of each stored pixel: 0 blue, 1 green, 2 red.
+    if (!rows || channel > 2 || Width == 0) return 0;
+    if (rowCount == 0) return 1;
+    uint32_t pad = (4 - (3 * Width) % 4) % 4;
+    uint64_t rowBytes = 3ull * Width + pad;
+    uint64_t before = RowsWritten[channel] / Width;
+    if (before + rowCount > Height || static_cast<uint64_t>(RowsWritten[channel]) + 
+        static_cast<uint64_t>(rowCount) * Width > 0xFFFFFFFFull)
+        return 0;
+    uint64_t base = kFileHeaderBytes + kInfoHeaderBytes + 4ull * PaletteSize + before * rowBytes;
+    try {
+        // Blocks are placed from the bottom of the image upwards; within a
+        // block the first row is the highest.
+        for (uint32_t i = 0; i < rowCount; ++i) {
+            uint64_t at = base + static_cast<uint64_t>(rowCount - 1 - i) * rowBytes + channel;
+            const uint8_t* src = rows + static_cast<size_t>(i) * Width;
+            for (uint32_t j = 0; j < Width; ++j, at += 3) {
+                File.Seek(static_cast<int64_t>(at), CFile::begin);
+                File.Write(src + j, 1);
+            }
+        }
+        File.Flush();
+    } catch (const CFileException& e) {
+        ReportFileError(e);
+        return 0;
+    }
+    RowsWritten[channel] += rowCount * Width;
+    return 1;
+}
+
+int CBmpIO::WriteTail()
+{
+    if (BmpFileHeader.Type != kBmpType || BmpFileHeader.OffBits == 0) return 1;
+    try {
+        WritePixelEnd();
+        File.Flush();
+    } catch (const CFileException& e) {
+        ReportFileError(e);
+        return 0;
+    }
+    return 1;
+}
