@@ -1,0 +1,321 @@
+// Tests of the colour quantizer: exact palettes, palettes made by splitting
+// the colour tree, nearest-colour fallback and error diffusion along rows.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "rastik/core/CColorQuantizer.h"
+
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+
+// Planar RGB image of width x height with a stride a little wider than the row.
+struct Planes {
+    Planes(int w, int h) : width(w), height(h), stride(w + 3)
+    {
+        for (auto* p : {&r, &g, &b}) p->assign(static_cast<size_t>(stride) * h, 0);
+    }
+    void Set(int x, int y, Rgb c)
+    {
+        size_t at = static_cast<size_t>(y) * stride + x;
+        r[at] = static_cast<uint8_t>(c.r);
+        g[at] = static_cast<uint8_t>(c.g);
+        b[at] = static_cast<uint8_t>(c.b);
+    }
+    Rgb Get(int x, int y) const
+    {
+        size_t at = static_cast<size_t>(y) * stride + x;
+        return {r[at], g[at], b[at]};
+    }
+    int width, height, stride;
+    std::vector<uint8_t> r, g, b;
+};
+
+// Image of the colours in order, one pixel each, in rows of width pixels;
+// the remaining pixels repeat the last colour.
+Planes ImageOf(const std::vector<Rgb>& colours, int width)
+{
+    int height = static_cast<int>((colours.size() + width - 1) / width);
+    Planes p(width, height);
+    for (int i = 0; i < width * height; ++i) {
+        size_t c = static_cast<size_t>(i) < colours.size() ? i : colours.size() - 1;
+        p.Set(i % width, i / width, colours[c]);
+    }
+    return p;
+}
+
+// Enters the image row by row and builds the palette, as whole-file conversion does.
+void Build(CColorQuantizer& q, const Planes& p)
+{
+    ASSERT_EQ(q.SetImage(p.width, p.height, p.stride), 1);
+    for (int y = 0; y < p.height; ++y) {
+        size_t at = static_cast<size_t>(y) * p.stride;
+        ASSERT_EQ(q.AddPlanes(p.r.data() + at, p.g.data() + at, p.b.data() + at, 1), 1);
+    }
+    ASSERT_EQ(q.BuildPalette(), 1);
+}
+
+// Maps every row with one call per row; indexes in rows of width bytes.
+std::vector<uint8_t> MapByRows(CColorQuantizer& q, const Planes& p)
+{
+    std::vector<uint8_t> out(static_cast<size_t>(p.width) * p.height, 0xEE);
+    for (int y = 0; y < p.height; ++y) {
+        size_t at = static_cast<size_t>(y) * p.stride;
+        EXPECT_EQ(q.MapPlanes(out.data() + static_cast<size_t>(y) * p.width, p.r.data() + at,
+                              p.g.data() + at, p.b.data() + at, 1, p.width),
+                  1);
+    }
+    return out;
+}
+
+Rgb PaletteColour(CColorQuantizer& q, int index)
+{
+    int32_t count = 0;
+    const uint8_t* pal = q.GetPalette(&count);
+    EXPECT_LT(index, count);
+    return {pal[4 * index + 2], pal[4 * index + 1], pal[4 * index]};
+}
+
+bool Same(Rgb a, Rgb b)
+{
+    return a.r == b.r && a.g == b.g && a.b == b.b;
+}
+
+bool PaletteHas(CColorQuantizer& q, Rgb c)
+{
+    int32_t count = 0;
+    q.GetPalette(&count);
+    for (int i = 0; i < count; ++i)
+        if (Same(PaletteColour(q, i), c)) return true;
+    return false;
+}
+
+TEST(QuantizerExact, ThreeColoursGiveTheirOwnPaletteAndMapExactly)
+{
+    Planes p(5, 4);
+    const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x) p.Set(x, y, (x + y) % 3 == 0 ? red : ((x + y) % 3 == 1 ? green : blue));
+    CColorQuantizer q;
+    Build(q, p);
+    int32_t count = 0;
+    const uint8_t* pal = q.GetPalette(&count);
+    ASSERT_EQ(count, 3);
+    EXPECT_EQ(q.DistinctColors, 3);
+    // Depth-first order of the tree: the red bit is child 1, green 2, blue 4.
+    EXPECT_TRUE(Same(PaletteColour(q, 0), red));
+    EXPECT_TRUE(Same(PaletteColour(q, 1), green));
+    EXPECT_TRUE(Same(PaletteColour(q, 2), blue));
+    EXPECT_EQ(pal[3], 0);
+
+    // With error diffusion on, exact colours leave no error to spread.
+    std::vector<uint8_t> idx = MapByRows(q, p);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x) EXPECT_TRUE(Same(PaletteColour(q, idx[y * 5 + x]), p.Get(x, y)));
+}
+
+TEST(QuantizerExact, TwoHundredFiftySixColoursAreAllKept)
+{
+    std::vector<Rgb> colours;
+    for (int i = 0; i < 256; ++i) colours.push_back({i, 255 - i, (i * 37) & 255});
+    Planes p = ImageOf(colours, 16);
+    CColorQuantizer q;
+    Build(q, p);
+    int32_t count = 0;
+    q.GetPalette(&count);
+    ASSERT_EQ(count, 256);
+    std::vector<uint8_t> idx = MapByRows(q, p);
+    for (int i = 0; i < 256; ++i) EXPECT_TRUE(Same(PaletteColour(q, idx[i]), colours[i])) << i;
+}
+
+TEST(QuantizerSplit, TwoHundredFiftySevenColoursAreReducedToNearColours)
+{
+    std::vector<Rgb> colours;
+    for (int i = 0; i < 256; ++i) colours.push_back({i, i, i});
+    colours.push_back({0, 0, 255});
+    Planes p = ImageOf(colours, 17);
+    CColorQuantizer q;
+    q.Dither = 0;
+    Build(q, p);
+    EXPECT_EQ(q.DistinctColors, 257);
+    int32_t count = 0;
+    q.GetPalette(&count);
+    ASSERT_EQ(count, 256);
+    std::vector<uint8_t> idx = MapByRows(q, p);
+    for (size_t i = 0; i < colours.size(); ++i) {
+        Rgb got = PaletteColour(q, idx[i]);
+        EXPECT_LE(std::abs(got.r - colours[i].r), 1) << i;
+        EXPECT_LE(std::abs(got.g - colours[i].g), 1) << i;
+        EXPECT_LE(std::abs(got.b - colours[i].b), 1) << i;
+    }
+    EXPECT_TRUE(PaletteHas(q, {0, 0, 255}));
+}
+
+// 129 groups of two colours that differ only in their lowest bits. The 127
+// most populous groups are split into their two colours; the two least
+// populous stay whole and get the pixel-weighted mean, rounded down.
+TEST(QuantizerSplit, UnsplitEntriesTakeTheWeightedMeanOfTheirColours)
+{
+    std::vector<Rgb> colours, expected;
+    auto group = [](int i) { return i < 128 ? Rgb{2 * i, 0, 0} : Rgb{0, 2, 0}; };
+    const int mergedA = 5, mergedB = 77;
+    for (int i = 0; i < 129; ++i) {
+        Rgb a = group(i), b{a.r + 1, a.g + 1, 1};
+        bool merged = i == mergedA || i == mergedB;
+        // Mean of one a and three b: a + 3/4 per component, rounded down to a.
+        for (int k = 0; k < (merged ? 1 : 2); ++k) {
+            colours.push_back(a);
+            expected.push_back(a);
+        }
+        for (int k = 0; k < 3; ++k) {
+            colours.push_back(b);
+            expected.push_back(merged ? a : b);
+        }
+    }
+    Planes p = ImageOf(colours, 32);
+    CColorQuantizer q;
+    q.Dither = 0;
+    Build(q, p);
+    EXPECT_EQ(q.DistinctColors, 258);
+    int32_t count = 0;
+    q.GetPalette(&count);
+    ASSERT_EQ(count, 256);
+    for (int i = 0; i < 129; ++i) {
+        Rgb a = group(i), b{a.r + 1, a.g + 1, 1};
+        EXPECT_TRUE(PaletteHas(q, a)) << i;
+        bool merged = i == mergedA || i == mergedB;
+        EXPECT_EQ(PaletteHas(q, b), !merged) << i;
+    }
+    // Both colours of a whole group map to its one entry.
+    std::vector<uint8_t> idx = MapByRows(q, p);
+    for (size_t i = 0; i < colours.size(); ++i) EXPECT_TRUE(Same(PaletteColour(q, idx[i]), expected[i])) << i;
+}
+
+TEST(QuantizerNearest, ColoursOffTheTreeTakeTheNearestEntryFirstOfEqualDistances)
+{
+    Planes p(2, 1);
+    p.Set(0, 0, {0, 0, 0});
+    p.Set(1, 0, {200, 0, 0});
+    CColorQuantizer q;
+    q.Dither = 0;
+    Build(q, p);
+    ASSERT_EQ(q.PaletteCount, 2);
+
+    Planes probe(4, 1);
+    probe.Set(0, 0, {100, 0, 0});  // equally far from both: the first entry
+    probe.Set(1, 0, {101, 0, 0});
+    probe.Set(2, 0, {250, 10, 40});
+    probe.Set(3, 0, {200, 0, 0});  // on the tree
+    q.SetImage(4, 1, probe.stride);
+    std::vector<uint8_t> idx(4, 0xEE);
+    ASSERT_EQ(q.MapPlanes(idx.data(), probe.r.data(), probe.g.data(), probe.b.data(), 1, 4), 1);
+    EXPECT_EQ(idx[0], 0);
+    EXPECT_EQ(idx[1], 1);
+    EXPECT_EQ(idx[2], 1);
+    EXPECT_EQ(idx[3], 1);
+}
+
+TEST(QuantizerNearest, NearestOnlyMapsEveryPixelToItsNearestEntry)
+{
+    std::vector<Rgb> colours;
+    for (int i = 0; i < 300; ++i) colours.push_back({(i * 53) & 255, (i * 97) & 255, i < 256 ? (i * 29) & 255 : 128});
+    Planes p = ImageOf(colours, 20);
+    CColorQuantizer q;
+    q.Dither = 0;
+    q.NearestOnly = 1;
+    Build(q, p);
+    ASSERT_GT(q.DistinctColors, 256);
+    std::vector<uint8_t> idx = MapByRows(q, p);
+    for (size_t i = 0; i < colours.size(); ++i) {
+        int best = -1, bestDistance = 1 << 30;
+        for (int k = 0; k < q.PaletteCount; ++k) {
+            Rgb c = PaletteColour(q, k);
+            int d = (c.r - colours[i].r) * (c.r - colours[i].r) + (c.g - colours[i].g) * (c.g - colours[i].g) +
+                    (c.b - colours[i].b) * (c.b - colours[i].b);
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = k;
+            }
+        }
+        EXPECT_EQ(idx[i], best) << i;
+    }
+}
+
+// A palette of black (index 0) and white (index 1).
+void BuildBlackAndWhite(CColorQuantizer& q)
+{
+    Planes p(2, 1);
+    p.Set(0, 0, {0, 0, 0});
+    p.Set(1, 0, {255, 255, 255});
+    Build(q, p);
+    ASSERT_EQ(q.PaletteCount, 2);
+    ASSERT_TRUE(Same(PaletteColour(q, 0), {0, 0, 0}));
+}
+
+TEST(QuantizerDither, FlatGreyBecomesAMixAndEveryRowStartsWithoutError)
+{
+    CColorQuantizer q;
+    BuildBlackAndWhite(q);
+    Planes grey(16, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 16; ++x) grey.Set(x, y, {128, 128, 128});
+    q.SetImage(16, 4, grey.stride);
+
+    std::vector<uint8_t> idx = MapByRows(q, grey);
+    // 128 is nearer white; its error -127 pushes the next pixel to black, and so on.
+    const uint8_t firstRow[16] = {1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0};
+    for (int x = 0; x < 16; ++x) EXPECT_EQ(idx[x], firstRow[x]) << x;
+    for (int y = 1; y < 4; ++y)
+        for (int x = 0; x < 16; ++x) EXPECT_EQ(idx[y * 16 + x], idx[x]) << y << "," << x;
+
+    // All rows in one call: errors handed down change the second row.
+    std::vector<uint8_t> once(64, 0xEE);
+    ASSERT_EQ(q.MapPlanes(once.data(), grey.r.data(), grey.g.data(), grey.b.data(), 4, 16), 1);
+    EXPECT_TRUE(std::equal(once.begin(), once.begin() + 16, idx.begin()));
+    EXPECT_FALSE(std::equal(once.begin() + 16, once.begin() + 32, idx.begin()));
+
+    // Without diffusion every pixel takes the nearest entry.
+    q.Dither = 0;
+    std::vector<uint8_t> plain = MapByRows(q, grey);
+    for (uint8_t v : plain) EXPECT_EQ(v, 1);
+}
+
+TEST(QuantizerDither, NegativeErrorsShiftArithmetically)
+{
+    CColorQuantizer q;
+    BuildBlackAndWhite(q);
+    // 128 maps to white with error -127; (7 x -127) >> 4 is -56, so the
+    // next pixel's 183 becomes 127 and maps to black (-55 would give 128, white).
+    Planes row(2, 1);
+    row.Set(0, 0, {128, 128, 128});
+    row.Set(1, 0, {183, 183, 183});
+    q.SetImage(2, 1, row.stride);
+    std::vector<uint8_t> idx = MapByRows(q, row);
+    EXPECT_EQ(idx[0], 1);
+    EXPECT_EQ(idx[1], 0);
+}
+
+TEST(QuantizerLifecycle, EmptyAndMisusedQuantizersFailCleanly)
+{
+    CColorQuantizer q;
+    uint8_t px[4] = {1, 2, 3, 4};
+    EXPECT_EQ(q.AddPlanes(px, px, px, 1), 0);  // no image yet
+    ASSERT_EQ(q.SetImage(4, 1, 4), 1);
+    ASSERT_EQ(q.BuildPalette(), 1);
+    int32_t count = -1;
+    EXPECT_NE(q.GetPalette(&count), nullptr);
+    EXPECT_EQ(count, 0);
+    uint8_t out[4] = {9, 9, 9, 9};
+    EXPECT_EQ(q.MapPlanes(out, px, px, px, 1, 4), 1);
+    for (uint8_t v : out) EXPECT_EQ(v, 0);
+    EXPECT_EQ(q.MapPlanes(nullptr, px, px, px, 1, 4), 0);
+    EXPECT_EQ(q.AddPlanes(px, px, px, 1), 0);  // the tree is fixed once the palette is built
+}
+
+}  // namespace
