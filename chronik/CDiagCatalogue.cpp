@@ -1,0 +1,230 @@
+// Message, category and time texts of diagnostic events, and their pairing
+// keys; the code layout is stated in CDiagCatalogue.h.
+#include "chronik/CDiagCatalogue.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+const char kCategoryStation[] = "系统";
+const char kCategoryModule[] = "模块";
+const char kCategoryCleared[] = "已清除";
+const char kCategoryNotice[] = "提示";
+
+constexpr uint32_t kClearedBit = 0x80000000u;
+constexpr uint32_t kKeyMask = 0x7FFFFFFFu;
+
+std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+
+std::string Format(const char* pattern, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, pattern);
+    vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+}  // namespace
+
+std::string CDiagCatalogue::FormatTime(uint32_t time)
+{
+    time_t t = static_cast<time_t>(time);
+    struct tm local;
+    if (!localtime_r(&t, &local)) return std::string();
+    return Format("%4d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+bool CDiagCatalogue::FormatRecord(DiagRecord& record, bool suppressNotices)
+{
+    uint32_t code = record.code;
+    if (code == kServerStarted || code == kServerStopped) {
+        record.timeText = FormatTime(record.time);
+        record.messageText = code == kServerStarted ? "诊断服务器启动" : "诊断服务器退出";
+        record.categoryText = kCategoryNotice;
+        return true;
+    }
+
+    record.isStationEvent = static_cast<int32_t>(code & 1);
+    record.cleared = (code & kClearedBit) ? 1 : 0;
+    if (record.cleared) {
+        record.clearTimeText = FormatTime(record.time);
+        record.categoryText = kCategoryCleared;
+    } else {
+        record.timeText = FormatTime(record.time);
+        record.categoryText = record.isStationEvent ? kCategoryStation : kCategoryModule;
+    }
+    record.code = code & kKeyMask;
+
+    if (!record.isStationEvent) return FormatModuleEvent(record);
+    bool notice = false;
+    if (!FormatStationEvent(record, notice)) return false;
+    if (notice) {
+        if (suppressNotices) return false;
+        record.categoryText = kCategoryNotice;
+    }
+    return true;
+}
+
+bool CDiagCatalogue::FormatModuleEvent(DiagRecord& record)
+{
+    uint32_t code = record.code;
+    uint32_t f = (code >> 1) & 0xFF;
+    uint32_t s = (code >> 9) & 0xFF;
+    uint32_t r = (code >> 17) & 0xF;
+    int station = static_cast<int>(((code >> 21) & 0x1FF) & ~1u);
+    const char* pattern = nullptr;
+    if (f == 255) pattern = "%02d#控制站%02d#机笼%02d#I/O卡件故障或未插卡";
+    else if (f & 16) pattern = "%02d#控制站%02d#机笼%02d#I/O卡件变送器故障";
+    else if (f & 32) pattern = "%02d#控制站%02d#机笼%02d#I/O卡件模块故障";
+    else if (f & 64) pattern = "%02d#控制站%02d#机笼%02d#I/O卡件型号不匹配";
+    if (!pattern) return false;
+    record.messageText = Format(pattern, station, static_cast<int>(r), static_cast<int>(s));
+    return true;
+}
+
+// Kinds 34 to 41: two data-forwarding cards per kind, the low half of F for
+// card 2 * (K - 34), the high half for the card after it.
+bool CDiagCatalogue::FormatForwardingCards(DiagRecord& record, uint32_t a, uint32_t k, uint32_t f)
+{
+    int station = static_cast<int>(a & ~1u);
+    int card = static_cast<int>(2 * (k - 34));
+    const char* failed = "%02d#控制站%02d#数据转发卡故障或未插卡";
+    const char* io = "%02d#控制站%02d#数据转发卡I/O通信故障";
+    const char* port0 = "%02d#控制站%02d#数据转发卡TLINK端口0故障";
+    const char* port1 = "%02d#控制站%02d#数据转发卡TLINK端口1故障";
+    const char* pattern = nullptr;
+    if ((f & 15) == 15) pattern = failed;
+    else if (f & 1) pattern = io;
+    else if (f & 2) pattern = port0;
+    else if (f & 4) pattern = port1;
+    else {
+        card += 1;
+        if ((f & 240) == 240) pattern = failed;
+        else if (f & 16) pattern = io;
+        else if (f & 32) pattern = port0;
+        else if (f & 64) pattern = port1;
+    }
+    if (!pattern) return false;
+    record.messageText = Format(pattern, station, card);
+    return true;
+}
+
+bool CDiagCatalogue::FormatStationEvent(DiagRecord& record, bool& notice)
+{
+    uint32_t key = record.code;
+    uint32_t f = (key >> 1) & 0xFF;
+    uint32_t k = (key >> 9) & 0x7F;
+    uint32_t a = (key >> 16) & 0x1FF;
+    int card = static_cast<int>(a);
+    int station = static_cast<int>(a & ~1u);
+    std::string& m = record.messageText;
+
+    switch (k) {
+    case 0:
+        notice = true;
+        if (f == 0) m = Format("检测到%02d#控制卡当前为备用状态", card);
+        else if ((f & 15) == 15) m = Format("检测到%02d#控制卡当前为工作状态", card);
+        else return false;
+        return true;
+    case 1:
+        if ((f & 3) == 3) m = Format("%02d#主控制卡组态错(内存RAM数据损坏,需下载组态)", card);
+        else if ((f & 8) || (f & 2)) m = Format("%02d#控制卡组态错(需下载组态)", card);
+        else if (f & 32) m = Format("%02d#控制卡系统时钟出错", card);
+        else if (f & 128) m = Format("%02d#控制卡堆栈出错", card);
+        else return false;
+        return true;
+    case 2:
+        if ((f & 15) != 15) return false;
+        m = Format("%02d#控制站冗余主控卡协调同步失败", station);
+        return true;
+    case 3:
+        notice = true;
+        if (f == 0) m = Format("检测到%02d#控制卡上次以冷模式启动", card);
+        else if (f == 255) m = Format("检测到%02d#控制卡上次以热模式启动", card);
+        else return false;
+        return true;
+    case 4:
+        if (f == 255) m = Format("%02d#主控制卡主CPU与XA-2握手失败", card);
+        else if (f & 1) m = Format("%02d#控制卡TLINK端口0自检故障", card);
+        else if (f & 2) m = Format("%02d#控制卡TLINK端口1自检故障", card);
+        else if (f & 16) m = Format("%02d#控制卡与所有数据转发卡通信故障", card);
+        else return false;
+        return true;
+    case 6:
+        if (f == 0) return false;
+        m = Format("%02d#主控制卡上电或复位内存数据自检出错,申请组态", card);
+        return true;
+    case 7:
+        if (f & 128) {
+            m = Format("%02d#控制卡用户程序区错误(Flash内存)", card);
+        } else if (f & 64) {
+            return false;
+        } else if (f & 7) {
+            m = Format("%02d#控制站工作/备用卡件之间组态不一致", station);
+            record.code = key & 0x7FFFFFF1u;
+        } else {
+            return false;
+        }
+        return true;
+    case 8:
+        if (f & 1) m = Format("%02d#控制卡用户堆栈(USP)溢出错", card);
+        else if (f & 2) m = Format("%02d#控制卡QTL语言的程序运行时间溢出", card);
+        else if (f & 4) m = Format("%02d#控制卡QTL语言的用户程序被传送下装QTL程序过程终止", card);
+        else if (f & 8) m = Format("%02d#主控制卡程序运行异常", card);
+        else if (f & 32) m = Format("%02d#主控制卡程序代码自检出错,并且被系统监控软件强制停止运行", card);
+        else return false;
+        return true;
+    case 9:
+        if (f & 1) m = Format("%02d#主控制卡总线0故障", card);
+        else if (f & 2) m = Format("%02d#主控制卡总线1故障", card);
+        else if (f & 4) m = Format("%02d#控制器检测到控制网内网络连接错位", card);
+        else return false;
+        return true;
+    case 11:
+        if (f == 0) return false;
+        m = Format("%02d#主控制卡ROM自检出错", card);
+        record.code = key & 0x7FFFFFFBu;
+        return true;
+    case 13:
+        if (f == 0) return false;
+        m = Format("时间溢出,%02d#主机在一个周期内没有完成所有工作", card);
+        record.code = key & 0x7FFFFFFDu;
+        return true;
+    case 14:
+        if (f == 0) return false;
+        m = Format("%02d#主控制卡网络地址拨号出错", card);
+        record.code = key & 0x7FFFFFFEu;
+        return true;
+    case 15:
+        if (f & 1) m = "1#5V电源故障";
+        else if (f & 2) m = "2#5V电源故障";
+        else if (f & 4) m = "1#24V电源故障";
+        else if (f & 8) m = "2#24V电源故障";
+        else if (f & 16) m = "1#220VAC电源故障";
+        else if (f & 32) m = "2#220VAC电源故障";
+        else return false;
+        return true;
+    case 25:
+        if (f & 1) m = Format("%02d#控制站1#Cable与2#网错连", station);
+        else if (f & 2) m = Format("%02d#控制站2#Cable与1#网错连", station);
+        else return false;
+        return true;
+    case 27:
+        if (f & 2) m = Format("%02d#控制卡Tesslang语言的程序运行时间溢出", card);
+        else if (f & 8) m = Format("%02d#主控制卡Tesslang程序运行异常", card);
+        else if (f & 32) m = Format("%02d#主控制卡Tesslang程序代码自检出错", card);
+        else return false;
+        return true;
+    case 127:
+        m = Format("%02d#控制卡通信故障或未插卡", card);
+        return true;
+    default:
+        if (k >= 34 && k <= 41) return FormatForwardingCards(record, a, k, f);
+        return false;
+    }
+}

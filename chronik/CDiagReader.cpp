@@ -1,0 +1,154 @@
+// Range reads, single-file reads and the pairing of occurrences with clears.
+#include "chronik/CDiagReader.h"
+
+#include <set>
+
+#include "chronik/CChronikApp.h"
+#include "chronik/CDataFile.h"
+#include "chronik/CDiagCatalogue.h"
+#include "chronik/CIndexFile.h"
+#include "chronik/CRetryOpen.h"
+#include "chronik/FileWords.h"
+#include "platform/MessageSink.h"
+#include "platform/Win32.h"
+
+using chronik::GetWord;
+using chronik::JoinPath;
+
+bool CDiagReader::BlockPassesFilter(uint32_t block, uint32_t stationFilter)
+{
+    return stationFilter == 0 || ((block + 2) / 2) * 2 == stationFilter;
+}
+
+void CDiagReader::ShowDamaged(const std::string& path)
+{
+    AfxMessageBox((path + kDamagedText).c_str());
+}
+
+void CDiagReader::CollectFile(CFile& file, uint32_t start, uint32_t end, uint32_t stationFilter,
+                              bool checkAddress)
+{
+    uint8_t directory[CDataFile::kDirectoryEntries * 8];
+    file.Seek(CDataFile::kDirectoryOffset, CFile::begin);
+    uint32_t got = file.Read(directory, sizeof directory);
+    std::vector<RawEvent>& raw = CChronikApp::Get().m_rawEvents;
+    for (uint32_t b = 0; b < CDataFile::kDirectoryEntries && 8 * b + 8 <= got; ++b) {
+        if (!BlockPassesFilter(b, stationFilter)) continue;
+        if (checkAddress && GetWord(directory + 8 * b) == 0) continue;
+        CDataFile::ReadBlockChain(file, GetWord(directory + 8 * b + 4), start, end, raw);
+    }
+}
+
+const DiagRecordList* CDiagReader::Read(uint32_t start, uint32_t end, const std::string& dir,
+                                        uint32_t stationFilter, bool fromFirstFile)
+{
+    CChronikApp& app = CChronikApp::Get();
+    app.ResetReadState();
+
+    std::string indexPath = CIndexFile::IndexPath(dir);
+    if (!FileExists(indexPath.c_str())) CIndexFile::RebuildIndex(dir, app.MaxFiles(), app.m_fileSpan);
+
+    CFile index;
+    if (!CRetryOpen::Open(index, indexPath, CFile::modeRead | CFile::shareExclusive | CFile::typeBinary,
+                          kIndexAttempts))
+        return nullptr;
+    CIndexFile::Contents contents = CIndexFile::Load(index);
+    if (!contents.magicOk) {
+        index.Abort();
+        ShowDamaged(indexPath);
+        return nullptr;
+    }
+    if (contents.count == 0 || contents.entries.empty() || end < contents.entries.front().start) {
+        index.Abort();
+        return nullptr;
+    }
+
+    // Files that begin after the range are left out; reading begins at the
+    // last file that ended before the range, which supplies the occurrences
+    // still active when the range began.
+    std::vector<IndexEntry> kept;
+    std::set<std::string> seen;
+    size_t first = 0;
+    for (const IndexEntry& e : contents.entries) {
+        if (e.start > end || !CIndexFile::IsDataFileName(e.name) || !seen.insert(e.name).second) continue;
+        if (e.end < start && !fromFirstFile) first = kept.size();
+        kept.push_back(e);
+    }
+    if (kept.empty()) {
+        index.Abort();
+        return nullptr;
+    }
+
+    for (size_t i = first; i < kept.size(); ++i) {
+        std::string path = JoinPath(dir, kept[i].name);
+        CFile data;
+        bool notFound = false;
+        if (!CRetryOpen::Open(data, path, CFile::modeRead | CFile::shareExclusive | CFile::typeBinary,
+                              kDataAttempts, &notFound)) {
+            if (notFound) continue;  // listed but deleted: nothing to read there
+            index.Abort();
+            return nullptr;
+        }
+        if (!CDataFile::HasMagic(data)) {
+            data.Abort();
+            ShowDamaged(path);
+            continue;
+        }
+        CollectFile(data, start, end, stationFilter, true);
+        data.Abort();
+    }
+    index.Abort();
+    PairAndCollect(true, true);
+    return &app.m_results;
+}
+
+const DiagRecordList* CDiagReader::ReadSingleFile(const std::string& path, uint32_t stationFilter)
+{
+    CChronikApp& app = CChronikApp::Get();
+    app.ResetReadState();
+    CFile data;
+    if (!CRetryOpen::Open(data, path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary,
+                          kDataAttempts))
+        return nullptr;
+    if (!CDataFile::HasMagic(data)) {
+        data.Abort();
+        ShowDamaged(path);
+        return nullptr;
+    }
+    CollectFile(data, 0, 0xFFFFFFFFu, stationFilter, false);
+    data.Abort();
+    PairAndCollect(false, false);
+    return &app.m_results;
+}
+
+void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
+{
+    CChronikApp& app = CChronikApp::Get();
+    size_t appended = 0;
+    size_t visited = 0;
+    for (auto it = app.m_rawEvents.rbegin(); it != app.m_rawEvents.rend(); ++it) {
+        if (limit && appended >= kResultLimit) break;
+        if (app.m_readPacing && ++visited % kPacingInterval == 0) Sleep(kPacingMilliseconds);
+        DiagRecord record;
+        record.code = it->code;
+        record.time = it->time;
+        record.beforeRange = it->beforeRange;
+        if (!CDiagCatalogue::FormatRecord(record, suppressNotices)) continue;
+
+        auto found = app.m_clearedByCode.find(record.code);
+        if (record.cleared) {
+            // The newest clear met so far, which is the next one in time for
+            // the older occurrences still to come.
+            if (found != app.m_clearedByCode.end()) found->second = std::move(record);
+            else app.m_clearedByCode.emplace(record.code, std::move(record));
+            continue;
+        }
+        if (found != app.m_clearedByCode.end()) {
+            if (found->second.beforeRange) continue;  // over before the range began
+            record.categoryText = found->second.categoryText;
+            record.clearTimeText = found->second.clearTimeText;
+        }
+        app.m_results.push_back(std::move(record));
+        ++appended;
+    }
+}
