@@ -1,0 +1,264 @@
+// Colour-mode conversions of whole images, row by row. Grey values use the
+// weights 0.3 (red), 0.6 (green) and 0.1 (blue) as doubles, truncated.
+#include "rastik/core/CColorConverter.h"
+
+#include "rastik/Convert.h"
+#include "rastik/General.h"
+#include "rastik/core/CColorQuantizer.h"
+#include "rastik/core/CPlaneRows.h"
+
+namespace {
+
+constexpr double kRedWeight = 0.3;
+constexpr double kGreenWeight = 0.6;
+constexpr double kBlueWeight = 0.1;
+
+// Grey of an RGB pixel or palette entry, in the order the RGB rules add it.
+inline uint8_t GreyOfRgb(uint8_t r, uint8_t g, uint8_t b)
+{
+    return static_cast<uint8_t>(kGreenWeight * g + kRedWeight * r + kBlueWeight * b);
+}
+
+// Grey of a CMYK pixel after its conversion to RGB, in the order of that rule.
+inline uint8_t GreyOfCmykRgb(uint8_t r, uint8_t g, uint8_t b)
+{
+    return static_cast<uint8_t>(kRedWeight * r + kGreenWeight * g + kBlueWeight * b);
+}
+
+// Planes a source of a mode must have.
+uint32_t PlanesOfMode(uint32_t mode)
+{
+    switch (mode) {
+    case kModeRgb: return 3;
+    case kModeCmyk: return 4;
+    default: return 1;
+    }
+}
+
+// A few row buffers of one stride, released together.
+struct RowBuffers {
+    uint8_t* Rows[3] = {};
+    bool Make(uint32_t stride)
+    {
+        for (uint8_t*& r : Rows)
+            if (!(r = static_cast<uint8_t*>(AllocBuffer(stride ? stride : 1, 1, 0)))) return false;
+        return true;
+    }
+    ~RowBuffers()
+    {
+        for (uint8_t*& r : Rows) FreeBuffer(&r);
+    }
+};
+
+}  // namespace
+
+CColorConverter::CColorConverter(CRastik& source, CRastik& target) : m_source(source), m_target(target) {}
+
+bool CColorConverter::HasRule(uint32_t from, uint32_t to)
+{
+    switch (from) {
+    case kModeRgb: return to == kModeGrey || to == kModeCmyk || to == kModeIndexed;
+    case kModeCmyk: return to == kModeRgb || to == kModeGrey || to == kModeIndexed;
+    case kModeIndexed: return to == kModeGrey || to == kModeRgb || to == kModeCmyk;
+    default: return false;
+    }
+}
+
+uint32_t CColorConverter::Passes(uint32_t from, uint32_t to)
+{
+    if (to != kModeIndexed) return 1;
+    return from == kModeCmyk ? 3 : 2;  // (CMYK to RGB,) colour tree, mapping
+}
+
+int CColorConverter::Convert(uint32_t mode)
+{
+    uint32_t from = m_source.ColorMode;
+    if (!HasRule(from, mode)) return 0;
+    if (m_source.ChannelCount < PlanesOfMode(from) || m_source.Width == 0 || m_source.Height == 0) return 0;
+    m_target.SetSize(&m_source);
+    m_target.SetMode(mode);
+    if (!m_target.AllocChannelSpace()) return 0;
+    uint64_t rows = static_cast<uint64_t>(m_source.Height) * Passes(from, mode);
+    CRowProgress progress(rows > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(rows));
+    m_progress = &progress;
+    int result = Dispatch(from, mode);
+    m_progress = nullptr;
+    return result;
+}
+
+int CColorConverter::Dispatch(uint32_t from, uint32_t to)
+{
+    CRastik& s = m_source;
+    CRastik& t = m_target;
+    if (from == kModeRgb) {
+        if (to == kModeGrey) return RgbToGrey(s, t);
+        if (to == kModeCmyk) return RgbToCmyk(s, t);
+        return RgbToIndexed(s, t);
+    }
+    if (from == kModeCmyk) {
+        if (to == kModeRgb) return CmykToRgb(s, t);
+        if (to == kModeGrey) return CmykToGrey(s, t);
+        return CmykToIndexed(s, t);
+    }
+    if (to == kModeGrey) return IndexedToGrey(s, t);
+    if (to == kModeRgb) return IndexedToRgb(s, t);
+    return IndexedToCmyk(s, t);
+}
+
+template <class RowFunction>
+int CColorConverter::EachRow(CRastik& from, uint32_t inPlanes, CRastik& to, uint32_t outPlanes, RowFunction fn)
+{
+    CPlaneRows in(from, 1);
+    CPlaneRows out(to, 1);
+    if (!in.Ready() || !out.Ready()) return 0;
+    const uint32_t width = from.Width;
+    for (uint32_t row = 0; row < from.Height; ++row) {
+        const uint8_t* src[4] = {};
+        uint8_t* dst[4] = {};
+        for (uint32_t c = 0; c < inPlanes; ++c)
+            if (!(src[c] = in.Rows(c, row, 1))) return 0;
+        for (uint32_t c = 0; c < outPlanes; ++c)
+            if (!(dst[c] = out.Target(c, row))) return 0;
+        fn(src, dst, width);
+        for (uint32_t c = 0; c < outPlanes; ++c)
+            if (!out.Store(c, row)) return 0;
+        if (m_progress && !m_progress->Step()) return 0;
+    }
+    return 1;
+}
+
+void CColorConverter::LoadPalette(const CRastik& image, Palette256& palette)
+{
+    uint32_t entries = image.Palette ? image.PaletteSize : 0;
+    if (entries > 256) entries = 256;
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint8_t* e = i < entries ? image.Palette + 4 * i : nullptr;
+        palette.Blue[i] = e ? e[0] : 0;
+        palette.Green[i] = e ? e[1] : 0;
+        palette.Red[i] = e ? e[2] : 0;
+    }
+}
+
+int CColorConverter::RgbToGrey(CRastik& from, CRastik& to)
+{
+    return EachRow(from, 3, to, 1, [](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        const uint8_t* r = in[0];
+        const uint8_t* g = in[1];
+        const uint8_t* b = in[2];
+        uint8_t* grey = out[0];
+        for (uint32_t x = 0; x < width; ++x) grey[x] = GreyOfRgb(r[x], g[x], b[x]);
+    });
+}
+
+int CColorConverter::RgbToCmyk(CRastik& from, CRastik& to)
+{
+    const uint32_t stride = from.BytesPerLine;
+    return EachRow(from, 3, to, 4, [stride](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        ::RgbToCmyk(in[0], in[1], in[2], out[0], out[1], out[2], out[3], stride, stride, width, 1);
+    });
+}
+
+int CColorConverter::CmykToRgb(CRastik& from, CRastik& to)
+{
+    const uint32_t stride = from.BytesPerLine;
+    return EachRow(from, 4, to, 3, [stride](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        ::CmykToRgb(in[0], in[1], in[2], in[3], out[0], out[1], out[2], stride, stride, width, 1, 0);
+    });
+}
+
+int CColorConverter::CmykToGrey(CRastik& from, CRastik& to)
+{
+    const uint32_t stride = from.BytesPerLine;
+    RowBuffers rgb;
+    if (!rgb.Make(stride)) return 0;
+    return EachRow(from, 4, to, 1, [stride, &rgb](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        uint8_t* r = rgb.Rows[0];
+        uint8_t* g = rgb.Rows[1];
+        uint8_t* b = rgb.Rows[2];
+        ::CmykToRgb(in[0], in[1], in[2], in[3], r, g, b, stride, stride, width, 1, 0);
+        uint8_t* grey = out[0];
+        for (uint32_t x = 0; x < width; ++x) grey[x] = GreyOfCmykRgb(r[x], g[x], b[x]);
+    });
+}
+
+int CColorConverter::RgbToIndexed(CRastik& from, CRastik& to)
+{
+    if (from.ChannelCount < 3 || from.Width > 0x7FFFFFFFu || from.Height > 0x7FFFFFFFu ||
+        from.BytesPerLine > 0x7FFFFFFFu)
+        return 0;
+    CColorQuantizer quantizer;
+    const int32_t stride = static_cast<int32_t>(from.BytesPerLine);
+    if (!quantizer.SetImage(static_cast<int32_t>(from.Width), static_cast<int32_t>(from.Height), stride)) return 0;
+    bool ok = true;
+    int pass = EachRow(from, 3, to, 0, [&](const uint8_t* const* in, uint8_t* const*, uint32_t) {
+        if (ok && !quantizer.AddPlanes(in[0], in[1], in[2], 1)) ok = false;
+    });
+    if (!pass || !ok || !quantizer.BuildPalette()) return 0;
+    pass = EachRow(from, 3, to, 1, [&](const uint8_t* const* in, uint8_t* const* out, uint32_t) {
+        if (ok && !quantizer.MapPlanes(out[0], in[0], in[1], in[2], 1, stride)) ok = false;
+    });
+    if (!pass || !ok) return 0;
+    int32_t count = 0;
+    const uint8_t* palette = quantizer.GetPalette(&count);
+    if (!palette || count <= 0 || count > 256) return 0;
+    to.PaletteSize = static_cast<uint32_t>(count);
+    return to.SetPalette(palette, static_cast<uint32_t>(count));
+}
+
+int CColorConverter::CmykToIndexed(CRastik& from, CRastik& to)
+{
+    CRastik rgb;
+    rgb.SetSize(&from);
+    rgb.SetMode(static_cast<uint32_t>(kModeRgb));
+    if (!rgb.AllocChannelSpace()) return 0;
+    if (!CmykToRgb(from, rgb)) return 0;
+    return RgbToIndexed(rgb, to);
+}
+
+int CColorConverter::IndexedToGrey(CRastik& from, CRastik& to)
+{
+    Palette256 p;
+    LoadPalette(from, p);
+    uint8_t grey[256];
+    for (int i = 0; i < 256; ++i) grey[i] = GreyOfRgb(p.Red[i], p.Green[i], p.Blue[i]);
+    return EachRow(from, 1, to, 1, [&grey](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        const uint8_t* index = in[0];
+        uint8_t* g = out[0];
+        for (uint32_t x = 0; x < width; ++x) g[x] = grey[index[x]];
+    });
+}
+
+int CColorConverter::IndexedToRgb(CRastik& from, CRastik& to)
+{
+    Palette256 p;
+    LoadPalette(from, p);
+    return EachRow(from, 1, to, 3, [&p](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        const uint8_t* index = in[0];
+        for (uint32_t x = 0; x < width; ++x) {
+            out[0][x] = p.Red[index[x]];
+            out[1][x] = p.Green[index[x]];
+            out[2][x] = p.Blue[index[x]];
+        }
+    });
+}
+
+int CColorConverter::IndexedToCmyk(CRastik& from, CRastik& to)
+{
+    Palette256 p;
+    LoadPalette(from, p);
+    const uint32_t stride = from.BytesPerLine;
+    RowBuffers rgb;
+    if (!rgb.Make(stride)) return 0;
+    return EachRow(from, 1, to, 4, [&](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        const uint8_t* index = in[0];
+        uint8_t* r = rgb.Rows[0];
+        uint8_t* g = rgb.Rows[1];
+        uint8_t* b = rgb.Rows[2];
+        for (uint32_t x = 0; x < width; ++x) {
+            r[x] = p.Red[index[x]];
+            g[x] = p.Green[index[x]];
+            b[x] = p.Blue[index[x]];
+        }
+        ::RgbToCmyk(r, g, b, out[0], out[1], out[2], out[3], stride, stride, width, 1);
+    });
+}

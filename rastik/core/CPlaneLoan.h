@@ -1,0 +1,25 @@
+// Lends the channel planes of one image to another for a write: the
+// borrower takes the lender's plane kinds, heap blocks, temporary-file
+// offsets, row counters and temporary-file object, and gets its own back
+// when the loan ends, so each image still releases only what it owns.
+#pragma once
+
+#include <cstdint>
+
+#include "rastik/CRastik.h"
+
+class CPlaneLoan {
+public:
+    CPlaneLoan(CRastik& lender, CRastik& borrower);
+    ~CPlaneLoan();
+    CPlaneLoan(const CPlaneLoan&) = delete;
+    CPlaneLoan& operator=(const CPlaneLoan&) = delete;
+
+private:
+    CRastik& m_borrower;
+    int32_t m_kind[kMaxChannels];
+    uint8_t* m_data[kMaxChannels];
+    int32_t m_offset[kMaxChannels];
+    uint32_t m_rowsWritten[kMaxChannels];
+    CFile* m_tempFileObject;
+};

@@ -1,0 +1,126 @@
+// Bilinear resampling. Target row j lies at y = j · (H − 1) / (h − 1) and
+// column k at x = k · (W − 1) / (w − 1) of the source (0 for a target of one
+// row or column); a sample is
+//   ((S[y0][x0]·(1 − fx) + fx·S[y0][x1])·(1 − fy) + fy·((1 − fx)·S[y0+1][x0] + fx·S[y0+1][x1]))
+// truncated, with x1 = x0 + 1 held inside the row, and only the horizontal
+// blend on the last source row. Columns are worked out once; source rows are
+// taken two at a time, target rows written one at a time.
+#include "rastik/core/CResampler.h"
+
+#include <cstdlib>
+
+#include "rastik/General.h"
+#include "rastik/core/CPlaneRows.h"
+#include "rastik/core/CRowProgress.h"
+
+CResampler::CResampler(CRastik& source, CRastik& target) : m_source(source), m_target(target) {}
+
+CResampler::~CResampler()
+{
+    free(m_x0);
+    free(m_x1);
+    free(m_fx);
+}
+
+int CResampler::PrepareTarget(uint32_t width, uint32_t height)
+{
+    CRastik& s = m_source;
+    CRastik& t = m_target;
+    t.Width = width;
+    t.Height = height;
+    t.FileBitCount = s.FileBitCount;
+    t.ColorMode = s.ColorMode;
+    t.BitsPerChannel = s.BitsPerChannel;
+    t.ChannelCount = s.ChannelCount;
+    t.ColorChannels = s.ColorChannels;
+    t.PaletteSize = s.PaletteSize;
+    if (!t.SetPalette(s.Palette, s.Palette ? s.PaletteSize : 0)) return 0;
+    t.WritePreview = s.WritePreview;
+    t.IntelByteOrder = s.IntelByteOrder;
+    t.EscPressed = s.EscPressed;
+    t.PrevIsBgr = s.PrevIsBgr;
+    t.MaxPrevSize = s.MaxPrevSize;
+    t.Compression = s.Compression;
+    t.JpegQuality = s.JpegQuality;
+    if (width > 0x1FFFFFFFu) return 0;
+    t.BytesPerLine = BytesPerRow(width * 8);
+    return t.AllocChannelSpace();
+}
+
+int CResampler::BuildColumns()
+{
+    const uint32_t w = m_target.Width;
+    const uint32_t W = m_source.Width;
+    m_x0 = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * w));
+    m_x1 = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * w));
+    m_fx = static_cast<double*>(malloc(sizeof(double) * w));
+    if (!m_x0 || !m_x1 || !m_fx) return 0;
+    for (uint32_t k = 0; k < w; ++k) {
+        double x = w > 1 ? static_cast<double>(k) * static_cast<double>(W - 1) / static_cast<double>(w - 1) : 0.0;
+        uint32_t x0 = static_cast<uint32_t>(x);
+        if (x0 > W - 1) x0 = W - 1;
+        m_x0[k] = x0;
+        m_x1[k] = x0 + 1 < W ? x0 + 1 : x0;
+        m_fx[k] = x - x0;
+    }
+    return 1;
+}
+
+void CResampler::RowPosition(uint32_t j, uint32_t& y0, double& fy) const
+{
+    const uint32_t h = m_target.Height;
+    const uint32_t H = m_source.Height;
+    double y = h > 1 ? static_cast<double>(j) * static_cast<double>(H - 1) / static_cast<double>(h - 1) : 0.0;
+    y0 = static_cast<uint32_t>(y);
+    if (y0 > H - 1) y0 = H - 1;
+    fy = y - y0;
+}
+
+void CResampler::BlendRow(const uint8_t* s0, const uint8_t* s1, double fy, uint8_t* out) const
+{
+    const uint32_t w = m_target.Width;
+    const uint32_t* x0 = m_x0;
+    const uint32_t* x1 = m_x1;
+    const double* fx = m_fx;
+    if (!s1) {
+        for (uint32_t k = 0; k < w; ++k)
+            out[k] = static_cast<uint8_t>(s0[x0[k]] * (1 - fx[k]) + fx[k] * s0[x1[k]]);
+        return;
+    }
+    const double gy = 1 - fy;
+    for (uint32_t k = 0; k < w; ++k) {
+        const double f = fx[k];
+        const double g = 1 - f;
+        const double top = s0[x0[k]] * g + f * s0[x1[k]];
+        const double bottom = g * s1[x0[k]] + f * s1[x1[k]];
+        out[k] = static_cast<uint8_t>(top * gy + fy * bottom);
+    }
+}
+
+int CResampler::Resample(uint32_t width, uint32_t height)
+{
+    if (m_source.Width == 0 || m_source.Height == 0 || width == 0 || height == 0) return 0;
+    if (!PrepareTarget(width, height) || !BuildColumns()) return 0;
+    CPlaneRows in(m_source, 2);
+    CPlaneRows out(m_target, 1);
+    if (!in.Ready() || !out.Ready()) return 0;
+    const uint32_t H = m_source.Height;
+    const uint32_t planes = m_target.ChannelCount;
+    const uint32_t stride = m_source.BytesPerLine;
+    uint64_t total = static_cast<uint64_t>(planes) * height;
+    CRowProgress progress(total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(total));
+    for (uint32_t c = 0; c < planes; ++c) {
+        for (uint32_t j = 0; j < height; ++j) {
+            uint32_t y0 = 0;
+            double fy = 0;
+            RowPosition(j, y0, fy);
+            bool lastRow = y0 >= H - 1;
+            const uint8_t* rows = in.Rows(c, y0, lastRow ? 1 : 2);
+            uint8_t* target = out.Target(c, j);
+            if (!rows || !target) return 0;
+            BlendRow(rows, lastRow ? nullptr : rows + stride, fy, target);
+            if (!out.Store(c, j) || !progress.Step()) return 0;
+        }
+    }
+    return 1;
+}

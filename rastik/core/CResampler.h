@@ -1,0 +1,36 @@
+// Bilinear resampling of every channel plane of an image into a target
+// image of another size (palette indexes are resampled like any plane).
+#pragma once
+
+#include <cstdint>
+
+#include "rastik/CRastik.h"
+
+class CResampler {
+public:
+    CResampler(CRastik& source, CRastik& target);
+    ~CResampler();
+    CResampler(const CResampler&) = delete;
+    CResampler& operator=(const CResampler&) = delete;
+
+    // The target takes width x height, the source's mode, palette and codec
+    // settings, gets its planes and receives every plane resampled. 0 when
+    // the planes or work tables cannot be had, a plane row cannot be moved,
+    // or Esc was pressed.
+    int Resample(uint32_t width, uint32_t height);
+
+private:
+    int PrepareTarget(uint32_t width, uint32_t height);
+    int BuildColumns();
+    // Source row position of target row j: row y0 and the weight fy of row y0 + 1.
+    void RowPosition(uint32_t j, uint32_t& y0, double& fy) const;
+    // One target row from source rows s0 and s1 (s1 null on the last source row).
+    void BlendRow(const uint8_t* s0, const uint8_t* s1, double fy, uint8_t* out) const;
+
+    CRastik& m_source;
+    CRastik& m_target;
+    // Per target column: left and right source column and weight of the right one.
+    uint32_t* m_x0 = nullptr;
+    uint32_t* m_x1 = nullptr;
+    double* m_fx = nullptr;
+};

@@ -1,0 +1,266 @@
+// Whole-file conversion: reads an image file with the codec of its type and
+// writes it with the codec of the target's type, changing size (bilinear),
+// resolution and colour mode on the way.
+//
+// The road taken depends on what changes:
+//   nothing, or only the resolution  the source codec writes the target
+//                                     (a new resolution in dots per inch);
+//   the size                         colour conversion (if any) into a plain
+//                                     image, then resampling into the target;
+//   only the file type               the target borrows the source's planes;
+//   the mode                         colour conversion into the target.
+// Bitmap sources always go to the black-and-white writer in bitmap mode and
+// grey sources stay grey. A mode pair without a conversion rule fails
+// before anything is written; a target whose write fails is removed.
+#include <exception>
+#include <memory>
+
+#include "platform/CFileFind.h"
+#include "platform/Win32.h"
+#include "rastik/CRastik.h"
+#include "rastik/Exports.h"
+#include "rastik/General.h"
+#include "rastik/core/CColorConverter.h"
+#include "rastik/core/CPlaneLoan.h"
+#include "rastik/core/CProgressPhases.h"
+#include "rastik/core/CResampler.h"
+#include "rastik/core/CSizeRule.h"
+
+namespace {
+
+// Widest row whose bit count BytesPerRow can take.
+constexpr uint32_t kMaxWidth = 0x1FFFFFFFu;
+
+// What one conversion does, worked out before the pixels are read.
+struct ConversionPlan {
+    const char* TargetPath = nullptr;
+    uint16_t TargetType = 0;
+    uint32_t TargetMode = 0;
+    uint32_t NewWidth = 0;
+    uint32_t NewHeight = 0;
+    int32_t NewResolution = 0;
+    int WithQorHeader = 1;
+    bool ModeChanged = false;
+    bool ResolutionChanged = false;
+    bool TypeChanged = false;
+    bool SizeChanged = false;
+};
+
+bool SourceExists(const char* path)
+{
+    CFileFind find;
+    bool found = find.FindFile(path);
+    find.Close();
+    // A name holding pattern characters ('[', '*') may not find itself.
+    return found || FileExists(path);
+}
+
+bool OpenForRead(CRastik& codec, const char* path)
+{
+    CFileException error;
+    return codec.File.Open(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary, &error);
+}
+
+// Opens the target, lets the codec write it and closes it. A write that
+// reports failure, throws, or cannot be flushed at close leaves no partial
+// file behind and gives 0.
+int WriteTarget(CRastik& codec, const char* path)
+{
+    CFileException error;
+    if (!codec.File.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary, &error)) return 0;
+    int written = 0;
+    try {
+        written = codec.WriteFile();
+    } catch (...) {
+        written = 0;
+    }
+    bool closed = true;
+    try {
+        codec.File.Close();
+    } catch (const CFileException&) {
+        closed = false;
+    }
+    if (written && closed) return 1;
+    DeleteFile(path);
+    return 0;
+}
+
+// Reads the whole source image into its planes and closes its file.
+bool ReadSource(CRastik& source)
+{
+    source.BytesPerLine = BytesPerRow(source.Width * 8);
+    uint64_t bytes = static_cast<uint64_t>(source.ChannelCount) * source.Height * source.BytesPerLine;
+    bool ok = HasFreeDiskSpace(GetTempDirectory(), bytes) && source.AllocChannelSpace();
+    if (ok) {
+        source.TransparentIndex = -1;
+        ok = source.ReadImageData() != 0;
+    }
+    source.File.Abort();
+    return ok;
+}
+
+void SetNewResolution(CRastik& image, int32_t resolution)
+{
+    image.XResolution = static_cast<float>(resolution);
+    image.YResolution = static_cast<float>(resolution);
+    image.ResolutionUnit = 1;
+}
+
+// Type, mode, size and resolution of the target, from the arguments and the
+// source header.
+ConversionPlan MakePlan(const CRastik& source, uint16_t sourceType, uint16_t targetType, uint32_t mode,
+                        int sizeMode, int resolution, unsigned width, int height)
+{
+    ConversionPlan p;
+    if (source.ColorMode == kModeBitmap) {
+        targetType = kTypeBlackWhite;
+        mode = kModeBitmap;
+    } else if (source.ColorMode == kModeGrey) {
+        mode = kModeGrey;
+    }
+    int32_t dpi = CSizeRule::DotsPerInch(source.XResolution, source.ResolutionUnit);
+    CSizeRule rule(source.Width, source.Height, dpi);
+    rule.Apply(sizeMode, width, height, resolution);
+    p.TargetType = targetType;
+    p.TargetMode = mode;
+    p.NewWidth = rule.NewWidth;
+    p.NewHeight = rule.NewHeight;
+    p.NewResolution = rule.NewResolution;
+    p.ModeChanged = mode != source.ColorMode;
+    p.ResolutionChanged = rule.NewResolution != dpi;
+    p.TypeChanged = targetType != sourceType;
+    p.SizeChanged = rule.NewWidth != source.Width || rule.NewHeight != source.Height;
+    return p;
+}
+
+// Nothing but the resolution changes: the source codec writes the target.
+int RewriteWithSource(CRastik& source, const ConversionPlan& p)
+{
+    if (p.ResolutionChanged) SetNewResolution(source, p.NewResolution);
+    source.Path = p.TargetPath;
+    return WriteTarget(source, p.TargetPath);
+}
+
+// The codec settings a same-size target takes from its source.
+void CopyWriterSettings(const CRastik& source, CRastik& target)
+{
+    target.WritePreview = source.WritePreview;
+    target.IntelByteOrder = source.IntelByteOrder;
+    target.EscPressed = source.EscPressed;
+    target.PrevIsBgr = source.PrevIsBgr;
+    target.Compression = source.Compression;
+}
+
+// Resize path: colour conversion into a plain image first when the mode
+// changes (the source is released then), resampling into the target.
+int ResizeInto(std::unique_ptr<CRastik>& source, CRastik& target, const ConversionPlan& p,
+               CProgressPhases& phases)
+{
+    std::unique_ptr<CRastik> converted;
+    if (p.ModeChanged) {
+        phases.Enter(CProgressPhases::kConvert);
+        converted = std::make_unique<CRastik>();
+        if (!CColorConverter(*source, *converted).Convert(p.TargetMode)) return 0;
+        source.reset();
+    }
+    phases.Enter(CProgressPhases::kResample);
+    CRastik& from = converted ? *converted : *source;
+    if (!CResampler(from, target).Resample(p.NewWidth, p.NewHeight)) return 0;
+    SetNewResolution(target, p.NewResolution);
+    return 1;
+}
+
+// Same size, another type or mode: the target borrows the source's planes,
+// or receives the colour conversion.
+int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const ConversionPlan& p,
+                  CProgressPhases& phases)
+{
+    target.SetSize(source.get());
+    CopyWriterSettings(*source, target);
+    if (!p.ModeChanged) {
+        target.SetMode(source.get());
+        SetNewResolution(target, p.NewResolution);
+        phases.Enter(CProgressPhases::kWrite);
+        CPlaneLoan loan(*source, target);
+        return WriteTarget(target, p.TargetPath);
+    }
+    phases.Enter(CProgressPhases::kConvert);
+    if (!CColorConverter(*source, target).Convert(p.TargetMode)) return 0;
+    source.reset();
+    SetNewResolution(target, p.NewResolution);
+    phases.Enter(CProgressPhases::kWrite);
+    return WriteTarget(target, p.TargetPath);
+}
+
+int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, CProgressPhases& phases)
+{
+    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
+    if (!target) return 0;
+    target->WithQorHeader = p.WithQorHeader;
+    if (!p.SizeChanged) return WriteSameSize(source, *target, p, phases);
+    if (!ResizeInto(source, *target, p, phases)) return 0;
+    phases.Enter(CProgressPhases::kWrite);
+    return WriteTarget(*target, p.TargetPath);
+}
+
+int Convert(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode, int resolution,
+            unsigned width, int height, int* widthWritten, int* heightWritten, int withQorHeader)
+{
+    if (!sourcePath || !targetPath || !SourceExists(sourcePath)) return 0;
+    uint16_t sourceType = DetectFileType(sourcePath);
+    uint16_t targetType = DetectFileType(targetPath);
+    uint32_t mode = static_cast<uint32_t>(targetMode);
+    if (targetMode == kModeBlackWhite) {
+        targetType = kTypeBlackWhite;
+        mode = kModeGrey;
+    }
+    if (!sourceType || !targetType) return 0;
+
+    std::unique_ptr<CRastik> source(NewRastikInstance(sourceType, sourcePath));
+    if (!source || !OpenForRead(*source, sourcePath) || !source->ReadImageHead()) return 0;
+    if (source->Width == 0 || source->Height == 0 || source->Width > kMaxWidth) return 0;
+
+    ConversionPlan p = MakePlan(*source, sourceType, targetType, mode, sizeMode, resolution, width, height);
+    p.TargetPath = targetPath;
+    p.WithQorHeader = withQorHeader;
+    source->WithQorHeader = withQorHeader;
+    // A pair without a conversion rule would write empty planes: refuse it
+    // before anything is read or written.
+    if (p.ModeChanged && !CColorConverter::HasRule(source->ColorMode, p.TargetMode)) return 0;
+    if (p.NewWidth > kMaxWidth) return 0;
+
+    bool viaSource = !p.ModeChanged && !p.TypeChanged && !p.SizeChanged;
+    CProgressPhases phases;
+    phases.Plan(p.ModeChanged, p.SizeChanged);
+    phases.Enter(CProgressPhases::kRead);
+    if (!ReadSource(*source)) return 0;
+
+    int result = 0;
+    if (viaSource) {
+        phases.Enter(CProgressPhases::kWrite);
+        result = RewriteWithSource(*source, p);
+        if (result) p.NewWidth = source->Width, p.NewHeight = source->Height;
+    } else {
+        result = WriteWithTarget(source, p, phases);
+    }
+    if (result) {
+        if (widthWritten) *widthWritten = static_cast<int>(p.NewWidth);
+        if (heightWritten) *heightWritten = static_cast<int>(p.NewHeight);
+    }
+    return result;
+}
+
+}  // namespace
+
+extern "C" int ImgProc(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
+                       int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
+                       int withQorHeader)
+{
+    try {
+        return Convert(sourcePath, targetPath, targetMode, sizeMode, resolution, width, height, widthWritten,
+                       heightWritten, withQorHeader);
+    } catch (...) {
+        // Nothing is thrown to a host; codecs and files were released on the way out.
+        return 0;
+    }
+}
