@@ -12,6 +12,8 @@
 namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
+constexpr int32_t kRangeStart = 0;
+constexpr int32_t kRangeEnd = 1000;
 
 void OnSigint(int)
 {
@@ -27,7 +29,7 @@ ToolProgress::ToolProgress(const char* label) : m_label(label), m_tty(isatty(STD
     sa.sa_handler = OnSigint;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
-    SetProgressRange(0, 1000);
+    SetProgressRange(kRangeStart, kRangeEnd);
     SetProgressCallback(&ToolProgress::OnProgress, this);
 }
 
@@ -47,8 +49,12 @@ void ToolProgress::OnProgress(int32_t position, int32_t start, int32_t end, void
 {
     auto* self = static_cast<ToolProgress*>(user);
     if (g_interrupted) PostKeyDown(VK_ESCAPE);
-    if (!self->m_tty || end <= start) return;
-    long percent = static_cast<long>(position - start) * 100 / (end - start);
+    // The bar spans the range set here: a conversion hands parts of it to
+    // its phases, and the bar moves once across all of them.
+    (void)start;
+    (void)end;
+    if (!self->m_tty) return;
+    long percent = (static_cast<long>(position) - kRangeStart) * 100 / (kRangeEnd - kRangeStart);
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
     self->Draw(static_cast<int>(percent));
