@@ -94,6 +94,11 @@ public:
     int GetPrevDataSize();
     int AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t** planes);
     int ReducedDataForPrev(uint8_t** planes, uint8_t* buffer);
+    // Embedded preview resource ("8BIM" thumbnail of TIFF and JPEG files).
+    int CreatePrevJpegFile(const char* path);
+    int32_t WritePrevFile();
+    int32_t GetPosOfPrevData();
+    int ReadPrevJpegFile(int32_t position, uint8_t*& buffer);
 
     // --- description fields ---
     uint32_t Width = 0;

@@ -1,0 +1,67 @@
+// Codec for JPEG files, file-type code 4: reads grey, RGB and CMYK files
+// through libjpeg (whole image into the channel planes, reduced, preview) and
+// writes them with the library's own baseline encoder, either from the
+// channel planes in one call or from rows streamed in by the host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "rastik/CDCTFilter.h"
+#include "rastik/CRastik.h"
+#include "rastik/DCTINFO.h"
+
+class CJpgIO : public CRastik {
+public:
+    explicit CJpgIO(const char* path);
+    ~CJpgIO() override;
+
+    int ReadImageHead() override;
+    int ReadImageData() override;
+    int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets) override;
+    int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
+    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
+    int WriteFile() override;
+    int WriteHeader() override;
+    // Not used by the library; does nothing and returns 0.
+    int WriteBlockData(uint8_t* rows, uint32_t channel, uint32_t rowCount) override;
+    // Next rowCount rows of channels 0, 1 and 2, each row Width bytes.
+    int WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount) override;
+    // Next rowCount rows of channel 3 (black) of a CMYK image, each row Width bytes.
+    int WriteKDataImage(uint8_t* rows, uint32_t rowCount) override;
+    int WriteTail() override;
+
+    // Encodes the planar temporary file of streamed writing into File.
+    int WriteToFile(CFile* tempFile);
+    int WriteQorHeader();
+
+    DCTINFO* Info = nullptr;           // encoder parameters, owned
+    CDCTFilter* Filter = nullptr;      // the encoder, owned
+    CFile* StreamFile = nullptr;       // planar temporary file of streamed writing, owned
+    std::string StreamFilePath;        // its path
+    int32_t InvertCmyk = 0;            // CMYK samples are inverted on reading
+
+private:
+    void GetResourcePos();
+    // Closes File before a libjpeg run; reopens it read-only afterwards.
+    void BeginRun();
+    void EndRun();
+    // Fills Info for an encoding of the image with the given quantisation scale.
+    void FillInfo(double quantScale, bool withPreviewSize);
+    // Quantisation scale of JpegQuality: 1 - quality / 100.
+    double QuantScale() const;
+    // Deletes the output after a failed encoding.
+    void DeleteOutput();
+    // Streamed writing: makes the planar temporary file, or reopens it for the black rows.
+    int OpenStreamFile(bool reopen);
+    // Writes rowCount rows of planes first .. first + count - 1 at the rows received so far.
+    int StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uint32_t rowCount);
+    // Encodes the finished temporary file and removes it.
+    int FinishStream();
+    void DropStreamFile();
+    // Drops a streamed write under way (after Esc or a file error).
+    void AbandonStream();
+
+    // Streamed writing: 0 idle, 1 collecting channels 0-2, 2 collecting channel 3.
+    int32_t m_streamPhase = 0;
+};

@@ -1,0 +1,100 @@
+// JPEG codec: construction, the owned encoder and parameter record, the
+// libjpeg run frame around the codec's own file, and the locating of the
+// Photoshop resource block.
+#include "rastik/CJpgIO.h"
+
+#include <cstring>
+
+#include "platform/Win32.h"
+
+CJpgIO::CJpgIO(const char* path)
+{
+    Path = path;
+    Info = new DCTINFO();
+    Filter = new CDCTFilter();
+}
+
+CJpgIO::~CJpgIO()
+{
+    DropStreamFile();
+    delete Filter;
+    delete Info;
+}
+
+void CJpgIO::DropStreamFile()
+{
+    if (!StreamFile) return;
+    StreamFile->Abort();
+    delete StreamFile;
+    StreamFile = nullptr;
+    if (!StreamFilePath.empty()) DeleteFile(StreamFilePath.c_str());
+    StreamFilePath.clear();
+}
+
+void CJpgIO::BeginRun()
+{
+    File.Abort();
+}
+
+void CJpgIO::EndRun()
+{
+    if (Path) File.Open(Path, CFile::modeRead | CFile::typeBinary);
+}
+
+int CJpgIO::WriteHeader() { return 1; }
+int CJpgIO::WriteTail() { return 1; }
+int CJpgIO::WriteQorHeader() { return 1; }
+int CJpgIO::WriteBlockData(uint8_t*, uint32_t, uint32_t) { return 0; }
+
+// Markers of a JPEG file walked for the resource block: every segment before
+// the first scan has a 16-bit big-endian length that counts itself.
+namespace {
+constexpr uint16_t kMarkerSoi = 0xFFD8;
+constexpr uint16_t kMarkerSos = 0xFFDA;
+constexpr uint16_t kMarkerEoi = 0xFFD9;
+constexpr uint16_t kMarkerApp13 = 0xFFED;
+// APP13 of Photoshop: the identifier "Photoshop 3.0" and a zero byte, then
+// the "8BIM" resource blocks.
+constexpr char kPhotoshopId[] = "Photoshop 3.0";
+constexpr uint32_t kPhotoshopIdBytes = 14;
+constexpr int kMaxSegments = 65536;
+}  // namespace
+
+void CJpgIO::GetResourcePos()
+{
+    ResourcePos = 0;
+    if (!File.IsOpen()) return;
+    try {
+        File.SeekToBegin();
+        uint64_t length = File.GetLength();
+        uint16_t word = 0;
+        if (!Read2ByteInt(word) || word != kMarkerSoi) {
+            File.SeekToBegin();
+            return;
+        }
+        for (int i = 0; i < kMaxSegments; ++i) {
+            uint16_t marker = 0;
+            if (!Read2ByteInt(marker)) break;
+            if ((marker & 0xFF00) != 0xFF00 || marker == kMarkerSos || marker == kMarkerEoi) break;
+            // Markers without a segment (restarts, TEM) do not appear before a scan.
+            if ((marker >= 0xFFD0 && marker <= 0xFFD8) || marker == 0xFF01 || marker == 0xFFFF) break;
+            uint64_t segment = File.GetPosition();
+            uint16_t segmentLength = 0;
+            if (!Read2ByteInt(segmentLength) || segmentLength < 2) break;
+            uint64_t next = segment + segmentLength;
+            if (next > length) break;
+            if (marker == kMarkerApp13 && segmentLength >= 2 + kPhotoshopIdBytes) {
+                char id[kPhotoshopIdBytes] = {};
+                if (File.Read(id, kPhotoshopIdBytes) != kPhotoshopIdBytes) break;
+                if (memcmp(id, kPhotoshopId, kPhotoshopIdBytes) == 0 && segment + 16 <= 0x7FFFFFFF) {
+                    ResourcePos = static_cast<int32_t>(segment + 2 + kPhotoshopIdBytes);
+                    break;
+                }
+            }
+            File.Seek(static_cast<int64_t>(next), CFile::begin);
+        }
+        File.SeekToBegin();
+    } catch (const CFileException&) {
+        ResourcePos = 0;
+    }
+}

@@ -1,0 +1,194 @@
+// libjpeg runs of the JPEG codec: decompression of a file into scanlines and
+// compression of RGB scanlines into a file, with an error exit that prints
+// libjpeg's message and jumps back to the run's recovery point.
+#include "rastik/jpeg/CJpgIORun.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+
+#include <jpeglib.h>
+
+namespace {
+
+// Memory libjpeg may take for whole-image buffers (progressive and
+// multi-scan files); a file that needs more fails instead of exhausting
+// memory.
+constexpr long kMaxDecoderMemory = 512L * 1024L * 1024L;
+// Scans a progressive file may have; hostile files with thousands of tiny
+// scans would otherwise take very long to decode.
+constexpr int kMaxScans = 1000;
+
+// Messages of this codec in libjpeg's message table.
+constexpr int kMsgTooManyScans = 1000;
+const char* const kAddonMessages[] = {"JPEG file has more than %d scans", nullptr};
+
+// The recovery point lies directly behind the error manager, so the error
+// exit finds it from the manager's address.
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf recovery;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo)
+{
+    (*cinfo->err->output_message)(cinfo);
+    ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    longjmp(err->recovery, 1);
+}
+
+void LimitScans(j_common_ptr cinfo)
+{
+    if (!cinfo->is_decompressor) return;
+    auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (dinfo->input_scan_number > kMaxScans) {
+        cinfo->err->msg_code = kMsgTooManyScans;
+        cinfo->err->msg_parm.i[0] = kMaxScans;
+        (*cinfo->err->error_exit)(cinfo);
+    }
+}
+
+void InstallErrorManager(ErrorManager* err)
+{
+    jpeg_std_error(&err->pub);
+    err->pub.error_exit = ErrorExit;
+    err->pub.addon_message_table = kAddonMessages;
+    err->pub.first_addon_message = kMsgTooManyScans;
+    err->pub.last_addon_message = kMsgTooManyScans;
+}
+
+struct DecompressRun {
+    ErrorManager err;
+    jpeg_decompress_struct cinfo;
+    jpeg_progress_mgr progress;
+    FILE* stream;
+};
+
+void ReportHead(const jpeg_decompress_struct& cinfo, JpegHead* head)
+{
+    head->Width = cinfo.image_width;
+    head->Height = cinfo.image_height;
+    head->Components = static_cast<uint32_t>(cinfo.num_components);
+    head->DensityUnit = cinfo.density_unit;
+    head->XDensity = cinfo.X_density;
+    head->YDensity = cinfo.Y_density;
+}
+
+// Everything between the recovery point and the end of the run lives in run;
+// the frame holds only plain values.
+int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink)
+{
+    run->cinfo.err = &run->err.pub;
+    InstallErrorManager(&run->err);
+    if (setjmp(run->err.recovery)) {
+        jpeg_destroy_decompress(&run->cinfo);
+        return kJpegRunFailed;
+    }
+    jpeg_create_decompress(&run->cinfo);
+    run->cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+    run->progress.progress_monitor = LimitScans;
+    run->cinfo.progress = &run->progress;
+    jpeg_stdio_src(&run->cinfo, run->stream);
+    jpeg_read_header(&run->cinfo, TRUE);
+    ReportHead(run->cinfo, head);
+    if (!sink) {
+        jpeg_destroy_decompress(&run->cinfo);
+        return kJpegRunDone;
+    }
+
+    jpeg_start_decompress(&run->cinfo);
+    JpegHead output;
+    output.Width = run->cinfo.output_width;
+    output.Height = run->cinfo.output_height;
+    output.Components = static_cast<uint32_t>(run->cinfo.output_components);
+    if (!sink->Start(output)) {
+        jpeg_destroy_decompress(&run->cinfo);
+        return kJpegRunFailed;
+    }
+    JSAMPARRAY line = (*run->cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&run->cinfo), JPOOL_IMAGE,
+                                                       output.Width * output.Components, 1);
+    while (run->cinfo.output_scanline < run->cinfo.output_height) {
+        uint32_t row = run->cinfo.output_scanline;
+        if (jpeg_read_scanlines(&run->cinfo, line, 1) != 1) break;
+        if (!sink->Row(line[0], row)) {
+            jpeg_destroy_decompress(&run->cinfo);
+            return kJpegRunStopped;
+        }
+    }
+    // The image is not finished formally: trailing data is of no interest.
+    jpeg_destroy_decompress(&run->cinfo);
+    return kJpegRunDone;
+}
+
+struct CompressRun {
+    ErrorManager err;
+    jpeg_compress_struct cinfo;
+    FILE* stream;
+    uint8_t* line;
+};
+
+int Compress(CompressRun* run, uint32_t width, uint32_t height, int quality, JpegRowSource* source)
+{
+    run->cinfo.err = &run->err.pub;
+    InstallErrorManager(&run->err);
+    if (setjmp(run->err.recovery)) {
+        jpeg_destroy_compress(&run->cinfo);
+        return kJpegRunFailed;
+    }
+    jpeg_create_compress(&run->cinfo);
+    jpeg_stdio_dest(&run->cinfo, run->stream);
+    run->cinfo.image_width = width;
+    run->cinfo.image_height = height;
+    run->cinfo.input_components = 3;
+    run->cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&run->cinfo);
+    jpeg_set_quality(&run->cinfo, quality, TRUE);
+    jpeg_start_compress(&run->cinfo, TRUE);
+    JSAMPROW rows[1] = {run->line};
+    while (run->cinfo.next_scanline < run->cinfo.image_height) {
+        if (!source->Row(run->line, run->cinfo.next_scanline)) {
+            jpeg_destroy_compress(&run->cinfo);
+            return kJpegRunStopped;
+        }
+        jpeg_write_scanlines(&run->cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&run->cinfo);
+    jpeg_destroy_compress(&run->cinfo);
+    return kJpegRunDone;
+}
+
+}  // namespace
+
+int RunJpegDecompress(const char* path, JpegHead* head, JpegRowSink* sink)
+{
+    if (!path || !head) return kJpegRunFailed;
+    DecompressRun* run = static_cast<DecompressRun*>(calloc(1, sizeof(DecompressRun)));
+    if (!run) return kJpegRunFailed;
+    run->stream = fopen(path, "rb");
+    int result = kJpegRunFailed;
+    if (run->stream) {
+        result = Decompress(run, head, sink);
+        fclose(run->stream);
+    }
+    free(run);
+    return result;
+}
+
+int RunJpegCompress(const char* path, uint32_t width, uint32_t height, int quality, JpegRowSource* source)
+{
+    if (!path || !source || width == 0 || height == 0 || width > JPEG_MAX_DIMENSION ||
+        height > JPEG_MAX_DIMENSION)
+        return kJpegRunFailed;
+    CompressRun* run = static_cast<CompressRun*>(calloc(1, sizeof(CompressRun)));
+    if (!run) return kJpegRunFailed;
+    run->line = static_cast<uint8_t*>(calloc(static_cast<size_t>(width) * 3, 1));
+    run->stream = run->line ? fopen(path, "wb") : nullptr;
+    int result = kJpegRunFailed;
+    if (run->stream) {
+        result = Compress(run, width, height, quality, source);
+        if (fclose(run->stream) != 0) result = kJpegRunFailed;
+    }
+    free(run->line);
+    free(run);
+    return result;
+}

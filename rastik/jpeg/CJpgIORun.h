@@ -1,0 +1,46 @@
+// One libjpeg run of the JPEG codec, kept apart from the codec's C++ objects:
+// libjpeg reports a fatal error by jumping back to a recovery point, so the
+// frames it jumps over must hold nothing that needs destroying. The runs call
+// back into the codec only between libjpeg calls.
+#pragma once
+
+#include <cstdint>
+
+// Header facts of a JPEG file as libjpeg reports them.
+struct JpegHead {
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    uint32_t Components = 0;
+    uint32_t DensityUnit = 0;  // JFIF: 0 aspect ratio only, 1 per inch, 2 per centimetre
+    uint32_t XDensity = 0;
+    uint32_t YDensity = 0;
+};
+
+// Receiver of the decoded scanlines of a run.
+class JpegRowSink {
+public:
+    virtual ~JpegRowSink() = default;
+    // Output geometry after decompression started; false refuses the run.
+    virtual bool Start(const JpegHead& output) = 0;
+    // One scanline of interleaved samples (width x components bytes); false stops.
+    virtual bool Row(const uint8_t* samples, uint32_t row) = 0;
+};
+
+// Supplier of the RGB scanlines of a compression run.
+class JpegRowSource {
+public:
+    virtual ~JpegRowSource() = default;
+    // Fills scanline row (width x 3 bytes, red, green, blue); false stops.
+    virtual bool Row(uint8_t* samples, uint32_t row) = 0;
+};
+
+enum JpegRunResult { kJpegRunFailed = 0, kJpegRunDone = 1, kJpegRunStopped = 2 };
+
+// Reads the header of the file at path into head; with a sink, also decodes
+// the image with libjpeg's defaults (grey stays grey, three components come
+// out as RGB, four as CMYK) and hands every scanline to it.
+int RunJpegDecompress(const char* path, JpegHead* head, JpegRowSink* sink);
+
+// Writes a baseline JPEG file of width x height RGB pixels at the given
+// quality (libjpeg defaults otherwise), rows taken from source.
+int RunJpegCompress(const char* path, uint32_t width, uint32_t height, int quality, JpegRowSource* source);
