@@ -1,7 +1,6 @@
 // Bitmap headers of the black-and-white writer: the 14-byte file header, the
 // 40-byte information header and the palette, written little-endian field by
 // field.
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -27,25 +26,24 @@ void Put32(uint8_t* p, uint32_t v)
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// Truncates toward zero, held to the 32-bit range (0 for a value that is not a number).
-int32_t ToInt32(double v)
+// Truncates toward zero, held to 0..INT32_MAX (0 for a value that is not a number).
+int32_t ToPels(double v)
 {
-    if (std::isnan(v)) return 0;
+    if (!(v > 0)) return 0;
     if (v >= 2147483647.0) return INT32_MAX;
-    if (v <= -2147483648.0) return INT32_MIN;
     return static_cast<int32_t>(v);
 }
 
-// Pixels per metre of a resolution in dots per inch (unit 1) or per
+// Pixels per metre of a resolution in dots per inch (unit 0 or 1) or per
 // centimetre (unit 3); false for a unit that is not converted.
 bool PelsPerMetre(float resolution, uint32_t unit, int32_t* out)
 {
-    if (unit == 1) {
-        *out = ToInt32(static_cast<double>(resolution * 100.0f) / 2.53995);
+    if (unit == 0 || unit == 1) {
+        *out = ToPels(static_cast<double>(resolution * 100.0f) / 2.53995);
         return true;
     }
     if (unit == 3) {
-        *out = ToInt32(static_cast<double>(resolution) * 100.0);
+        *out = ToPels(static_cast<double>(resolution) * 100.0);
         return true;
     }
     return false;
