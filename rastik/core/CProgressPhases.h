@@ -15,8 +15,9 @@ public:
     CProgressPhases(const CProgressPhases&) = delete;
     CProgressPhases& operator=(const CProgressPhases&) = delete;
 
-    // Which phases run; reading and writing always do.
-    void Plan(bool convert, bool resample);
+    // Which phases run (reading and writing always do), and whether
+    // resampling comes before the colour conversion.
+    void Plan(bool convert, bool resample, bool resampleFirst = false);
     // Makes the phase's share of the host range the current range.
     void Enter(Phase phase);
 
@@ -24,4 +25,5 @@ private:
     int32_t m_start = 0;
     int32_t m_end = 0;
     uint32_t m_weight[4] = {3, 0, 0, 3};
+    bool m_resampleFirst = false;
 };

@@ -3,8 +3,10 @@
 // row or column); a sample is
 //   ((S[y0][x0]·(1 − fx) + fx·S[y0][x1])·(1 − fy) + fy·((1 − fx)·S[y0+1][x0] + fx·S[y0+1][x1]))
 // truncated, with x1 = x0 + 1 held inside the row, and only the horizontal
-// blend on the last source row. Columns are worked out once; source rows are
-// taken two at a time, target rows written one at a time.
+// blend on the last source row. Planes of palette indexes (bitmap and indexed
+// modes) take the nearest of the four samples, rounding x and y. Columns are
+// worked out once; source rows are taken two at a time, target rows written
+// one at a time.
 #include "rastik/core/CResampler.h"
 
 #include <cstdlib>
@@ -97,6 +99,13 @@ void CResampler::BlendRow(const uint8_t* s0, const uint8_t* s1, double fy, uint8
     }
 }
 
+void CResampler::NearestRow(const uint8_t* s0, const uint8_t* s1, double fy, uint8_t* out) const
+{
+    const uint8_t* row = s1 && fy >= 0.5 ? s1 : s0;
+    const uint32_t w = m_target.Width;
+    for (uint32_t k = 0; k < w; ++k) out[k] = row[m_fx[k] >= 0.5 ? m_x1[k] : m_x0[k]];
+}
+
 int CResampler::Resample(uint32_t width, uint32_t height)
 {
     if (m_source.Width == 0 || m_source.Height == 0 || width == 0 || height == 0) return 0;
@@ -104,6 +113,7 @@ int CResampler::Resample(uint32_t width, uint32_t height)
     CPlaneRows in(m_source, 2);
     CPlaneRows out(m_target, 1);
     if (!in.Ready() || !out.Ready()) return 0;
+    m_indexes = m_source.ColorMode == kModeBitmap || m_source.ColorMode == kModeIndexed;
     const uint32_t H = m_source.Height;
     const uint32_t planes = m_target.ChannelCount;
     const uint32_t stride = m_source.BytesPerLine;
@@ -118,7 +128,9 @@ int CResampler::Resample(uint32_t width, uint32_t height)
             const uint8_t* rows = in.Rows(c, y0, lastRow ? 1 : 2);
             uint8_t* target = out.Target(c, j);
             if (!rows || !target) return 0;
-            BlendRow(rows, lastRow ? nullptr : rows + stride, fy, target);
+            const uint8_t* next = lastRow ? nullptr : rows + stride;
+            if (m_indexes) NearestRow(rows, next, fy, target);
+            else BlendRow(rows, next, fy, target);
             if (!out.Store(c, j) || !progress.Step()) return 0;
         }
     }

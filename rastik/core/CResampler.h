@@ -1,5 +1,7 @@
 // Bilinear resampling of every channel plane of an image into a target
-// image of another size (palette indexes are resampled like any plane).
+// image of another size. Planes of palette indexes (bitmap and indexed
+// images) take the nearest of the four source samples instead, since a blend
+// of two indexes is an unrelated palette entry.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +28,8 @@ private:
     void RowPosition(uint32_t j, uint32_t& y0, double& fy) const;
     // One target row from source rows s0 and s1 (s1 null on the last source row).
     void BlendRow(const uint8_t* s0, const uint8_t* s1, double fy, uint8_t* out) const;
+    // The same with the nearest sample: column x1 when fx >= 0.5, row s1 when fy >= 0.5.
+    void NearestRow(const uint8_t* s0, const uint8_t* s1, double fy, uint8_t* out) const;
 
     CRastik& m_source;
     CRastik& m_target;
@@ -33,4 +37,5 @@ private:
     uint32_t* m_x0 = nullptr;
     uint32_t* m_x1 = nullptr;
     double* m_fx = nullptr;
+    bool m_indexes = false;
 };

@@ -6,7 +6,9 @@
 //   nothing, or only the resolution  the source codec writes the target
 //                                     (a new resolution in dots per inch);
 //   the size                         colour conversion (if any) into a plain
-//                                     image, then resampling into the target;
+//                                     image, then resampling into the target
+//                                     (for an indexed target: resampling,
+//                                     then quantizing at the new size);
 //   only the file type               the target borrows the source's planes;
 //   the mode                         colour conversion into the target.
 // Bitmap sources always go to the black-and-white writer in bitmap mode and
@@ -152,20 +154,31 @@ void CopyWriterSettings(const CRastik& source, CRastik& target)
 }
 
 // Resize path: colour conversion into a plain image first when the mode
-// changes (the source is released then), resampling into the target.
+// changes (the source is released then), resampling into the target. An
+// indexed target is resampled in the source's colours first and quantized
+// at its new size, since resampled palette indexes would be other colours.
 int ResizeInto(std::unique_ptr<CRastik>& source, CRastik& target, const ConversionPlan& p,
                CProgressPhases& phases)
 {
-    std::unique_ptr<CRastik> converted;
-    if (p.ModeChanged) {
-        phases.Enter(CProgressPhases::kConvert);
-        converted = std::make_unique<CRastik>();
-        if (!CColorConverter(*source, *converted).Convert(p.TargetMode)) return 0;
+    std::unique_ptr<CRastik> between;
+    if (p.ModeChanged && p.TargetMode == kModeIndexed) {
+        phases.Enter(CProgressPhases::kResample);
+        between = std::make_unique<CRastik>();
+        if (!CResampler(*source, *between).Resample(p.NewWidth, p.NewHeight)) return 0;
         source.reset();
+        phases.Enter(CProgressPhases::kConvert);
+        if (!CColorConverter(*between, target).Convert(p.TargetMode)) return 0;
+    } else {
+        if (p.ModeChanged) {
+            phases.Enter(CProgressPhases::kConvert);
+            between = std::make_unique<CRastik>();
+            if (!CColorConverter(*source, *between).Convert(p.TargetMode)) return 0;
+            source.reset();
+        }
+        phases.Enter(CProgressPhases::kResample);
+        CRastik& from = between ? *between : *source;
+        if (!CResampler(from, target).Resample(p.NewWidth, p.NewHeight)) return 0;
     }
-    phases.Enter(CProgressPhases::kResample);
-    CRastik& from = converted ? *converted : *source;
-    if (!CResampler(from, target).Resample(p.NewWidth, p.NewHeight)) return 0;
     SetNewResolution(target, p.NewResolution);
     return 1;
 }
@@ -231,7 +244,7 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
 
     bool viaSource = !p.ModeChanged && !p.TypeChanged && !p.SizeChanged;
     CProgressPhases phases;
-    phases.Plan(p.ModeChanged, p.SizeChanged);
+    phases.Plan(p.ModeChanged, p.SizeChanged, p.ModeChanged && p.TargetMode == kModeIndexed);
     phases.Enter(CProgressPhases::kRead);
     if (!ReadSource(*source)) return 0;
 
