@@ -190,8 +190,11 @@ int CBmpIO::ReadHeadFields()
     uint64_t stride = BytesPerRow(static_cast<uint32_t>(width * 8));
     if (stride * height > 0xFFFFFFFFull || stride * m->channels > 0xFFFFFFFFull) return kMsgBadHeader;
 
+    // The pixel rows must lie within the file: a shorter file is refused
+    // here, before a host allocates planes for rows that are not there.
     uint64_t length = File.GetLength();
-    if (f.OffBits >= length) return kMsgBadHeader;
+    if (f.OffBits >= length || f.OffBits + RowBytes(h.BitCount, static_cast<uint32_t>(width)) * height > length)
+        return kMsgBadHeader;
 
     Width = static_cast<uint32_t>(width);
     Height = static_cast<uint32_t>(height);
