@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "platform/CFileException.h"
 #include "rastik/Exports.h"
@@ -77,9 +76,10 @@ int CWandBIO::Diffuse(const uint8_t* rows, size_t stride, int width, int rowCoun
     if (width <= 0 || rowCount <= 0) return 1;
     size_t w = static_cast<size_t>(width);
     size_t packed = PackedRowBytes(static_cast<uint32_t>(width));
-    std::vector<int16_t> errors(2 * w, 0);
-    int16_t* cur = errors.data();
-    int16_t* next = errors.data() + w;
+    auto* errors = static_cast<int16_t*>(calloc(2 * w, sizeof(int16_t)));
+    if (!errors) return 0;
+    int16_t* cur = errors;
+    int16_t* next = errors + w;
     if (carried) memcpy(cur, carried, w * sizeof(int16_t));
     for (int y = 0; y < rowCount; ++y) {
         const uint8_t* row = rows + static_cast<size_t>(y) * stride;
@@ -106,6 +106,7 @@ int CWandBIO::Diffuse(const uint8_t* rows, size_t stride, int width, int rowCoun
         next = t;
     }
     if (carried) memcpy(carried, cur, w * sizeof(int16_t));
+    free(errors);
     return 1;
 }
 
@@ -222,7 +223,11 @@ int CWandBIO::WriteFile()
     uint8_t* outRows = staging + static_cast<size_t>(spilled) * perChunk * stride;
 
     // The error handed from the top row of a chunk to the next chunk.
-    std::vector<int16_t> carried(Width, 0);
+    auto* carried = static_cast<int16_t*>(calloc(Width, sizeof(int16_t)));
+    if (!carried) {
+        FreeBuffer(&staging);
+        return 0;
+    }
     RowProgress progress;
     GetProgressRange(&progress.Start, nullptr);
     progress.Span = GetProgressSpan();
@@ -234,9 +239,10 @@ int CWandBIO::WriteFile()
     for (uint32_t c = 0; c < chunks && result; ++c, rows = perChunk) {
         uint32_t top = bottom - rows;
         result = StageChunk(slice, outRows, stride, top, rows, progress);
-        if (result) result = WriteChunk(outRows, stride, rows, carried.data(), top > 0);
+        if (result) result = WriteChunk(outRows, stride, rows, carried, top > 0);
         bottom = top;
     }
+    free(carried);
     FreeBuffer(&staging);
     return result;
 }
