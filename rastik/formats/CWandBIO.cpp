@@ -196,8 +196,10 @@ int CWandBIO::StageChunk(uint8_t* slice, uint8_t* outRows, uint32_t stride, uint
 
 int CWandBIO::WriteFile()
 {
-    // One colour channel of 8-bit samples: grey values or bitmap indexes.
-    if (Width == 0 || Height == 0 || ColorChannels != 1 || BytesPerLine < Width) return 0;
+    // One colour channel of 8-bit samples: grey values or bitmap indexes (a
+    // host that set only ChannelCount for a bitmap has that one channel too).
+    uint32_t channels = ColorChannels ? ColorChannels : ChannelCount;
+    if (Width == 0 || Height == 0 || channels != 1 || BytesPerLine < Width) return 0;
     if (Width > 0x1FFFFFFFu) return 0;
     if (ChannelKind[0] != kChannelHeap && ChannelKind[0] != kChannelTemp) return 0;
     uint32_t stride = BytesPerRow(Width * 8);
