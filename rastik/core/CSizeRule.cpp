@@ -52,7 +52,9 @@ int32_t CSizeRule::DotsPerInch(float resolution, uint32_t unit)
 
 uint32_t CSizeRule::Scale(uint32_t value, uint32_t num, uint32_t den)
 {
-    uint32_t product = value * num;  // 32-bit unsigned product, wrapping as it did
+    // The integer product is kept whole (a 32-bit product would wrap for
+    // very wide images or high resolutions) and divided in floating point.
+    uint64_t product = static_cast<uint64_t>(value) * num;
     return TruncUnsigned(static_cast<double>(product) / static_cast<double>(den) + 0.5);
 }
 

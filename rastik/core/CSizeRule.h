@@ -22,7 +22,7 @@ public:
     //   7  both sides scaled by r / D, at r
     //   8  W x H at r
     //   any other: w x h at r
-    // Scaled values are ⌊x · n / d + 0.5⌋ with x · n a 32-bit unsigned
+    // Scaled values are ⌊x · n / d + 0.5⌋ with x · n an unsigned integer
     // product divided in floating point; sides and resolutions below 1
     // become 1.
     void Apply(int sizeMode, uint32_t w, int32_t h, int32_t r);
@@ -44,7 +44,7 @@ private:
     void ScaleByResolution(int32_t r);
     void KeepSize(int32_t r);
     void Exact(uint32_t w, uint32_t h, int32_t r);
-    // ⌊value · num / den + 0.5⌋, the product taken as 32-bit unsigned.
+    // ⌊value · num / den + 0.5⌋, the product taken whole.
     static uint32_t Scale(uint32_t value, uint32_t num, uint32_t den);
     void HoldToOne();
 
