@@ -148,7 +148,7 @@ EncodeResult EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint3
 
 bool EncodableImage(const CRastik& image)
 {
-    return image.Width > 0 && image.Height > 0 && image.BytesPerLine >= image.Width &&
+    return image.Width > 0 && image.Height > 0 &&
            (image.ChannelCount == 1 || image.ChannelCount == 3 || image.ChannelCount == 4);
 }
 
@@ -197,7 +197,7 @@ void CJpgIO::DeleteOutput()
 
 int CJpgIO::WriteFile()
 {
-    if (!EncodableImage(*this) || !File.IsOpen()) return 0;
+    if (!EncodableImage(*this) || BytesPerLine < Width || !File.IsOpen()) return 0;
     g_pEncodedDataFile = &File;
     if (WithQorHeader) WriteQorHeader();
     FillInfo(QuantScale(), true);
