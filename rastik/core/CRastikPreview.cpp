@@ -23,11 +23,12 @@ int CRastik::GetPrevDataSize()
     PrevHeight = static_cast<uint16_t>(Height);
     uint32_t maxSize = MaxPrevSize > 0 ? static_cast<uint32_t>(MaxPrevSize) : 96u;
     if (maxSize >= Width && maxSize >= Height) return 1;
-    // 32-bit float arithmetic: 1000 / 96 rounds up to 10.416667, so a
-    // 1000 x 500 image previews at 95 x 47.
+    // The scale is held as a 32-bit float: 1000 / 96 rounds up to 10.416667,
+    // and the quotients, taken at full precision, fall just short of 96 and
+    // 48, so a 1000 x 500 image previews at 95 x 47.
     float scale = static_cast<float>(Width > Height ? Width : Height) / static_cast<float>(maxSize);
-    float w = static_cast<float>(Width) / scale;
-    float h = static_cast<float>(Height) / scale;
+    double w = static_cast<double>(Width) / static_cast<double>(scale);
+    double h = static_cast<double>(Height) / static_cast<double>(scale);
     PrevWidth = static_cast<uint16_t>(w);
     PrevHeight = static_cast<uint16_t>(h);
     if (PrevWidth == 0) PrevWidth = 1;
@@ -40,6 +41,7 @@ int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t*
     if (!sourceRow || !planes || PrevWidth == 0 || Width == 0) return 1;
     uint32_t stride = BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8);
     size_t rowAt = static_cast<size_t>(outRow) * stride;
+    // The ratio is a 32-bit float; its products are taken at full precision.
     float ratio = static_cast<float>(PrevWidth) / static_cast<float>(Width);
     uint32_t channels = ChannelCount ? ChannelCount : 1;
 
@@ -54,7 +56,7 @@ int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t*
             out += rowAt;
             uint32_t i = 0;
             for (uint32_t j = 0; j < Width && i < PrevWidth; ++j) {
-                if (static_cast<uint32_t>(ratio * static_cast<float>(j)) != i) continue;
+                if (static_cast<uint32_t>(static_cast<double>(ratio) * j) != i) continue;
                 size_t at = (!bgr && PlanarRows) ? j + static_cast<size_t>(Width) * k
                                                  : k + static_cast<size_t>(channels) * j;
                 out[i++] = sourceRow[at];
@@ -70,7 +72,7 @@ int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t*
     out += rowAt;
     uint32_t i = 0;
     for (uint32_t j = 0; j < Width && i < PrevWidth; ++j) {
-        if (static_cast<uint32_t>(ratio * static_cast<float>(j)) != i) continue;
+        if (static_cast<uint32_t>(static_cast<double>(ratio) * j) != i) continue;
         size_t p = PlanarRows ? j : static_cast<size_t>(channels) * j;
         uint8_t v;
         if (BitsPerChannel == 4) {

@@ -134,14 +134,16 @@ TEST_F(ToolTest, PreviewSavesABitmapOfThePreviewSize)
     EXPECT_NE(r.out.find("\"width\": 50"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"height\": 25"), std::string::npos);
 
-    // Pixel (x, y) of the preview samples source column 4x and row 4y.
+    // Pixel (x, y) of the preview samples source column 4x; rows are taken
+    // in file order, which for a bottom-up file keeps image rows 4y + 3.
     std::string f = Slurp(Path("prev.bmp"));
     ASSERT_GE(f.size(), 54u + 152u * 25u);
     const uint32_t row = (50 * 3 + 3) / 4 * 4;
     auto px = [&](uint32_t x, uint32_t y) { return reinterpret_cast<const uint8_t*>(f.data()) + 54 + (24 - y) * row + 3 * x; };
     EXPECT_EQ(px(0, 0)[0], 200);
     EXPECT_EQ(px(10, 0)[2], 40);
-    EXPECT_EQ(px(0, 5)[1], 20);
+    EXPECT_EQ(px(0, 5)[1], 23);
+    EXPECT_EQ(px(0, 24)[1], 99);
 }
 
 }  // namespace
