@@ -111,6 +111,12 @@ protected:
     uint32_t m_dwACSelector[4] = {};
     // Divisors of the four quantisation tables, indexed by zig-zag position.
     int32_t m_QuantTable[4][64] = {};
+    // The same divisors in natural order, for finding the non-zero values of
+    // a block without walking it in zig-zag order.
+    int32_t m_QuantNatural[4][64] = {};
+    // Multipliers and shifts that divide by the divisors exactly (zig-zag order).
+    uint32_t m_QuantMultiplier[4][64] = {};
+    uint8_t m_QuantShift[4][64] = {};
     int32_t m_nTransform = 0;
     int32_t m_nDensityUnit = 1;
     uint32_t m_dwXDensity = 0;

@@ -65,6 +65,9 @@ void CDCTFilter::CopyFrom(const CDCTFilter& other)
     std::memcpy(m_dwDCSelector, other.m_dwDCSelector, sizeof m_dwDCSelector);
     std::memcpy(m_dwACSelector, other.m_dwACSelector, sizeof m_dwACSelector);
     std::memcpy(m_QuantTable, other.m_QuantTable, sizeof m_QuantTable);
+    std::memcpy(m_QuantNatural, other.m_QuantNatural, sizeof m_QuantNatural);
+    std::memcpy(m_QuantMultiplier, other.m_QuantMultiplier, sizeof m_QuantMultiplier);
+    std::memcpy(m_QuantShift, other.m_QuantShift, sizeof m_QuantShift);
     m_nTransform = other.m_nTransform;
     m_nDensityUnit = other.m_nDensityUnit;
     m_dwXDensity = other.m_dwXDensity;

@@ -6,6 +6,7 @@
 
 #include "platform/CFile.h"
 #include "rastik/CDCTFilter.h"
+#include "rastik/jpeg/DctCoder.h"
 
 namespace {
 
@@ -308,6 +309,8 @@ void CDCTFilter::WriteQuantSegment(const uint8_t* const* quantTables)
             uint32_t value = scaled > 255.0 ? 255 : static_cast<uint32_t>(scaled);
             Write_8_Bit(value);
             m_QuantTable[t][i] = static_cast<int32_t>((value * COSINEXY[ZigZagToNormal[i]]) >> 2);
+            m_QuantNatural[t][ZigZagToNormal[i]] = m_QuantTable[t][i];
+            DctCoder::Reciprocal(static_cast<uint32_t>(m_QuantTable[t][i]), &m_QuantMultiplier[t][i], &m_QuantShift[t][i]);
         }
     }
 }

@@ -5,13 +5,94 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "rastik/CDCTFilter.h"
+
+// For byte b of a mask in natural order and its value v: the same bits in
+// zig-zag order.
+using DctZigZagBits = std::array<std::array<uint64_t, 256>, 8>;
+
+constexpr DctZigZagBits MakeDctZigZagBits()
+{
+    constexpr uint8_t order[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                   12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                   35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                   58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    uint8_t position[64] = {};
+    for (uint8_t i = 0; i < 64; ++i) position[order[i]] = i;
+    DctZigZagBits bits{};
+    for (int b = 0; b < 8; ++b)
+        for (int v = 0; v < 256; ++v)
+            for (int j = 0; j < 8; ++j)
+                if (v & (1 << j)) bits[b][v] |= uint64_t(1) << position[8 * b + j];
+    return bits;
+}
+
+inline constexpr DctZigZagBits kDctZigZagBits = MakeDctZigZagBits();
 
 struct DctCoder {
     using HuffCode = CDCTFilter::HuffCode;
+
+    // Multiplier m and shift s with (n * m) >> s == n / d for every
+    // 0 <= n < 2^31 and 1 <= d <= 2^21: s = 31 + ceil(log2 d) and
+    // m = floor(2^s / d) + 1, so that 2^s < m * d <= 2^s + 2^ceil(log2 d).
+    static void Reciprocal(uint32_t d, uint32_t* multiplier, uint8_t* shift)
+    {
+        uint32_t log = d <= 1 ? 0 : 32 - static_cast<uint32_t>(__builtin_clz(d - 1));
+        *shift = static_cast<uint8_t>(31 + log);
+        *multiplier = static_cast<uint32_t>((uint64_t(1) << *shift) / d + 1);
+    }
+
+    // x / d truncated toward zero, through the multiplier and shift of d.
+    static int32_t Divide(int32_t x, uint32_t multiplier, uint8_t shift)
+    {
+        uint32_t sign = static_cast<uint32_t>(x >> 31);
+        uint32_t magnitude = (static_cast<uint32_t>(x) ^ sign) - sign;
+        uint32_t q = static_cast<uint32_t>((uint64_t(magnitude) * multiplier) >> shift);
+        return static_cast<int32_t>((q ^ sign) - sign);
+    }
+
+    // Bit k set when |block[k]| reaches divisor[k] (natural order), that is
+    // when the value quantises to non-zero.
+    static uint64_t NonZeroNatural(const int32_t* block, const int32_t* divisor)
+    {
+        uint64_t mask = 0;
+#ifdef __SSE2__
+        for (int k = 0; k < 64; k += 16) {
+            __m128i reach[4];
+            for (int j = 0; j < 4; ++j) {
+                __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + k + 4 * j));
+                __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(divisor + k + 4 * j));
+                __m128i sign = _mm_srai_epi32(x, 31);
+                __m128i magnitude = _mm_sub_epi32(_mm_xor_si128(x, sign), sign);
+                reach[j] = _mm_cmpgt_epi32(d, magnitude);  // all ones where the value is zero
+            }
+            __m128i packed = _mm_packs_epi16(_mm_packs_epi32(reach[0], reach[1]), _mm_packs_epi32(reach[2], reach[3]));
+            mask |= uint64_t(~_mm_movemask_epi8(packed) & 0xFFFF) << k;
+        }
+#else
+        for (int k = 0; k < 64; ++k) {
+            int32_t x = block[k];
+            uint32_t magnitude = x < 0 ? 0u - static_cast<uint32_t>(x) : static_cast<uint32_t>(x);
+            mask |= uint64_t(magnitude >= static_cast<uint32_t>(divisor[k])) << k;
+        }
+#endif
+        return mask;
+    }
+
+    static uint64_t ToZigZag(uint64_t natural)
+    {
+        uint64_t zigzag = 0;
+        for (int b = 0; b < 8; ++b) zigzag |= kDctZigZagBits[b][(natural >> (8 * b)) & 0xFF];
+        return zigzag;
+    }
 
     // Bit accumulator held in registers while a block is coded.
     struct Bits {
@@ -77,9 +158,10 @@ struct DctCoder {
     // samples and quantisers of at least 1.
     static void PutValue(CDCTFilter& f, Bits& b, const HuffCode* table, uint32_t symbolBase, int32_t x)
     {
-        uint32_t magnitude = x < 0 ? 0u - static_cast<uint32_t>(x) : static_cast<uint32_t>(x);
+        uint32_t sign = static_cast<uint32_t>(x >> 31);
+        uint32_t magnitude = (static_cast<uint32_t>(x) ^ sign) - sign;
         uint32_t size = CDCTFilter::CSizeZZ[magnitude];
-        uint32_t extra = static_cast<uint32_t>(x < 0 ? x - 1 : x) & ((1u << size) - 1);
+        uint32_t extra = (static_cast<uint32_t>(x) + sign) & ((1u << size) - 1);
         const HuffCode& entry = table[symbolBase + size];
         if (entry.length == 0) {
             f.m_bMissingCode = true;
@@ -104,29 +186,39 @@ struct DctCoder {
         const uint32_t* zigzag = CDCTFilter::ZigZagToNormal;
 
         Bits b{f.m_dwBitBuffer, f.m_dwFreeBits};
-        int32_t dcValue = block[0] / divisor[0];
+        const uint32_t* multiplier = f.m_QuantMultiplier[f.m_dwQuantSelector[c]];
+        const uint8_t* shift = f.m_QuantShift[f.m_dwQuantSelector[c]];
+        int32_t dcValue = Divide(block[0], multiplier[0], shift[0]);
         PutValue(f, b, dc, 0, dcValue - f.m_DCPredictor[c]);
         f.m_DCPredictor[c] = dcValue;
 
         // A value quantises to non-zero exactly when its magnitude reaches
         // the divisor; collect those positions first, divide only there.
-        uint64_t nonZero = 0;
-        for (uint32_t i = 1; i < 64; ++i) {
-            int32_t x = block[zigzag[i]];
-            uint32_t magnitude = x < 0 ? 0u - static_cast<uint32_t>(x) : static_cast<uint32_t>(x);
-            nonZero |= static_cast<uint64_t>(magnitude >= static_cast<uint32_t>(divisor[i])) << i;
-        }
+        uint64_t nonZero = ToZigZag(NonZeroNatural(block, f.m_QuantNatural[f.m_dwQuantSelector[c]])) & ~uint64_t(1);
         uint32_t last = 0;
         while (nonZero) {
             uint32_t i = static_cast<uint32_t>(__builtin_ctzll(nonZero));
             nonZero &= nonZero - 1;
             uint32_t run = i - last - 1;
+            last = i;
             while (run > 15) {
                 PutCode(f, b, ac[0xF0]);
                 run -= 16;
             }
-            PutValue(f, b, ac, run << 4, block[zigzag[i]] / divisor[i]);
-            last = i;
+            // Quantised magnitude q >= 1; the extra bits of a negative value
+            // -q are the low bits of -q - 1, that is of ~q.
+            int32_t x = block[zigzag[i]];
+            uint32_t sign = static_cast<uint32_t>(x >> 31);
+            uint32_t magnitude = (static_cast<uint32_t>(x) ^ sign) - sign;
+            uint32_t q = static_cast<uint32_t>((uint64_t(magnitude) * multiplier[i]) >> shift[i]);
+            uint32_t size = CDCTFilter::CSizeZZ[q];
+            const HuffCode& entry = ac[(run << 4) + size];
+            if (entry.length == 0) {
+                f.m_bMissingCode = true;
+                continue;
+            }
+            uint32_t extra = (q ^ sign) & ((1u << size) - 1);
+            PutBits(f, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
         }
         if (last != 63) PutCode(f, b, ac[0x00]);
         f.m_dwBitBuffer = b.acc;
