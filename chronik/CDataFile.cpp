@@ -117,9 +117,11 @@ CDataFile::AppendResult CDataFile::Append(CFile& file, uint32_t node, uint32_t e
     if (count > 0 && !codes) return NotStored;
     uint64_t length = file.GetLength();
 
-    uint8_t directory[kDirectoryEntries * 8];
-    file.Seek(kDirectoryOffset, CFile::begin);
-    if (file.Read(directory, sizeof directory) != sizeof directory) return NotStored;
+    // Header and block directory in one read.
+    uint8_t head[kFirstBlockOffset];
+    file.Seek(0, CFile::begin);
+    if (file.Read(head, kFirstBlockOffset) != kFirstBlockOffset) return NotStored;
+    const uint8_t* directory = head + kDirectoryOffset;
     uint32_t firstBlock = 0;
     bool found = false;
     for (uint32_t i = 0; i < kDirectoryEntries && !found; ++i) {
@@ -150,8 +152,7 @@ CDataFile::AppendResult CDataFile::Append(CFile& file, uint32_t node, uint32_t e
 
     // New blocks go behind everything in the file; the counter must say so and
     // leave room for the blocks this append may need.
-    uint32_t nextFree = 0;
-    if (!ReadWordAt(file, kNextFreeOffset, nextFree)) return NotStored;
+    uint32_t nextFree = GetWord(head + kNextFreeOffset);
     uint64_t blocksNeeded = words.size() / kPayloadWords + 1;
     if (nextFree < kDirectoryEntries || uint64_t(kFirstBlockOffset) + uint64_t(kBlockSize) * nextFree < length ||
         uint64_t(kFirstBlockOffset) + uint64_t(kBlockSize) * (nextFree + blocksNeeded) > 0xFFFFFFFFull)
@@ -210,8 +211,12 @@ CDataFile::AppendResult CDataFile::Append(CFile& file, uint32_t node, uint32_t e
         flushRun();
         // Commit from the end of the chain backwards: the link out of the block
         // that was the chain's end is written last.
-        WriteWordAt(file, uint64_t(block) + 4, eventTime);
-        WriteWordAt(file, uint64_t(block) + 12, used * 2);
+        uint8_t tail[12];  // last time, payload start, used words
+        PutWord(tail, eventTime);
+        PutWord(tail + 4, block + kBlockHeaderSize);
+        PutWord(tail + 8, used * 2);
+        file.Seek(uint64_t(block) + 4, CFile::begin);
+        file.Write(tail, sizeof tail);
         for (auto it = links.rbegin(); it != links.rend(); ++it) {
             WriteWordAt(file, uint64_t(it->full) + 4, eventTime);
             WriteWordAt(file, uint64_t(it->full) + 16, it->next);
@@ -268,7 +273,12 @@ void CDataFile::ReadOneBlock(const uint8_t* block, uint32_t available, uint32_t 
 void CDataFile::ReadBlockChain(CFile& file, uint32_t blockOffset, uint32_t start, uint32_t end,
                                std::vector<RawEvent>& out)
 {
-    uint64_t length = file.GetLength();
+    ReadBlockChain(file, file.GetLength(), blockOffset, start, end, out);
+}
+
+void CDataFile::ReadBlockChain(CFile& file, uint64_t length, uint32_t blockOffset, uint32_t start, uint32_t end,
+                               std::vector<RawEvent>& out)
+{
     uint8_t buffer[kBlockSize];
     uint32_t block = blockOffset;
     for (;;) {

@@ -94,6 +94,9 @@ public:
     // links, loops and short files end the chain; what was read is kept.
     static void ReadBlockChain(CFile& file, uint32_t blockOffset, uint32_t start, uint32_t end,
                                std::vector<RawEvent>& out);
+    // The same with the file's length already known (one call per file, not per chain).
+    static void ReadBlockChain(CFile& file, uint64_t length, uint32_t blockOffset, uint32_t start, uint32_t end,
+                               std::vector<RawEvent>& out);
 
 private:
     struct ChainEnd {

@@ -2,9 +2,8 @@
 // keys; the code layout is stated in CDiagCatalogue.h.
 #include "chronik/CDiagCatalogue.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <ctime>
+#include <initializer_list>
 
 namespace {
 
@@ -16,17 +15,41 @@ const char kCategoryNotice[] = "提示";
 constexpr uint32_t kClearedBit = 0x80000000u;
 constexpr uint32_t kKeyMask = 0x7FFFFFFFu;
 
-std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-
-std::string Format(const char* pattern, ...)
+// Decimal of at least two digits, as "%02d" gives it.
+void AppendNumber(std::string& out, int value)
 {
-    char text[256];
-    va_list args;
-    va_start(args, pattern);
-    vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
+    char digits[12];
+    int n = 0;
+    unsigned v = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (n < 2) digits[n++] = '0';
+    if (value < 0) out.push_back('-');
+    while (n) out.push_back(digits[--n]);
 }
+
+// The pattern with each "%02d" replaced by the next number, in order.
+std::string Format(const char* pattern, std::initializer_list<int> numbers)
+{
+    std::string out;
+    out.reserve(96);
+    auto next = numbers.begin();
+    for (const char* p = pattern; *p; ++p) {
+        if (p[0] == '%' && p[1] == '0' && p[2] == '2' && p[3] == 'd' && next != numbers.end()) {
+            AppendNumber(out, *next++);
+            p += 3;
+        } else {
+            out.push_back(*p);
+        }
+    }
+    return out;
+}
+
+std::string Format(const char* pattern, int a) { return Format(pattern, {a}); }
+std::string Format(const char* pattern, int a, int b) { return Format(pattern, {a, b}); }
+std::string Format(const char* pattern, int a, int b, int c) { return Format(pattern, {a, b, c}); }
 
 }  // namespace
 
@@ -35,8 +58,17 @@ std::string CDiagCatalogue::FormatTime(uint32_t time)
     time_t t = static_cast<time_t>(time);
     struct tm local;
     if (!localtime_r(&t, &local)) return std::string();
-    return Format("%4d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                  local.tm_hour, local.tm_min, local.tm_sec);
+    // "%4d-%02d-%02d %02d:%02d:%02d"
+    std::string out;
+    out.reserve(20);
+    int year = local.tm_year + 1900;
+    if (year >= 0 && year < 1000) out.append(year < 10 ? "   " : year < 100 ? "  " : " ");
+    AppendNumber(out, year);
+    for (int part : {local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec}) {
+        out.push_back(out.size() == 4 || out.size() == 7 ? '-' : out.size() == 10 ? ' ' : ':');
+        AppendNumber(out, part);
+    }
+    return out;
 }
 
 bool CDiagCatalogue::FormatRecord(DiagRecord& record, bool suppressNotices)

@@ -32,10 +32,11 @@ void CDiagReader::CollectFile(CFile& file, uint32_t start, uint32_t end, uint32_
     file.Seek(CDataFile::kDirectoryOffset, CFile::begin);
     uint32_t got = file.Read(directory, sizeof directory);
     std::vector<RawEvent>& raw = CChronikApp::Get().m_rawEvents;
+    uint64_t length = file.GetLength();
     for (uint32_t b = 0; b < CDataFile::kDirectoryEntries && 8 * b + 8 <= got; ++b) {
         if (!BlockPassesFilter(b, stationFilter)) continue;
         if (checkAddress && GetWord(directory + 8 * b) == 0) continue;
-        CDataFile::ReadBlockChain(file, GetWord(directory + 8 * b + 4), start, end, raw);
+        CDataFile::ReadBlockChain(file, length, GetWord(directory + 8 * b + 4), start, end, raw);
     }
 }
 

@@ -31,15 +31,24 @@ void CDiagWriter::Write(uint32_t node, uint32_t eventTime, uint32_t count, const
     }
 }
 
-std::vector<IndexEntry> CDiagWriter::ExistingEntries(const std::string& dir, const std::vector<IndexEntry>& listed)
+std::vector<IndexEntry> CDiagWriter::UsableEntries(const std::string& dir, const std::vector<IndexEntry>& listed,
+                                                   bool checkFiles)
 {
     std::vector<IndexEntry> entries;
     std::set<std::string> seen;
     for (const IndexEntry& e : listed) {
         if (!CIndexFile::IsDataFileName(e.name) || !seen.insert(e.name).second) continue;
-        if (FileExists(JoinPath(dir, e.name).c_str())) entries.push_back(e);
+        if (!checkFiles || FileExists(JoinPath(dir, e.name).c_str())) entries.push_back(e);
     }
     return entries;
+}
+
+size_t CDiagWriter::Newest(const std::vector<IndexEntry>& entries)
+{
+    size_t newest = 0;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].start >= entries[newest].start) newest = i;
+    return newest;
 }
 
 std::string CDiagWriter::NewDataFileName(const std::string& dir, const std::vector<IndexEntry>& entries)
@@ -103,21 +112,22 @@ void CDiagWriter::WriteWithIndex(CFile& index, uint32_t node, uint32_t eventTime
         if (!contents.headerRead) return;
     }
 
-    // Entries whose files are gone are dropped before anything is added, so a
-    // new entry always goes at the end of the list.
-    std::vector<IndexEntry> entries = ExistingEntries(dir, contents.entries);
+    // The usual case: the newest listed file exists and still covers the
+    // event. Otherwise entries whose files are gone are dropped before
+    // anything is added, so a new entry always goes at the end of the list.
+    std::vector<IndexEntry> entries = UsableEntries(dir, contents.entries, false);
+    size_t current = entries.empty() ? 0 : Newest(entries);
+    bool covered = !entries.empty() && uint64_t(entries[current].start) + app.m_fileSpan >= eventTime &&
+                   FileExists(JoinPath(dir, entries[current].name).c_str());
     bool changed = entries.size() != contents.count;
-    size_t current = 0;
-    if (entries.empty()) {
-        if (!AddDataFile(dir, contents.secondsPerFile, eventTime, entries)) return;
-        changed = true;
-    } else {
-        size_t newest = 0;
-        for (size_t i = 0; i < entries.size(); ++i)
-            if (entries[i].start >= entries[newest].start) newest = i;
-        if (uint64_t(entries[newest].start) + app.m_fileSpan >= eventTime) {
-            current = newest;
-        } else {
+    if (!covered) {
+        entries = UsableEntries(dir, contents.entries, true);
+        changed = entries.size() != contents.count;
+        current = entries.empty() ? 0 : Newest(entries);
+        if (entries.empty()) {
+            if (!AddDataFile(dir, contents.secondsPerFile, eventTime, entries)) return;
+            changed = true;
+        } else if (uint64_t(entries[current].start) + app.m_fileSpan < eventTime) {
             while (entries.size() >= app.MaxFiles()) {
                 size_t oldest = 0;
                 for (size_t i = 0; i < entries.size(); ++i)

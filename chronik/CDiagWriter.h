@@ -23,8 +23,12 @@ public:
 private:
     static void WriteWithIndex(CFile& index, uint32_t node, uint32_t eventTime, uint32_t count,
                                const uint32_t* codes, const std::string& dir);
-    // The listed entries whose data files exist, each name once, in index order.
-    static std::vector<IndexEntry> ExistingEntries(const std::string& dir, const std::vector<IndexEntry>& listed);
+    // The listed entries with a data-file name, each name once, in index order;
+    // with checkFiles only those whose data files exist.
+    static std::vector<IndexEntry> UsableEntries(const std::string& dir, const std::vector<IndexEntry>& listed,
+                                                 bool checkFiles);
+    // Position of the entry with the latest start (the later one of equals).
+    static size_t Newest(const std::vector<IndexEntry>& entries);
     // Creates a data file for an event and adds its entry at the end of entries.
     static bool AddDataFile(const std::string& dir, uint32_t secondsPerFile, uint32_t eventTime,
                             std::vector<IndexEntry>& entries);
