@@ -1,0 +1,286 @@
+// Bitmaps other software made and hostile ones: the corpus files read
+// pixel-exact against ImageMagick and PIL or are refused with their message,
+// previews sample the full image, broken, truncated and randomly mutated
+// files fail cleanly, and files this codec writes decode the same elsewhere.
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "rastik/CBmpIO.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+
+using testutil::MessageCapture;
+using testutil::RgbImage;
+
+namespace {
+
+constexpr uint32_t kTinyLargeBuffer = 200;
+
+// Corpus files this codec does not read, with the message that refuses them.
+const std::map<std::string, int> kRefused = {
+    {"g-pal4rle.bmp", kMsgCompressedBmp},      // run-length coded
+    {"g-pal8rle.bmp", kMsgCompressedBmp},
+    {"g-rgb16-565.bmp", kMsgCompressedBmp},    // bit-field masks
+    {"g-rgb16-565pal.bmp", kMsgCompressedBmp},
+    {"g-rgb32bf.bmp", kMsgCompressedBmp},
+    {"g-rgb16.bmp", kMsgBadHeader},            // 16 bits per pixel
+    {"g-pal8os2.bmp", kMsgBadHeader},          // 12-byte header
+};
+
+std::string BaseName(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Header, whole image and preview of one file; what each step returned.
+struct Outcome {
+    int head = 0;
+    int data = 0;
+    int preview = 0;
+};
+
+Outcome Exercise(const std::string& path)
+{
+    Outcome o;
+    CBmpIO codec(path.c_str());
+    codec.ShowMessages = 1;
+    o.head = testutil::OpenAndReadHead(codec, path.c_str());
+    if (!o.head) return o;
+    o.data = testutil::ReadWholeImage(codec);
+    uint32_t w = 0, h = 0;
+    uint8_t* buffer = nullptr;
+    o.preview = codec.ReadPrevImageData(w, h, buffer);
+    FreeBuffer(&buffer);
+    return o;
+}
+
+class BmpCorpusTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        corpus = testutil::CorpusDir("bmp");
+        if (corpus.empty()) GTEST_SKIP() << "corpus folder ../shared/corpus/bmp is absent";
+        settings = std::make_unique<testutil::MemorySettings>(GetParam(), kTinyLargeBuffer);
+    }
+    void TearDown() override { settings.reset(); }
+
+    testutil::TempDir dir;
+    std::string corpus;
+    std::unique_ptr<testutil::MemorySettings> settings;
+    MessageCapture messages;
+};
+
+TEST_P(BmpCorpusTest, GoodFilesReadLikeOtherDecodersOrAreRefused)
+{
+    bool convert = testutil::HasConvert(), pil = testutil::HasPil();
+    if (!convert && !pil) GTEST_SKIP() << "neither /usr/bin/convert nor PIL for /usr/bin/python3 is installed";
+    std::vector<std::string> files = testutil::ListFiles(corpus, "g-", ".bmp");
+    ASSERT_FALSE(files.empty());
+    int read = 0;
+    for (const std::string& file : files) {
+        std::string name = BaseName(file);
+        SCOPED_TRACE(name);
+        messages.Clear();
+        CBmpIO codec(file.c_str());
+        codec.ShowMessages = 1;
+        int head = testutil::OpenAndReadHead(codec, file.c_str());
+        auto refused = kRefused.find(name);
+        if (refused != kRefused.end()) {
+            EXPECT_EQ(head, 0);
+            EXPECT_EQ(messages.Ids(), std::vector<int>{refused->second});
+            continue;
+        }
+        ASSERT_EQ(head, 1);
+        ASSERT_EQ(testutil::ReadWholeImage(codec), 1);
+        ++read;
+        RgbImage ours = testutil::PlanesToRgb(codec);
+        RgbImage theirs;
+        if (convert) {
+            ASSERT_TRUE(testutil::DecodeWithConvert(file, &theirs));
+            EXPECT_EQ(theirs.width, ours.width);
+            EXPECT_EQ(theirs.height, ours.height);
+            EXPECT_TRUE(theirs.rgb == ours.rgb) << "differs from ImageMagick";
+        }
+        if (pil) {
+            ASSERT_TRUE(testutil::DecodeWithPil(file, &theirs));
+            EXPECT_TRUE(theirs.rgb == ours.rgb) << "differs from PIL";
+        }
+    }
+    EXPECT_EQ(read, static_cast<int>(files.size() - kRefused.size()));
+}
+
+// Every preview pixel is the full image's pixel at the sampled row and column.
+TEST_P(BmpCorpusTest, PreviewsSampleTheFullImage)
+{
+    for (const std::string& file : testutil::ListFiles(corpus, "g-", ".bmp")) {
+        SCOPED_TRACE(BaseName(file));
+        CBmpIO full(file.c_str());
+        if (!testutil::OpenAndReadHead(full, file.c_str()) || full.FileBitCount == 32) continue;
+        ASSERT_EQ(testutil::ReadWholeImage(full), 1);
+        RgbImage image = testutil::PlanesToRgb(full);
+        bool topDown = full.BmpInfoHeader.Height < 0;
+
+        CBmpIO prev(file.c_str());
+        ASSERT_EQ(testutil::OpenAndReadHead(prev, file.c_str()), 1);
+        uint32_t w = 0, h = 0;
+        uint8_t* buffer = nullptr;
+        ASSERT_EQ(prev.ReadPrevImageData(w, h, buffer), 1);
+        ASSERT_LE(std::max(w, h), 96u);
+        float ry = static_cast<float>(h) / static_cast<float>(full.Height);
+        float rx = static_cast<float>(w) / static_cast<float>(full.Width);
+        uint32_t rowBytes = (w * 24 + 31) / 32 * 4;
+        uint32_t s = 0;
+        for (uint32_t i = 0; i < full.Height && s < h; ++i) {
+            if (static_cast<uint32_t>(static_cast<float>(i) * ry) != s) continue;
+            uint32_t imageRow = topDown ? i : full.Height - 1 - i;
+            uint32_t outRow = topDown ? s : h - 1 - s;
+            const uint8_t* line = buffer + static_cast<size_t>(h - 1 - outRow) * rowBytes;
+            uint32_t c = 0;
+            for (uint32_t j = 0; j < full.Width && c < w; ++j) {
+                if (static_cast<uint32_t>(rx * static_cast<float>(j)) != c) continue;
+                const uint8_t* px = &image.rgb[(static_cast<size_t>(imageRow) * full.Width + j) * 3];
+                ASSERT_EQ(line[c * 3], px[2]) << i << " " << j;
+                ASSERT_EQ(line[c * 3 + 1], px[1]);
+                ASSERT_EQ(line[c * 3 + 2], px[0]);
+                ++c;
+            }
+            ++s;
+        }
+        EXPECT_EQ(s, h);
+        FreeBuffer(&buffer);
+    }
+}
+
+TEST_P(BmpCorpusTest, BrokenFilesFailCleanly)
+{
+    std::vector<std::string> files = testutil::ListFiles(corpus, "b-", ".bmp");
+    ASSERT_FALSE(files.empty());
+    for (const std::string& file : files) {
+        SCOPED_TRACE(BaseName(file));
+        Outcome o = Exercise(file);
+        // A header that was accepted promises rows within the file.
+        if (o.head) {
+            EXPECT_EQ(o.data, 1);
+        }
+    }
+}
+
+TEST_P(BmpCorpusTest, EveryTruncationFailsCleanly)
+{
+    std::string cut = dir.File("cut.bmp");
+    for (const std::string& file : testutil::ListFiles(corpus, "", ".bmp")) {
+        SCOPED_TRACE(BaseName(file));
+        std::vector<uint8_t> bytes = testutil::ReadBytes(file);
+        // All lengths of small files; of larger ones every header length and
+        // a spread over the pixel data. The spilled run takes fewer. The copy
+        // is cut shorter and shorter in place.
+        size_t all = GetParam() ? 256 : 1100;
+        size_t step = bytes.size() <= all ? 1 : 1 + bytes.size() / (GetParam() ? 30 : 100);
+        std::vector<size_t> lengths;
+        for (size_t len = 0; len < bytes.size(); len += (len < 200 ? 1 : step)) lengths.push_back(len);
+        ASSERT_TRUE(testutil::WriteBytes(cut, bytes));
+        for (auto len = lengths.rbegin(); len != lengths.rend(); ++len) {
+            ASSERT_EQ(truncate(cut.c_str(), static_cast<off_t>(*len)), 0);
+            Outcome o = Exercise(cut);
+            if (o.head) {
+                EXPECT_EQ(o.data, 1) << *len;
+            }
+        }
+    }
+}
+
+TEST_P(BmpCorpusTest, RandomMutationsFailCleanly)
+{
+    std::vector<std::vector<uint8_t>> sources;
+    for (const std::string& file : testutil::ListFiles(corpus, "", ".bmp")) sources.push_back(testutil::ReadBytes(file));
+    std::mt19937 random(20240607u);
+    std::string path = dir.File("mutant.bmp");
+    int readable = 0;
+    const int rounds = GetParam() ? 800 : 3000;
+    for (int n = 0; n < rounds; ++n) {
+        std::vector<uint8_t> bytes = sources[random() % sources.size()];
+        int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            // Half of the edits land in the headers and the colour table.
+            size_t at = random() % 2 ? random() % std::min<size_t>(bytes.size(), 64) : random() % bytes.size();
+            if (random() % 2)
+                bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+            else
+                bytes[at] = static_cast<uint8_t>(random());
+        }
+        testutil::WriteBytes(path, bytes);
+        Outcome o = Exercise(path);
+        if (o.head) {
+            EXPECT_EQ(o.data, 1) << n;
+            ++readable;
+        }
+    }
+    EXPECT_GT(readable, 0);
+}
+
+// Files the writers make decode to the same pixels in ImageMagick and PIL.
+TEST_P(BmpCorpusTest, WrittenFilesDecodeElsewhere)
+{
+    bool convert = testutil::HasConvert(), pil = testutil::HasPil();
+    if (!convert && !pil) GTEST_SKIP() << "neither /usr/bin/convert nor PIL for /usr/bin/python3 is installed";
+    for (uint32_t mode : {kModeGrey, kModeIndexed, kModeRgb, kModeBitmap}) {
+        SCOPED_TRACE(mode);
+        std::string path = dir.File("w" + std::to_string(mode) + ".bmp");
+        CBmpIO bmp(path.c_str());
+        bmp.Width = 45;
+        bmp.Height = 21;
+        bmp.ResolutionUnit = 1;
+        bmp.SetMode(mode == kModeBitmap ? static_cast<uint32_t>(kModeIndexed) : mode);
+        if (mode == kModeBitmap) {
+            bmp.ColorMode = kModeBitmap;
+            const uint8_t pal[8] = {30, 60, 90, 0, 200, 220, 240, 0};
+            bmp.SetPalette(pal, 2);
+            bmp.PaletteSize = 2;
+        } else if (mode == kModeIndexed) {
+            std::vector<uint8_t> pal(1024);
+            for (size_t i = 0; i < pal.size(); ++i) pal[i] = static_cast<uint8_t>(i % 4 == 3 ? 0 : i * 37 / 3);
+            bmp.SetPalette(pal.data(), 256);
+        }
+        bmp.BytesPerLine = BytesPerRow(bmp.Width * 8);
+        ASSERT_EQ(bmp.AllocChannelSpace(), 1);
+        std::vector<uint8_t> row(bmp.BytesPerLine);
+        for (uint32_t c = 0; c < bmp.ChannelCount; ++c)
+            for (uint32_t y = 0; y < bmp.Height; ++y) {
+                for (uint32_t x = 0; x < bmp.Width; ++x)
+                    row[x] = static_cast<uint8_t>((x * 11 + y * 5 + c * 77) % (mode == kModeBitmap ? 2 : 256));
+                ASSERT_EQ(bmp.WritePlaneRow(c, y, row.data()), 1);
+            }
+        ASSERT_TRUE(bmp.File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+        ASSERT_EQ(bmp.WriteFile(), 1);
+        bmp.File.Close();
+        RgbImage expected = testutil::PlanesToRgb(bmp);
+        RgbImage theirs;
+        if (convert) {
+            ASSERT_TRUE(testutil::DecodeWithConvert(path, &theirs));
+            EXPECT_EQ(theirs.width, 45u);
+            EXPECT_EQ(theirs.height, 21u);
+            EXPECT_TRUE(theirs.rgb == expected.rgb) << "ImageMagick";
+        }
+        if (pil) {
+            ASSERT_TRUE(testutil::DecodeWithPil(path, &theirs));
+            EXPECT_TRUE(theirs.rgb == expected.rgb) << "PIL";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bmp, BmpCorpusTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("Spilled") : std::string("Memory");
+                         });
+
+}  // namespace
