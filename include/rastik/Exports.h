@@ -50,6 +50,11 @@ int WriteEncodedData(int kind, const char* buffer, int count);
 int ImgProc(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
             int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
             int withQorHeader);
+// ImgProc with the JPEG quality (0..100) of a JPEG target; ImgProc keeps the
+// default of 70. 0 for a quality above 100.
+int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
+              int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
+              int withQorHeader, unsigned jpegQuality);
 }
 
 // Input of the DCT decoder: kind 1 reads from g_pEncodedDataFile; any other

@@ -216,8 +216,12 @@ int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, C
     return WriteTarget(*target, p.TargetPath);
 }
 
+// JPEG quality of ImgProc: the target keeps the codecs' default.
+constexpr uint32_t kDefaultJpegQuality = 0xFFFFFFFFu;
+
 int Convert(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode, int resolution,
-            unsigned width, int height, int* widthWritten, int* heightWritten, int withQorHeader)
+            unsigned width, int height, int* widthWritten, int* heightWritten, int withQorHeader,
+            uint32_t jpegQuality)
 {
     if (!sourcePath || !targetPath || !SourceExists(sourcePath)) return 0;
     uint16_t sourceType = DetectFileType(sourcePath);
@@ -237,6 +241,8 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     p.TargetPath = targetPath;
     p.WithQorHeader = withQorHeader;
     source->WithQorHeader = withQorHeader;
+    // Every target takes its JPEG quality from the source (SetSize).
+    if (jpegQuality != kDefaultJpegQuality) source->JpegQuality = jpegQuality;
     // A pair without a conversion rule would write empty planes: refuse it
     // before anything is read or written.
     if (p.ModeChanged && !CColorConverter::HasRule(source->ColorMode, p.TargetMode)) return 0;
@@ -271,9 +277,22 @@ extern "C" int ImgProc(const char* sourcePath, const char* targetPath, int targe
 {
     try {
         return Convert(sourcePath, targetPath, targetMode, sizeMode, resolution, width, height, widthWritten,
-                       heightWritten, withQorHeader);
+                       heightWritten, withQorHeader, kDefaultJpegQuality);
     } catch (...) {
         // Nothing is thrown to a host; codecs and files were released on the way out.
+        return 0;
+    }
+}
+
+extern "C" int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
+                         int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
+                         int withQorHeader, unsigned jpegQuality)
+{
+    if (jpegQuality > 100) return 0;
+    try {
+        return Convert(sourcePath, targetPath, targetMode, sizeMode, resolution, width, height, widthWritten,
+                       heightWritten, withQorHeader, jpegQuality);
+    } catch (...) {
         return 0;
     }
 }

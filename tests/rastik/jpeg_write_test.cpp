@@ -319,3 +319,37 @@ TEST(JpegWrite, FactoryMakesTheJpegCodec)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(JpegTool, ConvertTakesTheJpegQuality)
+{
+    TempDir dir;
+    testutil::BmpFixture bmp;
+    bmp.width = 24;
+    bmp.height = 16;
+    bmp.pixels.resize(24 * 16 * 3);
+    for (size_t i = 0; i < bmp.pixels.size(); ++i) bmp.pixels[i] = static_cast<uint8_t>(i * 7);
+    std::string src = dir.File("in.bmp");
+    ASSERT_TRUE(testutil::WriteBytes(src, testutil::MakeBmp(bmp)));
+    std::string tool = RASTIK_TOOL_PATH;
+    std::string q100 = dir.File("q100.jpg"), q0 = dir.File("q0.jpg");
+    EXPECT_EQ(testutil::RunCommand(tool + " convert --quality 100 " + src + " " + q100 + " >/dev/null", nullptr), 0);
+    const Segment* dqt = Find(SegmentsOf(q100), 0xDB);
+    ASSERT_NE(dqt, nullptr);
+    for (size_t i = 1; i <= 64; ++i) EXPECT_EQ(dqt->payload[i], 1);
+    EXPECT_EQ(testutil::RunCommand(tool + " convert --quality=0 " + src + " " + q0 + " >/dev/null", nullptr), 0);
+    EXPECT_EQ(Find(SegmentsOf(q0), 0xDB)->payload[1], 19);  // 18 x 1 + 1
+    EXPECT_EQ(testutil::RunCommand(tool + " convert --quality 101 " + src + " " + dir.File("x.jpg") + " 2>/dev/null",
+                                   nullptr),
+              2);
+
+    // The export behind it: ImgProc keeps 70, ImgProcEx sets the quality.
+    int w = 0, h = 0;
+    std::string viaDefault = dir.File("d.jpg");
+    ASSERT_EQ(ImgProc(src.c_str(), viaDefault.c_str(), kModeRgb, 0, 72, 0, 0, &w, &h, 1), 1);
+    EXPECT_EQ(Find(SegmentsOf(viaDefault), 0xDB)->payload[1], static_cast<uint8_t>(18 * 0.3 + 1));
+    EXPECT_EQ(ImgProcEx(src.c_str(), dir.File("e.jpg").c_str(), kModeRgb, 0, 72, 0, 0, &w, &h, 1, 101), 0);
+}
+
+}  // namespace

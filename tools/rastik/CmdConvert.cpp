@@ -1,5 +1,5 @@
 // `rastik convert [--mode M] [--size-mode N] [--width W] [--height H]
-// [--dpi R] [--plane-cap BYTES] SRC DST`: converts a whole image file with
+// [--dpi R] [--quality Q] [--plane-cap BYTES] SRC DST`: converts a whole image file with
 // ImgProc, changing format (by DST's extension), size, resolution and
 // colour mode.
 #include <cstdio>
@@ -15,7 +15,7 @@ namespace {
 
 const char kUsage[] =
     "usage: rastik convert [--mode grey|rgb|cmyk|indexed|bw] [--size-mode N] [--width W]\n"
-    "                      [--height H] [--dpi R] [--plane-cap BYTES] SRC DST\n";
+    "                      [--height H] [--dpi R] [--quality Q] [--plane-cap BYTES] SRC DST\n";
 
 const char kHelp[] =
     "Converts SRC into DST; DST's extension (.bmp, .gif, .jpg, .png, .tif) picks\n"
@@ -34,6 +34,7 @@ const char kHelp[] =
     "  --width W, --height H   the sizes the size mode uses\n"
     "  --dpi R         resolution in dots per inch for size modes 7, 8 and 9; by\n"
     "                  default SRC's own\n"
+    "  --quality Q     JPEG quality 0..100 of a .jpg DST; default 70\n"
     "  --plane-cap BYTES   heap for image planes (suffix K, M or G allowed); the\n"
     "                  rest goes to a temporary file in TMPDIR\n"
     "Prints \"wrote DST: W x H\". Ctrl-C stops the conversion and removes DST.\n";
@@ -46,6 +47,7 @@ struct ConvertOptions {
     unsigned long Width = 0;
     unsigned long Height = 0;
     long Dpi = -1;
+    long Quality = -1;
     unsigned long long PlaneCap = 0;
     bool HasWidth = false;
     bool HasHeight = false;
@@ -95,6 +97,10 @@ std::string SetOption(ConvertOptions& o, const std::string& name, const std::str
     if (name == "--plane-cap")
         return ParseBytes(value, o.PlaneCap) ? "" : "--plane-cap takes a positive byte count";
     if (!ParseUnsigned(value, n)) return name + " takes a whole number";
+    if (name == "--quality") {
+        o.Quality = static_cast<long>(n);
+        return n > 100 ? "--quality takes 0 to 100" : "";
+    }
     if (name == "--size-mode") {
         o.SizeMode = static_cast<long>(n);
         return n > 9 ? "--size-mode takes 0 to 9" : "";
@@ -116,7 +122,7 @@ std::string SetOption(ConvertOptions& o, const std::string& name, const std::str
 bool IsValueOption(const std::string& name)
 {
     return name == "--mode" || name == "--size-mode" || name == "--width" || name == "--height" ||
-           name == "--dpi" || name == "--plane-cap";
+           name == "--dpi" || name == "--quality" || name == "--plane-cap";
 }
 
 // Parses the arguments; kExitOk to go on, else the status to exit with.
@@ -201,9 +207,14 @@ int Convert(const ConvertOptions& o)
     bool interrupted = false;
     {
         ToolProgress progress("converting");
-        ok = ImgProc(o.Source.c_str(), o.Target.c_str(), o.Mode, static_cast<int>(o.SizeMode),
-                     static_cast<int>(o.Dpi), static_cast<unsigned>(o.Width), static_cast<int>(o.Height), &width,
-                     &height, 1);
+        if (o.Quality >= 0)
+            ok = ImgProcEx(o.Source.c_str(), o.Target.c_str(), o.Mode, static_cast<int>(o.SizeMode),
+                           static_cast<int>(o.Dpi), static_cast<unsigned>(o.Width), static_cast<int>(o.Height),
+                           &width, &height, 1, static_cast<unsigned>(o.Quality));
+        else
+            ok = ImgProc(o.Source.c_str(), o.Target.c_str(), o.Mode, static_cast<int>(o.SizeMode),
+                         static_cast<int>(o.Dpi), static_cast<unsigned>(o.Width), static_cast<int>(o.Height),
+                         &width, &height, 1);
         interrupted = ToolProgress::Interrupted();
     }
     if (!ok) {
@@ -234,7 +245,7 @@ int RunConvert(const std::vector<std::string>& args)
 }
 
 const RegisterCommand kConvert({"convert",
-                                "[--mode M] [--size-mode N] [--width W] [--height H] [--dpi R] SRC DST",
+                                "[--mode M] [--size-mode N] [--width W] [--height H] [--dpi R] [--quality Q] SRC DST",
                                 "convert an image file to another format, size, resolution or colour mode",
                                 RunConvert});
 
