@@ -14,6 +14,7 @@
 #endif
 
 #include "rastik/CDCTFilter.h"
+#include "rastik/jpeg/DctTransform.h"
 
 // For byte b of a mask in natural order and its value v: the same bits in
 // zig-zag order.
@@ -259,11 +260,7 @@ struct DctCoder {
 
     // Rows first, then columns; the outputs are unnormalised (the divisors
     // carry the scale).
-    static void Fdct(int32_t* block)
-    {
-        for (int r = 0; r < 8; ++r) Fdct8(block + 8 * r, 1);
-        for (int c = 0; c < 8; ++c) Fdct8(block + c, 8);
-    }
+    static void Fdct(int32_t* block) { DctForwardTransform(block); }
 
     static void TransformAndCode(CDCTFilter& f, uint32_t c)
     {
