@@ -117,10 +117,13 @@ CDataFile::AppendResult CDataFile::Append(CFile& file, uint32_t node, uint32_t e
     if (count > 0 && !codes) return NotStored;
     uint64_t length = file.GetLength();
 
-    // Header and block directory in one read.
+    // Header and block directory in one read. A file cut short before its
+    // blocks or without the magic cannot take events readers would see: the
+    // writer goes on in a new file, as for a chain it cannot walk.
     uint8_t head[kFirstBlockOffset];
     file.Seek(0, CFile::begin);
-    if (file.Read(head, kFirstBlockOffset) != kFirstBlockOffset) return NotStored;
+    if (file.Read(head, kFirstBlockOffset) != kFirstBlockOffset || memcmp(head, kMagic, kMagicLength) != 0)
+        return ChainDamaged;
     const uint8_t* directory = head + kDirectoryOffset;
     uint32_t firstBlock = 0;
     bool found = false;

@@ -84,8 +84,9 @@ public:
     // Appends the codes to the chain of the node in an open data file, as
     // records of at most 1024 codes with the same time. The chain's headers
     // are updated only after all record words are in place, so an interrupted
-    // append leaves the chain as it was. ChainDamaged: the chain cannot be
-    // walked (bad links, a loop, the walk outlasting 5000 ms); nothing stored.
+    // append leaves the chain as it was. ChainDamaged: the file has no magic
+    // or is cut short before its blocks, or the chain cannot be walked (bad
+    // links, a loop, the walk outlasting 5000 ms); nothing stored.
     static AppendResult Append(CFile& file, uint32_t node, uint32_t eventTime, const uint32_t* codes,
                                uint32_t count);
 

@@ -1,4 +1,5 @@
-// The exported functions of the store.
+// The exported functions of the store. Nothing is thrown to a host: a failure
+// inside ends the call with its documented result (nothing stored, null).
 #include "chronik/CChronikApp.h"
 #include "chronik/CDiagReader.h"
 #include "chronik/CDiagWriter.h"
@@ -8,24 +9,38 @@
 
 extern "C" void Write(uint32_t node, uint32_t time, uint32_t count, const uint32_t* codes, const char* dir)
 {
-    CDiagWriter::Write(node, time, count, codes, chronik::DirectoryOf(dir));
+    try {
+        CDiagWriter::Write(node, time, count, codes, chronik::DirectoryOf(dir));
+    } catch (...) {
+    }
 }
 
 extern "C" const DiagRecordList* Read(uint32_t start, uint32_t end, const char* dir, uint32_t stationFilter,
                                       int32_t fromFirstFile)
 {
-    return CDiagReader::Read(start, end, chronik::DirectoryOf(dir), stationFilter, fromFirstFile != 0);
+    try {
+        return CDiagReader::Read(start, end, chronik::DirectoryOf(dir), stationFilter, fromFirstFile != 0);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 extern "C" const DiagRecordList* ReadSingleFile(const char* path, uint32_t stationFilter)
 {
-    return CDiagReader::ReadSingleFile(path ? path : "", stationFilter);
+    try {
+        return CDiagReader::ReadSingleFile(path ? path : "", stationFilter);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 extern "C" void RebuildIndex(const char* dir)
 {
-    CChronikApp& app = CChronikApp::Get();
-    CIndexFile::RebuildIndex(chronik::DirectoryOf(dir), app.MaxFiles(), app.m_fileSpan);
+    try {
+        CChronikApp& app = CChronikApp::Get();
+        CIndexFile::RebuildIndex(chronik::DirectoryOf(dir), app.MaxFiles(), app.m_fileSpan);
+    } catch (...) {
+    }
 }
 
 extern "C" void SetConfigData(uint32_t maxFiles, uint32_t fileSpan)

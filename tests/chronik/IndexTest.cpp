@@ -172,6 +172,28 @@ TEST_F(IndexTest, DamagedIndexIsRebuiltByTheNextWrite)
     EXPECT_EQ(StoredCodes().back(), Code(50));
 }
 
+TEST_F(IndexTest, DamagedCurrentFileMakesTheWriterMoveOn)
+{
+    WriteOne(kT, Code(1));
+    const std::string first = m_dir.File(m_dir.DataFiles()[0]);
+    auto bytes = ReadAll(first);
+    SetWordAt(bytes, 1124 + 12, 1025);  // the chain of node 2 loops on itself
+    SetWordAt(bytes, 1124 + 16, 1124);
+    WriteAll(first, bytes);
+    WriteOne(kT + 1, Code(2));
+    ASSERT_EQ(WordAt(Index(), 35), 2u);
+    EXPECT_EQ(WordAt(Index(), 43 + 32), kT + 1);
+
+    bytes.resize(600);  // cut short before its blocks
+    WriteAll(first, bytes);
+    WriteOne(kT + 2, Code(3), 5);
+    std::string second = m_dir.File(EntryName(Index(), 1));
+    WriteAll(second, std::vector<uint8_t>(100, 0));  // no magic
+    WriteOne(kT + 3, Code(4));
+    EXPECT_EQ(WordAt(Index(), 35), 3u);
+    EXPECT_EQ(StoredCodes(), std::vector<uint32_t>{Code(4)});
+}
+
 TEST_F(IndexTest, HostileEntryNamesNeverLeaveTheDirectory)
 {
     WriteOne(kT, Code(1));
