@@ -322,6 +322,37 @@ struct DctCoder {
         }
     }
 
+    // The same for eight samples: pairs (R, G) and (B, 256) are multiplied
+    // with pairs of coefficients and summed in 32 bits, exactly as above.
+    static void ToYCbCr8(const uint8_t* r, const uint8_t* g, const uint8_t* b, int32_t* y, int32_t* cb, int32_t* cr)
+    {
+#ifdef __SSE2__
+        const __m128i zero = _mm_setzero_si128();
+        auto load = [&](const uint8_t* p) {
+            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+        };
+        __m128i red = load(r), green = load(g), blue = load(b);
+        __m128i k256 = _mm_set1_epi16(256);
+        __m128i rg[2] = {_mm_unpacklo_epi16(red, green), _mm_unpackhi_epi16(red, green)};
+        __m128i bk[2] = {_mm_unpacklo_epi16(blue, k256), _mm_unpackhi_epi16(blue, k256)};
+        const __m128i yRG = _mm_set1_epi32((301 << 16) | 153), yBK = _mm_set1_epi32((-256 * 65536) | 58);
+        const __m128i cbRG = _mm_set1_epi32(static_cast<int32_t>((uint32_t(-170) << 16) | uint16_t(-86)));
+        const __m128i cbBK = _mm_set1_epi32(256);
+        const __m128i crRG = _mm_set1_epi32(static_cast<int32_t>((uint32_t(-214) << 16) | 256));
+        const __m128i crBK = _mm_set1_epi32(uint16_t(-42));
+        for (int h = 0; h < 2; ++h) {
+            __m128i vy = _mm_add_epi32(_mm_madd_epi16(rg[h], yRG), _mm_madd_epi16(bk[h], yBK));
+            __m128i vcb = _mm_add_epi32(_mm_madd_epi16(rg[h], cbRG), _mm_madd_epi16(bk[h], cbBK));
+            __m128i vcr = _mm_add_epi32(_mm_madd_epi16(rg[h], crRG), _mm_madd_epi16(bk[h], crBK));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 4 * h), vy);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + 4 * h), vcb);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + 4 * h), vcr);
+        }
+#else
+        ToYCbCr(r, g, b, y, cb, cr, 8);
+#endif
+    }
+
     template <uint32_t Size>
     static void FillYCbCr(CDCTFilter& f, const McuSpan& span)
     {
@@ -335,7 +366,7 @@ struct DctCoder {
         bool whole = span.columns == Size && span.rows == Size;
         for (uint32_t row = 0; row < Size; ++row) {
             if (whole) {
-                ToYCbCr(r, g, b, y, cb, cr, Size);
+                for (uint32_t x = 0; x < Size; x += 8) ToYCbCr8(r + x, g + x, b + x, y + x, cb + x, cr + x);
             } else {
                 uint32_t inside = row < span.rows ? span.columns : 0;
                 ToYCbCr(r, g, b, y, cb, cr, inside);

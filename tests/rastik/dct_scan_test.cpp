@@ -363,3 +363,32 @@ TEST(DctScan, CopiesFinishTheSameStream)
         EXPECT_EQ(ReadAll(path), reference.bytes) << n;
     }
 }
+
+TEST(DctScan, ColourConversionOfWholeAndClippedMcus)
+{
+    // 16 columns: the last MCU is whole; 12 columns: it holds 4 columns.
+    for (uint32_t width : {16u, 12u}) {
+        ProbeFilter filter;
+        DCTINFO info = Info(width, 8, 4, 0.3, 1);
+        ASSERT_EQ(filter.Encode_Header(0, &info), width * 8 * 4);
+        std::vector<uint8_t> band(size_t(width) * 8 * 4);
+        uint32_t state = width;
+        for (uint8_t& v : band) v = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
+        ASSERT_EQ(filter.Encoder(band.data(), int(band.size())), 0u);
+        auto at = [&](uint32_t c, uint32_t x, uint32_t y) { return int32_t(band[(c * 8 + y) * width + x]); };
+        for (uint32_t y = 0; y < 8; ++y) {
+            for (uint32_t x = 0; x < 8; ++x) {
+                uint32_t column = 8 + x;
+                bool inside = column < width;
+                int32_t r = inside ? at(0, column, y) : 0, g = inside ? at(1, column, y) : 0;
+                int32_t b = inside ? at(2, column, y) : 0, k = inside ? at(3, column, y) : 0;
+                uint32_t i = 8 * y + x;
+                EXPECT_EQ(filter.Area(0)[i], inside ? 153 * r + 301 * g + 58 * b - 65536 : 0) << width << " " << i;
+                EXPECT_EQ(filter.Area(1)[i], inside ? 256 * b - 170 * g - 86 * r : 0) << width << " " << i;
+                EXPECT_EQ(filter.Area(2)[i], inside ? 256 * r - 214 * g - 42 * b : 0) << width << " " << i;
+                EXPECT_EQ(filter.Area(3)[i], inside ? (127 - k) * 512 : 0) << width << " " << i;
+            }
+        }
+        EXPECT_EQ(filter.Encode_EOD(), 0u);
+    }
+}
