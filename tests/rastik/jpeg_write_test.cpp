@@ -335,7 +335,8 @@ TEST(JpegTool, ConvertTakesTheJpegQuality)
     std::string tool = RASTIK_TOOL_PATH;
     std::string q100 = dir.File("q100.jpg"), q0 = dir.File("q0.jpg");
     EXPECT_EQ(testutil::RunCommand(tool + " convert --quality 100 " + src + " " + q100 + " >/dev/null", nullptr), 0);
-    const Segment* dqt = Find(SegmentsOf(q100), 0xDB);
+    std::vector<Segment> segments = SegmentsOf(q100);
+    const Segment* dqt = Find(segments, 0xDB);
     ASSERT_NE(dqt, nullptr);
     for (size_t i = 1; i <= 64; ++i) EXPECT_EQ(dqt->payload[i], 1);
     EXPECT_EQ(testutil::RunCommand(tool + " convert --quality=0 " + src + " " + q0 + " >/dev/null", nullptr), 0);
