@@ -11,7 +11,7 @@ class CRetryOpen {
 public:
     // Tries the open up to attempts times, 10 ms apart (another process may
     // hold the file); a missing file, a bad path or a refused permission end
-    // the attempts at once, since waiting cannot mend them. notFound, when given, tells
+    // the attempts at once, since waiting cannot cure them. notFound, when given, tells
     // whether the last failure was a missing file.
     static bool Open(CFile& file, const std::string& path, unsigned flags, int attempts,
                      bool* notFound = nullptr);
