@@ -355,10 +355,11 @@ int CBmpIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
     try {
         File.Seek(BmpFileHeader.OffBits, CFile::begin);
         uint32_t made = 0;
-        // File row i is taken when the integer part of i x ratio equals the
-        // rows made so far; the others are skipped by seeking past them.
+        // File row i is taken when the integer part of i x ratio (the ratio a
+        // 32-bit float, the product at full precision, as the column sampler
+        // does it) equals the rows made so far; the others are skipped.
         for (uint32_t i = 0; i < Height && made < height; ++i) {
-            if (static_cast<uint32_t>(static_cast<float>(i) * ratio) != made) {
+            if (static_cast<uint32_t>(static_cast<double>(ratio) * i) != made) {
                 File.Seek(rowBytes, CFile::current);
             } else {
                 if (File.Read(row.p, rowBytes) != rowBytes) {

@@ -2,6 +2,7 @@
 // pixel-exact against ImageMagick and PIL or are refused with their message,
 // previews sample the full image, broken, truncated and randomly mutated
 // files fail cleanly, and files this codec writes decode the same elsewhere.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -141,13 +142,13 @@ TEST_P(BmpCorpusTest, PreviewsSampleTheFullImage)
         uint32_t rowBytes = (w * 24 + 31) / 32 * 4;
         uint32_t s = 0;
         for (uint32_t i = 0; i < full.Height && s < h; ++i) {
-            if (static_cast<uint32_t>(static_cast<float>(i) * ry) != s) continue;
+            if (static_cast<uint32_t>(static_cast<double>(ry) * i) != s) continue;
             uint32_t imageRow = topDown ? i : full.Height - 1 - i;
             uint32_t outRow = topDown ? s : h - 1 - s;
             const uint8_t* line = buffer + static_cast<size_t>(h - 1 - outRow) * rowBytes;
             uint32_t c = 0;
             for (uint32_t j = 0; j < full.Width && c < w; ++j) {
-                if (static_cast<uint32_t>(rx * static_cast<float>(j)) != c) continue;
+                if (static_cast<uint32_t>(static_cast<double>(rx) * j) != c) continue;
                 const uint8_t* px = &image.rgb[(static_cast<size_t>(imageRow) * full.Width + j) * 3];
                 ASSERT_EQ(line[c * 3], px[2]) << i << " " << j;
                 ASSERT_EQ(line[c * 3 + 1], px[1]);
@@ -201,29 +202,40 @@ TEST_P(BmpCorpusTest, EveryTruncationFailsCleanly)
 
 TEST_P(BmpCorpusTest, RandomMutationsFailCleanly)
 {
+    // One copy per corpus file; each mutation is written into the copy in
+    // place and undone afterwards.
     std::vector<std::vector<uint8_t>> sources;
-    for (const std::string& file : testutil::ListFiles(corpus, "", ".bmp")) sources.push_back(testutil::ReadBytes(file));
+    std::vector<std::string> copies;
+    for (const std::string& file : testutil::ListFiles(corpus, "", ".bmp")) {
+        sources.push_back(testutil::ReadBytes(file));
+        copies.push_back(dir.File("m-" + BaseName(file)));
+        ASSERT_TRUE(testutil::WriteBytes(copies.back(), sources.back()));
+    }
     std::mt19937 random(20240607u);
-    std::string path = dir.File("mutant.bmp");
     int readable = 0;
     const int rounds = GetParam() ? 800 : 3000;
     for (int n = 0; n < rounds; ++n) {
-        std::vector<uint8_t> bytes = sources[random() % sources.size()];
+        size_t which = random() % sources.size();
+        const std::vector<uint8_t>& bytes = sources[which];
+        int fd = open(copies[which].c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        std::vector<size_t> edited;
         int edits = 1 + static_cast<int>(random() % 4);
         for (int e = 0; e < edits; ++e) {
             // Half of the edits land in the headers and the colour table.
             size_t at = random() % 2 ? random() % std::min<size_t>(bytes.size(), 64) : random() % bytes.size();
-            if (random() % 2)
-                bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
-            else
-                bytes[at] = static_cast<uint8_t>(random());
+            uint8_t v = random() % 2 ? static_cast<uint8_t>(bytes[at] ^ (1u << (random() % 8)))
+                                     : static_cast<uint8_t>(random());
+            ASSERT_EQ(pwrite(fd, &v, 1, static_cast<off_t>(at)), 1);
+            edited.push_back(at);
         }
-        testutil::WriteBytes(path, bytes);
-        Outcome o = Exercise(path);
+        Outcome o = Exercise(copies[which]);
         if (o.head) {
             EXPECT_EQ(o.data, 1) << n;
             ++readable;
         }
+        for (size_t at : edited) ASSERT_EQ(pwrite(fd, &bytes[at], 1, static_cast<off_t>(at)), 1);
+        close(fd);
     }
     EXPECT_GT(readable, 0);
 }
