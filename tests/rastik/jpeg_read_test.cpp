@@ -115,8 +115,8 @@ TEST(JpegRead, FileIsReopenedReadOnlyAfterEachRun)
 {
     TempDir dir;
     ASSERT_TRUE(jpegtest::WriteFixture(dir.File("g.jpg"), Fixture()));
-    CJpgIO codec(dir.File("g.jpg").c_str());
-    std::string path = dir.File("g.jpg");
+    std::string path = dir.File("g.jpg");  // the codec keeps the pointer
+    CJpgIO codec(path.c_str());
     ASSERT_EQ(testutil::OpenAndReadHead(codec, path.c_str()), 1);
     EXPECT_TRUE(codec.File.IsOpen());
     EXPECT_EQ(codec.File.GetPosition(), 0u);
