@@ -306,9 +306,13 @@ int CJpgIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffe
     if (ChannelCount == 0 || ChannelCount > 4) return 0;
     GetPrevDataSize();
     uint32_t rowBytes = PreviewRowBytes(PrevWidth);
-    buffer = static_cast<uint8_t*>(AllocBuffer(rowBytes * PrevHeight, 1, 0));
+    uint64_t bufferBytes = static_cast<uint64_t>(rowBytes) * PrevHeight;
+    uint64_t planeBytes64 = static_cast<uint64_t>(BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8)) * PrevHeight;
+    // A host may ask for previews of any size; the buffers must stay 32-bit.
+    if (bufferBytes > 0xFFFFFFFFu || planeBytes64 > 0xFFFFFFFFu) return 0;
+    buffer = static_cast<uint8_t*>(AllocBuffer(static_cast<uint32_t>(bufferBytes), 1, 0));
     if (!buffer) return 0;
-    uint32_t planeBytes = BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8) * PrevHeight;
+    uint32_t planeBytes = static_cast<uint32_t>(planeBytes64);
     uint8_t* planes[4] = {};
     bool ok = true;
     for (uint32_t c = 0; c < ChannelCount && ok; ++c) {
