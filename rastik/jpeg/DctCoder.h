@@ -226,40 +226,9 @@ struct DctCoder {
         f.m_dwFreeBits = b.free;
     }
 
-    // (x * C) >> 9; the operands stay below 2^31 because samples lie within
-    // +-2^16 and each pass at most multiplies their range by 8.
-    static int32_t Mul(int32_t x, int32_t c) { return (x * c) >> 9; }
-
-    // One 8-point pass of the fast forward DCT on p[0], p[s], ... p[7s].
-    static void Fdct8(int32_t* p, int s)
-    {
-        int32_t t0 = p[0] + p[7 * s], t7 = p[0] - p[7 * s];
-        int32_t t1 = p[s] + p[6 * s], t6 = p[s] - p[6 * s];
-        int32_t t2 = p[2 * s] + p[5 * s], t5 = p[2 * s] - p[5 * s];
-        int32_t t3 = p[3 * s] + p[4 * s], t4 = p[3 * s] - p[4 * s];
-
-        int32_t t10 = t0 + t3, t13 = t0 - t3;
-        int32_t t11 = t1 + t2, t12 = t1 - t2;
-        p[0] = t10 + t11;
-        p[4 * s] = t10 - t11;
-        int32_t z1 = Mul(t12 + t13, 362);
-        p[2 * s] = t13 + z1;
-        p[6 * s] = t13 - z1;
-
-        int32_t z10 = t4 + t5, z12 = t6 + t7;
-        int32_t z5 = Mul(z10 - z12, 196);
-        int32_t z2 = z5 + Mul(z10, 277);
-        int32_t z4 = z5 + Mul(z12, 669);
-        int32_t z3 = Mul(t5 + t6, 362);
-        int32_t z11 = t7 + z3, z13 = t7 - z3;
-        p[5 * s] = z13 + z2;
-        p[3 * s] = z13 - z2;
-        p[s] = z11 + z4;
-        p[7 * s] = z11 - z4;
-    }
-
     // Rows first, then columns; the outputs are unnormalised (the divisors
-    // carry the scale).
+    // carry the scale). The products (x * C) >> 9 stay below 2^31 because
+    // samples lie within +-2^16 and each pass widens their range at most 8-fold.
     static void Fdct(int32_t* block) { DctForwardTransform(block); }
 
     static void TransformAndCode(CDCTFilter& f, uint32_t c)
