@@ -393,11 +393,13 @@ int CBmpIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffe
     GetPrevDataSize();
     width = PrevWidth;
     height = PrevHeight;
-    uint32_t previewRow = (static_cast<uint32_t>(PrevWidth) * 24 + 31) / 32 * 4;
-    uint32_t stride = BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8);
-    uint32_t planeBytes = stride * PrevHeight;
-    uint8_t* result = static_cast<uint8_t*>(AllocBuffer(previewRow * PrevHeight, 1, 0));
-    ScopedBuffer work(AllocBuffer(planeBytes * ColorChannels, 1, 0));
+    // A host may allow previews of up to 65535 x 65535 pixels: sizes in 64 bits.
+    uint64_t previewRow = (static_cast<uint64_t>(PrevWidth) * 24 + 31) / 32 * 4;
+    uint64_t planeBytes = static_cast<uint64_t>(BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8)) * PrevHeight;
+    uint64_t resultBytes = previewRow * PrevHeight;
+    if (resultBytes > 0xFFFFFFFFull || planeBytes * ColorChannels > 0xFFFFFFFFull) return 0;
+    uint8_t* result = static_cast<uint8_t*>(AllocBuffer(static_cast<uint32_t>(resultBytes), 1, 0));
+    ScopedBuffer work(AllocBuffer(static_cast<uint32_t>(planeBytes * ColorChannels), 1, 0));
     if (!result || !work.p) {
         FreeBuffer(&result);
         return 0;

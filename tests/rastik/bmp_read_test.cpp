@@ -417,6 +417,55 @@ TEST_P(BmpReadTest, PreviewRowsAreBottomUpThroughThePalette)
     }
 }
 
+TEST_P(BmpReadTest, NonsenseDensityReadsAsSeventyTwoAndProgressReachesTheEnd)
+{
+    BmpFixture f = Fixture(8, 25, 8);
+    f.pelsPerMeter = -3780;
+    struct Seen {
+        int32_t last = -1;
+        int calls = 0;
+    } seen;
+    SetProgressRange(100, 600);
+    SetProgressCallback(
+        [](int32_t position, int32_t, int32_t, void* user) {
+            auto* s = static_cast<Seen*>(user);
+            EXPECT_GE(position, s->last);
+            s->last = position;
+            ++s->calls;
+        },
+        &seen);
+    auto codec = OpenRead(f);
+    SetProgressCallback(nullptr, nullptr);
+    SetProgressRange(0, 1000);
+    EXPECT_FLOAT_EQ(codec->XResolution, 72.0f);
+    EXPECT_FLOAT_EQ(codec->YResolution, 72.0f);
+    EXPECT_EQ(seen.calls, 25);
+    EXPECT_EQ(seen.last, 600);
+}
+
+TEST_P(BmpReadTest, PreviewTooLargeForMemoryIsRefused)
+{
+    // A sparse 1-bit file of 65535 x 65535 pixels; a host allows previews of
+    // that size, whose 24-bit buffer would pass 4 GiB.
+    BmpFixture f = Fixture(8, 1, 1);
+    std::vector<uint8_t> bytes = MakeBmp(f);
+    for (int at : {18, 22}) {
+        bytes[at] = 0xFF;
+        bytes[at + 1] = 0xFF;
+    }
+    bytes.resize(62);
+    std::string big = dir.File("big.bmp");
+    ASSERT_TRUE(testutil::WriteBytes(big, bytes));
+    ASSERT_EQ(truncate(big.c_str(), 62 + 8192ll * 65535), 0);
+    auto codec = std::make_unique<CBmpIO>(big.c_str());
+    ASSERT_EQ(testutil::OpenAndReadHead(*codec, big.c_str()), 1);
+    codec->SetMaxPrevSize(65535);
+    uint32_t w = 0, h = 0;
+    uint8_t* buffer = nullptr;
+    EXPECT_EQ(codec->ReadPrevImageData(w, h, buffer), 0);
+    EXPECT_EQ(buffer, nullptr);
+}
+
 TEST_P(BmpReadTest, EscStopsReads)
 {
     BmpFixture f = Fixture(12, 40, 24);
