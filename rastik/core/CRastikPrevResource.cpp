@@ -97,7 +97,7 @@ public:
         m_vertical = static_cast<float>(m_image.PrevHeight) / static_cast<float>(m_image.Height);
         float horizontal = static_cast<float>(m_image.PrevWidth) / static_cast<float>(m_image.Width);
         for (uint32_t m = 0; m < m_image.Width && m_columns.size() < m_image.PrevWidth; ++m)
-            if (static_cast<uint32_t>(static_cast<float>(m) * horizontal) == m_columns.size()) m_columns.push_back(m);
+            if (static_cast<uint32_t>(static_cast<double>(horizontal) * m) == m_columns.size()) m_columns.push_back(m);
         if (m_columns.empty()) return false;
         if (spilled == 0) return true;
         uint64_t unit = static_cast<uint64_t>(spilled) * m_image.BytesPerLine;
@@ -116,7 +116,7 @@ public:
         // The source row whose scaled position is this preview row; when the
         // rows run out the last one taken is repeated.
         while (m_source < m_image.Height &&
-               static_cast<uint32_t>(static_cast<float>(m_source) * m_vertical) < row)
+               static_cast<uint32_t>(static_cast<double>(m_vertical) * m_source) < row)
             ++m_source;
         if (m_source < m_image.Height) {
             if (!FillRow(samples, m_source)) return false;

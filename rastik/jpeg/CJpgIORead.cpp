@@ -164,7 +164,7 @@ public:
         m_fy = static_cast<float>(height) / static_cast<float>(image.Height);
         uint32_t k = 0;
         for (uint32_t x = 0; x < image.Width && k < width; ++x) {
-            if (static_cast<uint32_t>(static_cast<float>(x) * fx) == k) {
+            if (static_cast<uint32_t>(static_cast<double>(fx) * x) == k) {
                 m_columns.push_back(x);
                 ++k;
             }
@@ -175,7 +175,7 @@ public:
 
     bool Row(const uint8_t* samples, uint32_t row) noexcept override
     {
-        if (m_next < m_height && static_cast<uint32_t>(static_cast<float>(row) * m_fy) == m_next) {
+        if (m_next < m_height && static_cast<uint32_t>(static_cast<double>(m_fy) * row) == m_next) {
             const uint32_t channels = m_image.ChannelCount;
             const bool invert = m_image.ColorMode == kModeCmyk;
             for (uint32_t c = 0; c < channels; ++c) {
