@@ -9,19 +9,9 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/formats/BmpHeaderLayout.h"
 
 namespace {
-
-uint16_t Le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Image description a bit count gives.
 struct BitCountMode {
@@ -156,23 +146,8 @@ int CBmpIO::ReadHeadFields()
     if (File.Read(fh, sizeof fh) != sizeof fh || File.Read(ih, sizeof ih) != sizeof ih) return kMsgBadHeader;
 
     FileHeader& f = BmpFileHeader;
-    f.Type = Le16(fh);
-    f.Size = Le32(fh + 2);
-    f.Reserved1 = Le16(fh + 6);
-    f.Reserved2 = Le16(fh + 8);
-    f.OffBits = Le32(fh + 10);
     InfoHeader& h = BmpInfoHeader;
-    h.Size = Le32(ih);
-    h.Width = static_cast<int32_t>(Le32(ih + 4));
-    h.Height = static_cast<int32_t>(Le32(ih + 8));
-    h.Planes = Le16(ih + 12);
-    h.BitCount = Le16(ih + 14);
-    h.Compression = Le32(ih + 16);
-    h.SizeImage = Le32(ih + 20);
-    h.XPelsPerMeter = static_cast<int32_t>(Le32(ih + 24));
-    h.YPelsPerMeter = static_cast<int32_t>(Le32(ih + 28));
-    h.ClrUsed = Le32(ih + 32);
-    h.ClrImportant = Le32(ih + 36);
+    UnpackBmpHeaders(fh, ih, f, h);
 
     if (f.Type != kBmpType) return kMsgBadHeader;
     // The 12-byte header of the oldest bitmaps has 16-bit sizes and is not read.

@@ -8,22 +8,9 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/formats/BmpHeaderLayout.h"
 
 namespace {
-
-void PutLe16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutLe32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // Without spilled planes the staging area only holds output rows; a few
 // megabytes of them write as fast as the whole image would.
@@ -36,23 +23,6 @@ struct ScopedBuffer {
     ScopedBuffer(const ScopedBuffer&) = delete;
     ScopedBuffer& operator=(const ScopedBuffer&) = delete;
 };
-
-// Pixels per metre of a resolution: inches (unit 0 or 1) through 2.53995 cm,
-// centimetres (unit 3) times 100. False for a unit that cannot be converted.
-bool PelsPerMeter(float resolution, uint32_t unit, int32_t* out)
-{
-    double v;
-    if (unit == 0 || unit == 1)
-        v = resolution * 100 / 2.53995;
-    else if (unit == 3)
-        v = static_cast<double>(resolution) * 100;
-    else
-        return false;
-    if (!(v > 0)) v = 0;
-    if (v > 2147483647.0) v = 2147483647.0;
-    *out = static_cast<int32_t>(v);
-    return true;
-}
 
 // One stored row: samples interleaved with the channel order reversed (blue,
 // green, red), or one index or grey byte per pixel, or 1-bit pixels packed
@@ -142,7 +112,7 @@ int CBmpIO::WriteHeader()
     uint64_t size = (offset + static_cast<uint64_t>(rowBytes) * Height + 3) / 4 * 4;
     if (rowBytes == 0 || size > 0xFFFFFFFFull) return 0;
     int32_t xppm = 0, yppm = 0;
-    if (!PelsPerMeter(XResolution, ResolutionUnit, &xppm) || !PelsPerMeter(YResolution, ResolutionUnit, &yppm)) {
+    if (!BmpPelsPerMetre(XResolution, ResolutionUnit, &xppm) || !BmpPelsPerMetre(YResolution, ResolutionUnit, &yppm)) {
         ShowRastikMessage(kMsgResolutionUnit);
         return 0;
     }
@@ -159,24 +129,8 @@ int CBmpIO::WriteHeader()
     h.YPelsPerMeter = yppm;
     h.ClrUsed = PaletteSize;
 
-    uint8_t b[kFileHeaderBytes + kInfoHeaderBytes] = {};
-    PutLe16(b, BmpFileHeader.Type);
-    PutLe32(b + 2, BmpFileHeader.Size);
-    PutLe16(b + 6, BmpFileHeader.Reserved1);
-    PutLe16(b + 8, BmpFileHeader.Reserved2);
-    PutLe32(b + 10, BmpFileHeader.OffBits);
-    uint8_t* i = b + kFileHeaderBytes;
-    PutLe32(i, h.Size);
-    PutLe32(i + 4, static_cast<uint32_t>(h.Width));
-    PutLe32(i + 8, static_cast<uint32_t>(h.Height));
-    PutLe16(i + 12, h.Planes);
-    PutLe16(i + 14, h.BitCount);
-    PutLe32(i + 16, h.Compression);
-    PutLe32(i + 20, h.SizeImage);
-    PutLe32(i + 24, static_cast<uint32_t>(h.XPelsPerMeter));
-    PutLe32(i + 28, static_cast<uint32_t>(h.YPelsPerMeter));
-    PutLe32(i + 32, h.ClrUsed);
-    PutLe32(i + 36, h.ClrImportant);
+    uint8_t b[kBmpHeadersBytes] = {};
+    PackBmpHeaders(BmpFileHeader, h, b);
     try {
         File.Write(b, sizeof b);
         if (PaletteSize > 0) File.Write(Palette, PaletteSize * 4);
