@@ -3,7 +3,7 @@
 # 24-bit bitmap into a JPEG at quality 70 against ImageMagick's
 # `convert in.bmp -quality 70 out.jpg` on the same file, best of N runs,
 # with each output's size and PSNR against the bitmap (target: rastik takes
-# at most 0.5 x ImageMagick's time).
+# at most 0.5 x ImageMagick's time), then the encoder alone against cjpeg.
 # Usage: bench/jpeg_bench.sh [build-dir] [--width W] [--height H] [--reps N] [--quality Q]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -66,3 +66,8 @@ theirs_psnr=$("$helper" psnr "$work/in.bmp" "$work/im.jpg")
 printf 'ImageMagick convert   %6.3f s %7d KiB peak  %9d bytes  PSNR %s dB\n' "${theirs% *}" "${theirs#* }" \
   "$theirs_size" "$theirs_psnr"
 echo "time ratio $(ratio "${ours% *}" "${theirs% *}") (target <= 0.5), size ratio $(ratio "$ours_size" "$theirs_size")"
+
+# The encoder alone against cjpeg on the same pixels, in the same run.
+echo
+echo "== the DCT encoder alone against cjpeg -quality $quality"
+"$here/dct_encoder_bench.sh" "$build" --width "$width" --height "$height" --quality "$quality"
