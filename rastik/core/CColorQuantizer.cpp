@@ -9,10 +9,38 @@ namespace {
 constexpr int kLevels = 8;
 constexpr int kMaxPalette = 256;
 
-// Child slot of a pixel at the bit selected by mask: blue, green, red bits.
-inline int ChildIndex(int r, int g, int b, int mask)
+// A pixel's path through the tree as one key: the bits of blue, green and
+// red interleaved from the highest, so the child slot at level L (1 to 8) is
+// key >> 3 * (8 - L) & 7 = 4 x blue bit + 2 x green bit + red bit.
+struct SpreadTable {
+    uint32_t Bits[256];
+};
+
+constexpr SpreadTable MakeSpreadTable()
 {
-    return ((b & mask) ? 4 : 0) | ((g & mask) ? 2 : 0) | ((r & mask) ? 1 : 0);
+    SpreadTable t{};
+    for (uint32_t v = 0; v < 256; ++v)
+        for (int bit = 0; bit < 8; ++bit)
+            if (v & (1u << bit)) t.Bits[v] |= 1u << (3 * bit);
+    return t;
+}
+
+constexpr SpreadTable kSpread = MakeSpreadTable();
+
+inline uint32_t PathKey(int r, int g, int b)
+{
+    return (kSpread.Bits[b] << 2) | (kSpread.Bits[g] << 1) | kSpread.Bits[r];
+}
+
+inline int ChildIndex(uint32_t key, int level)
+{
+    return static_cast<int>((key >> (3 * (kLevels - level))) & 7);
+}
+
+// Counts stop short of the marker value on images of billions of pixels.
+inline void Bump(uint32_t& count, uint32_t limit)
+{
+    count += count < limit ? 1u : 0u;
 }
 
 // Count an entry of a level below 8 starts with when its node is created, so
@@ -34,6 +62,18 @@ CColorQuantizer::~CColorQuantizer()
 {
     FreeNodes();
     free(m_splitList);
+    FreeLookup();
+}
+
+void CColorQuantizer::FreeLookup()
+{
+    free(m_top);
+    free(m_cells);
+    free(m_candidates);
+    m_top = nullptr;
+    m_cells = nullptr;
+    m_candidates = nullptr;
+    m_candidatesUsed = m_candidatesSize = 0;
 }
 
 void CColorQuantizer::FreeNodes()
@@ -71,40 +111,58 @@ int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
     return Root ? 1 : 0;
 }
 
-bool CColorQuantizer::AddPixel(uint8_t r, uint8_t g, uint8_t b)
+// Enters one pixel given by its key and records in path the entries it
+// passed through. value is the colour stored in a new leaf: blue << 16 |
+// green << 8 | red.
+bool CColorQuantizer::AddPath(uint32_t key, uint32_t value, Entry* path[])
 {
     Node* node = Root;
-    int mask = 128;
-    for (int level = 1; level < kLevels; ++level, mask >>= 1) {
-        Entry& e = node->Entries[ChildIndex(r, g, b, mask)];
+    for (int level = 1; level < kLevels; ++level) {
+        Entry& e = node->Entries[ChildIndex(key, level)];
         if (e.Count == 0) {
             Node* child = NewNode();
             if (!child) return false;
             e.Child = child;
             e.Count = StartCount(level);
         }
-        // Counts stop short of the marker value on images of billions of pixels.
-        if (e.Count < kCountLimit) ++e.Count;
+        Bump(e.Count, kCountLimit);
+        path[level - 1] = &e;
         node = e.Child;
     }
-    Entry& leaf = node->Entries[ChildIndex(r, g, b, mask)];
+    Entry& leaf = node->Entries[key & 7];
     if (leaf.Count == 0) {
-        leaf.Value = (static_cast<uint32_t>(b) << 16) | (static_cast<uint32_t>(g) << 8) | r;
+        leaf.Value = value;
         ++DistinctColors;
     }
-    if (leaf.Count < kCountLimit) ++leaf.Count;
+    Bump(leaf.Count, kCountLimit);
+    path[kLevels - 1] = &leaf;
     return true;
 }
 
+// A pixel equal to the one before it passes through the same entries, so
+// their counts are increased without walking the tree again.
 int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                                int32_t rows)
 {
     if (!Root || m_built) return 0;
     if (!red || !green || !blue) return 0;
+    Entry* path[kLevels] = {};
+    uint32_t lastValue = 0;
+    bool havePath = false;
     for (int32_t y = 0; y < rows; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);
+        const uint8_t* r = red + at;
+        const uint8_t* g = green + at;
+        const uint8_t* b = blue + at;
         for (int32_t x = 0; x < Width; ++x) {
-            if (!AddPixel(red[at + x], green[at + x], blue[at + x])) return 0;
+            const uint32_t value = (static_cast<uint32_t>(b[x]) << 16) | (static_cast<uint32_t>(g[x]) << 8) | r[x];
+            if (havePath && value == lastValue) {
+                for (Entry* e : path) Bump(e->Count, kCountLimit);
+                continue;
+            }
+            if (!AddPath(PathKey(r[x], g[x], b[x]), value, path)) return 0;
+            lastValue = value;
+            havePath = true;
         }
     }
     return 1;
@@ -225,7 +283,9 @@ void CColorQuantizer::ColourOfEntry(const Entry* item, int32_t level, uint8_t* b
     for (int c = 0; c < 3; ++c) bgr[c] = weight ? static_cast<uint8_t>(sums[c] / weight) : 0;
 }
 
-int CColorQuantizer::NearestIndex(int r, int g, int b) const
+// Squared distance to every palette entry from index 0: the first entry of
+// smallest distance wins (an entry at distance 0 is the first such).
+int CColorQuantizer::NearestByScan(int r, int g, int b) const
 {
     int best = 0;
     int32_t bestDistance = INT32_MAX;
@@ -242,13 +302,85 @@ int CColorQuantizer::NearestIndex(int r, int g, int b) const
     return best;
 }
 
-int CColorQuantizer::FindIndex(int r, int g, int b) const
+// The palette entries, in index order, that can be nearest to some colour of
+// the cell holding (r, g, b); made on first use. An entry nearest to a colour
+// is no farther from the cell than the smallest farthest-corner distance of
+// any entry, so keeping every entry within that bound keeps the nearest ones
+// and all entries tied with them. nullptr when the list cannot be stored.
+const uint8_t* CColorQuantizer::CellCandidates(int r, int g, int b, int32_t& count)
+{
+    const int cr = r >> kCellShift, cg = g >> kCellShift, cb = b >> kCellShift;
+    uint32_t& cell = m_cells[(cb * kCellsPerSide + cg) * kCellsPerSide + cr];
+    if (cell) {
+        count = static_cast<int32_t>(cell & 0x1FF);
+        return m_candidates + (cell >> 9);
+    }
+    if (m_candidatesSize - m_candidatesUsed < static_cast<size_t>(PaletteCount)) {
+        // At most every cell with every entry.
+        const size_t most = static_cast<size_t>(kCellsPerSide) * kCellsPerSide * kCellsPerSide * kMaxPalette;
+        size_t size = m_candidatesSize ? 2 * m_candidatesSize : 64 * 1024;
+        if (size > most) size = most;
+        auto* grown = static_cast<uint8_t*>(realloc(m_candidates, size));
+        if (!grown) return nullptr;
+        m_candidates = grown;
+        m_candidatesSize = size;
+    }
+    const int side = 1 << kCellShift;
+    const int low[3] = {cb * side, cg * side, cr * side};  // blue, green, red as in the palette
+    int32_t nearness[kMaxPalette];
+    int32_t bound = INT32_MAX;
+    for (int32_t i = 0; i < PaletteCount; ++i) {
+        const uint8_t* p = PaletteColors + 4 * i;
+        int32_t nearest = 0, farthest = 0;
+        for (int c = 0; c < 3; ++c) {
+            const int lo = low[c], hi = low[c] + side - 1, v = p[c];
+            const int inside = v < lo ? lo - v : (v > hi ? v - hi : 0);
+            const int outside = v - lo > hi - v ? v - lo : hi - v;
+            nearest += inside * inside;
+            farthest += outside * outside;
+        }
+        nearness[i] = nearest;
+        if (farthest < bound) bound = farthest;
+    }
+    uint8_t* list = m_candidates + m_candidatesUsed;
+    count = 0;
+    for (int32_t i = 0; i < PaletteCount; ++i)
+        if (nearness[i] <= bound) list[count++] = static_cast<uint8_t>(i);
+    cell = static_cast<uint32_t>(m_candidatesUsed << 9) | static_cast<uint32_t>(count);
+    m_candidatesUsed += static_cast<size_t>(count);
+    return list;
+}
+
+// Nearest-colour search: the same result as a scan of the whole palette, got
+// from the entries of the colour's cell when they are at hand.
+int CColorQuantizer::NearestIndex(int r, int g, int b)
+{
+    if (PaletteCount <= 0) return 0;
+    int32_t count = 0;
+    const uint8_t* list = m_cells ? CellCandidates(r, g, b, count) : nullptr;
+    if (!list) return NearestByScan(r, g, b);
+    int best = 0;
+    int32_t bestDistance = INT32_MAX;
+    for (int32_t k = 0; k < count; ++k) {
+        const int i = list[k];
+        const uint8_t* p = PaletteColors + 4 * i;
+        int db = b - p[0], dg = g - p[1], dr = r - p[2];
+        int32_t d = db * db + dg * dg + dr * dr;
+        if (d == 0) return i;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+int CColorQuantizer::TreeIndex(uint32_t key, int r, int g, int b)
 {
     if ((DistinctColors > kMaxPalette && NearestOnly) || !Root) return NearestIndex(r, g, b);
     const Node* node = Root;
-    int mask = 128;
-    for (int level = 1; level <= kLevels; ++level, mask >>= 1) {
-        const Entry& e = node->Entries[ChildIndex(r, g, b, mask)];
+    for (int level = 1; level <= kLevels; ++level) {
+        const Entry& e = node->Entries[ChildIndex(key, level)];
         if (e.Count == kMarked) return static_cast<int>(e.Value);
         if (e.Count == 0 || level == kLevels) break;
         node = e.Child;
@@ -256,8 +388,72 @@ int CColorQuantizer::FindIndex(int r, int g, int b) const
     return NearestIndex(r, g, b);
 }
 
-void CColorQuantizer::MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g,
-                                  const uint8_t* b) const
+// What the walk of TreeIndex meets in the first kTopLevels levels for a key:
+// a marked entry, a zero entry (nearest colour), or neither.
+uint16_t CColorQuantizer::TopAnswer(uint32_t key) const
+{
+    if ((DistinctColors > kMaxPalette && NearestOnly) || !Root) return kTopNearest;
+    const Node* node = Root;
+    for (int level = 1; level <= kTopLevels; ++level) {
+        const Entry& e = node->Entries[ChildIndex(key, level)];
+        if (e.Count == kMarked) return static_cast<uint16_t>(e.Value);
+        if (e.Count == 0) return kTopNearest;
+        node = e.Child;
+    }
+    return kTopDeeper;
+}
+
+// Palette index of a colour: the marked tree entry on its path, else the
+// nearest colour. Most colours are settled by the table of the top levels.
+int CColorQuantizer::FindIndex(int r, int g, int b)
+{
+    if (!m_top) return TreeIndex(PathKey(r, g, b), r, g, b);
+    constexpr int kDrop = kLevels - kTopLevels;
+    const uint16_t answer = m_top[((b >> kDrop) << (2 * kTopLevels)) | ((g >> kDrop) << kTopLevels) | (r >> kDrop)];
+    if (answer < kTopNearest) return answer;
+    if (answer == kTopNearest) return NearestIndex(r, g, b);
+    return TreeIndex(PathKey(r, g, b), r, g, b);
+}
+
+bool CColorQuantizer::LookupMatchesPalette() const
+{
+    return m_lookupCount == PaletteCount && m_lookupDistinct == DistinctColors &&
+           m_lookupNearestOnly == NearestOnly && memcmp(m_lookupPalette, PaletteColors, sizeof PaletteColors) == 0;
+}
+
+// The tables serve only a built tree (fixed from then on) and the palette
+// they were made from. Without memory for them the search runs without.
+void CColorQuantizer::PrepareLookup()
+{
+    if (!m_built) return;
+    if (m_top && LookupMatchesPalette()) return;
+    const size_t cells = static_cast<size_t>(kCellsPerSide) * kCellsPerSide * kCellsPerSide;
+    if (!m_top) {
+        m_top = static_cast<uint16_t*>(malloc(kTopEntries * sizeof(uint16_t)));
+        m_cells = static_cast<uint32_t*>(calloc(cells, sizeof(uint32_t)));
+        if (!m_top || !m_cells) {
+            FreeLookup();
+            return;
+        }
+    } else {
+        memset(m_cells, 0, cells * sizeof(uint32_t));
+        m_candidatesUsed = 0;
+    }
+    constexpr int kDrop = kLevels - kTopLevels;
+    constexpr int kMask = (1 << kTopLevels) - 1;
+    for (int i = 0; i < kTopEntries; ++i) {
+        const int r = (i & kMask) << kDrop;
+        const int g = ((i >> kTopLevels) & kMask) << kDrop;
+        const int b = (i >> (2 * kTopLevels)) << kDrop;
+        m_top[i] = TopAnswer(PathKey(r, g, b));
+    }
+    memcpy(m_lookupPalette, PaletteColors, sizeof PaletteColors);
+    m_lookupCount = PaletteCount;
+    m_lookupDistinct = DistinctColors;
+    m_lookupNearestOnly = NearestOnly;
+}
+
+void CColorQuantizer::MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b)
 {
     for (int32_t j = 0; j < Width; ++j) out[j] = static_cast<uint8_t>(FindIndex(r[j], g[j], b[j]));
 }
@@ -265,7 +461,7 @@ void CColorQuantizer::MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t*
 // Error diffusion along one row: 7/16 to the right (the carry), 5/16 below,
 // 3/16 below left, in 16-bit entries with arithmetic shifts.
 void CColorQuantizer::MapRowDithered(uint8_t* out, const uint8_t* r, const uint8_t* g,
-                                     const uint8_t* b, int16_t* errors[3]) const
+                                     const uint8_t* b, int16_t* errors[3])
 {
     const uint8_t* in[3] = {r, g, b};
     int carry[3] = {0, 0, 0};
@@ -303,6 +499,7 @@ int CColorQuantizer::MapPlanes(uint8_t* out, const uint8_t* red, const uint8_t* 
             return 0;
         }
     }
+    PrepareLookup();
     for (int32_t y = 0; y < rows; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);
         uint8_t* o = out + static_cast<size_t>(y) * static_cast<size_t>(outStride);

@@ -5,6 +5,7 @@
 // optional error diffusion to the right along each row.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/CObject.h"
@@ -71,19 +72,36 @@ private:
     static constexpr uint32_t kMarked = 0xFFFFFFFFu;  // count of a palette entry (-1)
     static constexpr uint32_t kCountLimit = 0xFFFFFFFEu;
 
+    // The tree's answer for the top kTopLevels bits of each component, and per
+    // cell of colour space the palette entries that can be nearest to a
+    // colour in it.
+    static constexpr int kTopLevels = 4;
+    static constexpr int kTopEntries = 1 << (3 * kTopLevels);
+    static constexpr uint16_t kTopNearest = 0x100;  // search the palette
+    static constexpr uint16_t kTopDeeper = 0x200;   // walk on below the top levels
+    static constexpr int kCellShift = 3;            // cells of 8 x 8 x 8 colours
+    static constexpr int kCellsPerSide = 256 >> kCellShift;
+
     Node* NewNode();
     void FreeNodes();
-    bool AddPixel(uint8_t r, uint8_t g, uint8_t b);
+    bool AddPath(uint32_t key, uint32_t value, Entry* path[]);
     void BuildExactPalette(Node* node, int level);
     void BuildSplitPalette();
     void InsertSplit(int32_t& length, Entry* item, int32_t level);
     void ColourOfEntry(const Entry* item, int32_t level, uint8_t* bgr) const;
     static void SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight);
-    int FindIndex(int r, int g, int b) const;
-    int NearestIndex(int r, int g, int b) const;
+    void PrepareLookup();
+    bool LookupMatchesPalette() const;
+    uint16_t TopAnswer(uint32_t key) const;
+    int FindIndex(int r, int g, int b);
+    int TreeIndex(uint32_t key, int r, int g, int b);
+    int NearestIndex(int r, int g, int b);
+    int NearestByScan(int r, int g, int b) const;
+    const uint8_t* CellCandidates(int r, int g, int b, int32_t& count);
     void MapRowDithered(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b,
-                        int16_t* errors[3]) const;
-    void MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b) const;
+                        int16_t* errors[3]);
+    void MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b);
+    void FreeLookup();
 
     NodeBlock* m_firstBlock = nullptr;
     NodeBlock* m_currentBlock = nullptr;
@@ -91,4 +109,18 @@ private:
     Node* Root = nullptr;
     SplitItem* m_splitList = nullptr;
     bool m_built = false;
+
+    // Per top key: a palette index, kTopNearest or kTopDeeper.
+    uint16_t* m_top = nullptr;
+    // Per cell: 0 when not yet made, else offset into m_candidates << 9 | count.
+    uint32_t* m_cells = nullptr;
+    uint8_t* m_candidates = nullptr;
+    size_t m_candidatesUsed = 0;
+    size_t m_candidatesSize = 0;
+    // What the tables were made from; the palette is handed out writable and
+    // the flags are public, so a change remakes them.
+    uint8_t m_lookupPalette[256 * 4] = {};
+    int32_t m_lookupCount = -1;
+    int32_t m_lookupDistinct = -1;
+    int32_t m_lookupNearestOnly = -1;
 };
