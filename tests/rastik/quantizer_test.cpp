@@ -247,6 +247,71 @@ TEST(QuantizerNearest, NearestOnlyMapsEveryPixelToItsNearestEntry)
     }
 }
 
+// Index of the first palette entry of smallest squared distance.
+int NearestByScan(CColorQuantizer& q, Rgb c)
+{
+    int best = 0, bestDistance = 1 << 30;
+    for (int k = 0; k < q.PaletteCount; ++k) {
+        Rgb p = PaletteColour(q, k);
+        int d = (p.r - c.r) * (p.r - c.r) + (p.g - c.g) * (p.g - c.g) + (p.b - c.b) * (p.b - c.b);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = k;
+        }
+    }
+    return best;
+}
+
+TEST(QuantizerNearest, SearchFollowsPaletteAndFlagChangesBetweenCalls)
+{
+    std::vector<Rgb> colours;
+    for (int i = 0; i < 300; ++i) colours.push_back({(i * 53) & 255, (i * 97) & 255, i < 256 ? (i * 29) & 255 : 128});
+    Planes image = ImageOf(colours, 20);
+    CColorQuantizer q;
+    q.Dither = 0;
+    q.NearestOnly = 1;
+    Build(q, image);
+    ASSERT_GT(q.DistinctColors, 256);
+
+    Planes probe(64, 64);
+    uint32_t seed = 7;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            probe.Set(x, y, {static_cast<int>(seed >> 24), static_cast<int>((seed >> 16) & 255),
+                             static_cast<int>((seed >> 8) & 255)});
+        }
+    q.SetImage(64, 64, probe.stride);
+    std::vector<uint8_t> idx = MapByRows(q, probe);
+    for (int i = 0; i < 64 * 64; ++i) ASSERT_EQ(idx[i], NearestByScan(q, probe.Get(i % 64, i / 64))) << i;
+
+    // A palette changed through GetPalette is searched as it now is.
+    int32_t count = 0;
+    uint8_t* pal = q.GetPalette(&count);
+    const Rgb moved = probe.Get(5, 3);
+    pal[0] = static_cast<uint8_t>(moved.b);
+    pal[1] = static_cast<uint8_t>(moved.g);
+    pal[2] = static_cast<uint8_t>(moved.r);
+    idx = MapByRows(q, probe);
+    EXPECT_EQ(idx[3 * 64 + 5], 0);
+    for (int i = 0; i < 64 * 64; ++i) ASSERT_EQ(idx[i], NearestByScan(q, probe.Get(i % 64, i / 64))) << i;
+
+    // Back to the tree: the same as a quantizer that used it from the start.
+    CColorQuantizer fresh;
+    fresh.Dither = 0;
+    Build(fresh, image);
+    fresh.GetPalette(&count)[0] = pal[0];
+    fresh.GetPalette(&count)[1] = pal[1];
+    fresh.GetPalette(&count)[2] = pal[2];
+    q.NearestOnly = 0;
+    q.SetImage(image.width, image.height, image.stride);
+    fresh.SetImage(image.width, image.height, image.stride);
+    EXPECT_EQ(MapByRows(q, image), MapByRows(fresh, image));
+    q.SetImage(64, 64, probe.stride);
+    fresh.SetImage(64, 64, probe.stride);
+    EXPECT_EQ(MapByRows(q, probe), MapByRows(fresh, probe));
+}
+
 // A palette of black (index 0) and white (index 1).
 void BuildBlackAndWhite(CColorQuantizer& q)
 {
