@@ -1,5 +1,6 @@
 // Colour quantizer: colour tree, palette construction (exact or by splitting
-// tree entries), and mapping of RGB rows to palette indexes.
+// tree entries), and mapping of RGB rows to palette indexes, sped up by a
+// table of the tree's top levels and per-cell nearest-colour candidates.
 #include "rastik/core/CColorQuantizer.h"
 
 #include <cstdlib>
@@ -356,6 +357,7 @@ const uint8_t* CColorQuantizer::CellCandidates(int r, int g, int b, int32_t& cou
 int CColorQuantizer::NearestIndex(int r, int g, int b)
 {
     if (PaletteCount <= 0) return 0;
+    if (PaletteCount > kMaxPalette) return NearestByScan(r, g, b);  // cells hold at most 256 entries
     int32_t count = 0;
     const uint8_t* list = m_cells ? CellCandidates(r, g, b, count) : nullptr;
     if (!list) return NearestByScan(r, g, b);
