@@ -64,6 +64,18 @@ CColorQuantizer::~CColorQuantizer()
     FreeNodes();
     free(m_splitList);
     FreeLookup();
+    FreeTops();
+}
+
+void CColorQuantizer::FreeTops()
+{
+    free(m_topNodes);
+    free(m_topPending);
+    free(m_topTouched);
+    m_topNodes = nullptr;
+    m_topPending = nullptr;
+    m_topTouched = nullptr;
+    m_topTouchedCount = 0;
 }
 
 void CColorQuantizer::FreeLookup()
@@ -112,13 +124,13 @@ int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
     return Root ? 1 : 0;
 }
 
-// Enters one pixel given by its key and records in path the entries it
-// passed through. value is the colour stored in a new leaf: blue << 16 |
-// green << 8 | red.
-bool CColorQuantizer::AddPath(uint32_t key, uint32_t value, Entry* path[])
+// Walks from node at level start down to the leaf of key, making missing
+// nodes and increasing every count on the way; the node reached below level
+// kTopLevels goes to *below when asked for. value is the colour stored in a
+// new leaf: blue << 16 | green << 8 | red.
+bool CColorQuantizer::AddPath(Node* node, int start, uint32_t key, uint32_t value, Node** below)
 {
-    Node* node = Root;
-    for (int level = 1; level < kLevels; ++level) {
+    for (int level = start; level < kLevels; ++level) {
         Entry& e = node->Entries[ChildIndex(key, level)];
         if (e.Count == 0) {
             Node* child = NewNode();
@@ -127,8 +139,8 @@ bool CColorQuantizer::AddPath(uint32_t key, uint32_t value, Entry* path[])
             e.Count = StartCount(level);
         }
         Bump(e.Count, kCountLimit);
-        path[level - 1] = &e;
         node = e.Child;
+        if (level == kTopLevels && below) *below = node;
     }
     Entry& leaf = node->Entries[key & 7];
     if (leaf.Count == 0) {
@@ -136,43 +148,81 @@ bool CColorQuantizer::AddPath(uint32_t key, uint32_t value, Entry* path[])
         ++DistinctColors;
     }
     Bump(leaf.Count, kCountLimit);
-    path[kLevels - 1] = &leaf;
     return true;
 }
 
-// A pixel equal to the one before it passes through the same entries, so
-// their counts are increased without walking the tree again.
+// Adds the pixels counted for a top key to the entries of the top levels on
+// its path, with the same limit as one increase at a time.
+void CColorQuantizer::FlushTop(uint32_t top)
+{
+    const uint64_t pending = m_topPending[top];
+    m_topPending[top] = 0;
+    const uint32_t key = top << (3 * (kLevels - kTopLevels));
+    Node* node = Root;
+    for (int level = 1; level <= kTopLevels; ++level) {
+        Entry& e = node->Entries[ChildIndex(key, level)];
+        if (e.Count < kCountLimit)
+            e.Count = kCountLimit - e.Count > pending ? e.Count + static_cast<uint32_t>(pending) : kCountLimit;
+        node = e.Child;
+    }
+}
+
+void CColorQuantizer::FlushTops()
+{
+    for (int32_t i = 0; i < m_topTouchedCount; ++i) FlushTop(m_topTouched[i]);
+    m_topTouchedCount = 0;
+}
+
+// The top levels of the tree hold few nodes, passed through by every pixel:
+// once a top key's path exists, its node below the top levels is kept and the
+// pixels through it are counted, their counts going into the top entries at
+// the end of the call. Nodes are made in the same order as by walking each
+// pixel from the root. Without memory for the tables every pixel is walked.
 int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                                int32_t rows)
 {
     if (!Root || m_built) return 0;
     if (!red || !green || !blue) return 0;
-    Entry* path[kLevels] = {};
-    uint32_t lastValue = 0;
-    bool havePath = false;
-    for (int32_t y = 0; y < rows; ++y) {
+    if (!m_topNodes) {
+        m_topNodes = static_cast<Node**>(calloc(kTopEntries, sizeof(Node*)));
+        m_topPending = static_cast<uint64_t*>(calloc(kTopEntries, sizeof(uint64_t)));
+        m_topTouched = static_cast<uint16_t*>(calloc(kTopEntries, sizeof(uint16_t)));
+        if (!m_topNodes || !m_topPending || !m_topTouched) FreeTops();
+    }
+    bool ok = true;
+    for (int32_t y = 0; y < rows && ok; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);
         const uint8_t* r = red + at;
         const uint8_t* g = green + at;
         const uint8_t* b = blue + at;
         for (int32_t x = 0; x < Width; ++x) {
+            const uint32_t key = PathKey(r[x], g[x], b[x]);
             const uint32_t value = (static_cast<uint32_t>(b[x]) << 16) | (static_cast<uint32_t>(g[x]) << 8) | r[x];
-            if (havePath && value == lastValue) {
-                for (Entry* e : path) Bump(e->Count, kCountLimit);
-                continue;
+            if (!m_topNodes) {
+                if (!AddPath(Root, 1, key, value, nullptr)) ok = false;
+            } else {
+                const uint32_t top = key >> (3 * (kLevels - kTopLevels));
+                Node* below = m_topNodes[top];
+                if (!below) {
+                    if (!AddPath(Root, 1, key, value, &m_topNodes[top])) ok = false;
+                } else {
+                    if (m_topPending[top] == 0) m_topTouched[m_topTouchedCount++] = static_cast<uint16_t>(top);
+                    ++m_topPending[top];
+                    if (!AddPath(below, kTopLevels + 1, key, value, nullptr)) ok = false;
+                }
             }
-            if (!AddPath(PathKey(r[x], g[x], b[x]), value, path)) return 0;
-            lastValue = value;
-            havePath = true;
+            if (!ok) break;
         }
     }
-    return 1;
+    if (m_topNodes) FlushTops();
+    return ok ? 1 : 0;
 }
 
 int CColorQuantizer::BuildPalette()
 {
     if (m_built) return 1;
     m_built = true;
+    FreeTops();
     PaletteCount = 0;
     if (!Root) return 1;
     if (DistinctColors <= kMaxPalette) BuildExactPalette(Root, 1);
@@ -407,13 +457,14 @@ uint16_t CColorQuantizer::TopAnswer(uint32_t key) const
 
 // Palette index of a colour: the marked tree entry on its path, else the
 // nearest colour. Most colours are settled by the table of the top levels.
-int CColorQuantizer::FindIndex(int r, int g, int b)
+inline int CColorQuantizer::FindIndex(int r, int g, int b)
 {
-    if (!m_top) return TreeIndex(PathKey(r, g, b), r, g, b);
-    constexpr int kDrop = kLevels - kTopLevels;
-    const uint16_t answer = m_top[((b >> kDrop) << (2 * kTopLevels)) | ((g >> kDrop) << kTopLevels) | (r >> kDrop)];
-    if (answer < kTopNearest) return answer;
-    if (answer == kTopNearest) return NearestIndex(r, g, b);
+    if (m_top) {
+        constexpr int kDrop = kLevels - kTopLevels;
+        const uint16_t answer = m_top[((b >> kDrop) << (2 * kTopLevels)) | ((g >> kDrop) << kTopLevels) | (r >> kDrop)];
+        if (answer < kTopNearest) return answer;
+        if (answer == kTopNearest) return NearestIndex(r, g, b);
+    }
     return TreeIndex(PathKey(r, g, b), r, g, b);
 }
 
@@ -465,21 +516,31 @@ void CColorQuantizer::MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t*
 void CColorQuantizer::MapRowDithered(uint8_t* out, const uint8_t* r, const uint8_t* g,
                                      const uint8_t* b, int16_t* errors[3])
 {
-    const uint8_t* in[3] = {r, g, b};
-    int carry[3] = {0, 0, 0};
+    int16_t* const er = errors[0];
+    int16_t* const eg = errors[1];
+    int16_t* const eb = errors[2];
+    int carryR = 0, carryG = 0, carryB = 0;
     for (int32_t j = 0; j < Width; ++j) {
-        int v[3];
-        for (int c = 0; c < 3; ++c) v[c] = Clamp255(in[c][j] + errors[c][j] + carry[c]);
-        int index = FindIndex(v[0], v[1], v[2]);
+        const int vr = Clamp255(r[j] + er[j] + carryR);
+        const int vg = Clamp255(g[j] + eg[j] + carryG);
+        const int vb = Clamp255(b[j] + eb[j] + carryB);
+        const int index = FindIndex(vr, vg, vb);
         out[j] = static_cast<uint8_t>(index);
         const uint8_t* p = PaletteColors + 4 * index;
-        const int paletteRgb[3] = {p[2], p[1], p[0]};
-        for (int c = 0; c < 3; ++c) {
-            int e = static_cast<int16_t>(v[c] - paletteRgb[c]);
-            if (j > 0) errors[c][j - 1] = static_cast<int16_t>(errors[c][j - 1] + ((3 * e) >> 4));
-            errors[c][j] = static_cast<int16_t>((5 * e) >> 4);
-            carry[c] = (7 * e) >> 4;
+        const int dr = static_cast<int16_t>(vr - p[2]);
+        const int dg = static_cast<int16_t>(vg - p[1]);
+        const int db = static_cast<int16_t>(vb - p[0]);
+        if (j > 0) {
+            er[j - 1] = static_cast<int16_t>(er[j - 1] + ((3 * dr) >> 4));
+            eg[j - 1] = static_cast<int16_t>(eg[j - 1] + ((3 * dg) >> 4));
+            eb[j - 1] = static_cast<int16_t>(eb[j - 1] + ((3 * db) >> 4));
         }
+        er[j] = static_cast<int16_t>((5 * dr) >> 4);
+        eg[j] = static_cast<int16_t>((5 * dg) >> 4);
+        eb[j] = static_cast<int16_t>((5 * db) >> 4);
+        carryR = (7 * dr) >> 4;
+        carryG = (7 * dg) >> 4;
+        carryB = (7 * db) >> 4;
     }
 }
 

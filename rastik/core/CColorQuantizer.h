@@ -84,7 +84,10 @@ private:
 
     Node* NewNode();
     void FreeNodes();
-    bool AddPath(uint32_t key, uint32_t value, Entry* path[]);
+    bool AddPath(Node* node, int start, uint32_t key, uint32_t value, Node** below);
+    void FlushTop(uint32_t top);
+    void FlushTops();
+    void FreeTops();
     void BuildExactPalette(Node* node, int level);
     void BuildSplitPalette();
     void InsertSplit(int32_t& length, Entry* item, int32_t level);
@@ -110,7 +113,14 @@ private:
     SplitItem* m_splitList = nullptr;
     bool m_built = false;
 
-    // Per top key: a palette index, kTopNearest or kTopDeeper.
+    // While entering, per top key (the path's first kTopLevels slots): the node
+    // below the top levels, the pixels not yet added to the top entries, and
+    // the keys with such pixels.
+    Node** m_topNodes = nullptr;
+    uint64_t* m_topPending = nullptr;
+    uint16_t* m_topTouched = nullptr;
+    int32_t m_topTouchedCount = 0;
+    // When mapping, per top colour bits: a palette index, kTopNearest or kTopDeeper.
     uint16_t* m_top = nullptr;
     // Per cell: 0 when not yet made, else offset into m_candidates << 9 | count.
     uint32_t* m_cells = nullptr;
