@@ -148,14 +148,15 @@ TEST(PrevRes, WrittenThumbnailIsFoundAndDecoded)
     ASSERT_EQ(p.read, 1);
     EXPECT_EQ(p.width, 96u);
     EXPECT_EQ(p.height, 64u);
-    // Preview pixel (row i, column k) shows the source pixel the ratios select.
+    // Preview pixel (row i, column k) shows the source pixel the ratios select
+    // (32-bit float ratios, products at full precision).
     float fx = 96.0f / w, fy = 64.0f / h;
     uint32_t rowBytes = (96 * 24 + 31) / 32 * 4;
     int worst = 0;
     for (uint32_t y = 0, i = 0; y < h && i < 64; ++y) {
-        if (static_cast<uint32_t>(static_cast<float>(y) * fy) != i) continue;
+        if (static_cast<uint32_t>(static_cast<double>(fy) * y) != i) continue;
         for (uint32_t x = 0, k = 0; x < w && k < 96; ++x) {
-            if (static_cast<uint32_t>(static_cast<float>(x) * fx) != k) continue;
+            if (static_cast<uint32_t>(static_cast<double>(fx) * x) != k) continue;
             const uint8_t* px = &p.pixels[(63 - i) * rowBytes + k * 3];
             for (int c = 0; c < 3; ++c)
                 worst = std::max(worst, std::abs(px[2 - c] - src[c][y * w + x]));
