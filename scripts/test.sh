@@ -25,6 +25,7 @@ export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgco
 g++ -std=c++20 -Wall -Wextra -Werror "$root/examples/host_example.cpp" -o "$prefix/host_example" \
   $(pkg-config --cflags --libs rastik) -Wl,-rpath,"$prefix/lib"
 pkg-config --exists chronik
+"$prefix/bin/rastik" info "$root/samples/sample.bmp" >/dev/null
 echo "install check passed" >&2
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
