@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestUtil.h"
+
 #include "platform/Win32.h"
 #include "rastik/rastik.h"
 
@@ -20,20 +22,10 @@ namespace {
 
 class CoreTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const char* base = getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/rastikcoreXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        dir = buf.data();
-    }
     void TearDown() override
     {
         SetPlaneHeapCap(0);
         SetLargeBufferCap(0);
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
     std::string Path(const std::string& name) const { return dir + "/" + name; }
     void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) const
@@ -46,7 +38,8 @@ protected:
         std::ifstream in(Path(name), std::ios::binary);
         return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
-    std::string dir;
+    testutil::TempDir tmp;
+    std::string dir = tmp.Path();
 };
 
 TEST(CoreModel, DefaultsAndModes)

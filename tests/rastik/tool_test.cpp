@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestUtil.h"
+
 namespace {
 
 struct RunResult {
@@ -22,16 +24,6 @@ struct RunResult {
 
 class ToolTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const char* base = getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/rastiktoolXXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        dir = buf.data();
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
     std::string Path(const std::string& name) const { return dir + "/" + name; }
     std::string Slurp(const std::string& path) const
     {
@@ -79,7 +71,8 @@ protected:
         std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(f.data()),
                                                            static_cast<std::streamsize>(f.size()));
     }
-    std::string dir;
+    testutil::TempDir tmp;
+    std::string dir = tmp.Path();
 };
 
 TEST_F(ToolTest, InfoPrintsTheDescription)
