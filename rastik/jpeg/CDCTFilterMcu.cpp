@@ -46,10 +46,7 @@ uint32_t CDCTFilter::Encode_NoTransform_MCU1111()
     DctCoder::McuSpan span = DctCoder::NextMcu(*this, 8);
     for (uint32_t c = 0; c < m_dwComponents; ++c)
         DctCoder::FillArea<8>(ComponentArea(c), m_pPlane[c] + span.offset, m_dwWidth, span, Shifted);
-    for (uint32_t c = 0; c < m_dwComponents; ++c) {
-        DctCoder::LoadBlock(*this, ComponentArea(c));
-        DctCoder::TransformAndCode(*this, c);
-    }
+    for (uint32_t c = 0; c < m_dwComponents; ++c) DctCoder::TransformAndCodeArea(*this, ComponentArea(c), c);
     return m_bMissingCode ? 1 : 0;
 }
 
@@ -84,10 +81,7 @@ uint32_t CDCTFilter::Encode_Transform_MCU1111()
     DctCoder::FillYCbCr<8>(*this, span);
     if (m_dwComponents == 4)
         DctCoder::FillArea<8>(ComponentArea(3), m_pPlane[3] + span.offset, m_dwWidth, span, Inverted);
-    for (uint32_t c = 0; c < m_dwComponents; ++c) {
-        DctCoder::LoadBlock(*this, ComponentArea(c));
-        DctCoder::TransformAndCode(*this, c);
-    }
+    for (uint32_t c = 0; c < m_dwComponents; ++c) DctCoder::TransformAndCodeArea(*this, ComponentArea(c), c);
     return m_bMissingCode ? 1 : 0;
 }
 

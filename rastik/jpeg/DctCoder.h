@@ -212,7 +212,7 @@ struct DctCoder {
             uint32_t sign = static_cast<uint32_t>(x >> 31);
             uint32_t magnitude = (static_cast<uint32_t>(x) ^ sign) - sign;
             uint32_t q = static_cast<uint32_t>((uint64_t(magnitude) * multiplier[i]) >> shift[i]);
-            uint32_t size = CDCTFilter::CSizeZZ[q];
+            uint32_t size = 32 - static_cast<uint32_t>(__builtin_clz(q));  // bits of q, q >= 1
             const HuffCode& entry = ac[(run << 4) + size];
             if (entry.length == 0) {
                 f.m_bMissingCode = true;
@@ -229,11 +229,19 @@ struct DctCoder {
     // Rows first, then columns; the outputs are unnormalised (the divisors
     // carry the scale). The products (x * C) >> 9 stay below 2^31 because
     // samples lie within +-2^16 and each pass widens their range at most 8-fold.
-    static void Fdct(int32_t* block) { DctForwardTransform(block); }
+    static void Fdct(int32_t* block) { DctForwardTransform(block, block); }
 
     static void TransformAndCode(CDCTFilter& f, uint32_t c)
     {
         Fdct(f.m_pBlock);
+        EncodeBlock(f, c);
+    }
+
+    // The same for the block held by an 8 x 8 area, transformed straight
+    // into m_pBlock; the area keeps its samples.
+    static void TransformAndCodeArea(CDCTFilter& f, const int32_t* area, uint32_t c)
+    {
+        DctForwardTransform(area, f.m_pBlock);
         EncodeBlock(f, c);
     }
 
@@ -344,9 +352,6 @@ struct DctCoder {
             r += width, g += width, b += width, y += Size, cb += Size, cr += Size;
         }
     }
-
-    // Block of an 8 x 8 area.
-    static void LoadBlock(CDCTFilter& f, const int32_t* area) { std::memcpy(f.m_pBlock, area, 64 * sizeof(int32_t)); }
 
     // Block of the quadrant (qx, qy) of a 16 x 16 area.
     static void LoadQuadrant(CDCTFilter& f, const int32_t* area, uint32_t qx, uint32_t qy)

@@ -73,11 +73,11 @@ DCT_INLINE void Store(int32_t* p, const Row& r) { std::memcpy(p, &r, sizeof r); 
 
 }  // namespace
 
-__attribute__((target_clones("default", "avx2"))) void DctForwardTransform(int32_t* block)
+__attribute__((target_clones("default", "avx2"))) void DctForwardTransform(const int32_t* source, int32_t* block)
 {
     Row r0, r1, r2, r3, r4, r5, r6, r7;
-    Load(r0, block), Load(r1, block + 8), Load(r2, block + 16), Load(r3, block + 24);
-    Load(r4, block + 32), Load(r5, block + 40), Load(r6, block + 48), Load(r7, block + 56);
+    Load(r0, source), Load(r1, source + 8), Load(r2, source + 16), Load(r3, source + 24);
+    Load(r4, source + 32), Load(r5, source + 40), Load(r6, source + 48), Load(r7, source + 56);
     Transpose(r0, r1, r2, r3, r4, r5, r6, r7);  // r<x>: column x
     FlowGraph(r0, r1, r2, r3, r4, r5, r6, r7);  // along each row: r<u> is frequency u of every row
     Transpose(r0, r1, r2, r3, r4, r5, r6, r7);  // r<y>: row y
