@@ -66,18 +66,22 @@ struct DctCoder {
     {
         uint64_t mask = 0;
 #ifdef __SSE2__
-        for (int k = 0; k < 64; k += 16) {
-            __m128i reach[4];
-            for (int j = 0; j < 4; ++j) {
-                __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + k + 4 * j));
-                __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(divisor + k + 4 * j));
-                __m128i sign = _mm_srai_epi32(x, 31);
-                __m128i magnitude = _mm_sub_epi32(_mm_xor_si128(x, sign), sign);
-                reach[j] = _mm_cmpgt_epi32(d, magnitude);  // all ones where the value is zero
-            }
-            __m128i packed = _mm_packs_epi16(_mm_packs_epi32(reach[0], reach[1]), _mm_packs_epi32(reach[2], reach[3]));
-            mask |= uint64_t(~_mm_movemask_epi8(packed) & 0xFFFF) << k;
-        }
+        // All ones where the value of the four at p quantises to zero.
+        auto zero4 = [&](int p) {
+            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + p));
+            __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(divisor + p));
+            __m128i sign = _mm_srai_epi32(x, 31);
+            __m128i magnitude = _mm_sub_epi32(_mm_xor_si128(x, sign), sign);
+            return _mm_cmpgt_epi32(d, magnitude);
+        };
+        auto zero16 = [&](int p) {
+            return _mm_packs_epi16(_mm_packs_epi32(zero4(p), zero4(p + 4)), _mm_packs_epi32(zero4(p + 8), zero4(p + 12)));
+        };
+        uint32_t low = static_cast<uint32_t>(_mm_movemask_epi8(zero16(0))) |
+                       static_cast<uint32_t>(_mm_movemask_epi8(zero16(16))) << 16;
+        uint32_t high = static_cast<uint32_t>(_mm_movemask_epi8(zero16(32))) |
+                        static_cast<uint32_t>(_mm_movemask_epi8(zero16(48))) << 16;
+        mask = ~(uint64_t(high) << 32 | low);
 #else
         for (int k = 0; k < 64; ++k) {
             int32_t x = block[k];
@@ -171,6 +175,51 @@ struct DctCoder {
         PutBits(f, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
     }
 
+    // Wide accumulator used while one block is coded: the 32 pending bits
+    // of the filter in its top half, so that a word is stored at most once
+    // for every 32 bits instead of on every overflow of 32.
+    struct WideBits {
+        uint64_t acc;   // filled from its top
+        uint32_t free;  // bits still free, 0..64
+    };
+
+    static WideBits Widen(const CDCTFilter& f) { return {uint64_t(f.m_dwBitBuffer) << 32, f.m_dwFreeBits + 32}; }
+
+    static void StoreTopWord(CDCTFilter& f, WideBits& b)
+    {
+        if (f.BufferRoom() <= 8) f.FlushForRoom();
+        StoreWord(f, static_cast<uint32_t>(b.acc >> 32));
+        b.acc <<= 32;
+        b.free += 32;
+    }
+
+    // Appends the low n bits of bits (n 1..31, bits above n clear); the top
+    // word is stored first when they do not fit, so it is always whole.
+    static void PutWide(CDCTFilter& f, WideBits& b, uint32_t bits, uint32_t n)
+    {
+        if (n > b.free) StoreTopWord(f, b);
+        b.free -= n;
+        b.acc |= uint64_t(bits) << b.free;
+    }
+
+    // Back to the filter's 32-bit accumulator: more than 32 pending bits
+    // store one word, leaving the same pending bits the 32-bit packer would.
+    static void Narrow(CDCTFilter& f, WideBits& b)
+    {
+        if (b.free < 32) StoreTopWord(f, b);
+        f.m_dwBitBuffer = static_cast<uint32_t>(b.acc >> 32);
+        f.m_dwFreeBits = b.free - 32;
+    }
+
+    static void PutWideCode(CDCTFilter& f, WideBits& b, const HuffCode& entry)
+    {
+        if (entry.length == 0) {
+            f.m_bMissingCode = true;
+            return;
+        }
+        PutWide(f, b, static_cast<uint32_t>(entry.code), static_cast<uint32_t>(entry.length));
+    }
+
     // Quantises the block at m_pBlock (natural order) with component c's
     // divisors and codes it: the DC difference, then the AC values in
     // zig-zag order as run/size symbols, 0xF0 for every sixteen zeros before
@@ -186,12 +235,21 @@ struct DctCoder {
         const int32_t* block = f.m_pBlock;
         const uint32_t* zigzag = CDCTFilter::ZigZagToNormal;
 
-        Bits b{f.m_dwBitBuffer, f.m_dwFreeBits};
         const uint32_t* multiplier = f.m_QuantMultiplier[f.m_dwQuantSelector[c]];
         const uint8_t* shift = f.m_QuantShift[f.m_dwQuantSelector[c]];
         int32_t dcValue = Divide(block[0], multiplier[0], shift[0]);
-        PutValue(f, b, dc, 0, dcValue - f.m_DCPredictor[c]);
+        int32_t difference = dcValue - f.m_DCPredictor[c];
         f.m_DCPredictor[c] = dcValue;
+        WideBits b = Widen(f);
+        {
+            uint32_t sign = static_cast<uint32_t>(difference >> 31);
+            uint32_t magnitude = (static_cast<uint32_t>(difference) ^ sign) - sign;
+            uint32_t size = magnitude ? 32 - static_cast<uint32_t>(__builtin_clz(magnitude)) : 0;
+            uint32_t extra = (static_cast<uint32_t>(difference) + sign) & ((1u << size) - 1);
+            const HuffCode& entry = dc[size];
+            if (entry.length == 0) f.m_bMissingCode = true;
+            else PutWide(f, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
+        }
 
         // A value quantises to non-zero exactly when its magnitude reaches
         // the divisor; collect those positions first, divide only there.
@@ -203,7 +261,7 @@ struct DctCoder {
             uint32_t run = i - last - 1;
             last = i;
             while (run > 15) {
-                PutCode(f, b, ac[0xF0]);
+                PutWideCode(f, b, ac[0xF0]);
                 run -= 16;
             }
             // Quantised magnitude q >= 1; the extra bits of a negative value
@@ -219,11 +277,10 @@ struct DctCoder {
                 continue;
             }
             uint32_t extra = (q ^ sign) & ((1u << size) - 1);
-            PutBits(f, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
+            PutWide(f, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
         }
-        if (last != 63) PutCode(f, b, ac[0x00]);
-        f.m_dwBitBuffer = b.acc;
-        f.m_dwFreeBits = b.free;
+        if (last != 63) PutWideCode(f, b, ac[0x00]);
+        Narrow(f, b);
     }
 
     // Rows first, then columns; the outputs are unnormalised (the divisors
