@@ -148,6 +148,10 @@ protected:
     void FreeChannelSpace();
 
 private:
+    // File type of Path, looked up once per path for the preview sampler.
+    uint16_t PathFileType();
+    const char* m_typedPath = nullptr;
+    uint16_t m_pathType = 0;
     // Heap bytes of each plane this object allocated, for the plane heap cap.
     uint64_t m_heapPlaneBytes[kMaxChannels] = {};
 };

@@ -36,6 +36,15 @@ int CRastik::GetPrevDataSize()
     return 1;
 }
 
+uint16_t CRastik::PathFileType()
+{
+    if (m_typedPath != Path) {
+        m_typedPath = Path;
+        m_pathType = DetectFileType(Path);
+    }
+    return m_pathType;
+}
+
 int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t** planes)
 {
     if (!sourceRow || !planes || PrevWidth == 0 || Width == 0) return 1;
@@ -46,7 +55,7 @@ int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t*
     uint32_t channels = ChannelCount ? ChannelCount : 1;
 
     if (ColorMode == kModeRgb || ColorMode == kModeCmyk) {
-        uint16_t type = DetectFileType(Path);
+        uint16_t type = PathFileType();
         bool bgr = type == kTypeBmp || type == kTypeBgr;
         uint32_t colors = ColorChannels < channels ? ColorChannels : channels;
         for (uint32_t k = 0; k < colors; ++k) {
