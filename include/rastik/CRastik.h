@@ -3,6 +3,7 @@
 // the virtual read/write protocol that hosts and whole-file conversion drive.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/CFile.h"
@@ -148,6 +149,9 @@ protected:
     void FreeChannelSpace();
 
 private:
+    // Byte range of rows of a plane; false when they lie outside it.
+    bool PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const;
+    void SeekSpilledPlane(uint32_t channel, size_t at);
     // File type of Path, looked up once per path for the preview sampler.
     uint16_t PathFileType();
     const char* m_typedPath = nullptr;

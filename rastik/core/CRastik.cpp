@@ -149,19 +149,32 @@ int CRastik::AllocChannelSpace()
     return 1;
 }
 
+bool CRastik::PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const
+{
+    if (channel >= static_cast<uint32_t>(kMaxChannels)) return false;
+    if (static_cast<uint64_t>(row) + rows > Height) return false;
+    *len = static_cast<size_t>(rows) * BytesPerLine;
+    *at = static_cast<size_t>(row) * BytesPerLine;
+    return true;
+}
+
+// Positions the temporary file at byte at of a spilled plane.
+void CRastik::SeekSpilledPlane(uint32_t channel, size_t at)
+{
+    TempFileObject->Seek(static_cast<int64_t>(ChannelOffset[channel]) + static_cast<int64_t>(at), CFile::begin);
+}
+
 int CRastik::ReadPlaneRows(uint32_t channel, uint32_t row, uint32_t rows, uint8_t* out)
 {
-    if (channel >= static_cast<uint32_t>(kMaxChannels) || !out) return 0;
-    if (static_cast<uint64_t>(row) + rows > Height) return 0;
-    size_t len = static_cast<size_t>(rows) * BytesPerLine;
-    size_t at = static_cast<size_t>(row) * BytesPerLine;
+    size_t at = 0, len = 0;
+    if (!out || !PlaneRowRange(channel, row, rows, &at, &len)) return 0;
     if (ChannelKind[channel] == kChannelHeap) {
         memcpy(out, ChannelData[channel] + at, len);
         return 1;
     }
     if (ChannelKind[channel] != kChannelTemp || !TempFileObject) return 0;
     try {
-        TempFileObject->Seek(static_cast<int64_t>(ChannelOffset[channel]) + static_cast<int64_t>(at), CFile::begin);
+        SeekSpilledPlane(channel, at);
         uint32_t got = TempFileObject->Read(out, static_cast<uint32_t>(len));
         if (got < len) memset(out + got, 0, len - got);
     } catch (const CFileException&) {
@@ -172,17 +185,15 @@ int CRastik::ReadPlaneRows(uint32_t channel, uint32_t row, uint32_t rows, uint8_
 
 int CRastik::WritePlaneRows(uint32_t channel, uint32_t row, uint32_t rows, const uint8_t* in)
 {
-    if (channel >= static_cast<uint32_t>(kMaxChannels) || !in) return 0;
-    if (static_cast<uint64_t>(row) + rows > Height) return 0;
-    size_t len = static_cast<size_t>(rows) * BytesPerLine;
-    size_t at = static_cast<size_t>(row) * BytesPerLine;
+    size_t at = 0, len = 0;
+    if (!in || !PlaneRowRange(channel, row, rows, &at, &len)) return 0;
     if (ChannelKind[channel] == kChannelHeap) {
         memcpy(ChannelData[channel] + at, in, len);
         return 1;
     }
     if (ChannelKind[channel] != kChannelTemp || !TempFileObject) return 0;
     try {
-        TempFileObject->Seek(static_cast<int64_t>(ChannelOffset[channel]) + static_cast<int64_t>(at), CFile::begin);
+        SeekSpilledPlane(channel, at);
         TempFileObject->Write(in, static_cast<uint32_t>(len));
     } catch (const CFileException&) {
         return 0;
