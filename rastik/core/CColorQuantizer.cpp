@@ -334,14 +334,17 @@ void CColorQuantizer::ColourOfEntry(const Entry* item, int32_t level, uint8_t* b
     for (int c = 0; c < 3; ++c) bgr[c] = weight ? static_cast<uint8_t>(sums[c] / weight) : 0;
 }
 
-// Squared distance to every palette entry from index 0: the first entry of
-// smallest distance wins (an entry at distance 0 is the first such).
-int CColorQuantizer::NearestByScan(int r, int g, int b) const
+// Nearest of count palette entries, entry k being palette index indexAt(k),
+// taken in ascending index order: squared distance, an exact match returns at
+// once, otherwise the first entry of smallest distance wins.
+template <class IndexAt>
+inline int NearestAmong(const uint8_t* palette, int32_t count, IndexAt indexAt, int r, int g, int b)
 {
     int best = 0;
     int32_t bestDistance = INT32_MAX;
-    for (int32_t i = 0; i < PaletteCount; ++i) {
-        const uint8_t* p = PaletteColors + 4 * i;
+    for (int32_t k = 0; k < count; ++k) {
+        const int i = indexAt(k);
+        const uint8_t* p = palette + 4 * i;
         int db = b - p[0], dg = g - p[1], dr = r - p[2];
         int32_t d = db * db + dg * dg + dr * dr;
         if (d == 0) return i;
@@ -351,6 +354,13 @@ int CColorQuantizer::NearestByScan(int r, int g, int b) const
         }
     }
     return best;
+}
+
+// Squared distance to every palette entry from index 0: the first entry of
+// smallest distance wins (an entry at distance 0 is the first such).
+int CColorQuantizer::NearestByScan(int r, int g, int b) const
+{
+    return NearestAmong(PaletteColors, PaletteCount, [](int32_t k) { return static_cast<int>(k); }, r, g, b);
 }
 
 // The palette entries, in index order, that can be nearest to some colour of
@@ -411,20 +421,7 @@ int CColorQuantizer::NearestIndex(int r, int g, int b)
     int32_t count = 0;
     const uint8_t* list = m_cells ? CellCandidates(r, g, b, count) : nullptr;
     if (!list) return NearestByScan(r, g, b);
-    int best = 0;
-    int32_t bestDistance = INT32_MAX;
-    for (int32_t k = 0; k < count; ++k) {
-        const int i = list[k];
-        const uint8_t* p = PaletteColors + 4 * i;
-        int db = b - p[0], dg = g - p[1], dr = r - p[2];
-        int32_t d = db * db + dg * dg + dr * dr;
-        if (d == 0) return i;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = i;
-        }
-    }
-    return best;
+    return NearestAmong(PaletteColors, count, [list](int32_t k) { return static_cast<int>(list[k]); }, r, g, b);
 }
 
 int CColorQuantizer::TreeIndex(uint32_t key, int r, int g, int b)
