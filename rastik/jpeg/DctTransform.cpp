@@ -12,6 +12,15 @@ using Row = int32_t __attribute__((vector_size(32)));
 
 #define DCT_INLINE inline __attribute__((always_inline))
 
+// The builds per processor. clang before release 16 names the dispatched
+// symbol apart from the function, so calls from other sources cannot reach
+// it; there the transform is built once, for the baseline processor.
+#if defined(__clang__) && __clang_major__ < 16
+#define DCT_TARGET_CLONES
+#else
+#define DCT_TARGET_CLONES __attribute__((target_clones("default", "avx2")))
+#endif
+
 // Vectors are passed by reference only, so that no vector crosses a call
 // boundary whatever the build's vector width.
 #define DCT_MUL(x, c) (((x) * (c)) >> 9)
@@ -73,7 +82,7 @@ DCT_INLINE void Store(int32_t* p, const Row& r) { std::memcpy(p, &r, sizeof r); 
 
 }  // namespace
 
-__attribute__((target_clones("default", "avx2"))) void DctForwardTransform(const int32_t* source, int32_t* block)
+DCT_TARGET_CLONES void DctForwardTransform(const int32_t* source, int32_t* block)
 {
     Row r0, r1, r2, r3, r4, r5, r6, r7;
     Load(r0, source), Load(r1, source + 8), Load(r2, source + 16), Load(r3, source + 24);

@@ -1,0 +1,144 @@
+// Entries of the image-reader fuzz targets.
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CFuzzScratch.h"
+#include "CImageReadHost.h"
+#include "FuzzEntries.h"
+#include "SampleImages.h"
+#include "rastik/rastik.h"
+
+namespace {
+
+// The resource block of the thumbnail target goes into one APP13 segment.
+constexpr size_t kApp13Id = 14;  // "Photoshop 3.0" and its zero byte
+constexpr size_t kMaxResourceBlock = 0xFFFF - 2 - kApp13Id;
+
+// Largest declared source a conversion host accepts: converting reads the
+// whole image, in time proportional to its pixels.
+constexpr uint64_t kMaxConvertPixels = 1u << 20;
+
+int ReadImageInput(unsigned type, const char* name, const uint8_t* data, size_t size)
+{
+    FuzzQuietMessages();
+    CFuzzScratch& scratch = CFuzzScratch::Get();
+    std::string path = scratch.Write(name, data, size);
+    DetectFileType(path.c_str());
+    CImageReadHost(type, path, CImageReadHost::ChoicesFor(data, size)).ReadAll();
+    scratch.EndInput();
+    return 0;
+}
+
+// A small JPEG made by the library's writer, without its start marker.
+const std::vector<uint8_t>& FrameJpegBody()
+{
+    static std::vector<uint8_t> body;
+    if (body.empty()) {
+        CFuzzScratch& scratch = CFuzzScratch::Get();
+        std::string path = scratch.Path("frame.jpg");
+        if (!WriteSampleImage(kTypeJpeg, kModeRgb, 16, 12, path)) FuzzFault("cannot write the frame JPEG");
+        std::vector<uint8_t> jpeg = FuzzReadFile(path);
+        remove(path.c_str());
+        if (jpeg.size() < 4) FuzzFault("the frame JPEG is empty");
+        body.assign(jpeg.begin() + 2, jpeg.end());
+    }
+    return body;
+}
+
+// What the converting host learns from the source's header before it
+// converts: whether it accepts the size, and the colour mode.
+struct SourceProbe {
+    bool accepted = true;
+    uint32_t mode = 0;
+};
+
+SourceProbe ProbeSource(const std::string& path)
+{
+    SourceProbe probe;
+    unsigned type = DetectFileType(path.c_str());
+    if (!type) return probe;  // the conversion refuses it itself
+    std::unique_ptr<CRastik> codec(NewRastikInstance(type, path.c_str()));
+    if (!codec || !codec->File.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary))
+        return probe;
+    if (codec->ReadImageHead()) {
+        probe.accepted = static_cast<uint64_t>(codec->Width) * codec->Height <= kMaxConvertPixels;
+        probe.mode = codec->ColorMode;
+    }
+    codec->File.Close();
+    return probe;
+}
+
+// A converted target must hold the size the conversion reported: a bitmap
+// read back, or for a two-colour source the packed rows of the
+// black-and-white writer, (width + 7) / 8 bytes each.
+void CheckTarget(const std::string& path, uint32_t sourceMode, int width, int height)
+{
+    std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (sourceMode == kModeBitmap) {
+        size_t expected = static_cast<size_t>(height) * ((static_cast<size_t>(width) + 7) / 8);
+        if (FuzzReadFile(path).size() != expected)
+            FuzzFault("the black-and-white rows do not hold the size reported", size);
+        return;
+    }
+    std::unique_ptr<CRastik> back(NewRastikInstance(kTypeBmp, path.c_str()));
+    if (!back->File.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary))
+        FuzzFault("the converted file cannot be opened");
+    if (!back->ReadImageHead() || back->Width != static_cast<uint32_t>(width) ||
+        back->Height != static_cast<uint32_t>(height))
+        FuzzFault("the converted bitmap does not hold the size reported", size);
+    back->File.Close();
+}
+
+}  // namespace
+
+int FuzzBmp(const uint8_t* data, size_t size)
+{
+    return ReadImageInput(kTypeBmp, "in.bmp", data, size);
+}
+
+int FuzzJpeg(const uint8_t* data, size_t size)
+{
+    return ReadImageInput(kTypeJpeg, "in.jpg", data, size);
+}
+
+int FuzzJpegThumbnail(const uint8_t* data, size_t size)
+{
+    FuzzQuietMessages();
+    const std::vector<uint8_t>& body = FrameJpegBody();
+    size_t block = size < kMaxResourceBlock ? size : kMaxResourceBlock;
+    size_t segment = 2 + kApp13Id + block;
+    std::vector<uint8_t> file = {0xFF, 0xD8, 0xFF, 0xED, static_cast<uint8_t>(segment >> 8),
+                                 static_cast<uint8_t>(segment & 0xFF)};
+    const char* id = "Photoshop 3.0";
+    file.insert(file.end(), id, id + kApp13Id);  // with its zero byte
+    file.insert(file.end(), data, data + block);
+    file.insert(file.end(), body.begin(), body.end());
+    CFuzzScratch& scratch = CFuzzScratch::Get();
+    std::string path = scratch.Write("thumb.jpg", file.data(), file.size());
+    CImageReadHost(kTypeJpeg, path, CImageReadHost::ChoicesFor(data, size)).ReadPreview();
+    scratch.EndInput();
+    return 0;
+}
+
+int FuzzImgProc(const uint8_t* data, size_t size)
+{
+    FuzzQuietMessages();
+    CFuzzScratch& scratch = CFuzzScratch::Get();
+    std::string source = scratch.Write("source", data, size);
+    SourceProbe probe = ProbeSource(source);
+    if (probe.accepted) {
+        uint32_t h = FuzzHash(data, size);
+        unsigned width = 1 + h % 48;
+        int height = static_cast<int>(1 + (h >> 8) % 48);
+        std::string target = scratch.Path("target.bmp");
+        int outWidth = 0, outHeight = 0;
+        if (ImgProc(source.c_str(), target.c_str(), kModeIndexed, 3, 72, width, height, &outWidth, &outHeight, 1)) {
+            scratch.Expect("target.bmp");
+            CheckTarget(target, probe.mode, outWidth, outHeight);
+        }
+    }
+    scratch.EndInput();
+    return 0;
+}
