@@ -109,10 +109,11 @@ int FuzzJpegThumbnail(const uint8_t* data, size_t size)
     const std::vector<uint8_t>& body = FrameJpegBody();
     size_t block = size < kMaxResourceBlock ? size : kMaxResourceBlock;
     size_t segment = 2 + kApp13Id + block;
-    std::vector<uint8_t> file = {0xFF, 0xD8, 0xFF, 0xED, static_cast<uint8_t>(segment >> 8),
-                                 static_cast<uint8_t>(segment & 0xFF)};
-    const char* id = "Photoshop 3.0";
-    file.insert(file.end(), id, id + kApp13Id);  // with its zero byte
+    // Start marker, APP13 marker, the segment length, "Photoshop 3.0" and its zero byte.
+    uint8_t head[6 + kApp13Id] = {0xFF, 0xD8, 0xFF, 0xED, static_cast<uint8_t>(segment >> 8),
+                                  static_cast<uint8_t>(segment & 0xFF)};
+    memcpy(head + 6, "Photoshop 3.0", kApp13Id);
+    std::vector<uint8_t> file(head, head + sizeof head);
     file.insert(file.end(), data, data + block);
     file.insert(file.end(), body.begin(), body.end());
     CFuzzScratch& scratch = CFuzzScratch::Get();
