@@ -191,10 +191,13 @@ int CIndexFile::RebuildOpenIndex(CFile& index, const std::string& dir, uint32_t 
     std::vector<uint8_t> entries = EntryBytes(kept);
     image.insert(image.end(), entries.begin(), entries.end());
     try {
+        // Cut only a longer index: a length set ahead of the words could
+        // reach the disk without them.
+        uint64_t oldLength = index.GetLength();
         index.Seek(0, CFile::begin);
         index.Write(image.data(), length);
-        index.SetLength(length);
         index.Flush();
+        if (oldLength > length) index.SetLength(length);
         if (durable) index.Sync();
     } catch (const CFileException& e) {
         return e.m_lOsError ? e.m_lOsError : EIO;
