@@ -142,14 +142,23 @@ void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
     CChronikApp& app = CChronikApp::Get();
     size_t appended = 0;
     size_t visited = 0;
+    // The records of a batch share their time: its text is made once.
+    uint32_t textTime = 0;
+    std::string timeText = CDiagCatalogue::FormatTime(textTime);
+    auto timeTextOf = [&](uint32_t time) -> const std::string& {
+        if (time != textTime) timeText = CDiagCatalogue::FormatTime(textTime = time);
+        return timeText;
+    };
     for (auto it = app.m_rawEvents.rbegin(); it != app.m_rawEvents.rend(); ++it) {
         if (limit && appended >= kResultLimit) break;
         if (app.m_readPacing && ++visited % kPacingInterval == 0) Sleep(kPacingMilliseconds);
+        // Whether it is listed, its key and kind first; the texts only for
+        // the records that go into the results.
         DiagRecord record;
         record.code = it->code;
         record.time = it->time;
         record.beforeRange = it->beforeRange;
-        if (!CDiagCatalogue::FormatRecord(record, suppressNotices)) continue;
+        if (!CDiagCatalogue::Describe(record, suppressNotices, false, nullptr)) continue;
 
         auto found = app.m_clearedByCode.find(record.code);
         if (record.cleared) {
@@ -159,10 +168,14 @@ void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
             else app.m_clearedByCode.emplace(record.code, std::move(record));
             continue;
         }
+        if (found != app.m_clearedByCode.end() && found->second.beforeRange) continue;  // over before the range
+        record.code = it->code;
+        CDiagCatalogue::Describe(record, suppressNotices, true, &timeTextOf(it->time));
         if (found != app.m_clearedByCode.end()) {
-            if (found->second.beforeRange) continue;  // over before the range began
-            record.categoryText = found->second.categoryText;
-            record.clearTimeText = found->second.clearTimeText;
+            DiagRecord& clear = found->second;
+            if (clear.clearTimeText.empty()) clear.clearTimeText = timeTextOf(clear.time);
+            record.categoryText = clear.categoryText;
+            record.clearTimeText = clear.clearTimeText;
         }
         app.m_results.push_back(std::move(record));
         ++appended;
