@@ -211,7 +211,7 @@ void PrintWrite(const char* chronikMode, const char* sync, size_t batches, doubl
 
 int main(int argc, char** argv)
 {
-    uint32_t interval = 30, minutes = 30;
+    uint32_t interval = 30, minutes = 15;
     size_t durableBatches = 2400;
     std::string base;
     for (int i = 1; i < argc; ++i) {
