@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite: builds and tests once plainly and once under
-# AddressSanitizer and UndefinedBehaviorSanitizer; any failure or sanitizer
-# report fails the run.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then runs every fuzz
+# target briefly on its seeds; any failure, sanitizer report or fuzzing
+# finding fails the run. RASTIK_FUZZ_SMOKE_SECONDS sets the seconds per fuzz
+# target (default 30; 0 leaves the fuzz smoke out).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -30,3 +32,9 @@ echo "install check passed" >&2
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite "$root/build-sanitize" -DRASTIK_SANITIZE=ON
+
+smoke=${RASTIK_FUZZ_SMOKE_SECONDS:-30}
+if [[ $smoke != 0 ]]; then
+  echo "== fuzz smoke, $smoke s per target" >&2
+  "$root/scripts/fuzz.sh" --smoke "$smoke"
+fi
