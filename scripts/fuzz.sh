@@ -67,12 +67,13 @@ ledger="$work/ledger.tsv"
 
 report() {
   [[ -s $ledger ]] || { echo "no runs recorded in $ledger"; return; }
+  printf "%-16s %5s %8s %11s %11s %7s %7s %9s\n" target runs CPU-min execs execs/CPU-s cov ft findings
   awk -F'\t' '
-    { cpu[$2] += $4; runs[$2]++; last_rate[$2] = $6; last_cov[$2] = $7; last_ft[$2] = $8;
+    { cpu[$2] += $4; execs[$2] += $5; runs[$2]++; last_cov[$2] = $7; last_ft[$2] = $8;
       if ($10 != "ok") bad[$2]++ }
     END {
-      printf "%-16s %6s %10s %10s %8s %8s %9s\n", "target", "runs", "CPU-min", "exec/s", "cov", "ft", "findings"
-      for (t in cpu) printf "%-16s %6d %10.1f %10s %8s %8s %9d\n", t, runs[t], cpu[t] / 60, last_rate[t], last_cov[t], last_ft[t], bad[t]
+      for (t in cpu) printf "%-16s %5d %8.1f %11d %11.0f %7s %7s %9d\n", t, runs[t], cpu[t] / 60, execs[t],
+                            cpu[t] ? execs[t] / cpu[t] : 0, last_cov[t], last_ft[t], bad[t]
     }' "$ledger" | sort
 }
 
