@@ -1,11 +1,12 @@
 // fuzz_image_seeds OUTDIR: writes the seed inputs of the image-reader fuzz
 // targets into OUTDIR/<target>/, made by the library's own writers: small
-// images of every mode each writer has, and JPEGs carrying thumbnail
-// resources of both kinds.
+// images of every mode each writer has, JPEGs carrying thumbnail resources
+// of both kinds, and pictures built byte by byte.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "PictSeeds.h"
 #include "SeedFiles.h"
 #include "host/CFuzzScratch.h"
 #include "host/SampleImages.h"
@@ -117,6 +118,7 @@ int main(int argc, char** argv)
     g_out = argv[1];
     FuzzQuietMessages();
     ImageSeeds();
+    SavePictSeeds(g_out);
     CFuzzScratch::Get().EndInput();
     return 0;
 }
