@@ -10,8 +10,9 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/RastikApi.h"
 
-class CWandBIO : public CRastik {
+class RASTIK_API CWandBIO : public CRastik {
 public:
     explicit CWandBIO(const char* path);
     ~CWandBIO() override;
