@@ -237,6 +237,22 @@ TEST_F(ImgProcFileTest, ResolutionModeRoundsTheSourceResolution)
     }
 }
 
+// The bitmap written holds the source's pixels at the bit count given; the
+// JPEG reads back in the mode and channel count given.
+void ExpectWritten(const std::string& src, const std::string& bmp, int bits, const std::string& jpg, uint32_t mode,
+                   uint32_t channels)
+{
+    EXPECT_EQ(ReadBytes(bmp)[28], bits);
+    CBmpIO in(src.c_str()), out(bmp.c_str());
+    ASSERT_TRUE(testutil::OpenAndReadHead(in, in.Path) && testutil::ReadWholeImage(in));
+    ASSERT_TRUE(testutil::OpenAndReadHead(out, out.Path) && testutil::ReadWholeImage(out));
+    EXPECT_EQ(testutil::PlanesToRgb(in).rgb, testutil::PlanesToRgb(out).rgb);
+    CJpgIO jpeg(jpg.c_str());
+    ASSERT_TRUE(testutil::OpenAndReadHead(jpeg, jpg.c_str()));
+    EXPECT_EQ(jpeg.ColorMode, mode);
+    EXPECT_EQ(jpeg.ChannelCount, channels);
+}
+
 // The fourth bytes of a 32-bit bitmap reach no writer that cannot keep
 // them: the bitmap writer stores 24 bits, the JPEG writer three components.
 TEST_F(ImgProcFileTest, ThirtyTwoBitSourceWritesItsColourChannels)
@@ -245,14 +261,7 @@ TEST_F(ImgProcFileTest, ThirtyTwoBitSourceWritesItsColourChannels)
     std::string bmp = dir.File("out.bmp"), jpg = dir.File("out.jpg");
     ASSERT_EQ(Convert(src, bmp, kModeRgb, 0), 1);
     ASSERT_EQ(Convert(src, jpg, kModeRgb, 0), 1);
-    EXPECT_EQ(ReadBytes(bmp)[28], 24);
-    CBmpIO in(src.c_str()), out(bmp.c_str());
-    ASSERT_TRUE(ReadBack(in));
-    ASSERT_TRUE(ReadBack(out));
-    EXPECT_EQ(testutil::PlanesToRgb(in).rgb, testutil::PlanesToRgb(out).rgb);
-    CJpgIO jpeg(jpg.c_str());
-    ASSERT_TRUE(testutil::OpenAndReadHead(jpeg, jpg.c_str()));
-    EXPECT_EQ(jpeg.ChannelCount, 3u);
+    ExpectWritten(src, bmp, 24, jpg, kModeRgb, 3);
 }
 
 // Asked to write the format the target names, a bitmap source becomes a
@@ -261,16 +270,10 @@ TEST_F(ImgProcFileTest, TargetFormatOptionKeepsABitmapInTheTargetsFormat)
 {
     std::string src = Source(Source::Bitmap1);
     std::string bmp = dir.File("out.bmp"), jpg = dir.File("out.jpg");
-    ASSERT_EQ(ImgProcEx(src.c_str(), bmp.c_str(), kModeRgb, 0, 0, 0, 0, &width, &height, 1, 70, kImgProcTargetFormat), 1);
-    ASSERT_EQ(ImgProcEx(src.c_str(), jpg.c_str(), kModeRgb, 0, 0, 0, 0, &width, &height, 1, 70, kImgProcTargetFormat), 1);
-    EXPECT_EQ(ReadBytes(bmp)[28], 1);
-    CBmpIO in(src.c_str()), out(bmp.c_str());
-    ASSERT_TRUE(ReadBack(in));
-    ASSERT_TRUE(ReadBack(out));
-    EXPECT_EQ(testutil::PlanesToRgb(in).rgb, testutil::PlanesToRgb(out).rgb);
-    CJpgIO jpeg(jpg.c_str());
-    ASSERT_TRUE(testutil::OpenAndReadHead(jpeg, jpg.c_str()));
-    EXPECT_EQ(jpeg.ColorMode, static_cast<uint32_t>(kModeGrey));
+    for (const std::string& dst : {bmp, jpg})
+        ASSERT_EQ(ImgProcEx(src.c_str(), dst.c_str(), kModeRgb, 0, 0, 0, 0, &width, &height, 1, 70,
+                            kImgProcTargetFormat), 1);
+    ExpectWritten(src, bmp, 1, jpg, kModeGrey, 1);
     // Target mode 10 still writes packed rows, 6 bytes per row of 47 pixels.
     std::string bw = dir.File("out.bw");
     ASSERT_EQ(ImgProcEx(src.c_str(), bw.c_str(), kModeBlackWhite, 0, 0, 0, 0, &width, &height, 1, 70,
