@@ -40,7 +40,7 @@ release_build() {
 
 run_suite "$root/build"
 
-release_build "$root/build-release" -DCMAKE_INSTALL_PREFIX=/usr -DRASTIK_BUILD_TESTS=OFF
+release_build "$root/build-release" -DCMAKE_INSTALL_PREFIX=/usr
 "$root/scripts/install-check.sh" "$root/build-release"
 CC=clang CXX=clang++ release_build "$root/build-clang"
 

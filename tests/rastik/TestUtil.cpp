@@ -165,7 +165,7 @@ bool DecodeWithPil(const std::string& path, RgbImage* image, const char* format)
         "im = Image.open(sys.argv[1], formats=sys.argv[2:] or None).convert('RGB')\n"
         "sys.stdout.buffer.write(b'P6 %d %d 255\\n' % im.size + im.tobytes())\n";
     std::string command = std::string(kSystemPython) + " -c " + Quote(kScript) + " " + Quote(path);
-    if (format) command += " " + Quote(format);
+    if (format) (command += ' ') += Quote(format);
     std::vector<uint8_t> out;
     if (RunCommand(command + " 2>/dev/null", &out) != 0) return false;
     return ParsePnm(out, image);

@@ -191,8 +191,9 @@ TEST_F(ConvertTool, EveryFailureNamesItsCause)
 {
     std::string good = Bmp("good.bmp");
     testutil::WriteBytes(dir.File("notes.txt"), {'h', 'e', 'l', 'l', 'o', '\n'});
-    std::vector<uint8_t> refused = {'B', 'M'};
-    refused.resize(70, 0);
+    std::vector<uint8_t> refused(70, 0);  // "BM" and a header of zeros
+    refused[0] = 'B';
+    refused[1] = 'M';
     testutil::WriteBytes(dir.File("refused.bmp"), refused);
     mkdir(dir.File("folder.bmp").c_str(), 0777);
     struct Case {

@@ -12,7 +12,7 @@ const char kConvertUsage[] =
     "       rastik convert [OPTIONS] SRC... --out-dir DIR [--format EXT] [--jobs N]\n";
 
 const char kConvertHelp[] =
-    "Converts SRC into DST, written in the format DST's extension names (.bmp,\n"
+    "Converts SRC into DST, written in the format DST's extension names (.bmp\n"
     "or .jpg); --mode bw writes packed 1-bit rows without a header.\n"
     "  --mode M        grey, rgb, cmyk, indexed (256-colour palette) or bw; by\n"
     "                  default SRC's own mode. Grey sources stay grey and\n"
@@ -153,8 +153,10 @@ int CheckSizeMode(ConvertOptions& o)
     long m = o.SizeMode;
     bool needsWidth = m == 1 || m == 3 || m == 4 || m == 6 || m == 9;
     bool needsHeight = m == 2 || m == 3 || m == 5 || m == 6 || m == 9;
-    if (needsWidth && !o.HasWidth) return UsageError("--size-mode " + std::to_string(m) + " needs --width");
-    if (needsHeight && !o.HasHeight) return UsageError("--size-mode " + std::to_string(m) + " needs --height");
+    std::string mode = "--size-mode ";
+    mode += std::to_string(m);  // appended: g++ 12 -O3 warns falsely on a literal + a temporary
+    if (needsWidth && !o.HasWidth) return UsageError(mode + " needs --width");
+    if (needsHeight && !o.HasHeight) return UsageError(mode + " needs --height");
     return kExitOk;
 }
 
