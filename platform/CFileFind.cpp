@@ -20,7 +20,7 @@ bool CFileFind::FindFile(const char* pattern)
     } else {
         m_dir.clear();
     }
-    if (name == "*.*") name = "*";
+    if (name == "*.*") name.assign(1, '*');
     if (name.empty()) return false;
 
     DIR* d = opendir(m_dir.empty() ? "." : m_dir.c_str());
