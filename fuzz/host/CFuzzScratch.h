@@ -15,7 +15,8 @@
 class CFuzzScratch {
 public:
     // The process's scratch directory, made on first use: under
-    // $RASTIK_FUZZ_SCRATCH, else /dev/shm where it can be written, else TMPDIR.
+    // $RASTIK_FUZZ_SCRATCH (scripts/fuzz.sh points it into memory), else
+    // under TMPDIR or /tmp.
     static CFuzzScratch& Get();
 
     std::string Path(const std::string& name) const { return m_dir + "/" + name; }

@@ -10,8 +10,9 @@
 
 #include "platform/CFileException.h"
 #include "platform/CObject.h"
+#include "platform/PlatformApi.h"
 
-class CFile : public CObject {
+class PLATFORM_API CFile : public CObject {
 public:
     enum OpenFlags : unsigned {
         modeRead = 0x0000,

@@ -44,6 +44,7 @@ const char kUsageText[] =
     "  --station N     only the nodes N and N + 1 (one redundant station)\n"
     "  --json          an array of objects with the record fields\n"
     "\n"
+    "chronik --version prints the version.\n"
     "Exit status: 0 success, 1 failed operation, 2 usage error.\n";
 
 struct Options {
@@ -216,6 +217,10 @@ int CommandRebuild(const Options& o)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("chronik %s\n", CHRONIK_VERSION);
+        return kOk;
+    }
     Options o;
     int rc = ParseArguments(argc, argv, o);
     if (rc == -1) {
