@@ -125,14 +125,14 @@ Built Build(const DecodeCase& c)
             if (c.pixelSize <= 8) {
                 uint32_t bit = x * c.pixelSize;
                 row[bit / 8] |= static_cast<uint8_t>(v << (8 - c.pixelSize - bit % 8));
-                bool known = c.table == Table::kNone || c.table == Table::kBlackWhite || v < f.table.size();
-                const auto* e = &f.table[0];
+                const std::array<uint16_t, 4>* e = nullptr;
                 for (const auto& t : f.table)
                     if (t[0] == v) e = &t;
                 if (c.pixelSize == 1) {
                     uint8_t w = v ? 0 : 255;
                     PutRgb(b.rgb, w, w, w);
-                } else if (!known) {
+                } else if (!e) {
+                    // Beyond the table: black.
                     PutRgb(b.rgb, 0, 0, 0);
                 } else {
                     PutRgb(b.rgb, (*e)[1] >> 8, (*e)[2] >> 8, (*e)[3] >> 8);
