@@ -182,4 +182,37 @@ std::vector<uint8_t> MakeMsp(int kind, uint16_t width, uint16_t height, const st
     return v;
 }
 
+std::vector<uint8_t> SamplePicture(uint32_t mode, uint16_t width, uint16_t height)
+{
+    auto sample = [](uint32_t x, uint32_t y, uint32_t c) { return static_cast<uint8_t>(x * 7 + y * 3 + c * 50); };
+    if (mode == 2) {
+        std::vector<uint8_t> rows;
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < (width + 7) / 8u; ++x) rows.push_back(sample(x, y, 0));
+        return MakeMsp(1, width, height, rows);
+    }
+    PictFixture f;
+    f.width = width;
+    f.height = height;
+    if (mode == 4) {
+        f.opcode = 0x9A;
+        f.pixelSize = 32;
+        f.cmpCount = 3;
+        f.packType = 4;
+    } else {
+        for (uint16_t i = 0; i < 256; ++i) {
+            uint16_t g = static_cast<uint16_t>(i * 257);
+            f.table.push_back({i, g, mode == 3 ? g : static_cast<uint16_t>(65535 - g), g});
+        }
+    }
+    for (uint32_t y = 0; y < height; ++y) {
+        std::vector<uint8_t> row;
+        for (uint32_t c = 0; c < (mode == 4 ? 3u : 1u); ++c)
+            for (uint32_t x = 0; x < width; ++x) row.push_back(sample(x, y, c));
+        row.resize(std::max<size_t>(row.size(), RowBytesOf(f)));
+        f.rows.push_back(row);
+    }
+    return MakePict(f);
+}
+
 }  // namespace pictfix

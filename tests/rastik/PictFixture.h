@@ -42,4 +42,8 @@ std::vector<uint8_t> PackBits(const std::vector<uint8_t>& row, unsigned unit);
 std::vector<uint8_t> MakeMsp(int kind, uint16_t width, uint16_t height, const std::vector<uint8_t>& rows,
                              uint16_t resolution = 0, uint8_t byte22 = 0);
 
+// A small sample of a colour mode: a 32-bit picture (RGB), an 8-bit one
+// with a grey or a colour table (grey, indexed), or a "DanM" file (bitmap).
+std::vector<uint8_t> SamplePicture(uint32_t mode, uint16_t width, uint16_t height);
+
 }  // namespace pictfix
