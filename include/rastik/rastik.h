@@ -11,6 +11,7 @@
 #include "rastik/CDCTFilter.h"
 #include "rastik/CGTempFile.h"
 #include "rastik/CJpgIO.h"
+#include "rastik/CPicIO.h"
 #include "rastik/CRastik.h"
 #include "rastik/CWandBIO.h"
 #include "rastik/Convert.h"

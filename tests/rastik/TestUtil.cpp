@@ -14,6 +14,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <gtest/gtest.h>
+
 #include "platform/MessageSink.h"
 #include "rastik/CRastik.h"
 #include "rastik/General.h"
@@ -300,6 +302,21 @@ int ReadWholeImage(CRastik& codec)
     codec.BytesPerLine = BytesPerRow(codec.Width * 8);
     if (!codec.AllocChannelSpace()) return 0;
     return codec.ReadImageData();
+}
+
+void ReadDamagedFile(CRastik& codec, const char* path)
+{
+    if (!OpenAndReadHead(codec, path)) return;
+    EXPECT_GT(codec.Width, 0u);
+    if (static_cast<uint64_t>(codec.Width) * codec.Height > 4000000) return;
+    ReadWholeImage(codec);
+    uint32_t w = 0, h = 0;
+    uint8_t* buffer = nullptr;
+    if (codec.ReadPrevImageData(w, h, buffer)) {
+        EXPECT_LE(w, 96u);
+        EXPECT_LE(h, 96u);
+    }
+    FreeBuffer(&buffer);
 }
 
 std::vector<uint8_t> PlaneBytes(CRastik& image, uint32_t channel)

@@ -117,6 +117,10 @@ int ReadWholeImage(CRastik& codec);
 // The planes of an image as RGB through its mode: palette entries for
 // indexed and bitmap images, grey tripled, R, G, B planes as they are.
 RgbImage PlanesToRgb(CRastik& image);
+// The reads of a damaged file that must each end cleanly: the header, and
+// when it is read, the whole image (unless its size claims more than a few
+// megapixels, which only takes time) and the preview.
+void ReadDamagedFile(CRastik& codec, const char* path);
 // Plane c of an image, Width bytes per row, top row first.
 std::vector<uint8_t> PlaneBytes(CRastik& image, uint32_t channel);
 
