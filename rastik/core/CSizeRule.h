@@ -32,6 +32,8 @@ public:
     // inches): the product with the unit's factor as 32-bit floats, truncated,
     // held to 0..INT32_MAX.
     static int32_t DotsPerInch(float resolution, uint32_t unit);
+    // Dots per inch of one dot per unit, as a 32-bit float.
+    static float UnitFactor(uint32_t unit);
 
     uint32_t NewWidth = 0;
     uint32_t NewHeight = 0;
