@@ -54,6 +54,10 @@ struct RgbImage {
 // Decodes a file with ImageMagick / PIL; false when the tool refuses it.
 bool DecodeWithConvert(const std::string& path, RgbImage* image);
 bool DecodeWithPil(const std::string& path, RgbImage* image);
+// Decodes many files with one PIL process: the first image of each as 8-bit
+// RGB, 16-bit grey as its high byte. An entry stays empty (width 0) where PIL
+// refuses the file.
+std::vector<RgbImage> DecodeAllWithPil(const std::vector<std::string>& paths);
 
 // Bitmap fixtures. Pixels are given top row first: one palette index per
 // pixel for 1, 4 and 8 bits, R, G, B per pixel for 24 and 32 bits.
