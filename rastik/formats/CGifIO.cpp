@@ -30,6 +30,9 @@ constexpr uint8_t kTableFlag = 0x80;
 constexpr uint8_t kInterlaceFlag = 0x40;
 constexpr uint8_t kTransparentFlag = 0x01;
 constexpr int kNotGif = -1;
+// LZW packs at most 4,093 pixels (the longest string) into a 12-bit code,
+// so no byte of image data holds more than 2,731 pixels.
+constexpr uint64_t kMaxPixelsPerDataByte = 2731;
 
 // Entries of a colour table whose flags byte has size bits n: 2^(n + 1).
 uint32_t TableEntries(uint8_t flags)
@@ -201,6 +204,11 @@ int CGifIO::ReadHeadBlocks()
     if (m_minCodeSize < CGifLzwDecoder::kMinCodeSizeLow || m_minCodeSize > CGifLzwDecoder::kMinCodeSizeHigh)
         return kMsgBadHeader;
     m_dataPos = File.GetPosition();
+    // A file far too short for its image is refused before a host makes
+    // planes for it; shorter data within that bound decodes as truncated.
+    uint64_t length = File.GetLength();
+    if (length < m_dataPos || (length - m_dataPos) * kMaxPixelsPerDataByte < static_cast<uint64_t>(width) * height)
+        return kMsgBadHeader;
 
     MakePalette(table ? rgb : nullptr, entries);
     if (!Palette) return kMsgNoBuffer;

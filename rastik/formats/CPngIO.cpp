@@ -18,6 +18,8 @@ namespace {
 
 constexpr float kDefaultResolution = 72.0f;
 constexpr double kInchesPerMetre = 0.0254;
+// Deflate codes at most 258 bytes in two bits.
+constexpr uint64_t kMaxInflatedPerByte = 1032;
 
 // Image description of a PNG colour type; palette images of any size.
 struct ColorTypeMode {
@@ -195,8 +197,18 @@ int CPngIO::ReadImageHead()
     CPngFileIo input(File);
     PngHead head;
     int result = RunPngRead(input, &head, nullptr, ShowMessages != 0);
+    // The header ends inside the first image data chunk.
+    uint64_t dataBytes = 0;
+    try {
+        uint64_t at = File.GetPosition(), length = File.GetLength();
+        dataBytes = length > at ? length - at : 0;
+    } catch (const CFileException&) {
+    }
     Rewind();
     if (result != kPngRunDone) return 0;
+    // A file far too short for its pixels is refused before a host makes planes for them.
+    uint64_t rowBytes = (static_cast<uint64_t>(head.Width) * head.BitDepth * head.Channels + 7) / 8;
+    if (dataBytes * kMaxInflatedPerByte < rowBytes * head.Height) return 0;
     const ColorTypeMode* m = ModeOf(head.ColorType);
     if (!m || head.Width == 0 || head.Height == 0 || head.Channels == 0 || head.Channels > 4) return 0;
     if (m->mode == kModeIndexed && head.PaletteEntries == 0) return 0;

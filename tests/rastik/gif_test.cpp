@@ -249,6 +249,22 @@ TEST_F(GifTest, BrokenBlocksAreRefusedWithTheHeaderMessage)
     }
 }
 
+TEST_F(GifTest, DataFarTooShortForTheImageIsRefused)
+{
+    // The 33 bytes after the code size (a length byte, 30 bytes of data, the
+    // terminator and the trailer) can hold at most 90,123 pixels.
+    GifFixture f;
+    f.table = GreyTable(2);
+    f.data = Bytes(30, 0);
+    f.width = 300;
+    f.height = 300;
+    EXPECT_EQ(Head(MakeGif(f)), 1);
+    f.height = 301;
+    EXPECT_EQ(Head(MakeGif(f)), 0);
+    f.width = f.height = 65535;
+    EXPECT_EQ(Head(MakeGif(f)), 0);
+}
+
 TEST_F(GifTest, InterlacedRowsComeInFourPasses)
 {
     // Row r holds the value r; the file stores rows 0, 8, 4, 2, 6, 1, 3, 5, 7, 9.

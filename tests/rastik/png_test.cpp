@@ -231,6 +231,23 @@ TEST_F(PngTest, EveryColourTypeAndDepth)
             }
 }
 
+TEST_F(PngTest, DataFarTooShortForThePixelsIsRefused)
+{
+    PngFixture f;
+    f.width = f.height = 1000;
+    f.colorType = 0;
+    Bytes png = MakePng(f);
+    Open(png);
+    EXPECT_EQ(head, 1);
+    // The same header with the image data of a single row.
+    f.height = 1;
+    Bytes small = MakePng(f);
+    Bytes claim(png.begin(), png.begin() + 33);
+    claim.insert(claim.end(), small.begin() + 33, small.end());
+    Open(claim);
+    EXPECT_EQ(head, 0);
+}
+
 // Interlaced images too small for some passes.
 TEST_F(PngTest, TinyInterlacedImages)
 {
