@@ -3,8 +3,7 @@
 // refused by every decoder and by these codecs too; previews sample the full
 // image; truncated and randomly mutated copies fail cleanly or decode; files
 // the writers make pass pngcheck and gifsicle and decode alike in PIL and
-// ImageMagick; conversions to and from bitmaps keep the pixels; Esc stops
-// every row loop.
+// ImageMagick; conversions into bitmaps keep the pixels.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
-#include "platform/KeyQueue.h"
 #include "rastik/rastik.h"
 
 using testutil::RgbImage;
@@ -325,47 +323,5 @@ TEST_P(WrittenFileTest, CheckersAndOtherDecodersAgree)
 
 INSTANTIATE_TEST_SUITE_P(Cases, WrittenFileTest, ::testing::ValuesIn(kWrittenCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// Esc stops every row loop of both codecs; reads mark the image.
-TEST(GifPngRowLoops, EscStopsEveryRowLoop)
-{
-    testutil::TempDir dir;
-    const struct {
-        const char* name;
-        int mode;
-    } sources[] = {{"a.gif", kModeIndexed}, {"a.png", kModeRgb}};
-    // A picture to read: a bitmap converted into each format.
-    testutil::BmpFixture f;
-    f.width = 40;
-    f.height = 30;
-    for (int i = 0; i < 40 * 30 * 3; ++i) f.pixels.push_back(static_cast<uint8_t>(i % 7 * 30));
-    std::string bmp = dir.File("a.bmp");
-    ASSERT_TRUE(testutil::WriteBytes(bmp, testutil::MakeBmp(f)));
-    for (const auto& s : sources) {
-        SCOPED_TRACE(s.name);
-        std::string path = dir.File(s.name);
-        ASSERT_EQ(ImgProc(bmp.c_str(), path.c_str(), s.mode, 0, 0, 0, 0, nullptr, nullptr, 1), 1);
-        unsigned type = DetectFileType(path.c_str());
-        auto read = Codec(type, path);
-        ASSERT_EQ(testutil::OpenAndReadHead(*read, path.c_str()), 1);
-        PostKeyDown(VK_ESCAPE);
-        EXPECT_EQ(testutil::ReadWholeImage(*read), 0);
-        EXPECT_EQ(read->EscPressed, 1);
-        auto reduced = Codec(type, path);
-        ASSERT_EQ(testutil::OpenAndReadHead(*reduced, path.c_str()), 1);
-        PostKeyDown(VK_ESCAPE);
-        uint32_t w = 0, h = 0;
-        uint8_t* buffer = nullptr;
-        EXPECT_EQ(reduced->ReadPrevImageData(w, h, buffer), 0);
-        EXPECT_EQ(reduced->EscPressed, 1);
-        std::string out = dir.File(std::string("out-") + s.name);
-        read->Path = out.c_str();
-        read->File.Close();
-        ASSERT_TRUE(read->File.Open(out.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
-        PostKeyDown(VK_ESCAPE);
-        EXPECT_EQ(read->WriteFile(), 0);
-        read->File.Close();
-    }
-}
 
 }  // namespace

@@ -215,6 +215,13 @@ const RowLoop kReaders[] = {
     {"JpegReadCmyk", kTypeJpeg, ".jpg", kModeCmyk, Op::ReadWhole},
     {"JpegReduced", kTypeJpeg, ".jpg", kModeGrey, Op::ReadReduced},
     {"JpegPreview", kTypeJpeg, ".jpg", kModeRgb, Op::Preview},
+    {"GifRead", kTypeGif, ".gif", kModeIndexed, Op::ReadWhole},
+    {"GifReduced", kTypeGif, ".gif", kModeIndexed, Op::ReadReduced},
+    {"GifPreview", kTypeGif, ".gif", kModeIndexed, Op::Preview},
+    {"PngRead", kTypePng, ".png", kModeRgb, Op::ReadWhole},
+    {"PngReadIndexed", kTypePng, ".png", kModeIndexed, Op::ReadWhole},
+    {"PngReduced", kTypePng, ".png", kModeGrey, Op::ReadReduced},
+    {"PngPreview", kTypePng, ".png", kModeRgb, Op::Preview},
 };
 
 const RowLoop kWriters[] = {
@@ -223,6 +230,9 @@ const RowLoop kWriters[] = {
     {"JpegWrite", kTypeJpeg, ".jpg", kModeRgb, Op::WriteFile},
     {"JpegStream", kTypeJpeg, ".jpg", kModeRgb, Op::StreamRgb},
     {"BlackWhiteWrite", kTypeBlackWhite, ".raw", kModeGrey, Op::WriteFile},
+    {"GifWrite", kTypeGif, ".gif", kModeIndexed, Op::WriteFile},
+    {"PngWrite", kTypePng, ".png", kModeRgb, Op::WriteFile},
+    {"PngWriteGrey", kTypePng, ".png", kModeGrey, Op::WriteFile},
 };
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ReaderLoopTest, ::testing::Combine(::testing::ValuesIn(kReaders), ::testing::Bool()),
