@@ -32,6 +32,4 @@ private:
     bool OpenForReading();
     // Back at the start of the file after a read.
     void Rewind();
-    // The colour type written for the image, or -1 when it is refused.
-    int WrittenColorType() const;
 };

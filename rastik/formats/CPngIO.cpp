@@ -21,24 +21,6 @@ constexpr double kInchesPerMetre = 0.0254;
 // Deflate codes at most 258 bytes in two bits.
 constexpr uint64_t kMaxInflatedPerByte = 1032;
 
-// Image description of a PNG colour type; palette images of any size.
-struct ColorTypeMode {
-    uint32_t colorType;
-    uint32_t mode;
-    uint32_t colors;
-};
-
-constexpr ColorTypeMode kModes[] = {
-    {0, kModeGrey, 1}, {2, kModeRgb, 3}, {3, kModeIndexed, 1}, {4, kModeGrey, 1}, {6, kModeRgb, 3},
-};
-
-const ColorTypeMode* ModeOf(uint32_t colorType)
-{
-    for (const ColorTypeMode& m : kModes)
-        if (m.colorType == colorType) return &m;
-    return nullptr;
-}
-
 // Dots per inch of a pixels-per-metre value. No integer number of pixels
 // per metre is a whole number of dots per inch, so the value is held to
 // hundredths: 300 dpi is stored as 11811 and reads back as 300.
@@ -209,9 +191,9 @@ int CPngIO::ReadImageHead()
     // A file far too short for its pixels is refused before a host makes planes for them.
     uint64_t rowBytes = (static_cast<uint64_t>(head.Width) * head.BitDepth * head.Channels + 7) / 8;
     if (dataBytes * kMaxInflatedPerByte < rowBytes * head.Height) return 0;
-    const ColorTypeMode* m = ModeOf(head.ColorType);
-    if (!m || head.Width == 0 || head.Height == 0 || head.Channels == 0 || head.Channels > 4) return 0;
-    if (m->mode == kModeIndexed && head.PaletteEntries == 0) return 0;
+    const PngColorType* m = PngColorType::Of(head.ColorType);
+    if (!m || m->Channels != head.Channels || head.Width == 0 || head.Height == 0) return 0;
+    if (m->Mode == kModeIndexed && head.PaletteEntries == 0) return 0;
     // Planes of BytesPerRow(width x 8) x height bytes must stay within 32 bits.
     if (head.Width > 0x1FFFFFFF) return 0;
     uint64_t stride = BytesPerRow(head.Width * 8);
@@ -220,9 +202,9 @@ int CPngIO::ReadImageHead()
     Width = head.Width;
     Height = head.Height;
     InterlaceType = static_cast<int32_t>(head.Interlace);
-    ColorMode = m->mode;
-    ColorChannels = m->colors;
-    ChannelCount = head.Channels;
+    ColorMode = m->Mode;
+    ColorChannels = m->Colors;
+    ChannelCount = m->Channels;
     FileBitCount = 8;
     BitsPerChannel = 8;
     BytesPerLine = static_cast<uint32_t>(stride);
@@ -235,7 +217,7 @@ int CPngIO::ReadImageHead()
     // Palettes of every size, completed with black to 256 entries.
     FreeBuffer(&Palette);
     PaletteSize = 0;
-    if (m->mode == kModeIndexed) {
+    if (m->Mode == kModeIndexed) {
         Palette = static_cast<uint8_t*>(AllocBuffer(1024, 0, 0));
         if (!Palette) return 0;
         PaletteSize = 256;

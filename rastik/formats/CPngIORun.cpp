@@ -11,9 +11,16 @@
 #include <png.h>
 
 #include "platform/MessageSink.h"
+#include "rastik/CRastik.h"
 #include "rastik/formats/CPngFileIo.h"
 
 namespace {
+
+constexpr PngColorType kColorTypes[] = {
+    {PNG_COLOR_TYPE_GRAY, kModeGrey, 1, 1},      {PNG_COLOR_TYPE_RGB, kModeRgb, 3, 3},
+    {PNG_COLOR_TYPE_PALETTE, kModeIndexed, 1, 1}, {PNG_COLOR_TYPE_GRAY_ALPHA, kModeGrey, 2, 1},
+    {PNG_COLOR_TYPE_RGB_ALPHA, kModeRgb, 4, 3},
+};
 
 // Ancillary chunks the codec reads; libpng passes over all others unread
 // (text, colour profiles), so compressed ones cannot cost time or memory.
@@ -182,6 +189,20 @@ int Write(WriteRun* run, const PngWriteHead& head, PngRowSource* source)
 }
 
 }  // namespace
+
+const PngColorType* PngColorType::Of(uint32_t colorType)
+{
+    for (const PngColorType& t : kColorTypes)
+        if (t.ColorType == colorType) return &t;
+    return nullptr;
+}
+
+const PngColorType* PngColorType::For(uint32_t mode, uint32_t channels)
+{
+    for (const PngColorType& t : kColorTypes)
+        if (t.Mode == mode && t.Channels == channels) return &t;
+    return nullptr;
+}
 
 uint32_t PngPasses::RowStart(uint32_t pass)
 {

@@ -26,6 +26,20 @@ struct PngHead {
     uint32_t YPixelsPerUnit = 0;
 };
 
+// The image description of each PNG colour type: colour mode, planes
+// (libpng's channel count, alpha last) and colour planes. Palette images of
+// 8 bits and fewer read as indexes; written ones are 8-bit with 256 entries.
+struct PngColorType {
+    uint32_t ColorType;
+    uint32_t Mode;
+    uint32_t Channels;
+    uint32_t Colors;
+    // The row of a colour type, or of a mode with a channel count; null when
+    // there is none.
+    static const PngColorType* Of(uint32_t colorType);
+    static const PngColorType* For(uint32_t mode, uint32_t channels);
+};
+
 // Where the rows of an interlaced (Adam7) image lie: pass p (0 to 6) holds
 // the pixels of rows RowStart + k x RowStep and columns ColumnStart +
 // k x ColumnStep.

@@ -15,17 +15,6 @@ namespace {
 
 constexpr double kInchesPerMetre = 0.0254;
 
-// Colour type written for a colour mode and channel count.
-struct WrittenType {
-    uint32_t mode;
-    uint32_t channels;
-    int colorType;
-};
-
-constexpr WrittenType kTypes[] = {
-    {kModeRgb, 3, 2}, {kModeRgb, 4, 6}, {kModeGrey, 1, 0}, {kModeGrey, 2, 4}, {kModeIndexed, 1, 3},
-};
-
 // Pixels per metre of a resolution in its unit, rounded; 0 when there is none.
 uint32_t PixelsPerMetre(float resolution, uint32_t unit)
 {
@@ -63,13 +52,6 @@ private:
 
 }  // namespace
 
-int CPngIO::WrittenColorType() const
-{
-    for (const WrittenType& t : kTypes)
-        if (t.mode == ColorMode && t.channels == ChannelCount) return t.colorType;
-    return -1;
-}
-
 int CPngIO::WriteHeader()
 {
     return 1;
@@ -85,8 +67,8 @@ int CPngIO::WriteFile()
     } catch (const CFileException&) {
         return 0;
     }
-    int colorType = WrittenColorType();
-    if (colorType < 0) {
+    const PngColorType* type = PngColorType::For(ColorMode, ChannelCount);
+    if (!type) {
         Warn(kMsgImageType);
         return 0;
     }
@@ -95,7 +77,7 @@ int CPngIO::WriteFile()
     PngWriteHead head;
     head.Width = Width;
     head.Height = Height;
-    head.ColorType = static_cast<uint32_t>(colorType);
+    head.ColorType = type->ColorType;
     head.Channels = ChannelCount;
     // The palette as 256 entries red, green, blue; entries past the image's
     // are black, and an image without one is grey.

@@ -331,6 +331,29 @@ int ReadWholeImage(CRastik& codec)
     return codec.ReadImageData();
 }
 
+std::string PreviewMismatch(const RgbImage& image, const uint8_t* preview, uint32_t w, uint32_t h, bool fromBottom)
+{
+    float ry = static_cast<float>(h) / static_cast<float>(image.height);
+    float rx = static_cast<float>(w) / static_cast<float>(image.width);
+    uint32_t rowBytes = (w * 24 + 31) / 32 * 4;
+    uint32_t s = 0;
+    for (uint32_t i = 0; i < image.height && s < h; ++i) {
+        if (static_cast<uint32_t>(static_cast<double>(ry) * i) != s) continue;
+        uint32_t imageRow = fromBottom ? image.height - 1 - i : i;
+        const uint8_t* line = preview + static_cast<size_t>(fromBottom ? s : h - 1 - s) * rowBytes;
+        uint32_t c = 0;
+        for (uint32_t j = 0; j < image.width && c < w; ++j) {
+            if (static_cast<uint32_t>(static_cast<double>(rx) * j) != c) continue;
+            const uint8_t* px = &image.rgb[(static_cast<size_t>(imageRow) * image.width + j) * 3];
+            if (line[c * 3] != px[2] || line[c * 3 + 1] != px[1] || line[c * 3 + 2] != px[0])
+                return "source row " + std::to_string(i) + " column " + std::to_string(j);
+            ++c;
+        }
+        ++s;
+    }
+    return s == h ? "" : "only " + std::to_string(s) + " rows taken";
+}
+
 std::vector<uint8_t> PlaneBytes(CRastik& image, uint32_t channel)
 {
     std::vector<uint8_t> out(static_cast<size_t>(image.Width) * image.Height);

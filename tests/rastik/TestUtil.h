@@ -110,6 +110,11 @@ int ReadWholeImage(CRastik& codec);
 // The planes of an image as RGB through its mode: palette entries for
 // indexed and bitmap images, grey tripled, R, G, B planes as they are.
 RgbImage PlanesToRgb(CRastik& image);
+// Compares a preview (bottom-up 24-bit rows, w x h) with the image it was
+// made of: the reduced sampler's rows and columns, counted from the top or,
+// for files stored bottom-up, from the bottom. "" when every pixel agrees,
+// else where the first one differs.
+std::string PreviewMismatch(const RgbImage& image, const uint8_t* preview, uint32_t w, uint32_t h, bool fromBottom);
 // Plane c of an image, Width bytes per row, top row first.
 std::vector<uint8_t> PlaneBytes(CRastik& image, uint32_t channel);
 

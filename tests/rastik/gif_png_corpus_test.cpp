@@ -143,25 +143,7 @@ TEST_P(CorpusTest, PreviewsSampleTheFullImage)
         uint32_t w = 0, h = 0;
         uint8_t* buffer = nullptr;
         ASSERT_EQ(codec->ReadPrevImageData(w, h, buffer), 1);
-        float ry = static_cast<float>(h) / static_cast<float>(image.height);
-        float rx = static_cast<float>(w) / static_cast<float>(image.width);
-        uint32_t rowBytes = (w * 24 + 31) / 32 * 4;
-        uint32_t s = 0;
-        for (uint32_t i = 0; i < image.height && s < h; ++i) {
-            if (static_cast<uint32_t>(static_cast<double>(ry) * i) != s) continue;
-            const uint8_t* line = buffer + static_cast<size_t>(h - 1 - s) * rowBytes;
-            uint32_t c = 0;
-            for (uint32_t j = 0; j < image.width && c < w; ++j) {
-                if (static_cast<uint32_t>(static_cast<double>(rx) * j) != c) continue;
-                const uint8_t* px = &image.rgb[(static_cast<size_t>(i) * image.width + j) * 3];
-                ASSERT_EQ(line[c * 3 + 2], px[0]) << i << " " << j;
-                ASSERT_EQ(line[c * 3 + 1], px[1]);
-                ASSERT_EQ(line[c * 3], px[2]);
-                ++c;
-            }
-            ++s;
-        }
-        EXPECT_EQ(s, h);
+        EXPECT_EQ(testutil::PreviewMismatch(image, buffer, w, h, false), "");
         FreeBuffer(&buffer);
     }
 }

@@ -116,6 +116,23 @@ Bytes GreyTable(uint32_t entries)
     return t;
 }
 
+// An image of width x height pixels of the given bits with a grey global
+// table, coded as root codes (or as the codes given).
+GifFixture Image(uint16_t width, uint16_t height, uint32_t bits, const Bytes& pixels,
+                 const std::vector<uint32_t>& codes = {})
+{
+    GifFixture f;
+    f.width = width;
+    f.height = height;
+    f.table = GreyTable(1u << bits);
+    f.tableBits = static_cast<uint8_t>(bits);
+    f.minCodeSize = static_cast<uint8_t>(bits < 2 ? 2 : bits);
+    f.data = PackCodes(codes.empty() ? RootCodes(pixels, f.minCodeSize) : codes, f.minCodeSize);
+    return f;
+}
+
+const Bytes kTwoColours = {0, 1, 1, 0, 1, 0, 0, 1};
+
 class GifTest : public ::testing::Test {
 protected:
     // Writes the fixture and reads its header; the codec stays for more.
@@ -147,10 +164,8 @@ TEST_F(GifTest, SignaturesAreComparedWithoutCase)
         int head;
     } cases[] = {{"GIF87a", 1}, {"gif89A", 1}, {"GiF87A", 1}, {"GIF88a", 0}, {"PNG89a", 0}};
     for (const auto& c : cases) {
-        GifFixture f;
+        GifFixture f = Image(4, 2, 1, kTwoColours);
         f.signature = c.signature;
-        f.table = GreyTable(2);
-        f.data = PackCodes(RootCodes({0, 1, 1, 0, 1, 0, 0, 1}, 2), 2);
         messages.Clear();
         EXPECT_EQ(Head(MakeGif(f)), c.head) << c.signature;
         EXPECT_TRUE(messages.Ids().empty()) << "a file that is no GIF is refused without a message";
@@ -159,15 +174,11 @@ TEST_F(GifTest, SignaturesAreComparedWithoutCase)
 
 TEST_F(GifTest, TransparentIndexFillsTheMaskTheHostGave)
 {
-    GifFixture f;
-    f.table = GreyTable(8);
-    f.tableBits = 3;
+    Bytes pixels = {5, 1, 5, 2, 3, 5, 5, 0};
+    GifFixture f = Image(4, 2, 3, pixels);
     // Comment and application extensions around the graphic control block.
     f.extensions = {0x21, 0xFE, 3, 'a', 'b', 'c', 0, 0x21, 0xF9, 4, 0x01, 0, 0, 5, 0,
                     0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 0, 0, 0};
-    f.minCodeSize = 3;
-    Bytes pixels = {5, 1, 5, 2, 3, 5, 5, 0};
-    f.data = PackCodes(RootCodes(pixels, 3), 3);
     ASSERT_EQ(Head(MakeGif(f)), 1);
     EXPECT_EQ(codec->TransparentIndex, 5);
     EXPECT_EQ(codec->FormatCount, 1);
@@ -194,18 +205,17 @@ TEST_F(GifTest, TransparentIndexFillsTheMaskTheHostGave)
 
 TEST_F(GifTest, FilesWithoutColourTables)
 {
-    GifFixture f;
-    f.data = PackCodes(RootCodes({0, 1, 1, 0, 1, 0, 0, 1}, 2), 2);
-    EXPECT_EQ(Decode(MakeGif(f)), (Bytes{0, 1, 1, 0, 1, 0, 0, 1}));
+    GifFixture f = Image(4, 2, 1, kTwoColours);
+    f.table.clear();
+    EXPECT_EQ(Decode(MakeGif(f)), kTwoColours);
     EXPECT_EQ(codec->ColorMode, static_cast<uint32_t>(kModeBitmap));
     EXPECT_EQ(codec->BitsPerChannel, 1u);
     ASSERT_EQ(codec->PaletteSize, 2u);
     EXPECT_EQ(Bytes(codec->Palette, codec->Palette + 8), (Bytes{0, 0, 0, 0, 255, 255, 255, 0}));
 
     // More colours take the default palette: the VGA colours, then black.
-    f.tableBits = 5;
-    f.minCodeSize = 5;
-    f.data = PackCodes(RootCodes({1, 4, 15, 20, 0, 0, 0, 0}, 5), 5);
+    f = Image(4, 2, 5, {1, 4, 15, 20, 0, 0, 0, 0});
+    f.table.clear();
     ASSERT_EQ(Decode(MakeGif(f)).size(), 8u);
     EXPECT_EQ(codec->ColorMode, static_cast<uint32_t>(kModeIndexed));
     ASSERT_EQ(codec->PaletteSize, 32u);
@@ -217,10 +227,7 @@ TEST_F(GifTest, FilesWithoutColourTables)
 
 TEST_F(GifTest, BrokenBlocksAreRefusedWithTheHeaderMessage)
 {
-    GifFixture good;
-    good.table = GreyTable(2);
-    good.data = PackCodes(RootCodes({0, 1, 1, 0, 1, 0, 0, 1}, 2), 2);
-    Bytes good_bytes = MakeGif(good);
+    GifFixture good = Image(4, 2, 1, kTwoColours);
     const struct {
         const char* name;
         Bytes extensions;
@@ -253,11 +260,8 @@ TEST_F(GifTest, DataFarTooShortForTheImageIsRefused)
 {
     // The 33 bytes after the code size (a length byte, 30 bytes of data, the
     // terminator and the trailer) can hold at most 90,123 pixels.
-    GifFixture f;
-    f.table = GreyTable(2);
+    GifFixture f = Image(300, 300, 1, {});
     f.data = Bytes(30, 0);
-    f.width = 300;
-    f.height = 300;
     EXPECT_EQ(Head(MakeGif(f)), 1);
     f.height = 301;
     EXPECT_EQ(Head(MakeGif(f)), 0);
@@ -272,14 +276,8 @@ TEST_F(GifTest, InterlacedRowsComeInFourPasses)
     Bytes pixels, want;
     for (uint8_t r : order) pixels.insert(pixels.end(), 3, r);
     for (uint8_t r = 0; r < 10; ++r) want.insert(want.end(), 3, r);
-    GifFixture f;
-    f.width = 3;
-    f.height = 10;
-    f.table = GreyTable(16);
-    f.tableBits = 4;
-    f.minCodeSize = 4;
+    GifFixture f = Image(3, 10, 4, pixels);
     f.interlaced = true;
-    f.data = PackCodes(RootCodes(pixels, 4), 4);
     for (bool spill : {false, true}) {
         testutil::MemorySettings memory(spill, 64);
         EXPECT_EQ(Decode(MakeGif(f)), want) << spill;
@@ -330,13 +328,8 @@ std::vector<LzwCase> LzwCases()
 TEST_F(GifTest, LzwStreams)
 {
     for (const LzwCase& c : LzwCases()) {
-        GifFixture f;
-        f.minCodeSize = static_cast<uint8_t>(c.minCodeSize);
-        f.tableBits = static_cast<uint8_t>(c.minCodeSize);
-        f.table = GreyTable(1u << c.minCodeSize);
-        f.width = static_cast<uint16_t>(c.pixels.empty() ? 6 : c.pixels.size());
-        f.height = 1;
-        f.data = PackCodes(c.codes, c.minCodeSize);
+        GifFixture f = Image(static_cast<uint16_t>(c.pixels.empty() ? 6 : c.pixels.size()), 1, c.minCodeSize, {},
+                             c.codes);
         EXPECT_EQ(Decode(MakeGif(f)), c.pixels) << c.name;
     }
 }
@@ -345,13 +338,7 @@ TEST_F(GifTest, TruncatedDataCompletesTheImageWithPixelZero)
 {
     Bytes pixels(64 * 40);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(1 + i % 13);
-    GifFixture f;
-    f.width = 64;
-    f.height = 40;
-    f.table = GreyTable(16);
-    f.tableBits = 4;
-    f.minCodeSize = 4;
-    f.data = PackCodes(RootCodes(pixels, 4), 4);
+    GifFixture f = Image(64, 40, 4, pixels);
     f.data.resize(f.data.size() / 2);
     for (bool terminated : {true, false}) {
         f.terminated = terminated;
