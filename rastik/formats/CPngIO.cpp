@@ -13,6 +13,7 @@
 #include "rastik/core/CRowProgress.h"
 #include "rastik/formats/CPngFileIo.h"
 #include "rastik/formats/CPngIORun.h"
+#include "rastik/support/Interleave.h"
 
 namespace {
 
@@ -68,20 +69,24 @@ public:
     {
         const uint32_t channels = m_image.ChannelCount;
         const uint32_t width = m_image.Width;
-        uint32_t start = 0, step = 1;
-        bool seen = false;
-        if (m_interlaced) {
-            start = PngPasses::ColumnStart(pass);
-            step = PngPasses::ColumnStep(pass);
-            seen = SeenBefore(row, pass, width);
+        if (!m_interlaced) {
+            uint8_t* out[4] = {};
+            for (uint32_t c = 0; c < channels; ++c)
+                if (!(out[c] = m_rows.Row(c))) return false;
+            rastik::SplitSamples(samples, width, channels, out);
+            return m_rows.Advance();
         }
+        // The pass's columns only; earlier passes' pixels stay in the row.
+        const uint32_t start = PngPasses::ColumnStart(pass);
+        const uint32_t step = PngPasses::ColumnStep(pass);
+        const bool seen = SeenBefore(row, pass, width);
         for (uint32_t c = 0; c < channels; ++c) {
-            uint8_t* out = m_interlaced ? m_rows.RowAt(c, row, seen) : m_rows.Row(c);
+            uint8_t* out = m_rows.RowAt(c, row, seen);
             if (!out) return false;
             const uint8_t* in = samples + c;
             for (uint32_t x = start; x < width; x += step) out[x] = in[static_cast<size_t>(x) * channels];
         }
-        return m_interlaced ? m_rows.Commit(row) : m_rows.Advance();
+        return m_rows.Commit(row);
     }
 
     bool Finish() { return m_rows.Finish() == CPlaneRowStream::kDone; }

@@ -10,6 +10,7 @@
 #include "rastik/core/CSizeRule.h"
 #include "rastik/formats/CPngFileIo.h"
 #include "rastik/formats/CPngIORun.h"
+#include "rastik/support/Interleave.h"
 
 namespace {
 
@@ -34,13 +35,10 @@ public:
     bool Row(uint8_t* samples, uint32_t) noexcept override
     {
         const uint32_t channels = m_image.ChannelCount;
-        const uint32_t width = m_image.Width;
-        for (uint32_t c = 0; c < channels; ++c) {
-            const uint8_t* in = m_rows.Row(c);
-            if (!in) return false;
-            uint8_t* out = samples + c;
-            for (uint32_t x = 0; x < width; ++x, out += channels) *out = in[x];
-        }
+        const uint8_t* in[4] = {};
+        for (uint32_t c = 0; c < channels; ++c)
+            if (!(in[c] = m_rows.Row(c))) return false;
+        rastik::JoinSamples(in, m_image.Width, channels, samples);
         return m_rows.Advance();
     }
     bool Finish() { return m_rows.Finish() == CPlaneRowStream::kDone; }

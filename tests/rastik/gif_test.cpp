@@ -3,6 +3,7 @@
 // (string being defined, growth to 12 bits without a clear, truncated data,
 // codes the table cannot hold), and the writer's stream (clear first,
 // clears at a full table, 255-byte sub-blocks, table sizes) read back.
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -429,7 +430,11 @@ TEST_F(GifTest, WrittenStreams)
         ASSERT_EQ(gif.AllocChannelSpace(), 1);
         Bytes pixels(static_cast<size_t>(c.width) * c.height);
         for (uint8_t& p : pixels) p = static_cast<uint8_t>(random() % c.values);
-        for (uint32_t y = 0; y < c.height; ++y) gif.WritePlaneRow(0, y, &pixels[static_cast<size_t>(y) * c.width]);
+        Bytes row(gif.BytesPerLine);
+        for (uint32_t y = 0; y < c.height; ++y) {
+            std::copy_n(&pixels[static_cast<size_t>(y) * c.width], c.width, row.begin());
+            gif.WritePlaneRow(0, y, row.data());
+        }
         ASSERT_TRUE(gif.File.Open(out.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
         ASSERT_EQ(gif.WriteFile(), 1);
         gif.File.Close();
