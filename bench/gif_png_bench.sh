@@ -33,17 +33,19 @@ trap 'rm -rf "$work"' EXIT INT TERM
 "$convert" "$work/photo.bmp" "$work/photo.png"
 "$convert" "$work/indexed.bmp" "$work/photo.gif"
 
-# Best wall time in seconds (nanosecond clock) of $runs runs.
+# Best of $runs runs: processor time (user + system) in seconds, and the
+# wall time of that run. On a machine shared with other work the processor
+# time is the steadier of the two; ImageMagick may spread its work over
+# several cores, so its wall time can be below its processor time.
 measure() {
-    best=""
+    best="" wall=""
     for _ in $(seq $runs); do
-        t0=$(date +%s%N)
-        "$@" >/dev/null 2>&1
-        t1=$(date +%s%N)
-        t=$(awk "BEGIN{printf \"%.4f\", ($t1 - $t0) / 1e9}")
-        if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
+        /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null 2>&1
+        read -r e u s < "$work/time"
+        t=$(awk "BEGIN{printf \"%.3f\", $u + $s}")
+        if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t wall=$e; fi
     done
-    echo "$best"
+    echo "$best $wall"
 }
 
 ratio() { awk "BEGIN{ if ($2 > 0) printf \"%.3f\", $1 / $2; else print \"n/a\" }"; }
@@ -56,10 +58,10 @@ compare() {
     ours_cmd=""
     while [ "$1" != "--" ]; do ours_cmd="$ours_cmd $1"; shift; done
     shift
-    ours_t=$(measure $ours_cmd)
-    im_t=$(measure "$@")
-    printf '%-22s rastik %7.3fs (%s), convert %7.3fs (%s), ratio %s (target <= %s)\n' "$label" "$ours_t" \
-        "$(kb "$ours_out")" "$im_t" "$(kb "$im_out")" "$(ratio "$ours_t" "$im_t")" "$target"
+    set -- $(measure $ours_cmd) $(measure "$@")
+    printf '%-20s rastik %6.2fs cpu %6.2fs wall (%s), convert %6.2fs cpu %6.2fs wall (%s): ratio %s cpu, %s wall (target <= %s)\n' \
+        "$label" "$1" "$2" "$(kb "$ours_out")" "$3" "$4" "$(kb "$im_out")" "$(ratio "$1" "$3")" "$(ratio "$2" "$4")" \
+        "$target"
 }
 
 echo "image: ${width} x ${height}; photo.bmp $(kb "$work/photo.bmp"), indexed.bmp $(kb "$work/indexed.bmp")," \

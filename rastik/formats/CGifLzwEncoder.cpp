@@ -36,35 +36,70 @@ void CGifLzwEncoder::Add(const uint8_t* pixels, uint32_t count)
         m_string = pixels[i++] & m_pixelMask;
         m_haveString = true;
     }
-    for (; i < count; ++i) {
-        uint32_t c = pixels[i] & m_pixelMask;
-        uint32_t key = (m_string << 8) | c;
-        // Primary slot from the string and the pixel; the secondary step
-        // is the distance to the end of the table.
-        uint32_t h = (m_string ^ (c << 4)) & 0xFFFF;
-        uint32_t step = h == 0 ? 1 : kTableSlots - h;
-        while (m_keys[h] != kEmpty && m_keys[h] != key) h = h < step ? h + kTableSlots - step : h - step;
-        if (m_keys[h] == key) {
-            m_string = m_codes[h];
-            continue;
-        }
-        WriteCode(m_string);
-        uint32_t handed = m_next;
-        if (m_next < kMaxCodes) {
-            m_keys[h] = key;
-            m_codes[h] = static_cast<uint16_t>(m_next++);
-        }
-        if (handed == m_limit) {
-            if (m_width == kMaxWidth) {
-                WriteCode(m_clear);
-                ResetTable();
-            } else {
-                ++m_width;
-                m_limit <<= 1;
+    // The state the loop changes is kept in locals: stores of bytes into the
+    // sub-block could otherwise alias the members and force their reload
+    // for every pixel.
+    const uint32_t mask = m_pixelMask;
+    uint32_t string = m_string;
+    uint32_t next = m_next;
+    uint32_t limit = m_limit;
+    uint32_t width = m_width;
+    uint64_t bits = m_accumulator;
+    uint32_t held = m_bitCount;
+    uint32_t fill = m_fill;
+    auto emit = [&](uint32_t code) {
+        bits |= static_cast<uint64_t>(code) << held;
+        held += width;
+        while (held >= 8) {
+            m_subBlock[fill++] = static_cast<uint8_t>(bits);
+            bits >>= 8;
+            held -= 8;
+            if (fill == kSubBlockBytes + 1) {
+                m_fill = fill;
+                EndSubBlock();
+                fill = m_fill;
             }
         }
-        m_string = c;
+    };
+    for (; i < count; ++i) {
+        const uint32_t c = pixels[i] & mask;
+        const uint32_t key = (string << 8) | c;
+        // Primary slot from the string and the pixel; the secondary step
+        // is the distance to the end of the table.
+        uint32_t h = (string ^ (c << 4)) & 0xFFFF;
+        const uint32_t step = h == 0 ? 1 : kTableSlots - h;
+        while (m_keys[h] != kEmpty && m_keys[h] != key) h = h < step ? h + kTableSlots - step : h - step;
+        if (m_keys[h] == key) {
+            string = m_codes[h];
+            continue;
+        }
+        emit(string);
+        const uint32_t handed = next;
+        if (next < kMaxCodes) {
+            m_keys[h] = key;
+            m_codes[h] = static_cast<uint16_t>(next++);
+        }
+        if (handed == limit) {
+            if (width == kMaxWidth) {
+                emit(m_clear);
+                ResetTable();
+                next = m_next;
+                limit = m_limit;
+                width = m_width;
+            } else {
+                ++width;
+                limit <<= 1;
+            }
+        }
+        string = c;
     }
+    m_string = string;
+    m_next = next;
+    m_limit = limit;
+    m_width = width;
+    m_accumulator = static_cast<uint32_t>(bits);
+    m_bitCount = held;
+    m_fill = fill;
 }
 
 void CGifLzwEncoder::Finish()
