@@ -10,8 +10,9 @@
 
 #include "platform/CFileException.h"
 #include "platform/CObject.h"
+#include "platform/PlatformApi.h"
 
-class CFile : public CObject {
+class PLATFORM_API CFile : public CObject {
 public:
     enum OpenFlags : unsigned {
         modeRead = 0x0000,
@@ -52,7 +53,11 @@ public:
     uint64_t GetPosition() const { return m_pos; }
     uint64_t GetLength();
     void SetLength(uint64_t length);
+    // Hands buffered data to the system.
     void Flush();
+    // Flush, then waits until the file's data (and its length) are on the
+    // disk (fdatasync).
+    void Sync();
 
     // The descriptor for callers that read or write it directly (the encoded
     // data stream). Pending buffered data is written first and the descriptor

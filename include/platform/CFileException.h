@@ -4,8 +4,9 @@
 #include <string>
 
 #include "platform/CObject.h"
+#include "platform/PlatformApi.h"
 
-class CFileException : public CObject {
+class PLATFORM_API CFileException : public CObject {
 public:
     enum Cause {
         none = 0,

@@ -2,7 +2,9 @@
 // destructor, so whoever created an object can delete it through a base pointer.
 #pragma once
 
-class CObject {
+#include "platform/PlatformApi.h"
+
+class PLATFORM_API CObject {
 public:
     CObject() = default;
     CObject(const CObject&) = default;

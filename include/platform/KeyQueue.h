@@ -2,12 +2,14 @@
 // queue: hosts post key codes, the Esc poll takes them off one at a time.
 #pragma once
 
+#include "platform/PlatformApi.h"
+
 constexpr int VK_ESCAPE = 27;
 
 extern "C" {
 // Posts a key-down of the key code to the calling thread's queue.
-void PostKeyDown(int keyCode);
+PLATFORM_API void PostKeyDown(int keyCode);
 }
 
 // Removes the oldest key-down of the calling thread; returns false when none.
-bool TakeKeyDown(int* keyCode);
+PLATFORM_API bool TakeKeyDown(int* keyCode);

@@ -3,15 +3,17 @@
 // callback of its own.
 #pragma once
 
+#include "platform/PlatformApi.h"
+
 extern "C" {
 // id is the message's table id, or 0 for a message without one; text is UTF-8.
 typedef void (*MessageSinkCallback)(int id, const char* text, void* user);
 
 // Installs a callback (null restores the default).
-void SetMessageSink(MessageSinkCallback callback, void* user);
+PLATFORM_API void SetMessageSink(MessageSinkCallback callback, void* user);
 }
 
 // Shows one message through the sink; returns 1 (the OK button).
-int ShowMessage(int id, const char* text);
+PLATFORM_API int ShowMessage(int id, const char* text);
 // A message without an id.
-int AfxMessageBox(const char* text);
+PLATFORM_API int AfxMessageBox(const char* text);

@@ -5,8 +5,9 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/RastikApi.h"
 
-class CBmpIO : public CRastik {
+class RASTIK_API CBmpIO : public CRastik {
 public:
     explicit CBmpIO(const char* path);
     ~CBmpIO() override;

@@ -7,8 +7,9 @@
 #include <cstdint>
 
 #include "rastik/DCTINFO.h"
+#include "rastik/RastikApi.h"
 
-class CCodecFilter {
+class RASTIK_API CCodecFilter {
 public:
     static constexpr uint32_t kOutBufferSize = 16384;
 

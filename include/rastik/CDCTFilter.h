@@ -9,8 +9,9 @@
 
 #include "rastik/CCodecFilter.h"
 #include "rastik/DCTINFO.h"
+#include "rastik/RastikApi.h"
 
-class CDCTFilter : public CCodecFilter {
+class RASTIK_API CDCTFilter : public CCodecFilter {
     friend struct DctCoder;
 
 public:

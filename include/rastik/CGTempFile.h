@@ -8,8 +8,9 @@
 
 #include "platform/CFile.h"
 #include "platform/CObject.h"
+#include "rastik/RastikApi.h"
 
-class CGTempFile : public CObject {
+class RASTIK_API CGTempFile : public CObject {
 public:
     CGTempFile();
     ~CGTempFile() override;

@@ -7,10 +7,11 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/RastikApi.h"
 
 class CGifLzwDecoder;
 
-class CGifIO : public CRastik {
+class RASTIK_API CGifIO : public CRastik {
 public:
     explicit CGifIO(const char* path);
     ~CGifIO() override;

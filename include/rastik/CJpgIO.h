@@ -10,11 +10,12 @@
 #include "rastik/CDCTFilter.h"
 #include "rastik/CRastik.h"
 #include "rastik/DCTINFO.h"
+#include "rastik/RastikApi.h"
 
 struct JpegHead;
 class JpegRowSink;
 
-class CJpgIO : public CRastik {
+class RASTIK_API CJpgIO : public CRastik {
 public:
     explicit CJpgIO(const char* path);
     ~CJpgIO() override;

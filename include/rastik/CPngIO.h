@@ -9,8 +9,9 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/RastikApi.h"
 
-class CPngIO : public CRastik {
+class RASTIK_API CPngIO : public CRastik {
 public:
     explicit CPngIO(const char* path);
     ~CPngIO() override;

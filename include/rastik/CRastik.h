@@ -10,6 +10,7 @@
 #include "platform/CFile.h"
 #include "platform/CObject.h"
 #include "rastik/CGTempFile.h"
+#include "rastik/RastikApi.h"
 
 // Colour-mode codes of ColorMode.
 enum RastikColorMode : uint32_t {
@@ -29,7 +30,7 @@ enum RastikChannelKind : int32_t { kChannelNone = 0, kChannelHeap = 1, kChannelT
 
 constexpr int kMaxChannels = 32;
 
-class CRastik : public CObject {
+class RASTIK_API CRastik : public CObject {
 public:
     CRastik();
     ~CRastik() override;

@@ -10,10 +10,11 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/RastikApi.h"
 
 class CPlaneRowStream;
 
-class CWandBIO : public CRastik {
+class RASTIK_API CWandBIO : public CRastik {
 public:
     explicit CWandBIO(const char* path);
     ~CWandBIO() override;

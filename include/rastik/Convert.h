@@ -5,19 +5,21 @@
 
 #include <cstdint>
 
+#include "rastik/RastikApi.h"
+
 extern "C" {
 
 // One row of planar RGB into planar CMYK (grey-component replacement,
 // K = 255 - max(R, G, B)). The strides and the last argument are accepted for
 // the calling convention; one row of pixelCount pixels is converted.
-void RgbToCmyk(const uint8_t* r, const uint8_t* g, const uint8_t* b,
-               uint8_t* c, uint8_t* m, uint8_t* y, uint8_t* k,
-               uint32_t srcStride, uint32_t dstStride, uint32_t pixelCount, int flags);
+RASTIK_API void RgbToCmyk(const uint8_t* r, const uint8_t* g, const uint8_t* b,
+                          uint8_t* c, uint8_t* m, uint8_t* y, uint8_t* k,
+                          uint32_t srcStride, uint32_t dstStride, uint32_t pixelCount, int flags);
 
 // One row of planar CMYK into planar RGB.
-void CmykToRgb(const uint8_t* c, const uint8_t* m, const uint8_t* y, const uint8_t* k,
-               uint8_t* r, uint8_t* g, uint8_t* b,
-               uint32_t srcStride, uint32_t dstStride, uint32_t pixelCount, int flags1, int flags2);
+RASTIK_API void CmykToRgb(const uint8_t* c, const uint8_t* m, const uint8_t* y, const uint8_t* k,
+                          uint8_t* r, uint8_t* g, uint8_t* b,
+                          uint32_t srcStride, uint32_t dstStride, uint32_t pixelCount, int flags1, int flags2);
 
 // Parameter block of ConvertPixel.
 struct ConvertPixelParams {
@@ -27,5 +29,5 @@ struct ConvertPixelParams {
 };
 
 // Kind 3 converts one CMYK pixel to RGB; other kinds do nothing.
-void ConvertPixel(int kind, ConvertPixelParams* params, uint32_t* scratch);
+RASTIK_API void ConvertPixel(int kind, ConvertPixelParams* params, uint32_t* scratch);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/CFile.h"
+#include "rastik/RastikApi.h"
 
 class CRastik;
 
@@ -23,43 +24,51 @@ enum RastikFileType : uint16_t {
 
 // The file the JPEG coder is writing (or a host's decoder is reading) now;
 // one per process.
-extern CFile* g_pEncodedDataFile;
+RASTIK_API extern CFile* g_pEncodedDataFile;
 
 extern "C" {
 
 // A new codec for the type code that keeps the path pointer; null for a code
 // without a codec. The caller deletes it through the virtual destructor.
-CRastik* NewRastikInstance(unsigned typeCode, const char* path);
+RASTIK_API CRastik* NewRastikInstance(unsigned typeCode, const char* path);
 
 // Returns the previous resource handle and makes this library's own (its
 // message table) current. There is one resource module on this platform.
-void* SetRastikResourceHandle();
+RASTIK_API void* SetRastikResourceHandle();
 
 // Takes one key-down off the calling thread's queue; 1 when it was Esc.
-int GetEscapeKB();
+RASTIK_API int GetEscapeKB();
 
 // Reverses byte order in place: kind 2 or 4 bytes; kind 12 a 12-byte TIFF
 // directory entry (tag, type, count, and the value as 2 or 4 bytes).
-void ReverseSwapBytes(void* data, uint16_t kind);
+RASTIK_API void ReverseSwapBytes(void* data, uint16_t kind);
 
 // Output of the DCT encoder: kind 1 writes to g_pEncodedDataFile and returns
 // the count written; any other kind writes nothing and returns count.
-int WriteEncodedData(int kind, const char* buffer, int count);
+RASTIK_API int WriteEncodedData(int kind, const char* buffer, int count);
 
 // Converts a whole image file into another file and format (see the README).
-int ImgProc(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
-            int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
-            int withQorHeader);
-// ImgProc with the JPEG quality (0..100) of a JPEG target; ImgProc keeps the
-// default of 70. 0 for a quality above 100.
-int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
-              int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
-              int withQorHeader, unsigned jpegQuality);
+RASTIK_API int ImgProc(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
+                       int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
+                       int withQorHeader);
+// ImgProc with the JPEG quality (0..100) of a JPEG target (ImgProc keeps the
+// default of 70; 0 for a quality above 100) and options (kImgProcTargetFormat).
+RASTIK_API int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
+                         int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
+                         int withQorHeader, unsigned jpegQuality, unsigned options);
 }
+
+// Option of ImgProcEx: write the format the target path names. A bitmap
+// source goes to that format (1-bit bitmap, bilevel TIFF, two-colour GIF and
+// PNG, grey JPEG) rather than to the black-and-white writer, and a colour
+// mode the format cannot hold becomes the nearest one it can (indexed for
+// GIF, RGB for CMYK into a bitmap or PNG, RGB or grey for an indexed image
+// into JPEG). Target mode 10 still writes packed 1-bit rows.
+constexpr unsigned kImgProcTargetFormat = 1;
 
 // Input of the DCT decoder: kind 1 reads from g_pEncodedDataFile; any other
 // kind leaves the buffer untouched and reports count.
-int ReadEncodedData(int kind, char* buffer, int count);
+RASTIK_API int ReadEncodedData(int kind, char* buffer, int count);
 
 // Why the calling thread's last write to the encoded-data stream failed, as
 // a CFileException cause (diskFull for a full disk), or 0; cleared by

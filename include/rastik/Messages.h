@@ -1,6 +1,8 @@
 // Identifiers of the user-visible messages and their lookup.
 #pragma once
 
+#include "rastik/RastikApi.h"
+
 enum RastikMessageId {
     kMsgBadHeader = 27601,        // bad or unsupported header
     kMsgCompressedBmp = 27605,    // compressed bitmap
@@ -17,13 +19,13 @@ enum RastikMessageId {
 
 extern "C" {
 // The UTF-8 text of a message id, or null for an unknown id.
-const char* GetRastikMessageText(int id);
+RASTIK_API const char* GetRastikMessageText(int id);
 }
 
 class CFileException;
 
 // Shows a message of the table through the message sink; returns 1.
-int ShowRastikMessage(int id);
+RASTIK_API int ShowRastikMessage(int id);
 // Shows what a failed file write means to the user: 27708 when the disk is
 // full, nothing for other causes. Returns 0, the result of the failed write.
 int ShowFileError(const CFileException& error);

@@ -2,6 +2,8 @@
 // weights 0.3 (red), 0.6 (green) and 0.1 (blue) as doubles, truncated.
 #include "rastik/core/CColorConverter.h"
 
+#include <cstring>
+
 #include "rastik/Convert.h"
 #include "rastik/General.h"
 #include "rastik/core/CColorQuantizer.h"
@@ -60,13 +62,15 @@ bool CColorConverter::HasRule(uint32_t from, uint32_t to)
     case kModeRgb: return to == kModeGrey || to == kModeCmyk || to == kModeIndexed;
     case kModeCmyk: return to == kModeRgb || to == kModeGrey || to == kModeIndexed;
     case kModeIndexed: return to == kModeGrey || to == kModeRgb || to == kModeCmyk;
+    case kModeBitmap: return to == kModeGrey || to == kModeIndexed;
+    case kModeGrey: return to == kModeIndexed;
     default: return false;
     }
 }
 
 uint32_t CColorConverter::Passes(uint32_t from, uint32_t to)
 {
-    if (to != kModeIndexed) return 1;
+    if (to != kModeIndexed || from == kModeBitmap || from == kModeGrey) return 1;
     return from == kModeCmyk ? 3 : 2;  // (CMYK to RGB,) colour tree, mapping
 }
 
@@ -100,6 +104,8 @@ int CColorConverter::Dispatch(uint32_t from, uint32_t to)
         if (to == kModeGrey) return CmykToGrey(s, t);
         return CmykToIndexed(s, t);
     }
+    if (from == kModeBitmap) return to == kModeGrey ? IndexedToGrey(s, t) : BitmapToIndexed(s, t);
+    if (from == kModeGrey) return GreyToIndexed(s, t);
     if (to == kModeGrey) return IndexedToGrey(s, t);
     if (to == kModeRgb) return IndexedToRgb(s, t);
     return IndexedToCmyk(s, t);
@@ -137,6 +143,8 @@ void CColorConverter::LoadPalette(const CRastik& image, Palette256& palette)
         palette.Green[i] = e ? e[1] : 0;
         palette.Red[i] = e ? e[2] : 0;
     }
+    if (image.ColorMode == kModeBitmap && entries == 0)
+        palette.Red[1] = palette.Green[1] = palette.Blue[1] = 255;
 }
 
 int CColorConverter::RgbToGrey(CRastik& from, CRastik& to)
@@ -261,4 +269,35 @@ int CColorConverter::IndexedToCmyk(CRastik& from, CRastik& to)
         }
         ::RgbToCmyk(r, g, b, out[0], out[1], out[2], out[3], stride, stride, width, 1);
     });
+}
+
+int CColorConverter::BitmapToIndexed(CRastik& from, CRastik& to)
+{
+    Palette256 p;
+    LoadPalette(from, p);
+    // Two entries in use; the table is whole, for writers that store 256.
+    uint8_t entries[256 * 4] = {};
+    for (uint32_t i = 0; i < 2; ++i) {
+        entries[4 * i] = p.Blue[i];
+        entries[4 * i + 1] = p.Green[i];
+        entries[4 * i + 2] = p.Red[i];
+    }
+    return CopyIndexes(from, to, entries, 2);
+}
+
+int CColorConverter::GreyToIndexed(CRastik& from, CRastik& to)
+{
+    uint8_t ramp[256 * 4] = {};
+    for (uint32_t i = 0; i < 256; ++i) ramp[4 * i] = ramp[4 * i + 1] = ramp[4 * i + 2] = static_cast<uint8_t>(i);
+    return CopyIndexes(from, to, ramp, 256);
+}
+
+int CColorConverter::CopyIndexes(CRastik& from, CRastik& to, const uint8_t* palette, uint32_t entries)
+{
+    int copied = EachRow(from, 1, to, 1, [](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        memcpy(out[0], in[0], width);
+    });
+    if (!copied || !to.SetPalette(palette, 256)) return 0;
+    to.PaletteSize = entries;
+    return 1;
 }

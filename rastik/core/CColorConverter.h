@@ -1,6 +1,7 @@
 // Colour-mode conversion of whole images between channel planes: RGB, CMYK
-// and indexed sources into grey, RGB, CMYK and indexed targets, one row at a
-// time (indexed targets through the colour quantizer).
+// and indexed sources into grey, RGB, CMYK and indexed targets, bitmap and
+// grey sources into the modes formats without them hold, one row at a time
+// (indexed targets of colour sources through the colour quantizer).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,8 @@ public:
 
     // Whether a rule converts source mode `from` into target mode `to`:
     // RGB to grey, CMYK or indexed; CMYK to RGB, grey or indexed; indexed to
-    // grey, RGB or CMYK. No other pair converts.
+    // grey, RGB or CMYK; bitmap to grey or (two-colour) indexed; grey to
+    // indexed (a grey palette). No other pair converts.
     static bool HasRule(uint32_t from, uint32_t to);
 
     // The target takes the source's size and the mode's channels, gets its
@@ -40,13 +42,18 @@ private:
     int IndexedToGrey(CRastik& from, CRastik& to);
     int IndexedToRgb(CRastik& from, CRastik& to);
     int IndexedToCmyk(CRastik& from, CRastik& to);
+    // The same indexes with a palette: the bitmap's two colours, or for a
+    // grey source the grey ramp.
+    int BitmapToIndexed(CRastik& from, CRastik& to);
+    int GreyToIndexed(CRastik& from, CRastik& to);
+    int CopyIndexes(CRastik& from, CRastik& to, const uint8_t* palette, uint32_t entries);
 
     // Calls fn(in, out, width) for every row with the rows of the first
     // inPlanes source planes and outPlanes target planes.
     template <class RowFunction>
     int EachRow(CRastik& from, uint32_t inPlanes, CRastik& to, uint32_t outPlanes, RowFunction fn);
     // Entries of the source palette as red, green, blue; entries past the
-    // palette are black.
+    // palette are black. A bitmap without a palette is black (0) and white (1).
     static void LoadPalette(const CRastik& image, Palette256& palette);
     // Image rows the conversion of this pair walks through (for progress).
     static uint32_t Passes(uint32_t from, uint32_t to);

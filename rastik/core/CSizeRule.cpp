@@ -16,6 +16,14 @@ uint32_t TruncUnsigned(double v)
     return static_cast<uint32_t>(v);
 }
 
+// Integer part of a resolution in dots per inch, held to 0..INT32_MAX.
+int32_t WholeDotsPerInch(double dpi)
+{
+    if (!(dpi > 0.0)) return 0;
+    if (dpi >= 2147483647.0) return 0x7FFFFFFF;
+    return static_cast<int32_t>(dpi);
+}
+
 int32_t ClampResolution(uint32_t v)
 {
     return v > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(v);
@@ -44,9 +52,13 @@ float CSizeRule::UnitFactor(uint32_t unit)
 int32_t CSizeRule::DotsPerInch(float resolution, uint32_t unit)
 {
     float dpi = resolution * UnitFactor(unit);
-    if (!(dpi > 0.0f)) return 0;
-    if (dpi >= 2147483647.0f) return 0x7FFFFFFF;
-    return static_cast<int32_t>(dpi);
+    return WholeDotsPerInch(dpi);
+}
+
+int32_t CSizeRule::NearestDotsPerInch(float resolution, uint32_t unit)
+{
+    float dpi = resolution * UnitFactor(unit);
+    return WholeDotsPerInch(static_cast<double>(dpi) + 0.5);
 }
 
 uint32_t CSizeRule::Scale(uint32_t value, uint32_t num, uint32_t den)

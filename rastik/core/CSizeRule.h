@@ -32,6 +32,10 @@ public:
     // inches): the product with the unit's factor as 32-bit floats, truncated,
     // held to 0..INT32_MAX.
     static int32_t DotsPerInch(float resolution, uint32_t unit);
+    // The same rounded to the nearest whole number, the D of size mode 7:
+    // files that store pixels per metre give 72 dots per inch as 71.98 or
+    // 72.01, and rescaling must treat both as 72.
+    static int32_t NearestDotsPerInch(float resolution, uint32_t unit);
     // Dots per inch of one dot per unit, as a 32-bit float.
     static float UnitFactor(uint32_t unit);
 

@@ -11,9 +11,13 @@
 //                                     then quantizing at the new size);
 //   only the file type               the target borrows the source's planes;
 //   the mode                         colour conversion into the target.
-// Bitmap sources always go to the black-and-white writer in bitmap mode and
-// grey sources stay grey. A mode pair without a conversion rule fails
-// before anything is written; a target whose write fails is removed.
+// Bitmap sources go to the black-and-white writer in bitmap mode and grey
+// sources stay grey. Asked to write the format the target names, a bitmap
+// source goes to that format instead, and a mode the target's writer cannot
+// hold becomes the nearest one it can. Channels past the colour channels
+// (an alpha plane) reach only writers that keep them. A mode pair without a
+// conversion rule fails before anything is written; a target whose write
+// fails is removed.
 #include <exception>
 #include <memory>
 
@@ -27,6 +31,7 @@
 #include "rastik/core/CProgressPhases.h"
 #include "rastik/core/CResampler.h"
 #include "rastik/core/CSizeRule.h"
+#include "rastik/core/CWriterModes.h"
 
 namespace {
 
@@ -101,6 +106,17 @@ bool ReadSource(CRastik& source)
     return ok;
 }
 
+// Whether every entry of the image's palette is a grey.
+bool HasGreyPalette(const CRastik& image)
+{
+    if (!image.Palette || image.PaletteSize == 0) return false;
+    for (uint32_t i = 0; i < image.PaletteSize && i < 256; ++i) {
+        const uint8_t* e = image.Palette + 4 * i;
+        if (e[0] != e[1] || e[1] != e[2]) return false;
+    }
+    return true;
+}
+
 void SetNewResolution(CRastik& image, int32_t resolution)
 {
     image.XResolution = static_cast<float>(resolution);
@@ -111,16 +127,20 @@ void SetNewResolution(CRastik& image, int32_t resolution)
 // Type, mode, size and resolution of the target, from the arguments and the
 // source header.
 ConversionPlan MakePlan(const CRastik& source, uint16_t sourceType, uint16_t targetType, uint32_t mode,
-                        int sizeMode, int resolution, unsigned width, int height)
+                        int sizeMode, int resolution, unsigned width, int height, bool targetFormat)
 {
     ConversionPlan p;
     if (source.ColorMode == kModeBitmap) {
-        targetType = kTypeBlackWhite;
+        if (!targetFormat) targetType = kTypeBlackWhite;
         mode = kModeBitmap;
     } else if (source.ColorMode == kModeGrey) {
         mode = kModeGrey;
     }
-    int32_t dpi = CSizeRule::DotsPerInch(source.XResolution, source.ResolutionUnit);
+    if (targetFormat) mode = CWriterModes(targetType).Nearest(mode, HasGreyPalette(source));
+    // Size mode 7 rescales by the source resolution rounded, so that the
+    // 71.98 dots per inch of a 72-dpi file stored per metre count as 72.
+    int32_t dpi = sizeMode == 7 ? CSizeRule::NearestDotsPerInch(source.XResolution, source.ResolutionUnit)
+                                : CSizeRule::DotsPerInch(source.XResolution, source.ResolutionUnit);
     CSizeRule rule(source.Width, source.Height, dpi);
     rule.Apply(sizeMode, width, height, resolution);
     p.TargetType = targetType;
@@ -221,7 +241,7 @@ constexpr uint32_t kDefaultJpegQuality = 0xFFFFFFFFu;
 
 int Convert(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode, int resolution,
             unsigned width, int height, int* widthWritten, int* heightWritten, int withQorHeader,
-            uint32_t jpegQuality)
+            uint32_t jpegQuality, unsigned options)
 {
     if (!sourcePath || !targetPath || !SourceExists(sourcePath)) return 0;
     uint16_t sourceType = DetectFileType(sourcePath);
@@ -237,7 +257,8 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     if (!source || !OpenForRead(*source, sourcePath) || !source->ReadImageHead()) return 0;
     if (source->Width == 0 || source->Height == 0 || source->Width > kMaxWidth) return 0;
 
-    ConversionPlan p = MakePlan(*source, sourceType, targetType, mode, sizeMode, resolution, width, height);
+    ConversionPlan p = MakePlan(*source, sourceType, targetType, mode, sizeMode, resolution, width, height,
+                                (options & kImgProcTargetFormat) != 0);
     p.TargetPath = targetPath;
     p.WithQorHeader = withQorHeader;
     source->WithQorHeader = withQorHeader;
@@ -247,6 +268,11 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     // before anything is read or written.
     if (p.ModeChanged && !CColorConverter::HasRule(source->ColorMode, p.TargetMode)) return 0;
     if (p.NewWidth > kMaxWidth) return 0;
+    // Only the colour channels are read for a writer that cannot keep more.
+    if (source->ChannelCount > source->ColorChannels && !CWriterModes(p.TargetType).HoldsExtraChannels()) {
+        source->ChannelCount = source->ColorChannels;
+        source->UseColorChannels = 1;
+    }
 
     bool viaSource = !p.ModeChanged && !p.TypeChanged && !p.SizeChanged;
     CProgressPhases phases;
@@ -277,7 +303,7 @@ extern "C" int ImgProc(const char* sourcePath, const char* targetPath, int targe
 {
     try {
         return Convert(sourcePath, targetPath, targetMode, sizeMode, resolution, width, height, widthWritten,
-                       heightWritten, withQorHeader, kDefaultJpegQuality);
+                       heightWritten, withQorHeader, kDefaultJpegQuality, 0);
     } catch (...) {
         // Nothing is thrown to a host; codecs and files were released on the way out.
         return 0;
@@ -286,12 +312,12 @@ extern "C" int ImgProc(const char* sourcePath, const char* targetPath, int targe
 
 extern "C" int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
                          int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
-                         int withQorHeader, unsigned jpegQuality)
+                         int withQorHeader, unsigned jpegQuality, unsigned options)
 {
     if (jpegQuality > 100) return 0;
     try {
         return Convert(sourcePath, targetPath, targetMode, sizeMode, resolution, width, height, widthWritten,
-                       heightWritten, withQorHeader, jpegQuality);
+                       heightWritten, withQorHeader, jpegQuality, options);
     } catch (...) {
         return 0;
     }

@@ -16,18 +16,20 @@
 
 namespace {
 
-// Image description a bit count gives.
+// Image description a bit count gives. A 32-bit pixel is blue, green, red
+// and a fourth byte, which is held as an extra channel after the colours.
 struct BitCountMode {
     uint16_t bits;
     uint32_t mode;
     uint32_t paletteSize;
     uint32_t bitsPerChannel;
     uint32_t channels;
+    uint32_t colorChannels;
 };
 
 constexpr BitCountMode kModes[] = {
-    {1, kModeBitmap, 2, 1, 1},  {4, kModeIndexed, 16, 4, 1}, {8, kModeIndexed, 256, 8, 1},
-    {24, kModeRgb, 0, 8, 3},    {32, kModeRgb, 0, 8, 4},
+    {1, kModeBitmap, 2, 1, 1, 1},  {4, kModeIndexed, 16, 4, 1, 1}, {8, kModeIndexed, 256, 8, 1, 1},
+    {24, kModeRgb, 0, 8, 3, 3},    {32, kModeRgb, 0, 8, 4, 3},
 };
 
 const BitCountMode* ModeOfBitCount(uint16_t bits)
@@ -78,13 +80,19 @@ void UnpackFourBit(const uint8_t* src, uint8_t* out, uint32_t width)
     if (x < width) out[x] = src[x >> 1] >> 4;
 }
 
-// Interleaved blue-green-red(-x) pixels of a file row into the R, G, B planes.
-void SplitPixels(const uint8_t* line, uint32_t width, uint32_t step, uint8_t* r, uint8_t* g, uint8_t* b)
+// Interleaved blue-green-red(-x) pixels of a file row into the R, G, B
+// planes, and the fourth bytes into the extra plane when there is one.
+void SplitPixels(const uint8_t* line, uint32_t width, uint32_t step, uint8_t* const* planes)
 {
+    uint8_t* r = planes[0];
+    uint8_t* g = planes[1];
+    uint8_t* b = planes[2];
+    uint8_t* extra = step == 4 ? planes[3] : nullptr;
     for (uint32_t x = 0; x < width; ++x, line += step) {
         b[x] = line[0];
         g[x] = line[1];
         r[x] = line[2];
+        if (extra) extra[x] = line[3];
     }
 }
 
@@ -179,7 +187,8 @@ int CBmpIO::ReadHeadFields()
     ColorMode = m->mode;
     PaletteSize = m->paletteSize;
     BitsPerChannel = m->bitsPerChannel;
-    ChannelCount = ColorChannels = m->channels;
+    ChannelCount = m->channels;
+    ColorChannels = m->colorChannels;
     FreeBuffer(&Palette);
     if (PaletteSize == 0) return 0;
 
@@ -227,8 +236,10 @@ int CBmpIO::ReadImageData()
         ShowRastikMessage(kMsgUnsupported);
         return 0;
     }
-    // 24- and 32-bit rows fill R, G, B (a fourth plane is left as it is).
+    // 24- and 32-bit rows fill R, G, B; 32-bit rows also the extra plane,
+    // unless the host holds only the colour channels.
     uint32_t planes = bits >= 24 ? 3 : 1;
+    if (bits == 32 && ChannelCount >= 4 && !UseColorChannels) planes = 4;
     uint32_t rowBytes = FileRowBytes();
     if (rowBytes == 0 || planes > ChannelCount) return 0;
     uint64_t lineBytes = std::max<uint64_t>({static_cast<uint64_t>(BytesPerLine) * ChannelCount, rowBytes, Width});
@@ -243,13 +254,13 @@ int CBmpIO::ReadImageData()
         File.Seek(BmpFileHeader.OffBits, CFile::begin);
         for (uint32_t n = 0; n < Height; ++n) {
             if (!ReadOneLineData(line.p)) return 0;
-            uint8_t* dst[3] = {};
+            uint8_t* dst[4] = {};
             for (uint32_t k = 0; k < planes; ++k)
                 if (!(dst[k] = rows.Row(k))) return 0;
             if (planes == 1)
                 memcpy(dst[0], line.p, Width);
             else
-                SplitPixels(line.p, Width, bits / 8, dst[0], dst[1], dst[2]);
+                SplitPixels(line.p, Width, bits / 8, dst);
             if (!rows.Advance()) return 0;
         }
     } catch (const CFileException&) {
@@ -267,15 +278,16 @@ int CBmpIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
         return 0;
     }
     uint16_t bits = BmpInfoHeader.BitCount;
-    if (bits != 8 && bits != 1 && bits != 4 && bits != 24) {
+    const BitCountMode* m = ModeOfBitCount(bits);
+    if (!m) {
         Warn(kMsgUnsupported);
         return 0;
     }
-    // The sampler takes channels from the stored row as the header describes it.
-    const BitCountMode* m = ModeOfBitCount(bits);
+    // The sampler takes the colour channels from the stored row as the header
+    // describes it, stepping over a 32-bit pixel's fourth byte.
     if (!planes || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return 0;
     if (Width == 0 || Height == 0 || ChannelCount != m->channels || BitsPerChannel != m->bitsPerChannel) return 0;
-    for (uint32_t k = 0; k < m->channels; ++k)
+    for (uint32_t k = 0; k < m->colorChannels; ++k)
         if (!planes[k]) return 0;
     uint32_t rowBytes = FileRowBytes();
     if (rowBytes == 0) return 0;
@@ -292,7 +304,7 @@ int CBmpIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffe
 {
     buffer = nullptr;
     uint16_t bits = BmpInfoHeader.BitCount;
-    if (BmpInfoHeader.Compression != 0 || (bits != 8 && bits != 1 && bits != 4 && bits != 24)) return 0;
+    if (BmpInfoHeader.Compression != 0 || !ModeOfBitCount(bits)) return 0;
     if (ColorChannels == 0 || ColorChannels > 3) return 0;
     return PreviewFromReducedData(width, height, buffer);
 }

@@ -71,9 +71,7 @@ DCT_INLINE void Transpose(Row& r0, Row& r1, Row& r2, Row& r3, Row& r4, Row& r5, 
 DCT_INLINE void Load(Row& r, const int32_t* p) { std::memcpy(&r, p, sizeof r); }
 DCT_INLINE void Store(int32_t* p, const Row& r) { std::memcpy(p, &r, sizeof r); }
 
-}  // namespace
-
-__attribute__((target_clones("default", "avx2"))) void DctForwardTransform(const int32_t* source, int32_t* block)
+DCT_INLINE void Transform(const int32_t* source, int32_t* block)
 {
     Row r0, r1, r2, r3, r4, r5, r6, r7;
     Load(r0, source), Load(r1, source + 8), Load(r2, source + 16), Load(r3, source + 24);
@@ -84,4 +82,34 @@ __attribute__((target_clones("default", "avx2"))) void DctForwardTransform(const
     FlowGraph(r0, r1, r2, r3, r4, r5, r6, r7);  // along each column
     Store(block, r0), Store(block + 8, r1), Store(block + 16, r2), Store(block + 24, r3);
     Store(block + 32, r4), Store(block + 40, r5), Store(block + 48, r6), Store(block + 56, r7);
+}
+
+// Two builds of the transform, one chosen when the library is loaded. (Target
+// clones would do the same, but compilers export their dispatch symbol or
+// fail to link it while the function is hidden inside the library.)
+__attribute__((target("avx2"))) void TransformAvx2(const int32_t* source, int32_t* block)
+{
+    Transform(source, block);
+}
+
+void TransformGeneric(const int32_t* source, int32_t* block)
+{
+    Transform(source, block);
+}
+
+using TransformFunction = void (*)(const int32_t*, int32_t*);
+
+TransformFunction ChooseTransform()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? TransformAvx2 : TransformGeneric;
+}
+
+const TransformFunction kTransform = ChooseTransform();
+
+}  // namespace
+
+void DctForwardTransform(const int32_t* source, int32_t* block)
+{
+    kTransform(source, block);
 }

@@ -7,4 +7,4 @@
 // 64 samples of source in natural order into block (which may be source
 // itself): the fast 8-point DCT on every row, then on every column; products
 // (x * C) >> 9; outputs unnormalised.
-__attribute__((visibility("hidden"))) void DctForwardTransform(const int32_t* source, int32_t* block);
+void DctForwardTransform(const int32_t* source, int32_t* block);

@@ -155,24 +155,26 @@ bool ParsePnm(const std::vector<uint8_t>& data, RgbImage* image)
 
 }  // namespace
 
-bool DecodeWithConvert(const std::string& path, RgbImage* image)
+bool DecodeWithConvert(const std::string& path, RgbImage* image, const char* format)
 {
+    std::string input = format ? std::string(format) + ":" + path : path;
     std::vector<uint8_t> out;
-    if (RunCommand(std::string(kConvert) + " " + Quote(path) + " -depth 8 ppm:- 2>/dev/null", &out) != 0)
+    if (RunCommand(std::string(kConvert) + " " + Quote(input) + " -depth 8 ppm:- 2>/dev/null", &out) != 0)
         return false;
     return ParsePnm(out, image);
 }
 
-bool DecodeWithPil(const std::string& path, RgbImage* image)
+bool DecodeWithPil(const std::string& path, RgbImage* image, const char* format)
 {
     static const char* kScript =
         "import sys\n"
         "from PIL import Image\n"
-        "im = Image.open(sys.argv[1]).convert('RGB')\n"
+        "im = Image.open(sys.argv[1], formats=sys.argv[2:] or None).convert('RGB')\n"
         "sys.stdout.buffer.write(b'P6 %d %d 255\\n' % im.size + im.tobytes())\n";
+    std::string command = std::string(kSystemPython) + " -c " + Quote(kScript) + " " + Quote(path);
+    if (format) (command += ' ') += Quote(format);
     std::vector<uint8_t> out;
-    if (RunCommand(std::string(kSystemPython) + " -c " + Quote(kScript) + " " + Quote(path) + " 2>/dev/null", &out) != 0)
-        return false;
+    if (RunCommand(command + " 2>/dev/null", &out) != 0) return false;
     return ParsePnm(out, image);
 }
 
@@ -214,6 +216,22 @@ std::vector<RgbImage> DecodeAllWithPil(const std::vector<std::string>& paths)
         }
     }
     return images;
+}
+
+ToolRun RunTool(const std::string& args, const std::string& dir)
+{
+    std::string out = dir + "/tool-stdout.txt", err = dir + "/tool-stderr.txt";
+    std::string command =
+        std::string(RASTIK_TOOL_PATH) + " " + args + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
+    int raw = std::system(command.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::vector<uint8_t> o = ReadBytes(out), e = ReadBytes(err);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    unlink(out.c_str());
+    unlink(err.c_str());
+    return r;
 }
 
 namespace {

@@ -51,9 +51,20 @@ struct RgbImage {
     uint32_t height = 0;
     std::vector<uint8_t> rgb;
 };
-// Decodes a file with ImageMagick / PIL; false when the tool refuses it.
-bool DecodeWithConvert(const std::string& path, RgbImage* image);
-bool DecodeWithPil(const std::string& path, RgbImage* image);
+// Decodes a file with ImageMagick / PIL; false when the tool refuses it, or
+// when format (the tools' name, "BMP", "JPEG") is given and the file is not
+// of that format.
+bool DecodeWithConvert(const std::string& path, RgbImage* image, const char* format = nullptr);
+bool DecodeWithPil(const std::string& path, RgbImage* image, const char* format = nullptr);
+
+// Runs the rastik tool with the arguments (shell words), standard input
+// from /dev/null; its output is kept in files of dir.
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+ToolRun RunTool(const std::string& args, const std::string& dir);
 // Decodes many files with one PIL process: the first image of each as 8-bit
 // RGB, 16-bit grey as its high byte. An entry stays empty (width 0) where PIL
 // refuses the file.

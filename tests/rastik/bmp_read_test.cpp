@@ -121,8 +121,9 @@ TEST_P(BmpReadTest, TypeOtherThanBmIsRefused)
 
 TEST_P(BmpReadTest, HeaderFieldsAndEveryBitCount)
 {
-    struct Case { uint16_t bits; uint32_t mode, palette, bitsPer, channels; };
-    const Case cases[] = {{1, 2, 2, 1, 1}, {4, 6, 16, 4, 1}, {8, 6, 256, 8, 1}, {24, 4, 0, 8, 3}, {32, 4, 0, 8, 4}};
+    struct Case { uint16_t bits; uint32_t mode, palette, bitsPer, channels, colors; };
+    const Case cases[] = {{1, 2, 2, 1, 1, 1}, {4, 6, 16, 4, 1, 1}, {8, 6, 256, 8, 1, 1}, {24, 4, 0, 8, 3, 3},
+                          {32, 4, 0, 8, 4, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bits);
         // Odd widths so that every row carries padding (and 1-bit rows a partial byte).
@@ -134,7 +135,7 @@ TEST_P(BmpReadTest, HeaderFieldsAndEveryBitCount)
         EXPECT_EQ(codec->PaletteSize, c.palette);
         EXPECT_EQ(codec->BitsPerChannel, c.bitsPer);
         EXPECT_EQ(codec->ChannelCount, c.channels);
-        EXPECT_EQ(codec->ColorChannels, c.channels);
+        EXPECT_EQ(codec->ColorChannels, c.colors);
         EXPECT_EQ(codec->FileBitCount, c.bits);
         EXPECT_EQ(codec->ResolutionUnit, 1u);
         EXPECT_NEAR(codec->XResolution, 72.009f, 0.001f);
@@ -175,19 +176,38 @@ TEST_P(BmpReadTest, OneBitWithColorsUsedZeroHasTwoEntries)
     for (uint8_t v : plane) EXPECT_LE(v, 1);
 }
 
-TEST_P(BmpReadTest, ThirtyTwoBitReadsButReducedAndPreviewRefuse)
+// A 32-bit file holds RGB and its fourth bytes as an extra plane; reduced
+// reads and previews step over the fourth byte and match the 24-bit file of
+// the same colours.
+TEST_P(BmpReadTest, ThirtyTwoBitHoldsAnExtraChannelAndPreviews)
 {
-    auto codec = OpenRead(Fixture(6, 4, 32));
-    EXPECT_EQ(codec->ChannelCount, 4u);
-    uint8_t plane[3][8 * 2] = {};
-    uint8_t* planes[3] = {plane[0], plane[1], plane[2]};
-    MessageCapture messages;
-    EXPECT_EQ(codec->ReadReducedData(3, 2, planes), 0);
-    EXPECT_TRUE(messages.Saw(kMsgUnsupported));
-    uint32_t w = 0, h = 0;
-    uint8_t* buffer = nullptr;
-    EXPECT_EQ(codec->ReadPrevImageData(w, h, buffer), 0);
-    EXPECT_EQ(buffer, nullptr);
+    BmpFixture f = Fixture(6, 4, 32);
+    std::vector<uint8_t> bytes = MakeBmp(f);
+    const size_t pixelsAt = bytes.size() - 6 * 4 * 4;
+    for (size_t i = 3; i < 6 * 4 * 4; i += 4) bytes[pixelsAt + i] = static_cast<uint8_t>(i);
+    int head = 0;
+    auto codec = Open(bytes, &head);
+    ASSERT_EQ(head, 1);
+    ASSERT_EQ(testutil::ReadWholeImage(*codec), 1);
+    std::vector<uint8_t> extra = testutil::PlaneBytes(*codec, 3);
+    for (uint32_t y = 0; y < 4; ++y)  // file rows are stored bottom-up
+        for (uint32_t x = 0; x < 6; ++x) EXPECT_EQ(extra[y * 6 + x], static_cast<uint8_t>(((3 - y) * 6 + x) * 4 + 3));
+
+    f.bitCount = 24;
+    auto rgb24 = OpenRead(f);
+    codec->SetMaxPrevSize(4);
+    rgb24->SetMaxPrevSize(4);
+    uint32_t w = 0, h = 0, w24 = 0, h24 = 0;
+    uint8_t* preview = nullptr;
+    uint8_t* preview24 = nullptr;
+    ASSERT_EQ(codec->ReadPrevImageData(w, h, preview), 1);
+    ASSERT_EQ(rgb24->ReadPrevImageData(w24, h24, preview24), 1);
+    ASSERT_EQ(w, 4u);
+    ASSERT_EQ(w24, w);
+    ASSERT_EQ(h24, h);
+    EXPECT_EQ(0, memcmp(preview, preview24, (w * 24 + 31) / 32 * 4 * h));
+    FreeBuffer(&preview);
+    FreeBuffer(&preview24);
 }
 
 TEST_P(BmpReadTest, LongerInformationHeaderMovesThePalette)

@@ -226,6 +226,62 @@ TEST_F(ImgProcFileTest, ResolutionModeWithoutASourceResolutionCountsAs72)
     EXPECT_EQ(height, 16);
 }
 
+// A 72-dpi file stored as 2834 pixels per metre (71.98 dots per inch)
+// doubles exactly at 144 dots per inch, as one stored as 2835 does.
+TEST_F(ImgProcFileTest, ResolutionModeRoundsTheSourceResolution)
+{
+    for (int32_t pelsPerMeter : {2834, 2835}) {
+        std::string src = Source(Source::Rgb24, 100, 50, pelsPerMeter);
+        ASSERT_EQ(Convert(src, dir.File("out.bmp"), kModeRgb, 7, 0, 0, 144), 1);
+        EXPECT_EQ(width, 200) << pelsPerMeter;
+        EXPECT_EQ(height, 100) << pelsPerMeter;
+    }
+}
+
+// The bitmap written holds the source's pixels at the bit count given; the
+// JPEG reads back in the mode and channel count given.
+void ExpectWritten(const std::string& src, const std::string& bmp, int bits, const std::string& jpg, uint32_t mode,
+                   uint32_t channels)
+{
+    EXPECT_EQ(ReadBytes(bmp)[28], bits);
+    CBmpIO in(src.c_str()), out(bmp.c_str());
+    ASSERT_TRUE(testutil::OpenAndReadHead(in, in.Path) && testutil::ReadWholeImage(in));
+    ASSERT_TRUE(testutil::OpenAndReadHead(out, out.Path) && testutil::ReadWholeImage(out));
+    EXPECT_EQ(testutil::PlanesToRgb(in).rgb, testutil::PlanesToRgb(out).rgb);
+    CJpgIO jpeg(jpg.c_str());
+    ASSERT_TRUE(testutil::OpenAndReadHead(jpeg, jpg.c_str()));
+    EXPECT_EQ(jpeg.ColorMode, mode);
+    EXPECT_EQ(jpeg.ChannelCount, channels);
+}
+
+// The fourth bytes of a 32-bit bitmap reach no writer that cannot keep
+// them: the bitmap writer stores 24 bits, the JPEG writer three components.
+TEST_F(ImgProcFileTest, ThirtyTwoBitSourceWritesItsColourChannels)
+{
+    std::string src = Source(Source::Rgb32);
+    std::string bmp = dir.File("out.bmp"), jpg = dir.File("out.jpg");
+    ASSERT_EQ(Convert(src, bmp, kModeRgb, 0), 1);
+    ASSERT_EQ(Convert(src, jpg, kModeRgb, 0), 1);
+    ExpectWritten(src, bmp, 24, jpg, kModeRgb, 3);
+}
+
+// Asked to write the format the target names, a bitmap source becomes a
+// 1-bit bitmap or a grey JPEG instead of packed 1-bit rows.
+TEST_F(ImgProcFileTest, TargetFormatOptionKeepsABitmapInTheTargetsFormat)
+{
+    std::string src = Source(Source::Bitmap1);
+    std::string bmp = dir.File("out.bmp"), jpg = dir.File("out.jpg");
+    for (const std::string& dst : {bmp, jpg})
+        ASSERT_EQ(ImgProcEx(src.c_str(), dst.c_str(), kModeRgb, 0, 0, 0, 0, &width, &height, 1, 70,
+                            kImgProcTargetFormat), 1);
+    ExpectWritten(src, bmp, 1, jpg, kModeGrey, 1);
+    // Target mode 10 still writes packed rows, 6 bytes per row of 47 pixels.
+    std::string bw = dir.File("out.bw");
+    ASSERT_EQ(ImgProcEx(src.c_str(), bw.c_str(), kModeBlackWhite, 0, 0, 0, 0, &width, &height, 1, 70,
+                        kImgProcTargetFormat), 1);
+    EXPECT_EQ(ReadBytes(bw).size(), 6u * 31u);
+}
+
 TEST_F(ImgProcFileTest, StoppedWriteLeavesNoTarget)
 {
     // Esc arrives once the writing phase (the last part of the range) runs.

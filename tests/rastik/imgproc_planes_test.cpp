@@ -155,12 +155,39 @@ TEST_P(ImgProcPlanes, RgbAndCmykToIndexedGiveTheExactColours)
     EXPECT_EQ(indexed.Palette[4 * i2[0][1]], 0);
 }
 
+// Bitmap and grey images into the modes formats without theirs hold: a
+// bitmap's two colours as greys or a two-entry palette, grey as a grey ramp.
+TEST_P(ImgProcPlanes, BitmapAndGreyIntoGreyAndIndexed)
+{
+    CRastik bits, grey, indexed, plain, plainGrey, ramp;
+    MakeImage(bits, kModeBitmap, Pixels({{0, 1, 1, 0}}));
+    SetPalette(bits, {200, 0, 0, 0, 0, 255, 255, 0});  // blue, yellow
+    ASSERT_TRUE(CColorConverter(bits, grey).Convert(kModeGrey));
+    EXPECT_EQ(PlaneOf(grey, 0)[0], (std::vector<uint8_t>{20, 229, 229, 20}));
+    ASSERT_TRUE(CColorConverter(bits, indexed).Convert(kModeIndexed));
+    EXPECT_EQ(PlaneOf(indexed, 0)[0], (std::vector<uint8_t>{0, 1, 1, 0}));
+    ASSERT_EQ(indexed.PaletteSize, 2u);
+    EXPECT_EQ(0, memcmp(indexed.Palette, bits.Palette, 8));
+    // Without a palette a bitmap is black and white.
+    MakeImage(plain, kModeBitmap, Pixels({{1, 0}}));
+    ASSERT_TRUE(CColorConverter(plain, plainGrey).Convert(kModeGrey));
+    EXPECT_EQ(PlaneOf(plainGrey, 0)[0], (std::vector<uint8_t>{255, 0}));
+    CRastik greySource;
+    MakeImage(greySource, kModeGrey, Pixels({{7, 250}}));
+    ASSERT_TRUE(CColorConverter(greySource, ramp).Convert(kModeIndexed));
+    EXPECT_EQ(PlaneOf(ramp, 0)[0], (std::vector<uint8_t>{7, 250}));
+    ASSERT_EQ(ramp.PaletteSize, 256u);
+    EXPECT_EQ(ramp.Palette[250 * 4], 250);
+    EXPECT_EQ(ramp.Palette[250 * 4 + 2], 250);
+}
+
 TEST(ImgProcPlanesRules, PairsWithoutARuleConvertNothing)
 {
     EXPECT_FALSE(CColorConverter::HasRule(kModeRgb, kModeBitmap));
     EXPECT_FALSE(CColorConverter::HasRule(kModeCmyk, kModeBitmap));
     EXPECT_FALSE(CColorConverter::HasRule(kModeOther, kModeGrey));
     EXPECT_FALSE(CColorConverter::HasRule(kModeGrey, kModeRgb));
+    EXPECT_FALSE(CColorConverter::HasRule(kModeBitmap, kModeRgb));
     EXPECT_TRUE(CColorConverter::HasRule(kModeIndexed, kModeCmyk));
     CRastik s, t;
     MakeImage(s, kModeRgb, Pixels({{1}, {2}, {3}}));

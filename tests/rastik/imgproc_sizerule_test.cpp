@@ -113,6 +113,12 @@ TEST(ImgProcSizeRule, DotsPerInchOfEachUnit)
     EXPECT_EQ(CSizeRule::DotsPerInch(-3.0f, 1), 0);
     EXPECT_EQ(CSizeRule::DotsPerInch(std::nanf(""), 1), 0);
     EXPECT_EQ(CSizeRule::DotsPerInch(1e30f, 1), 0x7FFFFFFF);
+    // Size mode 7 takes the nearest whole number: 2834 pixels per metre.
+    EXPECT_EQ(CSizeRule::NearestDotsPerInch(71.98f, 1), 72);
+    EXPECT_EQ(CSizeRule::NearestDotsPerInch(28.34f, 3), 72);
+    EXPECT_EQ(CSizeRule::NearestDotsPerInch(72.49f, 1), 72);
+    EXPECT_EQ(CSizeRule::NearestDotsPerInch(0.4f, 1), 0);
+    EXPECT_EQ(CSizeRule::NearestDotsPerInch(1e30f, 1), 0x7FFFFFFF);
 }
 
 }  // namespace

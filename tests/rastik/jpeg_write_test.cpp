@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -289,23 +290,27 @@ TEST(JpegWrite, RefusesImagesItCannotEncode)
 
 // Writes under a file size limit that makes the final writes of the encoder
 // fail; exits 0 when WriteFile failed and the half-written output is gone.
-[[noreturn]] void WriteUnderSizeLimit(const std::string& path, const Planes& src)
+// The exit skips destructors, so the test's folder is removed here.
+[[noreturn]] void WriteUnderSizeLimit(const TempDir& dir, const Planes& src)
 {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
     limit.rlim_cur = limit.rlim_max = 20000;
     setrlimit(RLIMIT_FSIZE, &limit);
+    std::string path = dir.File("big.jpg");
     int result = jpegtest::WriteJpeg(path, kModeRgb, 400, 400, src, 100);
-    exit(result == 0 && !FileExists(path.c_str()) ? 0 : 1);
+    bool gone = !FileExists(path.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir.Path(), ec);
+    exit(result == 0 && gone ? 0 : 1);
 }
 
 TEST(JpegWriteDeathTest, FailingEndOfStreamDeletesTheOutput)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir dir;
-    std::string path = dir.File("big.jpg");
     auto src = jpegtest::PhotoPlanes(400, 400, 3);
-    EXPECT_EXIT(WriteUnderSizeLimit(path, src), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(WriteUnderSizeLimit(dir, src), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(JpegWrite, FactoryMakesTheJpegCodec)
@@ -350,7 +355,7 @@ TEST(JpegTool, ConvertTakesTheJpegQuality)
     std::string viaDefault = dir.File("d.jpg");
     ASSERT_EQ(ImgProc(src.c_str(), viaDefault.c_str(), kModeRgb, 0, 72, 0, 0, &w, &h, 1), 1);
     EXPECT_EQ(Find(SegmentsOf(viaDefault), 0xDB)->payload[1], static_cast<uint8_t>(18 * 0.3 + 1));
-    EXPECT_EQ(ImgProcEx(src.c_str(), dir.File("e.jpg").c_str(), kModeRgb, 0, 72, 0, 0, &w, &h, 1, 101), 0);
+    EXPECT_EQ(ImgProcEx(src.c_str(), dir.File("e.jpg").c_str(), kModeRgb, 0, 72, 0, 0, &w, &h, 1, 101, 0), 0);
 }
 
 }  // namespace

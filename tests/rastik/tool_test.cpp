@@ -16,11 +16,7 @@
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using RunResult = testutil::ToolRun;
 
 class ToolTest : public ::testing::Test {
 protected:
@@ -30,17 +26,7 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    RunResult Run(const std::string& args) const
-    {
-        std::string cmd = std::string(RASTIK_TOOL_PATH) + " " + args + " >'" + Path("out.txt") + "' 2>'" +
-                          Path("err.txt") + "'";
-        int raw = std::system(cmd.c_str());
-        RunResult r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = Slurp(Path("out.txt"));
-        r.err = Slurp(Path("err.txt"));
-        return r;
-    }
+    RunResult Run(const std::string& args) const { return testutil::RunTool(args, dir); }
     // A 24-bit bottom-up bitmap of a horizontal ramp: pixel (x, y) is
     // red = x, green = y, blue = 200.
     void WriteRampBmp(const std::string& name, uint32_t w, uint32_t h) const
@@ -104,6 +90,9 @@ TEST_F(ToolTest, FailuresAndUsageErrorsHaveTheirStatuses)
     EXPECT_EQ(Run("preview --max 0 a b").status, 2);
     EXPECT_EQ(Run("--help").status, 0);
     EXPECT_EQ(Run("info --help").status, 0);
+    RunResult version = Run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("rastik 1.", 0), 0u) << version.out;
 
     RunResult r = Run("info '" + Path("missing.bmp") + "'");
     EXPECT_EQ(r.status, 1);

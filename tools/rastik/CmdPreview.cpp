@@ -1,10 +1,11 @@
 // `rastik preview [--max N] FILE OUT.bmp`: the 24-bit preview of a file,
 // saved as a bitmap.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "platform/Win32.h"
 #include "rastik/Command.h"
 #include "rastik/ToolSupport.h"
 
@@ -94,7 +95,7 @@ int RunPreview(const std::vector<std::string>& args)
     bool saved = SavePreview(paths[1], width, height, pixels);
     FreeBuffer(&pixels);
     if (!saved) {
-        DeleteFile(paths[1].c_str());
+        unlink(paths[1].c_str());
         fprintf(stderr, "rastik: %s: cannot write the preview\n", paths[1].c_str());
         return kExitFailed;
     }

@@ -1,13 +1,13 @@
 // Progress bar, Ctrl-C handling and codec opening for the rastik tool.
 #include "rastik/ToolSupport.h"
 
-#include "platform/Win32.h"
-
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -72,13 +72,14 @@ void ToolProgress::Draw(int percent)
     fflush(stderr);
 }
 
-std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, bool quiet)
+std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, std::string* why)
 {
-    auto fail = [&](const char* why) {
-        if (!quiet) fprintf(stderr, "rastik: %s: %s\n", path.c_str(), why);
+    auto fail = [&](const char* reason) {
+        if (why) *why = reason;
+        else fprintf(stderr, "rastik: %s: %s\n", path.c_str(), reason);
         return std::unique_ptr<CRastik>();
     };
-    if (!FileExists(path.c_str())) return fail("no such file");
+    if (access(path.c_str(), R_OK) != 0) return fail(strerror(errno));
     unsigned type = DetectFileType(path.c_str());
     if (type == 0) return fail("not an image file of a known format");
     std::unique_ptr<CRastik> codec(NewRastikInstance(type, path.c_str()));
@@ -89,6 +90,15 @@ std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, bool quiet)
         return fail("cannot open the file");
     if (!codec->ReadImageHead()) return fail("cannot read the image header");
     return codec;
+}
+
+long RoundedDotsPerInch(float resolution, uint32_t unit)
+{
+    static const float kFactor[8] = {1.0f, 1.0f, 25.3995f, 2.53995f, 0.0253995f, 72.0f, 6.0f, 1440.0f};
+    double dpi = static_cast<double>(resolution * (unit < 8 ? kFactor[unit] : 1.0f)) + 0.5;
+    if (!(dpi >= 1.0)) return 72;  // as the conversion takes a resolution that rounds to 0
+    if (dpi >= 2147483647.0) return 0x7FFFFFFF;
+    return static_cast<long>(dpi);
 }
 
 const char* FileTypeName(unsigned type)

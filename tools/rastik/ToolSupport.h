@@ -29,9 +29,14 @@ private:
     int m_lastPercent = -1;
 };
 
-// A codec for an existing file, opened for reading with its header read;
-// null (after a message on stderr) when that fails.
-std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, bool quiet = false);
+// A codec for an existing file, opened for reading with its header read
+// (the codec's own messages on). Null when that fails, with the reason in
+// *why, or on standard error when why is null.
+std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, std::string* why = nullptr);
+
+// Dots per inch of a resolution in a resolution unit (0/1 inch, 2 mm, 3 cm,
+// 4 m, 5 point, 6 pica, 7 twip), rounded; one that rounds to 0 counts as 72.
+long RoundedDotsPerInch(float resolution, uint32_t unit);
 
 // Name of a file-type code and of a colour mode, for people.
 const char* FileTypeName(unsigned type);

@@ -19,7 +19,7 @@ void PrintHelp(FILE* out)
 {
     fprintf(out, "usage: rastik COMMAND [OPTIONS] ARGS...\n\ncommands:\n");
     for (const RastikCommand& c : Commands()) fprintf(out, "  %-8s %s\n           %s\n", c.name, c.usage, c.summary);
-    fprintf(out, "\nrastik COMMAND --help shows the options of one command.\n");
+    fprintf(out, "\nrastik COMMAND --help shows the options of one command; rastik --version the version.\n");
 }
 
 }  // namespace
@@ -38,6 +38,10 @@ int main(int argc, char** argv)
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         PrintHelp(stdout);
+        return kExitOk;
+    }
+    if (name == "--version") {
+        printf("rastik %s\n", RASTIK_VERSION);
         return kExitOk;
     }
     for (const RastikCommand& c : Commands()) {
