@@ -8,11 +8,12 @@
 #include <memory>
 
 #include "rastik/CRastik.h"
+#include "rastik/RastikApi.h"
 
 class CPictRowLayout;
 class CPictSource;
 
-class CPicIO : public CRastik {
+class RASTIK_API CPicIO : public CRastik {
 public:
     explicit CPicIO(const char* path);
     ~CPicIO() override;

@@ -203,7 +203,7 @@ TEST_F(ConvertTool, EveryFailureNamesItsCause)
         {dir.File("none.bmp"), dir.File("a.bmp"), "none.bmp: No such file or directory"},
         {dir.File("notes.txt"), dir.File("a.bmp"), "notes.txt: not an image file of a known format"},
         {dir.File("refused.bmp"), dir.File("a.bmp"), "refused.bmp: cannot read the image header (27601: "},
-        {good, dir.File("a.gif"), "a.gif: GIF files cannot be written"},
+        {good, dir.File("a.pct"), "a.pct: PICT files cannot be written"},
         {good, dir.File("a.xyz"), "a.xyz: no format can be written for '.xyz'"},
         {good, dir.File("no/such/dir/a.bmp"), "cannot create " + dir.File("no/such/dir/a.bmp") +
                                                   ": No such file or directory"},
@@ -216,7 +216,7 @@ TEST_F(ConvertTool, EveryFailureNamesItsCause)
         EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(Exists(dir.File("a.bmp")));
-    EXPECT_FALSE(Exists(dir.File("a.gif")));
+    EXPECT_FALSE(Exists(dir.File("a.pct")));
     EXPECT_FALSE(Exists(dir.File("a.xyz")));
 }
 

@@ -223,6 +223,13 @@ const RowLoop kReaders[] = {
     {"PictPreview", kTypePict, ".pict", kModeRgb, Op::Preview},
     {"OneBitRead", kTypePict, ".msp", kModeBitmap, Op::ReadWhole},
     {"OneBitPreview", kTypePict, ".msp", kModeBitmap, Op::Preview},
+    {"GifRead", kTypeGif, ".gif", kModeIndexed, Op::ReadWhole},
+    {"GifReduced", kTypeGif, ".gif", kModeIndexed, Op::ReadReduced},
+    {"GifPreview", kTypeGif, ".gif", kModeIndexed, Op::Preview},
+    {"PngRead", kTypePng, ".png", kModeRgb, Op::ReadWhole},
+    {"PngReadIndexed", kTypePng, ".png", kModeIndexed, Op::ReadWhole},
+    {"PngReduced", kTypePng, ".png", kModeGrey, Op::ReadReduced},
+    {"PngPreview", kTypePng, ".png", kModeRgb, Op::Preview},
 };
 
 const RowLoop kWriters[] = {
@@ -231,6 +238,9 @@ const RowLoop kWriters[] = {
     {"JpegWrite", kTypeJpeg, ".jpg", kModeRgb, Op::WriteFile},
     {"JpegStream", kTypeJpeg, ".jpg", kModeRgb, Op::StreamRgb},
     {"BlackWhiteWrite", kTypeBlackWhite, ".raw", kModeGrey, Op::WriteFile},
+    {"GifWrite", kTypeGif, ".gif", kModeIndexed, Op::WriteFile},
+    {"PngWrite", kTypePng, ".png", kModeRgb, Op::WriteFile},
+    {"PngWriteGrey", kTypePng, ".png", kModeGrey, Op::WriteFile},
 };
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ReaderLoopTest, ::testing::Combine(::testing::ValuesIn(kReaders), ::testing::Bool()),

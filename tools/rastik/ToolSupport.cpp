@@ -101,18 +101,39 @@ long RoundedDotsPerInch(float resolution, uint32_t unit)
     return static_cast<long>(dpi);
 }
 
+namespace {
+
+// The file types the tool names, and whether the library writes them.
+struct FileTypeRow {
+    unsigned type;
+    const char* name;
+    bool written;
+};
+const FileTypeRow kFileTypes[] = {
+    {kTypeBmp, "BMP", true},   {kTypeGif, "GIF", true}, {kTypeJpeg, "JPEG", true},
+    {kTypePict, "PICT", false}, {kTypeTiff, "TIFF", false}, {kTypePng, "PNG", true},
+    {kTypeBlackWhite, "black and white", true},
+};
+
+const FileTypeRow* FindFileType(unsigned type)
+{
+    for (const FileTypeRow& row : kFileTypes)
+        if (row.type == type) return &row;
+    return nullptr;
+}
+
+}  // namespace
+
 const char* FileTypeName(unsigned type)
 {
-    switch (type) {
-    case kTypeBmp: return "BMP";
-    case kTypeGif: return "GIF";
-    case kTypeJpeg: return "JPEG";
-    case kTypePict: return "PICT";
-    case kTypeTiff: return "TIFF";
-    case kTypePng: return "PNG";
-    case kTypeBlackWhite: return "black and white";
-    default: return "unknown";
-    }
+    const FileTypeRow* row = FindFileType(type);
+    return row ? row->name : "unknown";
+}
+
+bool FileTypeIsWritten(unsigned type)
+{
+    const FileTypeRow* row = FindFileType(type);
+    return row && row->written;
 }
 
 const char* ColorModeName(unsigned mode)

@@ -41,6 +41,8 @@ long RoundedDotsPerInch(float resolution, uint32_t unit);
 // Name of a file-type code and of a colour mode, for people.
 const char* FileTypeName(unsigned type);
 const char* ColorModeName(unsigned mode);
+// Whether the library writes files of a file-type code (some codecs only read).
+bool FileTypeIsWritten(unsigned type);
 
 // Parses a whole decimal number; false when the text is not one.
 bool ParseUnsigned(const std::string& text, unsigned long& value);
