@@ -31,9 +31,15 @@ float DotsPerInch(uint32_t pixelsPerMetre)
     return static_cast<float>(std::round(pixelsPerMetre * kInchesPerMetre * 100.0) / 100.0);
 }
 
+// Whether the file's rows fit the image the host prepared: its size, and
+// one plane per channel, or the colour channels only when the host asked
+// for those (UseColorChannels drops the alpha plane).
 bool SameGeometry(const PngHead& head, const CRastik& image)
 {
-    return head.Width == image.Width && head.Height == image.Height && head.Channels == image.ChannelCount;
+    bool planes = head.Channels == image.ChannelCount ||
+                  (image.UseColorChannels && image.ChannelCount >= image.ColorChannels &&
+                   image.ChannelCount < head.Channels);
+    return head.Width == image.Width && head.Height == image.Height && planes;
 }
 
 // Whether row had pixels in a pass before pass (and so holds some already).
@@ -63,16 +69,23 @@ public:
         m_rows.SetProgress(static_cast<uint32_t>(visits));
         return true;
     }
-    bool Start(const PngHead& head) noexcept override { return SameGeometry(head, m_image); }
+    bool Start(const PngHead& head) noexcept override
+    {
+        if (!SameGeometry(head, m_image)) return false;
+        m_fileChannels = head.Channels;
+        if (m_fileChannels > m_image.ChannelCount) m_skipped.resize(m_image.Width);
+        return true;
+    }
 
     bool Row(const uint8_t* samples, uint32_t row, uint32_t pass) noexcept override
     {
-        const uint32_t channels = m_image.ChannelCount;
+        const uint32_t channels = m_fileChannels;
+        const uint32_t planes = m_image.ChannelCount;
         const uint32_t width = m_image.Width;
         if (!m_interlaced) {
             uint8_t* out[4] = {};
             for (uint32_t c = 0; c < channels; ++c)
-                if (!(out[c] = m_rows.Row(c))) return false;
+                if (!(out[c] = c < planes ? m_rows.Row(c) : m_skipped.data())) return false;
             rastik::SplitSamples(samples, width, channels, out);
             return m_rows.Advance();
         }
@@ -80,7 +93,7 @@ public:
         const uint32_t start = PngPasses::ColumnStart(pass);
         const uint32_t step = PngPasses::ColumnStep(pass);
         const bool seen = SeenBefore(row, pass, width);
-        for (uint32_t c = 0; c < channels; ++c) {
+        for (uint32_t c = 0; c < planes; ++c) {
             uint8_t* out = m_rows.RowAt(c, row, seen);
             if (!out) return false;
             const uint8_t* in = samples + c;
@@ -95,6 +108,8 @@ private:
     CRastik& m_image;
     bool m_interlaced;
     CPlaneRowStream m_rows;
+    uint32_t m_fileChannels = 0;
+    std::vector<uint8_t> m_skipped;  // the row of a channel the host does not keep
 };
 
 // Takes the source rows and columns the reduced sampler selects into the
@@ -110,7 +125,11 @@ public:
     {
     }
 
-    bool Start(const PngHead& head) noexcept override { return SameGeometry(head, m_image); }
+    bool Start(const PngHead& head) noexcept override
+    {
+        m_fileChannels = head.Channels;
+        return SameGeometry(head, m_image);
+    }
 
     bool Row(const uint8_t* samples, uint32_t row, uint32_t pass) noexcept override
     {
@@ -118,7 +137,7 @@ public:
         auto at = std::lower_bound(rows.begin(), rows.end(), row);
         if (at != rows.end() && *at == row) {
             const size_t target = static_cast<size_t>(at - rows.begin());
-            const uint32_t channels = m_image.ChannelCount;
+            const uint32_t channels = m_fileChannels;
             const std::vector<uint32_t>& columns = m_sampler.Columns();
             uint32_t start = m_interlaced ? PngPasses::ColumnStart(pass) : 0;
             uint32_t step = m_interlaced ? PngPasses::ColumnStep(pass) : 1;
@@ -144,6 +163,7 @@ private:
     CReducedSampler m_sampler;
     CRowProgress m_progress;
     size_t m_taken = 0;
+    uint32_t m_fileChannels = 0;
 };
 
 }  // namespace

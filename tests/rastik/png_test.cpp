@@ -231,6 +231,32 @@ TEST_F(PngTest, EveryColourTypeAndDepth)
             }
 }
 
+// A host that keeps the colour channels only (as a conversion into a
+// format without alpha does) gets them without the alpha plane.
+TEST_F(PngTest, ColourPlanesOnlyWhenTheHostAsks)
+{
+    for (uint8_t colorType : {4, 6})
+        for (bool interlaced : {false, true})
+            for (bool spill : {false, true}) {
+                SCOPED_TRACE(std::to_string(colorType) + (interlaced ? " interlaced" : "") + (spill ? " spilled" : ""));
+                testutil::MemorySettings memory(spill, 64);
+                PngFixture f;
+                f.colorType = colorType;
+                f.interlaced = interlaced;
+                auto png = Open(MakePng(f));
+                ASSERT_EQ(head, 1);
+                png->ChannelCount = png->ColorChannels;
+                png->UseColorChannels = 1;
+                ASSERT_EQ(testutil::ReadWholeImage(*png), 1);
+                for (uint32_t ch = 0; ch < png->ChannelCount; ++ch) {
+                    Bytes want;
+                    for (uint32_t y = 0; y < f.height; ++y)
+                        for (uint32_t x = 0; x < f.width; ++x) want.push_back(PlaneValue(f, f.Sample(x, y, ch)));
+                    EXPECT_EQ(testutil::PlaneBytes(*png, ch), want) << "plane " << ch;
+                }
+            }
+}
+
 TEST_F(PngTest, DataFarTooShortForThePixelsIsRefused)
 {
     PngFixture f;
