@@ -1,7 +1,8 @@
-// The forward DCT of the encoder: the block is held as eight vectors of
-// eight samples; each pass is the fast DCT flow graph applied to whole
-// vectors after a transposition. Processors with 256-bit integer vectors get
-// their own build of it, chosen when the library is loaded.
+// The forward DCT of the encoder and the inverse DCT of the decoder: the
+// block is held as eight vectors of eight values; each pass is a fast DCT
+// flow graph applied to whole vectors, with a transposition between the
+// passes. Processors with 256-bit integer vectors get their own build of
+// both, chosen when the library is loaded.
 #include "rastik/jpeg/DctTransform.h"
 
 #include <cstring>
@@ -9,6 +10,9 @@
 namespace {
 
 using Row = int32_t __attribute__((vector_size(32)));
+// The inverse transform adds and multiplies modulo 2^32, so that corrupt
+// coefficients give wrong samples but never an overflow.
+using URow = uint32_t __attribute__((vector_size(32)));
 
 #define DCT_INLINE inline __attribute__((always_inline))
 
@@ -52,6 +56,7 @@ DCT_INLINE void FlowGraph(Row& p0, Row& p1, Row& p2, Row& p3, Row& p4, Row& p5, 
 #define DCT_HI128(a, b) __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15)
 
 // 8 x 8 transposition: pairs, then quads inside each half, then halves.
+template <typename Row>
 DCT_INLINE void Transpose(Row& r0, Row& r1, Row& r2, Row& r3, Row& r4, Row& r5, Row& r6, Row& r7)
 {
     Row t0 = DCT_LO32(r0, r1), t1 = DCT_HI32(r0, r1);
@@ -70,6 +75,49 @@ DCT_INLINE void Transpose(Row& r0, Row& r1, Row& r2, Row& r3, Row& r4, Row& r5, 
 
 DCT_INLINE void Load(Row& r, const int32_t* p) { std::memcpy(&r, p, sizeof r); }
 DCT_INLINE void Store(int32_t* p, const Row& r) { std::memcpy(p, &r, sizeof r); }
+DCT_INLINE void Load(URow& r, const int32_t* p) { std::memcpy(&r, p, sizeof r); }
+DCT_INLINE void Store(int32_t* p, const URow& r) { std::memcpy(p, &r, sizeof r); }
+
+// (x >> 14) x c: constants scaled by 2^14, the shift taken first so that the
+// product of sound values stays within 32 bits.
+#define DCT_SCALED(x, c) (URow(Row(x) >> 14) * (c))
+
+// The 8-point inverse flow graph on p0..p7 (inputs dequantised with the
+// scale factors), lane by lane; outputs in place, unnormalised.
+DCT_INLINE void InverseFlowGraph(URow& p0, URow& p1, URow& p2, URow& p3, URow& p4, URow& p5, URow& p6, URow& p7)
+{
+    URow t10 = p0 + p4, t11 = p0 - p4;
+    URow t13 = p2 + p6;
+    URow t12 = DCT_SCALED(p2 - p6, 23170u) - t13;  // sqrt(2)
+    URow t0 = t10 + t13, t3 = t10 - t13;
+    URow t1 = t11 + t12, t2 = t11 - t12;
+
+    URow z13 = p5 + p3, z10 = p5 - p3;
+    URow z11 = p1 + p7, z12 = p1 - p7;
+    URow t7 = z11 + z13;
+    URow z5 = DCT_SCALED(z10 + z12, 30274u);            // 1.847759
+    URow t6 = z5 - DCT_SCALED(z10, 42813u) - t7;        // 2.613126
+    URow t5 = DCT_SCALED(z11 - z13, 23170u) - t6;       // sqrt(2)
+    URow t4 = DCT_SCALED(z12, 17734u) + t5 - z5;        // 1.082392
+
+    p0 = t0 + t7, p7 = t0 - t7;
+    p1 = t1 + t6, p6 = t1 - t6;
+    p2 = t2 + t5, p5 = t2 - t5;
+    p3 = t3 - t4, p4 = t3 + t4;
+}
+
+using Bytes = uint8_t __attribute__((vector_size(8)));
+
+// (v >> 17) clamped to 0..255, as eight bytes at out.
+DCT_INLINE void StoreClamped(uint8_t* out, const URow& v)
+{
+    const Row zero = {}, top = zero + 255;
+    Row x = Row(v) >> 17;
+    x = x < zero ? zero : x;
+    x = x > top ? top : x;
+    Bytes bytes = __builtin_convertvector(x, Bytes);
+    std::memcpy(out, &bytes, sizeof bytes);
+}
 
 }  // namespace
 
@@ -84,4 +132,51 @@ __attribute__((target_clones("default", "avx2"))) void DctForwardTransform(const
     FlowGraph(r0, r1, r2, r3, r4, r5, r6, r7);  // along each column
     Store(block, r0), Store(block + 8, r1), Store(block + 16, r2), Store(block + 24, r3);
     Store(block + 32, r4), Store(block + 40, r5), Store(block + 48, r6), Store(block + 56, r7);
+}
+
+__attribute__((target_clones("default", "avx2"))) void DctInverseTransform(const int32_t* block, int32_t* out,
+                                                                           size_t stride)
+{
+    URow r0, r1, r2, r3, r4, r5, r6, r7;
+    Load(r0, block), Load(r1, block + 8), Load(r2, block + 16), Load(r3, block + 24);
+    Load(r4, block + 32), Load(r5, block + 40), Load(r6, block + 48), Load(r7, block + 56);
+    InverseFlowGraph(r0, r1, r2, r3, r4, r5, r6, r7);  // down each column: r<y> is row y
+    Transpose(r0, r1, r2, r3, r4, r5, r6, r7);         // r<x>: column x
+    InverseFlowGraph(r0, r1, r2, r3, r4, r5, r6, r7);  // along each row
+    Transpose(r0, r1, r2, r3, r4, r5, r6, r7);         // r<y>: row y
+    Store(out, r0), Store(out + stride, r1), Store(out + 2 * stride, r2), Store(out + 3 * stride, r3);
+    Store(out + 4 * stride, r4), Store(out + 5 * stride, r5), Store(out + 6 * stride, r6);
+    Store(out + 7 * stride, r7);
+}
+
+__attribute__((target_clones("default", "avx2"))) void DctOutputBytes(DctOutputKind kind, const int32_t* s,
+                                                                      uint8_t* out, uint32_t n)
+{
+    for (uint32_t x = 0; x < n; x += 8) {
+        URow v;
+        Load(v, s + x);
+        if (kind == DctOutputKind::Shifted)
+            v += 0x1010000u;
+        else
+            v = 0xFF0000u - v;
+        StoreClamped(out + x, v);
+        if (kind == DctOutputKind::Upright)
+            for (uint32_t i = 0; i < 8; ++i) out[x + i] = static_cast<uint8_t>(255 - out[x + i]);
+    }
+}
+
+__attribute__((target_clones("default", "avx2"))) void DctOutputRgb(const int32_t* y, const int32_t* cb,
+                                                                    const int32_t* cr, uint8_t* r, uint8_t* g,
+                                                                    uint8_t* b, uint32_t n)
+{
+    for (uint32_t x = 0; x < n; x += 8) {
+        URow vy, vcb, vcr;
+        Load(vy, y + x), Load(vcb, cb + x), Load(vcr, cr + x);
+        vy += 0x1010000u;
+        vcb = URow(Row(vcb) >> 15);
+        vcr = URow(Row(vcr) >> 15);
+        StoreClamped(r + x, vy + vcr * 45941u);
+        StoreClamped(g + x, vy - vcb * 11277u - vcr * 23400u);
+        StoreClamped(b + x, vy + vcb * 58065u);
+    }
 }
