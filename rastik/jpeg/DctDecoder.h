@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "rastik/CDCTFilter.h"
+#include "rastik/jpeg/DctOutput.h"
 #include "rastik/jpeg/DctTransform.h"
 
 struct DctDecoder {
@@ -322,6 +323,14 @@ struct DctDecoder {
             for (uint32_t c = 0; c < n; ++c) dst[c] = bytes[c][x];
     }
 
+    // Three components, Y of up to 2 x 2 blocks, Cb and Cr of one block.
+    static bool IsYcc(const CDCTFilter& f)
+    {
+        return f.m_dwComponents == 3 && f.m_dwHSampling[0] <= 2 && f.m_dwVSampling[0] <= 2 &&
+               f.m_dwHSampling[1] == 1 && f.m_dwVSampling[1] == 1 && f.m_dwHSampling[2] == 1 &&
+               f.m_dwVSampling[2] == 1;
+    }
+
     // Writes the MCU just decoded at the current position of the band and
     // moves to the next one: every row of the MCU height, the columns that
     // lie inside the image.
@@ -329,10 +338,16 @@ struct DctDecoder {
     {
         uint32_t columns = std::min(f.m_dwMcuWidth, f.m_dwWidth - f.m_dwMcuColumn);
         size_t offset = size_t(f.m_dwMcuRow) * f.m_dwOutRowStride + size_t(f.m_dwMcuColumn) * f.m_dwOutStep;
-        uint8_t bytes[4][32];
-        for (uint32_t y = 0; y < f.m_dwMcuHeight; ++y, offset += f.m_dwOutRowStride) {
-            ConvertRow(f, y, f.m_dwMcuWidth, transform, bytes);
-            StoreRow(f, bytes, offset, columns);
+        if (transform && columns == f.m_dwMcuWidth && IsYcc(f)) {
+            uint8_t* out[3] = {f.m_pOutput[0] + offset, f.m_pOutput[1] + offset, f.m_pOutput[2] + offset};
+            DctOutputYcc(f.ComponentArea(0), f.ComponentArea(1), f.ComponentArea(2), f.m_dwHSampling[0],
+                         f.m_dwVSampling[0], out, f.m_dwOutRowStride, f.m_dwOutStep);
+        } else {
+            uint8_t bytes[4][32];
+            for (uint32_t y = 0; y < f.m_dwMcuHeight; ++y, offset += f.m_dwOutRowStride) {
+                ConvertRow(f, y, f.m_dwMcuWidth, transform, bytes);
+                StoreRow(f, bytes, offset, columns);
+            }
         }
         f.m_dwMcuColumn += f.m_dwMcuWidth;
         if (f.m_dwMcuColumn >= f.m_dwWidth) {

@@ -5,19 +5,10 @@
 // both, chosen when the library is loaded.
 #include "rastik/jpeg/DctTransform.h"
 
-#include <cstring>
+#include "rastik/jpeg/DctVector.h"
 
 namespace {
 
-using Row = int32_t __attribute__((vector_size(32)));
-// The inverse transform adds and multiplies modulo 2^32, so that corrupt
-// coefficients give wrong samples but never an overflow.
-using URow = uint32_t __attribute__((vector_size(32)));
-
-#define DCT_INLINE inline __attribute__((always_inline))
-
-// Vectors are passed by reference only, so that no vector crosses a call
-// boundary whatever the build's vector width.
 #define DCT_MUL(x, c) (((x) * (c)) >> 9)
 
 // The 8-point flow graph on p0..p7, lane by lane.
@@ -73,11 +64,6 @@ DCT_INLINE void Transpose(Row& r0, Row& r1, Row& r2, Row& r3, Row& r4, Row& r5, 
     r3 = DCT_LO128(u3, u7), r7 = DCT_HI128(u3, u7);
 }
 
-DCT_INLINE void Load(Row& r, const int32_t* p) { std::memcpy(&r, p, sizeof r); }
-DCT_INLINE void Store(int32_t* p, const Row& r) { std::memcpy(p, &r, sizeof r); }
-DCT_INLINE void Load(URow& r, const int32_t* p) { std::memcpy(&r, p, sizeof r); }
-DCT_INLINE void Store(int32_t* p, const URow& r) { std::memcpy(p, &r, sizeof r); }
-
 // (x >> 14) x c: constants scaled by 2^14, the shift taken first so that the
 // product of sound values stays within 32 bits.
 #define DCT_SCALED(x, c) (URow(Row(x) >> 14) * (c))
@@ -104,19 +90,6 @@ DCT_INLINE void InverseFlowGraph(URow& p0, URow& p1, URow& p2, URow& p3, URow& p
     p1 = t1 + t6, p6 = t1 - t6;
     p2 = t2 + t5, p5 = t2 - t5;
     p3 = t3 - t4, p4 = t3 + t4;
-}
-
-using Bytes = uint8_t __attribute__((vector_size(8)));
-
-// (v >> 17) clamped to 0..255, as eight bytes at out.
-DCT_INLINE void StoreClamped(uint8_t* out, const URow& v)
-{
-    const Row zero = {}, top = zero + 255;
-    Row x = Row(v) >> 17;
-    x = x < zero ? zero : x;
-    x = x > top ? top : x;
-    Bytes bytes = __builtin_convertvector(x, Bytes);
-    std::memcpy(out, &bytes, sizeof bytes);
 }
 
 }  // namespace
@@ -147,36 +120,4 @@ __attribute__((target_clones("default", "avx2"))) void DctInverseTransform(const
     Store(out, r0), Store(out + stride, r1), Store(out + 2 * stride, r2), Store(out + 3 * stride, r3);
     Store(out + 4 * stride, r4), Store(out + 5 * stride, r5), Store(out + 6 * stride, r6);
     Store(out + 7 * stride, r7);
-}
-
-__attribute__((target_clones("default", "avx2"))) void DctOutputBytes(DctOutputKind kind, const int32_t* s,
-                                                                      uint8_t* out, uint32_t n)
-{
-    for (uint32_t x = 0; x < n; x += 8) {
-        URow v;
-        Load(v, s + x);
-        if (kind == DctOutputKind::Shifted)
-            v += 0x1010000u;
-        else
-            v = 0xFF0000u - v;
-        StoreClamped(out + x, v);
-        if (kind == DctOutputKind::Upright)
-            for (uint32_t i = 0; i < 8; ++i) out[x + i] = static_cast<uint8_t>(255 - out[x + i]);
-    }
-}
-
-__attribute__((target_clones("default", "avx2"))) void DctOutputRgb(const int32_t* y, const int32_t* cb,
-                                                                    const int32_t* cr, uint8_t* r, uint8_t* g,
-                                                                    uint8_t* b, uint32_t n)
-{
-    for (uint32_t x = 0; x < n; x += 8) {
-        URow vy, vcb, vcr;
-        Load(vy, y + x), Load(vcb, cb + x), Load(vcr, cr + x);
-        vy += 0x1010000u;
-        vcb = URow(Row(vcb) >> 15);
-        vcr = URow(Row(vcr) >> 15);
-        StoreClamped(r + x, vy + vcr * 45941u);
-        StoreClamped(g + x, vy - vcb * 11277u - vcr * 23400u);
-        StoreClamped(b + x, vy + vcb * 58065u);
-    }
 }
