@@ -64,9 +64,10 @@ DCT_INLINE void Transpose(Row& r0, Row& r1, Row& r2, Row& r3, Row& r4, Row& r5, 
     r3 = DCT_LO128(u3, u7), r7 = DCT_HI128(u3, u7);
 }
 
-// (x >> 14) x c: constants scaled by 2^14, the shift taken first so that the
-// product of sound values stays within 32 bits.
-#define DCT_SCALED(x, c) (URow(Row(x) >> 14) * (c))
+// x * c >> 14 for constants scaled by 2^14, as two products that each stay
+// within 32 bits: the part of x above its low 14 bits, shifted first, and
+// the low 14 bits.
+#define DCT_SCALED(x, c) (URow(Row(x) >> 14) * (c) + (((x) & 16383u) * (c) >> 14))
 
 // The 8-point inverse flow graph on p0..p7 (inputs dequantised with the
 // scale factors), lane by lane; outputs in place, unnormalised.

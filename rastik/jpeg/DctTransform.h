@@ -13,6 +13,7 @@ __attribute__((visibility("hidden"))) void DctForwardTransform(const int32_t* so
 // 64 dequantised coefficients of block (natural order, each multiplied by its
 // scale factor of 2^14 s(u) s(v)) into eight rows of out, stride apart: the
 // inverse flow graph down every column, then along every row; products
-// (x >> 14) * C, sums modulo 2^32. Outputs are (sample - 128) x 2^17.
+// x * C >> 14 with C scaled by 2^14, sums modulo 2^32. Outputs are
+// (sample - 128) x 2^17.
 __attribute__((visibility("hidden"))) void DctInverseTransform(const int32_t* block, int32_t* out, size_t stride);
 
