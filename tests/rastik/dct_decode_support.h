@@ -31,8 +31,8 @@ inline void AppendPlanar(std::vector<uint8_t>& pixels, const std::vector<uint8_t
 }
 
 // Decodes bytes with Decoder, or with L_Decoder when planar, handing it
-// buffers of bandsPerCall bands plus extra bytes; stops at the first call
-// that neither ends the image nor leaves fewer rows to come.
+// buffers of bandsPerCall bands plus extra bytes; stops at the second call
+// in a row that neither ends the image nor leaves fewer rows to come.
 inline OwnDecoded DecodeOwn(const std::vector<uint8_t>& bytes, const TempDir& dir, bool planar = false,
                             uint32_t bandsPerCall = 1, uint32_t extra = 0)
 {
@@ -49,7 +49,7 @@ inline OwnDecoded DecodeOwn(const std::vector<uint8_t>& bytes, const TempDir& di
         out.transform = filter.GetTransform();
         uint32_t components = out.info.dwComponents, width = out.info.dwWidth;
         std::vector<uint8_t> band(size_t(out.header) * bandsPerCall + extra);
-        uint32_t before = out.info.dwHeight;
+        uint32_t before = out.info.dwHeight, stalled = 0;
         for (;;) {
             if (planar) {
                 uint8_t* planes[4] = {};
@@ -63,7 +63,10 @@ inline OwnDecoded DecodeOwn(const std::vector<uint8_t>& bytes, const TempDir& di
                 out.pixels.insert(out.pixels.end(), band.begin(), band.begin() + n);
             }
             if (out.last == kFailed || out.last == 0) break;
-            if (out.last >= before) {
+            // A band cut short by the end of the image may deliver nothing
+            // once; the call after it must end the image.
+            stalled = out.last >= before ? stalled + 1 : 0;
+            if (stalled == 2) {
                 out.progressed = false;
                 break;
             }
