@@ -178,6 +178,31 @@ Result Time(const std::string& name, int reps, F run)
     return r;
 }
 
+// Settings of the DCT benchmarks, from --width, --height, --reps, --quality,
+// --cjpeg and --djpeg.
+struct BenchOptions {
+    uint32_t width = 4000;
+    uint32_t height = 2150;
+    int reps = 3;
+    int quality = 70;
+    std::string cjpeg = "/usr/bin/cjpeg";
+    std::string djpeg = "/usr/bin/djpeg";
+};
+
+inline BenchOptions ParseBenchOptions(int argc, char** argv, BenchOptions o)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string key = argv[i];
+        if (key == "--width") o.width = uint32_t(std::max(1, std::atoi(argv[i + 1])));
+        else if (key == "--height") o.height = uint32_t(std::max(1, std::atoi(argv[i + 1])));
+        else if (key == "--reps") o.reps = std::max(1, std::atoi(argv[i + 1]));
+        else if (key == "--quality") o.quality = std::clamp(std::atoi(argv[i + 1]), 0, 100);
+        else if (key == "--cjpeg") o.cjpeg = argv[i + 1];
+        else if (key == "--djpeg") o.djpeg = argv[i + 1];
+    }
+    return o;
+}
+
 // A fresh directory under TMPDIR (or /tmp) named after prefix; "" when it
 // cannot be made.
 inline std::string MakeTempDir(const std::string& prefix)

@@ -17,28 +17,6 @@
 
 namespace {
 
-struct Options {
-    uint32_t width = 4000;
-    uint32_t height = 2144;
-    int reps = 5;
-    int quality = 70;
-    std::string djpeg = "/usr/bin/djpeg";
-};
-
-Options Parse(int argc, char** argv)
-{
-    Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string key = argv[i];
-        if (key == "--width") o.width = uint32_t(std::max(1, std::atoi(argv[i + 1])));
-        else if (key == "--height") o.height = uint32_t(std::max(1, std::atoi(argv[i + 1])));
-        else if (key == "--reps") o.reps = std::max(1, std::atoi(argv[i + 1]));
-        else if (key == "--quality") o.quality = std::clamp(std::atoi(argv[i + 1]), 0, 100);
-        else if (key == "--djpeg") o.djpeg = argv[i + 1];
-    }
-    return o;
-}
-
 // Decodes path with CDCTFilter::Decoder in bands of bandRows MCU rows; the
 // pixels go to *image when it is given, else each band overwrites the last.
 bool DecodeOwn(const std::string& path, uint32_t bandMcuRows, std::vector<uint8_t>* image)
@@ -78,7 +56,10 @@ double PsnrInterleaved(const std::vector<uint8_t>& a, const std::vector<uint8_t>
 
 int main(int argc, char** argv)
 {
-    Options o = Parse(argc, argv);
+    BenchOptions defaults;
+    defaults.height = 2144;
+    defaults.reps = 5;
+    BenchOptions o = ParseBenchOptions(argc, argv, defaults);
     std::string dir = MakeTempDir("dctdecbench");
     if (dir.empty()) return 1;
     auto path = [&](const std::string& name) { return dir + "/" + name; };

@@ -15,15 +15,6 @@
 
 namespace {
 
-struct Options {
-    uint32_t width = 4000;
-    uint32_t height = 2150;
-    int reps = 3;
-    int quality = 70;
-    std::string cjpeg = "/usr/bin/cjpeg";
-    std::string djpeg = "/usr/bin/djpeg";
-};
-
 double Psnr(const std::vector<uint8_t>& planes, const std::vector<uint8_t>& pixels, uint32_t width, uint32_t height)
 {
     if (pixels.empty()) return 0;
@@ -39,26 +30,12 @@ double Psnr(const std::vector<uint8_t>& planes, const std::vector<uint8_t>& pixe
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
-Options Parse(int argc, char** argv)
-{
-    Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string key = argv[i];
-        if (key == "--width") o.width = uint32_t(std::atoi(argv[i + 1]));
-        else if (key == "--height") o.height = uint32_t(std::atoi(argv[i + 1]));
-        else if (key == "--reps") o.reps = std::max(1, std::atoi(argv[i + 1]));
-        else if (key == "--quality") o.quality = std::clamp(std::atoi(argv[i + 1]), 0, 100);
-        else if (key == "--cjpeg") o.cjpeg = argv[i + 1];
-        else if (key == "--djpeg") o.djpeg = argv[i + 1];
-    }
-    return o;
-}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    Options o = Parse(argc, argv);
+    BenchOptions o = ParseBenchOptions(argc, argv, BenchOptions());
     std::string dir = MakeTempDir("dctbench");
     if (dir.empty()) return 1;
     auto path = [&](const std::string& name) { return dir + "/" + name; };

@@ -280,6 +280,7 @@ private:
     uint32_t ReadRestartSegment();
     uint32_t ReadPhotoshopSegment();
     uint32_t ReadAdobeSegment();
+    bool OpenAppSegment(const uint8_t* id, uint32_t fixed, uint32_t& length, uint32_t& result);
     uint32_t SkipSegment();
     uint32_t ReadHuffmanTable(uint32_t& left);
     bool CheckLayout();

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <tuple>
 
 namespace {
 
@@ -116,19 +117,15 @@ void CDCTFilter::CopyDecodeState(const CDCTFilter& other)
 {
     std::memcpy(m_DCDecode, other.m_DCDecode, sizeof m_DCDecode);
     std::memcpy(m_ACDecode, other.m_ACDecode, sizeof m_ACDecode);
-    m_pCurHuffman = nullptr;
     std::memcpy(m_ComponentId, other.m_ComponentId, sizeof m_ComponentId);
-    m_dwRestartInterval = other.m_dwRestartInterval;
-    m_dwRestartCount = other.m_dwRestartCount;
-    m_dwThumbnail = other.m_dwThumbnail;
-    m_dwRowsToDeliver = other.m_dwRowsToDeliver;
-    m_dwTablesDefined = other.m_dwTablesDefined;
-    m_bFrameSeen = other.m_bFrameSeen;
+    std::tie(m_dwRestartInterval, m_dwRestartCount, m_dwThumbnail, m_dwRowsToDeliver, m_dwTablesDefined,
+             m_bFrameSeen, m_bEndOfImage) =
+        std::tie(other.m_dwRestartInterval, other.m_dwRestartCount, other.m_dwThumbnail, other.m_dwRowsToDeliver,
+                 other.m_dwTablesDefined, other.m_bFrameSeen, other.m_bEndOfImage);
+    m_pCurHuffman = nullptr;
     m_bDecoding = false;
-    m_bEndOfImage = other.m_bEndOfImage;
     m_pReadPos = m_pReadEnd = m_pOutBuffer;
-    m_bStreamEnd = false;
-    m_bReadFailed = false;
+    m_bStreamEnd = m_bReadFailed = false;
     Move_NextChar();
     for (uint8_t*& output : m_pOutput) output = nullptr;
 }

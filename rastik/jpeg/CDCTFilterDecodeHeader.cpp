@@ -249,24 +249,33 @@ uint32_t CDCTFilter::ReadHuffmanTable(uint32_t& left)
     return 0;
 }
 
+// An application segment whose fixed part is fixed bytes long (length field
+// included) and begins with the 5-byte identifier id: true when the segment
+// has them and its fields follow; otherwise the segment is passed over and
+// result is what to report.
+bool CDCTFilter::OpenAppSegment(const uint8_t* id, uint32_t fixed, uint32_t& length, uint32_t& result)
+{
+    length = Read_16_Bit();
+    result = kMalformed;
+    if (length < 2 || m_bReadFailed) return false;
+    uint32_t read = 0;
+    bool match = length >= fixed;
+    for (; match && read < 5; ++read) match = Read_8_Bit() == id[read];
+    if (!match) {
+        Skip_Pointer(length - 2 - read);
+        result = m_bReadFailed ? kMalformed : 0;
+    }
+    return match;
+}
+
 // APP0: a JFIF segment gives the density and announces a thumbnail, whose
 // pixels are skipped with the rest of the segment; other APP0 segments are
 // skipped.
 uint32_t CDCTFilter::JFIF_Decoder()
 {
     static const uint8_t kJfif[5] = {'J', 'F', 'I', 'F', 0};
-    uint32_t length = Read_16_Bit();
-    if (length < 2 || m_bReadFailed) return kMalformed;
-    if (length < 16) {
-        Skip_Pointer(length - 2);
-        return m_bReadFailed ? kMalformed : 0;
-    }
-    uint8_t id[5];
-    for (uint8_t& b : id) b = static_cast<uint8_t>(Read_8_Bit());
-    if (std::memcmp(id, kJfif, sizeof id) != 0) {
-        Skip_Pointer(length - 7);
-        return m_bReadFailed ? kMalformed : 0;
-    }
+    uint32_t length = 0, result = 0;
+    if (!OpenAppSegment(kJfif, 16, length, result)) return result;
     Read_16_Bit();  // version
     m_nDensityUnit = static_cast<int32_t>(Read_8_Bit());
     m_dwXDensity = Read_16_Bit();
@@ -327,18 +336,8 @@ uint32_t CDCTFilter::ReadPhotoshopSegment()
 uint32_t CDCTFilter::ReadAdobeSegment()
 {
     static const uint8_t kAdobe[5] = {'A', 'd', 'o', 'b', 'e'};
-    uint32_t length = Read_16_Bit();
-    if (length < 2 || m_bReadFailed) return kMalformed;
-    if (length < 14) {
-        Skip_Pointer(length - 2);
-        return m_bReadFailed ? kMalformed : 0;
-    }
-    uint8_t id[5];
-    for (uint8_t& b : id) b = static_cast<uint8_t>(Read_8_Bit());
-    if (std::memcmp(id, kAdobe, sizeof id) != 0) {
-        Skip_Pointer(length - 7);
-        return m_bReadFailed ? kMalformed : 0;
-    }
+    uint32_t length = 0, result = 0;
+    if (!OpenAppSegment(kAdobe, 14, length, result)) return result;
     Skip_Pointer(6);  // version and the two flag words
     m_nTransform = static_cast<int32_t>(Read_8_Bit());
     Skip_Pointer(length - 14);

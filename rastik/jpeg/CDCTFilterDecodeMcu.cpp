@@ -140,39 +140,15 @@ uint32_t CDCTFilter::InterleavePlanes(uint8_t* buffer, uint32_t length, uint32_t
     return 1;
 }
 
-// The six routines differ in what they assume of the frame; they share the
-// decoding of the MCU's blocks and its conversion into bytes.
+// The six routines differ in what they assume of the frame (the 1111 forms:
+// an 8 x 8 MCU of one block per component; the x11x forms: components 1 and
+// 2 of one block each, repeated across the MCU; the others: any sampling);
+// they share the decoding of the MCU's blocks and their conversion into
+// bytes, with or without YCbCr to RGB.
+uint32_t CDCTFilter::Decode_Transform_MCU1111() { return DctDecoder::Mcu(*this, true); }
+uint32_t CDCTFilter::Decode_Transform_MCUx11x() { return DctDecoder::Mcu(*this, true); }
+uint32_t CDCTFilter::Decode_Transform_MCU() { return DctDecoder::Mcu(*this, true); }
 
-// Transform on 8 x 8 MCUs: one block each of Y, Cb, Cr (and K).
-uint32_t CDCTFilter::Decode_Transform_MCU1111()
-{
-    return DctDecoder::Mcu(*this, true);
-}
-
-// Transform on larger MCUs: Y (and K) of several blocks, Cb and Cr of one
-// block each, repeated across the MCU.
-uint32_t CDCTFilter::Decode_Transform_MCUx11x()
-{
-    return DctDecoder::Mcu(*this, true);
-}
-
-// Transform with any sampling.
-uint32_t CDCTFilter::Decode_Transform_MCU()
-{
-    return DctDecoder::Mcu(*this, true);
-}
-
-uint32_t CDCTFilter::Decode_NoTransform_MCU1111()
-{
-    return DctDecoder::Mcu(*this, false);
-}
-
-uint32_t CDCTFilter::Decode_NoTransform_MCUx11x()
-{
-    return DctDecoder::Mcu(*this, false);
-}
-
-uint32_t CDCTFilter::Decode_NoTransform_MCU()
-{
-    return DctDecoder::Mcu(*this, false);
-}
+uint32_t CDCTFilter::Decode_NoTransform_MCU1111() { return DctDecoder::Mcu(*this, false); }
+uint32_t CDCTFilter::Decode_NoTransform_MCUx11x() { return DctDecoder::Mcu(*this, false); }
+uint32_t CDCTFilter::Decode_NoTransform_MCU() { return DctDecoder::Mcu(*this, false); }
