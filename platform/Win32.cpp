@@ -57,7 +57,11 @@ std::string MakeTempFileName(const char* dir, const char* prefix)
 
 bool DeleteFile(const char* path)
 {
-    return path && ::unlink(path) == 0;
+    // Only files (and links to them) are removed: a writer that cleans up
+    // after a failed write to a device must not take the device node away.
+    struct stat st;
+    if (!path || lstat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) return false;
+    return ::unlink(path) == 0;
 }
 
 bool FileExists(const char* path)

@@ -61,10 +61,8 @@ private:
     int ReadHeadFields();
     // Bytes of one stored row of the file being read.
     uint32_t FileRowBytes() const;
-    // The first count planes exist and can hold Width samples per row.
-    bool PlanesReady(uint32_t count) const;
-    // Pixel rows of a whole-image write, bottom row first, staged in chunks.
-    int EmitRows(bool reportNoBuffer);
+    // Pixel rows of a whole-image write, bottom row first.
+    int EmitRows();
     // Zero bytes from the end of the pixel rows up to the header's file size.
     void WritePixelEnd();
     // Bytes of one row as the writers store it.

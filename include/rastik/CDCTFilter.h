@@ -7,6 +7,7 @@
 // interleaved or planar, in fixed memory.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "rastik/CCodecFilter.h"
@@ -74,10 +75,11 @@ public:
     static const uint32_t ZigZagToNormal[80];
     // Scale factors of the fast forward DCT in natural order, 16384 x s(u) x s(v).
     static const uint32_t COSINEXY[64];
-    // Number of significant bits of v, for v in 0..2047; filled by the first
-    // constructor, which sets dwSizeIsInitial.
-    static uint32_t CSizeZZ[2048];
-    static uint32_t dwSizeIsInitial;
+    // Number of significant bits of v, for v in 0..2047, made when the library
+    // is built (constant data, shared by every thread); dwSizeIsInitial says
+    // it is ready and is always 1.
+    static const std::array<uint32_t, 2048> CSizeZZ;
+    static const uint32_t dwSizeIsInitial;
     // Built-in quantisation tables (zig-zag order): 0 luminance, 1 chrominance
     // for the 8 x 8 MCU, 2 chrominance for the 16 x 16 MCU.
     static const uint8_t Default_Quant_Table[3][64];
@@ -279,6 +281,7 @@ private:
     uint32_t ReadQuantSegment();
     uint32_t ReadRestartSegment();
     uint32_t ReadPhotoshopSegment();
+    void ReadResolutionResource(const uint8_t* content, uint32_t size);
     uint32_t ReadAdobeSegment();
     bool OpenAppSegment(const uint8_t* id, uint32_t fixed, uint32_t& length, uint32_t& result);
     uint32_t SkipSegment();

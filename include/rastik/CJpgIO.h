@@ -11,6 +11,9 @@
 #include "rastik/CRastik.h"
 #include "rastik/DCTINFO.h"
 
+struct JpegHead;
+class JpegRowSink;
+
 class CJpgIO : public CRastik {
 public:
     explicit CJpgIO(const char* path);
@@ -31,6 +34,10 @@ public:
     int WriteKDataImage(uint8_t* rows, uint32_t rowCount) override;
     int WriteTail() override;
 
+    // Reads the JPEG held in length bytes of another open file from start on
+    // (an embedded thumbnail) instead of File.
+    void SetSource(CFile& file, uint64_t start, uint64_t length);
+
     // Encodes the planar temporary file of streamed writing into File.
     int WriteToFile(CFile* tempFile);
     int WriteQorHeader();
@@ -43,15 +50,16 @@ public:
 
 private:
     void GetResourcePos();
-    // Closes File before a libjpeg run; reopens it read-only afterwards.
-    void BeginRun();
-    void EndRun();
+    // One libjpeg run over File or the source range.
+    int Run(JpegHead* head, JpegRowSink* sink);
     // Fills Info for an encoding of the image with the given quantisation scale.
     void FillInfo(double quantScale, bool withPreviewSize);
     // Quantisation scale of JpegQuality: 1 - quality / 100.
     double QuantScale() const;
     // Deletes the output after a failed encoding.
     void DeleteOutput();
+    // The same, telling the user when the disk was full.
+    void FailOutput();
     // Streamed writing: makes the planar temporary file, or reopens it for the black rows.
     int OpenStreamFile(bool reopen);
     // Writes rowCount rows of planes first .. first + count - 1 at the rows received so far.
@@ -64,4 +72,8 @@ private:
 
     // Streamed writing: 0 idle, 1 collecting channels 0-2, 2 collecting channel 3.
     int32_t m_streamPhase = 0;
+    // The file a read runs over, when not File.
+    CFile* m_source = nullptr;
+    uint64_t m_sourceStart = 0;
+    uint64_t m_sourceLength = UINT64_MAX;
 };

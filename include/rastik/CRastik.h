@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/CFile.h"
 #include "platform/CObject.h"
@@ -20,6 +21,8 @@ enum RastikColorMode : uint32_t {
     kModeOther = 7,
     kModeBlackWhite = 10  // requested target of whole-file conversion only
 };
+
+class CReducedRows;
 
 // Storage of a channel plane (ChannelKind).
 enum RastikChannelKind : int32_t { kChannelNone = 0, kChannelHeap = 1, kChannelTemp = 2 };
@@ -79,9 +82,14 @@ public:
     int Read4ByteInt(uint32_t& value);
     int Write2ByteInt(uint16_t value);
     int Write4ByteInt(uint32_t value);
-    // Code of codeLength bits, least significant first, at *bitPos of data;
-    // reads up to three bytes from data + *bitPos / 8.
+    // Code of codeLength bits (at most 24), least significant first, at
+    // *bitPos of data; reads up to three bytes from data + *bitPos / 8, so
+    // the caller keeps three bytes readable past the code.
     int ReadCode(const uint8_t* data, int* bitPos, int codeLength, int mask);
+    // The same within dataBytes bytes of data: bytes past the end read as 0,
+    // and a code that does not end within them returns -1 (the position
+    // still advances).
+    int ReadCode(const uint8_t* data, int* bitPos, int codeLength, int mask, size_t dataBytes);
 
     // --- clip-path list ---
     int AllocPathSpace(int count);
@@ -147,15 +155,31 @@ public:
 
 protected:
     void FreeChannelSpace();
+    // The preview of a codec without an embedded one: GetPrevDataSize, the
+    // codec's ReadReducedData into work planes, ReducedDataForPrev; Palette
+    // is released afterwards.
+    int PreviewFromReducedData(uint32_t& width, uint32_t& height, uint8_t*& buffer);
+    // The reduced read of a codec whose rows come in file order: every
+    // source row is read or skipped as the sampler decides, taken rows go to
+    // AddToReduceData (bottom-up files fill the target from its last row),
+    // with progress and Esc after each. rowBytes: bytes of one source row.
+    int ReduceRows(uint32_t width, uint32_t height, uint8_t** planes, uint32_t rowBytes, bool bottomUp,
+                   CReducedRows& rows);
+    // Shows a message of the table when ShowMessages is set.
+    void Warn(int id) const;
+    // Rows handed to AddToReduceData with interleaved samples hold blue,
+    // green, red (bitmaps), and the reducer reverses them.
+    bool BgrSamples = false;
 
 private:
     // Byte range of rows of a plane; false when they lie outside it.
     bool PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const;
     void SeekSpilledPlane(uint32_t channel, size_t at);
-    // File type of Path, looked up once per path for the preview sampler.
-    uint16_t PathFileType();
-    const char* m_typedPath = nullptr;
-    uint16_t m_pathType = 0;
+    // Source column of every target column of AddToReduceData, made for
+    // the width pair it was made for.
+    const std::vector<uint32_t>& ReduceColumns();
+    std::vector<uint32_t> m_reduceColumns;
+    uint32_t m_reduceColumnsFor[2] = {};
     // Heap bytes of each plane this object allocated, for the plane heap cap.
     uint64_t m_heapPlaneBytes[kMaxChannels] = {};
 };

@@ -11,6 +11,8 @@
 
 #include "rastik/CRastik.h"
 
+class CPlaneRowStream;
+
 class CWandBIO : public CRastik {
 public:
     explicit CWandBIO(const char* path);
@@ -49,13 +51,7 @@ private:
     static uint8_t* AllocPacked(uint32_t rowCount, uint32_t width, uint32_t* size);
     int WriteHeaderBytes();
     uint8_t WhiteIndex() const;
-    struct RowProgress {
-        int32_t Start = 0;
-        int32_t Span = 0;
-        uint32_t Done = 0;
-    };
-    int StageChunk(uint8_t* slice, uint8_t* outRows, uint32_t stride, uint32_t top, uint32_t n,
-                   RowProgress& progress);
+    int StageChunk(CPlaneRowStream& rows, uint8_t* outRows, uint32_t stride, uint32_t n);
     int WriteChunk(const uint8_t* outRows, uint32_t stride, uint32_t rows, int16_t* carried,
                    bool moreRowsFollow);
     int AppendPacked(const uint8_t* packed, uint32_t size);

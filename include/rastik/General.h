@@ -31,8 +31,9 @@ const char* GetTempDirectory();
 // Non-zero when the file system holding dir has at least bytes free.
 int HasFreeDiskSpace(const char* dir, uint64_t bytes);
 
-// Progress. The range starts as 0..1000; a host may set it and install a
-// callback that receives every position.
+// Progress. Each thread has its own range, starting as 0..1000; a host may
+// set it and install a callback (for every thread) that receives every
+// position with the calling thread's range.
 typedef void (*ProgressCallback)(int32_t position, int32_t start, int32_t end, void* user);
 void SetProgressCallback(ProgressCallback callback, void* user);
 void SetProgressRange(int32_t start, int32_t end);

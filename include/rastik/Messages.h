@@ -20,5 +20,10 @@ extern "C" {
 const char* GetRastikMessageText(int id);
 }
 
+class CFileException;
+
 // Shows a message of the table through the message sink; returns 1.
 int ShowRastikMessage(int id);
+// Shows what a failed file write means to the user: 27708 when the disk is
+// full, nothing for other causes. Returns 0, the result of the failed write.
+int ShowFileError(const CFileException& error);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "rastik/General.h"
+#include "rastik/Messages.h"
 
 CRastik::CRastik()
 {
@@ -175,8 +176,8 @@ int CRastik::ReadPlaneRows(uint32_t channel, uint32_t row, uint32_t rows, uint8_
     if (ChannelKind[channel] != kChannelTemp || !TempFileObject) return 0;
     try {
         SeekSpilledPlane(channel, at);
-        uint32_t got = TempFileObject->Read(out, static_cast<uint32_t>(len));
-        if (got < len) memset(out + got, 0, len - got);
+        // The plane's range was reserved in full: a short read is a failure.
+        if (TempFileObject->Read(out, static_cast<uint32_t>(len)) != len) return 0;
     } catch (const CFileException&) {
         return 0;
     }
@@ -263,6 +264,19 @@ int CRastik::ReadCode(const uint8_t* data, int* bitPos, int codeLength, int mask
     return static_cast<int>(v & static_cast<uint32_t>(mask));
 }
 
+int CRastik::ReadCode(const uint8_t* data, int* bitPos, int codeLength, int mask, size_t dataBytes)
+{
+    if (!data || !bitPos || *bitPos < 0 || codeLength < 0 || codeLength > 24) return -1;
+    size_t at = static_cast<size_t>(*bitPos) / 8;
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i)
+        if (at + i < dataBytes) v |= static_cast<uint32_t>(data[at + i]) << (8 * i);
+    v >>= (*bitPos % 8);
+    bool whole = static_cast<uint64_t>(*bitPos) + static_cast<uint64_t>(codeLength) <= 8ull * dataBytes;
+    *bitPos += codeLength;
+    return whole ? static_cast<int>(v & static_cast<uint32_t>(mask)) : -1;
+}
+
 int CRastik::AllocPathSpace(int count)
 {
     if (count <= 0) return 0;
@@ -292,6 +306,11 @@ int CRastik::SetMaxPrevSize(uint16_t size)
 int CRastik::IsPressedEscKey()
 {
     return EscPressed;
+}
+
+void CRastik::Warn(int id) const
+{
+    if (ShowMessages) ShowRastikMessage(id);
 }
 
 int CRastik::SetWarningMsg(int flag)

@@ -6,6 +6,10 @@
 #include "rastik/Convert.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
+#include "rastik/core/CReducedRows.h"
+#include "rastik/core/CReducedSampler.h"
+#include "rastik/core/CRowProgress.h"
+#include "rastik/support/CScopedBuffer.h"
 
 namespace {
 
@@ -36,39 +40,35 @@ int CRastik::GetPrevDataSize()
     return 1;
 }
 
-uint16_t CRastik::PathFileType()
+const std::vector<uint32_t>& CRastik::ReduceColumns()
 {
-    if (m_typedPath != Path) {
-        m_typedPath = Path;
-        m_pathType = DetectFileType(Path);
+    if (m_reduceColumnsFor[0] != PrevWidth || m_reduceColumnsFor[1] != Width) {
+        m_reduceColumns = CReducedSampler::Positions(Width, PrevWidth);
+        m_reduceColumnsFor[0] = PrevWidth;
+        m_reduceColumnsFor[1] = Width;
     }
-    return m_pathType;
+    return m_reduceColumns;
 }
 
 int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t** planes)
 {
     if (!sourceRow || !planes || PrevWidth == 0 || Width == 0) return 1;
+    const std::vector<uint32_t>& columns = ReduceColumns();
+    const size_t taken = columns.size();
     uint32_t stride = BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8);
     size_t rowAt = static_cast<size_t>(outRow) * stride;
-    // The ratio is a 32-bit float; its products are taken at full precision.
-    float ratio = static_cast<float>(PrevWidth) / static_cast<float>(Width);
     uint32_t channels = ChannelCount ? ChannelCount : 1;
 
     if (ColorMode == kModeRgb || ColorMode == kModeCmyk) {
-        uint16_t type = PathFileType();
-        bool bgr = type == kTypeBmp || type == kTypeBgr;
         uint32_t colors = ColorChannels < channels ? ColorChannels : channels;
         for (uint32_t k = 0; k < colors; ++k) {
-            if (bgr && k > 2) break;
-            uint8_t* out = planes[bgr ? 2 - k : k];
+            if (BgrSamples && k > 2) break;
+            uint8_t* out = planes[BgrSamples ? 2 - k : k];
             if (!out) continue;
             out += rowAt;
-            uint32_t i = 0;
-            for (uint32_t j = 0; j < Width && i < PrevWidth; ++j) {
-                if (static_cast<uint32_t>(static_cast<double>(ratio) * j) != i) continue;
-                size_t at = (!bgr && PlanarRows) ? j + static_cast<size_t>(Width) * k
-                                                 : k + static_cast<size_t>(channels) * j;
-                out[i++] = sourceRow[at];
+            for (size_t i = 0; i < taken; ++i) {
+                size_t j = columns[i];
+                out[i] = sourceRow[(!BgrSamples && PlanarRows) ? j + static_cast<size_t>(Width) * k : k + channels * j];
             }
         }
         return 1;
@@ -79,21 +79,73 @@ int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t*
     uint8_t* out = planes[0];
     if (!out) return 1;
     out += rowAt;
-    uint32_t i = 0;
-    for (uint32_t j = 0; j < Width && i < PrevWidth; ++j) {
-        if (static_cast<uint32_t>(static_cast<double>(ratio) * j) != i) continue;
-        size_t p = PlanarRows ? j : static_cast<size_t>(channels) * j;
-        uint8_t v;
+    for (size_t i = 0; i < taken; ++i) {
+        size_t p = PlanarRows ? columns[i] : static_cast<size_t>(channels) * columns[i];
         if (BitsPerChannel == 4) {
             uint8_t b = sourceRow[p / 2];
-            v = (p % 2 == 0) ? static_cast<uint8_t>(b >> 4) : static_cast<uint8_t>(b & 0x0F);
+            out[i] = (p % 2 == 0) ? static_cast<uint8_t>(b >> 4) : static_cast<uint8_t>(b & 0x0F);
         } else if (BitsPerChannel == 1) {
-            v = static_cast<uint8_t>((sourceRow[p / 8] >> (7 - p % 8)) & 1);
+            out[i] = static_cast<uint8_t>((sourceRow[p / 8] >> (7 - p % 8)) & 1);
         } else {
-            v = sourceRow[p];
+            out[i] = sourceRow[p];
         }
-        out[i++] = v;
     }
+    return 1;
+}
+
+int CRastik::ReduceRows(uint32_t width, uint32_t height, uint8_t** planes, uint32_t rowBytes, bool bottomUp,
+                        CReducedRows& rows)
+{
+    CScopedBuffer row(AllocBuffer(rowBytes, 1, 0));
+    if (!row.p) return 0;
+    PrevWidth = static_cast<uint16_t>(width);
+    PrevHeight = static_cast<uint16_t>(height);
+    CReducedSampler sampler(Width, Height, width, height);
+    BeginProgress();
+    CRowProgress progress(Height, 0, &EscPressed);
+    int ok = 1;
+    try {
+        for (uint32_t i = 0; i < Height && !sampler.Done(); ++i) {
+            if (!sampler.Wants(i)) {
+                ok = rows.Skip();
+            } else if ((ok = rows.Read(row.p)) != 0) {
+                uint32_t made = sampler.Take();
+                AddToReduceData(static_cast<uint16_t>(bottomUp ? height - 1 - made : made), row.p, planes);
+            }
+            if (!ok || !progress.Step()) {
+                ok = 0;
+                break;
+            }
+        }
+    } catch (const CFileException&) {
+        ok = 0;
+    }
+    EndProgress();
+    return ok;
+}
+
+int CRastik::PreviewFromReducedData(uint32_t& width, uint32_t& height, uint8_t*& buffer)
+{
+    buffer = nullptr;
+    if (Width == 0 || Height == 0) return 0;
+    GetPrevDataSize();
+    width = PrevWidth;
+    height = PrevHeight;
+    // A host may allow previews of up to 65535 x 65535 pixels: sizes in 64 bits.
+    uint32_t planeCount = ChannelCount > ColorChannels ? ChannelCount : ColorChannels;
+    if (planeCount == 0 || planeCount > static_cast<uint32_t>(kMaxChannels)) return 0;
+    uint64_t planeBytes = static_cast<uint64_t>(BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8)) * PrevHeight;
+    uint64_t resultBytes = static_cast<uint64_t>(PreviewRowBytes(PrevWidth)) * PrevHeight;
+    if (resultBytes > 0xFFFFFFFFull || planeBytes * planeCount > 0xFFFFFFFFull) return 0;
+    CScopedBuffer result(AllocBuffer(static_cast<uint32_t>(resultBytes), 1, 0));
+    CScopedBuffer work(AllocBuffer(static_cast<uint32_t>(planeBytes * planeCount), 1, 0));
+    if (!result.p || !work.p) return 0;
+    uint8_t* planes[kMaxChannels] = {};
+    for (uint32_t k = 0; k < planeCount; ++k) planes[k] = work.p + static_cast<size_t>(k) * planeBytes;
+    if (!ReadReducedData(PrevWidth, PrevHeight, planes)) return 0;
+    ReducedDataForPrev(planes, result.p);
+    FreeBuffer(&Palette);
+    buffer = result.Release();
     return 1;
 }
 

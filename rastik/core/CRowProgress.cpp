@@ -1,19 +1,27 @@
-// Progress and Esc poll of conversion row loops.
+// Progress and Esc poll of row loops.
 #include "rastik/core/CRowProgress.h"
 
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 
-CRowProgress::CRowProgress(uint32_t total) : m_total(total)
+CRowProgress::CRowProgress(uint32_t total, uint32_t done, int32_t* escaped)
+    : m_done(done), m_total(total), m_escFlag(escaped)
 {
     int32_t end = 0;
     GetProgressRange(&m_start, &end);
     m_span = GetProgressSpan();
 }
 
+void CRowProgress::Show(uint32_t done)
+{
+    StepProgress(m_start, m_span, done, m_total);
+}
+
 bool CRowProgress::Step()
 {
-    ++m_done;
-    StepProgress(m_start, m_span, m_done, m_total);
-    return GetEscapeKB() == 0;
+    Show(++m_done);
+    if (GetEscapeKB() == 0) return true;
+    m_escaped = true;
+    if (m_escFlag) *m_escFlag = 1;
+    return false;
 }

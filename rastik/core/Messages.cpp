@@ -1,6 +1,7 @@
 // The message table: every user-visible text of the codecs, by id.
 #include "rastik/Messages.h"
 
+#include "platform/CFileException.h"
 #include "platform/MessageSink.h"
 
 namespace {
@@ -37,4 +38,10 @@ int ShowRastikMessage(int id)
 {
     const char* text = GetRastikMessageText(id);
     return ShowMessage(id, text ? text : "");
+}
+
+int ShowFileError(const CFileException& error)
+{
+    if (error.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+    return 0;
 }

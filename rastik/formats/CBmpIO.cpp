@@ -9,7 +9,10 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CReducedRows.h"
 #include "rastik/formats/BmpHeaderLayout.h"
+#include "rastik/support/CScopedBuffer.h"
 
 namespace {
 
@@ -46,16 +49,6 @@ float ResolutionOf(int32_t pelsPerMeter)
     if (pelsPerMeter <= 0) return 72.0f;
     return static_cast<float>(pelsPerMeter * 2.54 / 100);
 }
-
-// A buffer of the support layer released when the scope ends.
-struct ScopedBuffer {
-    uint8_t* p = nullptr;
-    ScopedBuffer() = default;
-    explicit ScopedBuffer(void* q) : p(static_cast<uint8_t*>(q)) {}
-    ~ScopedBuffer() { FreeBuffer(&p); }
-    ScopedBuffer(const ScopedBuffer&) = delete;
-    ScopedBuffer& operator=(const ScopedBuffer&) = delete;
-};
 
 void UnpackOneBit(const uint8_t* src, uint8_t* out, uint32_t width)
 {
@@ -95,11 +88,29 @@ void SplitPixels(const uint8_t* line, uint32_t width, uint32_t step, uint8_t* r,
     }
 }
 
+// Stored rows of a bitmap in file order, for the reduced read.
+class BmpFileRows : public CReducedRows {
+public:
+    BmpFileRows(CFile& file, uint32_t rowBytes) : m_file(file), m_rowBytes(rowBytes) {}
+    bool Read(uint8_t* row) override { return m_file.Read(row, m_rowBytes) == m_rowBytes; }
+    bool Skip() override
+    {
+        m_file.Seek(m_rowBytes, CFile::current);
+        return true;
+    }
+
+private:
+    CFile& m_file;
+    uint32_t m_rowBytes;
+};
+
 }  // namespace
 
 CBmpIO::CBmpIO(const char* path)
 {
     Path = path;
+    // Stored pixels are blue, green, red.
+    BgrSamples = true;
 }
 
 CBmpIO::~CBmpIO()
@@ -113,18 +124,6 @@ uint32_t CBmpIO::FileRowBytes() const
     return n > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(n);
 }
 
-bool CBmpIO::PlanesReady(uint32_t count) const
-{
-    if (Width == 0 || Height == 0 || BytesPerLine < Width || PlaneBytes() == 0) return false;
-    if (count > ChannelCount || count > static_cast<uint32_t>(kMaxChannels)) return false;
-    for (uint32_t k = 0; k < count; ++k) {
-        if (ChannelKind[k] == kChannelHeap && ChannelData[k]) continue;
-        if (ChannelKind[k] == kChannelTemp && TempFileObject) continue;
-        return false;
-    }
-    return true;
-}
-
 int CBmpIO::ReadImageHead()
 {
     int message;
@@ -134,7 +133,7 @@ int CBmpIO::ReadImageHead()
         message = kMsgBadHeader;
     }
     if (message == 0) return 1;
-    if (ShowMessages) ShowRastikMessage(message);
+    Warn(message);
     return 0;
 }
 
@@ -231,80 +230,45 @@ int CBmpIO::ReadImageData()
     // 24- and 32-bit rows fill R, G, B (a fourth plane is left as it is).
     uint32_t planes = bits >= 24 ? 3 : 1;
     uint32_t rowBytes = FileRowBytes();
-    if (!PlanesReady(planes) || rowBytes == 0) return 0;
+    if (rowBytes == 0 || planes > ChannelCount) return 0;
     uint64_t lineBytes = std::max<uint64_t>({static_cast<uint64_t>(BytesPerLine) * ChannelCount, rowBytes, Width});
     if (lineBytes > 0xFFFFFFFFull) return 0;
-    ScopedBuffer line(AllocBuffer(static_cast<uint32_t>(lineBytes), 0, 0));
+    CScopedBuffer line(AllocBuffer(static_cast<uint32_t>(lineBytes), 0, 0));
     if (!line.p) return 0;
-
-    // Spilled planes are staged in slots of chunkRows rows each.
-    uint32_t spilled = 0;
-    uint32_t slot[3] = {};
-    for (uint32_t k = 0; k < planes; ++k)
-        if (ChannelKind[k] == kChannelTemp) slot[k] = spilled++;
-    ScopedBuffer stage;
-    uint32_t chunkRows = Height;
-    if (spilled) {
-        uint64_t unit = static_cast<uint64_t>(spilled) * BytesPerLine;
-        if (unit > 0xFFFFFFFFull) return 0;
-        uint64_t want = std::min<uint64_t>(unit * Height, 0xFFFFFFFFull / unit * unit);
-        uint32_t granted = 0;
-        stage.p = static_cast<uint8_t*>(
-            AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(unit), &granted, 0));
-        if (!stage.p || granted < unit) return 0;
-        chunkRows = static_cast<uint32_t>(granted / unit);
-    }
-
-    int32_t start = 0, end = 0;
-    GetProgressRange(&start, &end);
-    int32_t span = GetProgressSpan();
     bool topDown = BmpInfoHeader.Height < 0;
+    CPlaneRowStream rows(*this, CPlaneRowStream::kFill, topDown ? CPlaneRowStream::kTopDown : CPlaneRowStream::kBottomUp,
+                         planes);
+    if (!rows.Open()) return 0;
     try {
         File.Seek(BmpFileHeader.OffBits, CFile::begin);
-        for (uint32_t first = 0; first < Height; first += chunkRows) {
-            uint32_t rows = std::min(chunkRows, Height - first);
-            // File rows first .. first + rows - 1 fill this run of plane rows.
-            uint32_t planeFirst = topDown ? first : Height - first - rows;
-            for (uint32_t n = first; n < first + rows; ++n) {
-                if (!ReadOneLineData(line.p)) return 0;
-                uint32_t row = topDown ? n : Height - 1 - n;
-                uint8_t* dst[3] = {};
-                for (uint32_t k = 0; k < planes; ++k) {
-                    dst[k] = ChannelKind[k] == kChannelHeap
-                                 ? ChannelData[k] + static_cast<size_t>(row) * BytesPerLine
-                                 : stage.p + (static_cast<size_t>(slot[k]) * chunkRows + (row - planeFirst)) *
-                                                 BytesPerLine;
-                }
-                if (planes == 1)
-                    memcpy(dst[0], line.p, Width);
-                else
-                    SplitPixels(line.p, Width, bits / 8, dst[0], dst[1], dst[2]);
-                if (GetEscapeKB()) return 0;
-                StepProgress(start, span, n + 1, Height);
-            }
-            for (uint32_t k = 0; k < planes; ++k) {
-                if (ChannelKind[k] != kChannelTemp) continue;
-                uint8_t* src = stage.p + static_cast<size_t>(slot[k]) * chunkRows * BytesPerLine;
-                if (!WritePlaneRows(k, planeFirst, rows, src)) return 0;
-            }
+        for (uint32_t n = 0; n < Height; ++n) {
+            if (!ReadOneLineData(line.p)) return 0;
+            uint8_t* dst[3] = {};
+            for (uint32_t k = 0; k < planes; ++k)
+                if (!(dst[k] = rows.Row(k))) return 0;
+            if (planes == 1)
+                memcpy(dst[0], line.p, Width);
+            else
+                SplitPixels(line.p, Width, bits / 8, dst[0], dst[1], dst[2]);
+            if (!rows.Advance()) return 0;
         }
     } catch (const CFileException&) {
         return 0;
     }
     FreeBuffer(&m_work);
     m_workSize = 0;
-    return 1;
+    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
 }
 
 int CBmpIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
 {
     if (BmpInfoHeader.Compression != 0) {
-        if (ShowMessages) ShowRastikMessage(kMsgCompressedBmp);
+        Warn(kMsgCompressedBmp);
         return 0;
     }
     uint16_t bits = BmpInfoHeader.BitCount;
     if (bits != 8 && bits != 1 && bits != 4 && bits != 24) {
-        if (ShowMessages) ShowRastikMessage(kMsgUnsupported);
+        Warn(kMsgUnsupported);
         return 0;
     }
     // The sampler takes channels from the stored row as the header describes it.
@@ -315,48 +279,13 @@ int CBmpIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
         if (!planes[k]) return 0;
     uint32_t rowBytes = FileRowBytes();
     if (rowBytes == 0) return 0;
-
-    float ratio = static_cast<float>(height) / static_cast<float>(Height);
-    PrevWidth = static_cast<uint16_t>(width);
-    PrevHeight = static_cast<uint16_t>(height);
-    ScopedBuffer row(AllocBuffer(rowBytes, 1, 0));
-    if (!row.p) return 0;
-    BeginProgress();
-    int32_t start = 0, end = 0;
-    GetProgressRange(&start, &end);
-    int32_t span = GetProgressSpan();
-    bool topDown = BmpInfoHeader.Height < 0;
-    int ok = 1;
     try {
         File.Seek(BmpFileHeader.OffBits, CFile::begin);
-        uint32_t made = 0;
-        // File row i is taken when the integer part of i x ratio (the ratio a
-        // 32-bit float, the product at full precision, as the column sampler
-        // does it) equals the rows made so far; the others are skipped.
-        for (uint32_t i = 0; i < Height && made < height; ++i) {
-            if (static_cast<uint32_t>(static_cast<double>(ratio) * i) != made) {
-                File.Seek(rowBytes, CFile::current);
-            } else {
-                if (File.Read(row.p, rowBytes) != rowBytes) {
-                    ok = 0;
-                    break;
-                }
-                uint32_t out = topDown ? made : height - 1 - made;
-                AddToReduceData(static_cast<uint16_t>(out), row.p, planes);
-                ++made;
-            }
-            StepProgress(start, span, i + 1, Height);
-            if (GetEscapeKB()) {
-                EscPressed = 1;
-                ok = 0;
-                break;
-            }
-        }
     } catch (const CFileException&) {
-        ok = 0;
+        return 0;
     }
-    EndProgress();
-    return ok;
+    BmpFileRows rows(File, rowBytes);
+    return ReduceRows(width, height, planes, rowBytes, BmpInfoHeader.Height > 0, rows);
 }
 
 int CBmpIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer)
@@ -364,29 +293,6 @@ int CBmpIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffe
     buffer = nullptr;
     uint16_t bits = BmpInfoHeader.BitCount;
     if (BmpInfoHeader.Compression != 0 || (bits != 8 && bits != 1 && bits != 4 && bits != 24)) return 0;
-    if (Width == 0 || Height == 0 || ColorChannels == 0 || ColorChannels > 3) return 0;
-    GetPrevDataSize();
-    width = PrevWidth;
-    height = PrevHeight;
-    // A host may allow previews of up to 65535 x 65535 pixels: sizes in 64 bits.
-    uint64_t previewRow = (static_cast<uint64_t>(PrevWidth) * 24 + 31) / 32 * 4;
-    uint64_t planeBytes = static_cast<uint64_t>(BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8)) * PrevHeight;
-    uint64_t resultBytes = previewRow * PrevHeight;
-    if (resultBytes > 0xFFFFFFFFull || planeBytes * ColorChannels > 0xFFFFFFFFull) return 0;
-    uint8_t* result = static_cast<uint8_t*>(AllocBuffer(static_cast<uint32_t>(resultBytes), 1, 0));
-    ScopedBuffer work(AllocBuffer(static_cast<uint32_t>(planeBytes * ColorChannels), 1, 0));
-    if (!result || !work.p) {
-        FreeBuffer(&result);
-        return 0;
-    }
-    uint8_t* planes[3] = {};
-    for (uint32_t k = 0; k < ColorChannels; ++k) planes[k] = work.p + static_cast<size_t>(k) * planeBytes;
-    if (!ReadReducedData(PrevWidth, PrevHeight, planes)) {
-        FreeBuffer(&result);
-        return 0;
-    }
-    ReducedDataForPrev(planes, result);
-    FreeBuffer(&Palette);
-    buffer = result;
-    return 1;
+    if (ColorChannels == 0 || ColorChannels > 3) return 0;
+    return PreviewFromReducedData(width, height, buffer);
 }

@@ -8,21 +8,16 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CRowProgress.h"
 #include "rastik/formats/BmpHeaderLayout.h"
+#include "rastik/support/CScopedBuffer.h"
 
 namespace {
 
 // Without spilled planes the staging area only holds output rows; a few
 // megabytes of them write as fast as the whole image would.
 constexpr uint64_t kOutputChunkBytes = 4u << 20;
-
-struct ScopedBuffer {
-    uint8_t* p = nullptr;
-    explicit ScopedBuffer(void* q = nullptr) : p(static_cast<uint8_t*>(q)) {}
-    ~ScopedBuffer() { FreeBuffer(&p); }
-    ScopedBuffer(const ScopedBuffer&) = delete;
-    ScopedBuffer& operator=(const ScopedBuffer&) = delete;
-};
 
 // One stored row: samples interleaved with the channel order reversed (blue,
 // green, red), or one index or grey byte per pixel, or 1-bit pixels packed
@@ -52,11 +47,6 @@ void FillRow(uint8_t* out, uint32_t rowBytes, uint32_t width, bool oneBit, uint3
         o[2] = r[x];
     }
     memset(out + 3 * static_cast<size_t>(width), 0, rowBytes - 3 * static_cast<size_t>(width));
-}
-
-void ReportFileError(const CFileException& e)
-{
-    if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
 }
 
 }  // namespace
@@ -136,70 +126,44 @@ int CBmpIO::WriteHeader()
         if (PaletteSize > 0) File.Write(Palette, PaletteSize * 4);
         File.Flush();
     } catch (const CFileException& e) {
-        ReportFileError(e);
+        ShowFileError(e);
         return 0;
     }
     return 1;
 }
 
-int CBmpIO::EmitRows(bool reportNoBuffer)
+int CBmpIO::EmitRows()
 {
     uint32_t channels = ColorChannels;
     uint32_t rowBytes = WrittenRowBytes();
-    if (channels != 1 && channels != 3) return 0;
-    if (!PlanesReady(channels) || rowBytes == 0) return 0;
+    if ((channels != 1 && channels != 3) || rowBytes == 0) return 0;
     bool oneBit = ColorMode == kModeBitmap;
-
-    // Each unit holds one row of every spilled plane and one output row.
-    uint32_t spilled = 0;
-    uint32_t slot[3] = {};
-    for (uint32_t k = 0; k < channels; ++k)
-        if (ChannelKind[k] == kChannelTemp) slot[k] = spilled++;
-    uint64_t unit = static_cast<uint64_t>(spilled) * BytesPerLine + rowBytes;
-    if (unit > 0xFFFFFFFFull) return 0;
-    uint64_t want = unit * Height;
-    if (spilled == 0) want = std::min<uint64_t>(want, std::max<uint64_t>(unit, kOutputChunkBytes / unit * unit));
-    want = std::min<uint64_t>(want, 0xFFFFFFFFull / unit * unit);
+    CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kBottomUp, channels);
+    if (!rows.Open()) return 0;
+    // Output rows are collected and written a few megabytes at a time.
+    uint64_t want = std::min<uint64_t>(static_cast<uint64_t>(rowBytes) * Height,
+                                       std::max<uint64_t>(rowBytes, kOutputChunkBytes / rowBytes * rowBytes));
     uint32_t granted = 0;
-    ScopedBuffer stage(AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(unit), &granted, 0));
-    if (!stage.p || granted < unit) {
-        if (reportNoBuffer) ShowRastikMessage(kMsgNoBuffer);
+    CScopedBuffer out(AllocLargeBuffer(static_cast<uint32_t>(want), rowBytes, &granted, 0));
+    if (!out.p || granted < rowBytes) {
+        ShowRastikMessage(kMsgNoBuffer);
         return 0;
     }
-    uint32_t chunkRows = static_cast<uint32_t>(granted / unit);
-    uint32_t chunks = (Height + chunkRows - 1) / chunkRows;
-    uint8_t* out = stage.p + static_cast<size_t>(spilled) * chunkRows * BytesPerLine;
-
-    int32_t start = 0, end = 0;
-    GetProgressRange(&start, &end);
-    int32_t span = GetProgressSpan();
-    // Plane rows go out from the bottom of the image upwards; the first chunk
-    // takes the remainder, so the last one ends at row 0.
-    uint32_t top = Height;
-    uint32_t done = 0;
-    for (uint32_t c = 0; c < chunks; ++c) {
-        uint32_t rows = c == 0 ? Height - (chunks - 1) * chunkRows : chunkRows;
-        uint32_t low = top - rows;
-        for (uint32_t k = 0; k < channels; ++k) {
-            if (ChannelKind[k] != kChannelTemp) continue;
-            uint8_t* dst = stage.p + static_cast<size_t>(slot[k]) * chunkRows * BytesPerLine;
-            if (!ReadPlaneRows(k, low, rows, dst)) return 0;
-        }
-        for (uint32_t r = top; r-- > low;) {
+    uint32_t chunkRows = granted / rowBytes;
+    // Plane rows go out from the bottom of the image upwards.
+    for (uint32_t done = 0; done < Height;) {
+        uint32_t n = std::min(chunkRows, Height - done);
+        for (uint32_t i = 0; i < n; ++i) {
             const uint8_t* src[3] = {};
-            for (uint32_t k = 0; k < channels; ++k) {
-                src[k] = ChannelKind[k] == kChannelHeap
-                             ? ChannelData[k] + static_cast<size_t>(r) * BytesPerLine
-                             : stage.p + (static_cast<size_t>(slot[k]) * chunkRows + (r - low)) * BytesPerLine;
-            }
-            FillRow(out + static_cast<size_t>(top - 1 - r) * rowBytes, rowBytes, Width, oneBit, channels, src);
-            StepProgress(start, span, ++done, Height);
-            if (GetEscapeKB()) return 0;
+            for (uint32_t k = 0; k < channels; ++k)
+                if (!(src[k] = rows.Row(k))) return 0;
+            FillRow(out.p + static_cast<size_t>(i) * rowBytes, rowBytes, Width, oneBit, channels, src);
+            if (!rows.Advance()) return 0;
         }
-        File.Write(out, rows * rowBytes);
-        top = low;
+        File.Write(out.p, n * rowBytes);
+        done += n;
     }
-    return 1;
+    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
 }
 
 void CBmpIO::WritePixelEnd()
@@ -215,11 +179,11 @@ int CBmpIO::WriteFile()
 {
     if (!WriteHeader()) return 0;
     try {
-        if (!EmitRows(false)) return 0;
+        if (!EmitRows()) return 0;
         WritePixelEnd();
         File.Flush();
     } catch (const CFileException& e) {
-        ReportFileError(e);
+        ShowFileError(e);
         return 0;
     }
     return 1;
@@ -230,11 +194,11 @@ int CBmpIO::WriteImageData()
     if (BmpFileHeader.Type != kBmpType || BmpFileHeader.OffBits == 0) return 0;
     try {
         File.Seek(BmpFileHeader.OffBits, CFile::begin);
-        if (!EmitRows(true)) return 0;
+        if (!EmitRows()) return 0;
         WritePixelEnd();
         File.Flush();
     } catch (const CFileException& e) {
-        ReportFileError(e);
+        ShowFileError(e);
         return 0;
     }
     return 1;
@@ -249,16 +213,13 @@ int CBmpIO::WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCo
     uint32_t first = RowsWritten[0];
     if (static_cast<uint64_t>(first) + rowCount > Height || rowBytes * rowCount > 0xFFFFFFFFull) return 0;
     RowsWritten[0] = first + rowCount;
-    ScopedBuffer buf(AllocBuffer(static_cast<uint32_t>(rowBytes * rowCount), 1, 0));
+    CScopedBuffer buf(AllocBuffer(static_cast<uint32_t>(rowBytes * rowCount), 1, 0));
     if (!buf.p) return 0;
-    int32_t start = 0, end = 0;
-    GetProgressRange(&start, &end);
-    int32_t span = GetProgressSpan();
+    CRowProgress progress(Height, first, &EscPressed);
     // Block row i is image row first + i; the file holds rows bottom-up, so
     // the block lands below the rows written before it, its first row highest.
     for (uint32_t i = 0; i < rowCount; ++i) {
-        StepProgress(start, span, first + i + 1, Height);
-        if (GetEscapeKB()) return 0;
+        if (!progress.Step()) return 0;
         const uint8_t* src[3] = {r + static_cast<size_t>(i) * Width, g + static_cast<size_t>(i) * Width,
                                  b + static_cast<size_t>(i) * Width};
         FillRow(buf.p + (rowCount - 1 - i) * rowBytes, static_cast<uint32_t>(rowBytes), Width, false, 3, src);
@@ -269,7 +230,7 @@ int CBmpIO::WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCo
         File.Write(buf.p, static_cast<uint32_t>(rowBytes * rowCount));
         File.Flush();
     } catch (const CFileException& e) {
-        ReportFileError(e);
+        ShowFileError(e);
         return 0;
     }
     return 1;
@@ -300,7 +261,7 @@ int CBmpIO::WriteBlockData(uint8_t* rows, uint32_t channel, uint32_t rowCount)
         }
         File.Flush();
     } catch (const CFileException& e) {
-        ReportFileError(e);
+        ShowFileError(e);
         return 0;
     }
     RowsWritten[channel] += rowCount * Width;
@@ -314,7 +275,7 @@ int CBmpIO::WriteTail()
         WritePixelEnd();
         File.Flush();
     } catch (const CFileException& e) {
-        ReportFileError(e);
+        ShowFileError(e);
         return 0;
     }
     return 1;

@@ -3,6 +3,7 @@
 // histogram threshold and the share setting.
 #include "rastik/CWandBIO.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/CPlaneRowStream.h"
+#include "rastik/support/CScopedBuffer.h"
 
 namespace {
 // A pixel's 8-bit value (plus carried error) below this becomes black.
@@ -162,34 +165,28 @@ int CWandBIO::AppendPacked(const uint8_t* packed, uint32_t size)
         File.Write(packed, size);
         File.Flush();
     } catch (const CFileException& e) {
-        if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+        ShowFileError(e);
         return 0;
     }
     return 1;
 }
 
-// Fills the chunk's output rows (stride) from plane rows top .. top + n - 1,
-// the lowest plane row first; a spilled plane is read back into slice first.
-// Progress and the Esc poll follow every row; 0 on Esc or a failed read.
-int CWandBIO::StageChunk(uint8_t* slice, uint8_t* outRows, uint32_t stride, uint32_t top, uint32_t n,
-                         RowProgress& progress)
+// Fills n output rows (stride apart) from the stream, the lowest plane row
+// first; 0 on Esc or a failed read.
+int CWandBIO::StageChunk(CPlaneRowStream& rows, uint8_t* outRows, uint32_t stride, uint32_t n)
 {
-    const bool spilled = ChannelKind[0] == kChannelTemp;
-    if (spilled && !ReadPlaneRows(0, top, n, slice)) return 0;
     const bool bitmap = ColorMode == kModeBitmap;
     const uint8_t white = bitmap ? WhiteIndex() : 0;
     for (uint32_t r = 0; r < n; ++r) {
-        uint32_t planeRow = top + n - 1 - r;
-        const uint8_t* src = spilled ? slice + static_cast<size_t>(planeRow - top) * BytesPerLine
-                                     : ChannelData[0] + static_cast<size_t>(planeRow) * BytesPerLine;
+        const uint8_t* src = rows.Row(0);
+        if (!src) return 0;
         uint8_t* dst = outRows + static_cast<size_t>(r) * stride;
         if (bitmap) {
             for (uint32_t x = 0; x < Width; ++x) dst[x] = src[x] == white ? 255 : 0;
         } else {
             memcpy(dst, src, Width);
         }
-        StepProgress(progress.Start, progress.Span, ++progress.Done, Height);
-        if (GetEscapeKB()) return 0;
+        if (!rows.Advance()) return 0;
     }
     return 1;
 }
@@ -201,52 +198,29 @@ int CWandBIO::WriteFile()
     uint32_t channels = ColorChannels ? ColorChannels : ChannelCount;
     if (Width == 0 || Height == 0 || channels != 1 || BytesPerLine < Width) return 0;
     if (Width > 0x1FFFFFFFu) return 0;
-    if (ChannelKind[0] != kChannelHeap && ChannelKind[0] != kChannelTemp) return 0;
     uint32_t stride = BytesPerRow(Width * 8);
     if (BytesPerLine > stride) stride = BytesPerLine;
-    const uint32_t spilled = ChannelKind[0] == kChannelTemp ? 1 : 0;
-    const uint64_t unit = static_cast<uint64_t>(1 + spilled) * stride;
-    if (unit > 0xFFFFFFFFull) return 0;
-    uint64_t requested = unit * Height;
-    if (requested > 0xFFFFFFFFull) requested = 0xFFFFFFFFull - 0xFFFFFFFFull % unit;
-
+    CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kBottomUp, 1);
+    if (!rows.Open()) return 0;
+    // The 8-bit rows of one chunk, diffused and appended together.
+    uint64_t requested = static_cast<uint64_t>(stride) * Height;
+    if (requested > 0xFFFFFFFFull) requested = 0xFFFFFFFFull - 0xFFFFFFFFull % stride;
     uint32_t granted = 0;
-    auto* staging = static_cast<uint8_t*>(
-        AllocLargeBuffer(static_cast<uint32_t>(requested), static_cast<uint32_t>(unit), &granted, 0));
-    if (!staging) return 0;
-    memset(staging, 255, granted);
-    uint32_t perChunk = granted / (1 + spilled) / stride;
-    if (perChunk == 0) {
-        FreeBuffer(&staging);
-        return 0;
-    }
-    if (perChunk > Height) perChunk = Height;
-    uint8_t* slice = staging;
-    uint8_t* outRows = staging + static_cast<size_t>(spilled) * perChunk * stride;
-
+    CScopedBuffer outRows(AllocLargeBuffer(static_cast<uint32_t>(requested), stride, &granted, 0));
+    if (!outRows.p || granted < stride) return 0;
+    uint32_t perChunk = std::min(granted / stride, Height);
     // The error handed from the top row of a chunk to the next chunk.
     auto* carried = static_cast<int16_t*>(calloc(Width, sizeof(int16_t)));
-    if (!carried) {
-        FreeBuffer(&staging);
-        return 0;
-    }
-    RowProgress progress;
-    GetProgressRange(&progress.Start, nullptr);
-    progress.Span = GetProgressSpan();
-
-    uint32_t chunks = (Height + perChunk - 1) / perChunk;
-    uint32_t rows = Height - (chunks - 1) * perChunk;  // the first chunk holds the remainder
-    uint32_t bottom = Height;                          // one past the chunk's lowest row
+    if (!carried) return 0;
     int result = 1;
-    for (uint32_t c = 0; c < chunks && result; ++c, rows = perChunk) {
-        uint32_t top = bottom - rows;
-        result = StageChunk(slice, outRows, stride, top, rows, progress);
-        if (result) result = WriteChunk(outRows, stride, rows, carried, top > 0);
-        bottom = top;
+    for (uint32_t done = 0; result && done < Height;) {
+        uint32_t n = std::min(perChunk, Height - done);
+        result = StageChunk(rows, outRows.p, stride, n);
+        done += n;
+        if (result) result = WriteChunk(outRows.p, stride, n, carried, done < Height);
     }
     free(carried);
-    FreeBuffer(&staging);
-    return result;
+    return result && rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
 }
 
 // Packs the chunk's rows and appends them at the end of the file.

@@ -70,7 +70,7 @@ int CWandBIO::WriteHeaderBytes()
         }
         File.Flush();
     } catch (const CFileException& e) {
-        if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+        ShowFileError(e);
         return 0;
     }
     return 1;

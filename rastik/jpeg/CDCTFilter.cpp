@@ -11,23 +11,10 @@ namespace {
 constexpr uint32_t kDCEntries = 16;
 constexpr uint32_t kACEntries = 256;
 
-void FillSizeTable(uint32_t* sizes)
-{
-    for (uint32_t v = 0; v < 2048; ++v) {
-        uint32_t bits = 0;
-        for (uint32_t x = v; x != 0; x >>= 1) ++bits;
-        sizes[v] = bits;
-    }
-}
-
 }  // namespace
 
 CDCTFilter::CDCTFilter()
 {
-    if (!dwSizeIsInitial) {
-        FillSizeTable(CSizeZZ);
-        dwSizeIsInitial = 1;
-    }
     m_pWorkArea = new (std::nothrow) int32_t[kWorkAreaBytes / sizeof(int32_t)]();
 }
 

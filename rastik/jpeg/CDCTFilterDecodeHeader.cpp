@@ -5,7 +5,10 @@
 #include <cstring>
 
 #include "rastik/CDCTFilter.h"
+#include "rastik/General.h"
 #include "rastik/jpeg/DctDecoder.h"
+#include "rastik/support/ByteOrder.h"
+#include "rastik/support/CScopedBuffer.h"
 
 namespace {
 
@@ -287,48 +290,50 @@ uint32_t CDCTFilter::JFIF_Decoder()
     return m_bReadFailed ? kMalformed : 0;
 }
 
-// APP13 "Photoshop 3.0": resource blocks ("8BIM", 16-bit identifier, a name
-// of a length byte and characters padded to an even length, a 32-bit data
-// size, the data padded to an even length). Resource 1005 (resolution)
+// APP13: the segment's content is read whole and walked by
+// ReadResolutionResource.
+uint32_t CDCTFilter::ReadPhotoshopSegment()
+{
+    uint32_t length = Read_16_Bit();
+    if (length < 2 || m_bReadFailed) return kMalformed;
+    uint32_t size = length - 2;
+    CScopedBuffer content(AllocBuffer(size + 1, 0, 0));
+    if (!content.p) {
+        Skip_Pointer(size);
+        return m_bReadFailed ? kMalformed : 0;
+    }
+    for (uint32_t i = 0; i < size; ++i) content.p[i] = static_cast<uint8_t>(Read_8_Bit());
+    if (m_bReadFailed) return kMalformed;
+    ReadResolutionResource(content.p, size);
+    return 0;
+}
+
+// "Photoshop 3.0" and resource blocks: "8BIM", a 16-bit identifier, a name
+// (a length byte and characters, padded to an even length), a 32-bit data
+// size and the data, padded to an even length. Resource 1005 (resolution)
 // starts with the horizontal resolution as 16.16 fixed point, the vertical
 // one 8 bytes further on; their whole parts become the densities in dots
 // per inch. Nothing is read past the segment.
-uint32_t CDCTFilter::ReadPhotoshopSegment()
+void CDCTFilter::ReadResolutionResource(const uint8_t* content, uint32_t size)
 {
     static const uint8_t kPhotoshop[14] = {'P', 'h', 'o', 't', 'o', 's', 'h', 'o', 'p', ' ', '3', '.', '0', 0};
-    uint32_t length = Read_16_Bit();
-    if (length < 2 || m_bReadFailed) return kMalformed;
-    uint32_t left = length - 2;
-    // Reads n bytes of the segment as a big-endian number; false past its end.
-    auto take = [&](uint32_t n, uint32_t& value) {
-        if (n > left) return false;
-        left -= n;
-        value = 0;
-        for (uint32_t i = 0; i < n; ++i) value = value << 8 | Read_8_Bit();
-        return true;
-    };
-    auto skip = [&](uint32_t n) {
-        if (n > left) return false;
-        left -= n;
-        Skip_Pointer(n);
-        return true;
-    };
-    bool photoshop = left >= sizeof kPhotoshop;
-    for (uint32_t i = 0; photoshop && i < sizeof kPhotoshop; ++i, --left)
-        photoshop = Read_8_Bit() == kPhotoshop[i];
-    while (photoshop) {
-        uint32_t signature = 0, id = 0, nameLength = 0, size = 0;
-        if (!take(4, signature) || !take(2, id) || !take(1, nameLength) || !skip(nameLength + ((nameLength + 1) & 1)) ||
-            !take(4, size))
-            break;
+    if (size < sizeof kPhotoshop || std::memcmp(content, kPhotoshop, sizeof kPhotoshop) != 0) return;
+    rastik::CFieldReader r(content + sizeof kPhotoshop, content + size, false);
+    uint16_t id = 0, x = 0, y = 0;
+    uint8_t nameLength = 0;
+    uint32_t dataSize = 0;
+    while (r.Skip(4) && r.U16(id) && r.U8(nameLength) && r.Skip(nameLength + ((nameLength + 1u) & 1u)) &&
+           r.U32(dataSize)) {
         if (id == 1005) {
-            if (size >= 10 && take(2, m_dwXDensity) && skip(6) && take(2, m_dwYDensity)) m_nDensityUnit = 1;
-            break;
+            if (dataSize >= 10 && r.U16(x) && r.Skip(6) && r.U16(y)) {
+                m_dwXDensity = x;
+                m_dwYDensity = y;
+                m_nDensityUnit = 1;
+            }
+            return;
         }
-        if (!skip(size) || ((size & 1) && !skip(1))) break;
+        if (!r.Skip(size_t(dataSize) + (dataSize & 1u))) return;
     }
-    Skip_Pointer(left);
-    return m_bReadFailed ? kMalformed : 0;
 }
 
 // APP14 "Adobe": the last byte of the segment's fixed part is the colour

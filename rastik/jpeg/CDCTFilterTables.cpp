@@ -3,6 +3,8 @@
 // Huffman tables.
 #include "rastik/CDCTFilter.h"
 
+#include <bit>
+
 const uint32_t CDCTFilter::ZigZagToNormal[80] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
     12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
@@ -23,8 +25,17 @@ const uint32_t CDCTFilter::COSINEXY[64] = {
     4520,  6270,  5906,  5315,  4520,  3552,  2446,  1247,
 };
 
-uint32_t CDCTFilter::CSizeZZ[2048] = {};
-uint32_t CDCTFilter::dwSizeIsInitial = 0;
+namespace {
+constexpr std::array<uint32_t, 2048> MakeSizeTable()
+{
+    std::array<uint32_t, 2048> sizes{};
+    for (uint32_t v = 0; v < sizes.size(); ++v) sizes[v] = static_cast<uint32_t>(std::bit_width(v));
+    return sizes;
+}
+}  // namespace
+
+const std::array<uint32_t, 2048> CDCTFilter::CSizeZZ = MakeSizeTable();
+const uint32_t CDCTFilter::dwSizeIsInitial = 1;
 
 const uint8_t CDCTFilter::Default_Quant_Table[3][64] = {
     {

@@ -1,11 +1,11 @@
 // JPEG codec: construction, the owned encoder and parameter record, the
-// libjpeg run frame around the codec's own file, and the locating of the
-// Photoshop resource block.
+// file a libjpeg run reads, and the locating of the Photoshop resource block.
 #include "rastik/CJpgIO.h"
 
 #include <cstring>
 
 #include "platform/Win32.h"
+#include "rastik/jpeg/CJpgIORun.h"
 
 CJpgIO::CJpgIO(const char* path)
 {
@@ -31,14 +31,17 @@ void CJpgIO::DropStreamFile()
     StreamFilePath.clear();
 }
 
-void CJpgIO::BeginRun()
+void CJpgIO::SetSource(CFile& file, uint64_t start, uint64_t length)
 {
-    File.Abort();
+    m_source = &file;
+    m_sourceStart = start;
+    m_sourceLength = length;
 }
 
-void CJpgIO::EndRun()
+int CJpgIO::Run(JpegHead* head, JpegRowSink* sink)
 {
-    if (Path) File.Open(Path, CFile::modeRead | CFile::typeBinary);
+    CFile& file = m_source ? *m_source : File;
+    return RunJpegDecompress(file, m_sourceStart, m_sourceLength, head, sink, ShowMessages != 0);
 }
 
 int CJpgIO::WriteHeader() { return 1; }

@@ -1,12 +1,15 @@
-// JPEG codec, reading: the header, the whole image into the channel planes
-// (spilled planes staged through one large buffer), the reduced image and
-// the preview. Every read is its own libjpeg run on the file's path.
+// JPEG codec, reading: the header, the whole image into the channel planes,
+// the reduced image and the preview. Every read is its own libjpeg run over
+// the codec's open file (or the range of another file it was given).
 #include <cstring>
 #include <vector>
 
 #include "rastik/CJpgIO.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
+#include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CReducedSampler.h"
+#include "rastik/core/CRowProgress.h"
 #include "rastik/jpeg/CJpgIORun.h"
 
 namespace {
@@ -15,197 +18,94 @@ namespace {
 constexpr float kDefaultDensity = 72.0f;
 constexpr float kCentimetresPerInch = 2.54f;
 
-uint32_t PreviewRowBytes(uint32_t width)
-{
-    return (width * 24 + 31) / 32 * 4;
-}
-
-// Progress of a row loop and the Esc poll after every row.
-class RowProgress {
-public:
-    explicit RowProgress(uint32_t total) : m_total(total)
-    {
-        int32_t end = 0;
-        GetProgressRange(&m_start, &end);
-        m_span = GetProgressSpan();
-    }
-    // False when Esc was pressed.
-    bool Step(uint32_t done) const
-    {
-        StepProgress(m_start, m_span, done, m_total);
-        return GetEscapeKB() == 0;
-    }
-
-private:
-    int32_t m_start = 0;
-    int32_t m_span = 0;
-    uint32_t m_total;
-};
-
 bool SameGeometry(const JpegHead& output, const CRastik& image)
 {
     return output.Width == image.Width && output.Height == image.Height &&
            output.Components == image.ChannelCount;
 }
 
-// Splits scanlines into channel planes; planes in the temporary file are
-// collected in shares of one staging buffer and written a chunk at a time.
+// Splits scanlines into the channel planes through the plane-row stream.
 class PlaneSink : public JpegRowSink {
 public:
-    PlaneSink(CRastik& image, int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets, bool invert)
-        : m_image(image), m_kinds(kinds), m_tempFile(tempFile), m_planes(planes), m_offsets(offsets),
-          m_invert(invert), m_progress(image.Height)
+    PlaneSink(CRastik& image, const CPlaneRowStream::PlaneSet& planes, bool invert)
+        : m_image(image), m_rows(image, planes, CPlaneRowStream::kFill, CPlaneRowStream::kTopDown, image.ChannelCount),
+          m_invert(invert && image.ColorMode == kModeCmyk)
     {
     }
-    ~PlaneSink() override { FreeBuffer(&m_staging); }
 
-    // Takes the staging buffer when planes live in the temporary file.
-    bool Prepare()
-    {
-        uint32_t bpl = m_image.BytesPerLine;
-        for (uint32_t c = 0; c < m_image.ChannelCount; ++c) {
-            if (m_kinds[c] == kChannelHeap) {
-                if (!m_planes[c]) return false;
-            } else if (m_kinds[c] == kChannelTemp) {
-                m_share[c] = m_tempChannels++;
-            } else {
-                return false;
-            }
-        }
-        if (m_tempChannels == 0) return true;
-        if (!m_tempFile) return false;
-        uint64_t unit = static_cast<uint64_t>(m_tempChannels) * bpl;
-        if (unit == 0 || unit > 0xFFFFFFFFu) return false;
-        uint64_t want = unit * m_image.Height;
-        if (want > 0xFFFFFFFFu) want = 0xFFFFFFFFu / unit * unit;
-        uint32_t granted = 0;
-        m_staging = static_cast<uint8_t*>(AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(unit),
-                                                           &granted, 0));
-        if (!m_staging) return false;
-        m_chunkRows = static_cast<uint32_t>(granted / unit);
-        return m_chunkRows > 0;
-    }
-
+    bool Prepare() { return m_rows.Open(); }
     bool Start(const JpegHead& output) noexcept override { return SameGeometry(output, m_image); }
 
-    bool Row(const uint8_t* samples, uint32_t row) noexcept override
+    bool Row(const uint8_t* samples, uint32_t) noexcept override
     {
         const uint32_t channels = m_image.ChannelCount;
         const uint32_t width = m_image.Width;
-        const uint32_t bpl = m_image.BytesPerLine;
-        const bool invert = m_invert && m_image.ColorMode == kModeCmyk;
         for (uint32_t c = 0; c < channels; ++c) {
-            uint8_t* out = m_kinds[c] == kChannelHeap
-                               ? m_planes[c] + static_cast<size_t>(row) * bpl
-                               : m_staging + (static_cast<size_t>(m_share[c]) * m_chunkRows + m_staged) * bpl;
+            uint8_t* out = m_rows.Row(c);
+            if (!out) return false;
             const uint8_t* in = samples + c;
-            if (invert) {
+            if (m_invert) {
                 for (uint32_t x = 0; x < width; ++x, in += channels) out[x] = static_cast<uint8_t>(255 - *in);
             } else {
                 for (uint32_t x = 0; x < width; ++x, in += channels) out[x] = *in;
             }
         }
-        if (m_tempChannels) {
-            ++m_staged;
-            if ((m_staged == m_chunkRows || row + 1 == m_image.Height) && !FlushStaged()) return false;
-        }
-        if (!m_progress.Step(row + 1)) {
-            m_escaped = true;
-            return false;
-        }
-        return true;
+        return m_rows.Advance();
     }
 
-    bool Escaped() const { return m_escaped; }
+    bool Finish() { return m_rows.Finish() == CPlaneRowStream::kDone; }
 
 private:
-    bool FlushStaged() noexcept
-    {
-        const uint32_t bpl = m_image.BytesPerLine;
-        try {
-            for (uint32_t c = 0; c < m_image.ChannelCount; ++c) {
-                if (m_kinds[c] != kChannelTemp) continue;
-                int64_t at = static_cast<int64_t>(m_offsets[c]) + static_cast<int64_t>(m_flushed) * bpl;
-                m_tempFile->Seek(at, CFile::begin);
-                m_tempFile->Write(m_staging + static_cast<size_t>(m_share[c]) * m_chunkRows * bpl, m_staged * bpl);
-            }
-        } catch (const CFileException&) {
-            return false;
-        }
-        m_flushed += m_staged;
-        m_staged = 0;
-        return true;
-    }
-
     CRastik& m_image;
-    int32_t* m_kinds;
-    CFile* m_tempFile;
-    uint8_t** m_planes;
-    int32_t* m_offsets;
+    CPlaneRowStream m_rows;
     bool m_invert;
-    RowProgress m_progress;
-    uint32_t m_share[kMaxChannels] = {};
-    uint32_t m_tempChannels = 0;
-    uint8_t* m_staging = nullptr;
-    uint32_t m_chunkRows = 0;
-    uint32_t m_staged = 0;
-    uint32_t m_flushed = 0;
-    bool m_escaped = false;
 };
 
-// Takes the first source row and column that map to each target position.
+// Takes the source rows and columns the reduced sampler selects.
 class ReduceSink : public JpegRowSink {
 public:
     ReduceSink(CRastik& image, uint32_t width, uint32_t height, uint8_t** planes)
-        : m_image(image), m_height(height), m_planes(planes), m_stride(BytesPerRow(width * 8)),
-          m_progress(image.Height)
+        : m_image(image), m_planes(planes), m_stride(BytesPerRow(width * 8)),
+          m_sampler(image.Width, image.Height, width, height), m_progress(image.Height, 0, &image.EscPressed)
     {
-        float fx = static_cast<float>(width) / static_cast<float>(image.Width);
-        m_fy = static_cast<float>(height) / static_cast<float>(image.Height);
-        uint32_t k = 0;
-        for (uint32_t x = 0; x < image.Width && k < width; ++x) {
-            if (static_cast<uint32_t>(static_cast<double>(fx) * x) == k) {
-                m_columns.push_back(x);
-                ++k;
-            }
-        }
     }
 
     bool Start(const JpegHead& output) noexcept override { return SameGeometry(output, m_image); }
 
     bool Row(const uint8_t* samples, uint32_t row) noexcept override
     {
-        if (m_next < m_height && static_cast<uint32_t>(static_cast<double>(m_fy) * row) == m_next) {
+        if (m_sampler.Wants(row)) {
+            const uint32_t next = m_sampler.Take();
             const uint32_t channels = m_image.ChannelCount;
             const bool invert = m_image.ColorMode == kModeCmyk;
+            const std::vector<uint32_t>& columns = m_sampler.Columns();
             for (uint32_t c = 0; c < channels; ++c) {
-                uint8_t* out = m_planes[c] + static_cast<size_t>(m_next) * m_stride;
-                for (size_t k = 0; k < m_columns.size(); ++k) {
-                    uint8_t v = samples[static_cast<size_t>(m_columns[k]) * channels + c];
+                uint8_t* out = m_planes[c] + static_cast<size_t>(next) * m_stride;
+                for (size_t k = 0; k < columns.size(); ++k) {
+                    uint8_t v = samples[static_cast<size_t>(columns[k]) * channels + c];
                     out[k] = invert ? static_cast<uint8_t>(255 - v) : v;
                 }
             }
-            ++m_next;
         }
-        if (!m_progress.Step(row + 1)) {
-            m_escaped = true;
-            return false;
+        return m_progress.Step();
+    }
+
+    // Equal rows only matter where the sampler takes one.
+    bool Repeat(const uint8_t* samples, uint32_t row, uint32_t count) noexcept override
+    {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (m_sampler.Wants(row + i) && !Row(samples, row + i)) return false;
+            if (!m_sampler.Wants(row + i) && !m_progress.Step()) return false;
         }
         return true;
     }
 
-    bool Escaped() const { return m_escaped; }
-
 private:
     CRastik& m_image;
-    uint32_t m_height;
     uint8_t** m_planes;
     uint32_t m_stride;
-    RowProgress m_progress;
-    float m_fy = 0.0f;
-    std::vector<uint32_t> m_columns;
-    uint32_t m_next = 0;
-    bool m_escaped = false;
+    CReducedSampler m_sampler;
+    CRowProgress m_progress;
 };
 
 }  // namespace
@@ -213,10 +113,7 @@ private:
 int CJpgIO::ReadImageHead()
 {
     JpegHead head;
-    BeginRun();
-    int result = RunJpegDecompress(Path, &head, nullptr);
-    EndRun();
-    if (result != kJpegRunDone) return 0;
+    if (Run(&head, nullptr) != kJpegRunDone) return 0;
 
     uint32_t mode = 0;
     switch (head.Components) {
@@ -245,7 +142,7 @@ int CJpgIO::ReadImageHead()
     if (align == 0) align = 4;
     uint64_t unitBits = 8ull * align;
     BytesPerLine = static_cast<uint32_t>((8ull * Width + unitBits - 1) / unitBits * align);
-    GetResourcePos();
+    if (!m_source) GetResourcePos();
     return 1;
 }
 
@@ -260,13 +157,11 @@ int CJpgIO::GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int3
     if (!kinds || !planes || !offsets || Width == 0 || Height == 0 || ChannelCount == 0 ||
         ChannelCount > 4 || BytesPerLine < Width)
         return 0;
-    PlaneSink sink(*this, kinds, tempFile, planes, offsets, InvertCmyk != 0);
+    PlaneSink sink(*this, CPlaneRowStream::PlaneSet{kinds, planes, offsets, tempFile}, InvertCmyk != 0);
     if (!sink.Prepare()) return 0;
     JpegHead head;
-    BeginRun();
-    int result = RunJpegDecompress(Path, &head, &sink);
-    EndRun();
-    return result == kJpegRunDone ? 1 : 0;
+    int result = Run(&head, &sink);
+    return sink.Finish() && result == kJpegRunDone ? 1 : 0;
 }
 
 int CJpgIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
@@ -281,11 +176,8 @@ int CJpgIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
     BeginProgress();
     ReduceSink sink(*this, width, height, planes);
     JpegHead head;
-    BeginRun();
-    int result = RunJpegDecompress(Path, &head, &sink);
-    EndRun();
+    int result = Run(&head, &sink);
     EndProgress();
-    if (sink.Escaped()) EscPressed = 1;
     return result == kJpegRunDone ? 1 : 0;
 }
 
@@ -304,29 +196,5 @@ int CJpgIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffe
         PrevIsBgr = 0;
     }
     if (ChannelCount == 0 || ChannelCount > 4) return 0;
-    GetPrevDataSize();
-    uint32_t rowBytes = PreviewRowBytes(PrevWidth);
-    uint64_t bufferBytes = static_cast<uint64_t>(rowBytes) * PrevHeight;
-    uint64_t planeBytes64 = static_cast<uint64_t>(BytesPerRow(static_cast<uint32_t>(PrevWidth) * 8)) * PrevHeight;
-    // A host may ask for previews of any size; the buffers must stay 32-bit.
-    if (bufferBytes > 0xFFFFFFFFu || planeBytes64 > 0xFFFFFFFFu) return 0;
-    buffer = static_cast<uint8_t*>(AllocBuffer(static_cast<uint32_t>(bufferBytes), 1, 0));
-    if (!buffer) return 0;
-    uint32_t planeBytes = static_cast<uint32_t>(planeBytes64);
-    uint8_t* planes[4] = {};
-    bool ok = true;
-    for (uint32_t c = 0; c < ChannelCount && ok; ++c) {
-        planes[c] = static_cast<uint8_t*>(AllocBuffer(planeBytes, 1, 0));
-        ok = planes[c] != nullptr;
-    }
-    ok = ok && ReadReducedData(PrevWidth, PrevHeight, planes);
-    if (ok) ReducedDataForPrev(planes, buffer);
-    for (uint8_t*& p : planes) FreeBuffer(&p);
-    if (!ok) {
-        FreeBuffer(&buffer);
-        return 0;
-    }
-    width = PrevWidth;
-    height = PrevHeight;
-    return 1;
+    return PreviewFromReducedData(width, height, buffer);
 }

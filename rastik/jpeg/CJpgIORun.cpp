@@ -1,13 +1,18 @@
-// libjpeg runs of the JPEG codec: decompression of a file into scanlines and
-// compression of RGB scanlines into a file, with an error exit that prints
-// libjpeg's message and jumps back to the run's recovery point.
+// libjpeg runs of the JPEG codec: decompression of a file range into
+// scanlines and compression of RGB scanlines into memory, with an error exit
+// that reports libjpeg's message and jumps back to the run's recovery point.
 #include "rastik/jpeg/CJpgIORun.h"
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <jpeglib.h>
+
+#include "platform/MessageSink.h"
+#include "rastik/jpeg/CJpegFileSource.h"
+#include "rastik/jpeg/CJpegMemoryDestination.h"
 
 namespace {
 
@@ -28,7 +33,18 @@ const char* const kAddonMessages[] = {"JPEG file has more than %d scans", nullpt
 struct ErrorManager {
     jpeg_error_mgr pub;
     jmp_buf recovery;
+    bool show;
 };
+
+// libjpeg's messages go to the message sink, without an id of the table.
+void OutputMessage(j_common_ptr cinfo)
+{
+    ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (!err->show) return;
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    ShowMessage(0, text);
+}
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo)
 {
@@ -48,10 +64,12 @@ void LimitScans(j_common_ptr cinfo)
     }
 }
 
-void InstallErrorManager(ErrorManager* err)
+void InstallErrorManager(ErrorManager* err, bool show)
 {
     jpeg_std_error(&err->pub);
+    err->show = show;
     err->pub.error_exit = ErrorExit;
+    err->pub.output_message = OutputMessage;
     err->pub.addon_message_table = kAddonMessages;
     err->pub.first_addon_message = kMsgTooManyScans;
     err->pub.last_addon_message = kMsgTooManyScans;
@@ -61,7 +79,7 @@ struct DecompressRun {
     ErrorManager err;
     jpeg_decompress_struct cinfo;
     jpeg_progress_mgr progress;
-    FILE* stream;
+    CJpegFileSource* source;
 };
 
 void ReportHead(const jpeg_decompress_struct& cinfo, JpegHead* head)
@@ -76,10 +94,10 @@ void ReportHead(const jpeg_decompress_struct& cinfo, JpegHead* head)
 
 // Everything between the recovery point and the end of the run lives in run;
 // the frame holds only plain values.
-int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink)
+int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink, bool show)
 {
     run->cinfo.err = &run->err.pub;
-    InstallErrorManager(&run->err);
+    InstallErrorManager(&run->err, show);
     if (setjmp(run->err.recovery)) {
         jpeg_destroy_decompress(&run->cinfo);
         return kJpegRunFailed;
@@ -88,7 +106,7 @@ int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink)
     run->cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
     run->progress.progress_monitor = LimitScans;
     run->cinfo.progress = &run->progress;
-    jpeg_stdio_src(&run->cinfo, run->stream);
+    run->source->Attach(&run->cinfo);
     jpeg_read_header(&run->cinfo, TRUE);
     ReportHead(run->cinfo, head);
     if (!sink) {
@@ -105,12 +123,28 @@ int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink)
         jpeg_destroy_decompress(&run->cinfo);
         return kJpegRunFailed;
     }
+    const size_t rowBytes = static_cast<size_t>(output.Width) * output.Components;
     JSAMPARRAY line = (*run->cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&run->cinfo), JPOOL_IMAGE,
-                                                       output.Width * output.Components, 1);
+                                                       static_cast<JDIMENSION>(rowBytes), 2);
+    // When the data of a single-scan file runs out (the file ends, or the
+    // entropy decoder met the end-of-image marker), libjpeg goes on with
+    // blocks without coefficients: a flat grey. Once two whole MCU rows came
+    // out unchanged, every row left is that row.
+    const bool oneScan = !jpeg_has_multiple_scans(&run->cinfo);
+    const uint32_t settle = 2u * static_cast<uint32_t>(run->cinfo.max_v_samp_factor * run->cinfo.min_DCT_scaled_size);
+    uint32_t unchanged = 0;
     while (run->cinfo.output_scanline < run->cinfo.output_height) {
         uint32_t row = run->cinfo.output_scanline;
-        if (jpeg_read_scanlines(&run->cinfo, line, 1) != 1) break;
-        if (!sink->Row(line[0], row)) {
+        if (jpeg_read_scanlines(&run->cinfo, &line[row & 1], 1) != 1) break;
+        bool go = sink->Row(line[row & 1], row);
+        if (go && oneScan && (run->source->Exhausted() || run->cinfo.unread_marker == JPEG_EOI)) {
+            unchanged = row > 0 && memcmp(line[0], line[1], rowBytes) == 0 ? unchanged + 1 : 0;
+            if (unchanged >= settle) {
+                go = sink->Repeat(line[row & 1], row + 1, output.Height - row - 1);
+                if (go) break;
+            }
+        }
+        if (!go) {
             jpeg_destroy_decompress(&run->cinfo);
             return kJpegRunStopped;
         }
@@ -123,20 +157,20 @@ int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink)
 struct CompressRun {
     ErrorManager err;
     jpeg_compress_struct cinfo;
-    FILE* stream;
+    CJpegMemoryDestination* out;
     uint8_t* line;
 };
 
-int Compress(CompressRun* run, uint32_t width, uint32_t height, int quality, JpegRowSource* source)
+int Compress(CompressRun* run, uint32_t width, uint32_t height, int quality, JpegRowSource* source, bool show)
 {
     run->cinfo.err = &run->err.pub;
-    InstallErrorManager(&run->err);
+    InstallErrorManager(&run->err, show);
     if (setjmp(run->err.recovery)) {
         jpeg_destroy_compress(&run->cinfo);
         return kJpegRunFailed;
     }
     jpeg_create_compress(&run->cinfo);
-    jpeg_stdio_dest(&run->cinfo, run->stream);
+    run->out->Attach(&run->cinfo);
     run->cinfo.image_width = width;
     run->cinfo.image_height = height;
     run->cinfo.input_components = 3;
@@ -159,35 +193,29 @@ int Compress(CompressRun* run, uint32_t width, uint32_t height, int quality, Jpe
 
 }  // namespace
 
-int RunJpegDecompress(const char* path, JpegHead* head, JpegRowSink* sink)
+int RunJpegDecompress(CFile& file, uint64_t start, uint64_t length, JpegHead* head, JpegRowSink* sink,
+                      bool showMessages)
 {
-    if (!path || !head) return kJpegRunFailed;
+    if (!head || !file.IsOpen()) return kJpegRunFailed;
     DecompressRun* run = static_cast<DecompressRun*>(calloc(1, sizeof(DecompressRun)));
     if (!run) return kJpegRunFailed;
-    run->stream = fopen(path, "rb");
-    int result = kJpegRunFailed;
-    if (run->stream) {
-        result = Decompress(run, head, sink);
-        fclose(run->stream);
-    }
+    CJpegFileSource source(file, start, length);
+    run->source = &source;
+    int result = Decompress(run, head, sink, showMessages);
     free(run);
     return result;
 }
 
-int RunJpegCompress(const char* path, uint32_t width, uint32_t height, int quality, JpegRowSource* source)
+int RunJpegCompress(CJpegMemoryDestination& out, uint32_t width, uint32_t height, int quality,
+                    JpegRowSource* source, bool showMessages)
 {
-    if (!path || !source || width == 0 || height == 0 || width > JPEG_MAX_DIMENSION ||
-        height > JPEG_MAX_DIMENSION)
+    if (!source || width == 0 || height == 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
         return kJpegRunFailed;
     CompressRun* run = static_cast<CompressRun*>(calloc(1, sizeof(CompressRun)));
     if (!run) return kJpegRunFailed;
     run->line = static_cast<uint8_t*>(calloc(static_cast<size_t>(width) * 3, 1));
-    run->stream = run->line ? fopen(path, "wb") : nullptr;
-    int result = kJpegRunFailed;
-    if (run->stream) {
-        result = Compress(run, width, height, quality, source);
-        if (fclose(run->stream) != 0) result = kJpegRunFailed;
-    }
+    run->out = &out;
+    int result = run->line ? Compress(run, width, height, quality, source, showMessages) : kJpegRunFailed;
     free(run->line);
     free(run);
     return result;

@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+#include "platform/CFile.h"
+
+class CJpegMemoryDestination;
+
 // Header facts of a JPEG file as libjpeg reports them.
 struct JpegHead {
     uint32_t Width = 0;
@@ -24,6 +28,14 @@ public:
     virtual bool Start(const JpegHead& output) = 0;
     // One scanline of interleaved samples (width x components bytes); false stops.
     virtual bool Row(const uint8_t* samples, uint32_t row) = 0;
+    // count scanlines from row on, all equal to samples (the rest of an image
+    // whose data ran out); a sink that can skip rows does it faster.
+    virtual bool Repeat(const uint8_t* samples, uint32_t row, uint32_t count)
+    {
+        for (uint32_t i = 0; i < count; ++i)
+            if (!Row(samples, row + i)) return false;
+        return true;
+    }
 };
 
 // Supplier of the RGB scanlines of a compression run.
@@ -36,11 +48,15 @@ public:
 
 enum JpegRunResult { kJpegRunFailed = 0, kJpegRunDone = 1, kJpegRunStopped = 2 };
 
-// Reads the header of the file at path into head; with a sink, also decodes
-// the image with libjpeg's defaults (grey stays grey, three components come
-// out as RGB, four as CMYK) and hands every scanline to it.
-int RunJpegDecompress(const char* path, JpegHead* head, JpegRowSink* sink);
+// Reads the header of the JPEG in length bytes of file from start on into
+// head; with a sink, also decodes the image with libjpeg's defaults (grey
+// stays grey, three components come out as RGB, four as CMYK) and hands
+// every scanline to it. libjpeg's warnings and errors go to the message
+// sink when showMessages is set.
+int RunJpegDecompress(CFile& file, uint64_t start, uint64_t length, JpegHead* head, JpegRowSink* sink,
+                      bool showMessages);
 
-// Writes a baseline JPEG file of width x height RGB pixels at the given
-// quality (libjpeg defaults otherwise), rows taken from source.
-int RunJpegCompress(const char* path, uint32_t width, uint32_t height, int quality, JpegRowSource* source);
+// Writes a baseline JPEG of width x height RGB pixels at the given quality
+// (libjpeg defaults otherwise) into out, rows taken from source.
+int RunJpegCompress(CJpegMemoryDestination& out, uint32_t width, uint32_t height, int quality,
+                    JpegRowSource* source, bool showMessages);

@@ -1,5 +1,5 @@
 // JPEG codec, writing through the library's own encoder: the whole image
-// from the channel planes (spilled planes staged a chunk of bands at a time),
+// from the channel planes (through the plane-row stream, a band at a time),
 // and streamed rows collected in a planar temporary file that is encoded when
 // the last row has arrived.
 #include <algorithm>
@@ -10,135 +10,105 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CRowProgress.h"
 
 namespace {
 
 constexpr int kStreamFile = 1;  // encoder output goes to g_pEncodedDataFile
 
-// Supplies the rows of one channel for a band.
+// Supplies the bands of the image in order, with progress and Esc.
 class BandSource {
 public:
     virtual ~BandSource() = default;
-    // Copies rows rows of channel c from row on into out, Width bytes each.
-    virtual bool Fill(uint8_t* out, uint32_t c, uint32_t row, uint32_t rows) = 0;
+    // Copies the next rows rows of channel c into out, Width bytes each.
+    virtual bool Fill(uint8_t* out, uint32_t c, uint32_t rows) = 0;
+    // Passes the rows of the band just filled; false on Esc or a failure.
+    virtual bool Next(uint32_t rows) = 0;
+    virtual bool Stopped() const = 0;
 };
 
-// Rows of the channel planes; planes in the temporary file are read a chunk
-// of whole bands at a time into their share of one staging buffer.
+// Bands of the channel planes, through the plane-row stream.
 class PlaneBandSource : public BandSource {
 public:
-    explicit PlaneBandSource(CRastik& image) : m_image(image) {}
-    ~PlaneBandSource() override { FreeBuffer(&m_staging); }
-
-    bool Prepare(uint32_t bandRows)
+    PlaneBandSource(CRastik& image, uint32_t bandRows)
+        : m_width(image.Width),
+          m_rows(image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, image.ChannelCount, bandRows)
     {
-        uint32_t spilled = 0;
-        for (uint32_t c = 0; c < m_image.ChannelCount; ++c) {
-            if (m_image.ChannelKind[c] == kChannelHeap && m_image.ChannelData[c]) continue;
-            if (m_image.ChannelKind[c] != kChannelTemp) return false;
-            m_share[c] = spilled++;
-        }
-        if (spilled == 0) return true;
-        uint64_t rowUnit = static_cast<uint64_t>(spilled) * m_image.BytesPerLine;
-        uint64_t unit = rowUnit * bandRows;
-        if (unit == 0 || unit > 0xFFFFFFFFu) return false;
-        uint64_t want = rowUnit * m_image.Height;
-        if (want < unit) want = unit;
-        if (want > 0xFFFFFFFFu) want = 0xFFFFFFFFu / unit * unit;
-        uint32_t granted = 0;
-        m_staging = static_cast<uint8_t*>(
-            AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(unit), &granted, 0));
-        if (!m_staging) return false;
-        m_chunkRows = static_cast<uint32_t>(granted / unit) * bandRows;
-        return m_chunkRows > 0;
     }
 
-    bool Fill(uint8_t* out, uint32_t c, uint32_t row, uint32_t rows) override
+    bool Prepare() { return m_rows.Open(); }
+
+    bool Fill(uint8_t* out, uint32_t c, uint32_t rows) override
     {
-        const uint32_t width = m_image.Width;
-        const uint32_t bpl = m_image.BytesPerLine;
-        const uint8_t* in = nullptr;
-        if (m_image.ChannelKind[c] == kChannelHeap) {
-            in = m_image.ChannelData[c] + static_cast<size_t>(row) * bpl;
-        } else {
-            if (row < m_chunkStart || row + rows > m_chunkStart + m_chunkLoaded) {
-                if (!Load(row)) return false;
-                if (row + rows > m_chunkStart + m_chunkLoaded) return false;
-            }
-            in = m_staging + (static_cast<size_t>(m_share[c]) * m_chunkRows + (row - m_chunkStart)) * bpl;
+        for (uint32_t i = 0; i < rows; ++i, out += m_width) {
+            const uint8_t* in = m_rows.Row(c, i);
+            if (!in) return false;
+            memcpy(out, in, m_width);
         }
-        for (uint32_t i = 0; i < rows; ++i, out += width, in += bpl) memcpy(out, in, width);
         return true;
     }
+    bool Next(uint32_t rows) override { return m_rows.Advance(rows); }
+    bool Stopped() const override { return m_rows.Result() == CPlaneRowStream::kStopped; }
 
 private:
-    bool Load(uint32_t row)
-    {
-        uint32_t rows = std::min(m_chunkRows, m_image.Height - row);
-        const size_t shareBytes = static_cast<size_t>(m_chunkRows) * m_image.BytesPerLine;
-        for (uint32_t c = 0; c < m_image.ChannelCount; ++c) {
-            if (m_image.ChannelKind[c] != kChannelTemp) continue;
-            if (!m_image.ReadPlaneRows(c, row, rows, m_staging + m_share[c] * shareBytes)) return false;
-        }
-        m_chunkStart = row;
-        m_chunkLoaded = rows;
-        return true;
-    }
-
-    CRastik& m_image;
-    uint32_t m_share[kMaxChannels] = {};
-    uint8_t* m_staging = nullptr;
-    uint32_t m_chunkRows = 0;
-    uint32_t m_chunkStart = 0;
-    uint32_t m_chunkLoaded = 0;
+    uint32_t m_width;
+    CPlaneRowStream m_rows;
 };
 
-// Rows of the planar temporary file of streamed writing: plane c at
+// Bands of the planar temporary file of streamed writing: plane c at
 // c x width x height, rows of width bytes.
 class StreamBandSource : public BandSource {
 public:
-    StreamBandSource(CFile& file, uint32_t width, uint32_t height) : m_file(file), m_width(width), m_height(height) {}
-
-    bool Fill(uint8_t* out, uint32_t c, uint32_t row, uint32_t rows) override
+    StreamBandSource(CRastik& image, CFile& file)
+        : m_file(file), m_width(image.Width), m_height(image.Height),
+          m_progress(image.Height, 0, &image.EscPressed)
     {
-        uint64_t at = (static_cast<uint64_t>(c) * m_height + row) * m_width;
+    }
+
+    bool Fill(uint8_t* out, uint32_t c, uint32_t rows) override
+    {
+        uint64_t at = (static_cast<uint64_t>(c) * m_height + m_row) * m_width;
         uint32_t bytes = rows * m_width;
         try {
             m_file.Seek(static_cast<int64_t>(at), CFile::begin);
-            uint32_t got = m_file.Read(out, bytes);
-            if (got < bytes) memset(out + got, 0, bytes - got);
+            // The file was made at its full size: a short read is a failure.
+            return m_file.Read(out, bytes) == bytes;
         } catch (const CFileException&) {
             return false;
         }
+    }
+    bool Next(uint32_t rows) override
+    {
+        m_row += rows;
+        for (uint32_t i = 0; i < rows; ++i)
+            if (!m_progress.Step()) return false;
         return true;
     }
+    bool Stopped() const override { return m_progress.Escaped(); }
 
 private:
     CFile& m_file;
     uint32_t m_width;
     uint32_t m_height;
+    uint32_t m_row = 0;
+    CRowProgress m_progress;
 };
 
 enum EncodeResult { kEncodeDone, kEncodeStopped, kEncodeFailed };
 
-// Feeds the image band by band to the encoder: progress after every row,
-// Esc stops (what was written stays).
+// Feeds the image band by band to the encoder; Esc stops (what was written
+// stays).
 EncodeResult EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint32_t bandRows)
 {
     const uint32_t width = codec.Width;
     const uint32_t height = codec.Height;
     const uint32_t channels = codec.ChannelCount;
-    int32_t start = 0, end = 0;
-    GetProgressRange(&start, &end);
-    int32_t span = GetProgressSpan();
     for (uint32_t row = 0; row < height;) {
         uint32_t rows = std::min(bandRows, height - row);
         for (uint32_t c = 0; c < channels; ++c)
-            if (!source.Fill(band + static_cast<size_t>(c) * rows * width, c, row, rows)) return kEncodeFailed;
-        for (uint32_t i = 1; i <= rows; ++i) {
-            StepProgress(start, span, row + i, height);
-            if (GetEscapeKB()) return kEncodeStopped;
-        }
+            if (!source.Fill(band + static_cast<size_t>(c) * rows * width, c, rows)) return kEncodeFailed;
+        if (!source.Next(rows)) return source.Stopped() ? kEncodeStopped : kEncodeFailed;
         uint32_t left = codec.Filter->Encoder(band, static_cast<int>(rows * width * channels));
         if (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand) return kEncodeFailed;
         row += rows;
@@ -187,6 +157,15 @@ void CJpgIO::FillInfo(double quantScale, bool withPreviewSize)
     Info->pszPreviewFile = nullptr;
 }
 
+void CJpgIO::FailOutput()
+{
+    // The encoder writes through the encoded-data stream, which reports a
+    // full disk here rather than by an exception.
+    if (EncodedDataFailure() == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+    ClearEncodedDataFailure();
+    DeleteOutput();
+}
+
 void CJpgIO::DeleteOutput()
 {
     std::string path = File.GetFilePath();
@@ -199,6 +178,7 @@ int CJpgIO::WriteFile()
 {
     if (!EncodableImage(*this) || BytesPerLine < Width || !File.IsOpen()) return 0;
     g_pEncodedDataFile = &File;
+    ClearEncodedDataFailure();
     if (WithQorHeader) WriteQorHeader();
     FillInfo(QuantScale(), true);
     uint8_t* band = nullptr;
@@ -211,22 +191,20 @@ int CJpgIO::WriteFile()
         }
         uint32_t bandRows = bandBytes / (Width * ChannelCount);
         band = static_cast<uint8_t*>(AllocBuffer(bandBytes, 0, 1));
-        PlaneBandSource source(*this);
-        if (!band || !source.Prepare(bandRows)) {
-            FreeBuffer(&band);
-            g_pEncodedDataFile = nullptr;
+        PlaneBandSource source(*this, bandRows);
+        if (!band) {
             ShowRastikMessage(kMsgNoBuffer);
-            return 0;
+        } else if (source.Prepare()) {
+            result = EncodeBands(*this, source, band, bandRows);
+            if (result == kEncodeDone && Filter->Encode_EOD() == CDCTFilter::kFailure) result = kEncodeFailed;
         }
-        result = EncodeBands(*this, source, band, bandRows);
-        if (result == kEncodeDone && Filter->Encode_EOD() == CDCTFilter::kFailure) result = kEncodeFailed;
     } catch (const CFileException& e) {
-        if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+        ShowFileError(e);
         result = kEncodeFailed;
     }
     FreeBuffer(&band);
     g_pEncodedDataFile = nullptr;
-    if (result == kEncodeFailed) DeleteOutput();
+    if (result == kEncodeFailed) FailOutput();
     return result == kEncodeDone ? 1 : 0;
 }
 
@@ -238,6 +216,7 @@ int CJpgIO::WriteToFile(CFile* tempFile)
         return 0;
     }
     g_pEncodedDataFile = &File;
+    ClearEncodedDataFailure();
     if (WithQorHeader) WriteQorHeader();
     FillInfo(QuantScale(), false);
     uint8_t* band = nullptr;
@@ -247,7 +226,7 @@ int CJpgIO::WriteToFile(CFile* tempFile)
         if (bandBytes != CDCTFilter::kFailure && bandBytes != 0) {
             band = static_cast<uint8_t*>(AllocBuffer(bandBytes, 0, 1));
             if (band) {
-                StreamBandSource source(*tempFile, Width, Height);
+                StreamBandSource source(*this, *tempFile);
                 result = EncodeBands(*this, source, band, bandBytes / (Width * ChannelCount));
                 if (result == kEncodeDone && Filter->Encode_EOD() == CDCTFilter::kFailure) result = kEncodeFailed;
             } else {
@@ -255,13 +234,13 @@ int CJpgIO::WriteToFile(CFile* tempFile)
             }
         }
     } catch (const CFileException& e) {
-        if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+        ShowFileError(e);
         result = kEncodeFailed;
     }
     FreeBuffer(&band);
     tempFile->Abort();
     g_pEncodedDataFile = nullptr;
-    if (result == kEncodeFailed) DeleteOutput();
+    if (result == kEncodeFailed) FailOutput();
     return result == kEncodeDone ? 1 : 0;
 }
 
@@ -284,7 +263,7 @@ int CJpgIO::OpenStreamFile(bool reopen)
     try {
         StreamFile->SetLength(static_cast<uint64_t>(Width) * Height * ChannelCount);
     } catch (const CFileException& e) {
-        if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+        ShowFileError(e);
         DropStreamFile();
         return 0;
     }
@@ -297,10 +276,8 @@ int CJpgIO::StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uin
     if (rowCount == 0 || rowCount > Height - received) return 0;
     for (uint32_t p = 0; p < count; ++p)
         if (!rows[p]) return 0;
-    int32_t start = 0, end = 0;
-    GetProgressRange(&start, &end);
-    StepProgress(start, GetProgressSpan(), received, Height);
-    if (GetEscapeKB()) {
+    CRowProgress progress(Height, received, &EscPressed);
+    if (!progress.Step()) {
         AbandonStream();
         return 0;
     }
@@ -311,7 +288,7 @@ int CJpgIO::StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uin
             StreamFile->Write(rows[p], rowCount * Width);
         }
     } catch (const CFileException& e) {
-        if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+        ShowFileError(e);
         AbandonStream();
         return 0;
     }
@@ -331,7 +308,7 @@ int CJpgIO::FinishStream()
     try {
         StreamFile->Close();
     } catch (const CFileException& e) {
-        if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+        ShowFileError(e);
         AbandonStream();
         return 0;
     }
@@ -359,7 +336,7 @@ int CJpgIO::WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCo
         try {
             StreamFile->Close();
         } catch (const CFileException& e) {
-            if (e.m_cause == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+            ShowFileError(e);
             AbandonStream();
             return 0;
         }

@@ -25,13 +25,19 @@ uint64_t DefaultPlaneHeapCap()
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) / 2;
 }
 
+// The host's callback serves every thread; each thread (each conversion)
+// has its own range.
 struct ProgressState {
     std::mutex mutex;
-    int32_t start = 0;
-    int32_t end = 1000;
     ProgressCallback callback = nullptr;
     void* user = nullptr;
 };
+
+struct ProgressRange {
+    int32_t start = 0;
+    int32_t end = 1000;
+};
+thread_local ProgressRange t_progressRange;
 
 ProgressState& Progress()
 {
@@ -111,25 +117,19 @@ extern "C" void SetProgressCallback(ProgressCallback callback, void* user)
 
 extern "C" void SetProgressRange(int32_t start, int32_t end)
 {
-    ProgressState& s = Progress();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.start = start;
-    s.end = end;
+    t_progressRange.start = start;
+    t_progressRange.end = end;
 }
 
 extern "C" void GetProgressRange(int32_t* start, int32_t* end)
 {
-    ProgressState& s = Progress();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (start) *start = s.start;
-    if (end) *end = s.end;
+    if (start) *start = t_progressRange.start;
+    if (end) *end = t_progressRange.end;
 }
 
 extern "C" int32_t GetProgressSpan()
 {
-    ProgressState& s = Progress();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.end - s.start;
+    return t_progressRange.end - t_progressRange.start;
 }
 
 extern "C" void SetProgress(int32_t position)
@@ -137,15 +137,12 @@ extern "C" void SetProgress(int32_t position)
     ProgressState& s = Progress();
     ProgressCallback cb;
     void* user;
-    int32_t start, end;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         cb = s.callback;
         user = s.user;
-        start = s.start;
-        end = s.end;
     }
-    if (cb) cb(position, start, end, user);
+    if (cb) cb(position, t_progressRange.start, t_progressRange.end, user);
 }
 
 extern "C" void BeginProgress() {}

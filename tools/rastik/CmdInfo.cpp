@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "rastik/Command.h"
+#include "rastik/InfoFields.h"
 #include "rastik/ToolSupport.h"
 
 namespace {
@@ -21,17 +22,20 @@ const char* UnitName(uint32_t unit)
     }
 }
 
-void PrintJson(unsigned type, const CRastik& c)
+void PrintJson(unsigned type, const CRastik& c, const std::vector<InfoField>& extra)
 {
     printf("{\"type\": %u, \"width\": %u, \"height\": %u, \"colorMode\": %u, \"channelCount\": %u, "
            "\"colorChannels\": %u, \"bitsPerChannel\": %u, \"xResolution\": %g, \"yResolution\": %g, "
-           "\"resolutionUnit\": %u, \"paletteSize\": %u}\n",
+           "\"resolutionUnit\": %u, \"paletteSize\": %u",
            type, c.Width, c.Height, c.ColorMode, c.ChannelCount, c.ColorChannels, c.BitsPerChannel,
            static_cast<double>(c.XResolution), static_cast<double>(c.YResolution), c.ResolutionUnit,
            c.PaletteSize);
+    for (const InfoField& f : extra)
+        printf(f.number ? ", \"%s\": %s" : ", \"%s\": \"%s\"", f.key.c_str(), f.value.c_str());
+    printf("}\n");
 }
 
-void PrintText(const std::string& path, unsigned type, const CRastik& c)
+void PrintText(const std::string& path, unsigned type, const CRastik& c, const std::vector<InfoField>& extra)
 {
     printf("file:            %s\n", path.c_str());
     printf("type:            %u (%s)\n", type, FileTypeName(type));
@@ -42,6 +46,7 @@ void PrintText(const std::string& path, unsigned type, const CRastik& c)
     printf("resolution:      %g x %g per %s (unit %u)\n", static_cast<double>(c.XResolution),
            static_cast<double>(c.YResolution), UnitName(c.ResolutionUnit), c.ResolutionUnit);
     printf("palette:         %u entries\n", c.PaletteSize);
+    for (const InfoField& f : extra) printf("%-16s %s\n", (f.label + ":").c_str(), f.value.c_str());
 }
 
 int RunInfo(const std::vector<std::string>& args)
@@ -73,8 +78,9 @@ int RunInfo(const std::vector<std::string>& args)
     std::unique_ptr<CRastik> codec = OpenImageForRead(path);
     if (!codec) return kExitFailed;
     unsigned type = DetectFileType(path.c_str());
-    if (json) PrintJson(type, *codec);
-    else PrintText(path, type, *codec);
+    std::vector<InfoField> extra = CollectInfoFields(*codec, type);
+    if (json) PrintJson(type, *codec, extra);
+    else PrintText(path, type, *codec, extra);
     return kExitOk;
 }
 
