@@ -12,6 +12,8 @@
 #include "rastik/CGTempFile.h"
 #include "rastik/CJpgIO.h"
 #include "rastik/CRastik.h"
+#include "rastik/CTiffIO.h"
+#include "rastik/ClipPath.h"
 #include "rastik/CWandBIO.h"
 #include "rastik/Convert.h"
 #include "rastik/Exports.h"

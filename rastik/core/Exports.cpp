@@ -7,6 +7,7 @@
 #include "platform/KeyQueue.h"
 #include "rastik/CBmpIO.h"
 #include "rastik/CJpgIO.h"
+#include "rastik/CTiffIO.h"
 #include "rastik/CWandBIO.h"
 
 namespace {
@@ -36,6 +37,7 @@ extern "C" CRastik* NewRastikInstance(unsigned typeCode, const char* path)
     switch (typeCode) {
     case kTypeBmp: return new (std::nothrow) CBmpIO(path);
     case kTypeJpeg: return new (std::nothrow) CJpgIO(path);
+    case kTypeTiff: return new (std::nothrow) CTiffIO(path);
     case kTypeBlackWhite: return new (std::nothrow) CWandBIO(path);
     default: return nullptr;
     }
