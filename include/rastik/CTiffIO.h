@@ -76,6 +76,7 @@ private:
     int ReadResolution(const uint8_t* raw, uint64_t fileLength, float& resolution);
     int CompleteDirectory(uint64_t fileLength);
     void DeriveByteCounts(uint64_t fileLength);
+    void SizeStoredStrips();
     int CheckStripData(uint64_t fileLength) const;
 
     // 0 when the row producers read this file, else the message that

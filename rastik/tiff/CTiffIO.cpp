@@ -143,7 +143,7 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
     if (first < StripTotal) {
         p.offsets = StripOffsets.data() + first;
         p.strips = static_cast<uint32_t>(std::min<uint64_t>(perPlane, StripTotal - first));
-        if (Compression != tiff::kNone) p.counts = StripByteCounts.data() + first;
+        p.counts = StripByteCounts.data() + first;
     }
     return p;
 }

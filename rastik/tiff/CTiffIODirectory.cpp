@@ -295,7 +295,10 @@ int CTiffIO::CompleteDirectory(uint64_t fileLength)
     if (static_cast<uint64_t>(Width) * BitsPerChannel * ChannelCount > kMaxRowBits) return kMsgBadFileData;
     if (StripOffsets.empty() && !Tiled) return kMsgBadFileData;
     StripTotal = static_cast<uint32_t>(StripOffsets.size());
-    if (Compression != tiff::kNone) DeriveByteCounts(fileLength);
+    if (Compression == tiff::kNone)
+        SizeStoredStrips();
+    else
+        DeriveByteCounts(fileLength);
     StripCount = static_cast<int32_t>(std::min<uint32_t>(StripTotal, 0x7FFFFFFF));
     MakeGreyMap();
     return Refusal() == 0 ? CheckStripData(fileLength) : 0;
@@ -313,6 +316,24 @@ void CTiffIO::DeriveByteCounts(uint64_t fileLength)
         auto next = std::upper_bound(sorted.begin(), sorted.end(), at);
         uint64_t end = next == sorted.end() ? fileLength : *next;
         StripByteCounts.push_back(at >= fileLength ? 0 : static_cast<uint32_t>(std::min(end, fileLength) - at));
+    }
+}
+
+// Uncompressed strips hold their rows. A single strip, or strips without
+// byte counts, are taken at that size whatever the file says (writers get a
+// single strip's count wrong); otherwise a count short of the rows cuts
+// the strip.
+void CTiffIO::SizeStoredStrips()
+{
+    bool trustCounts = StripTotal > 1 && StripByteCounts.size() >= StripTotal;
+    uint64_t rowBytes = StripRowBytes();
+    uint32_t perPlane = (Height - 1) / RowsPerStrip + 1;
+    StripByteCounts.resize(StripTotal);
+    for (uint32_t i = 0; i < StripTotal; ++i) {
+        uint32_t row = (i % perPlane) * RowsPerStrip;
+        uint64_t bytes = rowBytes * std::min(RowsPerStrip, Height - std::min(row, Height));
+        if (trustCounts) bytes = std::min<uint64_t>(bytes, StripByteCounts[i]);
+        StripByteCounts[i] = static_cast<uint32_t>(std::min<uint64_t>(bytes, 0xFFFFFFFFu));
     }
 }
 
@@ -335,10 +356,7 @@ int CTiffIO::CheckStripData(uint64_t fileLength) const
     for (uint64_t i = 0; i < strips && have < need; ++i) {
         uint64_t at = StripOffsets[i];
         if (at >= fileLength) continue;
-        uint32_t row = static_cast<uint32_t>(i % perPlane) * RowsPerStrip;
-        uint64_t bytes = Compression == tiff::kNone ? rowBytes * std::min(RowsPerStrip, Height - row)
-                                                     : StripByteCounts[i];
-        have += std::min(bytes, fileLength - at) * ratio;
+        have += std::min<uint64_t>(StripByteCounts[i], fileLength - at) * ratio;
     }
     return have >= need ? 0 : kMsgBadFileData;
 }

@@ -79,10 +79,12 @@ const uint8_t* CTiffRowReader::StoredRow(uint32_t r)
     uint64_t bytes = static_cast<uint64_t>(rows) * m_rowBytes;
     uint64_t got = 0;
     if (strip < m_plan.strips) {
-        uint64_t at = m_plan.offsets[strip] + static_cast<uint64_t>(r - top) * m_rowBytes;
-        if (at < m_fileLength) {
+        uint64_t skip = static_cast<uint64_t>(r - top) * m_rowBytes;
+        uint64_t at = m_plan.offsets[strip] + skip;
+        uint64_t stored = m_plan.counts[strip] > skip ? m_plan.counts[strip] - skip : 0;
+        if (at < m_fileLength && stored) {
             m_file.Seek(static_cast<int64_t>(at), CFile::begin);
-            got = m_file.Read(m_rows, static_cast<uint32_t>(std::min(bytes, m_fileLength - at)));
+            got = m_file.Read(m_rows, static_cast<uint32_t>(std::min({bytes, stored, m_fileLength - at})));
         }
     }
     memset(m_rows + got, 0, bytes - got);

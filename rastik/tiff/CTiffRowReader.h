@@ -28,7 +28,7 @@ struct TiffStripPlan {
     uint32_t samples = 1;       // samples per pixel of a row
     uint32_t rowsPerStrip = 1;
     const uint32_t* offsets = nullptr;
-    const uint32_t* counts = nullptr;  // stored bytes of compressed strips
+    const uint32_t* counts = nullptr;  // stored bytes of each strip
     uint32_t strips = 0;               // strips the file gives for the plane
 
     uint32_t RowBytes() const

@@ -10,6 +10,8 @@
 
 #include "TestUtil.h"
 #include "rastik/CTiffIO.h"
+#include "rastik/General.h"
+#include "rastik/core/CReducedSampler.h"
 #include "tiff_util.h"
 
 using namespace testutil;
@@ -38,6 +40,30 @@ bool SamePlanes(CTiffIO& a, CTiffIO& b)
     return true;
 }
 
+// A reduced read takes the samples of the whole image at the rows and
+// columns the sampler picks.
+void ExpectReducedAsWhole(const std::string& path, CTiffIO& whole, const std::string& what)
+{
+    uint32_t w = whole.Width / 2 + 1, h = whole.Height / 3 + 1;
+    CTiffIO codec(path.c_str());
+    ASSERT_EQ(OpenAndReadHead(codec, path.c_str()), 1) << what;
+    uint32_t stride = BytesPerRow(w * 8);
+    std::vector<std::vector<uint8_t>> planes(codec.ChannelCount, std::vector<uint8_t>(size_t(stride) * h));
+    std::vector<uint8_t*> pointers;
+    for (auto& p : planes) pointers.push_back(p.data());
+    ASSERT_EQ(codec.ReadReducedData(w, h, pointers.data()), 1) << what;
+    bool colour = codec.ColorMode == kModeRgb || codec.ColorMode == kModeCmyk;
+    std::vector<uint32_t> rows = CReducedSampler::Positions(whole.Height, h);
+    std::vector<uint32_t> columns = CReducedSampler::Positions(whole.Width, w);
+    for (uint32_t k = 0; k < (colour ? codec.ColorChannels : 1); ++k) {
+        std::vector<uint8_t> full = PlaneBytes(whole, k);
+        for (size_t i = 0; i < rows.size(); ++i)
+            for (size_t j = 0; j < columns.size(); ++j)
+                ASSERT_EQ(planes[k][i * stride + j], full[size_t(rows[i]) * whole.Width + columns[j]])
+                    << what << " plane " << k << " at " << i << "," << j;
+    }
+}
+
 // Checks a file against both oracles; tolerance as in kReadable. The
 // samples oracle keeps the file's layout (libtiff cannot interleave planes
 // of compressed data).
@@ -45,6 +71,7 @@ void ExpectAsLibtiff(const std::string& path, int tolerance, const std::string& 
 {
     CTiffIO codec(path.c_str());
     ASSERT_EQ(ReadTiff(codec, path), 1) << what;
+    ExpectReducedAsWhole(path, codec, what);
     TempDir dir;
     std::string plain = dir.File("plain.tif");
     ASSERT_EQ(RunCommand("/usr/bin/tiffcp -c none " + Quote(path) + " " + Quote(plain) + " 2>/dev/null", nullptr), 0)
