@@ -253,6 +253,10 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     phases.Plan(p.ModeChanged, p.SizeChanged, p.ModeChanged && p.TargetMode == kModeIndexed);
     phases.Enter(CProgressPhases::kRead);
     if (!ReadSource(*source)) return 0;
+    // Extra samples (a TIFF's alpha) reach only a TIFF target; every other
+    // target takes the colour channels.
+    if (p.TargetType != kTypeTiff && source->ColorChannels && source->ChannelCount > source->ColorChannels)
+        source->ChannelCount = source->ColorChannels;
 
     int result = 0;
     if (viaSource) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "TestUtil.h"
+#include "platform/KeyQueue.h"
 #include "rastik/CTiffIO.h"
 #include "rastik/ClipPath.h"
 #include "rastik/General.h"
@@ -442,55 +443,63 @@ TEST(TiffRead, ReducedReadTakesTheFirstRowOfEachOutputRow)
     }
 }
 
-// --- clip paths ---
-
-// A point as stored: vertical then horizontal, each a sign byte and a
-// 24-bit fraction.
-void PutPoint(std::vector<uint8_t>& b, double x, double y)
+// PackBits literal runs of whole rows.
+std::vector<std::vector<uint8_t>> PackRows(const std::vector<std::vector<uint8_t>>& strips, size_t rowBytes)
 {
-    for (double v : {y, x}) {
-        uint8_t sign = v < 0 ? 0xFF : v >= 1 ? 0x01 : 0x00;
-        double f = v < 0 ? v + 1 : v >= 1 ? v - 1 : v;
-        uint32_t q = static_cast<uint32_t>(f * 16777215.0 + 0.5);
-        b.insert(b.end(), {sign, uint8_t(q >> 16), uint8_t(q >> 8), uint8_t(q)});
-    }
-}
-
-struct Knot {
-    double x, y;
-};
-
-// A path resource of subpaths (closed or open) whose control points lie on
-// their anchors shifted by 0.01 and 0.02.
-std::vector<uint8_t> PathResource(uint16_t id, const std::vector<std::pair<bool, std::vector<Knot>>>& subpaths,
-                                  uint32_t extraBytes = 0)
-{
-    std::vector<uint8_t> data(26, 0);
-    data[1] = 6;  // fill rule record
-    for (const auto& [closed, knots] : subpaths) {
-        std::vector<uint8_t> length(26, 0);
-        length[1] = closed ? 0 : 3;
-        length[3] = static_cast<uint8_t>(knots.size());
-        data.insert(data.end(), length.begin(), length.end());
-        for (const Knot& k : knots) {
-            data.insert(data.end(), {0, static_cast<uint8_t>(closed ? 1 : 4)});
-            PutPoint(data, k.x - 0.01, k.y);
-            PutPoint(data, k.x, k.y);
-            PutPoint(data, k.x + 0.02, k.y);
+    std::vector<std::vector<uint8_t>> out;
+    for (const std::vector<uint8_t>& strip : strips) {
+        out.emplace_back();
+        for (size_t at = 0; at < strip.size(); at += rowBytes) {
+            out.back().push_back(static_cast<uint8_t>(rowBytes - 1));
+            out.back().insert(out.back().end(), strip.begin() + at, strip.begin() + at + rowBytes);
         }
     }
-    for (uint32_t i = 0; i < extraBytes; ++i) data.push_back(0);
-    std::vector<uint8_t> r = {'8', 'B', 'I', 'M', uint8_t(id >> 8), uint8_t(id), 0, 0};
-    uint32_t n = static_cast<uint32_t>(data.size());
-    r.insert(r.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
-    r.insert(r.end(), data.begin(), data.end());
-    if (r.size() & 1) r.push_back(0);
-    return r;
+    return out;
 }
+
+TEST(TiffRead, SpilledPlanesMatchHeapPlanesAndEscStops)
+{
+    std::vector<TiffFixture> layouts;
+    layouts.push_back(PlainTiff(37, 29, 8, 3, 2, Ramp(37 * 29 * 3), 4));
+    SetEntry(layouts.back(), {259, 3, {32773}, {}});
+    layouts.back().strips = PackRows(layouts.back().strips, 37 * 3);
+    // One plane after the other, each in strips of 5 rows.
+    TiffFixture planar = PlainTiff(37, 29, 8, 1, 1, Ramp(37 * 29), 5);
+    for (int p = 1; p < 3; ++p)
+        for (size_t s = 0; s < 6; ++s) planar.strips.push_back(planar.strips[s]);
+    SetEntry(planar, {258, 3, {8, 8, 8}, {}});
+    SetEntry(planar, {262, 3, {2}, {}});
+    SetEntry(planar, {277, 3, {3}, {}});
+    planar.entries.push_back({284, 3, {2}, {}});
+    layouts.push_back(planar);
+    for (const TiffFixture& f : layouts) {
+        std::unique_ptr<Loaded> heap = Load(f);
+        ASSERT_EQ(heap->data, 1);
+        {
+            MemorySettings spill(true, 4096);
+            std::unique_ptr<Loaded> spilled = Load(f);
+            ASSERT_EQ(spilled->data, 1);
+            EXPECT_EQ(spilled->codec->ChannelKind[0], kChannelTemp);
+            for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(PlaneBytes(*spilled->codec, k), PlaneBytes(*heap->codec, k));
+        }
+        std::unique_ptr<Loaded> stopped = Load(f, false);
+        PostKeyDown(VK_ESCAPE);
+        EXPECT_EQ(ReadWholeImage(*stopped->codec), 0);
+        EXPECT_EQ(stopped->codec->EscPressed, 1);
+        std::vector<uint8_t> out(3 * BytesPerRow(16 * 8) * 8);
+        uint8_t* planes[3] = {out.data(), out.data() + out.size() / 3, out.data() + 2 * out.size() / 3};
+        stopped->codec->EscPressed = 0;
+        PostKeyDown(VK_ESCAPE);
+        EXPECT_EQ(stopped->codec->ReadReducedData(16, 8, planes), 0);
+        EXPECT_EQ(stopped->codec->EscPressed, 1);
+    }
+}
+
+// --- clip paths ---
 
 TEST(TiffRead, ClipPathsOfEveryPathResource)
 {
-    const std::vector<Knot> square = {{0.25, 0.25}, {0.75, 0.25}, {0.75, 0.75}, {0.25, 0.75}};
+    const std::vector<PathKnot> square = {{0.25, 0.25}, {0.75, 0.25}, {0.75, 0.75}, {0.25, 0.75}};
     std::vector<uint8_t> block = PathResource(2000, {{true, square}, {false, square}});
     std::vector<uint8_t> second = PathResource(2001, {{false, {{0.5, 0.5}, {0.6, 0.5}}}, {true, {{0, 0}, {1, 0}, {0.5, 1}}}});
     std::vector<uint8_t> name = PathResource(2999, {{false, square}});

@@ -120,6 +120,47 @@ TiffFixture PlainTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t s
     return f;
 }
 
+namespace {
+
+// A point as stored: vertical then horizontal, each a sign byte and a
+// 24-bit fraction.
+void PutPoint(std::vector<uint8_t>& b, double x, double y)
+{
+    for (double v : {y, x}) {
+        uint8_t sign = v < 0 ? 0xFF : v >= 1 ? 0x01 : 0x00;
+        double f = v < 0 ? v + 1 : v >= 1 ? v - 1 : v;
+        uint32_t q = static_cast<uint32_t>(f * 16777215.0 + 0.5);
+        b.insert(b.end(), {sign, uint8_t(q >> 16), uint8_t(q >> 8), uint8_t(q)});
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> PathResource(uint16_t id, const std::vector<PathSubpath>& subpaths, uint32_t extraBytes)
+{
+    std::vector<uint8_t> data(26, 0);
+    data[1] = 6;  // fill rule record
+    for (const PathSubpath& s : subpaths) {
+        std::vector<uint8_t> length(26, 0);
+        length[1] = s.closed ? 0 : 3;
+        length[3] = static_cast<uint8_t>(s.knots.size());
+        data.insert(data.end(), length.begin(), length.end());
+        for (const PathKnot& k : s.knots) {
+            data.insert(data.end(), {0, static_cast<uint8_t>(s.closed ? 1 : 4)});
+            PutPoint(data, k.x - 0.01, k.y + 0.02);
+            PutPoint(data, k.x, k.y);
+            PutPoint(data, k.x + 0.02, k.y - 0.01);
+        }
+    }
+    for (uint32_t i = 0; i < extraBytes; ++i) data.push_back(0);
+    std::vector<uint8_t> r = {'8', 'B', 'I', 'M', uint8_t(id >> 8), uint8_t(id), 0, 0};
+    uint32_t n = static_cast<uint32_t>(data.size());
+    r.insert(r.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+    r.insert(r.end(), data.begin(), data.end());
+    if (r.size() & 1) r.push_back(0);
+    return r;
+}
+
 bool HasTiffTools()
 {
     return access("/usr/bin/tiff2rgba", X_OK) == 0 && access("/usr/bin/tiffcp", X_OK) == 0;

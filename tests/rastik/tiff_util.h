@@ -35,6 +35,19 @@ std::vector<uint8_t> MakeTiff(const TiffFixture& fixture);
 TiffFixture PlainTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
                       const std::vector<uint8_t>& data, uint32_t rowsPerStrip, bool littleEndian = true);
 
+// A clip-path resource ("8BIM", id, empty name, data) of subpaths, closed
+// or open, given by their anchors as fractions of the width and height;
+// each knot's control points lie at (x - 0.01, y + 0.02) before and
+// (x + 0.02, y - 0.01) after it. extraBytes: junk after the records.
+struct PathKnot {
+    double x, y;
+};
+struct PathSubpath {
+    bool closed;
+    std::vector<PathKnot> knots;
+};
+std::vector<uint8_t> PathResource(uint16_t id, const std::vector<PathSubpath>& subpaths, uint32_t extraBytes = 0);
+
 // libtiff's decoding of a file as RGB (tiff2rgba); false when it refuses.
 bool HasTiffTools();
 bool DecodeWithTiff2Rgba(const std::string& path, RgbImage* image);
