@@ -42,6 +42,7 @@ int ReadItems(CFile& file, const uint8_t* raw, bool little, uint64_t fileLength,
     if (size == 0 || size > 4 || type == tiff::kAscii || type == tiff::kFloat) return 0;
     uint64_t bytes = static_cast<uint64_t>(count) * size;
     if (bytes > fileLength) return kMsgBadFileData;
+    if (bytes == 0) return 0;
     std::vector<uint8_t> data(bytes);
     if (bytes <= 4) {
         memcpy(data.data(), raw + 8, bytes);

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 
 #include "TestUtil.h"
@@ -29,9 +28,17 @@ std::string Tool(const std::string& args, int* status = nullptr)
 std::vector<double> Numbers(const std::string& text)
 {
     std::vector<double> v;
-    std::regex number(R"(-?\d+(\.\d+)?)");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator(); ++it)
-        v.push_back(std::stod(it->str()));
+    for (const char* p = text.c_str(); *p;) {
+        char* end = nullptr;
+        bool starts = (*p >= '0' && *p <= '9') || (*p == '-' && p[1] >= '0' && p[1] <= '9');
+        double d = starts ? strtod(p, &end) : 0;
+        if (starts && end != p) {
+            v.push_back(d);
+            p = end;
+        } else {
+            ++p;
+        }
+    }
     return v;
 }
 
