@@ -9,12 +9,7 @@
 CTiffLzwDecoder::CTiffLzwDecoder()
 {
     // Codes below 256 are the bytes themselves.
-    for (uint32_t i = 0; i < 256; ++i) {
-        m_prefix[i] = 0;
-        m_suffix[i] = static_cast<uint8_t>(i);
-        m_first[i] = static_cast<uint8_t>(i);
-        m_length[i] = 1;
-    }
+    for (uint32_t i = 0; i < 256; ++i) m_table[i] = {0, 1, static_cast<uint8_t>(i), static_cast<uint8_t>(i)};
 }
 
 void CTiffLzwDecoder::Clear()
@@ -42,94 +37,101 @@ bool CTiffLzwDecoder::Start(CTiffStripBytes& bytes)
 }
 
 template <class Reader>
-int32_t CTiffLzwDecoder::Bits(Reader& reader, int n)
+bool CTiffLzwDecoder::MoreBits(Reader& reader, int n, uint32_t& code)
 {
-    uint32_t code;
-    if (reader.Read(static_cast<unsigned>(n), code)) return static_cast<int32_t>(code);
-    if (!m_bytes->Refill(reader) || !reader.Read(static_cast<unsigned>(n), code)) return -1;
-    return static_cast<int32_t>(code);
+    return m_bytes->Refill(reader) && reader.Read(static_cast<unsigned>(n), code);
 }
 
 int32_t CTiffLzwDecoder::READBIT(int n)
 {
     if (!m_bytes || n < 1 || n > 24) return -1;
-    return m_oldForm ? Bits(m_lsb, n) : Bits(m_msb, n);
-}
-
-void CTiffLzwDecoder::WriteString(uint32_t code, uint8_t* last) const
-{
-    while (code >= 256) {
-        *last-- = m_suffix[code];
-        code = m_prefix[code];
-    }
-    *last = static_cast<uint8_t>(code);
-}
-
-void CTiffLzwDecoder::AddEntry(uint8_t byte)
-{
-    // A full table takes no more entries until the next Clear.
-    if (m_free >= kTableSize) return;
-    uint32_t prev = static_cast<uint32_t>(m_previous);
-    m_prefix[m_free] = static_cast<uint16_t>(prev);
-    m_suffix[m_free] = byte;
-    m_first[m_free] = m_first[prev];
-    m_length[m_free] = static_cast<uint16_t>(m_length[prev] + 1);
-    ++m_free;
-    uint32_t early = m_oldForm ? 0 : 1;
-    if (m_width < 12 && m_free + early == (1u << m_width)) ++m_width;
+    uint32_t code = 0;
+    bool got = m_oldForm ? (m_lsb.Read(n, code) || MoreBits(m_lsb, n, code))
+                         : (m_msb.Read(n, code) || MoreBits(m_msb, n, code));
+    return got ? static_cast<int32_t>(code) : -1;
 }
 
 template <class Reader>
 void CTiffLzwDecoder::Decode(Reader& reader, uint8_t* row, uint32_t rowBytes)
 {
-    uint32_t filled = 0;
-    while (filled < rowBytes) {
-        if (m_pendingLeft) {
-            uint32_t n = std::min(m_pendingLeft, rowBytes - filled);
-            memcpy(row + filled, m_pending + m_pendingAt, n);
-            m_pendingAt += n;
-            m_pendingLeft -= n;
-            filled += n;
-            continue;
-        }
-        if (m_ended) break;
-        int32_t c = Bits(reader, m_width);
-        if (c == static_cast<int32_t>(kClear)) {
-            Clear();
-            continue;
-        }
-        uint32_t code = static_cast<uint32_t>(c);
-        // The end code, the end of the data, a code after Clear that is no
-        // byte, or a code beyond the next free one end the strip.
-        if (c < 0 || code == kEnd || (m_previous < 0 && code >= 256) || code > m_free ||
-            (code == m_free && m_previous < 0)) {
+    uint32_t pos = 0;
+    if (m_pendingLeft) {
+        pos = std::min(m_pendingLeft, rowBytes);
+        if (row) memcpy(row, m_pending + m_pendingAt, pos);
+        m_pendingAt += pos;
+        m_pendingLeft -= pos;
+    }
+    Entry* const table = m_table;
+    uint32_t free = m_free;
+    int width = m_width;
+    int32_t previous = m_previous;
+    // The width grows one code early in the current form.
+    const uint32_t early = m_oldForm ? 0 : 1;
+    while (pos < rowBytes && !m_ended) {
+        uint32_t code;
+        if (!reader.Read(static_cast<unsigned>(width), code) && !MoreBits(reader, width, code)) {
             m_ended = true;
             break;
         }
-        bool repeat = code == m_free;
-        uint32_t prev = static_cast<uint32_t>(m_previous);
-        uint32_t length = repeat ? m_length[prev] + 1u : m_length[code];
-        uint8_t first = repeat ? m_first[prev] : m_first[code];
-        uint32_t room = rowBytes - filled;
-        uint8_t* out = length <= room ? row + filled : m_pending;
-        if (repeat) {
-            WriteString(prev, out + length - 2);
-            out[length - 1] = first;
-        } else {
-            WriteString(code, out + length - 1);
+        if (code == kClear) {
+            free = kFirstFree, width = 9, previous = -1;
+            continue;
+        }
+        if (previous < 0) {
+            // After Clear only a byte may come; it adds no string.
+            if (code >= 256) {
+                m_ended = true;
+                break;
+            }
+            if (row) row[pos] = static_cast<uint8_t>(code);
+            ++pos;
+            previous = static_cast<int32_t>(code);
+            continue;
+        }
+        // The end code, or a code beyond the next free one, ends the strip.
+        if (code == kEnd || code > free) {
+            m_ended = true;
+            break;
+        }
+        const Entry& before = table[previous];
+        bool repeat = code == free;
+        uint32_t length = repeat ? before.length + 1u : table[code].length;
+        uint8_t first = repeat ? before.first : table[code].first;
+        uint32_t room = rowBytes - pos;
+        if (row || length > room) {
+            // The string is written from its last byte back, following prefixes.
+            uint8_t* at = length <= room ? row + pos : m_pending;
+            uint8_t* p = at + length - 1;
+            uint32_t c = code;
+            if (repeat) {
+                *p-- = first;
+                c = static_cast<uint32_t>(previous);
+            }
+            while (c >= 256) {
+                *p-- = table[c].last;
+                c = table[c].prefix;
+            }
+            *p = static_cast<uint8_t>(c);
         }
         if (length <= room) {
-            filled += length;
+            pos += length;
         } else {
-            memcpy(row + filled, m_pending, room);
-            filled += room;
+            if (row) memcpy(row + pos, m_pending, room);
+            pos = rowBytes;
             m_pendingAt = room;
             m_pendingLeft = length - room;
         }
-        if (m_previous >= 0) AddEntry(first);
-        m_previous = static_cast<int32_t>(code);
+        // A full table takes no more strings until the next Clear.
+        if (free < kTableSize) {
+            table[free] = {static_cast<uint16_t>(previous), static_cast<uint16_t>(before.length + 1), first, before.first};
+            if (++free + early == (1u << width) && width < 12) ++width;
+        }
+        previous = static_cast<int32_t>(code);
     }
-    if (filled < rowBytes) memset(row + filled, 0, rowBytes - filled);
+    m_free = free;
+    m_width = width;
+    m_previous = previous;
+    if (row && pos < rowBytes) memset(row + pos, 0, rowBytes - pos);
 }
 
 void CTiffLzwDecoder::ReadLZWTiff(uint8_t* row, uint32_t rowBytes)
@@ -138,4 +140,9 @@ void CTiffLzwDecoder::ReadLZWTiff(uint8_t* row, uint32_t rowBytes)
         Decode(m_lsb, row, rowBytes);
     else
         Decode(m_msb, row, rowBytes);
+}
+
+void CTiffLzwDecoder::SkipRow(uint32_t rowBytes)
+{
+    ReadLZWTiff(nullptr, rowBytes);
 }

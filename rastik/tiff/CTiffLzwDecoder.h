@@ -27,20 +27,22 @@ public:
     // strip's codes end (end code, end of data, a code the table cannot
     // hold) the rest of the row becomes 0.
     void ReadLZWTiff(uint8_t* row, uint32_t rowBytes);
+    // Passes over the next rowBytes bytes of the strip: the table is kept
+    // up to date, but only a string that runs on into the next row is
+    // spelt out.
+    void SkipRow(uint32_t rowBytes);
     // The next n bits of the strip (most significant first); -1 when its
     // data ends before them.
     int32_t READBIT(int n);
 
 private:
+    // Decodes rowBytes bytes into row, or passes over them when row is null.
     template <class Reader>
     void Decode(Reader& reader, uint8_t* row, uint32_t rowBytes);
+    // The next n bits once the window ran short: false at the strip's end.
     template <class Reader>
-    int32_t Bits(Reader& reader, int n);
+    bool MoreBits(Reader& reader, int n, uint32_t& code);
     void Clear();
-    // Writes the string of code (of length bytes) backwards from last.
-    void WriteString(uint32_t code, uint8_t* last) const;
-    // Table entry for the previous string plus byte.
-    void AddEntry(uint8_t byte);
 
     static constexpr uint32_t kClear = 256;
     static constexpr uint32_t kEnd = 257;
@@ -53,10 +55,15 @@ private:
     bool m_oldForm = false;
     bool m_ended = true;
 
-    uint16_t m_prefix[kTableSize];
-    uint8_t m_suffix[kTableSize];
-    uint8_t m_first[kTableSize];
-    uint16_t m_length[kTableSize];
+    // A string: the code of the string it extends, its length, its last
+    // and its first byte.
+    struct Entry {
+        uint16_t prefix;
+        uint16_t length;
+        uint8_t last;
+        uint8_t first;
+    };
+    Entry m_table[kTableSize];
     uint32_t m_free = kFirstFree;
     int m_width = 9;
     int32_t m_previous = -1;

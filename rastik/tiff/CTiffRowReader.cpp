@@ -99,10 +99,14 @@ const uint8_t* CTiffRowReader::DecodedRow(uint32_t r)
 {
     uint32_t strip = r / m_plan.rowsPerStrip;
     if ((strip != m_strip || r < m_next) && !StartStrip(strip)) return nullptr;
-    while (m_next <= r) {
-        DecodeRow(m_rows);
-        ++m_next;
+    for (; m_next < r; ++m_next) {
+        if (m_lzw)
+            m_lzw->SkipRow(m_rowBytes);
+        else
+            DecodeRow(m_rows);
     }
+    DecodeRow(m_rows);
+    ++m_next;
     if (m_plan.differencing) UndoDifferencing(m_rows);
     return m_rows;
 }
