@@ -113,7 +113,7 @@ private:
     int Read2Byte(uint16_t& value);
     int Read3Byte(uint32_t& value);
     int Read4Byte(uint32_t& value);
-    int ReadPathResource(uint64_t at, uint64_t fileLength);
+    int ReadPathResource(uint64_t at, uint32_t size);
     int StorePaths();
     std::vector<PathPoint> m_pathPoints;
     std::vector<Subpath> m_subpaths;

@@ -269,18 +269,11 @@ int CTiffIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
 
 int CTiffIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer)
 {
-    buffer = nullptr;
-    int32_t position = GetPosOfPrevData();
-    if (position > 0) {
-        if (ReadPrevJpegFile(position, buffer)) {
-            width = PrevWidth;
-            height = PrevHeight;
-            FreeBuffer(&Palette);
-            return 1;
-        }
-        if (EscPressed) return 0;
-        // A thumbnail that cannot be decoded: reduce the image itself.
-        PrevIsBgr = 0;
+    // A thumbnail that cannot be decoded: reduce the image itself.
+    if (int thumbnail = PreviewFromThumbnail(width, height, buffer)) {
+        if (thumbnail < 0) return 0;
+        FreeBuffer(&Palette);
+        return 1;
     }
     if (Refusal() || ColorChannels == 0 || ColorChannels > 4) return 0;
     return PreviewFromReducedData(width, height, buffer);

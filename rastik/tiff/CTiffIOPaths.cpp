@@ -1,10 +1,6 @@
-// Clip paths, reading: the path resources of the Photoshop resource block
-// become the path list of the image, in pixel coordinates.
-//
-// Resource block: a sequence of resources, all numbers big-endian whatever
-// the TIFF byte order: signature "8BIM", 16-bit id (paths: 2000 to 2998),
-// a name (length byte and text, padded with a zero byte to an even length),
-// a 32-bit data size, the data padded to an even length.
+// Clip paths, reading: the path resources (ids 2000 to 2998) of the
+// Photoshop resource block become the path list of the image, in pixel
+// coordinates. All numbers are big-endian whatever the TIFF byte order.
 //
 // Path data: records of 26 bytes, each a 16-bit selector and 24 bytes:
 //   0 / 3  closed / open subpath length: knot count (16 bits), 22 unused
@@ -19,18 +15,16 @@
 
 #include "rastik/CTiffIO.h"
 #include "rastik/ClipPath.h"
+#include "rastik/core/CImageResources.h"
 
 namespace {
 
-constexpr char kSignature[4] = {'8', 'B', 'I', 'M'};
 constexpr uint16_t kFirstPathId = 2000;
 constexpr uint16_t kLastPathId = 2998;
 constexpr uint32_t kRecordBytes = 26;
 constexpr uint16_t kClosedLength = 0;
 constexpr uint16_t kOpenLength = 3;
 constexpr double kFractionScale = 16777215.0;
-// Resource blocks of real files hold a few dozen resources.
-constexpr int kMaxResources = 65536;
 
 }  // namespace
 
@@ -70,46 +64,28 @@ void CTiffIO::ReadBezier3Point()
 int CTiffIO::ReadPath()
 {
     if (ResourcePos <= 0) return 1;
-    std::vector<uint64_t> resources;
     m_pathPoints.clear();
     m_subpaths.clear();
     try {
+        std::vector<std::pair<uint64_t, uint32_t>> resources;
+        CImageResources walk(File, ResourcePos);
+        while (walk.Next())
+            if (walk.Id() >= kFirstPathId && walk.Id() <= kLastPathId) resources.emplace_back(walk.DataAt(), walk.DataSize());
         uint64_t fileLength = File.GetLength();
-        File.Seek(ResourcePos, CFile::begin);
-        for (int i = 0; i < kMaxResources; ++i) {
-            char signature[4] = {};
-            uint16_t id = 0;
-            uint8_t nameLength = 0;
-            uint32_t size = 0;
-            if (File.Read(signature, 4) != 4 || memcmp(signature, kSignature, 4) != 0 || !Read2Byte(id)) break;
-            if (id >= kFirstPathId && id <= kLastPathId) resources.push_back(File.GetPosition());
-            if (File.Read(&nameLength, 1) != 1) break;
-            uint64_t at = File.GetPosition() + (nameLength == 0 ? 1 : (nameLength % 2 == 0 ? nameLength + 1u : nameLength));
-            if (at + 4 > fileLength) break;
-            File.Seek(static_cast<int64_t>(at), CFile::begin);
-            if (!Read4Byte(size)) break;
-            uint64_t next = File.GetPosition() + size + (size & 1u);
-            if (next > fileLength) break;
-            File.Seek(static_cast<int64_t>(next), CFile::begin);
-        }
-        for (uint64_t at : resources)
-            if (!ReadPathResource(at, fileLength)) return 0;
+        for (const auto& [at, size] : resources)
+            if (at + size > fileLength || !ReadPathResource(at, size)) return 0;
     } catch (const CFileException&) {
         return 0;
     }
     return StorePaths();
 }
 
-// One path resource from just after its id; 0 when its data is not whole
-// records or does not lie within the file.
-int CTiffIO::ReadPathResource(uint64_t at, uint64_t fileLength)
+// The data of one path resource (within the file); 0 when it is not whole
+// records.
+int CTiffIO::ReadPathResource(uint64_t at, uint32_t size)
 {
+    if (size % kRecordBytes != 0) return 0;
     File.Seek(static_cast<int64_t>(at), CFile::begin);
-    uint8_t nameLength = 0;
-    uint32_t size = 0;
-    if (File.Read(&nameLength, 1) != 1) return 0;
-    File.Seek(nameLength == 0 ? 1 : (nameLength % 2 == 0 ? nameLength + 1 : nameLength), CFile::current);
-    if (!Read4Byte(size) || size % kRecordBytes != 0 || File.GetPosition() + size > fileLength) return 0;
     uint32_t records = size / kRecordBytes;
     for (uint32_t r = 0; r < records;) {
         uint16_t selector = 0;

@@ -497,6 +497,38 @@ TEST(TiffRead, SpilledPlanesMatchHeapPlanesAndEscStops)
     }
 }
 
+// The embedded thumbnail is the preview; without one the image is reduced.
+TEST(TiffRead, PreviewComesFromTheThumbnailFirst)
+{
+    if (!HasConvert()) GTEST_SKIP() << "ImageMagick missing";
+    std::vector<uint8_t> jpeg;
+    ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 40x20 xc:'#FF0000' -quality 100 jpg:-", &jpeg), 0);
+    auto be32 = [](std::vector<uint8_t>& b, uint32_t v) {
+        b.insert(b.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+    };
+    std::vector<uint8_t> block = {'8', 'B', 'I', 'M', 0x03, 0xED, 0, 0, 0, 0, 0, 2, 0, 0};  // another resource first
+    block.insert(block.end(), {'8', 'B', 'I', 'M', 0x04, 0x0C, 0, 0});
+    be32(block, static_cast<uint32_t>(jpeg.size()) + 28);
+    for (uint32_t v : {1u, 40u, 20u, 120u, 2400u, static_cast<uint32_t>(jpeg.size())}) be32(block, v);
+    block.insert(block.end(), {0, 24, 0, 1});
+    block.insert(block.end(), jpeg.begin(), jpeg.end());
+    for (bool withThumbnail : {true, false}) {
+        TiffFixture f = PlainTiff(400, 200, 8, 1, 1, std::vector<uint8_t>(80000, 60), 50);
+        if (withThumbnail) f.entries.push_back({34377, 7, {}, block});
+        std::unique_ptr<Loaded> l = Load(f, false);
+        uint32_t w = 0, h = 0;
+        uint8_t* preview = nullptr;
+        ASSERT_EQ(l->codec->ReadPrevImageData(w, h, preview), 1);
+        EXPECT_EQ(w, withThumbnail ? 40u : 96u);
+        EXPECT_EQ(h, withThumbnail ? 20u : 48u);
+        // Bottom-up rows of blue, green, red.
+        std::vector<uint8_t> expected = withThumbnail ? std::vector<uint8_t>{0, 0, 255} : std::vector<uint8_t>{60, 60, 60};
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(preview[c], expected[c], 2) << withThumbnail;
+        EXPECT_EQ(l->codec->Palette, nullptr);
+        FreeBuffer(&preview);
+    }
+}
+
 // --- clip paths ---
 
 TEST(TiffRead, ClipPathsOfEveryPathResource)

@@ -9,8 +9,6 @@
 
 namespace {
 
-const char kUsage[] = "usage: rastik paths [--json] FILE\n";
-
 bool IsClosed(const uint32_t* record)
 {
     uint32_t n = ClipPathNodeCount(record);
@@ -68,28 +66,13 @@ int RunPaths(const std::vector<std::string>& args)
 {
     bool json = false;
     std::string path;
-    for (const std::string& a : args) {
-        if (a == "--json") {
-            json = true;
-        } else if (a == "--help" || a == "-h") {
-            printf("%sPrints the clip paths of a TIFF file as an SVG document in pixel\n"
-                   "coordinates (viewBox = the image size), or with --json their nodes.\n",
-                   kUsage);
-            return kExitOk;
-        } else if (!a.empty() && a[0] == '-') {
-            fprintf(stderr, "rastik paths: unknown option '%s'\n%s", a.c_str(), kUsage);
-            return kExitUsage;
-        } else if (path.empty()) {
-            path = a;
-        } else {
-            fprintf(stderr, "rastik paths: one FILE only\n%s", kUsage);
-            return kExitUsage;
-        }
-    }
-    if (path.empty()) {
-        fprintf(stderr, "%s", kUsage);
-        return kExitUsage;
-    }
+    int status = kExitOk;
+    if (!ParseJsonFileArgs(args, "paths",
+                           "usage: rastik paths [--json] FILE\n"
+                           "Prints the clip paths of a TIFF file as an SVG document in pixel\n"
+                           "coordinates (viewBox = the image size), or with --json their nodes.\n",
+                           json, path, &status))
+        return status;
     std::unique_ptr<CRastik> codec = OpenImageForRead(path);
     if (!codec) return kExitFailed;
     auto* tiff = dynamic_cast<CTiffIO*>(codec.get());
