@@ -19,6 +19,7 @@ public:
     std::vector<RawEvent> m_rawEvents;  // events of the current read, in storage order
     std::unordered_map<uint32_t, DiagRecord> m_clearedByCode;  // latest clear per pairing key
     bool m_readPacing = true;     // pause before every 50th record while pairing
+    bool m_durable = false;       // sync every write to the disk before Write returns
 
     // Most data files as used: a limit below 1 acts as 1.
     uint32_t MaxFiles() const { return m_maxFiles < 1 ? 1 : m_maxFiles; }

@@ -26,7 +26,10 @@
 //   followed by 512 payload words. A fresh file stops after the header of the
 //   last primary block: 264292 bytes.
 //   Event record: time, count n (at most 1024), n codes; records follow one
-//   another without gaps along a chain.
+//   another without gaps along a chain. The writer never stores a time of 0,
+//   so readers take a zero time, like a count above 1024 or leading words
+//   that do not continue the previous block's record, as the end of what
+//   reached the disk.
 //
 // File name: "KORVAL" + yyyymmddhhmmss of the local clock at creation + ".API".
 #pragma once
@@ -76,19 +79,27 @@ public:
     static std::string MakeDataFileName(const SYSTEMTIME& localTime);
 
     // Creates (or truncates) the file with the whole initial layout; false when
-    // it cannot be opened for exclusive use or written.
-    static bool CreateDataFile(const std::string& path, uint32_t secondsPerFile, uint32_t eventTime);
+    // it cannot be opened for exclusive use or written (error: the system's
+    // error), and then no part of it is left. durable: the file is on the disk
+    // when this returns (its directory entry is the caller's to sync).
+    static bool CreateDataFile(const std::string& path, uint32_t secondsPerFile, uint32_t eventTime,
+                               bool durable = false, int* error = nullptr);
 
     static bool HasMagic(CFile& file);
 
     // Appends the codes to the chain of the node in an open data file, as
-    // records of at most 1024 codes with the same time. The chain's headers
-    // are updated only after all record words are in place, so an interrupted
-    // append leaves the chain as it was. ChainDamaged: the file has no magic
-    // or is cut short before its blocks, or the chain cannot be walked (bad
-    // links, a loop, the walk outlasting 5000 ms); nothing stored.
+    // records of at most 1024 codes with the same time. The words (and any
+    // new overflow blocks) are written first, then the chain's headers, the
+    // link out of the old end of the chain last, so an append that fails or
+    // is interrupted leaves the chain as it was; a failed one also cuts the
+    // file back to its length. durable: the words are synced to the disk
+    // before the headers are written, and the headers before this returns.
+    // ChainDamaged: the file has no magic or is cut short before its blocks,
+    // does not list the node (2 to 129), or the chain cannot be walked (bad
+    // links, a loop, the walk outlasting 5000 ms); nothing stored. NotStored
+    // after a failed write or sync sets error to the system's error.
     static AppendResult Append(CFile& file, uint32_t node, uint32_t eventTime, const uint32_t* codes,
-                               uint32_t count);
+                               uint32_t count, bool durable = false, int* error = nullptr);
 
     // Appends the events of the chain from blockOffset whose records lie at or
     // before end (records before start too, marked beforeRange) to out. Bad
@@ -104,9 +115,30 @@ private:
         uint32_t block;
         uint32_t used;
     };
+    // A block whose payload is full and the block the chain goes on in.
+    struct Link {
+        uint32_t full;
+        uint32_t next;
+    };
+    // The record a block leaves unfinished for the next block of its chain.
+    struct Carry {
+        bool open = false;
+        bool countRead = false;  // false: the record's count comes next
+        uint32_t time = 0;
+        uint32_t codes = 0;      // codes still to come
+    };
     static bool IsBlockBoundary(uint64_t offset);
     static bool FindChainEnd(CFile& file, uint32_t firstBlock, uint64_t length, ChainEnd& end,
                              bool& damaged);
-    static void ReadOneBlock(const uint8_t* block, uint32_t available, uint32_t start, uint32_t end,
+    static std::vector<uint32_t> RecordWords(uint32_t eventTime, const uint32_t* codes, uint32_t count,
+                                             std::vector<size_t>& recordStarts);
+    static void WriteWords(CFile& file, const std::vector<uint32_t>& words, const std::vector<size_t>& recordStarts,
+                           uint32_t eventTime, uint32_t& nextFree, ChainEnd& end, std::vector<Link>& links);
+    static uint32_t LeadingWordWord(const std::vector<uint32_t>& words, const std::vector<size_t>& recordStarts,
+                                    size_t k);
+    static void Commit(CFile& file, const ChainEnd& end, const std::vector<Link>& links, uint32_t eventTime);
+    static void ReadOneBlock(const uint8_t* block, uint32_t available, uint32_t start, uint32_t end, Carry& carry,
                              std::vector<RawEvent>& out, bool& stop);
+    static bool ReadLeadingWords(const uint8_t* block, uint32_t used, uint32_t start, Carry& carry,
+                                 std::vector<RawEvent>& out, uint32_t& index);
 };

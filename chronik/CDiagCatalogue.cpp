@@ -47,9 +47,12 @@ std::string Format(const char* pattern, std::initializer_list<int> numbers)
     return out;
 }
 
-std::string Format(const char* pattern, int a) { return Format(pattern, {a}); }
-std::string Format(const char* pattern, int a, int b) { return Format(pattern, {a, b}); }
-std::string Format(const char* pattern, int a, int b, int c) { return Format(pattern, {a, b, c}); }
+// The message, formatted only when it is wanted (out not null).
+template <typename... Numbers>
+void Put(std::string* out, const char* pattern, Numbers... numbers)
+{
+    if (out) *out = Format(pattern, {static_cast<int>(numbers)...});
+}
 
 }  // namespace
 
@@ -73,10 +76,17 @@ std::string CDiagCatalogue::FormatTime(uint32_t time)
 
 bool CDiagCatalogue::FormatRecord(DiagRecord& record, bool suppressNotices)
 {
+    std::string timeText = FormatTime(record.time);
+    return Describe(record, suppressNotices, true, &timeText);
+}
+
+bool CDiagCatalogue::Describe(DiagRecord& record, bool suppressNotices, bool message, const std::string* timeText)
+{
     uint32_t code = record.code;
+    std::string* messageText = message ? &record.messageText : nullptr;
     if (code == kServerStarted || code == kServerStopped) {
-        record.timeText = FormatTime(record.time);
-        record.messageText = code == kServerStarted ? "诊断服务器启动" : "诊断服务器退出";
+        if (timeText) record.timeText = *timeText;
+        Put(messageText, code == kServerStarted ? "诊断服务器启动" : "诊断服务器退出");
         record.categoryText = kCategoryNotice;
         return true;
     }
@@ -84,17 +94,17 @@ bool CDiagCatalogue::FormatRecord(DiagRecord& record, bool suppressNotices)
     record.isStationEvent = static_cast<int32_t>(code & 1);
     record.cleared = (code & kClearedBit) ? 1 : 0;
     if (record.cleared) {
-        record.clearTimeText = FormatTime(record.time);
+        if (timeText) record.clearTimeText = *timeText;
         record.categoryText = kCategoryCleared;
     } else {
-        record.timeText = FormatTime(record.time);
+        if (timeText) record.timeText = *timeText;
         record.categoryText = record.isStationEvent ? kCategoryStation : kCategoryModule;
     }
     record.code = code & kKeyMask;
 
-    if (!record.isStationEvent) return FormatModuleEvent(record);
+    if (!record.isStationEvent) return FormatModuleEvent(record, messageText);
     bool notice = false;
-    if (!FormatStationEvent(record, notice)) return false;
+    if (!FormatStationEvent(record, messageText, notice)) return false;
     if (notice) {
         if (suppressNotices) return false;
         record.categoryText = kCategoryNotice;
@@ -102,7 +112,7 @@ bool CDiagCatalogue::FormatRecord(DiagRecord& record, bool suppressNotices)
     return true;
 }
 
-bool CDiagCatalogue::FormatModuleEvent(DiagRecord& record)
+bool CDiagCatalogue::FormatModuleEvent(DiagRecord& record, std::string* message)
 {
     uint32_t code = record.code;
     uint32_t f = (code >> 1) & 0xFF;
@@ -115,13 +125,13 @@ bool CDiagCatalogue::FormatModuleEvent(DiagRecord& record)
     else if (f & 32) pattern = "%02d#控制站%02d#机笼%02d#I/O卡件模块故障";
     else if (f & 64) pattern = "%02d#控制站%02d#机笼%02d#I/O卡件型号不匹配";
     if (!pattern) return false;
-    record.messageText = Format(pattern, station, static_cast<int>(r), static_cast<int>(s));
+    Put(message, pattern, station, r, s);
     return true;
 }
 
 // Kinds 34 to 41: two data-forwarding cards per kind, the low half of F for
 // card 2 * (K - 34), the high half for the card after it.
-bool CDiagCatalogue::FormatForwardingCards(DiagRecord& record, uint32_t a, uint32_t k, uint32_t f)
+bool CDiagCatalogue::FormatForwardingCards(std::string* message, uint32_t a, uint32_t k, uint32_t f)
 {
     int station = static_cast<int>(a & ~1u);
     int card = static_cast<int>(2 * (k - 34));
@@ -142,11 +152,11 @@ bool CDiagCatalogue::FormatForwardingCards(DiagRecord& record, uint32_t a, uint3
         else if (f & 64) pattern = port1;
     }
     if (!pattern) return false;
-    record.messageText = Format(pattern, station, card);
+    Put(message, pattern, station, card);
     return true;
 }
 
-bool CDiagCatalogue::FormatStationEvent(DiagRecord& record, bool& notice)
+bool CDiagCatalogue::FormatStationEvent(DiagRecord& record, std::string* message, bool& notice)
 {
     uint32_t key = record.code;
     uint32_t f = (key >> 1) & 0xFF;
@@ -154,109 +164,109 @@ bool CDiagCatalogue::FormatStationEvent(DiagRecord& record, bool& notice)
     uint32_t a = (key >> 16) & 0x1FF;
     int card = static_cast<int>(a);
     int station = static_cast<int>(a & ~1u);
-    std::string& m = record.messageText;
+    std::string* m = message;
 
     switch (k) {
     case 0:
         notice = true;
-        if (f == 0) m = Format("检测到%02d#控制卡当前为备用状态", card);
-        else if ((f & 15) == 15) m = Format("检测到%02d#控制卡当前为工作状态", card);
+        if (f == 0) Put(m, "检测到%02d#控制卡当前为备用状态", card);
+        else if ((f & 15) == 15) Put(m, "检测到%02d#控制卡当前为工作状态", card);
         else return false;
         return true;
     case 1:
-        if ((f & 3) == 3) m = Format("%02d#主控制卡组态错(内存RAM数据损坏,需下载组态)", card);
-        else if ((f & 8) || (f & 2)) m = Format("%02d#控制卡组态错(需下载组态)", card);
-        else if (f & 32) m = Format("%02d#控制卡系统时钟出错", card);
-        else if (f & 128) m = Format("%02d#控制卡堆栈出错", card);
+        if ((f & 3) == 3) Put(m, "%02d#主控制卡组态错(内存RAM数据损坏,需下载组态)", card);
+        else if ((f & 8) || (f & 2)) Put(m, "%02d#控制卡组态错(需下载组态)", card);
+        else if (f & 32) Put(m, "%02d#控制卡系统时钟出错", card);
+        else if (f & 128) Put(m, "%02d#控制卡堆栈出错", card);
         else return false;
         return true;
     case 2:
         if ((f & 15) != 15) return false;
-        m = Format("%02d#控制站冗余主控卡协调同步失败", station);
+        Put(m, "%02d#控制站冗余主控卡协调同步失败", station);
         return true;
     case 3:
         notice = true;
-        if (f == 0) m = Format("检测到%02d#控制卡上次以冷模式启动", card);
-        else if (f == 255) m = Format("检测到%02d#控制卡上次以热模式启动", card);
+        if (f == 0) Put(m, "检测到%02d#控制卡上次以冷模式启动", card);
+        else if (f == 255) Put(m, "检测到%02d#控制卡上次以热模式启动", card);
         else return false;
         return true;
     case 4:
-        if (f == 255) m = Format("%02d#主控制卡主CPU与XA-2握手失败", card);
-        else if (f & 1) m = Format("%02d#控制卡TLINK端口0自检故障", card);
-        else if (f & 2) m = Format("%02d#控制卡TLINK端口1自检故障", card);
-        else if (f & 16) m = Format("%02d#控制卡与所有数据转发卡通信故障", card);
+        if (f == 255) Put(m, "%02d#主控制卡主CPU与XA-2握手失败", card);
+        else if (f & 1) Put(m, "%02d#控制卡TLINK端口0自检故障", card);
+        else if (f & 2) Put(m, "%02d#控制卡TLINK端口1自检故障", card);
+        else if (f & 16) Put(m, "%02d#控制卡与所有数据转发卡通信故障", card);
         else return false;
         return true;
     case 6:
         if (f == 0) return false;
-        m = Format("%02d#主控制卡上电或复位内存数据自检出错,申请组态", card);
+        Put(m, "%02d#主控制卡上电或复位内存数据自检出错,申请组态", card);
         return true;
     case 7:
         if (f & 128) {
-            m = Format("%02d#控制卡用户程序区错误(Flash内存)", card);
+            Put(m, "%02d#控制卡用户程序区错误(Flash内存)", card);
         } else if (f & 64) {
             return false;
         } else if (f & 7) {
-            m = Format("%02d#控制站工作/备用卡件之间组态不一致", station);
+            Put(m, "%02d#控制站工作/备用卡件之间组态不一致", station);
             record.code = key & 0x7FFFFFF1u;
         } else {
             return false;
         }
         return true;
     case 8:
-        if (f & 1) m = Format("%02d#控制卡用户堆栈(USP)溢出错", card);
-        else if (f & 2) m = Format("%02d#控制卡QTL语言的程序运行时间溢出", card);
-        else if (f & 4) m = Format("%02d#控制卡QTL语言的用户程序被传送下装QTL程序过程终止", card);
-        else if (f & 8) m = Format("%02d#主控制卡程序运行异常", card);
-        else if (f & 32) m = Format("%02d#主控制卡程序代码自检出错,并且被系统监控软件强制停止运行", card);
+        if (f & 1) Put(m, "%02d#控制卡用户堆栈(USP)溢出错", card);
+        else if (f & 2) Put(m, "%02d#控制卡QTL语言的程序运行时间溢出", card);
+        else if (f & 4) Put(m, "%02d#控制卡QTL语言的用户程序被传送下装QTL程序过程终止", card);
+        else if (f & 8) Put(m, "%02d#主控制卡程序运行异常", card);
+        else if (f & 32) Put(m, "%02d#主控制卡程序代码自检出错,并且被系统监控软件强制停止运行", card);
         else return false;
         return true;
     case 9:
-        if (f & 1) m = Format("%02d#主控制卡总线0故障", card);
-        else if (f & 2) m = Format("%02d#主控制卡总线1故障", card);
-        else if (f & 4) m = Format("%02d#控制器检测到控制网内网络连接错位", card);
+        if (f & 1) Put(m, "%02d#主控制卡总线0故障", card);
+        else if (f & 2) Put(m, "%02d#主控制卡总线1故障", card);
+        else if (f & 4) Put(m, "%02d#控制器检测到控制网内网络连接错位", card);
         else return false;
         return true;
     case 11:
         if (f == 0) return false;
-        m = Format("%02d#主控制卡ROM自检出错", card);
+        Put(m, "%02d#主控制卡ROM自检出错", card);
         record.code = key & 0x7FFFFFFBu;
         return true;
     case 13:
         if (f == 0) return false;
-        m = Format("时间溢出,%02d#主机在一个周期内没有完成所有工作", card);
+        Put(m, "时间溢出,%02d#主机在一个周期内没有完成所有工作", card);
         record.code = key & 0x7FFFFFFDu;
         return true;
     case 14:
         if (f == 0) return false;
-        m = Format("%02d#主控制卡网络地址拨号出错", card);
+        Put(m, "%02d#主控制卡网络地址拨号出错", card);
         record.code = key & 0x7FFFFFFEu;
         return true;
     case 15:
-        if (f & 1) m = "1#5V电源故障";
-        else if (f & 2) m = "2#5V电源故障";
-        else if (f & 4) m = "1#24V电源故障";
-        else if (f & 8) m = "2#24V电源故障";
-        else if (f & 16) m = "1#220VAC电源故障";
-        else if (f & 32) m = "2#220VAC电源故障";
+        if (f & 1) Put(m, "1#5V电源故障");
+        else if (f & 2) Put(m, "2#5V电源故障");
+        else if (f & 4) Put(m, "1#24V电源故障");
+        else if (f & 8) Put(m, "2#24V电源故障");
+        else if (f & 16) Put(m, "1#220VAC电源故障");
+        else if (f & 32) Put(m, "2#220VAC电源故障");
         else return false;
         return true;
     case 25:
-        if (f & 1) m = Format("%02d#控制站1#Cable与2#网错连", station);
-        else if (f & 2) m = Format("%02d#控制站2#Cable与1#网错连", station);
+        if (f & 1) Put(m, "%02d#控制站1#Cable与2#网错连", station);
+        else if (f & 2) Put(m, "%02d#控制站2#Cable与1#网错连", station);
         else return false;
         return true;
     case 27:
-        if (f & 2) m = Format("%02d#控制卡Tesslang语言的程序运行时间溢出", card);
-        else if (f & 8) m = Format("%02d#主控制卡Tesslang程序运行异常", card);
-        else if (f & 32) m = Format("%02d#主控制卡Tesslang程序代码自检出错", card);
+        if (f & 2) Put(m, "%02d#控制卡Tesslang语言的程序运行时间溢出", card);
+        else if (f & 8) Put(m, "%02d#主控制卡Tesslang程序运行异常", card);
+        else if (f & 32) Put(m, "%02d#主控制卡Tesslang程序代码自检出错", card);
         else return false;
         return true;
     case 127:
-        m = Format("%02d#控制卡通信故障或未插卡", card);
+        Put(m, "%02d#控制卡通信故障或未插卡", card);
         return true;
     default:
-        if (k >= 34 && k <= 41) return FormatForwardingCards(record, a, k, f);
+        if (k >= 34 && k <= 41) return FormatForwardingCards(m, a, k, f);
         return false;
     }
 }

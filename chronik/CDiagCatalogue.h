@@ -24,6 +24,9 @@ public:
     // pairing key. Returns false when the event is not listed (no matching
     // text, or a notice while suppressNotices is set).
     static bool FormatRecord(DiagRecord& record, bool suppressNotices);
+    // The same with the texts left to the caller: the message only when
+    // message is set, the time text as given (none when null).
+    static bool Describe(DiagRecord& record, bool suppressNotices, bool message, const std::string* timeText);
 
     // "YYYY-MM-DD hh:mm:ss" in local time.
     static std::string FormatTime(uint32_t time);
@@ -32,7 +35,9 @@ public:
     static constexpr uint32_t kServerStopped = 0xFFFFFFFFu;
 
 private:
-    static bool FormatModuleEvent(DiagRecord& record);
-    static bool FormatStationEvent(DiagRecord& record, bool& notice);
-    static bool FormatForwardingCards(DiagRecord& record, uint32_t a, uint32_t k, uint32_t f);
+    // Each decides whether the event is listed and its key; the message goes
+    // to message when it is not null.
+    static bool FormatModuleEvent(DiagRecord& record, std::string* message);
+    static bool FormatStationEvent(DiagRecord& record, std::string* message, bool& notice);
+    static bool FormatForwardingCards(std::string* message, uint32_t a, uint32_t k, uint32_t f);
 };

@@ -1,6 +1,7 @@
 // Range reads, single-file reads and the pairing of occurrences with clears.
 #include "chronik/CDiagReader.h"
 
+#include <cerrno>
 #include <set>
 
 #include "chronik/CChronikApp.h"
@@ -40,19 +41,33 @@ void CDiagReader::CollectFile(CFile& file, uint32_t start, uint32_t end, uint32_
     }
 }
 
+bool CDiagReader::OpenIndex(const std::string& dir, CFile& index)
+{
+    CChronikApp& app = CChronikApp::Get();
+    std::string indexPath = CIndexFile::IndexPath(dir);
+    // A missing index, or an empty one (its making was cut short), is made
+    // from the data files first.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1 || !FileExists(indexPath.c_str()))
+            CIndexFile::RebuildIndex(dir, app.MaxFiles(), app.m_fileSpan, app.m_durable);
+        if (!CRetryOpen::Open(index, indexPath, CFile::modeRead | CFile::shareExclusive | CFile::typeBinary,
+                              kIndexAttempts))
+            return false;
+        if (index.GetLength() > 0) return true;
+        index.Abort();
+    }
+    return false;
+}
+
 const DiagRecordList* CDiagReader::Read(uint32_t start, uint32_t end, const std::string& dir,
                                         uint32_t stationFilter, bool fromFirstFile)
 {
     CChronikApp& app = CChronikApp::Get();
     app.ResetReadState();
 
-    std::string indexPath = CIndexFile::IndexPath(dir);
-    if (!FileExists(indexPath.c_str())) CIndexFile::RebuildIndex(dir, app.MaxFiles(), app.m_fileSpan);
-
     CFile index;
-    if (!CRetryOpen::Open(index, indexPath, CFile::modeRead | CFile::shareExclusive | CFile::typeBinary,
-                          kIndexAttempts))
-        return nullptr;
+    if (!OpenIndex(dir, index)) return nullptr;
+    std::string indexPath = CIndexFile::IndexPath(dir);
     CIndexFile::Contents contents = CIndexFile::Load(index);
     if (!contents.magicOk) {
         index.Abort();
@@ -83,10 +98,10 @@ const DiagRecordList* CDiagReader::Read(uint32_t start, uint32_t end, const std:
     for (size_t i = first; i < kept.size(); ++i) {
         std::string path = JoinPath(dir, kept[i].name);
         CFile data;
-        bool notFound = false;
+        int error = 0;
         if (!CRetryOpen::Open(data, path, CFile::modeRead | CFile::shareExclusive | CFile::typeBinary,
-                              kDataAttempts, &notFound)) {
-            if (notFound) continue;  // listed but deleted: nothing to read there
+                              kDataAttempts, &error)) {
+            if (error == ENOENT) continue;  // listed but deleted: nothing to read there
             index.Abort();
             return nullptr;
         }
@@ -127,14 +142,23 @@ void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
     CChronikApp& app = CChronikApp::Get();
     size_t appended = 0;
     size_t visited = 0;
+    // The records of a batch share their time: its text is made once.
+    uint32_t textTime = 0;
+    std::string timeText = CDiagCatalogue::FormatTime(textTime);
+    auto timeTextOf = [&](uint32_t time) -> const std::string& {
+        if (time != textTime) timeText = CDiagCatalogue::FormatTime(textTime = time);
+        return timeText;
+    };
     for (auto it = app.m_rawEvents.rbegin(); it != app.m_rawEvents.rend(); ++it) {
         if (limit && appended >= kResultLimit) break;
         if (app.m_readPacing && ++visited % kPacingInterval == 0) Sleep(kPacingMilliseconds);
+        // Whether it is listed, its key and kind first; the texts only for
+        // the records that go into the results.
         DiagRecord record;
         record.code = it->code;
         record.time = it->time;
         record.beforeRange = it->beforeRange;
-        if (!CDiagCatalogue::FormatRecord(record, suppressNotices)) continue;
+        if (!CDiagCatalogue::Describe(record, suppressNotices, false, nullptr)) continue;
 
         auto found = app.m_clearedByCode.find(record.code);
         if (record.cleared) {
@@ -144,10 +168,14 @@ void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
             else app.m_clearedByCode.emplace(record.code, std::move(record));
             continue;
         }
+        if (found != app.m_clearedByCode.end() && found->second.beforeRange) continue;  // over before the range
+        record.code = it->code;
+        CDiagCatalogue::Describe(record, suppressNotices, true, &timeTextOf(it->time));
         if (found != app.m_clearedByCode.end()) {
-            if (found->second.beforeRange) continue;  // over before the range began
-            record.categoryText = found->second.categoryText;
-            record.clearTimeText = found->second.clearTimeText;
+            DiagRecord& clear = found->second;
+            if (clear.clearTimeText.empty()) clear.clearTimeText = timeTextOf(clear.time);
+            record.categoryText = clear.categoryText;
+            record.clearTimeText = clear.clearTimeText;
         }
         app.m_results.push_back(std::move(record));
         ++appended;

@@ -1,6 +1,7 @@
 // The write path of the store: index side and data-file append.
 #include "chronik/CDiagWriter.h"
 
+#include <cerrno>
 #include <ctime>
 #include <set>
 
@@ -12,23 +13,28 @@
 
 using chronik::JoinPath;
 
-void CDiagWriter::Write(uint32_t node, uint32_t eventTime, uint32_t count, const uint32_t* codes,
-                        const std::string& dir)
+int CDiagWriter::Write(uint32_t node, uint32_t eventTime, uint32_t count, const uint32_t* codes,
+                       const std::string& dir)
 {
-    if (count > 0 && !codes) return;
+    // A zero time would read as the end of the chain's words.
+    if (node < CDataFile::kFirstNode || node >= CDataFile::kFirstNode + CDataFile::kDirectoryEntries ||
+        (count > 0 && !codes) || eventTime == 0)
+        return EINVAL;
     CFile index;
+    int error = 0;
     // A missing index is made here and rebuilt below, under its own lock.
     if (!CRetryOpen::Open(index, CIndexFile::IndexPath(dir),
                           CFile::modeReadWrite | CFile::modeCreate | CFile::modeNoTruncate |
                               CFile::shareExclusive | CFile::typeBinary,
-                          kAttempts))
-        return;
+                          kAttempts, &error))
+        return error;
     try {
-        WriteWithIndex(index, node, eventTime, count, codes, dir);
-        index.Close();
-    } catch (const CFileException&) {
-        index.Abort();
+        error = WriteWithIndex(index, {node, eventTime, count, codes}, dir);
+    } catch (const CFileException& e) {
+        error = e.m_lOsError ? e.m_lOsError : EIO;
     }
+    index.Abort();
+    return error;
 }
 
 std::vector<IndexEntry> CDiagWriter::UsableEntries(const std::string& dir, const std::vector<IndexEntry>& listed,
@@ -74,42 +80,89 @@ std::string CDiagWriter::NewDataFileName(const std::string& dir, const std::vect
     return name;
 }
 
-bool CDiagWriter::AddDataFile(const std::string& dir, uint32_t secondsPerFile, uint32_t eventTime,
-                              std::vector<IndexEntry>& entries)
+int CDiagWriter::AddDataFile(CFile& index, const std::string& dir, uint32_t secondsPerFile, uint32_t eventTime,
+                             std::vector<IndexEntry>& entries)
 {
+    bool durable = CChronikApp::Get().m_durable;
     std::string name = NewDataFileName(dir, entries);
-    if (!CDataFile::CreateDataFile(JoinPath(dir, name), secondsPerFile, eventTime)) return false;
+    std::string path = JoinPath(dir, name);
+    int error = 0;
+    if (!CDataFile::CreateDataFile(path, secondsPerFile, eventTime, durable, &error)) return error;
+    if (durable) error = SyncDirectory(dir.c_str());
     entries.push_back({eventTime, eventTime, name});
-    return true;
+    if (!error) error = CIndexFile::StoreEntries(index, entries, durable);
+    if (error) {
+        entries.pop_back();
+        DeleteFile(path.c_str());
+    }
+    return error;
 }
 
-CDataFile::AppendResult CDiagWriter::AppendToFile(const std::string& path, uint32_t node, uint32_t eventTime,
-                                                  uint32_t count, const uint32_t* codes)
+CDataFile::AppendResult CDiagWriter::AppendToFile(const std::string& path, const Batch& batch, int& error)
 {
     CFile data;
-    if (!CRetryOpen::Open(data, path, CFile::modeReadWrite | CFile::shareExclusive | CFile::typeBinary,
-                          kAttempts))
+    if (!CRetryOpen::Open(data, path, CFile::modeReadWrite | CFile::shareExclusive | CFile::typeBinary, kAttempts,
+                          &error))
         return CDataFile::NotStored;
-    CDataFile::AppendResult result = CDataFile::Append(data, node, eventTime, codes, count);
-    try {
-        data.Close();
-    } catch (const CFileException&) {
-        return CDataFile::NotStored;
-    }
+    CDataFile::AppendResult result = CDataFile::Append(data, batch.node, batch.time, batch.codes, batch.count,
+                                                       CChronikApp::Get().m_durable, &error);
+    data.Abort();  // everything was handed to the system by Append
     return result;
 }
 
-void CDiagWriter::WriteWithIndex(CFile& index, uint32_t node, uint32_t eventTime, uint32_t count,
-                                 const uint32_t* codes, const std::string& dir)
+int CDiagWriter::Append(CFile& index, const std::string& dir, uint32_t secondsPerFile, const Batch& batch,
+                        std::vector<IndexEntry>& entries, size_t current)
+{
+    // The end time only guides readers to their first file; it goes in before
+    // the record, so that nothing can fail once the record is stored.
+    uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+    CIndexFile::StoreEndTime(index, current, now);
+    int error = 0;
+    CDataFile::AppendResult result = AppendToFile(JoinPath(dir, entries[current].name), batch, error);
+    if (result == CDataFile::ChainDamaged) {
+        // The chain of the current file cannot be walked: go on in a new file.
+        if ((error = AddDataFile(index, dir, secondsPerFile, batch.time, entries))) return error;
+        current = entries.size() - 1;
+        CIndexFile::StoreEndTime(index, current, now);
+        result = AppendToFile(JoinPath(dir, entries[current].name), batch, error);
+    }
+    if (result == CDataFile::Stored) return 0;
+    return error ? error : EIO;
+}
+
+void CDiagWriter::DropOldest(CFile& index, const std::string& dir, std::vector<IndexEntry>& entries)
+{
+    CChronikApp& app = CChronikApp::Get();
+    std::vector<std::string> dropped;
+    while (entries.size() > app.MaxFiles()) {
+        size_t oldest = 0;
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].start <= entries[oldest].start) oldest = i;
+        dropped.push_back(entries[oldest].name);
+        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(oldest));
+    }
+    if (dropped.empty()) return;
+    // After a failed update the index may still list some of them.
+    std::vector<IndexEntry> listed = entries;
+    if (CIndexFile::StoreEntries(index, entries, app.m_durable)) listed = CIndexFile::Load(index).entries;
+    for (const std::string& name : dropped) {
+        bool stillListed = false;
+        for (const IndexEntry& e : listed) stillListed = stillListed || e.name == name;
+        if (!stillListed) DeleteFile(JoinPath(dir, name).c_str());
+    }
+}
+
+int CDiagWriter::WriteWithIndex(CFile& index, const Batch& batch, const std::string& dir)
 {
     CChronikApp& app = CChronikApp::Get();
     CIndexFile::Contents contents = CIndexFile::Load(index);
     if (!contents.headerRead || !contents.magicOk) {
         // No usable index (just made, cut short or foreign): make it from the
         // data files, then store the event in it.
-        if (!CIndexFile::RebuildOpenIndex(index, dir, app.MaxFiles(), app.m_fileSpan)) return;
+        if (int error = CIndexFile::RebuildOpenIndex(index, dir, app.MaxFiles(), app.m_fileSpan, app.m_durable))
+            return error;
         contents = CIndexFile::Load(index);
-        if (!contents.headerRead) return;
+        if (!contents.headerRead) return EIO;
     }
 
     // The usual case: the newest listed file exists and still covers the
@@ -117,43 +170,24 @@ void CDiagWriter::WriteWithIndex(CFile& index, uint32_t node, uint32_t eventTime
     // anything is added, so a new entry always goes at the end of the list.
     std::vector<IndexEntry> entries = UsableEntries(dir, contents.entries, false);
     size_t current = entries.empty() ? 0 : Newest(entries);
-    bool covered = !entries.empty() && uint64_t(entries[current].start) + app.m_fileSpan >= eventTime &&
+    bool covered = !entries.empty() && uint64_t(entries[current].start) + app.m_fileSpan >= batch.time &&
                    FileExists(JoinPath(dir, entries[current].name).c_str());
     bool changed = entries.size() != contents.count;
+    bool rollOver = false;
     if (!covered) {
         entries = UsableEntries(dir, contents.entries, true);
         changed = entries.size() != contents.count;
         current = entries.empty() ? 0 : Newest(entries);
-        if (entries.empty()) {
-            if (!AddDataFile(dir, contents.secondsPerFile, eventTime, entries)) return;
-            changed = true;
-        } else if (uint64_t(entries[current].start) + app.m_fileSpan < eventTime) {
-            while (entries.size() >= app.MaxFiles()) {
-                size_t oldest = 0;
-                for (size_t i = 0; i < entries.size(); ++i)
-                    if (entries[i].start <= entries[oldest].start) oldest = i;
-                DeleteFile(JoinPath(dir, entries[oldest].name).c_str());
-                entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(oldest));
-                changed = true;
-            }
-            bool added = AddDataFile(dir, contents.secondsPerFile, eventTime, entries);
-            if (changed || added) CIndexFile::StoreEntries(index, entries);
-            if (!added) return;
-            changed = false;
-            current = entries.size() - 1;
-        }
+        rollOver = entries.empty() || uint64_t(entries[current].start) + app.m_fileSpan < batch.time;
     }
-    if (changed) CIndexFile::StoreEntries(index, entries);
-
-    CDataFile::AppendResult result =
-        AppendToFile(JoinPath(dir, entries[current].name), node, eventTime, count, codes);
-    if (result == CDataFile::ChainDamaged) {
-        // The chain of the current file cannot be walked: go on in a new file.
-        if (!AddDataFile(dir, contents.secondsPerFile, eventTime, entries)) return;
-        CIndexFile::StoreEntries(index, entries);
+    if (rollOver) {
+        // The new file's entry goes in with the dropping of vanished ones.
+        if (int error = AddDataFile(index, dir, contents.secondsPerFile, batch.time, entries)) return error;
         current = entries.size() - 1;
-        result = AppendToFile(JoinPath(dir, entries[current].name), node, eventTime, count, codes);
+    } else if (changed) {
+        if (int error = CIndexFile::StoreEntries(index, entries, app.m_durable)) return error;
     }
-    if (result == CDataFile::Stored)
-        CIndexFile::StoreEndTime(index, current, static_cast<uint32_t>(std::time(nullptr)));
+    if (int error = Append(index, dir, contents.secondsPerFile, batch, entries, current)) return error;
+    if (rollOver) DropOldest(index, dir, entries);
+    return 0;
 }

@@ -11,10 +11,10 @@ class CRetryOpen {
 public:
     // Tries the open up to attempts times, 10 ms apart (another process may
     // hold the file); a missing file, a bad path or a refused permission end
-    // the attempts at once, since waiting cannot cure them. notFound, when given, tells
-    // whether the last failure was a missing file.
-    static bool Open(CFile& file, const std::string& path, unsigned flags, int attempts,
-                     bool* notFound = nullptr);
+    // the attempts at once, since waiting cannot cure them. osError, when
+    // given, receives the system error of the last failure (EWOULDBLOCK when
+    // the file stayed locked).
+    static bool Open(CFile& file, const std::string& path, unsigned flags, int attempts, int* osError = nullptr);
 
     static constexpr uint32_t kRetryMilliseconds = 10;
 };

@@ -1,5 +1,8 @@
 // The exported functions of the store. Nothing is thrown to a host: a failure
-// inside ends the call with its documented result (nothing stored, null).
+// inside ends the call with its documented result (0 with errno telling why,
+// or null).
+#include <cerrno>
+
 #include "chronik/CChronikApp.h"
 #include "chronik/CDiagReader.h"
 #include "chronik/CDiagWriter.h"
@@ -7,11 +10,22 @@
 #include "chronik/FileWords.h"
 #include "chronik/chronik.h"
 
-extern "C" void Write(uint32_t node, uint32_t time, uint32_t count, const uint32_t* codes, const char* dir)
+namespace {
+// 1 for success; 0 with errno set to the error otherwise.
+int32_t Status(int error)
+{
+    if (!error) return 1;
+    errno = error;
+    return 0;
+}
+}  // namespace
+
+extern "C" int32_t Write(uint32_t node, uint32_t time, uint32_t count, const uint32_t* codes, const char* dir)
 {
     try {
-        CDiagWriter::Write(node, time, count, codes, chronik::DirectoryOf(dir));
+        return Status(CDiagWriter::Write(node, time, count, codes, chronik::DirectoryOf(dir)));
     } catch (...) {
+        return Status(ENOMEM);
     }
 }
 
@@ -34,12 +48,14 @@ extern "C" const DiagRecordList* ReadSingleFile(const char* path, uint32_t stati
     }
 }
 
-extern "C" void RebuildIndex(const char* dir)
+extern "C" int32_t RebuildIndex(const char* dir)
 {
     try {
         CChronikApp& app = CChronikApp::Get();
-        CIndexFile::RebuildIndex(chronik::DirectoryOf(dir), app.MaxFiles(), app.m_fileSpan);
+        return Status(CIndexFile::RebuildIndex(chronik::DirectoryOf(dir), app.MaxFiles(), app.m_fileSpan,
+                                               app.m_durable));
     } catch (...) {
+        return Status(ENOMEM);
     }
 }
 
@@ -53,4 +69,9 @@ extern "C" void SetConfigData(uint32_t maxFiles, uint32_t fileSpan)
 extern "C" void SetReadPacing(int32_t on)
 {
     CChronikApp::Get().m_readPacing = on != 0;
+}
+
+extern "C" void SetDurability(int32_t on)
+{
+    CChronikApp::Get().m_durable = on != 0;
 }

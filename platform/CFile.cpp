@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/CFileFaults.h"
+
 namespace {
 constexpr size_t kBufferSize = 64 * 1024;
 }
@@ -68,6 +70,9 @@ bool CFile::Open(const char* path, unsigned flags, CFileException* error)
     else oflags |= O_RDONLY;
     if (flags & modeCreate) oflags |= O_CREAT;
 
+    // Tests that record file operations need to know whether the open made the file.
+    CFileFaults* faults = CFileFaults::Active();
+    bool existed = faults && (flags & modeCreate) && ::access(path, F_OK) == 0;
     int fd = ::open(path, oflags, 0666);
     if (fd < 0) return fail(errno);
 
@@ -89,11 +94,13 @@ bool CFile::Open(const char* path, unsigned flags, CFileException* error)
     }
     // Truncate only once the lock is held, so a refused open never damages
     // a file that another holder is using.
-    if ((flags & modeCreate) && !(flags & modeNoTruncate) && ftruncate(fd, 0) != 0) {
+    bool truncate = (flags & modeCreate) && !(flags & modeNoTruncate);
+    if (truncate && ftruncate(fd, 0) != 0) {
         int err = errno;
         ::close(fd);
         return fail(err);
     }
+    if (faults && (flags & modeCreate)) faults->AfterOpen(path, !existed, truncate);
 
     m_fd = fd;
     m_path = path;
@@ -152,6 +159,8 @@ void CFile::ThrowOsError(int err)
 
 void CFile::WriteAt(uint64_t pos, const uint8_t* data, size_t count)
 {
+    if (CFileFaults* faults = CFileFaults::Active())
+        if (int err = faults->BeforeWrite(m_path, pos, data, count)) ThrowOsError(err);
     while (count > 0) {
         ssize_t n = pwrite(m_fd, data, count, static_cast<off_t>(pos));
         if (n < 0) {
@@ -271,6 +280,8 @@ void CFile::SetLength(uint64_t length)
     SyncFromDescriptor();
     FlushWriteBuffer();
     DropReadBuffer();
+    if (CFileFaults* faults = CFileFaults::Active())
+        if (int err = faults->BeforeSetLength(m_path, length)) ThrowOsError(err);
     if (ftruncate(m_fd, static_cast<off_t>(length)) != 0) ThrowOsError(errno);
 }
 
@@ -279,6 +290,14 @@ void CFile::Flush()
     if (m_fd < 0) return;
     SyncFromDescriptor();
     FlushWriteBuffer();
+}
+
+void CFile::Sync()
+{
+    if (m_fd < 0) ThrowOsError(EBADF);
+    Flush();
+    if (fdatasync(m_fd) != 0) ThrowOsError(errno);
+    if (CFileFaults* faults = CFileFaults::Active()) faults->AfterSync(m_path);
 }
 
 int CFile::GetDescriptor()
@@ -298,4 +317,5 @@ void CFile::Remove(const char* path)
         int err = errno;
         throw CFileException(CFileException::OsErrorToCause(err), err, path ? path : "");
     }
+    if (CFileFaults* faults = CFileFaults::Active()) faults->AfterRemove(path);
 }

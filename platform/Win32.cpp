@@ -1,6 +1,7 @@
 // POSIX implementations of the operating-system stand-ins.
 #include "platform/Win32.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <vector>
+
+#include "platform/CFileFaults.h"
 
 uint32_t _lread(int fd, void* buffer, uint32_t count)
 {
@@ -57,7 +60,24 @@ std::string MakeTempFileName(const char* dir, const char* prefix)
 
 bool DeleteFile(const char* path)
 {
-    return path && ::unlink(path) == 0;
+    // Only files (and links to them) are removed: a writer that cleans up
+    // after a failed write to a device must not take the device node away.
+    struct stat st;
+    if (!path || lstat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) return false;
+    if (::unlink(path) != 0) return false;
+    if (CFileFaults* faults = CFileFaults::Active()) faults->AfterRemove(path);
+    return true;
+}
+
+int SyncDirectory(const char* dir)
+{
+    int fd = ::open(dir && *dir ? dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int err = fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    if (!err)
+        if (CFileFaults* faults = CFileFaults::Active()) faults->AfterDirectorySync(dir && *dir ? dir : ".");
+    return err;
 }
 
 bool FileExists(const char* path)

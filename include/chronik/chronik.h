@@ -42,7 +42,12 @@ extern "C" {
 // (addresses 2 to 129) in the current data file of dir; more than 1024 codes
 // are stored as consecutive records of at most 1024 codes with the same time.
 // dir is a UTF-8 path; empty or null means the current directory.
-void Write(uint32_t node, uint32_t time, uint32_t count, const uint32_t* codes, const char* dir);
+// Returns 1 when the batch is stored, 0 when it is not; errno then tells why:
+// ENOSPC (disk full), EACCES or EROFS (directory not writable), EIO,
+// EWOULDBLOCK (the directory stayed locked by another process), EINVAL (node
+// outside 2 to 129, codes missing, or time 0). A failed Write leaves
+// everything stored before it readable and the index consistent.
+int32_t Write(uint32_t node, uint32_t time, uint32_t count, const uint32_t* codes, const char* dir);
 
 // Events from start to end (inclusive) over every data file the index of dir
 // lists, with occurrences that began earlier and were not cleared before the
@@ -55,8 +60,9 @@ const DiagRecordList* Read(uint32_t start, uint32_t end, const char* dir, uint32
 // Every event of one data file, notices included, without a limit.
 const DiagRecordList* ReadSingleFile(const char* path, uint32_t stationFilter);
 
-// Recreates dir's index from the data files found there.
-void RebuildIndex(const char* dir);
+// Recreates dir's index from the data files found there. 1 on success, 0
+// with errno set otherwise.
+int32_t RebuildIndex(const char* dir);
 
 // Most data files kept per directory (values below 1 act as 1) and the seconds
 // of event time one data file covers.
@@ -65,4 +71,11 @@ void SetConfigData(uint32_t maxFiles, uint32_t fileSpan);
 // Turns the pause of 10 ms before every 50th record of a read's pairing step
 // on (non-zero, the default) or off (0).
 void SetReadPacing(int32_t on);
+
+// Off (0, the default): Write leaves its words to the system, and a power
+// loss may lose the latest batches. On (non-zero): a batch is on the disk when
+// Write returns 1 (its words are synced before the chain's link is written,
+// the link before Write returns, new files and the index with their
+// directory), at the cost of two disk syncs per Write.
+void SetDurability(int32_t on);
 }

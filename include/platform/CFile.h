@@ -52,7 +52,11 @@ public:
     uint64_t GetPosition() const { return m_pos; }
     uint64_t GetLength();
     void SetLength(uint64_t length);
+    // Hands buffered data to the system.
     void Flush();
+    // Flush, then waits until the file's data (and its length) are on the
+    // disk (fdatasync).
+    void Sync();
 
     // The descriptor for callers that read or write it directly (the encoded
     // data stream). Pending buffered data is written first and the descriptor

@@ -30,6 +30,9 @@ std::string MakeTempFileName(const char* dir, const char* prefix);
 
 bool DeleteFile(const char* path);
 bool FileExists(const char* path);
+// Makes the directory's entries (files made or removed in it) durable; 0, or
+// the error.
+int SyncDirectory(const char* dir);
 
 void Sleep(uint32_t milliseconds);
 // Monotonic milliseconds, wrapping at 32 bits.

@@ -58,6 +58,8 @@ private:
     double QuantScale() const;
     // Deletes the output after a failed encoding.
     void DeleteOutput();
+    // The same, telling the user when the disk was full.
+    void FailOutput();
     // Streamed writing: makes the planar temporary file, or reopens it for the black rows.
     int OpenStreamFile(bool reopen);
     // Writes rowCount rows of planes first .. first + count - 1 at the rows received so far.

@@ -60,3 +60,9 @@ int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, in
 // Input of the DCT decoder: kind 1 reads from g_pEncodedDataFile; any other
 // kind leaves the buffer untouched and reports count.
 int ReadEncodedData(int kind, char* buffer, int count);
+
+// Why the calling thread's last write to the encoded-data stream failed, as
+// a CFileException cause (diskFull for a full disk), or 0; cleared by
+// ClearEncodedDataFailure.
+int EncodedDataFailure();
+void ClearEncodedDataFailure();

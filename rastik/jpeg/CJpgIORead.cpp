@@ -90,6 +90,16 @@ public:
         return m_progress.Step();
     }
 
+    // Equal rows only matter where the sampler takes one.
+    bool Repeat(const uint8_t* samples, uint32_t row, uint32_t count) noexcept override
+    {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (m_sampler.Wants(row + i) && !Row(samples, row + i)) return false;
+            if (!m_sampler.Wants(row + i) && !m_progress.Step()) return false;
+        }
+        return true;
+    }
+
 private:
     CRastik& m_image;
     uint8_t** m_planes;

@@ -6,6 +6,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <jpeglib.h>
 
@@ -122,12 +123,28 @@ int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink, bool show)
         jpeg_destroy_decompress(&run->cinfo);
         return kJpegRunFailed;
     }
+    const size_t rowBytes = static_cast<size_t>(output.Width) * output.Components;
     JSAMPARRAY line = (*run->cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&run->cinfo), JPOOL_IMAGE,
-                                                       output.Width * output.Components, 1);
+                                                       static_cast<JDIMENSION>(rowBytes), 2);
+    // When the data of a single-scan file runs out (the file ends, or the
+    // entropy decoder met the end-of-image marker), libjpeg goes on with
+    // blocks without coefficients: a flat grey. Once two whole MCU rows came
+    // out unchanged, every row left is that row.
+    const bool oneScan = !jpeg_has_multiple_scans(&run->cinfo);
+    const uint32_t settle = 2u * static_cast<uint32_t>(run->cinfo.max_v_samp_factor * run->cinfo.min_DCT_scaled_size);
+    uint32_t unchanged = 0;
     while (run->cinfo.output_scanline < run->cinfo.output_height) {
         uint32_t row = run->cinfo.output_scanline;
-        if (jpeg_read_scanlines(&run->cinfo, line, 1) != 1) break;
-        if (!sink->Row(line[0], row)) {
+        if (jpeg_read_scanlines(&run->cinfo, &line[row & 1], 1) != 1) break;
+        bool go = sink->Row(line[row & 1], row);
+        if (go && oneScan && (run->source->Exhausted() || run->cinfo.unread_marker == JPEG_EOI)) {
+            unchanged = row > 0 && memcmp(line[0], line[1], rowBytes) == 0 ? unchanged + 1 : 0;
+            if (unchanged >= settle) {
+                go = sink->Repeat(line[row & 1], row + 1, output.Height - row - 1);
+                if (go) break;
+            }
+        }
+        if (!go) {
             jpeg_destroy_decompress(&run->cinfo);
             return kJpegRunStopped;
         }

@@ -28,6 +28,14 @@ public:
     virtual bool Start(const JpegHead& output) = 0;
     // One scanline of interleaved samples (width x components bytes); false stops.
     virtual bool Row(const uint8_t* samples, uint32_t row) = 0;
+    // count scanlines from row on, all equal to samples (the rest of an image
+    // whose data ran out); a sink that can skip rows does it faster.
+    virtual bool Repeat(const uint8_t* samples, uint32_t row, uint32_t count)
+    {
+        for (uint32_t i = 0; i < count; ++i)
+            if (!Row(samples, row + i)) return false;
+        return true;
+    }
 };
 
 // Supplier of the RGB scanlines of a compression run.

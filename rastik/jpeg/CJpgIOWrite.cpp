@@ -157,6 +157,15 @@ void CJpgIO::FillInfo(double quantScale, bool withPreviewSize)
     Info->pszPreviewFile = nullptr;
 }
 
+void CJpgIO::FailOutput()
+{
+    // The encoder writes through the encoded-data stream, which reports a
+    // full disk here rather than by an exception.
+    if (EncodedDataFailure() == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
+    ClearEncodedDataFailure();
+    DeleteOutput();
+}
+
 void CJpgIO::DeleteOutput()
 {
     std::string path = File.GetFilePath();
@@ -169,6 +178,7 @@ int CJpgIO::WriteFile()
 {
     if (!EncodableImage(*this) || BytesPerLine < Width || !File.IsOpen()) return 0;
     g_pEncodedDataFile = &File;
+    ClearEncodedDataFailure();
     if (WithQorHeader) WriteQorHeader();
     FillInfo(QuantScale(), true);
     uint8_t* band = nullptr;
@@ -194,7 +204,7 @@ int CJpgIO::WriteFile()
     }
     FreeBuffer(&band);
     g_pEncodedDataFile = nullptr;
-    if (result == kEncodeFailed) DeleteOutput();
+    if (result == kEncodeFailed) FailOutput();
     return result == kEncodeDone ? 1 : 0;
 }
 
@@ -206,6 +216,7 @@ int CJpgIO::WriteToFile(CFile* tempFile)
         return 0;
     }
     g_pEncodedDataFile = &File;
+    ClearEncodedDataFailure();
     if (WithQorHeader) WriteQorHeader();
     FillInfo(QuantScale(), false);
     uint8_t* band = nullptr;
@@ -229,7 +240,7 @@ int CJpgIO::WriteToFile(CFile* tempFile)
     FreeBuffer(&band);
     tempFile->Abort();
     g_pEncodedDataFile = nullptr;
-    if (result == kEncodeFailed) DeleteOutput();
+    if (result == kEncodeFailed) FailOutput();
     return result == kEncodeDone ? 1 : 0;
 }
 

@@ -8,18 +8,19 @@
 #include "platform/CFile.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
+#include "rastik/support/ByteOrder.h"
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+using rastik::GetLE16;
 
 // The two headed 1-bit formats read by the picture reader: "DanM" with a
 // width that is a multiple of 8, or the first word 0xC004 with a zero second word.
 bool IsOneBitFormat(const uint8_t* h, uint32_t n)
 {
     if (n < 8) return false;
-    if (memcmp(h, "DanM", 4) == 0 && static_cast<int16_t>(Le16(h + 4)) % 8 == 0) return true;
-    return Le16(h) == 0xC004 && Le16(h + 2) == 0;
+    if (memcmp(h, "DanM", 4) == 0 && static_cast<int16_t>(GetLE16(h + 4)) % 8 == 0) return true;
+    return GetLE16(h) == 0xC004 && GetLE16(h + 2) == 0;
 }
 
 // A picture: a 512-byte preamble, the 2-byte picture size and the 8-byte frame,

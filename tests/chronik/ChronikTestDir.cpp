@@ -114,4 +114,5 @@ void ChronikTest::TearDown()
     SetMessageSink(nullptr, nullptr);
     SetConfigData(30, 86400);
     SetReadPacing(1);
+    SetDurability(0);
 }

@@ -148,9 +148,9 @@ TEST_F(ProcessTest, KilledWriterLosesAtMostItsBatch)
     EXPECT_FALSE(finished.empty());
 }
 
-std::string RunTool(const std::string& args, int* rc)
+std::string RunTool(const std::string& args, int* rc, const char* program = CHRONIK_TOOL_PATH)
 {
-    std::string cmd = std::string(CHRONIK_TOOL_PATH) + " " + args + " 2>/dev/null";
+    std::string cmd = std::string(program) + " " + args + " 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
     std::string out;
     char buf[4096];
@@ -165,7 +165,7 @@ TEST_F(ProcessTest, ToolCommands)
 {
     int rc = 0;
     std::string d = "'" + m_dir.Path() + "'";
-    RunTool("write --time 1700000000 " + d + " 2 0x21203", &rc);
+    RunTool("--durable write --time 1700000000 " + d + " 2 0x21203", &rc);
     EXPECT_EQ(rc, 0);
     RunTool("write --time 1700000000 " + d + " 4 0x820640", &rc);
     EXPECT_EQ(rc, 0);
@@ -193,6 +193,15 @@ TEST_F(ProcessTest, ToolCommands)
     EXPECT_EQ(rc, 2);
     RunTool("rebuild " + d + "/none", &rc);
     EXPECT_EQ(rc, 1);
+    // A new data file that cannot be made (here: beyond a 100 KiB file-size
+    // limit) stores nothing, fails the command and says why.
+    ChronikTestDir small;
+    std::string s = "'" + small.Path() + "'";
+    std::string why = RunTool("-c \"ulimit -f 100; exec " CHRONIK_TOOL_PATH " write " + s + " 2 0x21203 2>&1\"", &rc,
+                              "/bin/sh");
+    EXPECT_EQ(rc, 1);
+    EXPECT_NE(why.find("batch not stored in " + small.Path() + ": File too large"), std::string::npos) << why;
+    EXPECT_TRUE(small.DataFiles().empty());
     EXPECT_NE(RunTool("--help", &rc).find("chronik read"), std::string::npos);
     EXPECT_EQ(rc, 0);
 }

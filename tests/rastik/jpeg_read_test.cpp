@@ -10,6 +10,7 @@
 
 #include "TestUtil.h"
 #include "jpeg_util.h"
+#include "rastik/core/CReducedSampler.h"
 #include "rastik/rastik.h"
 
 using jpegtest::Decoded;
@@ -429,3 +430,51 @@ TEST(JpegCorpus, HostileCopiesFailCleanly)
 }
 
 }  // namespace
+
+// A file whose data ends early (cut short, or an end-of-image marker inside
+// the data) decodes to exactly what libjpeg makes of it, though the reader
+// stops decoding once the rows left are known to repeat.
+TEST(JpegRead, DataThatEndsEarlyReadsAsLibjpegDecodesIt)
+{
+    TempDir dir;
+    struct Case {
+        int components;
+        J_COLOR_SPACE space;
+        double keep;
+        bool eoi;
+    };
+    const Case cases[] = {{3, JCS_RGB, 0.35, false}, {3, JCS_RGB, 0.6, true}, {1, JCS_GRAYSCALE, 0.5, false},
+                          {1, JCS_GRAYSCALE, 0.2, true}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.components) + " " + std::to_string(k.keep));
+        Fixture f;
+        f.width = 61;
+        f.height = 203;
+        f.components = k.components;
+        f.space = k.space;
+        std::string path = dir.File("cut.jpg");
+        ASSERT_TRUE(jpegtest::WriteFixture(path, f));
+        std::vector<uint8_t> bytes = testutil::ReadBytes(path);
+        bytes.resize(static_cast<size_t>(bytes.size() * k.keep));
+        if (k.eoi) bytes.insert(bytes.end(), {0xFF, 0xD9});
+        ASSERT_TRUE(testutil::WriteBytes(path, bytes));
+        Decoded full;
+        ASSERT_TRUE(jpegtest::DecodeLibjpeg(path, &full));
+        std::vector<std::vector<uint8_t>> planes;
+        ASSERT_EQ(jpegtest::ReadJpeg(path, &planes), 1);
+        for (size_t c = 0; c < planes.size(); ++c)
+            for (size_t i = 0; i < planes[c].size(); ++i)
+                ASSERT_EQ(planes[c][i], full.samples[i * planes.size() + c]) << c << " " << i;
+        CJpgIO codec(path.c_str());
+        ASSERT_EQ(testutil::OpenAndReadHead(codec, path.c_str()), 1);
+        uint32_t stride = BytesPerRow(20 * 8);
+        std::vector<std::vector<uint8_t>> out(3, std::vector<uint8_t>(stride * 50));
+        uint8_t* p[3] = {out[0].data(), out[1].data(), out[2].data()};
+        ASSERT_EQ(codec.ReadReducedData(20, 50, p), 1);
+        CReducedSampler sampler(61, 203, 20, 50);
+        for (uint32_t i = 0; i < 50; ++i)
+            for (uint32_t x = 0; x < 20; ++x)
+                ASSERT_EQ(out[0][i * stride + x], full.samples[(sampler.Rows()[i] * 61 + sampler.Columns()[x]) *
+                                                              planes.size()]);
+    }
+}

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +23,7 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 const char kUsageText[] =
-    "usage: chronik [--max-files N] [--span S] [--pacing] COMMAND ...\n"
+    "usage: chronik [--max-files N] [--span S] [--pacing] [--durable] COMMAND ...\n"
     "\n"
     "  chronik write [--time T] DIR NODE CODE...\n"
     "      store the codes (decimal or 0x hex) as one batch of node NODE (2 to 129)\n"
@@ -39,6 +40,7 @@ const char kUsageText[] =
     "  --span S        seconds of event time per data file (default 86400)\n"
     "  --pacing        pause 10 ms every 50 records while pairing, as display\n"
     "                  programs do (off in this tool unless given)\n"
+    "  --durable       a batch is on the disk when write ends (two disk syncs)\n"
     "  --station N     only the nodes N and N + 1 (one redundant station)\n"
     "  --json          an array of objects with the record fields\n"
     "\n"
@@ -50,6 +52,7 @@ struct Options {
     bool json = false;
     bool fromFirstFile = false;
     bool pacing = false;
+    bool durable = false;
     bool haveTime = false;
     uint32_t time = 0;
     uint32_t station = 0;
@@ -124,6 +127,7 @@ int ParseArguments(int argc, char** argv, Options& o)
         else if (a == "--json") o.json = true;
         else if (a == "--from-first-file") o.fromFirstFile = true;
         else if (a == "--pacing") o.pacing = true;
+        else if (a == "--durable") o.durable = true;
         else if (a == "--time") {
             if (!value(o.time, true)) return Usage("--time needs seconds or \"YYYY-MM-DD HH:MM:SS\"");
             o.haveTime = true;
@@ -168,7 +172,10 @@ int CommandWrite(const Options& o)
         return kFailed;
     }
     uint32_t t = o.haveTime ? o.time : static_cast<uint32_t>(std::time(nullptr));
-    Write(node, t, static_cast<uint32_t>(codes.size()), codes.data(), dir.c_str());
+    if (!Write(node, t, static_cast<uint32_t>(codes.size()), codes.data(), dir.c_str())) {
+        fprintf(stderr, "chronik: batch not stored in %s: %s\n", dir.c_str(), strerror(errno));
+        return kFailed;
+    }
     return kOk;
 }
 
@@ -198,7 +205,10 @@ int CommandRebuild(const Options& o)
         fprintf(stderr, "chronik: %s is not a directory\n", o.args[0].c_str());
         return kFailed;
     }
-    RebuildIndex(o.args[0].c_str());
+    if (!RebuildIndex(o.args[0].c_str())) {
+        fprintf(stderr, "chronik: index of %s not rebuilt: %s\n", o.args[0].c_str(), strerror(errno));
+        return kFailed;
+    }
     return kOk;
 }
 
@@ -215,8 +225,11 @@ int main(int argc, char** argv)
     if (rc != kOk) return rc;
     if (o.command.empty()) return Usage(nullptr);
 
+    // A file-size limit then fails the write with EFBIG instead of ending the tool.
+    signal(SIGXFSZ, SIG_IGN);
     SetConfigData(o.maxFiles, o.span);
     SetReadPacing(o.pacing ? 1 : 0);
+    SetDurability(o.durable ? 1 : 0);
     if (o.command == "write") return CommandWrite(o);
     if (o.command == "read") return CommandRead(o);
     if (o.command == "file") return CommandFile(o);
