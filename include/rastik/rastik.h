@@ -15,6 +15,8 @@
 #include "rastik/CPicIO.h"
 #include "rastik/CPngIO.h"
 #include "rastik/CRastik.h"
+#include "rastik/CTiffIO.h"
+#include "rastik/ClipPath.h"
 #include "rastik/CWandBIO.h"
 #include "rastik/Convert.h"
 #include "rastik/Exports.h"

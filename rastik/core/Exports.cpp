@@ -10,6 +10,7 @@
 #include "rastik/CJpgIO.h"
 #include "rastik/CPicIO.h"
 #include "rastik/CPngIO.h"
+#include "rastik/CTiffIO.h"
 #include "rastik/CWandBIO.h"
 
 namespace {
@@ -41,6 +42,7 @@ extern "C" CRastik* NewRastikInstance(unsigned typeCode, const char* path)
     case kTypeGif: return new (std::nothrow) CGifIO(path);
     case kTypeJpeg: return new (std::nothrow) CJpgIO(path);
     case kTypePict: return new (std::nothrow) CPicIO(path);
+    case kTypeTiff: return new (std::nothrow) CTiffIO(path);
     case kTypePng: return new (std::nothrow) CPngIO(path);
     case kTypeBlackWhite: return new (std::nothrow) CWandBIO(path);
     default: return nullptr;

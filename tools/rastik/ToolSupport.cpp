@@ -149,6 +149,36 @@ const char* ColorModeName(unsigned mode)
     }
 }
 
+bool ParseJsonFileArgs(const std::vector<std::string>& args, const char* command, const char* help, bool& json,
+                       std::string& path, int* status)
+{
+    json = false;
+    path.clear();
+    *status = 2;
+    for (const std::string& a : args) {
+        if (a == "--json") {
+            json = true;
+        } else if (a == "--help" || a == "-h") {
+            printf("%s", help);
+            *status = 0;
+            return false;
+        } else if (!a.empty() && a[0] == '-') {
+            fprintf(stderr, "rastik %s: unknown option '%s'\n", command, a.c_str());
+            return false;
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            fprintf(stderr, "rastik %s: one FILE only\n", command);
+            return false;
+        }
+    }
+    if (path.empty()) {
+        fprintf(stderr, "usage: rastik %s [--json] FILE\n", command);
+        return false;
+    }
+    return true;
+}
+
 bool ParseUnsigned(const std::string& text, unsigned long& value)
 {
     if (text.empty() || text.size() > 10) return false;
