@@ -1,7 +1,8 @@
-// Abstract base of the DCT codec: the stream selector, the output buffer in
-// which encoded bytes collect, and the flush that hands the buffer to the
-// encoded-data stream (selector 1 is the current encoded-data file, any other
-// selector a stream that swallows everything).
+// Abstract base of the DCT codec: the stream selector, the buffer in which
+// encoded bytes collect (while decoding it holds the bytes read ahead), and
+// the flush that hands the buffer to the encoded-data stream (selector 1 is
+// the current encoded-data file, any other selector a stream that swallows
+// everything and reads as zeros).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,10 @@ public:
     CCodecFilter& operator=(const CCodecFilter& other);
     virtual ~CCodecFilter();
 
+    // Decoding protocol: the header once, then bands until no rows remain.
+    // Results are unsigned; 0xFFFFFFFF means failure.
+    virtual uint32_t Decode_Header(int stream, DCTINFO* info) = 0;
+    virtual uint32_t Decoder(uint8_t* buffer, int& nBytes) = 0;
     // Encoding protocol: the header once, bands until no rows remain, the end
     // of the image. Results are unsigned; 0xFFFFFFFF means failure.
     virtual uint32_t Encode_Header(int stream, const DCTINFO* info) = 0;

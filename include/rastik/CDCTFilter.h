@@ -1,7 +1,10 @@
-// The library's own baseline JPEG encoder: turns bands of planar 8-bit
-// samples (up to four components) into one interleaved, Huffman-coded
+// The library's own baseline JPEG codec. The encoder turns bands of planar
+// 8-bit samples (up to four components) into one interleaved, Huffman-coded
 // sequential scan with a JFIF header, an optional Photoshop preview resource
-// and an Adobe segment, written through the encoded-data stream.
+// and an Adobe segment, written through the encoded-data stream. The decoder
+// reads such a stream (sequential, Huffman-coded, 8-bit, all components in
+// one scan, restart markers allowed) and delivers whole MCU rows of samples,
+// interleaved or planar, in fixed memory.
 #pragma once
 
 #include <array>
@@ -13,6 +16,7 @@
 
 class RASTIK_API CDCTFilter : public CCodecFilter {
     friend struct DctCoder;
+    friend struct DctDecoder;
 
 public:
     static constexpr uint32_t kWorkAreaBytes = 4096;  // four areas of 256 int32 samples
@@ -23,6 +27,23 @@ public:
     CDCTFilter(const CDCTFilter& other);
     CDCTFilter& operator=(const CDCTFilter& other);
     ~CDCTFilter() override;
+
+    // Starts decoding an image from the given stream (selector 1 reads the
+    // encoded-data file): reads the markers up to and including the scan
+    // header, fills info when it is given (size, components, density, JFIF
+    // thumbnail flag) and returns the byte size of one band of MCU rows
+    // (MCU height x width x components), or 0xFFFFFFFF for a stream it
+    // cannot decode.
+    uint32_t Decode_Header(int stream, DCTINFO* info) override;
+    // Decodes as many whole MCU rows as nBytes (the buffer size) holds and
+    // delivers them pixel-interleaved; one-component images come out
+    // inverted (255 - sample). nBytes becomes the number of valid bytes.
+    // Returns the image rows still to come (0 when the image is complete),
+    // or 0xFFFFFFFF; after a failure only a new header helps.
+    uint32_t Decoder(uint8_t* buffer, int& nBytes) override;
+    // The same into planes[c] (one per component, each nBytes / components
+    // bytes), left planar; one-component images come out upright.
+    uint32_t L_Decoder(uint8_t** planes, uint32_t& nBytes);
 
     // Starts an image on the given stream: writes the whole header into the
     // output buffer and returns the byte size of one band (width x MCU height
@@ -45,6 +66,10 @@ public:
     uint32_t GetMcuHeight() const { return m_dwMcuHeight; }
     uint32_t GetMcusPerRow() const { return m_dwMcusPerRow; }
     uint32_t GetRowsToEncode() const { return m_dwHeight; }
+    uint32_t GetRowsToDeliver() const { return m_dwRowsToDeliver; }
+    uint32_t GetRestartInterval() const { return m_dwRestartInterval; }
+    // Colour transform of the image being decoded: 0 none, 1 from YCbCr.
+    int32_t GetTransform() const { return m_nTransform; }
 
     // Zig-zag position to natural position; entries 64..79 are 63 so that a
     // run carried past the end still lands inside the block.
@@ -72,6 +97,65 @@ protected:
         int32_t length;
     };
     using McuRoutine = uint32_t (CDCTFilter::*)();
+
+    // Huffman decoding table of one DHT table. Codes are canonical: the
+    // codes of length l run from FirstCode[l] to End[l] - 1 (End[l] is 0 when
+    // there are none, End[16] is 0x10000) and stand for the symbols from
+    // FirstSymbol[l] on. Lookahead holds, for every value of the next
+    // kLookaheadBits bits, the length and symbol of a code no longer than
+    // that (length << 8 | symbol), or 0.
+    static constexpr uint32_t kLookaheadBits = 9;
+    struct HuffDecode {
+        int32_t FirstCode[17];
+        int32_t End[17];
+        int32_t FirstSymbol[17];
+        uint32_t SymbolCount;
+        uint8_t Symbols[256];  // a DC table holds at most 16
+        uint16_t Lookahead[1u << kLookaheadBits];
+    };
+
+    // --- decoding building blocks ---
+    // Reads the segment that follows marker: 0, 0x80000002 for a malformed
+    // one, 0x80000003 for one this decoder does not support.
+    uint32_t Interpret_Tag(uint32_t marker);
+    uint32_t JFIF_Decoder();
+    // Reads a DHT segment into the decoding tables.
+    uint32_t Create_Huffman_Table();
+    void Initialize_Parameter();
+    // Chooses the MCU layout and routine of the frame just read and resets
+    // the scan state; returns the MCU height.
+    uint32_t Correct_Parameter();
+    // Decodes the next block of component c into m_pBlock, dequantised:
+    // 0, or 0x80000002 for a bad code or run.
+    uint32_t Decode_Unit(uint32_t component);
+    uint32_t Decode_NoTransform_MCU1111();
+    uint32_t Decode_NoTransform_MCUx11x();
+    uint32_t Decode_NoTransform_MCU();
+    uint32_t Decode_Transform_MCU1111();
+    uint32_t Decode_Transform_MCUx11x();
+    uint32_t Decode_Transform_MCU();
+    // Inverse DCT in place on m_pBlock; outputs are (sample - 128) x 2^17.
+    void Fast_IDCT();
+    // Header bytes, big-endian; 0 once the stream has ended.
+    uint32_t Read_8_Bit();
+    uint32_t Read_16_Bit();
+    void Skip_Pointer(uint32_t count);
+    // Next symbol of the current Huffman table, or 0xFFFFFFFF for a code it
+    // does not hold.
+    uint32_t DECODE();
+    // The next size bits as a signed coefficient value.
+    uint32_t RECEIVE_EXTEND(uint32_t size);
+    // The next count (0..16) bits of the scan, without stuffed zero bytes.
+    uint32_t ReadBit(uint32_t count);
+    // Drops the bits in hand: the next read starts at a byte boundary.
+    void Move_NextChar();
+    // Stores value (a transform output with level shift and rounding) as a
+    // byte and advances out; see the routine for the clamping rules.
+    void Write_Char(uint8_t*& out, int32_t value);
+    // Interleaves the planes of a band in place (planes of length /
+    // components bytes each); one component is inverted instead. 1, or 0
+    // when the temporary copy cannot be allocated.
+    uint32_t InterleavePlanes(uint8_t* buffer, uint32_t length, uint32_t components);
 
     // Checks the parameters of DCTINFO and chooses layout, selectors and the
     // tables to write; each list holds up to four tables and a null entry.
@@ -105,7 +189,7 @@ protected:
 
     // --- image and layout ---
     uint32_t m_dwWidth = 0;
-    uint32_t m_dwHeight = 0;  // rows still to encode
+    uint32_t m_dwHeight = 0;  // encoding: rows still to encode; decoding: image height
     uint32_t m_dwComponents = 0;
     uint32_t m_dwHSampling[4] = {};
     uint32_t m_dwVSampling[4] = {};
@@ -153,8 +237,62 @@ protected:
     // Set when a block needed a symbol its Huffman table has no code for.
     bool m_bMissingCode = false;
 
+    // --- decoding state ---
+    HuffDecode m_DCDecode[4] = {};
+    HuffDecode m_ACDecode[4] = {};
+    const HuffDecode* m_pCurHuffman = nullptr;
+    uint8_t m_ComponentId[4] = {};
+    uint32_t m_dwRestartInterval = 0;  // MCUs; 0 in the stream means none
+    uint32_t m_dwRestartCount = 0;     // MCUs since the last restart
+    uint32_t m_dwThumbnail = 0;
+    uint32_t m_dwRowsToDeliver = 0;
+    // Tables the stream defined: bits 0..3 quantisation, 4..7 DC, 8..11 AC.
+    uint32_t m_dwTablesDefined = 0;
+    bool m_bFrameSeen = false;
+    bool m_bDecoding = false;    // a header was read and no band failed since
+    bool m_bEndOfImage = false;  // the end-of-image marker was read
+    // Bit reader: unread bits at the top of the buffer. When the scan data
+    // ends (a marker or the end of the stream) zero bits are appended and
+    // counted in m_dwPadBits; taking any of them means the data was corrupt.
+    uint64_t m_qwReadBits = 0;
+    uint32_t m_dwReadCount = 0;
+    uint32_t m_dwPadBits = 0;
+    bool m_bSegmentEnd = false;
+    // Read-ahead in the output buffer: bytes from m_pReadPos to m_pReadEnd
+    // are read from the stream but not yet used.
+    const uint8_t* m_pReadPos = nullptr;
+    const uint8_t* m_pReadEnd = nullptr;
+    bool m_bStreamEnd = false;   // the stream delivered no more bytes
+    bool m_bReadFailed = false;  // a header read found no byte
+    // Where MCUs go: component c's sample (x, y) of the band lands at
+    // m_pOutput[c] + y x m_dwOutRowStride + x x m_dwOutStep.
+    uint8_t* m_pOutput[4] = {};
+    uint32_t m_dwOutStep = 1;
+    uint32_t m_dwOutRowStride = 0;
+    bool m_bUprightGrey = false;  // one component delivered as stored
+
 private:
     void CopyFrom(const CDCTFilter& other);
+    void CopyDecodeState(const CDCTFilter& other);
+    // Decoding steps.
+    uint32_t FailDecodeHeader();
+    uint32_t ReadMarker();
+    uint32_t ReadFrameSegment();
+    uint32_t ReadScanSegment();
+    uint32_t ReadQuantSegment();
+    uint32_t ReadRestartSegment();
+    uint32_t ReadPhotoshopSegment();
+    void ReadResolutionResource(const uint8_t* content, uint32_t size);
+    uint32_t ReadAdobeSegment();
+    bool OpenAppSegment(const uint8_t* id, uint32_t fixed, uint32_t& length, uint32_t& result);
+    uint32_t SkipSegment();
+    uint32_t ReadHuffmanTable(uint32_t& left);
+    bool CheckLayout();
+    uint32_t DecodeBand(uint32_t mcuRows, bool hunt, uint32_t& rowsDone);
+    uint32_t FinishBand(uint32_t rowsDone, bool checkEnd, uint32_t rowBytes, uint32_t& nBytes);
+    uint32_t ReadRestartMarker(bool hunt);
+    bool FillInput(uint32_t need);
+    void ReleaseReadAhead();
     uint32_t FailHeader();
     uint32_t ChooseLayout(const DCTINFO* info);
     uint32_t ChooseQuantTables(const DCTINFO* info, const uint8_t** quantTables);

@@ -160,6 +160,10 @@ protected:
     // codec's ReadReducedData into work planes, ReducedDataForPrev; Palette
     // is released afterwards.
     int PreviewFromReducedData(uint32_t& width, uint32_t& height, uint8_t*& buffer);
+    // The preview from the embedded thumbnail (GetPosOfPrevData,
+    // ReadPrevJpegFile): 1 when read, 0 when there is none or it cannot be
+    // decoded, -1 when Esc stopped it.
+    int PreviewFromThumbnail(uint32_t& width, uint32_t& height, uint8_t*& buffer);
     // The reduced read of a codec whose rows come in file order: every
     // source row is read or skipped as the sampler decides, taken rows go to
     // AddToReduceData (bottom-up files fill the target from its last row),

@@ -47,6 +47,15 @@ RASTIK_API void ReverseSwapBytes(void* data, uint16_t kind);
 // the count written; any other kind writes nothing and returns count.
 RASTIK_API int WriteEncodedData(int kind, const char* buffer, int count);
 
+// Makes file (open for reading, placed at the start of a JPEG stream) the
+// encoded-data file, so that CDCTFilter::Decode_Header with stream selector 1
+// and the band calls after it read from it; returns the file that was set
+// before. Null unsets it. The caller keeps the file open while decoding;
+// after the last band the file stands right behind the image. Encoding
+// through CJpgIO sets and clears the same file, so decoding and encoding
+// must not overlap.
+RASTIK_API CFile* SetEncodedDataFile(CFile* file);
+
 // Converts a whole image file into another file and format (see the README).
 RASTIK_API int ImgProc(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
                        int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,

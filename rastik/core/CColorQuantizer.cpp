@@ -38,10 +38,37 @@ inline int ChildIndex(uint32_t key, int level)
     return static_cast<int>((key >> (3 * (kLevels - level))) & 7);
 }
 
-// Counts stop short of the marker value on images of billions of pixels.
-inline void Bump(uint32_t& count, uint32_t limit)
+// Every third bit of x from bit 0 on, packed together (the inverse of the
+// spread table).
+inline uint32_t Compact(uint32_t x)
 {
-    count += count < limit ? 1u : 0u;
+    x &= 0x09249249u;
+    x = (x ^ (x >> 2)) & 0x030C30C3u;
+    x = (x ^ (x >> 4)) & 0x0300F00Fu;
+    x = (x ^ (x >> 8)) & 0xFF0000FFu;
+    x = (x ^ (x >> 16)) & 0x000003FFu;
+    return x;
+}
+
+// The colour blue << 16 | green << 8 | red of a path key.
+inline uint32_t ColourOfKey(uint32_t key)
+{
+    return (Compact(key >> 2) << 16) | (Compact(key >> 1) << 8) | Compact(key);
+}
+
+// Levels (from the root) two keys share a path for.
+inline int SharedLevels(uint32_t a, uint32_t b)
+{
+    int level = 0;
+    while (level < kLevels && ChildIndex(a, level + 1) == ChildIndex(b, level + 1)) ++level;
+    return level;
+}
+
+// Adds n pixels to a count as n single increases would: counts stop short
+// of the marker value on images of billions of pixels.
+inline void AddCount(uint32_t& count, uint64_t n, uint32_t limit)
+{
+    if (count < limit) count = limit - count > n ? count + static_cast<uint32_t>(n) : limit;
 }
 
 // Count an entry of a level below 8 starts with when its node is created, so
@@ -64,18 +91,16 @@ CColorQuantizer::~CColorQuantizer()
     FreeNodes();
     free(m_splitList);
     FreeLookup();
-    FreeTops();
+    FreeBatch();
 }
 
-void CColorQuantizer::FreeTops()
+void CColorQuantizer::FreeBatch()
 {
-    free(m_topNodes);
-    free(m_topPending);
-    free(m_topTouched);
-    m_topNodes = nullptr;
-    m_topPending = nullptr;
-    m_topTouched = nullptr;
-    m_topTouchedCount = 0;
+    free(m_batch);
+    free(m_batchSorted);
+    m_batch = nullptr;
+    m_batchSorted = nullptr;
+    m_batchUsed = 0;
 }
 
 void CColorQuantizer::FreeLookup()
@@ -124,105 +149,95 @@ int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
     return Root ? 1 : 0;
 }
 
-// Walks from node at level start down to the leaf of key, making missing
-// nodes and increasing every count on the way; the node reached below level
-// kTopLevels goes to *below when asked for. value is the colour stored in a
-// new leaf: blue << 16 | green << 8 | red.
-bool CColorQuantizer::AddPath(Node* node, int start, uint32_t key, uint32_t value, Node** below)
+// Enters the keys collected so far, sorted: pixels of one colour walk the
+// tree once, and a colour walks on from where its path leaves the path of
+// the colour before; the pixels through each entry of the current path are
+// added to its count when the path leaves it. The tree, its counts and
+// colours do not depend on the order of entering.
+bool CColorQuantizer::FlushBatch()
 {
-    for (int level = start; level < kLevels; ++level) {
-        Entry& e = node->Entries[ChildIndex(key, level)];
-        if (e.Count == 0) {
-            Node* child = NewNode();
-            if (!child) return false;
-            e.Child = child;
-            e.Count = StartCount(level);
+    const uint32_t n = m_batchUsed;
+    m_batchUsed = 0;
+    uint32_t* in = m_batch;
+    uint32_t* out = m_batchSorted;
+    for (int shift = 0; shift < 24; shift += 8) {
+        uint32_t starts[257] = {};
+        for (uint32_t i = 0; i < n; ++i) ++starts[((in[i] >> shift) & 0xFF) + 1];
+        for (int d = 0; d < 256; ++d) starts[d + 1] += starts[d];
+        for (uint32_t i = 0; i < n; ++i) out[starts[(in[i] >> shift) & 0xFF]++] = in[i];
+        uint32_t* t = in;
+        in = out;
+        out = t;
+    }
+    Entry* path[kLevels + 1] = {};
+    uint64_t pending[kLevels + 1] = {};
+    int shared = 0;
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t key = in[i];
+        uint32_t j = i + 1;
+        while (j < n && in[j] == key) ++j;
+        if (i > 0) {
+            shared = SharedLevels(key, in[i - 1]);
+            for (int level = shared + 1; level <= kLevels; ++level) AddCount(path[level]->Count, pending[level], kCountLimit);
         }
-        Bump(e.Count, kCountLimit);
-        node = e.Child;
-        if (level == kTopLevels && below) *below = node;
+        for (int level = 1; level <= shared; ++level) pending[level] += j - i;
+        Node* node = shared == 0 ? Root : path[shared]->Child;
+        for (int level = shared + 1; level <= kLevels; ++level) {
+            Entry& e = node->Entries[ChildIndex(key, level)];
+            if (e.Count == 0) {
+                if (level < kLevels) {
+                    if (!(e.Child = NewNode())) return false;
+                    e.Count = StartCount(level);
+                } else {
+                    e.Value = ColourOfKey(key);
+                    ++DistinctColors;
+                }
+            }
+            path[level] = &e;
+            pending[level] = j - i;
+            if (level < kLevels) node = e.Child;
+        }
+        i = j;
     }
-    Entry& leaf = node->Entries[key & 7];
-    if (leaf.Count == 0) {
-        leaf.Value = value;
-        ++DistinctColors;
-    }
-    Bump(leaf.Count, kCountLimit);
+    for (int level = 1; level <= kLevels && n > 0; ++level) AddCount(path[level]->Count, pending[level], kCountLimit);
     return true;
 }
 
-// Adds the pixels counted for a top key to the entries of the top levels on
-// its path, with the same limit as one increase at a time.
-void CColorQuantizer::FlushTop(uint32_t top)
-{
-    const uint64_t pending = m_topPending[top];
-    m_topPending[top] = 0;
-    const uint32_t key = top << (3 * (kLevels - kTopLevels));
-    Node* node = Root;
-    for (int level = 1; level <= kTopLevels; ++level) {
-        Entry& e = node->Entries[ChildIndex(key, level)];
-        if (e.Count < kCountLimit)
-            e.Count = kCountLimit - e.Count > pending ? e.Count + static_cast<uint32_t>(pending) : kCountLimit;
-        node = e.Child;
-    }
-}
-
-void CColorQuantizer::FlushTops()
-{
-    for (int32_t i = 0; i < m_topTouchedCount; ++i) FlushTop(m_topTouched[i]);
-    m_topTouchedCount = 0;
-}
-
-// The top levels of the tree hold few nodes, passed through by every pixel:
-// once a top key's path exists, its node below the top levels is kept and the
-// pixels through it are counted, their counts going into the top entries at
-// the end of the call. Nodes are made in the same order as by walking each
-// pixel from the root. Without memory for the tables every pixel is walked.
 int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                                int32_t rows)
 {
     if (!Root || m_built) return 0;
     if (!red || !green || !blue) return 0;
-    if (!m_topNodes) {
-        m_topNodes = static_cast<Node**>(calloc(kTopEntries, sizeof(Node*)));
-        m_topPending = static_cast<uint64_t*>(calloc(kTopEntries, sizeof(uint64_t)));
-        m_topTouched = static_cast<uint16_t*>(calloc(kTopEntries, sizeof(uint16_t)));
-        if (!m_topNodes || !m_topPending || !m_topTouched) FreeTops();
+    if (!m_batch) {
+        uint64_t pixels = static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
+        m_batchSize = static_cast<uint32_t>(pixels < kBatchKeys ? pixels : kBatchKeys);
+        m_batch = static_cast<uint32_t*>(malloc(m_batchSize * sizeof(uint32_t)));
+        m_batchSorted = static_cast<uint32_t*>(malloc(m_batchSize * sizeof(uint32_t)));
+        if (!m_batch || !m_batchSorted) {
+            FreeBatch();
+            return 0;
+        }
     }
-    bool ok = true;
-    for (int32_t y = 0; y < rows && ok; ++y) {
+    for (int32_t y = 0; y < rows; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);
         const uint8_t* r = red + at;
         const uint8_t* g = green + at;
         const uint8_t* b = blue + at;
         for (int32_t x = 0; x < Width; ++x) {
-            const uint32_t key = PathKey(r[x], g[x], b[x]);
-            const uint32_t value = (static_cast<uint32_t>(b[x]) << 16) | (static_cast<uint32_t>(g[x]) << 8) | r[x];
-            if (!m_topNodes) {
-                if (!AddPath(Root, 1, key, value, nullptr)) ok = false;
-            } else {
-                const uint32_t top = key >> (3 * (kLevels - kTopLevels));
-                Node* below = m_topNodes[top];
-                if (!below) {
-                    if (!AddPath(Root, 1, key, value, &m_topNodes[top])) ok = false;
-                } else {
-                    if (m_topPending[top] == 0) m_topTouched[m_topTouchedCount++] = static_cast<uint16_t>(top);
-                    ++m_topPending[top];
-                    if (!AddPath(below, kTopLevels + 1, key, value, nullptr)) ok = false;
-                }
-            }
-            if (!ok) break;
+            m_batch[m_batchUsed++] = PathKey(r[x], g[x], b[x]);
+            if (m_batchUsed == m_batchSize && !FlushBatch()) return 0;
         }
     }
-    if (m_topNodes) FlushTops();
-    return ok ? 1 : 0;
+    return 1;
 }
 
 int CColorQuantizer::BuildPalette()
 {
     if (m_built) return 1;
     m_built = true;
-    FreeTops();
+    bool entered = !m_batch || FlushBatch();
+    FreeBatch();
+    if (!entered) return 0;
     PaletteCount = 0;
     if (!Root) return 1;
     if (DistinctColors <= kMaxPalette) BuildExactPalette(Root, 1);

@@ -20,12 +20,14 @@ public:
     // Stores the geometry and creates the tree root; 0 only when the root
     // cannot be allocated.
     int SetImage(int32_t width, int32_t height, int32_t stride);
-    // Enters rows x Width pixels; each row advances by Stride. 0 when the tree
-    // cannot grow (out of memory), when SetImage was not called, or after
-    // BuildPalette (the tree is then fixed).
+    // Enters rows x Width pixels; each row advances by Stride. Pixels are
+    // collected and enter the tree in sorted batches (the last at
+    // BuildPalette). 0 when the tree cannot grow (out of memory), when
+    // SetImage was not called, or after BuildPalette (the tree is then fixed).
     int AddPlanes(const uint8_t* red, const uint8_t* green, const uint8_t* blue, int32_t rows);
     // Derives the palette from the tree and marks the tree entries that
-    // became palette colours. Calling it again changes nothing.
+    // became palette colours; 0 when the last pixels cannot enter the tree.
+    // Calling it again changes nothing.
     int BuildPalette();
     // Writes one palette index per pixel for rows rows; input rows advance by
     // Stride, output rows by outStride. 0 when the error rows cannot be had.
@@ -84,10 +86,8 @@ private:
 
     Node* NewNode();
     void FreeNodes();
-    bool AddPath(Node* node, int start, uint32_t key, uint32_t value, Node** below);
-    void FlushTop(uint32_t top);
-    void FlushTops();
-    void FreeTops();
+    bool FlushBatch();
+    void FreeBatch();
     void BuildExactPalette(Node* node, int level);
     void BuildSplitPalette();
     void InsertSplit(int32_t& length, Entry* item, int32_t level);
@@ -113,13 +113,13 @@ private:
     SplitItem* m_splitList = nullptr;
     bool m_built = false;
 
-    // While entering, per top key (the path's first kTopLevels slots): the node
-    // below the top levels, the pixels not yet added to the top entries, and
-    // the keys with such pixels.
-    Node** m_topNodes = nullptr;
-    uint64_t* m_topPending = nullptr;
-    uint16_t* m_topTouched = nullptr;
-    int32_t m_topTouchedCount = 0;
+    // Path keys of pixels entered but not yet in the tree, and room to sort
+    // them: up to the image's pixels, at most kBatchKeys.
+    static constexpr uint32_t kBatchKeys = 1u << 22;
+    uint32_t* m_batch = nullptr;
+    uint32_t* m_batchSorted = nullptr;
+    uint32_t m_batchSize = 0;
+    uint32_t m_batchUsed = 0;
     // When mapping, per top colour bits: a palette index, kTopNearest or kTopDeeper.
     uint16_t* m_top = nullptr;
     // Per cell: 0 when not yet made, else offset into m_candidates << 9 | count.

@@ -183,13 +183,13 @@ CPlaneRowStream::Outcome CPlaneRowStream::Finish()
     return m_outcome;
 }
 
-uint8_t* CPlaneRowStream::RowAt(uint32_t plane, uint32_t row)
+uint8_t* CPlaneRowStream::RowAt(uint32_t plane, uint32_t row, bool revisit)
 {
     if (m_outcome != kRunning || plane >= m_planes || row >= m_height || m_direction != kAnyOrder) return nullptr;
     if (!Spilled(plane)) return m_data[plane] + static_cast<size_t>(row) * m_stride;
     if (!m_stage) return nullptr;
     uint8_t* at = m_stage + static_cast<size_t>(m_slot[plane]) * m_chunkRows * m_stride;
-    if (m_access == kDrain && !MoveRows(plane, row, 1, at, false)) return nullptr;
+    if ((m_access == kDrain || revisit) && !MoveRows(plane, row, 1, at, false)) return nullptr;
     return at;
 }
 

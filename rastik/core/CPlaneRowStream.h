@@ -75,8 +75,10 @@ public:
     Outcome Result() const { return m_outcome; }
 
     // Any order: row r of plane p, in place for heap planes, else a row buffer
-    // of the plane; Commit(r) writes the row through and counts it.
-    uint8_t* RowAt(uint32_t plane, uint32_t row);
+    // of the plane; Commit(r) writes the row through and counts it. A fill
+    // may visit a row again (interlaced passes add pixels to it): with
+    // revisit the row buffer of a spilled plane holds what was committed.
+    uint8_t* RowAt(uint32_t plane, uint32_t row, bool revisit = false);
     bool Commit(uint32_t row);
 
     // Marks the stream failed; a file exception shows its message.

@@ -7,20 +7,6 @@
 
 namespace {
 
-// Dots per inch of one dot per unit, as 32-bit floats.
-float UnitFactor(uint32_t unit)
-{
-    switch (unit) {
-    case 2: return 25.3995f;    // millimetre
-    case 3: return 2.53995f;    // centimetre
-    case 4: return 0.0253995f;  // metre
-    case 5: return 72.0f;       // point
-    case 6: return 6.0f;        // pica
-    case 7: return 1440.0f;     // twip
-    default: return 1.0f;       // 0 and 1: inch
-    }
-}
-
 // Integer part of a non-negative floating value, held to 32 bits unsigned;
 // negative values and NaN give 0.
 uint32_t TruncUnsigned(double v)
@@ -48,6 +34,19 @@ int32_t ClampResolution(uint32_t v)
 CSizeRule::CSizeRule(uint32_t width, uint32_t height, int32_t dotsPerInch)
     : m_width(width ? width : 1), m_height(height ? height : 1), m_dpi(dotsPerInch < 0 ? 0 : dotsPerInch)
 {
+}
+
+float CSizeRule::UnitFactor(uint32_t unit)
+{
+    switch (unit) {
+    case 2: return 25.3995f;    // millimetre
+    case 3: return 2.53995f;    // centimetre
+    case 4: return 0.0253995f;  // metre
+    case 5: return 72.0f;       // point
+    case 6: return 6.0f;        // pica
+    case 7: return 1440.0f;     // twip
+    default: return 1.0f;       // 0 and 1: inch
+    }
 }
 
 int32_t CSizeRule::DotsPerInch(float resolution, uint32_t unit)

@@ -36,6 +36,8 @@ public:
     // files that store pixels per metre give 72 dots per inch as 71.98 or
     // 72.01, and rescaling must treat both as 72.
     static int32_t NearestDotsPerInch(float resolution, uint32_t unit);
+    // Dots per inch of one dot per unit, as a 32-bit float.
+    static float UnitFactor(uint32_t unit);
 
     uint32_t NewWidth = 0;
     uint32_t NewHeight = 0;

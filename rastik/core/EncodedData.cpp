@@ -33,6 +33,13 @@ extern "C" int WriteEncodedData(int kind, const char* buffer, int count)
     return static_cast<int>(written);
 }
 
+extern "C" CFile* SetEncodedDataFile(CFile* file)
+{
+    CFile* previous = g_pEncodedDataFile;
+    g_pEncodedDataFile = file;
+    return previous;
+}
+
 int ReadEncodedData(int kind, char* buffer, int count)
 {
     if (kind != 1) return count;

@@ -6,7 +6,11 @@
 
 #include "platform/KeyQueue.h"
 #include "rastik/CBmpIO.h"
+#include "rastik/CGifIO.h"
 #include "rastik/CJpgIO.h"
+#include "rastik/CPicIO.h"
+#include "rastik/CPngIO.h"
+#include "rastik/CTiffIO.h"
 #include "rastik/CWandBIO.h"
 
 namespace {
@@ -35,7 +39,11 @@ extern "C" CRastik* NewRastikInstance(unsigned typeCode, const char* path)
 {
     switch (typeCode) {
     case kTypeBmp: return new (std::nothrow) CBmpIO(path);
+    case kTypeGif: return new (std::nothrow) CGifIO(path);
     case kTypeJpeg: return new (std::nothrow) CJpgIO(path);
+    case kTypePict: return new (std::nothrow) CPicIO(path);
+    case kTypeTiff: return new (std::nothrow) CTiffIO(path);
+    case kTypePng: return new (std::nothrow) CPngIO(path);
     case kTypeBlackWhite: return new (std::nothrow) CWandBIO(path);
     default: return nullptr;
     }

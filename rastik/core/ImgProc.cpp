@@ -268,17 +268,19 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     // before anything is read or written.
     if (p.ModeChanged && !CColorConverter::HasRule(source->ColorMode, p.TargetMode)) return 0;
     if (p.NewWidth > kMaxWidth) return 0;
-    // Only the colour channels are read for a writer that cannot keep more.
-    if (source->ChannelCount > source->ColorChannels && !CWriterModes(p.TargetType).HoldsExtraChannels()) {
-        source->ChannelCount = source->ColorChannels;
-        source->UseColorChannels = 1;
-    }
+    // Only the colour channels are read for a writer that cannot keep more
+    // (the reader still lays out the file's rows by all its channels), and
+    // only they are written.
+    bool colourOnly =
+        source->ChannelCount > source->ColorChannels && !CWriterModes(p.TargetType).HoldsExtraChannels();
+    if (colourOnly) source->UseColorChannels = 1;
 
     bool viaSource = !p.ModeChanged && !p.TypeChanged && !p.SizeChanged;
     CProgressPhases phases;
     phases.Plan(p.ModeChanged, p.SizeChanged, p.ModeChanged && p.TargetMode == kModeIndexed);
     phases.Enter(CProgressPhases::kRead);
     if (!ReadSource(*source)) return 0;
+    if (colourOnly) source->ChannelCount = source->ColorChannels;
 
     int result = 0;
     if (viaSource) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <tuple>
 
 namespace {
 
@@ -93,6 +94,27 @@ void CDCTFilter::CopyFrom(const CDCTFilter& other)
         }
     }
     if (!complete) Free_Memory();
+    CopyDecodeState(other);
+}
+
+// The decoding tables and parameters. The stream position is not shared (the
+// bytes read ahead belong to the other object), so the copy does not go on
+// decoding the other's image.
+void CDCTFilter::CopyDecodeState(const CDCTFilter& other)
+{
+    std::memcpy(m_DCDecode, other.m_DCDecode, sizeof m_DCDecode);
+    std::memcpy(m_ACDecode, other.m_ACDecode, sizeof m_ACDecode);
+    std::memcpy(m_ComponentId, other.m_ComponentId, sizeof m_ComponentId);
+    std::tie(m_dwRestartInterval, m_dwRestartCount, m_dwThumbnail, m_dwRowsToDeliver, m_dwTablesDefined,
+             m_bFrameSeen, m_bEndOfImage) =
+        std::tie(other.m_dwRestartInterval, other.m_dwRestartCount, other.m_dwThumbnail, other.m_dwRowsToDeliver,
+                 other.m_dwTablesDefined, other.m_bFrameSeen, other.m_bEndOfImage);
+    m_pCurHuffman = nullptr;
+    m_bDecoding = false;
+    m_pReadPos = m_pReadEnd = m_pOutBuffer;
+    m_bStreamEnd = m_bReadFailed = false;
+    Move_NextChar();
+    for (uint8_t*& output : m_pOutput) output = nullptr;
 }
 
 void CDCTFilter::Free_Memory()

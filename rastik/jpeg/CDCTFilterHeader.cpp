@@ -53,6 +53,7 @@ uint32_t CDCTFilter::FailHeader()
 uint32_t CDCTFilter::Encode_Header(int stream, const DCTINFO* info)
 {
     Free_Memory();
+    m_bDecoding = false;  // an image being decoded is abandoned
     if (!m_pWorkArea || !m_pOutBuffer || !info) return FailHeader();
     m_nStream = stream;
     m_dwHeight = info->dwHeight;

@@ -183,18 +183,8 @@ int CJpgIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
 
 int CJpgIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer)
 {
-    buffer = nullptr;
-    int32_t position = GetPosOfPrevData();
-    if (position > 0) {
-        if (ReadPrevJpegFile(position, buffer)) {
-            width = PrevWidth;
-            height = PrevHeight;
-            return 1;
-        }
-        if (EscPressed) return 0;
-        // An embedded preview that cannot be decoded: reduce the image itself.
-        PrevIsBgr = 0;
-    }
+    // An embedded preview that cannot be decoded: reduce the image itself.
+    if (int thumbnail = PreviewFromThumbnail(width, height, buffer)) return thumbnail > 0 ? 1 : 0;
     if (ChannelCount == 0 || ChannelCount > 4) return 0;
     return PreviewFromReducedData(width, height, buffer);
 }

@@ -10,6 +10,7 @@
 #include "rastik/CRastik.h"
 #include "rastik/Convert.h"
 #include "rastik/General.h"
+#include "rastik/core/CImageResources.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CReducedSampler.h"
 #include "rastik/jpeg/CJpegMemoryDestination.h"
@@ -42,21 +43,7 @@ constexpr uint32_t kDataHeaderBytes = 28;
 constexpr uint32_t kFormatJpeg = 1;
 // Preview JPEGs are small; anything near 2 GiB is not one.
 constexpr uint64_t kMaxPreviewJpeg = 0x7FFF0000u;
-// Resource blocks of real files hold a few dozen resources.
-constexpr int kMaxResources = 65536;
 constexpr int kPreviewQuality = 100;
-
-// Skips the name of a resource block; false when it would pass the end.
-bool SkipResourceName(CFile& file, uint64_t length)
-{
-    uint8_t n = 0;
-    if (file.Read(&n, 1) != 1) return false;
-    uint64_t skip = n == 0 ? 1 : (n % 2 == 0 ? n + 1u : n);
-    uint64_t at = file.GetPosition() + skip;
-    if (at > length) return false;
-    file.Seek(static_cast<int64_t>(at), CFile::begin);
-    return true;
-}
 
 // Scanlines of the preview: the rows and columns of the image that the
 // reduced sampler selects for the preview size, as red, green, blue.
@@ -208,28 +195,34 @@ int32_t CRastik::GetPosOfPrevData()
 {
     if (ResourcePos <= 0 || !File.IsOpen()) return 0;
     try {
-        uint64_t length = File.GetLength();
-        File.Seek(ResourcePos, CFile::begin);
-        for (int i = 0; i < kMaxResources; ++i) {
-            char signature[4] = {};
-            if (File.Read(signature, 4) != 4 || memcmp(signature, kSignature, 4) != 0) return 0;
-            uint16_t id = 0;
-            if (!Read2ByteInt(id)) return 0;
-            if (id == kIdThumbnail || id == kIdThumbnailBgr) {
-                uint64_t at = File.GetPosition();
-                if (at > 0x7FFFFFFF) return 0;
-                PrevIsBgr = id == kIdThumbnailBgr ? 1 : 0;
-                return static_cast<int32_t>(at);
-            }
-            if (!SkipResourceName(File, length)) return 0;
-            uint32_t size = 0;
-            if (!Read4ByteInt(size)) return 0;
-            uint64_t next = File.GetPosition() + size + (size & 1u);
-            if (next > length) return 0;
-            File.Seek(static_cast<int64_t>(next), CFile::begin);
+        CImageResources resources(File, ResourcePos);
+        while (resources.Next()) {
+            uint16_t id = resources.Id();
+            if (id != kIdThumbnail && id != kIdThumbnailBgr) continue;
+            if (resources.NameAt() > 0x7FFFFFFF) return 0;
+            PrevIsBgr = id == kIdThumbnailBgr ? 1 : 0;
+            return static_cast<int32_t>(resources.NameAt());
         }
     } catch (const CFileException&) {
     }
+    return 0;
+}
+
+// The embedded thumbnail as the preview: 1 when it was read, 0 when there
+// is none or it cannot be decoded (the codec then reduces its image), -1
+// when Esc stopped it.
+int CRastik::PreviewFromThumbnail(uint32_t& width, uint32_t& height, uint8_t*& buffer)
+{
+    buffer = nullptr;
+    int32_t position = GetPosOfPrevData();
+    if (position <= 0) return 0;
+    if (ReadPrevJpegFile(position, buffer)) {
+        width = PrevWidth;
+        height = PrevHeight;
+        return 1;
+    }
+    if (EscPressed) return -1;
+    PrevIsBgr = 0;
     return 0;
 }
 
@@ -241,10 +234,10 @@ int CRastik::ReadPrevJpegFile(int32_t position, uint8_t*& buffer)
     try {
         uint64_t length = File.GetLength();
         File.Seek(position, CFile::begin);
-        if (!SkipResourceName(File, length)) return 0;
         uint32_t dataSize = 0, format = 0, width = 0, height = 0, rowBytes = 0, total = 0;
         uint16_t bits = 0, planes = 0;
-        if (!Read4ByteInt(dataSize) || !Read4ByteInt(format) || format != kFormatJpeg) return 0;
+        if (!CImageResources::SkipName(File, dataSize)) return 0;
+        if (!Read4ByteInt(format) || format != kFormatJpeg) return 0;
         if (!Read4ByteInt(width) || !Read4ByteInt(height) || !Read4ByteInt(rowBytes) || !Read4ByteInt(total))
             return 0;
         if (static_cast<uint64_t>(rowBytes) * height != total) return 0;

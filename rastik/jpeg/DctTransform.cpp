@@ -1,19 +1,14 @@
-// The forward DCT of the encoder: the block is held as eight vectors of
-// eight samples; each pass is the fast DCT flow graph applied to whole
-// vectors after a transposition. Processors with 256-bit integer vectors get
-// their own build of it, chosen when the library is loaded.
+// The forward DCT of the encoder and the inverse DCT of the decoder: the
+// block is held as eight vectors of eight values; each pass is a fast DCT
+// flow graph applied to whole vectors, with a transposition between the
+// passes. Processors with 256-bit integer vectors get their own build of
+// both, chosen when the library is loaded.
 #include "rastik/jpeg/DctTransform.h"
 
-#include <cstring>
+#include "rastik/jpeg/DctVector.h"
 
 namespace {
 
-using Row = int32_t __attribute__((vector_size(32)));
-
-#define DCT_INLINE inline __attribute__((always_inline))
-
-// Vectors are passed by reference only, so that no vector crosses a call
-// boundary whatever the build's vector width.
 #define DCT_MUL(x, c) (((x) * (c)) >> 9)
 
 // The 8-point flow graph on p0..p7, lane by lane.
@@ -52,6 +47,7 @@ DCT_INLINE void FlowGraph(Row& p0, Row& p1, Row& p2, Row& p3, Row& p4, Row& p5, 
 #define DCT_HI128(a, b) __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15)
 
 // 8 x 8 transposition: pairs, then quads inside each half, then halves.
+template <typename Row>
 DCT_INLINE void Transpose(Row& r0, Row& r1, Row& r2, Row& r3, Row& r4, Row& r5, Row& r6, Row& r7)
 {
     Row t0 = DCT_LO32(r0, r1), t1 = DCT_HI32(r0, r1);
@@ -68,10 +64,36 @@ DCT_INLINE void Transpose(Row& r0, Row& r1, Row& r2, Row& r3, Row& r4, Row& r5, 
     r3 = DCT_LO128(u3, u7), r7 = DCT_HI128(u3, u7);
 }
 
-DCT_INLINE void Load(Row& r, const int32_t* p) { std::memcpy(&r, p, sizeof r); }
-DCT_INLINE void Store(int32_t* p, const Row& r) { std::memcpy(p, &r, sizeof r); }
+// x * c >> 14 for constants scaled by 2^14, as two products that each stay
+// within 32 bits: the part of x above its low 14 bits, shifted first, and
+// the low 14 bits.
+#define DCT_SCALED(x, c) (URow(Row(x) >> 14) * (c) + (((x) & 16383u) * (c) >> 14))
 
-DCT_INLINE void Transform(const int32_t* source, int32_t* block)
+// The 8-point inverse flow graph on p0..p7 (inputs dequantised with the
+// scale factors), lane by lane; outputs in place, unnormalised.
+DCT_INLINE void InverseFlowGraph(URow& p0, URow& p1, URow& p2, URow& p3, URow& p4, URow& p5, URow& p6, URow& p7)
+{
+    URow t10 = p0 + p4, t11 = p0 - p4;
+    URow t13 = p2 + p6;
+    URow t12 = DCT_SCALED(p2 - p6, 23170u) - t13;  // sqrt(2)
+    URow t0 = t10 + t13, t3 = t10 - t13;
+    URow t1 = t11 + t12, t2 = t11 - t12;
+
+    URow z13 = p5 + p3, z10 = p5 - p3;
+    URow z11 = p1 + p7, z12 = p1 - p7;
+    URow t7 = z11 + z13;
+    URow z5 = DCT_SCALED(z10 + z12, 30274u);            // 1.847759
+    URow t6 = z5 - DCT_SCALED(z10, 42813u) - t7;        // 2.613126
+    URow t5 = DCT_SCALED(z11 - z13, 23170u) - t6;       // sqrt(2)
+    URow t4 = DCT_SCALED(z12, 17734u) + t5 - z5;        // 1.082392
+
+    p0 = t0 + t7, p7 = t0 - t7;
+    p1 = t1 + t6, p6 = t1 - t6;
+    p2 = t2 + t5, p5 = t2 - t5;
+    p3 = t3 - t4, p4 = t3 + t4;
+}
+
+DCT_INLINE void DctForwardTransformBody(const int32_t* source, int32_t* block)
 {
     Row r0, r1, r2, r3, r4, r5, r6, r7;
     Load(r0, source), Load(r1, source + 8), Load(r2, source + 16), Load(r3, source + 24);
@@ -84,32 +106,21 @@ DCT_INLINE void Transform(const int32_t* source, int32_t* block)
     Store(block + 32, r4), Store(block + 40, r5), Store(block + 48, r6), Store(block + 56, r7);
 }
 
-// Two builds of the transform, one chosen when the library is loaded. (Target
-// clones would do the same, but compilers export their dispatch symbol or
-// fail to link it while the function is hidden inside the library.)
-__attribute__((target("avx2"))) void TransformAvx2(const int32_t* source, int32_t* block)
+DCT_INLINE void DctInverseTransformBody(const int32_t* block, int32_t* out, size_t stride)
 {
-    Transform(source, block);
+    URow r0, r1, r2, r3, r4, r5, r6, r7;
+    Load(r0, block), Load(r1, block + 8), Load(r2, block + 16), Load(r3, block + 24);
+    Load(r4, block + 32), Load(r5, block + 40), Load(r6, block + 48), Load(r7, block + 56);
+    InverseFlowGraph(r0, r1, r2, r3, r4, r5, r6, r7);  // down each column: r<y> is row y
+    Transpose(r0, r1, r2, r3, r4, r5, r6, r7);         // r<x>: column x
+    InverseFlowGraph(r0, r1, r2, r3, r4, r5, r6, r7);  // along each row
+    Transpose(r0, r1, r2, r3, r4, r5, r6, r7);         // r<y>: row y
+    Store(out, r0), Store(out + stride, r1), Store(out + 2 * stride, r2), Store(out + 3 * stride, r3);
+    Store(out + 4 * stride, r4), Store(out + 5 * stride, r5), Store(out + 6 * stride, r6);
+    Store(out + 7 * stride, r7);
 }
-
-void TransformGeneric(const int32_t* source, int32_t* block)
-{
-    Transform(source, block);
-}
-
-using TransformFunction = void (*)(const int32_t*, int32_t*);
-
-TransformFunction ChooseTransform()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? TransformAvx2 : TransformGeneric;
-}
-
-const TransformFunction kTransform = ChooseTransform();
 
 }  // namespace
 
-void DctForwardTransform(const int32_t* source, int32_t* block)
-{
-    kTransform(source, block);
-}
+DCT_TWO_BUILDS(DctForwardTransform, (const int32_t* source, int32_t* block), (source, block))
+DCT_TWO_BUILDS(DctInverseTransform, (const int32_t* block, int32_t* out, size_t stride), (block, out, stride))

@@ -46,7 +46,9 @@ uint16_t ByContent(const char* path)
     uint32_t n = f.Read(h, sizeof h);
     static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (n >= 2 && h[0] == 'B' && h[1] == 'M') return kTypeBmp;
-    if (n >= 6 && (memcmp(h, "GIF87a", 6) == 0 || memcmp(h, "GIF89a", 6) == 0)) return kTypeGif;
+    if (n >= 6 && (strncasecmp(reinterpret_cast<const char*>(h), "GIF87a", 6) == 0 ||
+                   strncasecmp(reinterpret_cast<const char*>(h), "GIF89a", 6) == 0))
+        return kTypeGif;
     if (n >= 3 && h[0] == 0xFF && h[1] == 0xD8 && h[2] == 0xFF) return kTypeJpeg;
     if (n >= 8 && memcmp(h, kPng, 8) == 0) return kTypePng;
     if (n >= 4 && (memcmp(h, "II*\0", 4) == 0 || memcmp(h, "MM\0*", 4) == 0)) return kTypeTiff;

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <gtest/gtest.h>
+
 #include "platform/MessageSink.h"
 #include "rastik/CRastik.h"
 #include "rastik/General.h"
@@ -110,10 +112,10 @@ int RunCommand(const std::string& command, std::vector<uint8_t>* out)
 
 namespace {
 
-// Parses a binary PPM (P6) or PGM (P5) of 8-bit samples.
-bool ParsePnm(const std::vector<uint8_t>& data, RgbImage* image)
+// Parses a binary PPM (P6) or PGM (P5) of 8-bit samples at pos and moves pos
+// past it.
+bool ParsePnmAt(const std::vector<uint8_t>& data, size_t& pos, RgbImage* image)
 {
-    size_t pos = 0;
     auto token = [&]() {
         std::string t;
         while (pos < data.size()) {
@@ -143,7 +145,14 @@ bool ParsePnm(const std::vector<uint8_t>& data, RgbImage* image)
     image->rgb.resize(w * h * 3);
     for (size_t i = 0; i < w * h; ++i)
         for (size_t c = 0; c < 3; ++c) image->rgb[i * 3 + c] = data[pos + i * channels + (channels == 3 ? c : 0)];
+    pos += w * h * channels;
     return true;
+}
+
+bool ParsePnm(const std::vector<uint8_t>& data, RgbImage* image)
+{
+    size_t pos = 0;
+    return ParsePnmAt(data, pos, image);
 }
 
 }  // namespace
@@ -169,6 +178,46 @@ bool DecodeWithPil(const std::string& path, RgbImage* image, const char* format)
     std::vector<uint8_t> out;
     if (RunCommand(command + " 2>/dev/null", &out) != 0) return false;
     return ParsePnm(out, image);
+}
+
+std::vector<RgbImage> DecodeAllWithPil(const std::vector<std::string>& paths)
+{
+    // One record per file: its image as a PPM, or "X" where PIL refuses it.
+    // An error while reading the chunks after the image data leaves the
+    // decoded rows standing.
+    static const char* kScript =
+        "import sys\n"
+        "from PIL import Image\n"
+        "out = sys.stdout.buffer\n"
+        "for path in sys.argv[1:]:\n"
+        "    try:\n"
+        "        im = Image.open(path)\n"
+        "        try:\n"
+        "            im.load()\n"
+        "        except OSError as e:\n"
+        "            if 'Truncated File Read' not in str(e): raise\n"
+        "            im = im._new(im.im)\n"
+        "        if im.mode in ('I', 'I;16', 'I;16B'):\n"
+        "            im = Image.frombytes('L', im.size, bytes(v >> 8 for v in im.getdata()))\n"
+        "        im = im.convert('RGB')\n"
+        "        out.write(b'P6 %d %d 255\\n' % im.size + im.tobytes())\n"
+        "    except Exception:\n"
+        "        out.write(b'X\\n')\n";
+    std::vector<RgbImage> images(paths.size());
+    std::string command = std::string(kSystemPython) + " -c " + Quote(kScript);
+    for (const std::string& p : paths) command += " " + Quote(p);
+    std::vector<uint8_t> out;
+    if (RunCommand(command + " 2>/dev/null", &out) != 0) return images;
+    size_t pos = 0;
+    for (RgbImage& image : images) {
+        if (pos + 2 <= out.size() && out[pos] == 'X') {
+            pos += 2;
+        } else if (!ParsePnmAt(out, pos, &image)) {
+            image = RgbImage();
+            break;
+        }
+    }
+    return images;
 }
 
 ToolRun RunTool(const std::string& args, const std::string& dir)
@@ -300,6 +349,44 @@ int ReadWholeImage(CRastik& codec)
     codec.BytesPerLine = BytesPerRow(codec.Width * 8);
     if (!codec.AllocChannelSpace()) return 0;
     return codec.ReadImageData();
+}
+
+void ReadDamagedFile(CRastik& codec, const char* path)
+{
+    if (!OpenAndReadHead(codec, path)) return;
+    EXPECT_GT(codec.Width, 0u);
+    if (static_cast<uint64_t>(codec.Width) * codec.Height > 4000000) return;
+    ReadWholeImage(codec);
+    uint32_t w = 0, h = 0;
+    uint8_t* buffer = nullptr;
+    if (codec.ReadPrevImageData(w, h, buffer)) {
+        EXPECT_LE(w, 96u);
+        EXPECT_LE(h, 96u);
+    }
+    FreeBuffer(&buffer);
+}
+
+std::string PreviewMismatch(const RgbImage& image, const uint8_t* preview, uint32_t w, uint32_t h, bool fromBottom)
+{
+    float ry = static_cast<float>(h) / static_cast<float>(image.height);
+    float rx = static_cast<float>(w) / static_cast<float>(image.width);
+    uint32_t rowBytes = (w * 24 + 31) / 32 * 4;
+    uint32_t s = 0;
+    for (uint32_t i = 0; i < image.height && s < h; ++i) {
+        if (static_cast<uint32_t>(static_cast<double>(ry) * i) != s) continue;
+        uint32_t imageRow = fromBottom ? image.height - 1 - i : i;
+        const uint8_t* line = preview + static_cast<size_t>(fromBottom ? s : h - 1 - s) * rowBytes;
+        uint32_t c = 0;
+        for (uint32_t j = 0; j < image.width && c < w; ++j) {
+            if (static_cast<uint32_t>(static_cast<double>(rx) * j) != c) continue;
+            const uint8_t* px = &image.rgb[(static_cast<size_t>(imageRow) * image.width + j) * 3];
+            if (line[c * 3] != px[2] || line[c * 3 + 1] != px[1] || line[c * 3 + 2] != px[0])
+                return "source row " + std::to_string(i) + " column " + std::to_string(j);
+            ++c;
+        }
+        ++s;
+    }
+    return s == h ? "" : "only " + std::to_string(s) + " rows taken";
 }
 
 std::vector<uint8_t> PlaneBytes(CRastik& image, uint32_t channel)

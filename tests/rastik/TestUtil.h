@@ -65,6 +65,10 @@ struct ToolRun {
     std::string err;
 };
 ToolRun RunTool(const std::string& args, const std::string& dir);
+// Decodes many files with one PIL process: the first image of each as 8-bit
+// RGB, 16-bit grey as its high byte. An entry stays empty (width 0) where PIL
+// refuses the file.
+std::vector<RgbImage> DecodeAllWithPil(const std::vector<std::string>& paths);
 
 // Bitmap fixtures. Pixels are given top row first: one palette index per
 // pixel for 1, 4 and 8 bits, R, G, B per pixel for 24 and 32 bits.
@@ -117,6 +121,15 @@ int ReadWholeImage(CRastik& codec);
 // The planes of an image as RGB through its mode: palette entries for
 // indexed and bitmap images, grey tripled, R, G, B planes as they are.
 RgbImage PlanesToRgb(CRastik& image);
+// The reads of a damaged file that must each end cleanly: the header, and
+// when it is read, the whole image (unless its size claims more than a few
+// megapixels, which only takes time) and the preview.
+void ReadDamagedFile(CRastik& codec, const char* path);
+// Compares a preview (bottom-up 24-bit rows, w x h) with the image it was
+// made of: the reduced sampler's rows and columns, counted from the top or,
+// for files stored bottom-up, from the bottom. "" when every pixel agrees,
+// else where the first one differs.
+std::string PreviewMismatch(const RgbImage& image, const uint8_t* preview, uint32_t w, uint32_t h, bool fromBottom);
 // Plane c of an image, Width bytes per row, top row first.
 std::vector<uint8_t> PlaneBytes(CRastik& image, uint32_t channel);
 

@@ -137,27 +137,7 @@ TEST_P(BmpCorpusTest, PreviewsSampleTheFullImage)
         uint8_t* buffer = nullptr;
         ASSERT_EQ(prev.ReadPrevImageData(w, h, buffer), 1);
         ASSERT_LE(std::max(w, h), 96u);
-        float ry = static_cast<float>(h) / static_cast<float>(full.Height);
-        float rx = static_cast<float>(w) / static_cast<float>(full.Width);
-        uint32_t rowBytes = (w * 24 + 31) / 32 * 4;
-        uint32_t s = 0;
-        for (uint32_t i = 0; i < full.Height && s < h; ++i) {
-            if (static_cast<uint32_t>(static_cast<double>(ry) * i) != s) continue;
-            uint32_t imageRow = topDown ? i : full.Height - 1 - i;
-            uint32_t outRow = topDown ? s : h - 1 - s;
-            const uint8_t* line = buffer + static_cast<size_t>(h - 1 - outRow) * rowBytes;
-            uint32_t c = 0;
-            for (uint32_t j = 0; j < full.Width && c < w; ++j) {
-                if (static_cast<uint32_t>(static_cast<double>(rx) * j) != c) continue;
-                const uint8_t* px = &image.rgb[(static_cast<size_t>(imageRow) * full.Width + j) * 3];
-                ASSERT_EQ(line[c * 3], px[2]) << i << " " << j;
-                ASSERT_EQ(line[c * 3 + 1], px[1]);
-                ASSERT_EQ(line[c * 3 + 2], px[0]);
-                ++c;
-            }
-            ++s;
-        }
-        EXPECT_EQ(s, h);
+        EXPECT_EQ(testutil::PreviewMismatch(image, buffer, w, h, !topDown), "");
         FreeBuffer(&buffer);
     }
 }

@@ -216,14 +216,18 @@ inline void JumpBack(j_common_ptr cinfo)
 }
 
 inline void DecodeInto(const std::vector<uint8_t>& bytes, Decoded& out, jpeg_decompress_struct& cinfo,
-                       CountingError& err, J_COLOR_SPACE storedAs)
+                       CountingError& err, J_COLOR_SPACE storedAs, bool smooth)
 {
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
     out.colorSpace = cinfo.jpeg_color_space;
     out.sawAdobe = cinfo.saw_Adobe_marker;
     out.adobeTransform = cinfo.saw_Adobe_marker ? cinfo.Adobe_transform : -1;
-    if (storedAs != JCS_UNKNOWN) cinfo.jpeg_color_space = cinfo.out_color_space = storedAs;
+    if (storedAs != JCS_UNKNOWN) {
+        cinfo.jpeg_color_space = storedAs;
+        cinfo.out_color_space = storedAs == JCS_YCbCr ? JCS_RGB : storedAs == JCS_YCCK ? JCS_CMYK : storedAs;
+    }
+    cinfo.do_fancy_upsampling = smooth ? TRUE : FALSE;
     jpeg_start_decompress(&cinfo);
     out.width = cinfo.output_width;
     out.height = cinfo.output_height;
@@ -240,8 +244,11 @@ inline void DecodeInto(const std::vector<uint8_t>& bytes, Decoded& out, jpeg_dec
 }
 
 // storedAs, when given, overrides the colour space libjpeg infers from the
-// markers (it lets a JFIF segment win over an Adobe segment).
-inline Decoded DecodeJpeg(const std::vector<uint8_t>& bytes, J_COLOR_SPACE storedAs = JCS_UNKNOWN)
+// markers (it lets a JFIF segment win over an Adobe segment); YCbCr comes out
+// as RGB and YCCK as CMYK. Without smooth, chroma is replicated, not
+// interpolated (djpeg -nosmooth).
+inline Decoded DecodeJpeg(const std::vector<uint8_t>& bytes, J_COLOR_SPACE storedAs = JCS_UNKNOWN,
+                          bool smooth = true)
 {
     Decoded out;
     jpeg_decompress_struct cinfo;
@@ -257,7 +264,7 @@ inline Decoded DecodeJpeg(const std::vector<uint8_t>& bytes, J_COLOR_SPACE store
         return out;
     }
     jpeg_create_decompress(&cinfo);
-    DecodeInto(bytes, out, cinfo, err, storedAs);
+    DecodeInto(bytes, out, cinfo, err, storedAs, smooth);
     jpeg_destroy_decompress(&cinfo);
     return out;
 }

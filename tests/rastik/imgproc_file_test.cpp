@@ -2,6 +2,7 @@
 // change takes, identical output with planes in memory and spilled, outside
 // decoders reading the results, and the failure paths.
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -333,6 +334,11 @@ const ConversionCase kCases[] = {
     {"SmallerIndexed", Source::Indexed8, "out.bmp", kModeIndexed, 1, 20, 0, 0, 20, 13},
     {"BitmapSame", Source::Bitmap1, "out.bmp", kModeRgb, 0, 0, 0, 0, 47, 31},
     {"BitmapSmaller", Source::Bitmap1, "out.bmp", kModeGrey, 1, 20, 0, 0, 20, 13},
+    {"RgbToGif", Source::Rgb24, "out.gif", kModeIndexed, 0, 0, 0, 0, 47, 31},
+    {"IndexedToSmallerGif", Source::Indexed8, "out.gif", kModeIndexed, 1, 20, 0, 0, 20, 13},
+    {"RgbToPng", Source::Rgb24, "out.png", kModeRgb, 0, 0, 0, 0, 47, 31},
+    {"RgbToGreyPng", Source::Rgb24, "out.png", kModeGrey, 1, 30, 0, 0, 30, 20},
+    {"IndexedToPng", Source::Indexed8, "out.png", kModeIndexed, 0, 0, 0, 0, 47, 31},
 };
 
 class ImgProcConversion : public ImgProcFileTest, public ::testing::WithParamInterface<ConversionCase> {
@@ -360,17 +366,17 @@ TEST_P(ImgProcConversion, SameFileWithPlanesInMemoryOrSpilled)
     EXPECT_EQ(memory, spilled);
 }
 
-TEST_P(ImgProcConversion, OutsideDecodersReadTheBitmap)
+TEST_P(ImgProcConversion, OutsideDecodersReadTheTarget)
 {
     const ConversionCase& c = GetParam();
-    if (std::string(c.target) != "out.bmp" || c.source == Source::Bitmap1)
+    if (std::string(c.target) == "out.bw" || c.source == Source::Bitmap1)
         GTEST_SKIP() << "raw 1-bit rows, no file format";
     if (!testutil::HasConvert() && !testutil::HasPil()) GTEST_SKIP() << "neither ImageMagick nor PIL installed";
     source = Source(c.source);
     Run(false);
-    CBmpIO ours(last.c_str());
-    ASSERT_TRUE(ReadBack(ours));
-    testutil::RgbImage want = testutil::PlanesToRgb(ours);
+    std::unique_ptr<CRastik> ours(NewRastikInstance(DetectFileType(last.c_str()), last.c_str()));
+    ASSERT_TRUE(testutil::OpenAndReadHead(*ours, last.c_str()) && testutil::ReadWholeImage(*ours));
+    testutil::RgbImage want = testutil::PlanesToRgb(*ours);
     testutil::RgbImage got;
     if (testutil::HasConvert()) {
         ASSERT_TRUE(testutil::DecodeWithConvert(last, &got));

@@ -400,18 +400,7 @@ TEST(JpegCorpus, HostileCopiesFailCleanly)
     auto exercise = [&](const std::vector<uint8_t>& bytes) {
         testutil::WriteBytes(path, bytes);
         CJpgIO codec(path.c_str());
-        if (!testutil::OpenAndReadHead(codec, path.c_str())) return;
-        EXPECT_GT(codec.Width, 0u);
-        // Mutated sizes can claim gigapixels; decoding those only takes time.
-        if (static_cast<uint64_t>(codec.Width) * codec.Height > 4000000) return;
-        testutil::ReadWholeImage(codec);
-        uint32_t w = 0, h = 0;
-        uint8_t* buffer = nullptr;
-        if (codec.ReadPrevImageData(w, h, buffer)) {
-            EXPECT_LE(w, 96u);
-            EXPECT_LE(h, 96u);
-        }
-        FreeBuffer(&buffer);
+        testutil::ReadDamagedFile(codec, path.c_str());
     };
     for (const std::string& name : testutil::ListFiles(corpus, "", ".jpg")) {
         SCOPED_TRACE(name);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PictFixture.h"
 #include "TestUtil.h"
 #include "platform/KeyQueue.h"
 #include "rastik/rastik.h"
@@ -35,9 +36,10 @@ struct RowLoop {
 };
 
 // Writes a sample image of the given type and mode with the library's own
-// writer for that type.
+// writer for that type (pictures, which have none, are built).
 bool WriteSample(unsigned type, uint32_t mode, const std::string& path)
 {
+    if (type == kTypePict) return testutil::WriteBytes(path, pictfix::SamplePicture(mode, kWidth, kHeight));
     std::unique_ptr<CRastik> w(NewRastikInstance(type, path.c_str()));
     if (!w) return false;
     w->Width = kWidth;
@@ -215,6 +217,19 @@ const RowLoop kReaders[] = {
     {"JpegReadCmyk", kTypeJpeg, ".jpg", kModeCmyk, Op::ReadWhole},
     {"JpegReduced", kTypeJpeg, ".jpg", kModeGrey, Op::ReadReduced},
     {"JpegPreview", kTypeJpeg, ".jpg", kModeRgb, Op::Preview},
+    {"PictRead", kTypePict, ".pict", kModeRgb, Op::ReadWhole},
+    {"PictReadIndexed", kTypePict, ".pict", kModeIndexed, Op::ReadWhole},
+    {"PictReduced", kTypePict, ".pict", kModeGrey, Op::ReadReduced},
+    {"PictPreview", kTypePict, ".pict", kModeRgb, Op::Preview},
+    {"OneBitRead", kTypePict, ".msp", kModeBitmap, Op::ReadWhole},
+    {"OneBitPreview", kTypePict, ".msp", kModeBitmap, Op::Preview},
+    {"GifRead", kTypeGif, ".gif", kModeIndexed, Op::ReadWhole},
+    {"GifReduced", kTypeGif, ".gif", kModeIndexed, Op::ReadReduced},
+    {"GifPreview", kTypeGif, ".gif", kModeIndexed, Op::Preview},
+    {"PngRead", kTypePng, ".png", kModeRgb, Op::ReadWhole},
+    {"PngReadIndexed", kTypePng, ".png", kModeIndexed, Op::ReadWhole},
+    {"PngReduced", kTypePng, ".png", kModeGrey, Op::ReadReduced},
+    {"PngPreview", kTypePng, ".png", kModeRgb, Op::Preview},
 };
 
 const RowLoop kWriters[] = {
@@ -223,6 +238,9 @@ const RowLoop kWriters[] = {
     {"JpegWrite", kTypeJpeg, ".jpg", kModeRgb, Op::WriteFile},
     {"JpegStream", kTypeJpeg, ".jpg", kModeRgb, Op::StreamRgb},
     {"BlackWhiteWrite", kTypeBlackWhite, ".raw", kModeGrey, Op::WriteFile},
+    {"GifWrite", kTypeGif, ".gif", kModeIndexed, Op::WriteFile},
+    {"PngWrite", kTypePng, ".png", kModeRgb, Op::WriteFile},
+    {"PngWriteGrey", kTypePng, ".png", kModeGrey, Op::WriteFile},
 };
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ReaderLoopTest, ::testing::Combine(::testing::ValuesIn(kReaders), ::testing::Bool()),

@@ -1,5 +1,5 @@
-// End-to-end tests of the rastik tool's info and preview commands: output,
-// exit statuses and messages.
+// End-to-end tests of the rastik tool's info, preview and decode commands:
+// output, exit statuses and messages.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -126,6 +126,29 @@ TEST_F(ToolTest, PreviewSavesABitmapOfThePreviewSize)
     EXPECT_EQ(px(10, 0)[2], 40);
     EXPECT_EQ(px(0, 5)[1], 23);
     EXPECT_EQ(px(0, 24)[1], 99);
+}
+
+TEST_F(ToolTest, DecodeWritesTheJpegAsABitmap)
+{
+    WriteRampBmp("ramp.bmp", 30, 20);
+    ASSERT_EQ(Run("convert --quality 100 '" + Path("ramp.bmp") + "' '" + Path("ramp.jpg") + "'").status, 0);
+    RunResult r = Run("decode '" + Path("ramp.jpg") + "' '" + Path("back.bmp") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("30 x 20"), std::string::npos) << r.out;
+    std::string f = Slurp(Path("back.bmp"));
+    const uint32_t row = (30 * 3 + 3) / 4 * 4;
+    ASSERT_GE(f.size(), 54u + row * 20u);
+    for (uint32_t y : {0u, 7u, 19u}) {
+        for (uint32_t x : {0u, 13u, 29u}) {
+            const uint8_t* p = reinterpret_cast<const uint8_t*>(f.data()) + 54 + (19 - y) * row + 3 * x;
+            EXPECT_NEAR(p[0], 200, 3) << x << "," << y;
+            EXPECT_NEAR(p[1], int(y), 3) << x << "," << y;
+            EXPECT_NEAR(p[2], int(x), 3) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(Run("decode '" + Path("ramp.bmp") + "' '" + Path("x.bmp") + "'").status, 1);
+    EXPECT_EQ(access(Path("x.bmp").c_str(), F_OK), -1);
+    EXPECT_EQ(Run("decode '" + Path("ramp.jpg") + "'").status, 2);
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ bool CFileConversion::CheckTargetFormat()
         return false;
     }
     std::unique_ptr<CRastik> writer(NewRastikInstance(type, m_target.c_str()));
-    if (!writer) {
+    if (!writer || !FileTypeIsWritten(type)) {
         m_cause = m_target + ": " + FileTypeName(type) + " files cannot be written";
         return false;
     }

@@ -53,28 +53,13 @@ int RunInfo(const std::vector<std::string>& args)
 {
     bool json = false;
     std::string path;
-    for (const std::string& a : args) {
-        if (a == "--json") {
-            json = true;
-        } else if (a == "--help" || a == "-h") {
-            printf("usage: rastik info [--json] FILE\n"
-                   "Prints the type code, size, colour mode, channels, bits per channel,\n"
-                   "resolution and palette size read from FILE's header.\n");
-            return kExitOk;
-        } else if (!a.empty() && a[0] == '-') {
-            fprintf(stderr, "rastik info: unknown option '%s'\n", a.c_str());
-            return kExitUsage;
-        } else if (path.empty()) {
-            path = a;
-        } else {
-            fprintf(stderr, "rastik info: one FILE only\n");
-            return kExitUsage;
-        }
-    }
-    if (path.empty()) {
-        fprintf(stderr, "usage: rastik info [--json] FILE\n");
-        return kExitUsage;
-    }
+    int status = kExitOk;
+    if (!ParseJsonFileArgs(args, "info",
+                           "usage: rastik info [--json] FILE\n"
+                           "Prints the type code, size, colour mode, channels, bits per channel,\n"
+                           "resolution and palette size read from FILE's header.\n",
+                           json, path, &status))
+        return status;
     std::unique_ptr<CRastik> codec = OpenImageForRead(path);
     if (!codec) return kExitFailed;
     unsigned type = DetectFileType(path.c_str());

@@ -101,18 +101,39 @@ long RoundedDotsPerInch(float resolution, uint32_t unit)
     return static_cast<long>(dpi);
 }
 
+namespace {
+
+// The file types the tool names, and whether the library writes them.
+struct FileTypeRow {
+    unsigned type;
+    const char* name;
+    bool written;
+};
+const FileTypeRow kFileTypes[] = {
+    {kTypeBmp, "BMP", true},   {kTypeGif, "GIF", true}, {kTypeJpeg, "JPEG", true},
+    {kTypePict, "PICT", false}, {kTypeTiff, "TIFF", false}, {kTypePng, "PNG", true},
+    {kTypeBlackWhite, "black and white", true},
+};
+
+const FileTypeRow* FindFileType(unsigned type)
+{
+    for (const FileTypeRow& row : kFileTypes)
+        if (row.type == type) return &row;
+    return nullptr;
+}
+
+}  // namespace
+
 const char* FileTypeName(unsigned type)
 {
-    switch (type) {
-    case kTypeBmp: return "BMP";
-    case kTypeGif: return "GIF";
-    case kTypeJpeg: return "JPEG";
-    case kTypePict: return "PICT";
-    case kTypeTiff: return "TIFF";
-    case kTypePng: return "PNG";
-    case kTypeBlackWhite: return "black and white";
-    default: return "unknown";
-    }
+    const FileTypeRow* row = FindFileType(type);
+    return row ? row->name : "unknown";
+}
+
+bool FileTypeIsWritten(unsigned type)
+{
+    const FileTypeRow* row = FindFileType(type);
+    return row && row->written;
 }
 
 const char* ColorModeName(unsigned mode)
@@ -126,6 +147,36 @@ const char* ColorModeName(unsigned mode)
     case kModeOther: return "other";
     default: return "unknown";
     }
+}
+
+bool ParseJsonFileArgs(const std::vector<std::string>& args, const char* command, const char* help, bool& json,
+                       std::string& path, int* status)
+{
+    json = false;
+    path.clear();
+    *status = 2;
+    for (const std::string& a : args) {
+        if (a == "--json") {
+            json = true;
+        } else if (a == "--help" || a == "-h") {
+            printf("%s", help);
+            *status = 0;
+            return false;
+        } else if (!a.empty() && a[0] == '-') {
+            fprintf(stderr, "rastik %s: unknown option '%s'\n", command, a.c_str());
+            return false;
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            fprintf(stderr, "rastik %s: one FILE only\n", command);
+            return false;
+        }
+    }
+    if (path.empty()) {
+        fprintf(stderr, "usage: rastik %s [--json] FILE\n", command);
+        return false;
+    }
+    return true;
 }
 
 bool ParseUnsigned(const std::string& text, unsigned long& value)

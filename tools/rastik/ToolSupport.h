@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rastik/rastik.h"
 
@@ -41,6 +42,14 @@ long RoundedDotsPerInch(float resolution, uint32_t unit);
 // Name of a file-type code and of a colour mode, for people.
 const char* FileTypeName(unsigned type);
 const char* ColorModeName(unsigned mode);
+// Whether the library writes files of a file-type code (some codecs only read).
+bool FileTypeIsWritten(unsigned type);
+
+// Arguments of a command that takes [--json] FILE. True when the command
+// goes on with json and path set; false when it ends with *status (0 after
+// --help printed help, 2 after a usage error on stderr).
+bool ParseJsonFileArgs(const std::vector<std::string>& args, const char* command, const char* help, bool& json,
+                       std::string& path, int* status);
 
 // Parses a whole decimal number; false when the text is not one.
 bool ParseUnsigned(const std::string& text, unsigned long& value);

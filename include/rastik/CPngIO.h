@@ -1,0 +1,36 @@
+// Codec for PNG files through libpng, file-type code 14: reads the header,
+// the whole image, a reduced image and a preview of every colour type and
+// depth (samples of one byte; 16 bits keep their high byte), and writes grey,
+// grey with alpha, RGB, RGB with alpha and palette images of 8 bits per
+// sample. libpng reads and writes the codec's open File, which stays open
+// (on Path) after every operation, failed ones included.
+#pragma once
+
+#include <cstdint>
+
+#include "rastik/CRastik.h"
+#include "rastik/RastikApi.h"
+
+class RASTIK_API CPngIO : public CRastik {
+public:
+    explicit CPngIO(const char* path);
+    ~CPngIO() override;
+
+    int ReadImageHead() override;
+    int ReadImageData() override;
+    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
+    int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
+    // Writing is one call: this does nothing.
+    int WriteHeader() override;
+    int WriteFile() override;
+
+    // Interlace method of the file read: 0 none, 1 Adam7.
+    int32_t InterlaceType = 0;
+
+private:
+    // File open on Path (read-only when the host left it closed) and at its
+    // start; false when it cannot be opened.
+    bool OpenForReading();
+    // Back at the start of the file after a read.
+    void Rewind();
+};

@@ -1,0 +1,121 @@
+// Codec for strip-organised TIFF files, file-type code 12. Reading: the first
+// image file directory, uncompressed, LZW (with horizontal differencing),
+// PackBits and CCITT Modified Huffman strips, samples interleaved or one
+// plane per sample, 1, 4, 8 and 16 bits; the whole image, reduced, or as a
+// preview (the embedded thumbnail first). Clip paths travel in the Photoshop
+// resource block the directory points to.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "rastik/CRastik.h"
+#include "rastik/RastikApi.h"
+
+struct TiffStripPlan;
+
+class RASTIK_API CTiffIO : public CRastik {
+public:
+    explicit CTiffIO(const char* path);
+    ~CTiffIO() override;
+
+    int ReadImageHead() override;
+    int ReadImageData() override;
+    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
+    int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
+
+    // One byte per sample for Width x ChannelCount samples of a file row of
+    // 1, 4 or 16 bits: 1- and 4-bit values as they are (0..1, 0..15), the
+    // high-order byte of 16-bit samples. Always 1.
+    int TurnTo8BitsLineData(const uint8_t* src, uint8_t* dst);
+    // Packs Width x ChannelCount bytes into bits, most significant first;
+    // every non-zero byte becomes a 1 bit. Always 1.
+    int TurnTo1BitsLineData(const uint8_t* src, uint8_t* dst);
+    // Offset of the first strip: where the pixel data begins.
+    uint32_t GetChOffset() const;
+
+    // Byte order of "MM" files: kind 2 exchanges two bytes, 4 reverses four,
+    // 12 turns a directory entry as read into one whose tag, type, count and
+    // value read little-endian (the value as 16 bits for one SHORT, else as
+    // 32 bits); other kinds do nothing.
+    static void SwapBytes(uint8_t* p, uint16_t kind);
+    // Reverses each of count 4-byte items / exchanges the bytes of each of
+    // count 2-byte items.
+    static void vSwapWord(uint8_t* p, uint16_t count);
+    static void vSwapByte(uint8_t* p, uint16_t count);
+    // The value of a little-endian entry: 16 bits for one SHORT, else the
+    // whole 32-bit value field.
+    static void SetTIFInfoField(uint32_t* out, const uint8_t* entry);
+
+    // Fills the path list from every path resource of the Photoshop block
+    // (ids 2000 to 2998), in pixel coordinates. 1, also when there are none;
+    // 0 when a path resource is malformed.
+    int ReadPath();
+
+    // --- directory fields ---
+    uint32_t StripTotal = 0;              // strips of the image (all planes)
+    std::vector<uint32_t> StripOffsets;   // StripTotal file offsets
+    std::vector<uint32_t> StripByteCounts;
+    uint32_t RowsPerStrip = 0;
+    uint32_t Predictor = 1;
+    // 0 white is zero, 1 black is zero, 2 neither given.
+    int32_t PhotometricSense = 2;
+    uint16_t ExtraSampleCount = 0;
+    // 2 when the bits of each byte run from the least significant.
+    uint32_t FillOrder = 1;
+    // 1 unsigned integers; 2 signed, 3 floating point (not read).
+    uint32_t SampleFormat = 1;
+    bool Tiled = false;
+    // Byte length of the Photoshop resource block at ResourcePos.
+    uint32_t ResourceLength = 0;
+
+private:
+    // Directory reading: 0, -1 for a silent refusal, else the message id.
+    int ReadDirectory();
+    int ReadEntry(const uint8_t* raw, uint64_t fileLength);
+    int ReadColorMap(const uint8_t* raw, uint64_t fileLength);
+    int ReadResolution(const uint8_t* raw, uint64_t fileLength, float& resolution);
+    int CompleteDirectory(uint64_t fileLength);
+    void DeriveByteCounts(uint64_t fileLength);
+    void SizeStoredStrips();
+    int CheckStripData(uint64_t fileLength) const;
+
+    // 0 when the row producers read this file, else the message that
+    // refuses it (27707 for the depth, 27709 for the rest).
+    int Refusal() const;
+    bool IsPlanar() const { return PlanarRows == 1 && ChannelCount > 1; }
+    // Strips, depth and decoding of plane p (of the interleaved rows: 0).
+    TiffStripPlan PlanOf(uint32_t plane) const;
+    // Bytes of one decoded row of plane p's strips.
+    uint64_t StripRowBytes() const;
+
+    int ReadAllPlanes(uint32_t planes);
+    int ReadPlaneRows(uint32_t first, uint32_t planes, uint32_t stripPlane, uint32_t totalPlanes);
+    // Samples of a file row of count samples as bytes.
+    void ExpandSamples(const uint8_t* src, uint8_t* dst, uint32_t count) const;
+    // Grey values of samples as read: 4-bit values spread over 0..255,
+    // white-is-zero values turned over.
+    void MapGrey(uint8_t* row, uint32_t count) const;
+    void MakeGreyMap();
+    bool m_greyMapped = false;
+    uint8_t m_greyMap[256] = {};
+
+    // Clip-path resources: the points of the knots read (fractions of the
+    // width and height, three per knot) and the subpaths they form.
+    struct PathPoint {
+        double x, y;
+    };
+    struct Subpath {
+        bool closed;
+        size_t first;  // first point in m_pathPoints
+        uint32_t knots;
+    };
+    void ReadBezier3Point();
+    int Read2Byte(uint16_t& value);
+    int Read3Byte(uint32_t& value);
+    int Read4Byte(uint32_t& value);
+    int ReadPathResource(uint64_t at, uint32_t size);
+    int StorePaths();
+    std::vector<PathPoint> m_pathPoints;
+    std::vector<Subpath> m_subpaths;
+};

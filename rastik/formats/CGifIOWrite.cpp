@@ -1,0 +1,117 @@
+// GIF writing: a GIF87a file with one global colour table, one image of the
+// index plane (one index per byte, top row first, not interlaced), the block
+// terminator and the trailer.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "rastik/CGifIO.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+#include "rastik/core/CPlaneRowStream.h"
+#include "rastik/formats/CGifLzwEncoder.h"
+#include "rastik/support/ByteOrder.h"
+
+namespace {
+
+constexpr uint8_t kSignature[6] = {'G', 'I', 'F', '8', '7', 'a'};
+constexpr uint8_t kImageSeparator = 0x2C;
+constexpr uint8_t kTrailer = 0x3B;
+constexpr uint32_t kMaxSide = 0xFFFF;
+
+}  // namespace
+
+uint32_t CGifIO::TableBits() const
+{
+    if (ColorMode == kModeBitmap) return 1;
+    uint32_t bits = 1;
+    if (PaletteSize == 0 || PaletteSize > 256) return 8;
+    while ((1u << bits) < PaletteSize) ++bits;
+    return bits;
+}
+
+int CGifIO::WriteHeader()
+{
+    // One index plane of a two-colour or indexed image.
+    if ((ColorMode != kModeBitmap && ColorMode != kModeIndexed) || ColorChannels != 1 || ChannelCount < 1) {
+        Warn(kMsgImageType);
+        return 0;
+    }
+    if (Width == 0 || Height == 0 || Width > kMaxSide || Height > kMaxSide) return 0;
+    InterlaceFlag = 0;
+    uint32_t bits = TableBits();
+    uint32_t entries = 1u << bits;
+
+    memcpy(Header, kSignature, sizeof Header);
+    rastik::PutLE16(ScreenDescriptor, static_cast<uint16_t>(Width));
+    rastik::PutLE16(ScreenDescriptor + 2, static_cast<uint16_t>(Height));
+    // Global table, colour resolution and table size from the bits per pixel.
+    ScreenDescriptor[4] = static_cast<uint8_t>(0x80 | ((bits - 1) << 4) | (bits - 1));
+    ScreenDescriptor[5] = 0;
+    ScreenDescriptor[6] = 0;
+    memset(ImageDescriptor, 0, sizeof ImageDescriptor);
+    rastik::PutLE16(ImageDescriptor + 4, static_cast<uint16_t>(Width));
+    rastik::PutLE16(ImageDescriptor + 6, static_cast<uint16_t>(Height));
+
+    // Table entries red, green, blue from the palette's blue, green, red;
+    // entries past the palette are black. An image without a palette is
+    // black and white (two colours) or grey.
+    uint8_t table[3 * 256] = {};
+    for (uint32_t i = 0; i < entries; ++i) {
+        uint8_t* t = table + 3 * i;
+        if (Palette && i < PaletteSize) {
+            t[0] = Palette[4 * i + 2];
+            t[1] = Palette[4 * i + 1];
+            t[2] = Palette[4 * i];
+        } else if (!Palette) {
+            t[0] = t[1] = t[2] = static_cast<uint8_t>(i * 255 / (entries - 1));
+        }
+    }
+    try {
+        File.Write(Header, sizeof Header);
+        File.Write(ScreenDescriptor, sizeof ScreenDescriptor);
+        File.Write(table, 3 * entries);
+        File.Write(&kImageSeparator, 1);
+        File.Write(ImageDescriptor, sizeof ImageDescriptor);
+    } catch (const CFileException& e) {
+        ShowFileError(e);
+        return 0;
+    }
+    return 1;
+}
+
+int CGifIO::WriteFile()
+{
+    if (!WriteHeader()) return 0;
+    try {
+        if (!iEncodeGIF_LZW()) return 0;
+        const uint8_t end[2] = {0x00, kTrailer};
+        File.Write(end, sizeof end);
+        File.Flush();
+    } catch (const CFileException& e) {
+        ShowFileError(e);
+        return 0;
+    }
+    return 1;
+}
+
+int CGifIO::iEncodeGIF_LZW()
+{
+    std::unique_ptr<CGifLzwEncoder> encoder(new (std::nothrow) CGifLzwEncoder(File));
+    if (!encoder) {
+        ShowRastikMessage(kMsgNoBuffer);
+        return 0;
+    }
+    CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, 1);
+    if (!rows.Open()) return 0;
+    encoder->Start(TableBits());
+    for (uint32_t y = 0; y < Height; ++y) {
+        const uint8_t* row = rows.Row(0);
+        if (!row) return 0;
+        encoder->Add(row, Width);
+        if (!rows.Advance()) return 0;
+    }
+    if (rows.Finish() != CPlaneRowStream::kDone) return 0;
+    encoder->Finish();
+    return 1;
+}

@@ -1,0 +1,115 @@
+// PNG writing: 8 bits per sample, not interlaced, libpng's default
+// compression and filtering; grey, grey with alpha, RGB, RGB with alpha and
+// palette images (256 entries), with the resolution as pixels per metre.
+#include <cmath>
+
+#include "rastik/CPngIO.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+#include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CSizeRule.h"
+#include "rastik/formats/CPngFileIo.h"
+#include "rastik/formats/CPngIORun.h"
+#include "rastik/support/Interleave.h"
+
+namespace {
+
+constexpr double kInchesPerMetre = 0.0254;
+
+// Pixels per metre of a resolution in its unit, rounded; 0 when there is none.
+uint32_t PixelsPerMetre(float resolution, uint32_t unit)
+{
+    double v = std::round(static_cast<double>(resolution) * CSizeRule::UnitFactor(unit) / kInchesPerMetre);
+    if (!(v >= 1.0)) return 0;
+    return v > 2147483647.0 ? 2147483647u : static_cast<uint32_t>(v);
+}
+
+// Interleaves the planes' rows, top row first, through the plane-row stream.
+class PlaneSource : public PngRowSource {
+public:
+    explicit PlaneSource(CRastik& image)
+        : m_image(image), m_rows(image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, image.ChannelCount)
+    {
+    }
+    bool Prepare() { return m_rows.Open(); }
+    bool Row(uint8_t* samples, uint32_t) noexcept override
+    {
+        const uint32_t channels = m_image.ChannelCount;
+        const uint8_t* in[4] = {};
+        for (uint32_t c = 0; c < channels; ++c)
+            if (!(in[c] = m_rows.Row(c))) return false;
+        rastik::JoinSamples(in, m_image.Width, channels, samples);
+        return m_rows.Advance();
+    }
+    bool Finish() { return m_rows.Finish() == CPlaneRowStream::kDone; }
+
+private:
+    CRastik& m_image;
+    CPlaneRowStream m_rows;
+};
+
+}  // namespace
+
+int CPngIO::WriteHeader()
+{
+    return 1;
+}
+
+int CPngIO::WriteFile()
+{
+    try {
+        if (!File.IsOpen()) {
+            CFileException error;
+            if (!Path || !File.Open(Path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary, &error)) return 0;
+        }
+    } catch (const CFileException&) {
+        return 0;
+    }
+    const PngColorType* type = PngColorType::For(ColorMode, ChannelCount);
+    if (!type) {
+        Warn(kMsgImageType);
+        return 0;
+    }
+    if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return 0;
+
+    PngWriteHead head;
+    head.Width = Width;
+    head.Height = Height;
+    head.ColorType = type->ColorType;
+    head.Channels = ChannelCount;
+    // The palette as 256 entries red, green, blue; entries past the image's
+    // are black, and an image without one is grey.
+    uint8_t palette[3 * 256] = {};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint8_t* p = palette + 3 * i;
+        if (!Palette) {
+            p[0] = p[1] = p[2] = static_cast<uint8_t>(i);
+        } else if (i < PaletteSize) {
+            p[0] = Palette[4 * i + 2];
+            p[1] = Palette[4 * i + 1];
+            p[2] = Palette[4 * i];
+        }
+    }
+    head.Palette = palette;
+    head.XPixelsPerMetre = PixelsPerMetre(XResolution, ResolutionUnit);
+    head.YPixelsPerMetre = PixelsPerMetre(YResolution, ResolutionUnit);
+    head.HasPixelSize = head.XPixelsPerMetre > 0 && head.YPixelsPerMetre > 0;
+
+    PlaneSource source(*this);
+    if (!source.Prepare()) return 0;
+    CPngFileIo output(File);
+    int result = RunPngWrite(output, head, &source, ShowMessages != 0);
+    bool finished = source.Finish();
+    if (output.WriteFailed()) {
+        ShowFileError(output.WriteError());
+        return 0;
+    }
+    if (result != kPngRunDone || !finished) return 0;
+    try {
+        File.Flush();
+    } catch (const CFileException& e) {
+        ShowFileError(e);
+        return 0;
+    }
+    return 1;
+}

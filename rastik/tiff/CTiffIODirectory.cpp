@@ -1,0 +1,368 @@
+// TIFF directory reading: the header and the entries of the first image file
+// directory, then the defaults and checks that turn them into the image
+// description; the format's byte-order routines.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "rastik/CTiffIO.h"
+#include "rastik/Exports.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+#include "rastik/support/ByteOrder.h"
+#include "rastik/tiff/TiffTags.h"
+
+using rastik::Get16;
+using rastik::Get32;
+using rastik::GetLE16;
+using rastik::GetLE32;
+
+namespace {
+
+// A refusal without a message.
+constexpr int kRefuse = -1;
+constexpr uint32_t kMaxBitsPerSampleItems = 32;
+constexpr uint32_t kMaxPaletteEntries = 256;
+constexpr uint32_t kMaxRowBits = 0xFFFFFFF8u;
+
+// Decoded bytes one stored byte can give at most: PackBits repeats a byte
+// 128 times for two bytes; a 12-bit LZW code stands for at most 4096 bytes.
+constexpr uint64_t kPackBitsRatio = 64;
+constexpr uint64_t kLzwRatio = 2731;
+
+// The items of a BYTE, SHORT or LONG entry, read where they stand: in the
+// value field when they fit into its 4 bytes, else at the offset it holds.
+// Other types give no items. 0, or 27610 when the items lie outside the file.
+int ReadItems(CFile& file, const uint8_t* raw, bool little, uint64_t fileLength, std::vector<uint32_t>& items)
+{
+    uint16_t type = Get16(raw + 2, little);
+    uint32_t count = Get32(raw + 4, little);
+    uint32_t size = tiff::TypeBytes(type);
+    items.clear();
+    if (size == 0 || size > 4 || type == tiff::kAscii || type == tiff::kFloat) return 0;
+    uint64_t bytes = static_cast<uint64_t>(count) * size;
+    if (bytes > fileLength) return kMsgBadFileData;
+    if (bytes == 0) return 0;
+    std::vector<uint8_t> data(bytes);
+    if (bytes <= 4) {
+        memcpy(data.data(), raw + 8, bytes);
+    } else {
+        uint64_t at = Get32(raw + 8, little);
+        if (at + bytes > fileLength) return kMsgBadFileData;
+        file.Seek(static_cast<int64_t>(at), CFile::begin);
+        if (file.Read(data.data(), static_cast<uint32_t>(bytes)) != bytes) return kMsgBadFileData;
+    }
+    items.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* p = data.data() + static_cast<size_t>(i) * size;
+        items[i] = size == 1 ? *p : size == 2 ? Get16(p, little) : Get32(p, little);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void CTiffIO::SwapBytes(uint8_t* p, uint16_t kind)
+{
+    if (kind == 2 || kind == 4) {
+        ReverseSwapBytes(p, kind);
+        return;
+    }
+    if (kind != 12) return;
+    ReverseSwapBytes(p, 2);
+    ReverseSwapBytes(p + 2, 2);
+    ReverseSwapBytes(p + 4, 4);
+    // The value field by the type and count just turned round.
+    bool oneShort = GetLE16(p + 2) == tiff::kShort && GetLE32(p + 4) == 1;
+    ReverseSwapBytes(p + 8, oneShort ? 2 : 4);
+}
+
+void CTiffIO::vSwapWord(uint8_t* p, uint16_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) ReverseSwapBytes(p + 4 * i, 4);
+}
+
+void CTiffIO::vSwapByte(uint8_t* p, uint16_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) ReverseSwapBytes(p + 2 * i, 2);
+}
+
+void CTiffIO::SetTIFInfoField(uint32_t* out, const uint8_t* entry)
+{
+    bool oneShort = GetLE16(entry + 2) == tiff::kShort && GetLE32(entry + 4) == 1;
+    *out = oneShort ? GetLE16(entry + 8) : GetLE32(entry + 8);
+}
+
+int CTiffIO::ReadImageHead()
+{
+    int result;
+    try {
+        result = ReadDirectory();
+    } catch (const CFileException& e) {
+        result = e.m_cause == CFileException::badSeek ? kMsgBadFileData : kRefuse;
+    }
+    if (result == 0) return 1;
+    if (result > 0) Warn(result);
+    return 0;
+}
+
+int CTiffIO::ReadDirectory()
+{
+    uint64_t fileLength = File.GetLength();
+    uint8_t head[tiff::kHeaderBytes];
+    File.Seek(0, CFile::begin);
+    if (File.Read(head, sizeof head) != sizeof head) return kMsgBadFileData;
+    if (head[0] == 'I' && head[1] == 'I') {
+        IntelByteOrder = 1;
+    } else if (head[0] == 'M' && head[1] == 'M') {
+        IntelByteOrder = 0;
+    } else {
+        return kMsgBadFileData;
+    }
+    bool little = IntelByteOrder != 0;
+    if (Get16(head + 2, little) != tiff::kVersion) return kRefuse;
+    uint64_t at = Get32(head + 4, little);
+    uint8_t countBytes[2];
+    if (at + 2 > fileLength) return kMsgBadFileData;
+    File.Seek(static_cast<int64_t>(at), CFile::begin);
+    if (File.Read(countBytes, 2) != 2) return kMsgBadFileData;
+    uint32_t count = Get16(countBytes, little);
+    uint64_t bytes = static_cast<uint64_t>(count) * tiff::kEntryBytes;
+    if (at + 2 + bytes > fileLength) return kMsgBadFileData;
+    std::vector<uint8_t> entries(bytes);
+    if (File.Read(entries.data(), static_cast<uint32_t>(bytes)) != bytes) return kMsgBadFileData;
+    for (uint32_t i = 0; i < count; ++i) {
+        int result = ReadEntry(entries.data() + static_cast<size_t>(i) * tiff::kEntryBytes, fileLength);
+        if (result) return result;
+    }
+    return CompleteDirectory(fileLength);
+}
+
+// One directory entry, raw as the file holds it.
+int CTiffIO::ReadEntry(const uint8_t* raw, uint64_t fileLength)
+{
+    uint8_t entry[tiff::kEntryBytes];
+    memcpy(entry, raw, sizeof entry);
+    if (!IntelByteOrder) SwapBytes(entry, 12);
+    uint16_t tag = GetLE16(entry);
+    uint32_t count = GetLE32(entry + 4);
+    uint32_t value = 0;
+    SetTIFInfoField(&value, entry);
+    bool little = IntelByteOrder != 0;
+    std::vector<uint32_t> items;
+    switch (tag) {
+    case tiff::kImageWidth: Width = value; break;
+    case tiff::kImageLength: Height = value; break;
+    case tiff::kBitsPerSample: {
+        if (count > kMaxBitsPerSampleItems) return kMsgBadFileData;
+        if (int r = ReadItems(File, raw, little, fileLength, items)) return r;
+        if (items.empty()) break;
+        BitsPerChannel = items[0];
+        for (uint32_t bits : items)
+            if (bits != items[0]) return kRefuse;
+        break;
+    }
+    case tiff::kCompression: Compression = static_cast<int32_t>(value); break;
+    case tiff::kPhotometric:
+        switch (value) {
+        case tiff::kWhiteIsZero: PhotometricSense = 0, ColorChannels = 1; break;
+        case tiff::kBlackIsZero: PhotometricSense = 1, ColorChannels = 1; break;
+        case tiff::kRgb: ColorMode = kModeRgb, ColorChannels = 3; break;
+        case tiff::kPalette: ColorMode = kModeIndexed, ColorChannels = 1; break;
+        case tiff::kSeparated: ColorMode = kModeCmyk, ColorChannels = 4; break;
+        default: return kMsgBadHeader;
+        }
+        break;
+    case tiff::kFillOrder: FillOrder = value; break;
+    case tiff::kStripOffsets: return ReadItems(File, raw, little, fileLength, StripOffsets);
+    case tiff::kSamplesPerPixel: ChannelCount = value; break;
+    case tiff::kRowsPerStrip: RowsPerStrip = value; break;
+    case tiff::kStripByteCounts: return ReadItems(File, raw, little, fileLength, StripByteCounts);
+    case tiff::kXResolution: return ReadResolution(raw, fileLength, XResolution);
+    case tiff::kYResolution: return ReadResolution(raw, fileLength, YResolution);
+    case tiff::kPlanarConfig:
+        if (value == 1) PlanarRows = 0;
+        else if (value == 2) PlanarRows = 1;
+        break;
+    case tiff::kResolutionUnit: ResolutionUnit = value; break;
+    case tiff::kPredictor: Predictor = value & 0xFFFF; break;
+    case tiff::kColorMap: return ReadColorMap(raw, fileLength);
+    case tiff::kTileWidth:
+    case tiff::kTileLength:
+    case tiff::kTileOffsets:
+    case tiff::kTileByteCounts: Tiled = true; break;
+    case tiff::kExtraSamples: ExtraSampleCount = static_cast<uint16_t>(count); break;
+    case tiff::kSampleFormat:
+        if (int r = ReadItems(File, raw, little, fileLength, items)) return r;
+        if (!items.empty()) SampleFormat = items[0];
+        break;
+    case tiff::kPhotoshop: {
+        // A block that fits into the entry holds no resource.
+        uint64_t bytes = static_cast<uint64_t>(count) * std::max<uint32_t>(1, tiff::TypeBytes(GetLE16(entry + 2)));
+        uint32_t at = GetLE32(entry + 8);
+        bool inFile = bytes > 4 && at < fileLength && at <= 0x7FFFFFFFu;
+        ResourcePos = inFile ? static_cast<int32_t>(at) : 0;
+        ResourceLength = inFile ? static_cast<uint32_t>(std::min<uint64_t>(bytes, fileLength - at)) : 0;
+        break;
+    }
+    default: break;
+    }
+    return 0;
+}
+
+// A RATIONAL at the entry's offset: signed numerator over unsigned
+// denominator; a zero denominator leaves 72.
+int CTiffIO::ReadResolution(const uint8_t* raw, uint64_t fileLength, float& resolution)
+{
+    bool little = IntelByteOrder != 0;
+    uint16_t type = Get16(raw + 2, little);
+    if (type != tiff::kRational && type != tiff::kSRational) return 0;
+    uint64_t at = Get32(raw + 8, little);
+    uint8_t pair[8];
+    if (at + sizeof pair > fileLength) return kMsgBadFileData;
+    File.Seek(static_cast<int64_t>(at), CFile::begin);
+    if (File.Read(pair, sizeof pair) != sizeof pair) return kMsgBadFileData;
+    int32_t numerator = static_cast<int32_t>(Get32(pair, little));
+    uint32_t denominator = Get32(pair + 4, little);
+    resolution = denominator ? static_cast<float>(static_cast<double>(numerator) / denominator) : 72.0f;
+    return 0;
+}
+
+// ColorMap: all reds, then all greens, then all blues, 16 bits each. A map
+// whose values all lie below 256 holds 8-bit components; otherwise every
+// component is the high byte of its value.
+int CTiffIO::ReadColorMap(const uint8_t* raw, uint64_t fileLength)
+{
+    uint32_t entries = Get32(raw + 4, IntelByteOrder != 0) / 3;
+    if (entries > kMaxPaletteEntries) return kRefuse;
+    std::vector<uint32_t> values;
+    if (int r = ReadItems(File, raw, IntelByteOrder != 0, fileLength, values)) return r;
+    if (entries == 0 || values.size() < entries * 3) return 0;
+    bool wide = std::any_of(values.begin(), values.begin() + entries * 3, [](uint32_t v) { return v > 255; });
+    std::vector<uint8_t> palette(entries * 4);
+    for (uint32_t i = 0; i < entries; ++i) {
+        for (uint32_t c = 0; c < 3; ++c) {
+            uint32_t v = values[c * entries + i];
+            palette[i * 4 + 2 - c] = static_cast<uint8_t>(wide ? v >> 8 : v);
+        }
+    }
+    if (!SetPalette(palette.data(), entries)) return kMsgNoBuffer;
+    PaletteSize = entries;
+    return 0;
+}
+
+int CTiffIO::CompleteDirectory(uint64_t fileLength)
+{
+    // Resolutions in centimetres become dots per inch (whatever the order of
+    // the entries was).
+    if (ResolutionUnit == tiff::kResolutionCentimetre) {
+        XResolution *= tiff::kCentimetresPerInch;
+        YResolution *= tiff::kCentimetresPerInch;
+    }
+    ResolutionUnit = 1;
+    uint32_t samples = ChannelCount ? ChannelCount : 1;
+    if (ColorMode == 0 && PhotometricSense == 2) {
+        // No PhotometricInterpretation: three or more samples are RGB, one
+        // or two grey; fax data is white on zero.
+        if (samples >= 3) {
+            ColorMode = kModeRgb, ColorChannels = 3;
+        } else {
+            PhotometricSense = Compression == tiff::kCcittRle ? 0 : 1;
+            ColorChannels = 1;
+        }
+    }
+    if (PhotometricSense == 0 || PhotometricSense == 1) ColorMode = BitsPerChannel == 1 ? kModeBitmap : kModeGrey;
+    if (ColorMode == kModeBitmap && !Palette) {
+        uint8_t bw[8] = {0, 0, 0, 0, 255, 255, 255, 0};
+        if (PhotometricSense == 0) std::swap_ranges(bw, bw + 4, bw + 4);
+        if (!SetPalette(bw, 2)) return kMsgNoBuffer;
+        PaletteSize = 2;
+    }
+    if (ColorMode == kModeGrey && !Palette) {
+        // Grey planes hold 8-bit grey values whatever the depth in the file.
+        uint8_t ramp[256 * 4];
+        for (uint32_t i = 0; i < 256; ++i) ramp[i * 4] = ramp[i * 4 + 1] = ramp[i * 4 + 2] = static_cast<uint8_t>(i), ramp[i * 4 + 3] = 0;
+        if (!SetPalette(ramp, 256)) return kMsgNoBuffer;
+        PaletteSize = 256;
+    }
+    if (Width == 0 || Height == 0) return kRefuse;
+    if (ChannelCount == 0) ChannelCount = ColorChannels;
+    if (RowsPerStrip == 0 || RowsPerStrip > Height) RowsPerStrip = Height;
+    if (ChannelCount > static_cast<uint32_t>(kMaxChannels) || ChannelCount < ColorChannels) return kMsgBadFileData;
+    if (ColorMode == kModeIndexed && !Palette) return kMsgBadFileData;
+    // Planes of BytesPerRow(Width x 8) x Height bytes and file rows must stay within 32 bits.
+    if (Width > 0x1FFFFFFFu || BitsPerChannel == 0 || BitsPerChannel > 64) return kMsgBadFileData;
+    if (static_cast<uint64_t>(BytesPerRow(Width * 8)) * Height > 0xFFFFFFFFull) return kMsgBadFileData;
+    if (static_cast<uint64_t>(Width) * BitsPerChannel * ChannelCount > kMaxRowBits) return kMsgBadFileData;
+    if (StripOffsets.empty() && !Tiled) return kMsgBadFileData;
+    StripTotal = static_cast<uint32_t>(StripOffsets.size());
+    if (Compression == tiff::kNone)
+        SizeStoredStrips();
+    else
+        DeriveByteCounts(fileLength);
+    StripCount = static_cast<int32_t>(std::min<uint32_t>(StripTotal, 0x7FFFFFFF));
+    MakeGreyMap();
+    return Refusal() == 0 ? CheckStripData(fileLength) : 0;
+}
+
+// Byte counts of compressed strips the file does not give: each strip runs
+// to the next strip offset above its own, the last to the end of the file.
+void CTiffIO::DeriveByteCounts(uint64_t fileLength)
+{
+    if (StripByteCounts.size() >= StripTotal) return;
+    std::vector<uint32_t> sorted(StripOffsets);
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = StripByteCounts.size(); i < StripTotal; ++i) {
+        uint32_t at = StripOffsets[i];
+        auto next = std::upper_bound(sorted.begin(), sorted.end(), at);
+        uint64_t end = next == sorted.end() ? fileLength : *next;
+        StripByteCounts.push_back(at >= fileLength ? 0 : static_cast<uint32_t>(std::min(end, fileLength) - at));
+    }
+}
+
+// Uncompressed strips hold their rows. A single strip, or strips without
+// byte counts, are taken at that size whatever the file says (writers get a
+// single strip's count wrong); otherwise a count short of the rows cuts
+// the strip.
+void CTiffIO::SizeStoredStrips()
+{
+    bool trustCounts = StripTotal > 1 && StripByteCounts.size() >= StripTotal;
+    uint64_t rowBytes = StripRowBytes();
+    uint32_t perPlane = (Height - 1) / RowsPerStrip + 1;
+    StripByteCounts.resize(StripTotal);
+    for (uint32_t i = 0; i < StripTotal; ++i) {
+        uint32_t row = (i % perPlane) * RowsPerStrip;
+        uint64_t bytes = rowBytes * std::min(RowsPerStrip, Height - std::min(row, Height));
+        if (trustCounts) bytes = std::min<uint64_t>(bytes, StripByteCounts[i]);
+        StripByteCounts[i] = static_cast<uint32_t>(std::min<uint64_t>(bytes, 0xFFFFFFFFu));
+    }
+}
+
+// The strips must be able to hold the image: uncompressed ones in full,
+// compressed ones within what their compression can expand to. A short
+// file is refused here, before a host allocates planes for it.
+int CTiffIO::CheckStripData(uint64_t fileLength) const
+{
+    uint64_t rowBytes = StripRowBytes();
+    uint32_t planes = IsPlanar() ? ChannelCount : 1;
+    uint32_t perPlane = (Height - 1) / RowsPerStrip + 1;
+    uint64_t need = rowBytes * Height * planes;
+    uint64_t ratio = Compression == tiff::kNone ? 1
+                     : Compression == tiff::kPackBits ? kPackBitsRatio
+                     : Compression == tiff::kLzw ? kLzwRatio
+                                                 : 0;
+    if (Compression == tiff::kCcittRle) need = static_cast<uint64_t>(Height) * planes, ratio = 1;
+    uint64_t have = 0;
+    uint64_t strips = std::min<uint64_t>(StripTotal, static_cast<uint64_t>(perPlane) * planes);
+    for (uint64_t i = 0; i < strips && have < need; ++i) {
+        uint64_t at = StripOffsets[i];
+        if (at >= fileLength) continue;
+        have += std::min<uint64_t>(StripByteCounts[i], fileLength - at) * ratio;
+    }
+    return have >= need ? 0 : kMsgBadFileData;
+}
+
+uint32_t CTiffIO::GetChOffset() const
+{
+    return StripOffsets.empty() ? 0 : StripOffsets[0];
+}

@@ -1,0 +1,148 @@
+// LZW decoding of TIFF strips.
+#include "rastik/tiff/CTiffLzwDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rastik/tiff/CTiffStripBytes.h"
+
+CTiffLzwDecoder::CTiffLzwDecoder()
+{
+    // Codes below 256 are the bytes themselves.
+    for (uint32_t i = 0; i < 256; ++i) m_table[i] = {0, 1, static_cast<uint8_t>(i), static_cast<uint8_t>(i)};
+}
+
+void CTiffLzwDecoder::Clear()
+{
+    m_free = kFirstFree;
+    m_width = 9;
+    m_previous = -1;
+}
+
+bool CTiffLzwDecoder::Start(CTiffStripBytes& bytes)
+{
+    m_bytes = &bytes;
+    m_pendingLeft = 0;
+    Clear();
+    const uint8_t* data = bytes.Begin();
+    size_t size = static_cast<size_t>(bytes.End() - data);
+    m_oldForm = size >= 2 && data[0] == 0 && (data[1] & 1) != 0;
+    if (m_oldForm)
+        m_lsb = rastik::CLsbBitReader(data, bytes.End());
+    else
+        m_msb = rastik::CMsbBitReader(data, bytes.End());
+    int32_t first = READBIT(9);
+    m_ended = first < 0;
+    return m_ended || first == static_cast<int32_t>(kClear);
+}
+
+template <class Reader>
+bool CTiffLzwDecoder::MoreBits(Reader& reader, int n, uint32_t& code)
+{
+    return m_bytes->Refill(reader) && reader.Read(static_cast<unsigned>(n), code);
+}
+
+int32_t CTiffLzwDecoder::READBIT(int n)
+{
+    if (!m_bytes || n < 1 || n > 24) return -1;
+    uint32_t code = 0;
+    bool got = m_oldForm ? (m_lsb.Read(n, code) || MoreBits(m_lsb, n, code))
+                         : (m_msb.Read(n, code) || MoreBits(m_msb, n, code));
+    return got ? static_cast<int32_t>(code) : -1;
+}
+
+template <class Reader>
+void CTiffLzwDecoder::Decode(Reader& reader, uint8_t* row, uint32_t rowBytes)
+{
+    uint32_t pos = 0;
+    if (m_pendingLeft) {
+        pos = std::min(m_pendingLeft, rowBytes);
+        if (row) memcpy(row, m_pending + m_pendingAt, pos);
+        m_pendingAt += pos;
+        m_pendingLeft -= pos;
+    }
+    Entry* const table = m_table;
+    uint32_t free = m_free;
+    int width = m_width;
+    int32_t previous = m_previous;
+    // The width grows one code early in the current form.
+    const uint32_t early = m_oldForm ? 0 : 1;
+    while (pos < rowBytes && !m_ended) {
+        uint32_t code;
+        if (!reader.Read(static_cast<unsigned>(width), code) && !MoreBits(reader, width, code)) {
+            m_ended = true;
+            break;
+        }
+        if (code == kClear) {
+            free = kFirstFree, width = 9, previous = -1;
+            continue;
+        }
+        if (previous < 0) {
+            // After Clear only a byte may come; it adds no string.
+            if (code >= 256) {
+                m_ended = true;
+                break;
+            }
+            if (row) row[pos] = static_cast<uint8_t>(code);
+            ++pos;
+            previous = static_cast<int32_t>(code);
+            continue;
+        }
+        // The end code, or a code beyond the next free one, ends the strip.
+        if (code == kEnd || code > free) {
+            m_ended = true;
+            break;
+        }
+        const Entry& before = table[previous];
+        bool repeat = code == free;
+        uint32_t length = repeat ? before.length + 1u : table[code].length;
+        uint8_t first = repeat ? before.first : table[code].first;
+        uint32_t room = rowBytes - pos;
+        if (row || length > room) {
+            // The string is written from its last byte back, following prefixes.
+            uint8_t* at = length <= room ? row + pos : m_pending;
+            uint8_t* p = at + length - 1;
+            uint32_t c = code;
+            if (repeat) {
+                *p-- = first;
+                c = static_cast<uint32_t>(previous);
+            }
+            while (c >= 256) {
+                *p-- = table[c].last;
+                c = table[c].prefix;
+            }
+            *p = static_cast<uint8_t>(c);
+        }
+        if (length <= room) {
+            pos += length;
+        } else {
+            if (row) memcpy(row + pos, m_pending, room);
+            pos = rowBytes;
+            m_pendingAt = room;
+            m_pendingLeft = length - room;
+        }
+        // A full table takes no more strings until the next Clear.
+        if (free < kTableSize) {
+            table[free] = {static_cast<uint16_t>(previous), static_cast<uint16_t>(before.length + 1), first, before.first};
+            if (++free + early == (1u << width) && width < 12) ++width;
+        }
+        previous = static_cast<int32_t>(code);
+    }
+    m_free = free;
+    m_width = width;
+    m_previous = previous;
+    if (row && pos < rowBytes) memset(row + pos, 0, rowBytes - pos);
+}
+
+void CTiffLzwDecoder::ReadLZWTiff(uint8_t* row, uint32_t rowBytes)
+{
+    if (m_oldForm)
+        Decode(m_lsb, row, rowBytes);
+    else
+        Decode(m_msb, row, rowBytes);
+}
+
+void CTiffLzwDecoder::SkipRow(uint32_t rowBytes)
+{
+    ReadLZWTiff(nullptr, rowBytes);
+}

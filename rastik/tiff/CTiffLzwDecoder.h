@@ -1,0 +1,75 @@
+// LZW decoding of TIFF strips (compression 5), one row at a time.
+//
+// Codes are 9 to 12 bits, most significant bit first. 256 is Clear (the
+// table restarts with width 9 and next code 258), 257 ends the strip; every
+// code after the first one following a Clear adds the previous string plus
+// the first byte of the current one. The width grows when the next free
+// code reaches 511, 1023 and 2047, one code early. A code equal to the next
+// free code stands for the previous string plus its own first byte.
+// Strips of the old form (first bytes 0x00 and an odd byte: Clear written
+// least significant bit first) take their codes least significant bit first
+// and widen at 512, 1024 and 2048.
+#pragma once
+
+#include <cstdint>
+
+#include "rastik/support/ByteOrder.h"
+
+class CTiffStripBytes;
+
+class CTiffLzwDecoder {
+public:
+    CTiffLzwDecoder();
+
+    // Starts on a strip. False when its data does not begin with Clear.
+    bool Start(CTiffStripBytes& bytes);
+    // Decodes the next rowBytes bytes of the strip into row; where the
+    // strip's codes end (end code, end of data, a code the table cannot
+    // hold) the rest of the row becomes 0.
+    void ReadLZWTiff(uint8_t* row, uint32_t rowBytes);
+    // Passes over the next rowBytes bytes of the strip: the table is kept
+    // up to date, but only a string that runs on into the next row is
+    // spelt out.
+    void SkipRow(uint32_t rowBytes);
+    // The next n bits of the strip (most significant first); -1 when its
+    // data ends before them.
+    int32_t READBIT(int n);
+
+private:
+    // Decodes rowBytes bytes into row, or passes over them when row is null.
+    template <class Reader>
+    void Decode(Reader& reader, uint8_t* row, uint32_t rowBytes);
+    // The next n bits once the window ran short: false at the strip's end.
+    template <class Reader>
+    bool MoreBits(Reader& reader, int n, uint32_t& code);
+    void Clear();
+
+    static constexpr uint32_t kClear = 256;
+    static constexpr uint32_t kEnd = 257;
+    static constexpr uint32_t kFirstFree = 258;
+    static constexpr uint32_t kTableSize = 4096;
+
+    CTiffStripBytes* m_bytes = nullptr;
+    rastik::CMsbBitReader m_msb{nullptr, nullptr};
+    rastik::CLsbBitReader m_lsb{nullptr, nullptr};
+    bool m_oldForm = false;
+    bool m_ended = true;
+
+    // A string: the code of the string it extends, its length, its last
+    // and its first byte.
+    struct Entry {
+        uint16_t prefix;
+        uint16_t length;
+        uint8_t last;
+        uint8_t first;
+    };
+    Entry m_table[kTableSize];
+    uint32_t m_free = kFirstFree;
+    int m_width = 9;
+    int32_t m_previous = -1;
+
+    // Bytes of the last string that did not fit into the row they began in.
+    uint8_t m_pending[kTableSize];
+    uint32_t m_pendingAt = 0;
+    uint32_t m_pendingLeft = 0;
+};

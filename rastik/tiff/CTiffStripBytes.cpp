@@ -1,0 +1,88 @@
+// Window over the stored bytes of a TIFF strip.
+#include "rastik/tiff/CTiffStripBytes.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rastik/General.h"
+
+namespace {
+
+// Strips up to this size are read with one call; larger ones in windows.
+constexpr uint64_t kWindowBytes = 1u << 20;
+// Decoders keep a few bytes (a PackBits literal at most) across a refill.
+constexpr uint64_t kSmallestWindow = 4096;
+
+struct BitReversal {
+    uint8_t table[256];
+    constexpr BitReversal() : table()
+    {
+        for (int i = 0; i < 256; ++i) {
+            int r = 0;
+            for (int b = 0; b < 8; ++b)
+                if (i & (1 << b)) r |= 0x80 >> b;
+            table[i] = static_cast<uint8_t>(r);
+        }
+    }
+};
+constexpr BitReversal kReversed;
+
+}  // namespace
+
+CTiffStripBytes::CTiffStripBytes(CFile& file, uint64_t fileLength, bool reverseBits)
+    : m_file(file), m_fileLength(fileLength), m_reverse(reverseBits)
+{
+}
+
+CTiffStripBytes::~CTiffStripBytes()
+{
+    FreeBuffer(&m_buffer);
+}
+
+bool CTiffStripBytes::Reserve(uint64_t largest)
+{
+    uint64_t want = std::clamp(largest, kSmallestWindow, kWindowBytes);
+    if (m_buffer && m_capacity >= want) return true;
+    FreeBuffer(&m_buffer);
+    m_capacity = 0;
+    m_buffer = static_cast<uint8_t*>(AllocBuffer(static_cast<uint32_t>(want), 0, 0));
+    if (!m_buffer) return false;
+    m_capacity = static_cast<uint32_t>(want);
+    return true;
+}
+
+void CTiffStripBytes::Start(uint64_t offset, uint64_t count)
+{
+    m_have = 0;
+    m_next = std::min(offset, m_fileLength);
+    m_stop = std::min(offset + count, m_fileLength);
+    if (m_stop < m_next) m_stop = m_next;
+    ReadMore();
+}
+
+void CTiffStripBytes::ReadMore()
+{
+    uint64_t room = std::min<uint64_t>(m_capacity - m_have, m_stop - m_next);
+    if (room == 0) return;
+    uint8_t* at = m_buffer + m_have;
+    // Other readers may share the file: every read says where it reads.
+    m_file.Seek(static_cast<int64_t>(m_next), CFile::begin);
+    uint32_t got = m_file.Read(at, static_cast<uint32_t>(room));
+    if (m_reverse)
+        for (uint32_t i = 0; i < got; ++i) at[i] = kReversed.table[at[i]];
+    m_have += got;
+    m_next += got;
+    // A file that ends early ends the strip there.
+    if (got < room) m_stop = m_next;
+}
+
+bool CTiffStripBytes::Refill(const uint8_t*& keep)
+{
+    if (!HasMore()) return false;
+    uint32_t kept = static_cast<uint32_t>(End() - keep);
+    memmove(m_buffer, keep, kept);
+    m_have = kept;
+    keep = m_buffer;
+    ReadMore();
+    return true;
+}

@@ -1,0 +1,103 @@
+// TIFF file facts shared by the reader and the writer.
+//
+// Header, 8 bytes: byte-order mark "II" (little-endian) or "MM"
+// (big-endian), the version 42 as 16 bits, the 32-bit offset of the first
+// image file directory. Every multi-byte number of the file is in the order
+// the mark names. A directory: a 16-bit entry count, entries of 12 bytes in
+// ascending tag order (tag 16 bits, type 16 bits, value count 32 bits, value
+// or offset 32 bits), the 32-bit offset of the next directory. A value whose
+// items fit into 4 bytes stands in the entry itself, left-aligned; larger
+// values lie at the offset.
+#pragma once
+
+#include <cstdint>
+
+namespace tiff {
+
+constexpr uint16_t kVersion = 42;
+constexpr uint32_t kHeaderBytes = 8;
+constexpr uint32_t kEntryBytes = 12;
+
+// Entry types and the bytes of one item.
+enum Type : uint16_t {
+    kByte = 1,
+    kAscii = 2,
+    kShort = 3,
+    kLong = 4,
+    kRational = 5,
+    kSByte = 6,
+    kUndefined = 7,
+    kSShort = 8,
+    kSLong = 9,
+    kSRational = 10,
+    kFloat = 11,
+    kDouble = 12
+};
+
+inline uint32_t TypeBytes(uint16_t type)
+{
+    switch (type) {
+    case kByte:
+    case kAscii:
+    case kSByte:
+    case kUndefined: return 1;
+    case kShort:
+    case kSShort: return 2;
+    case kLong:
+    case kSLong:
+    case kFloat: return 4;
+    case kRational:
+    case kSRational:
+    case kDouble: return 8;
+    default: return 0;
+    }
+}
+
+enum Tag : uint16_t {
+    kImageWidth = 256,
+    kImageLength = 257,
+    kBitsPerSample = 258,
+    kCompression = 259,
+    kPhotometric = 262,
+    kFillOrder = 266,
+    kStripOffsets = 273,
+    kSamplesPerPixel = 277,
+    kRowsPerStrip = 278,
+    kStripByteCounts = 279,
+    kXResolution = 282,
+    kYResolution = 283,
+    kPlanarConfig = 284,
+    kResolutionUnit = 296,
+    kPredictor = 317,
+    kColorMap = 320,
+    kTileWidth = 322,
+    kTileLength = 323,
+    kTileOffsets = 324,
+    kTileByteCounts = 325,
+    kExtraSamples = 338,
+    kSampleFormat = 339,
+    kPhotoshop = 34377
+};
+
+enum Compression : uint32_t {
+    kNone = 1,
+    kCcittRle = 2,  // CCITT Modified Huffman, byte-aligned rows
+    kLzw = 5,
+    kPackBits = 32773
+};
+
+enum Photometric : uint32_t {
+    kWhiteIsZero = 0,
+    kBlackIsZero = 1,
+    kRgb = 2,
+    kPalette = 3,
+    kSeparated = 5  // CMYK
+};
+
+constexpr uint32_t kPredictorNone = 1;
+constexpr uint32_t kPredictorHorizontal = 2;
+constexpr uint32_t kResolutionCentimetre = 3;
+// Centimetres to inches, as the library has always converted them.
+constexpr float kCentimetresPerInch = 2.53995f;
+
+}  // namespace tiff

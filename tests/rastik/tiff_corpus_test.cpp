@@ -1,0 +1,186 @@
+// TIFF files of other software: every corpus file either reads as libtiff
+// decodes it or is refused cleanly; files made with ImageMagick and libtiff's
+// tiffcp in every compression, byte order and layout the reader takes decode
+// as libtiff does. Two oracles per file: libtiff's RGBA rendering
+// (tiff2rgba), and its samples (tiffcp to an uncompressed interleaved copy),
+// which must equal the planes exactly.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "TestUtil.h"
+#include "rastik/CTiffIO.h"
+#include "rastik/General.h"
+#include "rastik/core/CReducedSampler.h"
+#include "tiff_util.h"
+
+using namespace testutil;
+
+namespace {
+
+// Corpus files the reader takes, with the largest difference allowed from
+// libtiff's rendering: 16-bit samples are rounded by libtiff and cut to
+// their high byte here; -1: associated alpha, which libtiff renders divided
+// out, so only the samples are compared. Every other corpus file must be
+// refused.
+const std::map<std::string, int> kReadable = {
+    {"32bpp-None-jpeg.tiff", 0},        {"32bpp-None.tiff", -1},         {"custom_dir_EXIF_GPS.tiff", 0},
+    {"lzw-single-strip.tiff", 0},       {"minisblack-1c-16b.tiff", 1},   {"minisblack-1c-8b.tiff", 0},
+    {"minisblack-2c-8b-alpha.tiff", -1}, {"miniswhite-1c-1b.tiff", 0},   {"palette-1c-1b.tiff", 0},
+    {"palette-1c-4b.tiff", 0},          {"palette-1c-8b.tiff", 0},       {"quad-lzw-compat.tiff", 0},
+    {"rgb-3c-16b.tiff", 1},             {"rgb-3c-8b.tiff", 0},           {"test_ifd_loop_subifd.tif", 0},
+    {"test_ifd_loop_to_first.tif", 0},  {"test_ifd_loop_to_self.tif", 0}, {"test_two_ifds.tif", 0},
+};
+
+bool SamePlanes(CTiffIO& a, CTiffIO& b)
+{
+    if (a.Width != b.Width || a.Height != b.Height || a.ChannelCount != b.ChannelCount) return false;
+    for (uint32_t c = 0; c < a.ChannelCount; ++c)
+        if (PlaneBytes(a, c) != PlaneBytes(b, c)) return false;
+    return true;
+}
+
+// A reduced read takes the samples of the whole image at the rows and
+// columns the sampler picks.
+void ExpectReducedAsWhole(const std::string& path, CTiffIO& whole, const std::string& what)
+{
+    uint32_t w = whole.Width / 2 + 1, h = whole.Height / 3 + 1;
+    CTiffIO codec(path.c_str());
+    ASSERT_EQ(OpenAndReadHead(codec, path.c_str()), 1) << what;
+    uint32_t stride = BytesPerRow(w * 8);
+    std::vector<std::vector<uint8_t>> planes(codec.ChannelCount, std::vector<uint8_t>(size_t(stride) * h));
+    std::vector<uint8_t*> pointers;
+    for (auto& p : planes) pointers.push_back(p.data());
+    ASSERT_EQ(codec.ReadReducedData(w, h, pointers.data()), 1) << what;
+    bool colour = codec.ColorMode == kModeRgb || codec.ColorMode == kModeCmyk;
+    std::vector<uint32_t> rows = CReducedSampler::Positions(whole.Height, h);
+    std::vector<uint32_t> columns = CReducedSampler::Positions(whole.Width, w);
+    for (uint32_t k = 0; k < (colour ? codec.ColorChannels : 1); ++k) {
+        std::vector<uint8_t> full = PlaneBytes(whole, k);
+        for (size_t i = 0; i < rows.size(); ++i)
+            for (size_t j = 0; j < columns.size(); ++j)
+                ASSERT_EQ(planes[k][i * stride + j], full[size_t(rows[i]) * whole.Width + columns[j]])
+                    << what << " plane " << k << " at " << i << "," << j;
+    }
+}
+
+// Checks a file against both oracles; tolerance as in kReadable. The
+// samples oracle keeps the file's layout (libtiff cannot interleave planes
+// of compressed data).
+void ExpectAsLibtiff(const std::string& path, int tolerance, const std::string& what)
+{
+    CTiffIO codec(path.c_str());
+    ASSERT_EQ(ReadTiff(codec, path), 1) << what;
+    ExpectReducedAsWhole(path, codec, what);
+    TempDir dir;
+    std::string plain = dir.File("plain.tif");
+    ASSERT_EQ(RunCommand("/usr/bin/tiffcp -c none " + Quote(path) + " " + Quote(plain) + " 2>/dev/null", nullptr), 0)
+        << what;
+    CTiffIO reference(plain.c_str());
+    ASSERT_EQ(ReadTiff(reference, plain), 1) << what;
+    EXPECT_TRUE(SamePlanes(codec, reference)) << what;
+    if (tolerance < 0 || codec.ColorMode == kModeCmyk) return;
+    RgbImage theirs;
+    ASSERT_TRUE(DecodeWithTiff2Rgba(path, &theirs)) << what;
+    int diff = MaxDifference(PlanesToRgb(codec), theirs);
+    EXPECT_GE(diff, 0) << what;
+    EXPECT_LE(diff, tolerance) << what;
+}
+
+TEST(TiffCorpus, ReadsAsLibtiffOrRefuses)
+{
+    std::string dir = CorpusDir("tiff");
+    if (dir.empty()) GTEST_SKIP() << "no ../shared/corpus/tiff";
+    if (!HasTiffTools()) GTEST_SKIP() << "libtiff tools missing";
+    for (const std::string& path : ListFiles(dir, "", "")) {
+        std::string name = path.substr(path.rfind('/') + 1);
+        auto known = kReadable.find(name);
+        if (known != kReadable.end()) {
+            ExpectAsLibtiff(path, known->second, name);
+            continue;
+        }
+        CTiffIO codec(path.c_str());
+        EXPECT_EQ(ReadTiff(codec, path), 0) << name;
+    }
+}
+
+// Source images (ImageMagick options; 61 x 37 so that 1- and 4-bit rows
+// end inside a byte), and libtiff's rewrites of them.
+struct Source {
+    const char* name;
+    const char* options;
+    bool whiteIsZero;  // negated, then marked white-is-zero
+    bool wide;         // 8 or 16 bits: horizontal differencing applies
+    int tolerance;     // as in kReadable; -1: alpha, which libtiff composes
+};
+
+const Source kSources[] = {
+    {"rgb8", "-depth 8", false, true, 0},
+    {"rgb16", "-depth 16", false, true, 1},
+    {"grey8", "-colorspace gray -depth 8", false, true, 0},
+    {"grey16", "-colorspace gray -depth 16", false, true, 1},
+    {"grey4", "-colorspace gray -depth 4", false, false, 0},
+    {"bilevel", "-monochrome -depth 1", false, false, 0},
+    {"palette8", "-colors 200 -type palette -depth 8", false, true, 0},
+    {"palette4", "-colors 16 -type palette -depth 4", false, false, 0},
+    {"white8", "-colorspace gray -negate -depth 8", true, true, 0},
+    {"white4", "-colorspace gray -negate -depth 4", true, false, 0},
+    {"white1", "-monochrome -negate -depth 1", true, false, 0},
+    {"rgba", "-alpha set -channel A -fx 'i/w' +channel -depth 8", false, true, -1},
+    {"cmyk", "-colorspace cmyk -depth 8", false, true, 0},
+};
+
+// The source itself is uncompressed, interleaved, in the host's byte order.
+const char* const kRewrites[] = {
+    "-c lzw",         "-L -c packbits -r 1",   "-B -c lzw:2 -r 7", "-f lsb2msb -c packbits -r 3",
+    "-p separate -c none -r 4", "-p separate -B -c lzw:2",
+};
+
+TEST(TiffCorpus, LibtiffRewritesReadAsLibtiff)
+{
+    if (!HasTiffTools() || !HasConvert()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
+    TempDir dir;
+    for (const Source& s : kSources) {
+        std::string source = dir.File(std::string(s.name) + ".tif");
+        std::string make = std::string(kConvert) + " -size 61x37 -seed 3 plasma: " + s.options + " -compress none " +
+                           Quote(source) + (s.whiteIsZero ? " && /usr/bin/tiffset -s 262 0 " + Quote(source) : "");
+        ASSERT_EQ(RunCommand(make + " 2>/dev/null", nullptr), 0) << s.name;
+        ExpectAsLibtiff(source, s.tolerance, s.name);
+        for (const char* rewrite : kRewrites) {
+            std::string options(rewrite);
+            if (options.find("lzw:2") != std::string::npos && !s.wide) continue;
+            std::string out = dir.File("out.tif");
+            // libtiff separates planes of 8-bit samples only.
+            bool separate = options.find("separate") != std::string::npos;
+            int made = RunCommand("/usr/bin/tiffcp " + options + " " + Quote(source) + " " + Quote(out) + " 2>/dev/null",
+                                  nullptr);
+            if (separate && made != 0) continue;
+            ASSERT_EQ(made, 0) << s.name << " " << options;
+            ExpectAsLibtiff(out, s.tolerance, std::string(s.name) + " " + options);
+        }
+    }
+}
+
+// Modified Huffman files (compression 2), written through libtiff by PIL,
+// in both photometric senses and both fill orders.
+TEST(TiffCorpus, ModifiedHuffmanReadsAsLibtiff)
+{
+    if (!HasTiffTools() || !HasConvert() || !HasPil()) GTEST_SKIP() << "libtiff tools, ImageMagick or PIL missing";
+    TempDir dir;
+    std::string source = dir.File("page.png");
+    ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 1811x45 -seed 5 plasma: -monochrome " + Quote(source), nullptr), 0);
+    std::string file = dir.File("mh.tif");
+    std::string save = std::string(kSystemPython) +
+                       " -c \"import sys; from PIL import Image; Image.open(sys.argv[1]).convert('1')"
+                       ".save(sys.argv[2], compression='tiff_ccitt')\" " +
+                       Quote(source) + " " + Quote(file);
+    const std::string kThen[] = {"", " && /usr/bin/tiffset -s 262 0 " + Quote(file),
+                                 " && /usr/bin/tiffcp -f lsb2msb " + Quote(file) + " " + Quote(file + "2") + " && mv " +
+                                     Quote(file + "2") + " " + Quote(file)};
+    for (const std::string& then : kThen) {
+        ASSERT_EQ(RunCommand(save + then + " 2>/dev/null", nullptr), 0) << then;
+        ExpectAsLibtiff(file, 0, "MH" + then);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// Hostile TIFF input: truncated copies and random mutations of real files
+// (corpus files and files libtiff made in the compressions the reader
+// takes) must fail cleanly or decode, under the sanitizers too. The rounds
+// of mutation can be raised by hand with RASTIK_TIFF_MUTATIONS.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "TestUtil.h"
+#include "rastik/CTiffIO.h"
+#include "rastik/General.h"
+#include "tiff_util.h"
+
+using namespace testutil;
+
+namespace {
+
+// Images a host would not allocate planes for are only read reduced.
+constexpr uint64_t kMaxPlaneBytes = 16u << 20;
+
+// Every read of a file; their results do not matter, only that they end.
+void Exercise(const std::string& path)
+{
+    {
+        CTiffIO codec(path.c_str());
+        if (!OpenAndReadHead(codec, path.c_str())) return;
+        uint64_t bytes = uint64_t(BytesPerRow(codec.Width * 8)) * codec.Height * codec.ChannelCount;
+        if (bytes <= kMaxPlaneBytes) ReadWholeImage(codec);
+    }
+    {
+        CTiffIO codec(path.c_str());
+        if (!OpenAndReadHead(codec, path.c_str())) return;
+        uint32_t width = 0, height = 0;
+        uint8_t* preview = nullptr;
+        if (codec.ReadPrevImageData(width, height, preview)) FreeBuffer(&preview);
+        codec.ReadPath();
+    }
+}
+
+class TiffHostileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string corpus = CorpusDir("tiff");
+        if (!corpus.empty())
+            for (const std::string& f : ListFiles(corpus, "", ""))
+                if (ReadBytes(f).size() <= 50000) files.push_back(f);
+        if (HasTiffTools() && HasConvert()) {
+            std::string source = dir.File("source.tif");
+            const char* const kMade[] = {"-c lzw:2", "-c packbits -p separate", "-B -c lzw -r 3"};
+            ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 41x23 -seed 9 plasma: -depth 8 -compress none " +
+                                     Quote(source), nullptr), 0);
+            for (const char* options : kMade) {
+                files.push_back(dir.File("made" + std::to_string(files.size()) + ".tif"));
+                ASSERT_EQ(RunCommand("/usr/bin/tiffcp " + std::string(options) + " " + Quote(source) + " " +
+                                         Quote(files.back()), nullptr), 0);
+            }
+        }
+        // Clip paths in both byte orders; Modified Huffman data through PIL.
+        for (bool little : {true, false}) {
+            TiffFixture f = PlainTiff(30, 20, 4, 1, 3, std::vector<uint8_t>(300, 0x5A), 7, little);
+            f.entries.push_back({320, 3, std::vector<uint32_t>(48, 40000), {}});
+            f.entries.push_back({34377, 7, {}, PathResource(2000, {{true, {{0.1, 0.2}, {0.9, 0.5}}}, {false, {{0.5, 0.5}}}})});
+            files.push_back(dir.File(little ? "paths-ii.tif" : "paths-mm.tif"));
+            ASSERT_TRUE(WriteBytes(files.back(), MakeTiff(f)));
+        }
+        if (HasPil() && HasConvert()) {
+            std::string page = dir.File("page.png");
+            files.push_back(dir.File("mh.tif"));
+            ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 300x40 -seed 4 plasma: -monochrome " + Quote(page) +
+                                     " && " + kSystemPython +
+                                     " -c \"import sys; from PIL import Image; Image.open(sys.argv[1]).convert('1')"
+                                     ".save(sys.argv[2], compression='tiff_ccitt')\" " +
+                                     Quote(page) + " " + Quote(files.back()), nullptr), 0);
+        }
+    }
+
+    TempDir dir;
+    std::vector<std::string> files;
+};
+
+TEST_F(TiffHostileTest, TruncatedCopiesFailCleanly)
+{
+    std::string cut = dir.File("cut.tif");
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::vector<uint8_t> bytes = ReadBytes(file);
+        ASSERT_TRUE(WriteBytes(cut, bytes));
+        size_t step = 1 + bytes.size() / 40;
+        for (size_t len = bytes.size(); len-- > 0;) {
+            if (len % step != 0 && len > 16) continue;
+            ASSERT_EQ(truncate(cut.c_str(), static_cast<off_t>(len)), 0);
+            Exercise(cut);
+        }
+    }
+}
+
+TEST_F(TiffHostileTest, RandomMutationsFailCleanly)
+{
+    const char* more = getenv("RASTIK_TIFF_MUTATIONS");
+    const int rounds = more ? atoi(more) : 1500;
+    std::vector<std::vector<uint8_t>> sources;
+    std::vector<std::string> copies;
+    for (const std::string& file : files) {
+        sources.push_back(ReadBytes(file));
+        copies.push_back(dir.File("m" + std::to_string(copies.size()) + ".tif"));
+        ASSERT_TRUE(WriteBytes(copies.back(), sources.back()));
+    }
+    std::mt19937 random(20240919u);
+    for (int n = 0; n < rounds; ++n) {
+        size_t which = random() % sources.size();
+        const std::vector<uint8_t>& bytes = sources[which];
+        int fd = open(copies[which].c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        // Edits land in the directory (at the end of many files), in the
+        // header, or anywhere.
+        std::vector<size_t> edited;
+        for (int e = 1 + static_cast<int>(random() % 4); e > 0; --e) {
+            size_t at = random() % bytes.size();
+            if (random() % 3 == 0) at = random() % std::min<size_t>(bytes.size(), 16);
+            uint8_t v = random() % 2 ? static_cast<uint8_t>(bytes[at] ^ (1u << (random() % 8)))
+                                     : static_cast<uint8_t>(random());
+            ASSERT_EQ(pwrite(fd, &v, 1, static_cast<off_t>(at)), 1);
+            edited.push_back(at);
+        }
+        Exercise(copies[which]);
+        for (size_t at : edited) ASSERT_EQ(pwrite(fd, &bytes[at], 1, static_cast<off_t>(at)), 1);
+        close(fd);
+    }
+}
+
+}  // namespace
