@@ -29,6 +29,12 @@ bmp|bmp|bmp|
 jpeg|jpeg jpeg-hostile|jpeg|
 jpeg_thumbnail||jpeg|
 imgproc|bmp jpeg jpeg-hostile gif png tiff|jpeg bmp|
+tiff|tiff|tiff|
+tiff_resources||tiff|
+gif|gif|gif|
+png|png|png|
+pict||pict|
+dct|jpeg jpeg-hostile|jpeg|
 chronik_file||chronik|-max_len=280000
 chronik_dir||chronik|-max_len=280000
 EOF

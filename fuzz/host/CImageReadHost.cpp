@@ -1,6 +1,7 @@
 // The host protocol of image reading, as the fuzz targets drive it.
 #include "CImageReadHost.h"
 
+#include <cstring>
 #include <vector>
 
 #include "CFuzzScratch.h"
@@ -33,6 +34,16 @@ private:
     bool m_spill;
 };
 
+// A GIF naming a transparent colour hands out a mask record; the host puts
+// the address of a plane of Height x BytesPerLine bytes into its first field.
+void ProvideMask(CRastik& codec, std::vector<uint8_t>& plane)
+{
+    if (!dynamic_cast<CGifIO*>(&codec) || codec.FormatCount != 1 || !codec.FormatBuffers[1]) return;
+    plane.assign(static_cast<size_t>(codec.BytesPerLine) * codec.Height, 0);
+    uint8_t* address = plane.data();
+    memcpy(codec.FormatBuffers[1], &address, sizeof address);
+}
+
 }  // namespace
 
 CImageReadHost::Choices CImageReadHost::ChoicesFor(const uint8_t* data, size_t size)
@@ -42,6 +53,8 @@ CImageReadHost::Choices CImageReadHost::ChoicesFor(const uint8_t* data, size_t s
     c.spill = (h & 1) != 0;
     c.reducedSize = static_cast<uint16_t>(1 + (h >> 1) % 64);
     c.previewSize = static_cast<uint16_t>(1 + (h >> 7) % 128);
+    c.colourOnly = (h >> 14 & 1) != 0;
+    c.mask = (h >> 15 & 1) != 0;
     return c;
 }
 
@@ -68,6 +81,23 @@ void CImageReadHost::ReadAll()
     ReadPreview();
 }
 
+bool CImageReadHost::ReadPaths()
+{
+    std::unique_ptr<CRastik> codec = OpenCodec();
+    auto* tiff = dynamic_cast<CTiffIO*>(codec.get());
+    if (!tiff) return false;
+    bool ok = tiff->ReadPath() != 0;
+    if (tiff->PathCount < 0 || tiff->PathCount > tiff->PathCapacity)
+        FuzzFault("path count outside the path list", std::to_string(tiff->PathCount));
+    volatile float sum = 0;
+    for (int32_t p = 0; p < tiff->PathCount; ++p) {
+        const uint32_t* record = tiff->Paths[p];
+        for (uint32_t i = 0; i < ClipPathNodeCount(record); ++i) sum = sum + GetClipPathNode(record, i).X;
+    }
+    tiff->File.Close();
+    return ok;
+}
+
 bool CImageReadHost::ReadWhole()
 {
     std::unique_ptr<CRastik> codec = OpenCodec();
@@ -75,8 +105,12 @@ bool CImageReadHost::ReadWhole()
     uint64_t samples = static_cast<uint64_t>(codec->Width) * codec->Height * codec->ChannelCount;
     if (samples > kWholeReadSamples) return false;
     SpillSettings settings(m_choices.spill);
+    if (m_choices.colourOnly && codec->ChannelCount > codec->ColorChannels) codec->UseColorChannels = 1;
     codec->BytesPerLine = BytesPerRow(codec->Width * 8);
-    bool ok = codec->AllocChannelSpace() && codec->ReadImageData();
+    std::vector<uint8_t> mask;
+    bool ok = codec->AllocChannelSpace();
+    if (ok && m_choices.mask) ProvideMask(*codec, mask);
+    ok = ok && codec->ReadImageData();
     codec->File.Close();
     return ok;
 }

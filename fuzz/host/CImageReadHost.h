@@ -1,7 +1,9 @@
 // Reads one image file with one codec type the way a host does: a codec
 // from the factory, File opened read-only with deny-write sharing,
 // ReadImageHead, then BytesPerLine = BytesPerRow(Width x 8),
-// AllocChannelSpace and ReadImageData (planes in memory or spilled); or,
+// AllocChannelSpace and ReadImageData (planes in memory or spilled; the
+// colour planes only, when asked; a GIF's transparency mask plane in the
+// host's memory, when asked); or,
 // each on a codec of its own, ReadReducedData into planes the host
 // allocated, or ReadPrevImageData. A preview larger than asked for is
 // reported as a fault.
@@ -21,6 +23,8 @@ public:
         bool spill = false;            // planes in the temporary file, staged a few rows at a time
         uint16_t reducedSize = 32;     // longest side of the reduced read
         uint16_t previewSize = 96;     // MaxPrevSize of the preview
+        bool colourOnly = false;       // UseColorChannels when the image has extra channels
+        bool mask = false;             // a mask plane for a transparent colour
     };
     static Choices ChoicesFor(const uint8_t* data, size_t size);
 
@@ -34,6 +38,9 @@ public:
 
     // Header, whole read, reduced read and preview, each on a fresh codec.
     void ReadAll();
+    // Header and clip paths (ReadPath) as the tools read them; every node of
+    // the path list is then read.
+    bool ReadPaths();
     // Each returns the operation's result (false too when the header failed).
     bool ReadWhole();
     bool ReadReduced();

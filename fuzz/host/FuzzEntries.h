@@ -10,6 +10,20 @@
 // memory or spilled), reduced read, preview.
 int FuzzBmp(const uint8_t* data, size_t size);
 int FuzzJpeg(const uint8_t* data, size_t size);
+// The whole file as a TIFF, a GIF, a PNG, a picture or 1-bit file.
+int FuzzTiff(const uint8_t* data, size_t size);
+int FuzzGif(const uint8_t* data, size_t size);
+int FuzzPng(const uint8_t* data, size_t size);
+int FuzzPict(const uint8_t* data, size_t size);
+// The input is the Photoshop resource block (tag 34377) of a small TIFF:
+// its clip paths read as the tools read them (ReadPath after the header),
+// the whole read (which reads them too) and the preview (its thumbnail).
+int FuzzTiffResources(const uint8_t* data, size_t size);
+// The input is a JPEG stream for the library's own DCT decoder:
+// Decode_Header on the encoded-data file, then Decoder or L_Decoder band
+// after band into a buffer of one or more bands, until the image is
+// complete or the stream is refused.
+int FuzzDct(const uint8_t* data, size_t size);
 // The input is the Photoshop resource block of a small JPEG (the "8BIM"
 // records after "Photoshop 3.0"); the JPEG's preview is read, which decodes
 // the thumbnail resource found there.

@@ -8,6 +8,7 @@
 #include "CImageReadHost.h"
 #include "FuzzEntries.h"
 #include "SampleImages.h"
+#include "TiffFixture.h"
 #include "rastik/rastik.h"
 
 namespace {
@@ -15,6 +16,11 @@ namespace {
 // The resource block of the thumbnail target goes into one APP13 segment.
 constexpr size_t kApp13Id = 14;  // "Photoshop 3.0" and its zero byte
 constexpr size_t kMaxResourceBlock = 0xFFFF - 2 - kApp13Id;
+
+// The frame around a fuzzed resource block: an 8 x 6 grey TIFF.
+constexpr uint32_t kFrameWidth = 8, kFrameHeight = 6;
+// Tag of the Photoshop resource block.
+constexpr uint16_t kTagPhotoshop = 34377;
 
 // Largest declared source a conversion host accepts: converting reads the
 // whole image, in time proportional to its pixels.
@@ -91,6 +97,55 @@ void CheckTarget(const std::string& path, uint32_t sourceMode, int width, int he
     back->File.Close();
 }
 
+// The frame TIFF with the block as its Photoshop resource block.
+std::vector<uint8_t> TiffWithResources(const uint8_t* block, size_t size)
+{
+    std::vector<uint8_t> grey(kFrameWidth * kFrameHeight);
+    for (size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<uint8_t>(i * 5);
+    testutil::TiffFixture f = testutil::PlainTiff(kFrameWidth, kFrameHeight, 8, 1, 1, grey, kFrameHeight);
+    if (size) f.entries.push_back({kTagPhotoshop, 7, {}, std::vector<uint8_t>(block, block + size)});
+    return testutil::MakeTiff(f);
+}
+
+// Delivered bytes of one decoder call that holds whole rows; a fault otherwise.
+uint32_t DeliveredRows(const DCTINFO& info, uint64_t bytes, uint64_t capacity)
+{
+    uint64_t row = static_cast<uint64_t>(info.dwWidth) * info.dwComponents;
+    if (bytes > capacity || bytes % row != 0)
+        FuzzFault("the decoder delivered a byte count that is not whole rows of its buffer",
+                  std::to_string(bytes) + " of " + std::to_string(capacity));
+    return static_cast<uint32_t>(bytes / row);
+}
+
+// Decodes band after band, pixel-interleaved (Decoder) or planar
+// (L_Decoder), into a buffer of one band or of several.
+void DecodeBands(CDCTFilter& decoder, const DCTINFO& info, uint32_t bandBytes, uint32_t h)
+{
+    bool planar = (h & 1) != 0 && info.dwComponents <= 4;
+    uint64_t capacity = static_cast<uint64_t>(bandBytes) * (1 + (h >> 1) % 3);
+    std::vector<uint8_t> buffer(capacity);
+    uint64_t rows = 0;
+    for (uint32_t left = 1; left != 0;) {
+        uint64_t bytes = capacity;
+        if (planar) {
+            uint8_t* planes[4] = {};
+            for (uint32_t c = 0; c < info.dwComponents; ++c) planes[c] = &buffer[c * (capacity / info.dwComponents)];
+            uint32_t n = static_cast<uint32_t>(capacity / info.dwComponents * info.dwComponents);
+            left = decoder.L_Decoder(planes, n);
+            bytes = n;
+        } else {
+            int n = static_cast<int>(capacity);
+            left = decoder.Decoder(buffer.data(), n);
+            bytes = n < 0 ? UINT64_MAX : static_cast<uint64_t>(n);
+        }
+        if (left == 0xFFFFFFFFu) return;
+        rows += DeliveredRows(info, bytes, capacity);
+        if (rows > info.dwHeight) FuzzFault("the decoder delivered more rows than the image has");
+        if (left != 0 && bytes == 0) FuzzFault("the decoder delivered nothing into a buffer of a band");
+    }
+    if (rows != info.dwHeight) FuzzFault("the decoder finished short of the image's rows");
+}
+
 }  // namespace
 
 int FuzzBmp(const uint8_t* data, size_t size)
@@ -140,6 +195,68 @@ int FuzzImgProc(const uint8_t* data, size_t size)
             CheckTarget(target, probe.mode, outWidth, outHeight);
         }
     }
+    scratch.EndInput();
+    return 0;
+}
+
+int FuzzTiff(const uint8_t* data, size_t size)
+{
+    return ReadImageInput(kTypeTiff, "in.tif", data, size);
+}
+
+int FuzzTiffResources(const uint8_t* data, size_t size)
+{
+    FuzzQuietMessages();
+    std::vector<uint8_t> file = TiffWithResources(data, size);
+    CFuzzScratch& scratch = CFuzzScratch::Get();
+    std::string path = scratch.Write("paths.tif", file.data(), file.size());
+    CImageReadHost host(kTypeTiff, path, CImageReadHost::ChoicesFor(data, size));
+    host.ReadPaths();
+    host.ReadWhole();
+    host.ReadPreview();
+    scratch.EndInput();
+    return 0;
+}
+
+int FuzzGif(const uint8_t* data, size_t size)
+{
+    return ReadImageInput(kTypeGif, "in.gif", data, size);
+}
+
+int FuzzPng(const uint8_t* data, size_t size)
+{
+    return ReadImageInput(kTypePng, "in.png", data, size);
+}
+
+int FuzzPict(const uint8_t* data, size_t size)
+{
+    return ReadImageInput(kTypePict, "in.pct", data, size);
+}
+
+int FuzzDct(const uint8_t* data, size_t size)
+{
+    FuzzQuietMessages();
+    CFuzzScratch& scratch = CFuzzScratch::Get();
+    std::string path = scratch.Write("in.jpg", data, size);
+    CFile in;
+    if (!in.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary))
+        FuzzFault("cannot open the input", path);
+    CFile* previous = SetEncodedDataFile(&in);
+    {
+        CDCTFilter decoder;
+        DCTINFO info;
+        uint32_t bandBytes = decoder.Decode_Header(1, &info);
+        if (bandBytes != 0xFFFFFFFFu) {
+            if (info.dwWidth == 0 || info.dwHeight == 0 || info.dwComponents == 0 || info.dwComponents > 4 ||
+                bandBytes == 0 || bandBytes % (info.dwWidth * info.dwComponents) != 0)
+                FuzzFault("the header was accepted with an impossible size",
+                          std::to_string(info.dwWidth) + " x " + std::to_string(info.dwHeight) + " x " +
+                              std::to_string(info.dwComponents) + ", band " + std::to_string(bandBytes));
+            DecodeBands(decoder, info, bandBytes, FuzzHash(data, size));
+        }
+    }
+    SetEncodedDataFile(previous);
+    in.Close();
     scratch.EndInput();
     return 0;
 }

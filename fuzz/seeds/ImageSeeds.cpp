@@ -1,13 +1,15 @@
 // fuzz_image_seeds OUTDIR: writes the seed inputs of the image-reader fuzz
 // targets into OUTDIR/<target>/, made by the library's own writers: small
-// images of every mode each writer has, JPEGs carrying thumbnail resources
-// of both kinds, and pictures built byte by byte.
+// images of every mode each writer has (the JPEGs also for the DCT
+// decoder), JPEGs carrying thumbnail resources of both kinds; and TIFF files
+// and pictures built byte by byte.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "PictSeeds.h"
 #include "SeedFiles.h"
+#include "TiffSeeds.h"
 #include "host/CFuzzScratch.h"
 #include "host/SampleImages.h"
 #include "rastik/rastik.h"
@@ -88,12 +90,17 @@ void ImageSeeds()
         {kTypeBmp, kModeIndexed, 17, 3, "indexed-17x3.bmp"}, {kTypeBmp, kModeRgb, 7, 6, "rgb-7x6.bmp"},
         {kTypeBmp, kModeRgb, 1, 1, "rgb-1x1.bmp"},          {kTypeJpeg, kModeGrey, 8, 8, "grey-8x8.jpg"},
         {kTypeJpeg, kModeRgb, 17, 9, "rgb-17x9.jpg"},       {kTypeJpeg, kModeCmyk, 16, 16, "cmyk-16x16.jpg"},
-        {kTypeJpeg, kModeRgb, 1, 1, "rgb-1x1.jpg"},
+        {kTypeJpeg, kModeRgb, 1, 1, "rgb-1x1.jpg"},         {kTypeGif, kModeIndexed, 11, 6, "indexed-11x6.gif"},
+        {kTypeGif, kModeBitmap, 17, 4, "bitmap-17x4.gif"},  {kTypeGif, kModeIndexed, 70, 3, "indexed-70x3.gif"},
+        {kTypePng, kModeGrey, 9, 5, "grey-9x5.png"},        {kTypePng, kModeRgb, 6, 7, "rgb-6x7.png"},
+        {kTypePng, kModeIndexed, 10, 4, "indexed-10x4.png"},
     };
     for (const Sample& s : samples) {
         Bytes bytes = Image(s.type, s.mode, s.width, s.height);
         if (bytes.empty()) FuzzFault("a writer refused a seed image", s.name);
-        Save(s.type == kTypeBmp ? "bmp" : "jpeg", s.name, bytes);
+        const char* target = s.type == kTypeBmp ? "bmp" : s.type == kTypeGif ? "gif" : s.type == kTypePng ? "png" : "jpeg";
+        Save(target, s.name, bytes);
+        if (s.type == kTypeJpeg) Save("dct", s.name, bytes);
         Save("imgproc", s.name, bytes);
     }
     Bytes frame = Image(kTypeJpeg, kModeRgb, 40, 30);
@@ -119,6 +126,7 @@ int main(int argc, char** argv)
     FuzzQuietMessages();
     ImageSeeds();
     SavePictSeeds(g_out);
+    SaveTiffSeeds(g_out);
     CFuzzScratch::Get().EndInput();
     return 0;
 }

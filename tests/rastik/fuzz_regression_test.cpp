@@ -19,7 +19,13 @@ struct Target {
 const Target kTargets[] = {{"bmp", FuzzBmp},
                            {"jpeg", FuzzJpeg},
                            {"jpeg_thumbnail", FuzzJpegThumbnail},
-                           {"imgproc", FuzzImgProc}};
+                           {"imgproc", FuzzImgProc},
+                           {"tiff", FuzzTiff},
+                           {"tiff_resources", FuzzTiffResources},
+                           {"gif", FuzzGif},
+                           {"png", FuzzPng},
+                           {"pict", FuzzPict},
+                           {"dct", FuzzDct}};
 
 class FuzzRegression : public ::testing::TestWithParam<Target> {};
 
