@@ -3,7 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer).
 #
 #   scripts/fuzz.sh [TARGET|all] [SECONDS]   run one target or every target (default all, 300 s each)
-#   scripts/fuzz.sh --smoke [SECONDS]        every target on the seeds only (default 30 s each), in parallel
+#   scripts/fuzz.sh --smoke [SECONDS]        every target on the seeds only (default 15 s each), in parallel
 #   scripts/fuzz.sh report                   CPU time, speed and coverage accumulated per target
 #   scripts/fuzz.sh list                     the targets
 #
@@ -16,7 +16,7 @@
 # script then exits 1. Wall-clock time counts only past 600 s, as a backstop
 # for inputs that wait: the machine may be loaded.
 # FUZZ_JOBS sets how many targets run at once (default 1; --smoke: all cores).
-# Fuzzers run under `nice -n 19`.
+# Fuzzers run under `nice -n 19` (FUZZ_NICE sets another niceness).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
@@ -54,7 +54,7 @@ what=${1:-all}
 seconds=${2:-}
 [[ $what == -h || $what == --help ]] && usage
 if [[ $smoke == 1 ]]; then
-  seconds=${1:-30}
+  seconds=${1:-15}
   what=all
 fi
 seconds=${seconds:-300}
@@ -121,7 +121,7 @@ run_target() {
   scratch=$(mktemp -d "$base/rastik-fuzz-run.XXXXXX")
   local start=$SECONDS rc=0 times="$work/runs/$name.time"
   # shellcheck disable=SC2086
-  { TIMEFORMAT='%U %S'; time RASTIK_FUZZ_SCRATCH="$scratch" nice -n 19 "$build/fuzz/fuzz_$name" \
+  { TIMEFORMAT='%U %S'; time RASTIK_FUZZ_SCRATCH="$scratch" nice -n "${FUZZ_NICE:-19}" "$build/fuzz/fuzz_$name" \
       -max_total_time="$seconds" -timeout=600 -report_slow_units=60 -rss_limit_mb=2048 -malloc_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$artifacts" -dict="$dict" $extra \
       "${dirs[@]}" >"$log" 2>&1 || rc=$?; } 2>"$times"

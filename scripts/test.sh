@@ -6,7 +6,7 @@
 #      checked as packagers and hosts meet it) and with Debian's clang;
 #   3. build and test again under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   4. every fuzz target briefly on its seeds (scripts/fuzz.sh --smoke),
-#      RASTIK_FUZZ_SMOKE_SECONDS per target (default 30; 0 leaves it out).
+#      RASTIK_FUZZ_SMOKE_SECONDS per target (default 15; 0 leaves it out).
 # Any failure, sanitizer report or fuzzing finding fails the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,7 +50,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite "$root/build-sanitize" -DRASTIK_SANITIZE=ON
 
-smoke=${RASTIK_FUZZ_SMOKE_SECONDS:-30}
+smoke=${RASTIK_FUZZ_SMOKE_SECONDS:-15}
 if [[ $smoke != 0 ]]; then
   echo "== fuzz smoke, $smoke s per target" >&2
   "$root/scripts/fuzz.sh" --smoke "$smoke"
