@@ -164,7 +164,8 @@ int CTiffIO::WriteTail()
             entries.push_back({tiff::kPredictor, tiff::kShort, 1, tiff::kPredictorHorizontal});
         if (uint32_t map = ColorMapEntries()) entries.push_back({tiff::kColorMap, tiff::kShort, map * 3, tiff::kHeaderBytes});
         if (extra) entries.push_back(extras);
-        entries.push_back({tiff::kPhotoshop, tiff::kByte, blockBytes, static_cast<uint32_t>(blockAt)});
+        // An empty block is left out: readers refuse an entry of no values.
+        if (blockBytes) entries.push_back({tiff::kPhotoshop, tiff::kByte, blockBytes, static_cast<uint32_t>(blockAt)});
         out.Put16(static_cast<uint16_t>(entries.size()));
         for (const Entry& e : entries) out.PutEntry(e);
         out.Put32(0);
