@@ -182,10 +182,11 @@ int CTiffIO::WriteHeader()
     StripOffsets.clear();
     StripByteCounts.clear();
     bool little = IntelByteOrder != 0;
-    // Colour map: all reds, all greens, all blues, each component in the
-    // high byte of its 16-bit value; a map of 256 entries for 8-bit indexes
-    // (entries past the palette black), black and white for a bilevel image
-    // without a palette.
+    // Colour map: all reds, all greens, all blues, each component c as the
+    // 16-bit value c x 257 (0xAB becomes 0xABAB: its high byte for readers
+    // that take it, exactly c / 255 for readers that scale); a map of 256
+    // entries for 8-bit indexes (entries past the palette black), black and
+    // white for a bilevel image without a palette.
     uint32_t entries = ColorMapEntries();
     std::vector<uint8_t> out(tiff::kHeaderBytes + static_cast<size_t>(entries) * 6);
     out[0] = out[1] = little ? 'I' : 'M';
@@ -197,7 +198,7 @@ int CTiffIO::WriteHeader()
     if (ColorMode == kModeBitmap && known < 2) map = kBlackWhite, known = 2;
     for (uint32_t i = 0; i < known; ++i) {
         for (uint32_t c = 0; c < 3; ++c) {
-            uint16_t value = static_cast<uint16_t>(map[i * 4 + 2 - c] << 8);
+            uint16_t value = static_cast<uint16_t>(map[i * 4 + 2 - c] * 257);
             rastik::Put16(&out[kColorMapOffset + (c * entries + i) * 2], value, little);
         }
     }

@@ -140,9 +140,9 @@ TEST(TiffWrite, ColorMapFollowsTheHeaderInEitherByteOrder)
         ASSERT_EQ(d[320].count, 768u);
         EXPECT_EQ(d[320].valueField, 8u);
         EXPECT_EQ(d[262].items[0], 3u);
-        EXPECT_EQ(d[320].items[5], 0x0A00u);
-        EXPECT_EQ(d[320].items[256 + 5], 0x1400u);
-        EXPECT_EQ(d[320].items[512 + 5], 0x1E00u);
+        EXPECT_EQ(d[320].items[5], 0x0A0Au);
+        EXPECT_EQ(d[320].items[256 + 5], 0x1414u);
+        EXPECT_EQ(d[320].items[512 + 5], 0x1E1Eu);
         EXPECT_EQ(d[320].items[16], 0u);  // past the palette
         EXPECT_EQ(d[273].valueField, 8u + 768 * 2);
     }
