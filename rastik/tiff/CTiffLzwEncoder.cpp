@@ -16,7 +16,11 @@ constexpr uint8_t kMaxWidth = 12;
 constexpr uint32_t kLastCode = 4094;
 // The table: a prime number of slots, a few probes per byte.
 constexpr uint32_t kSlots = 5051;
-constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+// A slot's key holds the table generation above the string (prefix code,
+// byte: 20 bits), so that clearing the table is one increment; slots of
+// older generations count as empty.
+constexpr uint32_t kStringBits = 20;
+constexpr uint32_t kGenerations = 1u << (32 - kStringBits);
 
 }  // namespace
 
@@ -39,6 +43,7 @@ bool CTiffLzwEncoder::Reserve(uint32_t rows)
     if (bound > 0xFFFFFFFFull) return false;
     try {
         m_out.resize(bound);
+        m_diff.resize(m_rowBytes);
         m_keys.resize(kSlots);
         m_codes.resize(kSlots);
     } catch (const std::bad_alloc&) {
@@ -50,7 +55,10 @@ bool CTiffLzwEncoder::Reserve(uint32_t rows)
 
 void CTiffLzwEncoder::ResetTable()
 {
-    std::fill(m_keys.begin(), m_keys.end(), kEmpty);
+    if (++m_generation == kGenerations) {
+        std::fill(m_keys.begin(), m_keys.end(), 0);
+        m_generation = 1;
+    }
     m_next = kFirstFree;
     m_width = kFirstWidth;
     m_limit = (1u << kFirstWidth) - 1;
@@ -77,7 +85,7 @@ void CTiffLzwEncoder::AddString(uint32_t w, uint32_t slot, uint8_t c)
     iTIF_LZW_WriteCode(static_cast<uint16_t>(w), m_width);
     if (m_next >= kMaxCodes) return;
     uint32_t code = m_next++;
-    m_keys[slot] = (w << 8) | c;
+    m_keys[slot] = (m_generation << kStringBits) | (w << 8) | c;
     m_codes[slot] = static_cast<uint16_t>(code);
     if (code != m_limit) return;
     if (m_width < kMaxWidth) {
@@ -89,6 +97,16 @@ void CTiffLzwEncoder::AddString(uint32_t w, uint32_t slot, uint8_t c)
     ResetTable();
 }
 
+void CTiffLzwEncoder::Difference(const uint8_t* row)
+{
+    // Horizontal differencing: each sample less the same sample of the
+    // pixel before it in the row; the first pixel as it is.
+    uint8_t* d = m_diff.data();
+    const uint32_t spp = std::min(m_samples, m_rowBytes);
+    for (uint32_t i = 0; i < spp; ++i) d[i] = row[i];
+    for (uint32_t i = spp; i < m_rowBytes; ++i) d[i] = static_cast<uint8_t>(row[i] - row[i - spp]);
+}
+
 bool CTiffLzwEncoder::iEncodeTIF_LZW(const uint8_t* rows, uint32_t rowCount)
 {
     if (rowCount == 0 || rowCount > m_reservedRows || m_rowBytes == 0) return false;
@@ -97,27 +115,30 @@ bool CTiffLzwEncoder::iEncodeTIF_LZW(const uint8_t* rows, uint32_t rowCount)
     m_pending = 0;
     ResetTable();
     iTIF_LZW_WriteCode(kClear, m_width);
-    const uint32_t spp = m_samples;
-    int64_t w = -1;
+    uint32_t w = 0;
+    const uint32_t* keys = m_keys.data();
+    const uint16_t* codes = m_codes.data();
+    const uint8_t* d = m_diff.data();
     for (uint32_t r = 0; r < rowCount; ++r) {
-        const uint8_t* row = rows + static_cast<size_t>(r) * m_rowBytes;
-        for (uint32_t i = 0; i < m_rowBytes; ++i) {
-            // Horizontal differencing: each sample less the same sample of
-            // the pixel before it in the row.
-            uint8_t c = static_cast<uint8_t>(i >= spp ? row[i] - row[i - spp] : row[i]);
-            if (w < 0) {
-                w = c;
+        Difference(rows + static_cast<size_t>(r) * m_rowBytes);
+        // The first byte of the strip starts the current string, which
+        // carries on from row to row.
+        uint32_t i = 0;
+        if (r == 0) w = d[i++];
+        for (; i < m_rowBytes; ++i) {
+            const uint32_t c = d[i];
+            const uint32_t generation = m_generation << kStringBits;
+            const uint32_t key = generation | (w << 8) | c;
+            uint32_t h = w ^ (c << 4);
+            const uint32_t step = h == 0 ? 1 : kSlots - h;
+            uint32_t k;
+            while ((k = keys[h]) != key && (k & ~((1u << kStringBits) - 1)) == generation)
+                h = h >= step ? h - step : h + kSlots - step;
+            if (k == key) {
+                w = codes[h];
                 continue;
             }
-            uint32_t key = (static_cast<uint32_t>(w) << 8) | c;
-            uint32_t h = static_cast<uint32_t>(w) ^ (static_cast<uint32_t>(c) << 4);
-            uint32_t step = h == 0 ? 1 : kSlots - h;
-            while (m_keys[h] != kEmpty && m_keys[h] != key) h = h >= step ? h - step : h + kSlots - step;
-            if (m_keys[h] == key) {
-                w = m_codes[h];
-                continue;
-            }
-            AddString(static_cast<uint32_t>(w), h, c);
+            AddString(w, h, static_cast<uint8_t>(c));
             w = c;
         }
     }

@@ -29,6 +29,8 @@ public:
 
 private:
     void ResetTable();
+    // The row differenced into m_diff.
+    void Difference(const uint8_t* row);
     // Writes string code w followed by byte c into the table (when there is
     // room) and keeps the width and the Clear in step with the decoder.
     void AddString(uint32_t w, uint32_t slot, uint8_t c);
@@ -39,14 +41,16 @@ private:
     uint32_t m_samples;
     uint32_t m_reservedRows = 0;
 
-    // Open-addressed string table: key (prefix code << 8 | byte) and code
-    // of each slot; an empty slot has key kEmpty.
+    // Open-addressed string table: key (generation, prefix code << 8 |
+    // byte) and code of each slot.
     std::vector<uint32_t> m_keys;
+    uint32_t m_generation = 0;
     std::vector<uint16_t> m_codes;
     uint32_t m_next = 0;
     uint32_t m_limit = 0;
     uint8_t m_width = 0;
 
+    std::vector<uint8_t> m_diff;
     std::vector<uint8_t> m_out;
     uint32_t m_length = 0;
     uint32_t m_bits = 0;      // bit accumulator
