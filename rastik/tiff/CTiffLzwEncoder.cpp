@@ -22,6 +22,15 @@ constexpr uint32_t kSlots = 5051;
 constexpr uint32_t kStringBits = 20;
 constexpr uint32_t kGenerations = 1u << (32 - kStringBits);
 
+// First slot of string (w, c): the string scattered over the whole table
+// by a multiplicative hash, so that the short strings of differenced rows
+// (prefixes and bytes near 0) do not crowd a few slots.
+inline uint32_t Slot(uint32_t w, uint32_t c)
+{
+    uint32_t mixed = ((w << 8) | c) * 0x9E3779B1u;
+    return static_cast<uint32_t>((static_cast<uint64_t>(mixed) * kSlots) >> 32);
+}
+
 }  // namespace
 
 CTiffLzwEncoder::CTiffLzwEncoder(uint32_t rowBytes, uint32_t samples)
@@ -129,7 +138,7 @@ bool CTiffLzwEncoder::iEncodeTIF_LZW(const uint8_t* rows, uint32_t rowCount)
             const uint32_t c = d[i];
             const uint32_t generation = m_generation << kStringBits;
             const uint32_t key = generation | (w << 8) | c;
-            uint32_t h = w ^ (c << 4);
+            uint32_t h = Slot(w, c);
             const uint32_t step = h == 0 ? 1 : kSlots - h;
             uint32_t k;
             while ((k = keys[h]) != key && (k & ~((1u << kStringBits) - 1)) == generation)
