@@ -2,11 +2,17 @@
 // image file directory, uncompressed, LZW (with horizontal differencing),
 // PackBits and CCITT Modified Huffman strips, samples interleaved or one
 // plane per sample, 1, 4, 8 and 16 bits; the whole image, reduced, or as a
-// preview (the embedded thumbnail first). Clip paths travel in the Photoshop
-// resource block the directory points to.
+// preview (the embedded thumbnail first). Writing: 8-bit samples
+// interleaved, uncompressed, LZW (with horizontal differencing) or PackBits,
+// bilevel images as 1-bit big-endian uncompressed rows, in either byte
+// order; from the planes, or from RGB and CMYK rows a block at a time. Clip
+// paths and the thumbnail travel in the Photoshop resource block the
+// directory points to.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "rastik/CRastik.h"
@@ -52,6 +58,37 @@ public:
     // 0 when a path resource is malformed.
     int ReadPath();
 
+    // --- writing ---
+    // Header ("II" or "MM" by IntelByteOrder, version, directory offset 0)
+    // and, for indexed and bilevel images, the colour map at offset 8.
+    int WriteHeader() override;
+    // The whole image from the planes: Compression 1, 5 or 32773; bilevel
+    // images always big-endian and uncompressed. 0 on failure, and a file
+    // the write began is removed.
+    int WriteFile() override;
+    // Streamed writing after WriteHeader, blocks of rows from the top: RGB
+    // images in one pass; CMYK images in two, cyan, magenta and yellow rows
+    // first (kept in a temporary file), then all black rows. The call that
+    // completes the image writes the tail. Every block but the last has the
+    // rows of the first.
+    int WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount) override;
+    int WriteKDataImage(uint8_t* k, uint32_t rowCount) override;
+    // Everything after the pixel data: value arrays, the Photoshop resource
+    // block, the directory, and the directory offset in the header. 0 when
+    // a write failed (the file is then removed).
+    int WriteTail() override;
+    // The path list as one path resource at the file position; the bytes
+    // written (0 without paths).
+    uint32_t WritePath();
+
+    // Rows the block writers have received of the current pass.
+    uint32_t RowsReceived = 0;
+
+    // A point of a clip path in pixels: horizontal, vertical.
+    struct _float_point_ {
+        double x, y;
+    };
+
     // --- directory fields ---
     uint32_t StripTotal = 0;              // strips of the image (all planes)
     std::vector<uint32_t> StripOffsets;   // StripTotal file offsets
@@ -70,6 +107,49 @@ public:
     uint32_t ResourceLength = 0;
 
 private:
+    // --- writing ---
+    // 0 when the image can be written, else the message refusing it.
+    int WriteRefusal() const;
+    int WritePlainFile();
+    int WriteLzwTifFile();
+    int WriteBmpFile();
+    // Interleaves the planes into strips of stripRows rows and writes each
+    // as encode turns it into bytes; fills the strip tables.
+    template <class Encoder>
+    int WriteStrips(uint32_t stripRows, Encoder& encoder);
+    // Records strip s of bytes bytes at the file position; false when the
+    // file would pass the 4 GiB a TIFF file can address.
+    bool RecordStrip(uint32_t s, uint32_t bytes);
+    // Strip tables of strips of rows rows of rowBytes bytes stored one after
+    // the other from the file position.
+    bool PlanContiguousStrips(uint32_t rows, uint64_t rowBytes);
+    // PhotometricInterpretation of the image as written, and the entries of
+    // its colour map (0 without one).
+    uint32_t WrittenPhotometric() const;
+    uint32_t ColorMapEntries() const;
+    // Closes and removes the file being written.
+    void DeleteOutput();
+    void DropCmykFile();
+    // Ends a failed block call: both files removed, the object spent.
+    int FailBlocks();
+    uint32_t WriteResourceBlock();
+    void WriteNode(const _float_point_& point);
+    void Write2Byte(uint16_t value);
+    void Write3Byte(uint32_t value);
+    void Write4Byte(uint32_t value);
+
+    // What the writer stored, for the directory.
+    uint32_t m_writtenCompression = 1;
+    uint32_t m_writtenSamples = 0;
+    uint32_t m_writtenBits = 8;
+    bool m_headerWritten = false;
+    bool m_tailWritten = false;
+    // CMYK block writing: 0 not begun, 1 first pass, 2 second pass.
+    int m_cmykPass = 0;
+    // The CMYK block writer's file of cyan, magenta and yellow rows.
+    std::unique_ptr<CFile> m_cmykFile;
+    std::string m_cmykPath;
+
     // Directory reading: 0, -1 for a silent refusal, else the message id.
     int ReadDirectory();
     int ReadEntry(const uint8_t* raw, uint64_t fileLength);

@@ -61,7 +61,7 @@ RASTIK_API int ImgProc(const char* sourcePath, const char* targetPath, int targe
                        int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
                        int withQorHeader);
 // ImgProc with the JPEG quality (0..100) of a JPEG target (ImgProc keeps the
-// default of 70; 0 for a quality above 100) and options (kImgProcTargetFormat).
+// default of 70; 0 for a quality above 100) and options (kImgProc... below).
 RASTIK_API int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
                          int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
                          int withQorHeader, unsigned jpegQuality, unsigned options);
@@ -74,6 +74,16 @@ RASTIK_API int ImgProcEx(const char* sourcePath, const char* targetPath, int tar
 // GIF, RGB for CMYK into a bitmap or PNG, RGB or grey for an indexed image
 // into JPEG). Target mode 10 still writes packed 1-bit rows.
 constexpr unsigned kImgProcTargetFormat = 1;
+// Options of ImgProcEx for the writer (a TIFF target): its compression
+// (none, LZW or PackBits; otherwise a TIFF source's own, else none), its
+// byte order (otherwise a TIFF source's own, else little-endian), and no
+// embedded thumbnail.
+constexpr unsigned kImgProcCompressionNone = 2;
+constexpr unsigned kImgProcCompressionLzw = 4;
+constexpr unsigned kImgProcCompressionPackBits = 8;
+constexpr unsigned kImgProcLittleEndian = 16;
+constexpr unsigned kImgProcBigEndian = 32;
+constexpr unsigned kImgProcNoThumbnail = 64;
 
 // Input of the DCT decoder: kind 1 reads from g_pEncodedDataFile; any other
 // kind leaves the buffer untouched and reports count.

@@ -17,7 +17,9 @@
 // hold becomes the nearest one it can. Channels past the colour channels
 // (an alpha plane) reach only writers that keep them. A mode pair without a
 // conversion rule fails before anything is written; a target whose write
-// fails is removed.
+// fails is removed. Whatever the road, the writer gets the source's
+// compression, byte order and thumbnail setting (a TIFF source's own), or
+// those the options ask for, and a TIFF source's clip paths.
 #include <exception>
 #include <memory>
 
@@ -32,6 +34,7 @@
 #include "rastik/core/CResampler.h"
 #include "rastik/core/CSizeRule.h"
 #include "rastik/core/CWriterModes.h"
+#include "rastik/core/ClipPathCopy.h"
 
 namespace {
 
@@ -51,6 +54,10 @@ struct ConversionPlan {
     bool ResolutionChanged = false;
     bool TypeChanged = false;
     bool SizeChanged = false;
+    // Writer settings: the source's, or those the options ask for.
+    int32_t Compression = 1;
+    int32_t IntelByteOrder = 1;
+    int32_t WritePreview = 1;
 };
 
 bool SourceExists(const char* path)
@@ -71,8 +78,12 @@ bool OpenForRead(CRastik& codec, const char* path)
 // Opens the target, lets the codec write it and closes it. A write that
 // reports failure, throws, or cannot be flushed at close leaves no partial
 // file behind and gives 0.
-int WriteTarget(CRastik& codec, const char* path)
+int WriteTarget(CRastik& codec, const ConversionPlan& p)
 {
+    const char* path = p.TargetPath;
+    codec.Compression = p.Compression;
+    codec.IntelByteOrder = p.IntelByteOrder;
+    codec.WritePreview = p.WritePreview;
     CFileException error;
     if (!codec.File.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary, &error)) return 0;
     int written = 0;
@@ -152,7 +163,21 @@ ConversionPlan MakePlan(const CRastik& source, uint16_t sourceType, uint16_t tar
     p.ResolutionChanged = rule.NewResolution != dpi;
     p.TypeChanged = targetType != sourceType;
     p.SizeChanged = rule.NewWidth != source.Width || rule.NewHeight != source.Height;
+    p.Compression = source.Compression;
+    p.IntelByteOrder = source.IntelByteOrder;
+    p.WritePreview = source.WritePreview;
     return p;
+}
+
+// The writer settings the options of ImgProcEx ask for.
+void ApplyWriterOptions(ConversionPlan& p, unsigned options)
+{
+    if (options & kImgProcCompressionNone) p.Compression = 1;
+    if (options & kImgProcCompressionLzw) p.Compression = 5;
+    if (options & kImgProcCompressionPackBits) p.Compression = 32773;
+    if (options & kImgProcLittleEndian) p.IntelByteOrder = 1;
+    if (options & kImgProcBigEndian) p.IntelByteOrder = 0;
+    if (options & kImgProcNoThumbnail) p.WritePreview = 0;
 }
 
 // Nothing but the resolution changes: the source codec writes the target.
@@ -160,7 +185,7 @@ int RewriteWithSource(CRastik& source, const ConversionPlan& p)
 {
     if (p.ResolutionChanged) SetNewResolution(source, p.NewResolution);
     source.Path = p.TargetPath;
-    return WriteTarget(source, p.TargetPath);
+    return WriteTarget(source, p);
 }
 
 // The codec settings a same-size target takes from its source.
@@ -215,14 +240,14 @@ int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const Conve
         SetNewResolution(target, p.NewResolution);
         phases.Enter(CProgressPhases::kWrite);
         CPlaneLoan loan(*source, target);
-        return WriteTarget(target, p.TargetPath);
+        return WriteTarget(target, p);
     }
     phases.Enter(CProgressPhases::kConvert);
     if (!CColorConverter(*source, target).Convert(p.TargetMode)) return 0;
     source.reset();
     SetNewResolution(target, p.NewResolution);
     phases.Enter(CProgressPhases::kWrite);
-    return WriteTarget(target, p.TargetPath);
+    return WriteTarget(target, p);
 }
 
 int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, CProgressPhases& phases)
@@ -230,10 +255,13 @@ int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, C
     std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
     if (!target) return 0;
     target->WithQorHeader = p.WithQorHeader;
+    double scaleX = static_cast<double>(p.NewWidth) / source->Width;
+    double scaleY = static_cast<double>(p.NewHeight) / source->Height;
+    if (!CopyClipPaths(*source, *target, scaleX, scaleY)) return 0;
     if (!p.SizeChanged) return WriteSameSize(source, *target, p, phases);
     if (!ResizeInto(source, *target, p, phases)) return 0;
     phases.Enter(CProgressPhases::kWrite);
-    return WriteTarget(*target, p.TargetPath);
+    return WriteTarget(*target, p);
 }
 
 // JPEG quality of ImgProc: the target keeps the codecs' default.
@@ -261,6 +289,7 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
                                 (options & kImgProcTargetFormat) != 0);
     p.TargetPath = targetPath;
     p.WithQorHeader = withQorHeader;
+    ApplyWriterOptions(p, options);
     source->WithQorHeader = withQorHeader;
     // Every target takes its JPEG quality from the source (SetSize).
     if (jpegQuality != kDefaultJpegQuality) source->JpegQuality = jpegQuality;

@@ -99,7 +99,11 @@ CTiffIO::CTiffIO(const char* path)
     Compression = tiff::kNone;
 }
 
-CTiffIO::~CTiffIO() = default;
+CTiffIO::~CTiffIO()
+{
+    // A CMYK block write given up half way leaves no temporary file.
+    DropCmykFile();
+}
 
 int CTiffIO::Refusal() const
 {

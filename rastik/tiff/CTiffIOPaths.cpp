@@ -1,32 +1,15 @@
 // Clip paths, reading: the path resources (ids 2000 to 2998) of the
 // Photoshop resource block become the path list of the image, in pixel
-// coordinates. All numbers are big-endian whatever the TIFF byte order.
-//
-// Path data: records of 26 bytes, each a 16-bit selector and 24 bytes:
-//   0 / 3  closed / open subpath length: knot count (16 bits), 22 unused
-//   1, 2   closed subpath knot (linked, unlinked) } three points: control
-//   4, 5   open subpath knot (linked, unlinked)   } before, anchor, after
-//   6      path fill rule; 7 clipboard; 8 initial fill rule
-// A point is vertical then horizontal component, each a sign byte (0x00,
-// 0x01 adds 1, 0xFF subtracts 1) and a 24-bit fraction f of the height or
-// width: f / 16,777,215.
+// coordinates (record layout in TiffPathLayout.h).
 #include <cstdlib>
 #include <cstring>
 
 #include "rastik/CTiffIO.h"
 #include "rastik/ClipPath.h"
 #include "rastik/core/CImageResources.h"
+#include "rastik/tiff/TiffPathLayout.h"
 
-namespace {
-
-constexpr uint16_t kFirstPathId = 2000;
-constexpr uint16_t kLastPathId = 2998;
-constexpr uint32_t kRecordBytes = 26;
-constexpr uint16_t kClosedLength = 0;
-constexpr uint16_t kOpenLength = 3;
-constexpr double kFractionScale = 16777215.0;
-
-}  // namespace
+using namespace tiffpath;
 
 int CTiffIO::Read2Byte(uint16_t& value)
 {
@@ -55,7 +38,7 @@ void CTiffIO::ReadBezier3Point()
             uint32_t fraction = 0;
             File.Read(&sign, 1);
             Read3Byte(fraction);
-            component = fraction / kFractionScale + (sign == 0xFF ? -1.0 : sign == 0x01 ? 1.0 : 0.0);
+            component = fraction / kFractionScale + (sign == kSignMinusOne ? -1.0 : sign == kSignPlusOne ? 1.0 : 0.0);
         }
         m_pathPoints.push_back({v[1], v[0]});
     }

@@ -230,6 +230,8 @@ const RowLoop kReaders[] = {
     {"PngReadIndexed", kTypePng, ".png", kModeIndexed, Op::ReadWhole},
     {"PngReduced", kTypePng, ".png", kModeGrey, Op::ReadReduced},
     {"PngPreview", kTypePng, ".png", kModeRgb, Op::Preview},
+    {"TiffRead", kTypeTiff, ".tif", kModeRgb, Op::ReadWhole},
+    {"TiffReduced", kTypeTiff, ".tif", kModeGrey, Op::ReadReduced},
 };
 
 const RowLoop kWriters[] = {
@@ -241,6 +243,9 @@ const RowLoop kWriters[] = {
     {"GifWrite", kTypeGif, ".gif", kModeIndexed, Op::WriteFile},
     {"PngWrite", kTypePng, ".png", kModeRgb, Op::WriteFile},
     {"PngWriteGrey", kTypePng, ".png", kModeGrey, Op::WriteFile},
+    {"TiffWrite", kTypeTiff, ".tif", kModeRgb, Op::WriteFile},
+    {"TiffWriteIndexed", kTypeTiff, ".tif", kModeIndexed, Op::WriteFile},
+    {"TiffStream", kTypeTiff, ".tif", kModeRgb, Op::StreamRgb},
 };
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ReaderLoopTest, ::testing::Combine(::testing::ValuesIn(kReaders), ::testing::Bool()),

@@ -11,6 +11,7 @@
 #include "rastik/CBmpIO.h"
 #include "rastik/CJpgIO.h"
 #include "rastik/CTiffIO.h"
+#include "rastik/ClipPath.h"
 #include "tiff_util.h"
 
 using namespace testutil;
@@ -141,6 +142,60 @@ TEST(TiffTool, ConvertsToOtherFormats)
         std::vector<uint8_t> mode;
         RunCommand("/usr/bin/identify -format '%[channels]' " + Quote(target), &mode);
         EXPECT_EQ(std::string(mode.begin(), mode.end()).find("cmyk"), std::string::npos) << c.source;
+    }
+}
+
+// TIFF targets take the source's compression and byte order when it is a
+// TIFF file, or what the options ask; a TIFF source's clip paths follow,
+// scaled with the image.
+TEST(TiffTool, ConvertsIntoTiffWithItsOptions)
+{
+    if (!HasConvert()) GTEST_SKIP() << "ImageMagick missing";
+    TempDir dir;
+    std::string paths = PathTiff(dir, false);
+    std::string lzwMm = dir.File("lzw-mm.tif"), bmp = dir.File("in.bmp");
+    ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 61x37 -seed 3 plasma: -depth 8 -compress lzw -define tiff:endian=msb " +
+                             Quote(lzwMm), nullptr), 0);
+    ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 61x37 -seed 3 plasma: -depth 8 " + Quote(bmp), nullptr), 0);
+    struct Case {
+        std::string source, options;
+        int status;
+        int32_t little, compression;
+        int paths;  // -1: not checked
+        double scale;
+        bool thumbnail;
+    } const cases[] = {
+        {paths, "", 0, 0, 1, 2, 1.0, true},
+        {paths, "--compression lzw --byte-order ii --no-thumbnail --width 100", 0, 1, 5, 2, 0.5, false},
+        {lzwMm, "--mode cmyk --width 30", 0, 0, 5, -1, 1.0, true},
+        {bmp, "", 0, 1, 1, -1, 1.0, true},
+        {bmp, "--compression packbits --byte-order mm", 0, 0, 32773, -1, 1.0, true},
+        {bmp, "--compression zip", 2, 0, 0, -1, 1.0, false},
+        {bmp, "--byte-order be", 2, 0, 0, -1, 1.0, false},
+    };
+    for (const Case& c : cases) {
+        std::string target = dir.File("out.tif");
+        remove(target.c_str());
+        int status = -1;
+        Tool("convert " + c.options + " " + Quote(c.source) + " " + Quote(target), &status);
+        ASSERT_EQ(status, c.status) << c.options;
+        if (c.status) continue;
+        EXPECT_EQ(RunCommand("/usr/bin/tiffinfo -D " + Quote(target) + " 2>&1 >/dev/null | grep -q .", nullptr), 1);
+        CTiffIO out(target.c_str());
+        ASSERT_EQ(ReadTiff(out, target), 1) << c.options;
+        EXPECT_EQ(out.IntelByteOrder, c.little) << c.options;
+        EXPECT_EQ(out.Compression, c.compression) << c.options;
+        EXPECT_EQ(out.GetPosOfPrevData() > 0, c.thumbnail) << c.options;
+        if (c.paths < 0) continue;
+        CTiffIO in(c.source.c_str());
+        ASSERT_EQ(ReadTiff(in, c.source), 1);
+        ASSERT_EQ(out.PathCount, c.paths) << c.options;
+        for (int p = 0; p < c.paths; ++p)
+            for (uint32_t j = 0; j < ClipPathNodeCount(in.Paths[p]); ++j) {
+                ClipPathNode a = GetClipPathNode(in.Paths[p], j), b = GetClipPathNode(out.Paths[p], j);
+                EXPECT_NEAR(a.X * c.scale, b.X, 0.001) << c.options;
+                EXPECT_NEAR(a.C1y * c.scale, b.C1y, 0.001) << c.options;
+            }
     }
 }
 

@@ -123,7 +123,8 @@ bool CFileConversion::Convert(int* width, int* height)
         ToolProgress progress("converting");
         ok = ImgProcEx(m_source.c_str(), m_target.c_str(), m_mode, static_cast<int>(m_options.SizeMode),
                        static_cast<int>(m_dpi), static_cast<unsigned>(m_options.Width),
-                       static_cast<int>(m_options.Height), width, height, 1, quality, kImgProcTargetFormat);
+                       static_cast<int>(m_options.Height), width, height, 1, quality,
+                       kImgProcTargetFormat | m_options.WriterOptions);
         m_interrupted = ToolProgress::Interrupted();
     }
     if (ok) return true;

@@ -8,12 +8,14 @@
 
 const char kConvertUsage[] =
     "usage: rastik convert [--mode grey|rgb|cmyk|indexed|bw] [--size-mode N] [--width W]\n"
-    "                      [--height H] [--dpi R] [--quality Q] [--plane-cap BYTES] SRC DST\n"
+    "                      [--height H] [--dpi R] [--quality Q] [--plane-cap BYTES]\n"
+    "                      [--compression none|lzw|packbits] [--byte-order ii|mm]\n"
+    "                      [--no-thumbnail] SRC DST\n"
     "       rastik convert [OPTIONS] SRC... --out-dir DIR [--format EXT] [--jobs N]\n";
 
 const char kConvertHelp[] =
-    "Converts SRC into DST, written in the format DST's extension names (.bmp\n"
-    "or .jpg); --mode bw writes packed 1-bit rows without a header.\n"
+    "Converts SRC into DST, written in the format DST's extension names (.bmp,\n"
+    ".gif, .jpg, .png, .tif); --mode bw writes packed 1-bit rows without a header.\n"
     "  --mode M        grey, rgb, cmyk, indexed (256-colour palette) or bw; by\n"
     "                  default SRC's own mode. Grey sources stay grey and\n"
     "                  two-colour sources keep their two colours; a mode DST's\n"
@@ -34,6 +36,12 @@ const char kConvertHelp[] =
     "  --quality Q     JPEG quality 0..100 of a .jpg DST; default 70\n"
     "  --plane-cap BYTES   heap for image planes (suffix K, M or G allowed); the\n"
     "                  rest goes to a temporary file in TMPDIR\n"
+    "  --compression C none, lzw or packbits for a .tif DST; by default SRC's own\n"
+    "                  when it is a TIFF file, else none. Two-colour images are\n"
+    "                  always stored uncompressed.\n"
+    "  --byte-order B  ii (little-endian) or mm (big-endian) for a .tif DST; by\n"
+    "                  default SRC's own when it is a TIFF file, else ii\n"
+    "  --no-thumbnail  no embedded JPEG thumbnail in a .tif DST\n"
     "Prints \"wrote DST: W x H\". Ctrl-C stops the conversion and removes DST.\n"
     "\n"
     "Batch: converts every SRC with the same options into DIR (made when\n"
@@ -86,6 +94,17 @@ bool SetTextOption(ConvertOptions& o, const std::string& name, const std::string
     if (name == "--mode") {
         o.Mode = ModeOfName(value);
         if (o.Mode < 0) error = "--mode takes grey, rgb, cmyk, indexed or bw";
+    } else if (name == "--compression") {
+        o.WriterOptions &= ~(kImgProcCompressionNone | kImgProcCompressionLzw | kImgProcCompressionPackBits);
+        if (value == "none") o.WriterOptions |= kImgProcCompressionNone;
+        else if (value == "lzw") o.WriterOptions |= kImgProcCompressionLzw;
+        else if (value == "packbits") o.WriterOptions |= kImgProcCompressionPackBits;
+        else error = "--compression takes none, lzw or packbits";
+    } else if (name == "--byte-order") {
+        o.WriterOptions &= ~(kImgProcLittleEndian | kImgProcBigEndian);
+        if (value == "ii") o.WriterOptions |= kImgProcLittleEndian;
+        else if (value == "mm") o.WriterOptions |= kImgProcBigEndian;
+        else error = "--byte-order takes ii or mm";
     } else if (name == "--plane-cap") {
         if (!ParseBytes(value, o.PlaneCap)) error = "--plane-cap takes a positive byte count";
     } else if (name == "--out-dir") {
@@ -136,7 +155,7 @@ std::string SetOption(ConvertOptions& o, const std::string& name, const std::str
 bool IsValueOption(const std::string& name)
 {
     for (const char* n : {"--mode", "--size-mode", "--width", "--height", "--dpi", "--quality", "--plane-cap",
-                          "--out-dir", "--format", "--jobs"})
+                          "--out-dir", "--format", "--jobs", "--compression", "--byte-order"})
         if (name == n) return true;
     return false;
 }
@@ -185,6 +204,10 @@ int ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& o)
         if (a == "--help" || a == "-h") {
             o.Help = true;
             return kExitOk;
+        }
+        if (a == "--no-thumbnail") {
+            o.WriterOptions |= kImgProcNoThumbnail;
+            continue;
         }
         if (a.size() < 2 || a[0] != '-' || a[1] != '-') {
             if (!a.empty() && a[0] == '-' && a != "-") return UsageError("unknown option '" + a + "'");

@@ -18,6 +18,8 @@ struct ConvertOptions {
     long Dpi = -1;
     long Quality = -1;
     unsigned long long PlaneCap = 0;
+    // Writer options of a TIFF DST (kImgProc... flags of ImgProcEx).
+    unsigned WriterOptions = 0;
     bool HasWidth = false;
     bool HasHeight = false;
     bool Help = false;

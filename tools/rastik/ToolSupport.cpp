@@ -111,7 +111,7 @@ struct FileTypeRow {
 };
 const FileTypeRow kFileTypes[] = {
     {kTypeBmp, "BMP", true},   {kTypeGif, "GIF", true}, {kTypeJpeg, "JPEG", true},
-    {kTypePict, "PICT", false}, {kTypeTiff, "TIFF", false}, {kTypePng, "PNG", true},
+    {kTypePict, "PICT", false}, {kTypeTiff, "TIFF", true}, {kTypePng, "PNG", true},
     {kTypeBlackWhite, "black and white", true},
 };
 

@@ -1,0 +1,191 @@
+// TIFF writing after the pixel data: the value arrays that do not fit into
+// directory entries, the Photoshop resource block (clip paths, thumbnail),
+// the directory of the image and its offset patched into the header.
+#include <algorithm>
+#include <vector>
+
+#include "rastik/CTiffIO.h"
+#include "rastik/Messages.h"
+#include "rastik/core/CSizeRule.h"
+#include "rastik/support/ByteOrder.h"
+#include "rastik/tiff/TiffTags.h"
+
+namespace {
+
+constexpr uint32_t kDirectoryOffsetAt = 4;
+constexpr uint16_t kPlanarContiguous = 1;
+constexpr uint16_t kResolutionInch = 2;
+constexpr uint16_t kExtraUnspecified = 0;
+
+// One directory entry. Up to two SHORT items stand in the value field;
+// anything else is one LONG value or the offset of the items.
+struct Entry {
+    uint16_t tag;
+    uint16_t type;
+    uint32_t count;
+    uint32_t value;
+    uint16_t second = 0;  // the second of two SHORT items
+};
+
+// Bytes written in the file's byte order, gathered for one write.
+class TailBytes {
+public:
+    explicit TailBytes(bool little) : m_little(little) {}
+    void Put16(uint16_t v)
+    {
+        size_t at = m_bytes.size();
+        m_bytes.resize(at + 2);
+        rastik::Put16(&m_bytes[at], v, m_little);
+    }
+    void Put32(uint32_t v)
+    {
+        size_t at = m_bytes.size();
+        m_bytes.resize(at + 4);
+        rastik::Put32(&m_bytes[at], v, m_little);
+    }
+    void PutEntry(const Entry& e)
+    {
+        Put16(e.tag);
+        Put16(e.type);
+        Put32(e.count);
+        if (e.type == tiff::kShort && e.count <= 2) {
+            Put16(static_cast<uint16_t>(e.value));
+            Put16(e.second);
+        } else {
+            Put32(e.value);
+        }
+    }
+    // Writes what was gathered at the file position, which it returns.
+    uint64_t WriteTo(CFile& file)
+    {
+        uint64_t at = file.GetPosition();
+        if (!m_bytes.empty()) file.Write(m_bytes.data(), static_cast<uint32_t>(m_bytes.size()));
+        m_bytes.clear();
+        return at;
+    }
+
+private:
+    bool m_little;
+    std::vector<uint8_t> m_bytes;
+};
+
+// Whole dots per inch of a resolution in its unit, as the RATIONAL n / 1.
+uint32_t DotsPerInch(float resolution, uint32_t unit)
+{
+    return static_cast<uint32_t>(std::max<int32_t>(0, CSizeRule::DotsPerInch(resolution, unit)));
+}
+
+// Directories and value arrays begin on a word boundary.
+void PadToWord(CFile& file)
+{
+    static const uint8_t kZero = 0;
+    if (file.GetPosition() % 2) file.Write(&kZero, 1);
+}
+
+}  // namespace
+
+uint32_t CTiffIO::WriteResourceBlock()
+{
+    uint32_t bytes = WritePath();
+    if (!WritePreview) return bytes;
+    // A thumbnail that cannot be made is left out.
+    uint64_t at = File.GetPosition();
+    int32_t preview = WritePrevFile();
+    if (preview > 0) return bytes + static_cast<uint32_t>(preview);
+    File.Seek(static_cast<int64_t>(at), CFile::begin);
+    return bytes;
+}
+
+int CTiffIO::WriteTail()
+{
+    if (m_tailWritten) return 1;
+    if (!m_headerWritten || StripTotal == 0 || StripOffsets.size() != StripTotal ||
+        StripByteCounts.size() != StripTotal || m_writtenSamples == 0)
+        return 0;
+    int32_t escBefore = EscPressed;
+    bool little = IntelByteOrder != 0;
+    uint32_t samples = m_writtenSamples;
+    uint32_t extra = samples > ColorChannels ? samples - ColorChannels : 0;
+    TailBytes out(little);
+    try {
+        PadToWord(File);
+        // Value arrays: bits per sample, resolutions, strip tables, extra samples.
+        Entry bits{tiff::kBitsPerSample, tiff::kShort, samples, m_writtenBits, static_cast<uint16_t>(m_writtenBits)};
+        if (samples > 2) {
+            for (uint32_t i = 0; i < samples; ++i) out.Put16(static_cast<uint16_t>(m_writtenBits));
+            bits.value = static_cast<uint32_t>(out.WriteTo(File));
+        }
+        if (samples == 1) bits.second = 0;
+        out.Put32(DotsPerInch(XResolution, ResolutionUnit));
+        out.Put32(1);
+        uint32_t xAt = static_cast<uint32_t>(out.WriteTo(File));
+        out.Put32(DotsPerInch(YResolution, ResolutionUnit));
+        out.Put32(1);
+        uint32_t yAt = static_cast<uint32_t>(out.WriteTo(File));
+        Entry offsets{tiff::kStripOffsets, tiff::kLong, StripTotal, StripOffsets[0]};
+        Entry counts{tiff::kStripByteCounts, tiff::kLong, StripTotal, StripByteCounts[0]};
+        if (StripTotal > 1) {
+            for (uint32_t v : StripOffsets) out.Put32(v);
+            offsets.value = static_cast<uint32_t>(out.WriteTo(File));
+            for (uint32_t v : StripByteCounts) out.Put32(v);
+            counts.value = static_cast<uint32_t>(out.WriteTo(File));
+        }
+        Entry extras{tiff::kExtraSamples, tiff::kShort, extra, kExtraUnspecified};
+        if (extra > 2) {
+            for (uint32_t i = 0; i < extra; ++i) out.Put16(kExtraUnspecified);
+            extras.value = static_cast<uint32_t>(out.WriteTo(File));
+        }
+
+        uint64_t blockAt = File.GetPosition();
+        uint32_t blockBytes = WriteResourceBlock();
+        if (EscPressed && !escBefore) {
+            DeleteOutput();
+            return 0;
+        }
+
+        // The directory, on a word boundary, entries in ascending tag order.
+        PadToWord(File);
+        std::vector<Entry> entries = {
+            {tiff::kImageWidth, tiff::kLong, 1, Width},
+            {tiff::kImageLength, tiff::kLong, 1, Height},
+            bits,
+            {tiff::kCompression, tiff::kShort, 1, m_writtenCompression},
+            {tiff::kPhotometric, tiff::kShort, 1, WrittenPhotometric()},
+            offsets,
+            {tiff::kSamplesPerPixel, tiff::kShort, 1, samples},
+            {tiff::kRowsPerStrip, tiff::kLong, 1, RowsPerStrip},
+            counts,
+            {tiff::kXResolution, tiff::kRational, 1, xAt},
+            {tiff::kYResolution, tiff::kRational, 1, yAt},
+            {tiff::kPlanarConfig, tiff::kShort, 1, kPlanarContiguous},
+            {tiff::kResolutionUnit, tiff::kShort, 1, kResolutionInch},
+        };
+        if (m_writtenCompression == tiff::kLzw)
+            entries.push_back({tiff::kPredictor, tiff::kShort, 1, tiff::kPredictorHorizontal});
+        if (uint32_t map = ColorMapEntries()) entries.push_back({tiff::kColorMap, tiff::kShort, map * 3, tiff::kHeaderBytes});
+        if (extra) entries.push_back(extras);
+        // An empty block is left out: readers refuse an entry of no values.
+        if (blockBytes) entries.push_back({tiff::kPhotoshop, tiff::kByte, blockBytes, static_cast<uint32_t>(blockAt)});
+        out.Put16(static_cast<uint16_t>(entries.size()));
+        for (const Entry& e : entries) out.PutEntry(e);
+        out.Put32(0);
+        uint64_t directoryAt = out.WriteTo(File);
+        uint64_t end = File.GetPosition();
+        if (end > 0xFFFFFFFFull) {
+            ShowRastikMessage(kMsgUnsupported);
+            DeleteOutput();
+            return 0;
+        }
+        out.Put32(static_cast<uint32_t>(directoryAt));
+        File.Seek(kDirectoryOffsetAt, CFile::begin);
+        out.WriteTo(File);
+        File.Seek(static_cast<int64_t>(end), CFile::begin);
+        File.Flush();
+    } catch (const CFileException& e) {
+        ShowFileError(e);
+        DeleteOutput();
+        return 0;
+    }
+    m_tailWritten = true;
+    return 1;
+}

@@ -1,0 +1,349 @@
+// TIFF writing from the planes: the header with the colour map, and the
+// strip writers (uncompressed and PackBits, LZW, bilevel). The pixel rows
+// of all writers are 8-bit samples interleaved pixel by pixel, except the
+// bilevel writer's rows of 1-bit samples packed most significant bit first.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/Win32.h"
+#include "rastik/CTiffIO.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+#include "rastik/core/CPlaneRowStream.h"
+#include "rastik/support/ByteOrder.h"
+#include "rastik/support/CScopedBuffer.h"
+#include "rastik/support/Interleave.h"
+#include "rastik/support/PackBits.h"
+#include "rastik/tiff/CTiffLzwEncoder.h"
+#include "rastik/tiff/TiffTags.h"
+
+namespace {
+
+// A refusal without a message.
+constexpr int kRefuse = -1;
+// Uncompressed and PackBits strips keep the interleaving memory near this.
+constexpr uint64_t kPlainStripBytes = 6400000;
+// Rows per LZW strip by the bytes of a plane row: up to 600, 999, 1399, more.
+constexpr uint32_t kLzwStripLimits[] = {600, 999, 1399};
+constexpr uint32_t kLzwMostRows = 4;
+constexpr uint32_t kColorMapOffset = tiff::kHeaderBytes;
+constexpr uint32_t kIndexedMapEntries = 256;
+
+uint32_t Brightness(const uint8_t* entry)
+{
+    return static_cast<uint32_t>(entry[0]) + entry[1] + entry[2];
+}
+
+// Strips as they are.
+class PlainEncoder {
+public:
+    explicit PlainEncoder(uint64_t rowBytes) : m_rowBytes(rowBytes) {}
+    bool Prepare(uint32_t) { return true; }
+    const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
+    {
+        bytes = static_cast<uint32_t>(m_rowBytes * count);
+        return rows;
+    }
+
+private:
+    uint64_t m_rowBytes;
+};
+
+// Every row packed by itself.
+class PackBitsEncoder {
+public:
+    explicit PackBitsEncoder(uint64_t rowBytes) : m_rowBytes(static_cast<uint32_t>(rowBytes)) {}
+    bool Prepare(uint32_t rows)
+    {
+        uint64_t bytes = rastik::PackBitsBound(m_rowBytes) * rows;
+        if (bytes > 0xFFFFFFFFull) return false;
+        m_runs.Reset(AllocBuffer(m_rowBytes + 1, 1, 0));
+        m_out.Reset(AllocBuffer(static_cast<uint32_t>(bytes), 1, 0));
+        return m_runs.p && m_out.p;
+    }
+    const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
+    {
+        bytes = 0;
+        for (uint32_t i = 0; i < count; ++i, rows += m_rowBytes) {
+            uint32_t runs = rastik::wCompute8BitRun(rows, m_runs.p, m_rowBytes);
+            bytes += rastik::iEncodeLineTIF_PackBits(rows, m_runs.p, runs, m_out.p + bytes);
+        }
+        return m_out.p;
+    }
+
+private:
+    uint32_t m_rowBytes;
+    CScopedBuffer m_runs;
+    CScopedBuffer m_out;
+};
+
+// Each strip one LZW code stream of differenced rows.
+class LzwEncoder {
+public:
+    LzwEncoder(uint64_t rowBytes, uint32_t samples) : m_coder(static_cast<uint32_t>(rowBytes), samples) {}
+    bool Prepare(uint32_t rows) { return m_coder.Reserve(rows); }
+    const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
+    {
+        if (!m_coder.iEncodeTIF_LZW(rows, count)) return nullptr;
+        bytes = m_coder.Length();
+        return m_coder.Data();
+    }
+
+private:
+    CTiffLzwEncoder m_coder;
+};
+
+// Rows of one byte per sample packed into bits (every non-zero sample a 1).
+class BilevelEncoder {
+public:
+    BilevelEncoder(CTiffIO& image, uint64_t rowBytes)
+        : m_image(image), m_rowBytes(rowBytes), m_packedBytes((rowBytes + 7) / 8)
+    {
+    }
+    bool Prepare(uint32_t rows)
+    {
+        m_out.Reset(AllocBuffer(static_cast<uint32_t>(m_packedBytes * rows), 1, 0));
+        return m_out.p != nullptr;
+    }
+    const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
+    {
+        for (uint32_t i = 0; i < count; ++i)
+            m_image.TurnTo1BitsLineData(rows + i * m_rowBytes, m_out.p + i * m_packedBytes);
+        bytes = static_cast<uint32_t>(m_packedBytes * count);
+        return m_out.p;
+    }
+
+private:
+    CTiffIO& m_image;
+    uint64_t m_rowBytes;
+    uint64_t m_packedBytes;
+    CScopedBuffer m_out;
+};
+
+}  // namespace
+
+int CTiffIO::WriteRefusal() const
+{
+    if (Width == 0 || Height == 0 || BytesPerLine < Width) return kRefuse;
+    uint32_t colour = 0;
+    switch (ColorMode) {
+    case kModeBitmap:
+    case kModeGrey:
+    case kModeIndexed: colour = 1; break;
+    case kModeRgb: colour = 3; break;
+    case kModeCmyk: colour = 4; break;
+    default: return kMsgImageType;
+    }
+    if (ColorChannels != colour || ChannelCount < colour || ChannelCount > static_cast<uint32_t>(kMaxChannels))
+        return kMsgImageType;
+    if (ColorMode == kModeIndexed && (!Palette || PaletteSize == 0 || PaletteSize > kIndexedMapEntries))
+        return kMsgImageType;
+    // Rows of interleaved samples and the strips of them stay within 32 bits.
+    if (static_cast<uint64_t>(Width) * ChannelCount > 0x7FFFFFFFull) return kMsgImageType;
+    return 0;
+}
+
+uint32_t CTiffIO::ColorMapEntries() const
+{
+    if (ColorMode == kModeBitmap) return 2;
+    return ColorMode == kModeIndexed ? kIndexedMapEntries : 0;
+}
+
+uint32_t CTiffIO::WrittenPhotometric() const
+{
+    switch (ColorMode) {
+    case kModeBitmap:
+        // A two-colour palette whose first entry is the lighter one stores
+        // white as zero, so that readers going by the photometric alone
+        // show the image the right way round.
+        if (Palette && PaletteSize >= 2 && Brightness(Palette) > Brightness(Palette + 4)) return tiff::kWhiteIsZero;
+        return tiff::kBlackIsZero;
+    case kModeGrey: return tiff::kBlackIsZero;
+    case kModeRgb: return tiff::kRgb;
+    case kModeIndexed: return tiff::kPalette;
+    case kModeCmyk: return tiff::kSeparated;
+    default: return tiff::kWhiteIsZero;
+    }
+}
+
+int CTiffIO::WriteHeader()
+{
+    if (int refusal = WriteRefusal()) {
+        if (refusal > 0) ShowRastikMessage(refusal);
+        return 0;
+    }
+    m_headerWritten = false;
+    m_tailWritten = false;
+    m_cmykPass = 0;
+    RowsReceived = 0;
+    StripTotal = 0;
+    StripOffsets.clear();
+    StripByteCounts.clear();
+    bool little = IntelByteOrder != 0;
+    // Colour map: all reds, all greens, all blues, each component c as the
+    // 16-bit value c x 257 (0xAB becomes 0xABAB: its high byte for readers
+    // that take it, exactly c / 255 for readers that scale); a map of 256
+    // entries for 8-bit indexes (entries past the palette black), black and
+    // white for a bilevel image without a palette.
+    uint32_t entries = ColorMapEntries();
+    std::vector<uint8_t> out(tiff::kHeaderBytes + static_cast<size_t>(entries) * 6);
+    out[0] = out[1] = little ? 'I' : 'M';
+    rastik::Put16(&out[2], tiff::kVersion, little);
+    rastik::Put32(&out[4], 0, little);
+    static const uint8_t kBlackWhite[8] = {0, 0, 0, 0, 255, 255, 255, 0};
+    const uint8_t* map = Palette;
+    uint32_t known = Palette ? std::min(PaletteSize, entries) : 0;
+    if (ColorMode == kModeBitmap && known < 2) map = kBlackWhite, known = 2;
+    for (uint32_t i = 0; i < known; ++i) {
+        for (uint32_t c = 0; c < 3; ++c) {
+            uint16_t value = static_cast<uint16_t>(map[i * 4 + 2 - c] * 257);
+            rastik::Put16(&out[kColorMapOffset + (c * entries + i) * 2], value, little);
+        }
+    }
+    try {
+        File.Seek(0, CFile::begin);
+        File.Write(out.data(), static_cast<uint32_t>(out.size()));
+    } catch (const CFileException& e) {
+        ShowFileError(e);
+        DeleteOutput();
+        return 0;
+    }
+    m_headerWritten = true;
+    return 1;
+}
+
+int CTiffIO::WriteFile()
+{
+    if (int refusal = WriteRefusal()) {
+        if (refusal > 0) ShowRastikMessage(refusal);
+        return 0;
+    }
+    bool bilevel = ColorMode == kModeBitmap;
+    if (!bilevel && Compression != tiff::kNone && Compression != tiff::kLzw && Compression != tiff::kPackBits) {
+        ShowRastikMessage(kMsgUnsupported);
+        return 0;
+    }
+    int ok = 0;
+    try {
+        if (bilevel) ok = WriteBmpFile();
+        else if (Compression == tiff::kLzw) ok = WriteLzwTifFile();
+        else ok = WritePlainFile();
+    } catch (const CFileException& e) {
+        ShowFileError(e);
+        ok = 0;
+    }
+    if (!ok) DeleteOutput();
+    EndProgress();
+    return ok;
+}
+
+int CTiffIO::WritePlainFile()
+{
+    if (!WriteHeader()) return 0;
+    uint32_t samples = ChannelCount;
+    uint32_t spilled = 0;
+    for (uint32_t c = 0; c < samples; ++c)
+        if (ChannelKind[c] == kChannelTemp) ++spilled;
+    uint64_t stripRows = kPlainStripBytes / BytesPerLine / (samples + spilled);
+    stripRows = std::clamp<uint64_t>(stripRows, 1, Height);
+    uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
+    m_writtenBits = 8;
+    if (Compression == tiff::kPackBits) {
+        m_writtenCompression = tiff::kPackBits;
+        PackBitsEncoder encoder(rowBytes);
+        if (!WriteStrips(static_cast<uint32_t>(stripRows), encoder)) return 0;
+    } else {
+        m_writtenCompression = tiff::kNone;
+        PlainEncoder encoder(rowBytes);
+        if (!WriteStrips(static_cast<uint32_t>(stripRows), encoder)) return 0;
+    }
+    return WriteTail();
+}
+
+int CTiffIO::WriteLzwTifFile()
+{
+    if (!WriteHeader()) return 0;
+    // Short strips: each starts a new string table.
+    uint32_t stripRows = kLzwMostRows;
+    for (uint32_t limit : kLzwStripLimits)
+        if (BytesPerLine > limit) --stripRows;
+    stripRows = std::min(stripRows, Height);
+    m_writtenBits = 8;
+    m_writtenCompression = tiff::kLzw;
+    LzwEncoder encoder(static_cast<uint64_t>(Width) * ChannelCount, ChannelCount);
+    if (!WriteStrips(stripRows, encoder)) return 0;
+    return WriteTail();
+}
+
+int CTiffIO::WriteBmpFile()
+{
+    // Bilevel files are big-endian, 1-bit and uncompressed whatever was asked.
+    BitsPerChannel = 1;
+    IntelByteOrder = 0;
+    if (!WriteHeader()) return 0;
+    m_writtenBits = 1;
+    m_writtenCompression = tiff::kNone;
+    BilevelEncoder encoder(*this, static_cast<uint64_t>(Width) * ChannelCount);
+    if (!WriteStrips(Height, encoder)) return 0;
+    return WriteTail();
+}
+
+bool CTiffIO::RecordStrip(uint32_t s, uint32_t bytes)
+{
+    uint64_t at = File.GetPosition();
+    if (at + bytes > 0xFFFFFFFFull) {
+        ShowRastikMessage(kMsgUnsupported);
+        return false;
+    }
+    StripOffsets[s] = static_cast<uint32_t>(at);
+    StripByteCounts[s] = bytes;
+    return true;
+}
+
+template <class Encoder>
+int CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
+{
+    uint32_t samples = ChannelCount;
+    uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
+    uint64_t want = std::min<uint64_t>(rowBytes * stripRows, 0xFFFFFFFFull / rowBytes * rowBytes);
+    uint32_t granted = 0;
+    CScopedBuffer strip(AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(rowBytes), &granted, 0));
+    if (strip.p && granted >= rowBytes) stripRows = std::min<uint32_t>(stripRows, static_cast<uint32_t>(granted / rowBytes));
+    if (!strip.p || granted < rowBytes || !encoder.Prepare(stripRows)) {
+        ShowRastikMessage(kMsgNoBuffer);
+        return 0;
+    }
+    m_writtenSamples = samples;
+    RowsPerStrip = stripRows;
+    StripTotal = (Height - 1) / stripRows + 1;
+    StripOffsets.assign(StripTotal, 0);
+    StripByteCounts.assign(StripTotal, 0);
+    CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, samples);
+    if (!rows.Open()) return 0;
+    const uint8_t* planes[kMaxChannels] = {};
+    for (uint32_t s = 0, done = 0; s < StripTotal; ++s) {
+        uint32_t count = std::min(stripRows, Height - done);
+        for (uint32_t i = 0; i < count; ++i) {
+            for (uint32_t c = 0; c < samples; ++c)
+                if (!(planes[c] = rows.Row(c))) return 0;
+            rastik::JoinSamples(planes, Width, samples, strip.p + i * rowBytes);
+            if (!rows.Advance()) return 0;
+        }
+        uint32_t bytes = 0;
+        const uint8_t* out = encoder.Encode(strip.p, count, bytes);
+        if (!out || !RecordStrip(s, bytes)) return 0;
+        File.Write(out, bytes);
+        done += count;
+    }
+    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
+}
+
+void CTiffIO::DeleteOutput()
+{
+    if (!File.IsOpen()) return;
+    std::string path = File.GetFilePath();
+    File.Abort();
+    if (!path.empty()) DeleteFile(path.c_str());
+}
