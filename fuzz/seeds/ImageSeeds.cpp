@@ -2,7 +2,7 @@
 // targets into OUTDIR/<target>/, made by the library's own writers: small
 // images of every mode each writer has (the JPEGs also for the DCT
 // decoder), JPEGs carrying thumbnail resources of both kinds; and TIFF files
-// and pictures built byte by byte.
+// (beyond what the writer makes) and pictures built byte by byte.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -93,12 +93,18 @@ void ImageSeeds()
         {kTypeJpeg, kModeRgb, 1, 1, "rgb-1x1.jpg"},         {kTypeGif, kModeIndexed, 11, 6, "indexed-11x6.gif"},
         {kTypeGif, kModeBitmap, 17, 4, "bitmap-17x4.gif"},  {kTypeGif, kModeIndexed, 70, 3, "indexed-70x3.gif"},
         {kTypePng, kModeGrey, 9, 5, "grey-9x5.png"},        {kTypePng, kModeRgb, 6, 7, "rgb-6x7.png"},
-        {kTypePng, kModeIndexed, 10, 4, "indexed-10x4.png"},
+        {kTypePng, kModeIndexed, 10, 4, "indexed-10x4.png"}, {kTypeTiff, kModeGrey, 9, 5, "grey-9x5.tif"},
+        {kTypeTiff, kModeRgb, 7, 6, "rgb-7x6.tif"},         {kTypeTiff, kModeCmyk, 5, 4, "cmyk-5x4.tif"},
+        {kTypeTiff, kModeIndexed, 11, 3, "indexed-11x3.tif"}, {kTypeTiff, kModeBitmap, 19, 4, "bitmap-19x4.tif"},
     };
     for (const Sample& s : samples) {
         Bytes bytes = Image(s.type, s.mode, s.width, s.height);
         if (bytes.empty()) FuzzFault("a writer refused a seed image", s.name);
-        const char* target = s.type == kTypeBmp ? "bmp" : s.type == kTypeGif ? "gif" : s.type == kTypePng ? "png" : "jpeg";
+        const char* target = s.type == kTypeBmp    ? "bmp"
+                             : s.type == kTypeGif  ? "gif"
+                             : s.type == kTypePng  ? "png"
+                             : s.type == kTypeTiff ? "tiff"
+                                                   : "jpeg";
         Save(target, s.name, bytes);
         if (s.type == kTypeJpeg) Save("dct", s.name, bytes);
         Save("imgproc", s.name, bytes);
