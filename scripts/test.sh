@@ -4,8 +4,10 @@
 #      the temporary directory or in their working directory;
 #   2. Release builds with g++ (installed into a staging directory and
 #      checked as packagers and hosts meet it) and with Debian's clang;
-#   3. build and test again under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Any failure or sanitizer report fails the run.
+#   3. build and test again under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   4. every fuzz target briefly on its seeds (scripts/fuzz.sh --smoke),
+#      RASTIK_FUZZ_SMOKE_SECONDS per target (default 15; 0 leaves it out).
+# Any failure, sanitizer report or fuzzing finding fails the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -47,3 +49,9 @@ CC=clang CXX=clang++ release_build "$root/build-clang"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite "$root/build-sanitize" -DRASTIK_SANITIZE=ON
+
+smoke=${RASTIK_FUZZ_SMOKE_SECONDS:-15}
+if [[ $smoke != 0 ]]; then
+  echo "== fuzz smoke, $smoke s per target" >&2
+  "$root/scripts/fuzz.sh" --smoke "$smoke"
+fi

@@ -92,6 +92,25 @@ void ReportHead(const jpeg_decompress_struct& cinfo, JpegHead* head)
     head->YDensity = cinfo.Y_density;
 }
 
+// Markers of the entropy-coded data: restarts RST0..RST7, and the first
+// marker code that can stand for a frame or table segment.
+constexpr int kMarkerRst0 = 0xD0;
+constexpr int kMarkerRst7 = 0xD7;
+constexpr int kMarkerSof0 = 0xC0;
+
+// True once libjpeg's entropy decoder met a marker after which the scan
+// gives only blocks without coefficients to its end. Without restart
+// intervals every marker ends it. With them, libjpeg resynchronises at a
+// restart marker, and skips a marker below SOF0 to search for one; any
+// other marker stays unread and every segment after it decodes empty.
+bool ScanDataEnded(const jpeg_decompress_struct& cinfo)
+{
+    const int marker = cinfo.unread_marker;
+    if (marker == 0) return false;
+    if (cinfo.restart_interval == 0) return true;
+    return marker >= kMarkerSof0 && !(marker >= kMarkerRst0 && marker <= kMarkerRst7);
+}
+
 // Everything between the recovery point and the end of the run lives in run;
 // the frame holds only plain values.
 int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink, bool show)
@@ -127,7 +146,7 @@ int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink, bool show)
     JSAMPARRAY line = (*run->cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&run->cinfo), JPOOL_IMAGE,
                                                        static_cast<JDIMENSION>(rowBytes), 2);
     // When the data of a single-scan file runs out (the file ends, or the
-    // entropy decoder met the end-of-image marker), libjpeg goes on with
+    // entropy decoder met a marker that ends the scan), libjpeg goes on with
     // blocks without coefficients: a flat grey. Once two whole MCU rows came
     // out unchanged, every row left is that row.
     const bool oneScan = !jpeg_has_multiple_scans(&run->cinfo);
@@ -137,7 +156,7 @@ int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink, bool show)
         uint32_t row = run->cinfo.output_scanline;
         if (jpeg_read_scanlines(&run->cinfo, &line[row & 1], 1) != 1) break;
         bool go = sink->Row(line[row & 1], row);
-        if (go && oneScan && (run->source->Exhausted() || run->cinfo.unread_marker == JPEG_EOI)) {
+        if (go && oneScan && (run->source->Exhausted() || ScanDataEnded(run->cinfo))) {
             unchanged = row > 0 && memcmp(line[0], line[1], rowBytes) == 0 ? unchanged + 1 : 0;
             if (unchanged >= settle) {
                 go = sink->Repeat(line[row & 1], row + 1, output.Height - row - 1);

@@ -420,9 +420,10 @@ TEST(JpegCorpus, HostileCopiesFailCleanly)
 
 }  // namespace
 
-// A file whose data ends early (cut short, or an end-of-image marker inside
-// the data) decodes to exactly what libjpeg makes of it, though the reader
-// stops decoding once the rows left are known to repeat.
+// A file whose data ends early (cut short, or a marker inside the data that
+// ends the scan) decodes to exactly what libjpeg makes of it, though the
+// reader stops decoding once the rows left are known to repeat. A marker
+// that libjpeg skips to resume at the next restart does not stop it.
 TEST(JpegRead, DataThatEndsEarlyReadsAsLibjpegDecodesIt)
 {
     TempDir dir;
@@ -430,22 +431,35 @@ TEST(JpegRead, DataThatEndsEarlyReadsAsLibjpegDecodesIt)
         int components;
         J_COLOR_SPACE space;
         double keep;
-        bool eoi;
+        uint8_t marker;    // put after the kept part; 0 none
+        bool rest;         // the rest of the file follows the marker
+        int restartRows;
     };
-    const Case cases[] = {{3, JCS_RGB, 0.35, false}, {3, JCS_RGB, 0.6, true}, {1, JCS_GRAYSCALE, 0.5, false},
-                          {1, JCS_GRAYSCALE, 0.2, true}};
+    const Case cases[] = {{3, JCS_RGB, 0.35, 0, false, 0},   {3, JCS_RGB, 0.6, 0xD9, false, 0},
+                          {1, JCS_GRAYSCALE, 0.5, 0, false, 0}, {1, JCS_GRAYSCALE, 0.2, 0xD9, false, 0},
+                          {3, JCS_RGB, 0.4, 0xD8, true, 0},  {3, JCS_RGB, 0.3, 0xC4, true, 8},
+                          {1, JCS_GRAYSCALE, 0.3, 0x01, true, 8}, {3, JCS_RGB, 0.45, 0xD5, true, 8}};
     for (const Case& k : cases) {
-        SCOPED_TRACE(std::to_string(k.components) + " " + std::to_string(k.keep));
+        SCOPED_TRACE(std::to_string(k.components) + " " + std::to_string(k.keep) + " " + std::to_string(k.marker));
         Fixture f;
         f.width = 61;
         f.height = 203;
         f.components = k.components;
         f.space = k.space;
+        f.restartRows = k.restartRows;
         std::string path = dir.File("cut.jpg");
         ASSERT_TRUE(jpegtest::WriteFixture(path, f));
-        std::vector<uint8_t> bytes = testutil::ReadBytes(path);
-        bytes.resize(static_cast<size_t>(bytes.size() * k.keep));
-        if (k.eoi) bytes.insert(bytes.end(), {0xFF, 0xD9});
+        std::vector<uint8_t> original = testutil::ReadBytes(path);
+        size_t cut = static_cast<size_t>(original.size() * k.keep);
+        // With restarts the marker goes at the start of an interval, so that
+        // a whole interval (8 MCU rows) decodes without coefficients.
+        while (k.restartRows && cut + 2 < original.size() &&
+               !(original[cut] == 0xFF && original[cut + 1] >= 0xD0 && original[cut + 1] <= 0xD7))
+            ++cut;
+        if (k.restartRows) cut += 2;
+        std::vector<uint8_t> bytes(original.begin(), original.begin() + static_cast<long>(cut));
+        if (k.marker) bytes.insert(bytes.end(), {0xFF, k.marker});
+        if (k.rest) bytes.insert(bytes.end(), original.begin() + static_cast<long>(cut), original.end());
         ASSERT_TRUE(testutil::WriteBytes(path, bytes));
         Decoded full;
         ASSERT_TRUE(jpegtest::DecodeLibjpeg(path, &full));

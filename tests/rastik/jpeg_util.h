@@ -38,6 +38,7 @@ struct Fixture {
     uint16_t xDensity = 72;
     uint16_t yDensity = 72;
     int quality = 95;
+    int restartRows = 0;           // MCU rows per restart interval, 0 none
     std::vector<uint8_t> samples;  // empty: a pattern
 };
 
@@ -66,6 +67,7 @@ inline bool WriteFixture(const std::string& path, Fixture f)
     c.density_unit = f.unit;
     c.X_density = f.xDensity;
     c.Y_density = f.yDensity;
+    c.restart_in_rows = f.restartRows;
     jpeg_start_compress(&c, TRUE);
     size_t rowBytes = static_cast<size_t>(f.width) * f.components;
     while (c.next_scanline < c.image_height) {
@@ -106,7 +108,8 @@ inline bool DecodeLibjpeg(const std::string& path, Decoded* d)
         JSAMPROW row = &d->samples[c.output_scanline * rowBytes];
         jpeg_read_scanlines(&c, &row, 1);
     }
-    jpeg_finish_decompress(&c);
+    // The scanlines are the image; what follows them in the file is not read.
+    jpeg_abort_decompress(&c);
     jpeg_destroy_decompress(&c);
     fclose(in);
     return true;

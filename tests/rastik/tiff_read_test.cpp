@@ -63,30 +63,6 @@ std::vector<uint8_t> Bits(const std::vector<std::string>& rows)
     return out;
 }
 
-// LZW codes packed most significant bit first, with the widths the format
-// gives them: 9 bits after Clear, one more from the code after the one that
-// makes the next free code 511, 1023 and 2047.
-std::vector<uint8_t> LzwCodes(const std::vector<uint32_t>& codes)
-{
-    std::vector<uint8_t> out;
-    uint64_t acc = 0;
-    int bits = 0, width = 9;
-    uint32_t next = 258;
-    bool afterClear = true;
-    for (uint32_t c : codes) {
-        acc = (acc << width) | c;
-        for (bits += width; bits >= 8; bits -= 8) out.push_back(static_cast<uint8_t>(acc >> (bits - 8)));
-        if (c == 256) {
-            width = 9, next = 258, afterClear = true;
-        } else if (c != 257) {
-            if (!afterClear && next < 4096 && ++next + 1 == (1u << width) && width < 12) ++width;
-            afterClear = false;
-        }
-    }
-    if (bits) out.push_back(static_cast<uint8_t>(acc << (8 - bits)));
-    return out;
-}
-
 TiffFixture Compressed(uint32_t width, uint32_t height, uint16_t bits, uint16_t photometric, uint16_t compression,
                        const std::vector<std::vector<uint8_t>>& strips, uint32_t rowsPerStrip)
 {

@@ -1,5 +1,4 @@
-// Helpers of the TIFF tests: a builder of small TIFF files (directory
-// entries from a table, strips as given, either byte order), libtiff's
+// Helpers of the TIFF tests: the file builders (TiffFixture.h), libtiff's
 // tiff2rgba as an outside decoder, and reading a TIFF whole into RGB.
 #pragma once
 
@@ -10,45 +9,11 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "TiffFixture.h"
 
 class CTiffIO;
 
 namespace testutil {
-
-struct TiffEntry {
-    uint16_t tag;
-    uint16_t type;  // 1 BYTE, 3 SHORT, 4 LONG, 5 RATIONAL, 7 UNDEFINED
-    std::vector<uint32_t> values;  // RATIONAL: numerator, denominator pairs
-    std::vector<uint8_t> bytes;    // BYTE / UNDEFINED data (instead of values)
-};
-
-struct TiffFixture {
-    bool littleEndian = true;
-    std::vector<TiffEntry> entries;            // without the strip entries
-    std::vector<std::vector<uint8_t>> strips;  // stored bytes of each strip
-    bool stripsReversed = false;               // store the strips last to first
-    bool shortStripArrays = false;             // StripOffsets/StripByteCounts as SHORT
-    bool withByteCounts = true;
-};
-std::vector<uint8_t> MakeTiff(const TiffFixture& fixture);
-
-// A plain image description: width, height, bits, samples, photometric,
-// uncompressed rows of rowsPerStrip rows.
-TiffFixture PlainTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
-                      const std::vector<uint8_t>& data, uint32_t rowsPerStrip, bool littleEndian = true);
-
-// A clip-path resource ("8BIM", id, empty name, data) of subpaths, closed
-// or open, given by their anchors as fractions of the width and height;
-// each knot's control points lie at (x - 0.01, y + 0.02) before and
-// (x + 0.02, y - 0.01) after it. extraBytes: junk after the records.
-struct PathKnot {
-    double x, y;
-};
-struct PathSubpath {
-    bool closed;
-    std::vector<PathKnot> knots;
-};
-std::vector<uint8_t> PathResource(uint16_t id, const std::vector<PathSubpath>& subpaths, uint32_t extraBytes = 0);
 
 // libtiff's decoding of a file as RGB (tiff2rgba); false when it refuses.
 bool HasTiffTools();

@@ -1,0 +1,154 @@
+// TIFF seeds, built by the tests' TIFF builder.
+#include "TiffSeeds.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "PictFixture.h"
+#include "SeedFiles.h"
+#include "TiffFixture.h"
+#include "host/CFuzzScratch.h"
+#include "host/SampleImages.h"
+
+namespace {
+
+using testutil::TiffEntry;
+using testutil::TiffFixture;
+using Bytes = std::vector<uint8_t>;
+
+// Tags the seeds set beyond the plain description.
+enum : uint16_t {
+    kTagCompression = 259,
+    kTagXResolution = 282,
+    kTagYResolution = 283,
+    kTagPlanar = 284,
+    kTagResolutionUnit = 296,
+    kTagPredictor = 317,
+    kTagColorMap = 320,
+    kTagExtraSamples = 338,
+    kTagPhotoshop = 34377
+};
+
+Bytes Ramp(size_t n, uint32_t mul = 37)
+{
+    Bytes v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * mul + i / 7);
+    return v;
+}
+
+void Set(TiffFixture& f, const TiffEntry& entry)
+{
+    for (TiffEntry& e : f.entries)
+        if (e.tag == entry.tag) {
+            e = entry;
+            return;
+        }
+    f.entries.push_back(entry);
+}
+
+TiffFixture Plain(uint32_t w, uint32_t h, uint16_t bits, uint16_t samples, uint16_t photometric, uint32_t rows,
+                  bool little = true)
+{
+    size_t bytes = (static_cast<size_t>(w) * bits * samples + 7) / 8 * h;
+    TiffFixture f = testutil::PlainTiff(w, h, bits, samples, photometric, Ramp(bytes), rows, little);
+    Set(f, {kTagXResolution, 5, {300, 1}, {}});
+    Set(f, {kTagYResolution, 5, {150, 1}, {}});
+    Set(f, {kTagResolutionUnit, 3, {2}, {}});
+    return f;
+}
+
+// Three planes of w x h bytes, one strip each.
+TiffFixture Planar(uint32_t w, uint32_t h)
+{
+    TiffFixture f = Plain(w, h, 8, 3, 2, h);
+    Set(f, {kTagPlanar, 3, {2}, {}});
+    f.strips.clear();
+    for (uint32_t c = 0; c < 3; ++c) f.strips.push_back(Ramp(static_cast<size_t>(w) * h, 11 + c * 20));
+    return f;
+}
+
+TiffFixture Palette(uint32_t w, uint32_t h)
+{
+    TiffFixture f = Plain(w, h, 4, 1, 3, h);
+    std::vector<uint32_t> map;
+    for (uint32_t c = 0; c < 3; ++c)
+        for (uint32_t i = 0; i < 16; ++i) map.push_back(((i * (c + 3)) & 15) * 4369);
+    Set(f, {kTagColorMap, 3, map, {}});
+    return f;
+}
+
+TiffFixture PackBitsRows(uint32_t w, uint32_t h)
+{
+    TiffFixture f = Plain(w, h, 8, 1, 1, h);
+    Set(f, {kTagCompression, 3, {32773}, {}});
+    Bytes strip;
+    for (uint32_t y = 0; y < h; ++y) {
+        Bytes row(w, static_cast<uint8_t>(y * 40));
+        for (uint32_t x = w / 2; x < w; ++x) row[x] = static_cast<uint8_t>(x * 13 + y);
+        Bytes packed = pictfix::PackBits(row, 1);
+        strip.insert(strip.end(), packed.begin(), packed.end());
+    }
+    f.strips = {strip};
+    return f;
+}
+
+// Every byte as its own code between Clear and EndOfInformation; with the
+// predictor the bytes are differences along each row.
+TiffFixture Lzw(uint32_t w, uint32_t h, bool predictor)
+{
+    TiffFixture f = Plain(w, h, 8, 1, 1, h);
+    Set(f, {kTagCompression, 3, {5}, {}});
+    if (predictor) Set(f, {kTagPredictor, 3, {2}, {}});
+    std::vector<uint32_t> codes = {256};
+    for (uint8_t b : Ramp(static_cast<size_t>(w) * h, 3)) codes.push_back(b);
+    codes.push_back(257);
+    f.strips = {testutil::LzwCodes(codes)};
+    return f;
+}
+
+// A resource block: two path resources (a closed and an open subpath, and
+// one more closed) and a thumbnail.
+Bytes ResourceBlock()
+{
+    Bytes block = testutil::PathResource(2000, {{true, {{0.1, 0.1}, {0.9, 0.2}, {0.5, 0.9}}},
+                                                {false, {{0.2, 0.5}, {0.8, 0.5}}}});
+    Bytes second = testutil::PathResource(2001, {{true, {{0.3, 0.3}, {0.6, 0.3}, {0.6, 0.6}, {0.3, 0.6}}}});
+    block.insert(block.end(), second.begin(), second.end());
+    Bytes thumb = MakeThumbnailResource(6, 4, CFuzzScratch::Get().Path("thumb.res"));
+    block.insert(block.end(), thumb.begin(), thumb.end());
+    return block;
+}
+
+}  // namespace
+
+void SaveTiffSeeds(const std::string& outDir)
+{
+    TiffFixture rgba = Plain(5, 4, 8, 4, 2, 2);
+    Set(rgba, {kTagExtraSamples, 3, {2}, {}});
+    TiffFixture withPaths = Plain(12, 8, 8, 1, 1, 8);
+    Bytes block = ResourceBlock();
+    Set(withPaths, {kTagPhotoshop, 7, {}, block});
+    struct Named {
+        const char* name;
+        TiffFixture fixture;
+    };
+    const Named tiffs[] = {
+        {"grey8-9x7.tif", Plain(9, 7, 8, 1, 1, 4)},
+        {"grey8-be-9x7.tif", Plain(9, 7, 8, 1, 1, 3, false)},
+        {"rgb8-7x5.tif", Plain(7, 5, 8, 3, 2, 5)},
+        {"rgb8-planar-6x4.tif", Planar(6, 4)},
+        {"bilevel-13x5.tif", Plain(13, 5, 1, 1, 0, 2)},
+        {"palette4-10x4.tif", Palette(10, 4)},
+        {"grey16-be-5x3.tif", Plain(5, 3, 16, 1, 1, 3, false)},
+        {"cmyk8-4x3.tif", Plain(4, 3, 8, 4, 5, 3)},
+        {"rgba8-5x4.tif", rgba},
+        {"packbits-12x4.tif", PackBitsRows(12, 4)},
+        {"lzw-8x2.tif", Lzw(8, 2, false)},
+        {"lzw-predictor-8x3.tif", Lzw(8, 3, true)},
+        {"paths-thumbnail-12x8.tif", withPaths},
+    };
+    for (const Named& t : tiffs) SaveSeed(outDir, "tiff", t.name, testutil::MakeTiff(t.fixture));
+    for (int i : {2, 3, 10, 12}) SaveSeed(outDir, "imgproc", tiffs[i].name, testutil::MakeTiff(tiffs[i].fixture));
+    SaveSeed(outDir, "tiff_resources", "paths-thumbnail.8bim", block);
+    SaveSeed(outDir, "tiff_resources", "one-path.8bim", testutil::PathResource(2000, {{false, {{0.5, 0.5}}}}));
+}

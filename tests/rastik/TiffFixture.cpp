@@ -1,0 +1,181 @@
+// Builders of small TIFF files, clip-path resources and LZW strips, for the
+// TIFF tests and the fuzz seeds (see TiffFixture.h).
+#include "TiffFixture.h"
+
+#include <algorithm>
+
+namespace testutil {
+
+namespace {
+
+class Writer {
+public:
+    explicit Writer(bool little) : m_little(little) {}
+    void U8(uint8_t v) { bytes.push_back(v); }
+    void U16(uint16_t v)
+    {
+        if (m_little) U8(v & 0xFF), U8(v >> 8);
+        else U8(v >> 8), U8(v & 0xFF);
+    }
+    void U32(uint32_t v)
+    {
+        if (m_little) U16(v & 0xFFFF), U16(v >> 16);
+        else U16(v >> 16), U16(v & 0xFFFF);
+    }
+    void Item(uint16_t type, uint32_t v)
+    {
+        if (type == 3) U16(static_cast<uint16_t>(v));
+        else if (type == 1 || type == 7) U8(static_cast<uint8_t>(v));
+        else U32(v);
+    }
+    void Align() { if (bytes.size() & 1) U8(0); }
+    std::vector<uint8_t> bytes;
+
+private:
+    bool m_little;
+};
+
+uint32_t ItemBytes(uint16_t type)
+{
+    return type == 3 ? 2 : (type == 1 || type == 7) ? 1 : type == 5 ? 8 : 4;
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakeTiff(const TiffFixture& f)
+{
+    Writer w(f.littleEndian);
+    w.U8(f.littleEndian ? 'I' : 'M');
+    w.U8(f.littleEndian ? 'I' : 'M');
+    w.U16(42);
+    w.U32(0);
+    // Strips first (optionally last to first), then values that do not fit.
+    std::vector<uint32_t> offsets(f.strips.size()), counts(f.strips.size());
+    for (size_t k = 0; k < f.strips.size(); ++k) {
+        size_t i = f.stripsReversed ? f.strips.size() - 1 - k : k;
+        offsets[i] = static_cast<uint32_t>(w.bytes.size());
+        counts[i] = static_cast<uint32_t>(f.strips[i].size());
+        w.bytes.insert(w.bytes.end(), f.strips[i].begin(), f.strips[i].end());
+        w.Align();
+    }
+    std::vector<TiffEntry> entries = f.entries;
+    uint16_t stripType = f.shortStripArrays ? 3 : 4;
+    entries.push_back({273, stripType, offsets, {}});
+    if (f.withByteCounts) entries.push_back({279, stripType, counts, {}});
+    std::stable_sort(entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+    std::vector<uint32_t> at(entries.size(), 0);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TiffEntry& e = entries[i];
+        uint32_t n = e.bytes.empty() ? static_cast<uint32_t>(e.values.size()) : static_cast<uint32_t>(e.bytes.size());
+        if (e.type == 5) n /= 2;
+        if (n * ItemBytes(e.type) <= 4) continue;
+        w.Align();
+        at[i] = static_cast<uint32_t>(w.bytes.size());
+        if (!e.bytes.empty()) w.bytes.insert(w.bytes.end(), e.bytes.begin(), e.bytes.end());
+        else for (uint32_t v : e.values) w.Item(e.type == 5 ? 4 : e.type, v);
+    }
+    w.Align();
+    uint32_t ifd = static_cast<uint32_t>(w.bytes.size());
+    w.U16(static_cast<uint16_t>(entries.size()));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TiffEntry& e = entries[i];
+        uint32_t n = e.bytes.empty() ? static_cast<uint32_t>(e.values.size()) : static_cast<uint32_t>(e.bytes.size());
+        if (e.type == 5) n /= 2;
+        w.U16(e.tag);
+        w.U16(e.type);
+        w.U32(n);
+        if (n * ItemBytes(e.type) > 4) {
+            w.U32(at[i]);
+            continue;
+        }
+        size_t start = w.bytes.size();
+        if (!e.bytes.empty()) w.bytes.insert(w.bytes.end(), e.bytes.begin(), e.bytes.end());
+        else for (uint32_t v : e.values) w.Item(e.type, v);
+        while (w.bytes.size() < start + 4) w.U8(0);
+    }
+    w.U32(0);
+    Writer head(f.littleEndian);
+    head.U32(ifd);
+    std::copy(head.bytes.begin(), head.bytes.end(), w.bytes.begin() + 4);
+    return w.bytes;
+}
+
+TiffFixture PlainTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
+                      const std::vector<uint8_t>& data, uint32_t rowsPerStrip, bool littleEndian)
+{
+    TiffFixture f;
+    f.littleEndian = littleEndian;
+    std::vector<uint32_t> bps(samples, bits);
+    f.entries = {{256, 4, {width}, {}}, {257, 4, {height}, {}}, {258, 3, bps, {}},     {259, 3, {1}, {}},
+                 {262, 3, {photometric}, {}}, {277, 3, {samples}, {}}, {278, 4, {rowsPerStrip}, {}}};
+    size_t rowBytes = (static_cast<size_t>(width) * bits * samples + 7) / 8;
+    for (uint32_t y = 0; y < height; y += rowsPerStrip) {
+        size_t from = y * rowBytes, to = std::min<size_t>(height, y + rowsPerStrip) * rowBytes;
+        f.strips.emplace_back(data.begin() + std::min(from, data.size()), data.begin() + std::min(to, data.size()));
+    }
+    return f;
+}
+
+namespace {
+
+// A point as stored: vertical then horizontal, each a sign byte and a
+// 24-bit fraction.
+void PutPoint(std::vector<uint8_t>& b, double x, double y)
+{
+    for (double v : {y, x}) {
+        uint8_t sign = v < 0 ? 0xFF : v >= 1 ? 0x01 : 0x00;
+        double f = v < 0 ? v + 1 : v >= 1 ? v - 1 : v;
+        uint32_t q = static_cast<uint32_t>(f * 16777215.0 + 0.5);
+        b.insert(b.end(), {sign, uint8_t(q >> 16), uint8_t(q >> 8), uint8_t(q)});
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> PathResource(uint16_t id, const std::vector<PathSubpath>& subpaths, uint32_t extraBytes)
+{
+    std::vector<uint8_t> data(26, 0);
+    data[1] = 6;  // fill rule record
+    for (const PathSubpath& s : subpaths) {
+        std::vector<uint8_t> length(26, 0);
+        length[1] = s.closed ? 0 : 3;
+        length[3] = static_cast<uint8_t>(s.knots.size());
+        data.insert(data.end(), length.begin(), length.end());
+        for (const PathKnot& k : s.knots) {
+            data.insert(data.end(), {0, static_cast<uint8_t>(s.closed ? 1 : 4)});
+            PutPoint(data, k.x - 0.01, k.y + 0.02);
+            PutPoint(data, k.x, k.y);
+            PutPoint(data, k.x + 0.02, k.y - 0.01);
+        }
+    }
+    for (uint32_t i = 0; i < extraBytes; ++i) data.push_back(0);
+    std::vector<uint8_t> r = {'8', 'B', 'I', 'M', uint8_t(id >> 8), uint8_t(id), 0, 0};
+    uint32_t n = static_cast<uint32_t>(data.size());
+    r.insert(r.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+    r.insert(r.end(), data.begin(), data.end());
+    if (r.size() & 1) r.push_back(0);
+    return r;
+}
+
+std::vector<uint8_t> LzwCodes(const std::vector<uint32_t>& codes)
+{
+    std::vector<uint8_t> out;
+    uint64_t acc = 0;
+    int bits = 0, width = 9;
+    uint32_t next = 258;
+    bool afterClear = true;
+    for (uint32_t c : codes) {
+        acc = (acc << width) | c;
+        for (bits += width; bits >= 8; bits -= 8) out.push_back(static_cast<uint8_t>(acc >> (bits - 8)));
+        if (c == 256) {
+            width = 9, next = 258, afterClear = true;
+        } else if (c != 257) {
+            if (!afterClear && next < 4096 && ++next + 1 == (1u << width) && width < 12) ++width;
+            afterClear = false;
+        }
+    }
+    if (bits) out.push_back(static_cast<uint8_t>(acc << (8 - bits)));
+    return out;
+}
+
+}  // namespace testutil
