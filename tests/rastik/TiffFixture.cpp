@@ -35,12 +35,12 @@ private:
     bool m_little;
 };
 
+}  // namespace
+
 uint32_t ItemBytes(uint16_t type)
 {
     return type == 3 ? 2 : (type == 1 || type == 7) ? 1 : type == 5 ? 8 : 4;
 }
-
-}  // namespace
 
 std::vector<uint8_t> MakeTiff(const TiffFixture& f)
 {

@@ -25,6 +25,9 @@ struct TiffFixture {
 };
 std::vector<uint8_t> MakeTiff(const TiffFixture& fixture);
 
+// Bytes of one item of a field type (RATIONAL: both numbers).
+uint32_t ItemBytes(uint16_t type);
+
 // A plain image description: width, height, bits, samples, photometric,
 // uncompressed rows of rowsPerStrip rows.
 TiffFixture PlainTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
