@@ -62,20 +62,40 @@ uint32_t CPictRowLayout::StoredCapacity() const
 uint64_t CPictRowLayout::MinimumBytes(uint32_t rows) const
 {
     if (!Packed) return static_cast<uint64_t>(RowBytes) * rows;
-    // At best every 128 units are one repeat: a count byte and one unit.
+    // At best every 128 units are one repeat: a count byte and one unit;
+    // the length field may be a single byte whatever the row bytes say.
     uint64_t runs = (static_cast<uint64_t>(RowBytes) + 128 * Unit - 1) / (128 * Unit);
-    return (CountBytes + runs * (1 + Unit)) * rows;
+    return (1 + runs * (1 + Unit)) * rows;
 }
 
+// The length field's size goes by the row bytes, but some writers choose it
+// by the length of the row they pack: rows of 201 to 250 bytes then carry a
+// word, and 32-bit rows packed from at most 200 component bytes a byte. Both
+// show: a word below 256 starts with a zero byte, which no packed row of 8
+// or more bytes has as its length; and a row a byte counts starts with a
+// length byte of at least 2, which taken as a word's high byte gives more
+// than even the least efficient packing of the row needs.
 bool CPictRowLayout::StoredLength(CPictSource& source, uint32_t* length) const
 {
     *length = RowBytes;
     if (!Packed) return true;
     uint8_t b = 0;
-    uint16_t w = 0;
-    if (CountBytes == 1 ? !source.ReadNextByte(b) : !source.Word(w)) return false;
-    *length = CountBytes == 1 ? b : w;
-    return true;
+    if (!source.ReadNextByte(b)) return false;
+    *length = b;
+    if (CountBytes == 1) {
+        if (b != 0) return true;
+        if (!source.ReadNextByte(b)) return false;
+        *length = b;
+        return true;
+    }
+    uint8_t low = 0;
+    if (!source.ReadNextByte(low)) return false;
+    uint32_t word = (static_cast<uint32_t>(b) << 8) | low;
+    if (word <= 2 * RowBytes + 2) {
+        *length = word;
+        return true;
+    }
+    return source.Seek(source.Position() - 1);
 }
 
 bool CPictRowLayout::Read(CPictSource& source, uint8_t* stored, uint32_t* length) const

@@ -1,7 +1,8 @@
 // How the rows of a picture's pixel data are stored: unpacked rows of a
 // fixed length, or PackBits rows each led by its packed length (one byte
-// when the row bytes are at most 250, else a big-endian word). Serves the
-// image being read and the pixel patterns the opcode walk steps over.
+// when the row bytes are at most 250, else a big-endian word, with the
+// other size recognised where a writer chose it by the packed row). Serves
+// the image being read and the pixel patterns the opcode walk steps over.
 #pragma once
 
 #include <cstdint>

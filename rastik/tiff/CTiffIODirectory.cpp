@@ -222,9 +222,12 @@ int CTiffIO::ReadResolution(const uint8_t* raw, uint64_t fileLength, float& reso
     if (at + sizeof pair > fileLength) return kMsgBadFileData;
     File.Seek(static_cast<int64_t>(at), CFile::begin);
     if (File.Read(pair, sizeof pair) != sizeof pair) return kMsgBadFileData;
-    int32_t numerator = static_cast<int32_t>(Get32(pair, little));
+    // A RATIONAL's numerator is unsigned: writers that keep the most precision
+    // store 72.009 as 4294967295 / 59644865. Only an SRATIONAL's is signed.
+    uint32_t bits = Get32(pair, little);
+    double numerator = type == tiff::kSRational ? static_cast<double>(static_cast<int32_t>(bits)) : bits;
     uint32_t denominator = Get32(pair + 4, little);
-    resolution = denominator ? static_cast<float>(static_cast<double>(numerator) / denominator) : 72.0f;
+    resolution = denominator ? static_cast<float>(numerator / denominator) : 72.0f;
     return 0;
 }
 

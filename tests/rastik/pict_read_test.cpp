@@ -274,6 +274,50 @@ TEST_F(PictTest, PackBitsRepeatAndNoOpCounts)
     EXPECT_EQ(testutil::PlaneBytes(*codec, 0), (std::vector<uint8_t>{7, 7, 7, 1, 2, 3, 4, 5}));
 }
 
+// Some writers size a row's length field by the row they pack rather than
+// by the row bytes: a word for 8-bit rows of 201 to 250 bytes, a byte for
+// 32-bit rows packed from at most 200 component bytes.
+TEST_F(PictTest, LengthFieldsSizedByThePackedRow)
+{
+    struct Case {
+        const char* what;
+        uint32_t width;
+        uint16_t pixelSize;
+        bool wordCounts;
+    } const kCases[] = {
+        {"8-bit, 220 row bytes, word counts", 220, 8, true},
+        {"32-bit, 256 row bytes, byte counts", 64, 32, false},
+    };
+    for (const Case& c : kCases) {
+        PictFixture f = GreyFixture(c.width, 3);
+        std::vector<std::vector<uint8_t>> planes(c.pixelSize == 32 ? 3 : 1);
+        if (c.pixelSize == 32) {
+            f.opcode = 0x9A, f.pixelSize = 32, f.cmpCount = 3, f.packType = 4, f.table.clear();
+            f.rows.clear();
+            for (uint32_t y = 0; y < 3; ++y) {
+                std::vector<uint8_t> row;
+                for (uint32_t k = 0; k < 3; ++k)
+                    for (uint32_t x = 0; x < c.width; ++x) row.push_back(static_cast<uint8_t>(x * 5 + y * 40 + k * 90));
+                f.rows.push_back(row);
+            }
+        }
+        for (const auto& row : f.rows) {
+            std::vector<uint8_t> stored(row.begin(), row.begin() + planes.size() * c.width);
+            std::vector<uint8_t> packed = pictfix::PackBits(stored, 1);
+            if (c.wordCounts) f.storedRows.push_back(static_cast<uint8_t>(packed.size() >> 8));
+            f.storedRows.push_back(static_cast<uint8_t>(packed.size()));
+            f.storedRows.insert(f.storedRows.end(), packed.begin(), packed.end());
+            for (size_t k = 0; k < planes.size(); ++k)
+                planes[k].insert(planes[k].end(), row.begin() + k * c.width, row.begin() + (k + 1) * c.width);
+        }
+        int head = 0;
+        auto codec = Open(pictfix::MakePict(f), &head);
+        ASSERT_EQ(head, 1) << c.what;
+        ASSERT_EQ(testutil::ReadWholeImage(*codec), 1) << c.what;
+        for (size_t k = 0; k < planes.size(); ++k) EXPECT_EQ(testutil::PlaneBytes(*codec, k), planes[k]) << c.what;
+    }
+}
+
 TEST_F(PictTest, ResolutionIsTheFixedPointValueOver65535)
 {
     struct Case { uint32_t hRes; float dpi; };

@@ -298,13 +298,27 @@ TEST(TiffRead, UnsupportedVariantsAreRefusedByEveryRead)
     }
 }
 
-TEST(TiffRead, RationalWithZeroDenominatorReads72)
+TEST(TiffRead, ResolutionRationals)
 {
-    TiffFixture f = PlainTiff(2, 2, 8, 1, 1, Ramp(4), 2);
-    f.entries.push_back({282, 5, {300, 0}, {}});
-    std::unique_ptr<Loaded> l = Load(f);
-    ASSERT_EQ(l->data, 1);
-    EXPECT_EQ(l->codec->XResolution, 72.0f);
+    struct Case {
+        const char* what;
+        uint32_t numerator, denominator;
+        float expected;
+    } const kCases[] = {
+        {"zero denominator", 300, 0, 72.0f},
+        {"plain", 300, 1, 300.0f},
+        // Written with the most precision a RATIONAL holds; the numerator is unsigned.
+        {"numerator above 2^31", 4294967295u, 59644865u, 72.00914f},
+    };
+    for (const Case& c : kCases) {
+        for (bool little : {true, false}) {
+            TiffFixture f = PlainTiff(2, 2, 8, 1, 1, Ramp(4), 2, little);
+            f.entries.push_back({282, 5, {c.numerator, c.denominator}, {}});
+            std::unique_ptr<Loaded> l = Load(f);
+            ASSERT_EQ(l->data, 1) << c.what;
+            EXPECT_NEAR(l->codec->XResolution, c.expected, 1e-3) << c.what << (little ? " II" : " MM");
+        }
+    }
 }
 
 // --- strip decoders ---
