@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/LargeBlock.h"
+
 namespace {
 constexpr int kLevels = 8;
 constexpr int kMaxPalette = 256;
@@ -127,17 +129,27 @@ void CColorQuantizer::FreeNodes()
     Root = nullptr;
 }
 
+CColorQuantizer::Node* CColorQuantizer::NodesOf(NodeBlock* block)
+{
+    static_assert(sizeof(NodeBlock) <= kBlockHeaderBytes, "node block header");
+    return reinterpret_cast<Node*>(reinterpret_cast<uint8_t*>(block) + kBlockHeaderBytes);
+}
+
 CColorQuantizer::Node* CColorQuantizer::NewNode()
 {
-    if (!m_currentBlock || m_nodesUsed >= kNodesPerBlock) {
-        auto* block = static_cast<NodeBlock*>(calloc(1, sizeof(NodeBlock)));
-        if (!block) return nullptr;
+    if (!m_currentBlock || m_nodesUsed >= m_currentBlock->Capacity) {
+        uint32_t capacity = kFirstNodesPerBlock;
+        if (m_currentBlock) capacity = m_currentBlock->Capacity < kMostNodesPerBlock / 2 ? 2 * m_currentBlock->Capacity + 1 : kMostNodesPerBlock;
+        void* memory = AllocLargeBlock(kBlockHeaderBytes + sizeof(Node) * capacity, true);
+        if (!memory) return nullptr;
+        auto* block = static_cast<NodeBlock*>(memory);
+        block->Capacity = capacity;
         if (m_currentBlock) m_currentBlock->Next = block;
         else m_firstBlock = block;
         m_currentBlock = block;
         m_nodesUsed = 0;
     }
-    return &m_currentBlock->Nodes[m_nodesUsed++];
+    return &NodesOf(m_currentBlock)[m_nodesUsed++];
 }
 
 int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
@@ -211,8 +223,8 @@ int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const u
     if (!m_batch) {
         uint64_t pixels = static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
         m_batchSize = static_cast<uint32_t>(pixels < kBatchKeys ? pixels : kBatchKeys);
-        m_batch = static_cast<uint32_t*>(malloc(m_batchSize * sizeof(uint32_t)));
-        m_batchSorted = static_cast<uint32_t*>(malloc(m_batchSize * sizeof(uint32_t)));
+        m_batch = static_cast<uint32_t*>(AllocLargeBlock(m_batchSize * sizeof(uint32_t), false));
+        m_batchSorted = static_cast<uint32_t*>(AllocLargeBlock(m_batchSize * sizeof(uint32_t), false));
         if (!m_batch || !m_batchSorted) {
             FreeBatch();
             return 0;

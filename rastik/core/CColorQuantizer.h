@@ -60,11 +60,18 @@ private:
     struct Node {
         Entry Entries[8];
     };
-    static constexpr int kNodesPerBlock = 127;
+    // Nodes are carved from blocks chained in a list: the first of 127
+    // nodes, each further one twice the size of the one before, up to
+    // kMostNodesPerBlock, so a small image takes little memory and a large
+    // one few, large blocks. The nodes follow the block's header.
     struct NodeBlock {
         NodeBlock* Next;
-        Node Nodes[kNodesPerBlock];
+        uint32_t Capacity;
     };
+    static constexpr uint32_t kFirstNodesPerBlock = 127;
+    static constexpr uint32_t kMostNodesPerBlock = 1u << 16;
+    static constexpr size_t kBlockHeaderBytes = 64;
+    static Node* NodesOf(NodeBlock* block);
     // An entry of the split list with its level (1 = entry of Root).
     struct SplitItem {
         Entry* Item;
@@ -108,7 +115,7 @@ private:
 
     NodeBlock* m_firstBlock = nullptr;
     NodeBlock* m_currentBlock = nullptr;
-    int32_t m_nodesUsed = 0;
+    uint32_t m_nodesUsed = 0;
     Node* Root = nullptr;
     SplitItem* m_splitList = nullptr;
     bool m_built = false;
