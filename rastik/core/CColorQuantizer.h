@@ -46,32 +46,32 @@ public:
     int32_t DistinctColors = 0;
 
 private:
-    struct Node;
-    // One of the eight entries of a node: a pixel count and either the child
-    // node (levels 1 to 7), the colour blue << 16 | green << 8 | red (level 8),
-    // or, once marked with kMarked, the palette index.
+    // One of the eight entries of a node: a pixel count and a link: the
+    // number of the child node (levels 1 to 7), the colour blue << 16 |
+    // green << 8 | red (level 8), or, once marked with kMarked, the palette
+    // index.
     struct Entry {
         uint32_t Count;
-        union {
-            Node* Child;
-            uint32_t Value;
-        };
+        uint32_t Link;
     };
     struct Node {
         Entry Entries[8];
     };
-    // Nodes are carved from blocks chained in a list: the first of 127
-    // nodes, each further one twice the size of the one before, up to
-    // kMostNodesPerBlock, so a small image takes little memory and a large
-    // one few, large blocks. The nodes follow the block's header.
-    struct NodeBlock {
-        NodeBlock* Next;
-        uint32_t Capacity;
-    };
-    static constexpr uint32_t kFirstNodesPerBlock = 127;
-    static constexpr uint32_t kMostNodesPerBlock = 1u << 16;
-    static constexpr size_t kBlockHeaderBytes = 64;
-    static Node* NodesOf(NodeBlock* block);
+    // Nodes are numbered in the order they are made and carved from blocks of
+    // kNodesPerBlock nodes (fewer when the image cannot need as many); a
+    // block is zeroed node by node as it is carved, so memory is touched only
+    // where nodes are. A tree has at most one node per entry of levels 0 to
+    // 7: 1 + 8 + ... + 8^7 nodes.
+    static constexpr uint32_t kBlockShift = 16;
+    static constexpr uint32_t kNodesPerBlock = 1u << kBlockShift;
+    static constexpr uint32_t kMostNodes = (((((((1u * 8 + 1) * 8 + 1) * 8 + 1) * 8 + 1) * 8 + 1) * 8 + 1) * 8 + 1);
+    static constexpr uint32_t kMaxBlocks = (kMostNodes + kNodesPerBlock - 1) / kNodesPerBlock;
+    static constexpr uint32_t kNoNode = 0xFFFFFFFFu;
+    Node* NodeAt(uint32_t number) const
+    {
+        return m_blocks[number >> kBlockShift] + (number & (kNodesPerBlock - 1));
+    }
+    Node* ChildOf(const Entry& e) const { return NodeAt(e.Link); }
     // An entry of the split list with its level (1 = entry of Root).
     struct SplitItem {
         Entry* Item;
@@ -91,15 +91,17 @@ private:
     static constexpr int kCellShift = 3;            // cells of 8 x 8 x 8 colours
     static constexpr int kCellsPerSide = 256 >> kCellShift;
 
-    Node* NewNode();
+    // Number of a new, empty node; kNoNode when no memory is left.
+    uint32_t NewNode();
     void FreeNodes();
+    const uint32_t* SortBatch(uint32_t n);
     bool FlushBatch();
     void FreeBatch();
     void BuildExactPalette(Node* node, int level);
     void BuildSplitPalette();
     void InsertSplit(int32_t& length, Entry* item, int32_t level);
     void ColourOfEntry(const Entry* item, int32_t level, uint8_t* bgr) const;
-    static void SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight);
+    void SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight) const;
     void PrepareLookup();
     bool LookupMatchesPalette() const;
     uint16_t TopAnswer(uint32_t key) const;
@@ -113,9 +115,9 @@ private:
     void MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b);
     void FreeLookup();
 
-    NodeBlock* m_firstBlock = nullptr;
-    NodeBlock* m_currentBlock = nullptr;
-    uint32_t m_nodesUsed = 0;
+    Node* m_blocks[kMaxBlocks] = {};
+    uint32_t m_nodeCount = 0;
+    uint32_t m_nodeCapacity = 0;
     Node* Root = nullptr;
     SplitItem* m_splitList = nullptr;
     bool m_built = false;
@@ -125,6 +127,10 @@ private:
     static constexpr uint32_t kBatchKeys = 1u << 22;
     uint32_t* m_batch = nullptr;
     uint32_t* m_batchSorted = nullptr;
+    // Keys are sorted by two digits of 12 bits; the counts of both.
+    static constexpr uint32_t kDigitBits = 12;
+    static constexpr uint32_t kDigitValues = 1u << kDigitBits;
+    uint32_t* m_digitCounts = nullptr;
     uint32_t m_batchSize = 0;
     uint32_t m_batchUsed = 0;
     // When mapping, per top colour bits: a palette index, kTopNearest or kTopDeeper.
