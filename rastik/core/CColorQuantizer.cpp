@@ -465,8 +465,14 @@ int CColorQuantizer::NearestIndex(int r, int g, int b)
 int CColorQuantizer::TreeIndex(uint32_t key, int r, int g, int b)
 {
     if ((DistinctColors > kMaxPalette && NearestOnly) || !Root) return NearestIndex(r, g, b);
-    const Node* node = Root;
-    for (int level = 1; level <= kLevels; ++level) {
+    return WalkIndex(Root, 1, key, r, g, b);
+}
+
+// The walk from a node of the given level down the key's path: a marked
+// entry gives its index; a zero entry or the end of the path, the nearest.
+int CColorQuantizer::WalkIndex(const Node* node, int level, uint32_t key, int r, int g, int b)
+{
+    for (;; ++level) {
         const Entry& e = node->Entries[ChildIndex(key, level)];
         if (e.Count == kMarked) return static_cast<int>(e.Link);
         if (e.Count == 0 || level == kLevels) break;
@@ -476,18 +482,20 @@ int CColorQuantizer::TreeIndex(uint32_t key, int r, int g, int b)
 }
 
 // What the walk of TreeIndex meets in the first kTopLevels levels for a key:
-// a marked entry, a zero entry (nearest colour), or neither.
-uint16_t CColorQuantizer::TopAnswer(uint32_t key) const
+// a marked entry, a zero entry (nearest colour), or neither (the node of
+// level kTopLevels + 1 to go on from).
+uint32_t CColorQuantizer::TopAnswer(uint32_t key) const
 {
     if ((DistinctColors > kMaxPalette && NearestOnly) || !Root) return kTopNearest;
     const Node* node = Root;
     for (int level = 1; level <= kTopLevels; ++level) {
         const Entry& e = node->Entries[ChildIndex(key, level)];
-        if (e.Count == kMarked) return static_cast<uint16_t>(e.Link);
+        if (e.Count == kMarked) return e.Link;
         if (e.Count == 0) return kTopNearest;
+        if (level == kTopLevels) return kTopDeeper + e.Link;
         node = ChildOf(e);
     }
-    return kTopDeeper;
+    return kTopNearest;
 }
 
 // Palette index of a colour: the marked tree entry on its path, else the
@@ -496,9 +504,10 @@ inline int CColorQuantizer::FindIndex(int r, int g, int b)
 {
     if (m_top) {
         constexpr int kDrop = kLevels - kTopLevels;
-        const uint16_t answer = m_top[((b >> kDrop) << (2 * kTopLevels)) | ((g >> kDrop) << kTopLevels) | (r >> kDrop)];
-        if (answer < kTopNearest) return answer;
+        const uint32_t answer = m_top[((b >> kDrop) << (2 * kTopLevels)) | ((g >> kDrop) << kTopLevels) | (r >> kDrop)];
+        if (answer < kTopNearest) return static_cast<int>(answer);
         if (answer == kTopNearest) return NearestIndex(r, g, b);
+        return WalkIndex(NodeAt(answer - kTopDeeper), kTopLevels + 1, PathKey(r, g, b), r, g, b);
     }
     return TreeIndex(PathKey(r, g, b), r, g, b);
 }
@@ -517,7 +526,7 @@ void CColorQuantizer::PrepareLookup()
     if (m_top && LookupMatchesPalette()) return;
     const size_t cells = static_cast<size_t>(kCellsPerSide) * kCellsPerSide * kCellsPerSide;
     if (!m_top) {
-        m_top = static_cast<uint16_t*>(malloc(kTopEntries * sizeof(uint16_t)));
+        m_top = static_cast<uint32_t*>(malloc(kTopEntries * sizeof(uint32_t)));
         m_cells = static_cast<uint32_t*>(calloc(cells, sizeof(uint32_t)));
         if (!m_top || !m_cells) {
             FreeLookup();
@@ -544,6 +553,26 @@ void CColorQuantizer::PrepareLookup()
 void CColorQuantizer::MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b)
 {
     for (int32_t j = 0; j < Width; ++j) out[j] = static_cast<uint8_t>(FindIndex(r[j], g[j], b[j]));
+}
+
+// Error diffusion along the first (or only) row of a call: every error row
+// entry is still 0 when it is read, and what the row hands down is read only
+// by a next row of the same call; so only the carry, 7/16 to the right,
+// takes effect.
+void CColorQuantizer::MapRowCarried(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b)
+{
+    int carryR = 0, carryG = 0, carryB = 0;
+    for (int32_t j = 0; j < Width; ++j) {
+        const int vr = Clamp255(r[j] + carryR);
+        const int vg = Clamp255(g[j] + carryG);
+        const int vb = Clamp255(b[j] + carryB);
+        const int index = FindIndex(vr, vg, vb);
+        out[j] = static_cast<uint8_t>(index);
+        const uint8_t* p = PaletteColors + 4 * index;
+        carryR = (7 * (vr - p[2])) >> 4;
+        carryG = (7 * (vg - p[1])) >> 4;
+        carryB = (7 * (vb - p[0])) >> 4;
+    }
 }
 
 // Error diffusion along one row: 7/16 to the right (the carry), 5/16 below,
@@ -585,6 +614,11 @@ int CColorQuantizer::MapPlanes(uint8_t* out, const uint8_t* red, const uint8_t* 
     if (!out || !red || !green || !blue) return 0;
     if (rows <= 0 || Width <= 0) return 1;
     int16_t* errors[3] = {nullptr, nullptr, nullptr};
+    PrepareLookup();
+    if (Dither && rows == 1) {
+        MapRowCarried(out, red, green, blue);
+        return 1;
+    }
     if (Dither) {
         size_t entries = static_cast<size_t>(Stride > Width ? Stride : Width);
         bool ok = true;
@@ -597,7 +631,6 @@ int CColorQuantizer::MapPlanes(uint8_t* out, const uint8_t* red, const uint8_t* 
             return 0;
         }
     }
-    PrepareLookup();
     for (int32_t y = 0; y < rows; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);
         uint8_t* o = out + static_cast<size_t>(y) * static_cast<size_t>(outStride);

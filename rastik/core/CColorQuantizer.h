@@ -86,8 +86,8 @@ private:
     // colour in it.
     static constexpr int kTopLevels = 4;
     static constexpr int kTopEntries = 1 << (3 * kTopLevels);
-    static constexpr uint16_t kTopNearest = 0x100;  // search the palette
-    static constexpr uint16_t kTopDeeper = 0x200;   // walk on below the top levels
+    static constexpr uint32_t kTopNearest = 0x100;  // search the palette
+    static constexpr uint32_t kTopDeeper = 0x200;   // plus the node to walk on from
     static constexpr int kCellShift = 3;            // cells of 8 x 8 x 8 colours
     static constexpr int kCellsPerSide = 256 >> kCellShift;
 
@@ -104,12 +104,14 @@ private:
     void SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight) const;
     void PrepareLookup();
     bool LookupMatchesPalette() const;
-    uint16_t TopAnswer(uint32_t key) const;
+    uint32_t TopAnswer(uint32_t key) const;
     int FindIndex(int r, int g, int b);
     int TreeIndex(uint32_t key, int r, int g, int b);
+    int WalkIndex(const Node* node, int level, uint32_t key, int r, int g, int b);
     int NearestIndex(int r, int g, int b);
     int NearestByScan(int r, int g, int b) const;
     const uint8_t* CellCandidates(int r, int g, int b, int32_t& count);
+    void MapRowCarried(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b);
     void MapRowDithered(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b,
                         int16_t* errors[3]);
     void MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b);
@@ -133,8 +135,9 @@ private:
     uint32_t* m_digitCounts = nullptr;
     uint32_t m_batchSize = 0;
     uint32_t m_batchUsed = 0;
-    // When mapping, per top colour bits: a palette index, kTopNearest or kTopDeeper.
-    uint16_t* m_top = nullptr;
+    // When mapping, per top colour bits: a palette index, kTopNearest, or
+    // kTopDeeper plus the number of the node the walk goes on from.
+    uint32_t* m_top = nullptr;
     // Per cell: 0 when not yet made, else offset into m_candidates << 9 | count.
     uint32_t* m_cells = nullptr;
     uint8_t* m_candidates = nullptr;
