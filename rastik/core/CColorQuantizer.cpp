@@ -132,14 +132,18 @@ void CColorQuantizer::FreeNodes()
 uint32_t CColorQuantizer::NewNode()
 {
     if (m_nodeCount == m_nodeCapacity) {
-        const uint32_t block = m_nodeCount >> kBlockShift;
+        // A new block starts at the next multiple of kNodesPerBlock; the
+        // numbers a short first block leaves out are never used.
+        const uint32_t block = (m_nodeCount + kNodesPerBlock - 1) >> kBlockShift;
         if (block >= kMaxBlocks) return kNoNode;
-        // The tree of an image of n pixels has at most 1 + 7n nodes.
+        // The tree of the n pixels of the image has at most 1 + 7n nodes;
+        // more rows than its height go on in whole blocks.
         const uint64_t most = 1 + 7 * static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
         const uint32_t nodes = block == 0 && most < kNodesPerBlock ? static_cast<uint32_t>(most) : kNodesPerBlock;
         m_blocks[block] = static_cast<Node*>(AllocLargeBlock(sizeof(Node) * nodes, false));
         if (!m_blocks[block]) return kNoNode;
-        m_nodeCapacity = (block << kBlockShift) + nodes;
+        m_nodeCount = block << kBlockShift;
+        m_nodeCapacity = m_nodeCount + nodes;
     }
     const uint32_t number = m_nodeCount++;
     memset(NodeAt(number), 0, sizeof(Node));

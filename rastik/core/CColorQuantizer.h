@@ -58,14 +58,15 @@ private:
         Entry Entries[8];
     };
     // Nodes are numbered in the order they are made and carved from blocks of
-    // kNodesPerBlock nodes (fewer when the image cannot need as many); a
-    // block is zeroed node by node as it is carved, so memory is touched only
-    // where nodes are. A tree has at most one node per entry of levels 0 to
-    // 7: 1 + 8 + ... + 8^7 nodes.
+    // kNodesPerBlock nodes (the first one shorter when the image cannot need
+    // as many); node n lies in block n >> kBlockShift. A block is zeroed node
+    // by node as it is carved, so memory is touched only where nodes are. A
+    // tree has at most one node per entry of levels 0 to 7, 1 + 8 + ... + 8^7
+    // nodes, and a short first block leaves out fewer than one block's numbers.
     static constexpr uint32_t kBlockShift = 16;
     static constexpr uint32_t kNodesPerBlock = 1u << kBlockShift;
-    static constexpr uint32_t kMostNodes = (((((((1u * 8 + 1) * 8 + 1) * 8 + 1) * 8 + 1) * 8 + 1) * 8 + 1) * 8 + 1);
-    static constexpr uint32_t kMaxBlocks = (kMostNodes + kNodesPerBlock - 1) / kNodesPerBlock;
+    static constexpr uint32_t kMostNodes = ((1u << 24) - 1) / 7;  // 1 + 8 + ... + 8^7 = (8^8 - 1) / 7
+    static constexpr uint32_t kMaxBlocks = kMostNodes / kNodesPerBlock + 2;
     static constexpr uint32_t kNoNode = 0xFFFFFFFFu;
     Node* NodeAt(uint32_t number) const
     {
