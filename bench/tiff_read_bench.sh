@@ -28,22 +28,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/tiffbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
-# Best wall and CPU seconds of $runs runs, and the peak resident memory in kB
-# of the last run.
-measure() {
-    best=""
-    cpu=""
-    for _ in $(seq $runs); do
-        /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >/dev/null 2>&1
-        read -r t u s mem < "$work/time"
-        c=$(awk "BEGIN{printf \"%.2f\", $u + $s}")
-        if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
-        if [ -z "$cpu" ] || awk "BEGIN{exit !($c < $cpu)}"; then cpu=$c; fi
-    done
-    echo "$best $cpu $mem"
-}
-
-ratio() { awk "BEGIN{ if ($2 > 0) printf \"%.3f\", $1 / $2; else print \"n/a\" }"; }
+. "$here/timing.sh"
 
 photo=$work/photo.tif
 "$convert" -size ${width}x${height} -seed 1 plasma:fractal -blur 0x2 -depth 8 -compress none "$photo"

@@ -28,21 +28,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/tiffwbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
-# Best wall and CPU seconds of $runs runs.
-measure() {
-    best=""
-    cpu=""
-    for _ in $(seq $runs); do
-        /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null 2>&1
-        read -r t u s < "$work/time"
-        c=$(awk "BEGIN{printf \"%.2f\", $u + $s}")
-        if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
-        if [ -z "$cpu" ] || awk "BEGIN{exit !($c < $cpu)}"; then cpu=$c; fi
-    done
-    echo "$best $cpu"
-}
-
-ratio() { awk "BEGIN{ if ($2 > 0) printf \"%.3f\", $1 / $2; else print \"n/a\" }"; }
+. "$here/timing.sh"
 kb() { echo $(( $(wc -c < "$1") / 1024 )); }
 
 photo=$work/photo.bmp
@@ -55,7 +41,7 @@ compare_with() {  # label, rastik compression, their command...
     shift 2
     set -- $(measure "$tool" convert --compression "$ours" "$photo" "$work/ours.tif") "$@"
     ow=$1 oc=$2
-    shift 2
+    shift 3  # wall, CPU, memory
     set -- $(measure "$@")
     tw=$1 tc=$2
     echo "$label: rastik ${ow}s (cpu ${oc}s, $(kb "$work/ours.tif") kB), theirs ${tw}s (cpu ${tc}s," \

@@ -58,6 +58,7 @@ public:
 
 private:
     int ReadOneLineData(uint8_t* line);
+    int MakeExtraPlaneOpaque();
     // Header reading proper: 0, or the id of the message that refuses the file.
     int ReadHeadFields();
     // Bytes of one stored row of the file being read.

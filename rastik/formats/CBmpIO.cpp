@@ -81,19 +81,22 @@ void UnpackFourBit(const uint8_t* src, uint8_t* out, uint32_t width)
 }
 
 // Interleaved blue-green-red(-x) pixels of a file row into the R, G, B
-// planes, and the fourth bytes into the extra plane when there is one.
-void SplitPixels(const uint8_t* line, uint32_t width, uint32_t step, uint8_t* const* planes)
+// planes, and the fourth bytes into the extra plane when there is one; the
+// OR of the fourth bytes.
+uint8_t SplitPixels(const uint8_t* line, uint32_t width, uint32_t step, uint8_t* const* planes)
 {
     uint8_t* r = planes[0];
     uint8_t* g = planes[1];
     uint8_t* b = planes[2];
     uint8_t* extra = step == 4 ? planes[3] : nullptr;
+    uint8_t any = 0;
     for (uint32_t x = 0; x < width; ++x, line += step) {
         b[x] = line[0];
         g[x] = line[1];
         r[x] = line[2];
-        if (extra) extra[x] = line[3];
+        if (extra) any |= extra[x] = line[3];
     }
+    return any;
 }
 
 // Stored rows of a bitmap in file order, for the reduced read.
@@ -250,6 +253,7 @@ int CBmpIO::ReadImageData()
     CPlaneRowStream rows(*this, CPlaneRowStream::kFill, topDown ? CPlaneRowStream::kTopDown : CPlaneRowStream::kBottomUp,
                          planes);
     if (!rows.Open()) return 0;
+    uint8_t fourthBytes = 0;
     try {
         File.Seek(BmpFileHeader.OffBits, CFile::begin);
         for (uint32_t n = 0; n < Height; ++n) {
@@ -260,7 +264,7 @@ int CBmpIO::ReadImageData()
             if (planes == 1)
                 memcpy(dst[0], line.p, Width);
             else
-                SplitPixels(line.p, Width, bits / 8, dst);
+                fourthBytes |= SplitPixels(line.p, Width, bits / 8, dst);
             if (!rows.Advance()) return 0;
         }
     } catch (const CFileException&) {
@@ -268,6 +272,24 @@ int CBmpIO::ReadImageData()
     }
     FreeBuffer(&m_work);
     m_workSize = 0;
+    if (rows.Finish() != CPlaneRowStream::kDone) return 0;
+    return planes == 4 && fourthBytes == 0 ? MakeExtraPlaneOpaque() : 1;
+}
+
+// Most 32-bit files leave the fourth byte unused, as 0: read as alpha, such a
+// file would be wholly transparent, so an extra plane of nothing but zeros
+// becomes fully opaque instead.
+int CBmpIO::MakeExtraPlaneOpaque()
+{
+    CPlaneRowStream::PlaneSet set{ChannelKind + 3, ChannelData + 3, ChannelOffset + 3, TempFileObject};
+    CPlaneRowStream rows(*this, set, CPlaneRowStream::kFill, CPlaneRowStream::kTopDown, 1);
+    if (!rows.Open()) return 0;
+    for (uint32_t n = 0; n < Height; ++n) {
+        uint8_t* row = rows.Row(0);
+        if (!row) return 0;
+        memset(row, 0xFF, Width);
+        if (!rows.Advance()) return 0;
+    }
     return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
 }
 

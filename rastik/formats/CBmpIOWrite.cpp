@@ -8,6 +8,7 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COutputRows.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/formats/BmpHeaderLayout.h"
@@ -141,15 +142,10 @@ int CBmpIO::EmitRows()
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kBottomUp, channels);
     if (!rows.Open()) return 0;
     // Output rows are collected and written a few megabytes at a time.
-    uint64_t want = std::min<uint64_t>(static_cast<uint64_t>(rowBytes) * Height,
-                                       std::max<uint64_t>(rowBytes, kOutputChunkBytes / rowBytes * rowBytes));
-    uint32_t granted = 0;
-    CScopedBuffer out(AllocLargeBuffer(static_cast<uint32_t>(want), rowBytes, &granted, 0));
-    if (!out.p || granted < rowBytes) {
-        ShowRastikMessage(kMsgNoBuffer);
+    COutputRows out;
+    if (!out.Grant(rowBytes, std::min<uint64_t>(Height, std::max<uint64_t>(1, kOutputChunkBytes / rowBytes))))
         return 0;
-    }
-    uint32_t chunkRows = granted / rowBytes;
+    uint32_t chunkRows = out.Rows();
     // Plane rows go out from the bottom of the image upwards.
     for (uint32_t done = 0; done < Height;) {
         uint32_t n = std::min(chunkRows, Height - done);
@@ -157,10 +153,10 @@ int CBmpIO::EmitRows()
             const uint8_t* src[3] = {};
             for (uint32_t k = 0; k < channels; ++k)
                 if (!(src[k] = rows.Row(k))) return 0;
-            FillRow(out.p + static_cast<size_t>(i) * rowBytes, rowBytes, Width, oneBit, channels, src);
+            FillRow(out.Row(i), rowBytes, Width, oneBit, channels, src);
             if (!rows.Advance()) return 0;
         }
-        File.Write(out.p, n * rowBytes);
+        File.Write(out.Data(), n * rowBytes);
         done += n;
     }
     return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;

@@ -12,8 +12,8 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COutputRows.h"
 #include "rastik/core/CPlaneRowStream.h"
-#include "rastik/support/CScopedBuffer.h"
 
 namespace {
 // A pixel's 8-bit value (plus carried error) below this becomes black.
@@ -203,21 +203,18 @@ int CWandBIO::WriteFile()
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kBottomUp, 1);
     if (!rows.Open()) return 0;
     // The 8-bit rows of one chunk, diffused and appended together.
-    uint64_t requested = static_cast<uint64_t>(stride) * Height;
-    if (requested > 0xFFFFFFFFull) requested = 0xFFFFFFFFull - 0xFFFFFFFFull % stride;
-    uint32_t granted = 0;
-    CScopedBuffer outRows(AllocLargeBuffer(static_cast<uint32_t>(requested), stride, &granted, 0));
-    if (!outRows.p || granted < stride) return 0;
-    uint32_t perChunk = std::min(granted / stride, Height);
+    COutputRows outRows;
+    if (!outRows.Grant(stride, Height)) return 0;
+    uint32_t perChunk = outRows.Rows();
     // The error handed from the top row of a chunk to the next chunk.
     auto* carried = static_cast<int16_t*>(calloc(Width, sizeof(int16_t)));
     if (!carried) return 0;
     int result = 1;
     for (uint32_t done = 0; result && done < Height;) {
         uint32_t n = std::min(perChunk, Height - done);
-        result = StageChunk(rows, outRows.p, stride, n);
+        result = StageChunk(rows, outRows.Data(), stride, n);
         done += n;
-        if (result) result = WriteChunk(outRows.p, stride, n, carried, done < Height);
+        if (result) result = WriteChunk(outRows.Data(), stride, n, carried, done < Height);
     }
     free(carried);
     return result && rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;

@@ -11,6 +11,7 @@
 #include "rastik/CTiffIO.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COutputRows.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/support/ByteOrder.h"
 #include "rastik/support/CScopedBuffer.h"
@@ -307,11 +308,10 @@ int CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
 {
     uint32_t samples = ChannelCount;
     uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
-    uint64_t want = std::min<uint64_t>(rowBytes * stripRows, 0xFFFFFFFFull / rowBytes * rowBytes);
-    uint32_t granted = 0;
-    CScopedBuffer strip(AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(rowBytes), &granted, 0));
-    if (strip.p && granted >= rowBytes) stripRows = std::min<uint32_t>(stripRows, static_cast<uint32_t>(granted / rowBytes));
-    if (!strip.p || granted < rowBytes || !encoder.Prepare(stripRows)) {
+    COutputRows strip;
+    if (!strip.Grant(rowBytes, stripRows)) return 0;
+    stripRows = std::min(stripRows, strip.Rows());
+    if (!encoder.Prepare(stripRows)) {
         ShowRastikMessage(kMsgNoBuffer);
         return 0;
     }
@@ -328,11 +328,11 @@ int CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
         for (uint32_t i = 0; i < count; ++i) {
             for (uint32_t c = 0; c < samples; ++c)
                 if (!(planes[c] = rows.Row(c))) return 0;
-            rastik::JoinSamples(planes, Width, samples, strip.p + i * rowBytes);
+            rastik::JoinSamples(planes, Width, samples, strip.Row(i));
             if (!rows.Advance()) return 0;
         }
         uint32_t bytes = 0;
-        const uint8_t* out = encoder.Encode(strip.p, count, bytes);
+        const uint8_t* out = encoder.Encode(strip.Data(), count, bytes);
         if (!out || !RecordStrip(s, bytes)) return 0;
         File.Write(out, bytes);
         done += count;

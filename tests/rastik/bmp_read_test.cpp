@@ -193,6 +193,12 @@ TEST_P(BmpReadTest, ThirtyTwoBitHoldsAnExtraChannelAndPreviews)
     for (uint32_t y = 0; y < 4; ++y)  // file rows are stored bottom-up
         for (uint32_t x = 0; x < 6; ++x) EXPECT_EQ(extra[y * 6 + x], static_cast<uint8_t>(((3 - y) * 6 + x) * 4 + 3));
 
+    // Fourth bytes that are all 0 are unused, not transparency: fully opaque.
+    for (size_t i = 3; i < 6 * 4 * 4; i += 4) bytes[pixelsAt + i] = 0;
+    auto unused = Open(bytes, &head);
+    ASSERT_EQ(testutil::ReadWholeImage(*unused), 1);
+    EXPECT_EQ(testutil::PlaneBytes(*unused, 3), std::vector<uint8_t>(6 * 4, 0xFF));
+
     f.bitCount = 24;
     auto rgb24 = OpenRead(f);
     codec->SetMaxPrevSize(4);
