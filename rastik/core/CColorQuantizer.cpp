@@ -138,7 +138,8 @@ uint32_t CColorQuantizer::NewNode()
         if (block >= kMaxBlocks) return kNoNode;
         // The tree of the n pixels of the image has at most 1 + 7n nodes;
         // more rows than its height go on in whole blocks.
-        const uint64_t most = 1 + 7 * static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
+        const uint64_t pixels = static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
+        const uint64_t most = 1 + 7 * pixels;
         const uint32_t nodes = block == 0 && most < kNodesPerBlock ? static_cast<uint32_t>(most) : kNodesPerBlock;
         m_blocks[block] = static_cast<Node*>(AllocLargeBlock(sizeof(Node) * nodes, false));
         if (!m_blocks[block]) return kNoNode;
