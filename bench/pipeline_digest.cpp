@@ -2,8 +2,9 @@
 // input image: the header, whole reads into heap and spilled planes (with the
 // smallest staging grants), reduced reads, previews, whole and streamed
 // writes in every format that writes, the embedded thumbnail and whole-file
-// conversions. Two builds that print the same lines read and write every
-// byte the same; bench/pipeline_identical.sh compares them.
+// conversions (one of them quantizing into a GIF). Two builds that print the
+// same lines read and write every byte the same; bench/pipeline_identical.sh
+// compares them.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -232,6 +233,8 @@ void Digest(const std::string& path, const std::string& dir)
         WriteAs(name, *heap, kTypeBmp, dir + "/w.bmp", "write-bmp");
         WriteAs(name, *heap, kTypeJpeg, dir + "/w.jpg", "write-jpeg");
         if (heap->ChannelCount == 1) WriteAs(name, *heap, kTypeBlackWhite, dir + "/w.raw", "write-bw");
+        if (heap->ChannelCount == 1 && (heap->ColorMode == kModeIndexed || heap->ColorMode == kModeBitmap))
+            WriteAs(name, *heap, kTypeGif, dir + "/w.gif", "write-gif");
         Stream(name, *heap, kTypeBmp, dir + "/s.bmp", "stream-bmp");
         Stream(name, *heap, kTypeJpeg, dir + "/s.jpg", "stream-jpeg");
         Thumbnail(name, *heap, dir + "/t.bin");
@@ -248,6 +251,7 @@ void Digest(const std::string& path, const std::string& dir)
     Convert(name, path, dir + "/c.bmp", 3, 6, 33, 21, "convert-grey-33x21");
     Convert(name, path, dir + "/c.jpg", 4, 0, 0, 0, "convert-jpeg");
     Convert(name, path, dir + "/c.raw", 10, 0, 0, 0, "convert-bw");
+    Convert(name, path, dir + "/c.gif", 6, 0, 0, 0, "convert-gif-indexed");
 }
 
 }  // namespace

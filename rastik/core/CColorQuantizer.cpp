@@ -3,8 +3,11 @@
 // table of the tree's top levels and per-cell nearest-colour candidates.
 #include "rastik/core/CColorQuantizer.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/LargeBlock.h"
 
 namespace {
 constexpr int kLevels = 8;
@@ -56,12 +59,12 @@ inline uint32_t ColourOfKey(uint32_t key)
     return (Compact(key >> 2) << 16) | (Compact(key >> 1) << 8) | Compact(key);
 }
 
-// Levels (from the root) two keys share a path for.
+// Levels (from the root) two keys share a path for: the whole three-bit
+// groups above the highest bit in which they differ.
 inline int SharedLevels(uint32_t a, uint32_t b)
 {
-    int level = 0;
-    while (level < kLevels && ChildIndex(a, level + 1) == ChildIndex(b, level + 1)) ++level;
-    return level;
+    const uint32_t differ = (a ^ b) << (32 - 3 * kLevels);
+    return differ == 0 ? kLevels : std::countl_zero(differ) / 3;
 }
 
 // Adds n pixels to a count as n single increases would: counts stop short
@@ -98,8 +101,10 @@ void CColorQuantizer::FreeBatch()
 {
     free(m_batch);
     free(m_batchSorted);
+    free(m_digitCounts);
     m_batch = nullptr;
     m_batchSorted = nullptr;
+    m_digitCounts = nullptr;
     m_batchUsed = 0;
 }
 
@@ -116,28 +121,34 @@ void CColorQuantizer::FreeLookup()
 
 void CColorQuantizer::FreeNodes()
 {
-    NodeBlock* block = m_firstBlock;
-    while (block) {
-        NodeBlock* next = block->Next;
+    for (Node*& block : m_blocks) {
         free(block);
-        block = next;
+        block = nullptr;
     }
-    m_firstBlock = m_currentBlock = nullptr;
-    m_nodesUsed = 0;
+    m_nodeCount = m_nodeCapacity = 0;
     Root = nullptr;
 }
 
-CColorQuantizer::Node* CColorQuantizer::NewNode()
+uint32_t CColorQuantizer::NewNode()
 {
-    if (!m_currentBlock || m_nodesUsed >= kNodesPerBlock) {
-        auto* block = static_cast<NodeBlock*>(calloc(1, sizeof(NodeBlock)));
-        if (!block) return nullptr;
-        if (m_currentBlock) m_currentBlock->Next = block;
-        else m_firstBlock = block;
-        m_currentBlock = block;
-        m_nodesUsed = 0;
+    if (m_nodeCount == m_nodeCapacity) {
+        // A new block starts at the next multiple of kNodesPerBlock; the
+        // numbers a short first block leaves out are never used.
+        const uint32_t block = (m_nodeCount + kNodesPerBlock - 1) >> kBlockShift;
+        if (block >= kMaxBlocks) return kNoNode;
+        // The tree of the n pixels of the image has at most 1 + 7n nodes;
+        // more rows than its height go on in whole blocks.
+        const uint64_t pixels = static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
+        const uint64_t most = 1 + 7 * pixels;
+        const uint32_t nodes = block == 0 && most < kNodesPerBlock ? static_cast<uint32_t>(most) : kNodesPerBlock;
+        m_blocks[block] = static_cast<Node*>(AllocLargeBlock(sizeof(Node) * nodes, false));
+        if (!m_blocks[block]) return kNoNode;
+        m_nodeCount = block << kBlockShift;
+        m_nodeCapacity = m_nodeCount + nodes;
     }
-    return &m_currentBlock->Nodes[m_nodesUsed++];
+    const uint32_t number = m_nodeCount++;
+    memset(NodeAt(number), 0, sizeof(Node));
+    return number;
 }
 
 int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
@@ -145,8 +156,32 @@ int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
     Width = width;
     Height = height;
     Stride = stride;
-    if (!Root) Root = NewNode();
+    if (!Root && NewNode() != kNoNode) Root = NodeAt(0);
     return Root ? 1 : 0;
+}
+
+// Sorts the batch's keys by their low and then their high digit (a stable
+// counting sort each); the sorted keys end in m_batch again.
+const uint32_t* CColorQuantizer::SortBatch(uint32_t n)
+{
+    uint32_t* low = m_digitCounts;
+    uint32_t* high = m_digitCounts + kDigitValues;
+    memset(m_digitCounts, 0, 2 * kDigitValues * sizeof(uint32_t));
+    for (uint32_t i = 0; i < n; ++i) {
+        ++low[m_batch[i] & (kDigitValues - 1)];
+        ++high[m_batch[i] >> kDigitBits];
+    }
+    uint32_t lowAt = 0, highAt = 0;
+    for (uint32_t d = 0; d < kDigitValues; ++d) {
+        const uint32_t l = low[d], h = high[d];
+        low[d] = lowAt;
+        high[d] = highAt;
+        lowAt += l;
+        highAt += h;
+    }
+    for (uint32_t i = 0; i < n; ++i) m_batchSorted[low[m_batch[i] & (kDigitValues - 1)]++] = m_batch[i];
+    for (uint32_t i = 0; i < n; ++i) m_batch[high[m_batchSorted[i] >> kDigitBits]++] = m_batchSorted[i];
+    return m_batch;
 }
 
 // Enters the keys collected so far, sorted: pixels of one colour walk the
@@ -158,17 +193,7 @@ bool CColorQuantizer::FlushBatch()
 {
     const uint32_t n = m_batchUsed;
     m_batchUsed = 0;
-    uint32_t* in = m_batch;
-    uint32_t* out = m_batchSorted;
-    for (int shift = 0; shift < 24; shift += 8) {
-        uint32_t starts[257] = {};
-        for (uint32_t i = 0; i < n; ++i) ++starts[((in[i] >> shift) & 0xFF) + 1];
-        for (int d = 0; d < 256; ++d) starts[d + 1] += starts[d];
-        for (uint32_t i = 0; i < n; ++i) out[starts[(in[i] >> shift) & 0xFF]++] = in[i];
-        uint32_t* t = in;
-        in = out;
-        out = t;
-    }
+    const uint32_t* in = SortBatch(n);
     Entry* path[kLevels + 1] = {};
     uint64_t pending[kLevels + 1] = {};
     int shared = 0;
@@ -181,21 +206,23 @@ bool CColorQuantizer::FlushBatch()
             for (int level = shared + 1; level <= kLevels; ++level) AddCount(path[level]->Count, pending[level], kCountLimit);
         }
         for (int level = 1; level <= shared; ++level) pending[level] += j - i;
-        Node* node = shared == 0 ? Root : path[shared]->Child;
+        Node* node = shared == 0 ? Root : ChildOf(*path[shared]);
         for (int level = shared + 1; level <= kLevels; ++level) {
             Entry& e = node->Entries[ChildIndex(key, level)];
             if (e.Count == 0) {
                 if (level < kLevels) {
-                    if (!(e.Child = NewNode())) return false;
+                    const uint32_t child = NewNode();
+                    if (child == kNoNode) return false;
+                    e.Link = child;
                     e.Count = StartCount(level);
                 } else {
-                    e.Value = ColourOfKey(key);
+                    e.Link = ColourOfKey(key);
                     ++DistinctColors;
                 }
             }
             path[level] = &e;
             pending[level] = j - i;
-            if (level < kLevels) node = e.Child;
+            if (level < kLevels) node = ChildOf(e);
         }
         i = j;
     }
@@ -211,9 +238,10 @@ int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const u
     if (!m_batch) {
         uint64_t pixels = static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
         m_batchSize = static_cast<uint32_t>(pixels < kBatchKeys ? pixels : kBatchKeys);
-        m_batch = static_cast<uint32_t*>(malloc(m_batchSize * sizeof(uint32_t)));
-        m_batchSorted = static_cast<uint32_t*>(malloc(m_batchSize * sizeof(uint32_t)));
-        if (!m_batch || !m_batchSorted) {
+        m_batch = static_cast<uint32_t*>(AllocLargeBlock(m_batchSize * sizeof(uint32_t), false));
+        m_batchSorted = static_cast<uint32_t*>(AllocLargeBlock(m_batchSize * sizeof(uint32_t), false));
+        m_digitCounts = static_cast<uint32_t*>(malloc(2 * kDigitValues * sizeof(uint32_t)));
+        if (!m_batch || !m_batchSorted || !m_digitCounts) {
             FreeBatch();
             return 0;
         }
@@ -251,16 +279,16 @@ void CColorQuantizer::BuildExactPalette(Node* node, int level)
     for (Entry& e : node->Entries) {
         if (e.Count == 0) continue;
         if (level < kLevels) {
-            BuildExactPalette(e.Child, level + 1);
+            BuildExactPalette(ChildOf(e), level + 1);
             continue;
         }
         uint8_t* p = PaletteColors + 4 * PaletteCount;
-        p[0] = static_cast<uint8_t>(e.Value >> 16);
-        p[1] = static_cast<uint8_t>(e.Value >> 8);
-        p[2] = static_cast<uint8_t>(e.Value);
+        p[0] = static_cast<uint8_t>(e.Link >> 16);
+        p[1] = static_cast<uint8_t>(e.Link >> 8);
+        p[2] = static_cast<uint8_t>(e.Link);
         p[3] = 0;
         e.Count = kMarked;
-        e.Value = static_cast<uint32_t>(PaletteCount++);
+        e.Link = static_cast<uint32_t>(PaletteCount++);
     }
 }
 
@@ -295,7 +323,7 @@ void CColorQuantizer::BuildSplitPalette()
         SplitItem split = m_splitList[i];
         memmove(m_splitList + i, m_splitList + i + 1, sizeof(SplitItem) * static_cast<size_t>(length - i - 1));
         --length;
-        for (Entry& c : split.Item->Child->Entries)
+        for (Entry& c : ChildOf(*split.Item)->Entries)
             if (c.Count != 0) InsertSplit(length, &c, split.Level + 1);
     }
 
@@ -310,23 +338,23 @@ void CColorQuantizer::BuildSplitPalette()
     for (int32_t j = 0; j < PaletteCount; ++j) {
         Entry* e = m_splitList[PaletteCount - 1 - j].Item;
         e->Count = kMarked;
-        e->Value = static_cast<uint32_t>(j);
+        e->Link = static_cast<uint32_t>(j);
     }
     free(m_splitList);
     m_splitList = nullptr;
 }
 
-void CColorQuantizer::SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight)
+void CColorQuantizer::SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight) const
 {
     for (const Entry& e : node->Entries) {
         if (e.Count == 0) continue;
         if (level < kLevels) {
-            SumLeaves(e.Child, level + 1, sums, weight);
+            SumLeaves(ChildOf(e), level + 1, sums, weight);
             continue;
         }
-        sums[0] += static_cast<uint64_t>((e.Value >> 16) & 0xFF) * e.Count;
-        sums[1] += static_cast<uint64_t>((e.Value >> 8) & 0xFF) * e.Count;
-        sums[2] += static_cast<uint64_t>(e.Value & 0xFF) * e.Count;
+        sums[0] += static_cast<uint64_t>((e.Link >> 16) & 0xFF) * e.Count;
+        sums[1] += static_cast<uint64_t>((e.Link >> 8) & 0xFF) * e.Count;
+        sums[2] += static_cast<uint64_t>(e.Link & 0xFF) * e.Count;
         weight += e.Count;
     }
 }
@@ -338,14 +366,14 @@ void CColorQuantizer::SumLeaves(const Node* node, int level, uint64_t sums[3], u
 void CColorQuantizer::ColourOfEntry(const Entry* item, int32_t level, uint8_t* bgr) const
 {
     if (level >= kLevels) {
-        bgr[0] = static_cast<uint8_t>(item->Value >> 16);
-        bgr[1] = static_cast<uint8_t>(item->Value >> 8);
-        bgr[2] = static_cast<uint8_t>(item->Value);
+        bgr[0] = static_cast<uint8_t>(item->Link >> 16);
+        bgr[1] = static_cast<uint8_t>(item->Link >> 8);
+        bgr[2] = static_cast<uint8_t>(item->Link);
         return;
     }
     uint64_t sums[3] = {0, 0, 0};
     uint64_t weight = 0;
-    SumLeaves(item->Child, level + 1, sums, weight);
+    SumLeaves(ChildOf(*item), level + 1, sums, weight);
     for (int c = 0; c < 3; ++c) bgr[c] = weight ? static_cast<uint8_t>(sums[c] / weight) : 0;
 }
 
@@ -442,29 +470,37 @@ int CColorQuantizer::NearestIndex(int r, int g, int b)
 int CColorQuantizer::TreeIndex(uint32_t key, int r, int g, int b)
 {
     if ((DistinctColors > kMaxPalette && NearestOnly) || !Root) return NearestIndex(r, g, b);
-    const Node* node = Root;
-    for (int level = 1; level <= kLevels; ++level) {
+    return WalkIndex(Root, 1, key, r, g, b);
+}
+
+// The walk from a node of the given level down the key's path: a marked
+// entry gives its index; a zero entry or the end of the path, the nearest.
+int CColorQuantizer::WalkIndex(const Node* node, int level, uint32_t key, int r, int g, int b)
+{
+    for (;; ++level) {
         const Entry& e = node->Entries[ChildIndex(key, level)];
-        if (e.Count == kMarked) return static_cast<int>(e.Value);
+        if (e.Count == kMarked) return static_cast<int>(e.Link);
         if (e.Count == 0 || level == kLevels) break;
-        node = e.Child;
+        node = ChildOf(e);
     }
     return NearestIndex(r, g, b);
 }
 
 // What the walk of TreeIndex meets in the first kTopLevels levels for a key:
-// a marked entry, a zero entry (nearest colour), or neither.
-uint16_t CColorQuantizer::TopAnswer(uint32_t key) const
+// a marked entry, a zero entry (nearest colour), or neither (the node of
+// level kTopLevels + 1 to go on from).
+uint32_t CColorQuantizer::TopAnswer(uint32_t key) const
 {
     if ((DistinctColors > kMaxPalette && NearestOnly) || !Root) return kTopNearest;
     const Node* node = Root;
     for (int level = 1; level <= kTopLevels; ++level) {
         const Entry& e = node->Entries[ChildIndex(key, level)];
-        if (e.Count == kMarked) return static_cast<uint16_t>(e.Value);
+        if (e.Count == kMarked) return e.Link;
         if (e.Count == 0) return kTopNearest;
-        node = e.Child;
+        if (level == kTopLevels) return kTopDeeper + e.Link;
+        node = ChildOf(e);
     }
-    return kTopDeeper;
+    return kTopNearest;
 }
 
 // Palette index of a colour: the marked tree entry on its path, else the
@@ -473,9 +509,10 @@ inline int CColorQuantizer::FindIndex(int r, int g, int b)
 {
     if (m_top) {
         constexpr int kDrop = kLevels - kTopLevels;
-        const uint16_t answer = m_top[((b >> kDrop) << (2 * kTopLevels)) | ((g >> kDrop) << kTopLevels) | (r >> kDrop)];
-        if (answer < kTopNearest) return answer;
+        const uint32_t answer = m_top[((b >> kDrop) << (2 * kTopLevels)) | ((g >> kDrop) << kTopLevels) | (r >> kDrop)];
+        if (answer < kTopNearest) return static_cast<int>(answer);
         if (answer == kTopNearest) return NearestIndex(r, g, b);
+        return WalkIndex(NodeAt(answer - kTopDeeper), kTopLevels + 1, PathKey(r, g, b), r, g, b);
     }
     return TreeIndex(PathKey(r, g, b), r, g, b);
 }
@@ -494,7 +531,7 @@ void CColorQuantizer::PrepareLookup()
     if (m_top && LookupMatchesPalette()) return;
     const size_t cells = static_cast<size_t>(kCellsPerSide) * kCellsPerSide * kCellsPerSide;
     if (!m_top) {
-        m_top = static_cast<uint16_t*>(malloc(kTopEntries * sizeof(uint16_t)));
+        m_top = static_cast<uint32_t*>(malloc(kTopEntries * sizeof(uint32_t)));
         m_cells = static_cast<uint32_t*>(calloc(cells, sizeof(uint32_t)));
         if (!m_top || !m_cells) {
             FreeLookup();
@@ -521,6 +558,26 @@ void CColorQuantizer::PrepareLookup()
 void CColorQuantizer::MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b)
 {
     for (int32_t j = 0; j < Width; ++j) out[j] = static_cast<uint8_t>(FindIndex(r[j], g[j], b[j]));
+}
+
+// Error diffusion along the first (or only) row of a call: every error row
+// entry is still 0 when it is read, and what the row hands down is read only
+// by a next row of the same call; so only the carry, 7/16 to the right,
+// takes effect.
+void CColorQuantizer::MapRowCarried(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b)
+{
+    int carryR = 0, carryG = 0, carryB = 0;
+    for (int32_t j = 0; j < Width; ++j) {
+        const int vr = Clamp255(r[j] + carryR);
+        const int vg = Clamp255(g[j] + carryG);
+        const int vb = Clamp255(b[j] + carryB);
+        const int index = FindIndex(vr, vg, vb);
+        out[j] = static_cast<uint8_t>(index);
+        const uint8_t* p = PaletteColors + 4 * index;
+        carryR = (7 * (vr - p[2])) >> 4;
+        carryG = (7 * (vg - p[1])) >> 4;
+        carryB = (7 * (vb - p[0])) >> 4;
+    }
 }
 
 // Error diffusion along one row: 7/16 to the right (the carry), 5/16 below,
@@ -562,6 +619,11 @@ int CColorQuantizer::MapPlanes(uint8_t* out, const uint8_t* red, const uint8_t* 
     if (!out || !red || !green || !blue) return 0;
     if (rows <= 0 || Width <= 0) return 1;
     int16_t* errors[3] = {nullptr, nullptr, nullptr};
+    PrepareLookup();
+    if (Dither && rows == 1) {
+        MapRowCarried(out, red, green, blue);
+        return 1;
+    }
     if (Dither) {
         size_t entries = static_cast<size_t>(Stride > Width ? Stride : Width);
         bool ok = true;
@@ -574,7 +636,6 @@ int CColorQuantizer::MapPlanes(uint8_t* out, const uint8_t* red, const uint8_t* 
             return 0;
         }
     }
-    PrepareLookup();
     for (int32_t y = 0; y < rows; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);
         uint8_t* o = out + static_cast<size_t>(y) * static_cast<size_t>(outStride);

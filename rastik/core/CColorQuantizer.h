@@ -46,25 +46,33 @@ public:
     int32_t DistinctColors = 0;
 
 private:
-    struct Node;
-    // One of the eight entries of a node: a pixel count and either the child
-    // node (levels 1 to 7), the colour blue << 16 | green << 8 | red (level 8),
-    // or, once marked with kMarked, the palette index.
+    // One of the eight entries of a node: a pixel count and a link: the
+    // number of the child node (levels 1 to 7), the colour blue << 16 |
+    // green << 8 | red (level 8), or, once marked with kMarked, the palette
+    // index.
     struct Entry {
         uint32_t Count;
-        union {
-            Node* Child;
-            uint32_t Value;
-        };
+        uint32_t Link;
     };
     struct Node {
         Entry Entries[8];
     };
-    static constexpr int kNodesPerBlock = 127;
-    struct NodeBlock {
-        NodeBlock* Next;
-        Node Nodes[kNodesPerBlock];
-    };
+    // Nodes are numbered in the order they are made and carved from blocks of
+    // kNodesPerBlock nodes (the first one shorter when the image cannot need
+    // as many); node n lies in block n >> kBlockShift. A block is zeroed node
+    // by node as it is carved, so memory is touched only where nodes are. A
+    // tree has at most one node per entry of levels 0 to 7, 1 + 8 + ... + 8^7
+    // nodes, and a short first block leaves out fewer than one block's numbers.
+    static constexpr uint32_t kBlockShift = 16;
+    static constexpr uint32_t kNodesPerBlock = 1u << kBlockShift;
+    static constexpr uint32_t kMostNodes = ((1u << 24) - 1) / 7;  // 1 + 8 + ... + 8^7 = (8^8 - 1) / 7
+    static constexpr uint32_t kMaxBlocks = kMostNodes / kNodesPerBlock + 2;
+    static constexpr uint32_t kNoNode = 0xFFFFFFFFu;
+    Node* NodeAt(uint32_t number) const
+    {
+        return m_blocks[number >> kBlockShift] + (number & (kNodesPerBlock - 1));
+    }
+    Node* ChildOf(const Entry& e) const { return NodeAt(e.Link); }
     // An entry of the split list with its level (1 = entry of Root).
     struct SplitItem {
         Entry* Item;
@@ -79,36 +87,40 @@ private:
     // colour in it.
     static constexpr int kTopLevels = 4;
     static constexpr int kTopEntries = 1 << (3 * kTopLevels);
-    static constexpr uint16_t kTopNearest = 0x100;  // search the palette
-    static constexpr uint16_t kTopDeeper = 0x200;   // walk on below the top levels
+    static constexpr uint32_t kTopNearest = 0x100;  // search the palette
+    static constexpr uint32_t kTopDeeper = 0x200;   // plus the node to walk on from
     static constexpr int kCellShift = 3;            // cells of 8 x 8 x 8 colours
     static constexpr int kCellsPerSide = 256 >> kCellShift;
 
-    Node* NewNode();
+    // Number of a new, empty node; kNoNode when no memory is left.
+    uint32_t NewNode();
     void FreeNodes();
+    const uint32_t* SortBatch(uint32_t n);
     bool FlushBatch();
     void FreeBatch();
     void BuildExactPalette(Node* node, int level);
     void BuildSplitPalette();
     void InsertSplit(int32_t& length, Entry* item, int32_t level);
     void ColourOfEntry(const Entry* item, int32_t level, uint8_t* bgr) const;
-    static void SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight);
+    void SumLeaves(const Node* node, int level, uint64_t sums[3], uint64_t& weight) const;
     void PrepareLookup();
     bool LookupMatchesPalette() const;
-    uint16_t TopAnswer(uint32_t key) const;
+    uint32_t TopAnswer(uint32_t key) const;
     int FindIndex(int r, int g, int b);
     int TreeIndex(uint32_t key, int r, int g, int b);
+    int WalkIndex(const Node* node, int level, uint32_t key, int r, int g, int b);
     int NearestIndex(int r, int g, int b);
     int NearestByScan(int r, int g, int b) const;
     const uint8_t* CellCandidates(int r, int g, int b, int32_t& count);
+    void MapRowCarried(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b);
     void MapRowDithered(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b,
                         int16_t* errors[3]);
     void MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b);
     void FreeLookup();
 
-    NodeBlock* m_firstBlock = nullptr;
-    NodeBlock* m_currentBlock = nullptr;
-    int32_t m_nodesUsed = 0;
+    Node* m_blocks[kMaxBlocks] = {};
+    uint32_t m_nodeCount = 0;
+    uint32_t m_nodeCapacity = 0;
     Node* Root = nullptr;
     SplitItem* m_splitList = nullptr;
     bool m_built = false;
@@ -118,10 +130,15 @@ private:
     static constexpr uint32_t kBatchKeys = 1u << 22;
     uint32_t* m_batch = nullptr;
     uint32_t* m_batchSorted = nullptr;
+    // Keys are sorted by two digits of 12 bits; the counts of both.
+    static constexpr uint32_t kDigitBits = 12;
+    static constexpr uint32_t kDigitValues = 1u << kDigitBits;
+    uint32_t* m_digitCounts = nullptr;
     uint32_t m_batchSize = 0;
     uint32_t m_batchUsed = 0;
-    // When mapping, per top colour bits: a palette index, kTopNearest or kTopDeeper.
-    uint16_t* m_top = nullptr;
+    // When mapping, per top colour bits: a palette index, kTopNearest, or
+    // kTopDeeper plus the number of the node the walk goes on from.
+    uint32_t* m_top = nullptr;
     // Per cell: 0 when not yet made, else offset into m_candidates << 9 | count.
     uint32_t* m_cells = nullptr;
     uint8_t* m_candidates = nullptr;

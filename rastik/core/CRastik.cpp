@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/LargeBlock.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
 
@@ -133,7 +134,7 @@ int CRastik::AllocChannelSpace()
     FreeChannelSpace();
     for (uint32_t i = 0; i < ChannelCount; ++i) {
         if (ReservePlaneHeap(bytes)) {
-            void* p = calloc(bytes, 1);
+            void* p = AllocLargeBlock(bytes, true);
             if (p) {
                 ChannelKind[i] = kChannelHeap;
                 ChannelData[i] = static_cast<uint8_t*>(p);

@@ -3,6 +3,27 @@
 
 #include <cstring>
 
+#include "rastik/support/ByteOrder.h"
+
+namespace {
+
+// Stores the accumulator's bytes at out and moves past the whole bytes it
+// held; the bits of a partial byte stay in the accumulator.
+inline void FlushWholeBytes(uint8_t*& out, uint64_t& bits, uint32_t& held)
+{
+    rastik::PutLE64(out, bits);
+    out += held >> 3;
+    bits >>= held & ~7u;
+    held &= 7;
+}
+
+}  // namespace
+
+uint32_t CGifLzwEncoder::SlotOf(uint32_t key)
+{
+    return (key * 0x9E3779B1u) >> (32 - kSlotBits);
+}
+
 void CGifLzwEncoder::Start(uint32_t bits)
 {
     if (bits < 1) bits = 1;
@@ -13,20 +34,25 @@ void CGifLzwEncoder::Start(uint32_t bits)
     m_endCode = m_clear + 1;
     m_accumulator = 0;
     m_bitCount = 0;
-    m_fill = 1;
-    m_staged = 0;
+    m_packedCount = 0;
     m_haveString = false;
-    m_staging[m_staged++] = static_cast<uint8_t>(m_minCodeSize);
-    ResetTable();
+    m_startPending = true;
+    memset(m_table, 0, sizeof m_table);
+    StartTable();
     WriteCode(m_clear);
 }
 
-void CGifLzwEncoder::ResetTable()
+void CGifLzwEncoder::StartTable()
 {
     m_width = m_minCodeSize + 1;
     m_limit = 1u << m_width;
     m_next = m_clear + 2;
-    memset(m_keys, 0xFF, sizeof m_keys);
+}
+
+void CGifLzwEncoder::ClearTable()
+{
+    for (uint32_t code = m_clear + 2; code < m_next; ++code) m_table[m_slotOfCode[code]] = 0;
+    StartTable();
 }
 
 void CGifLzwEncoder::Add(const uint8_t* pixels, uint32_t count)
@@ -36,53 +62,46 @@ void CGifLzwEncoder::Add(const uint8_t* pixels, uint32_t count)
         m_string = pixels[i++] & m_pixelMask;
         m_haveString = true;
     }
-    // The state the loop changes is kept in locals: stores of bytes into the
-    // sub-block could otherwise alias the members and force their reload
-    // for every pixel.
+    // The state the loop changes is kept in locals: stores of bytes could
+    // otherwise alias the members and force their reload for every pixel.
     const uint32_t mask = m_pixelMask;
+    uint32_t* const table = m_table;
     uint32_t string = m_string;
     uint32_t next = m_next;
     uint32_t limit = m_limit;
     uint32_t width = m_width;
     uint64_t bits = m_accumulator;
     uint32_t held = m_bitCount;
-    uint32_t fill = m_fill;
-    auto emit = [&](uint32_t code) {
-        bits |= static_cast<uint64_t>(code) << held;
-        held += width;
-        while (held >= 8) {
-            m_subBlock[fill++] = static_cast<uint8_t>(bits);
-            bits >>= 8;
-            held -= 8;
-            if (fill == kSubBlockBytes + 1) {
-                m_fill = fill;
-                EndSubBlock();
-                fill = m_fill;
-            }
-        }
-    };
+    uint8_t* out = m_packed + m_packedCount;
+    uint8_t* const full = m_packed + kPackedBytes;
     for (; i < count; ++i) {
         const uint32_t c = pixels[i] & mask;
         const uint32_t key = (string << 8) | c;
-        // Primary slot from the string and the pixel; the secondary step
-        // is the distance to the end of the table.
-        uint32_t h = (string ^ (c << 4)) & 0xFFFF;
-        const uint32_t step = h == 0 ? 1 : kTableSlots - h;
-        while (m_keys[h] != kEmpty && m_keys[h] != key) h = h < step ? h + kTableSlots - step : h - step;
-        if (m_keys[h] == key) {
-            string = m_codes[h];
+        uint32_t slot = SlotOf(key);
+        uint32_t entry = table[slot];
+        while (entry != 0 && (entry >> kCodeBits) != key) {
+            slot = (slot + 1) & (kSlots - 1);
+            entry = table[slot];
+        }
+        if (entry != 0) {
+            string = entry & (kMaxCodes - 1);
             continue;
         }
-        emit(string);
+        bits |= static_cast<uint64_t>(string) << held;
+        held += width;
+        FlushWholeBytes(out, bits, held);
         const uint32_t handed = next;
         if (next < kMaxCodes) {
-            m_keys[h] = key;
-            m_codes[h] = static_cast<uint16_t>(next++);
+            table[slot] = (key << kCodeBits) | next;
+            m_slotOfCode[next++] = static_cast<uint16_t>(slot);
         }
         if (handed == limit) {
             if (width == kMaxWidth) {
-                emit(m_clear);
-                ResetTable();
+                bits |= static_cast<uint64_t>(m_clear) << held;
+                held += width;
+                FlushWholeBytes(out, bits, held);
+                m_next = next;
+                ClearTable();
                 next = m_next;
                 limit = m_limit;
                 width = m_width;
@@ -91,54 +110,56 @@ void CGifLzwEncoder::Add(const uint8_t* pixels, uint32_t count)
                 limit <<= 1;
             }
         }
+        if (out >= full) {
+            m_packedCount = static_cast<uint32_t>(out - m_packed);
+            WriteSubBlocks(false);
+            out = m_packed + m_packedCount;
+        }
         string = c;
     }
     m_string = string;
     m_next = next;
     m_limit = limit;
     m_width = width;
-    m_accumulator = static_cast<uint32_t>(bits);
+    m_accumulator = bits;
     m_bitCount = held;
-    m_fill = fill;
+    m_packedCount = static_cast<uint32_t>(out - m_packed);
 }
 
 void CGifLzwEncoder::Finish()
 {
     if (m_haveString) WriteCode(m_string);
     WriteCode(m_endCode);
-    if (m_bitCount > 0) PutByte(static_cast<uint8_t>(m_accumulator));
+    if (m_bitCount > 0) m_packed[m_packedCount++] = static_cast<uint8_t>(m_accumulator);
     m_accumulator = 0;
     m_bitCount = 0;
-    if (m_fill > 1) EndSubBlock();
-    if (m_staged > 0) m_file.Write(m_staging, m_staged);
-    m_staged = 0;
+    WriteSubBlocks(true);
 }
 
 void CGifLzwEncoder::WriteCode(uint32_t code)
 {
-    m_accumulator |= code << m_bitCount;
+    m_accumulator |= static_cast<uint64_t>(code) << m_bitCount;
     m_bitCount += m_width;
-    while (m_bitCount >= 8) {
-        PutByte(static_cast<uint8_t>(m_accumulator));
-        m_accumulator >>= 8;
-        m_bitCount -= 8;
-    }
+    uint8_t* out = m_packed + m_packedCount;
+    FlushWholeBytes(out, m_accumulator, m_bitCount);
+    m_packedCount = static_cast<uint32_t>(out - m_packed);
+    if (m_packedCount >= kPackedBytes) WriteSubBlocks(false);
 }
 
-void CGifLzwEncoder::PutByte(uint8_t byte)
+void CGifLzwEncoder::WriteSubBlocks(bool last)
 {
-    m_subBlock[m_fill++] = byte;
-    if (m_fill == kSubBlockBytes + 1) EndSubBlock();
-}
-
-void CGifLzwEncoder::EndSubBlock()
-{
-    if (m_staged + kSubBlockBytes + 1 > kStagingBytes) {
-        m_file.Write(m_staging, m_staged);
-        m_staged = 0;
+    uint32_t length = 0;
+    if (m_startPending) m_blocks[length++] = static_cast<uint8_t>(m_minCodeSize);
+    m_startPending = false;
+    uint32_t taken = 0;
+    while (m_packedCount - taken >= kSubBlockBytes || (last && taken < m_packedCount)) {
+        uint32_t n = m_packedCount - taken < kSubBlockBytes ? m_packedCount - taken : kSubBlockBytes;
+        m_blocks[length++] = static_cast<uint8_t>(n);
+        memcpy(m_blocks + length, m_packed + taken, n);
+        length += n;
+        taken += n;
     }
-    m_subBlock[0] = static_cast<uint8_t>(m_fill - 1);
-    memcpy(m_staging + m_staged, m_subBlock, m_fill);
-    m_staged += m_fill;
-    m_fill = 1;
+    m_packedCount -= taken;
+    memmove(m_packed, m_packed + taken, m_packedCount);
+    if (length > 0) m_file.Write(m_blocks, length);
 }

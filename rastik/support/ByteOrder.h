@@ -61,6 +61,12 @@ inline void PutLE32(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+inline void PutLE64(uint8_t* p, uint64_t v)
+{
+    PutLE32(p, static_cast<uint32_t>(v));
+    PutLE32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
 // The byte order a file names (TIFF's "II" or "MM").
 inline uint16_t Get16(const uint8_t* p, bool littleEndian)
 {

@@ -1,10 +1,11 @@
 // Tests of the platform stand-ins: buffered files with exact positions,
 // locks for the share modes, error causes, directory scans, the key queue,
-// the message sink and temporary names.
+// the message sink, temporary names and large memory blocks.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "platform/CFile.h"
 #include "platform/CFileFind.h"
 #include "platform/KeyQueue.h"
+#include "platform/LargeBlock.h"
 #include "platform/MessageSink.h"
 #include "platform/Win32.h"
 
@@ -249,6 +251,23 @@ TEST(PlatformClock, TickCountIsMonotonic)
     EXPECT_GE(t.wYear, 2000);
     EXPECT_GE(t.wMonth, 1);
     EXPECT_LE(t.wMonth, 12);
+}
+
+// Blocks below and above the size that asks for large pages: zeroed when
+// asked, writable to their last byte, and released with free().
+TEST(PlatformMemory, LargeBlocksOfEverySizeAreZeroedAndFreedWithFree)
+{
+    for (size_t bytes : {size_t{0}, size_t{1}, size_t{4096}, size_t{3} << 20, (size_t{9} << 20) + 3}) {
+        auto* block = static_cast<uint8_t*>(AllocLargeBlock(bytes, true));
+        ASSERT_NE(block, nullptr) << bytes;
+        EXPECT_EQ(std::count(block, block + bytes, 0), static_cast<long>(bytes)) << bytes;
+        memset(block, 0xA5, bytes ? bytes : 1);
+        free(block);
+        block = static_cast<uint8_t*>(AllocLargeBlock(bytes, false));
+        ASSERT_NE(block, nullptr) << bytes;
+        memset(block, 0x5A, bytes ? bytes : 1);
+        free(block);
+    }
 }
 
 }  // namespace

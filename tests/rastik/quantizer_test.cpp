@@ -197,6 +197,33 @@ TEST(QuantizerSplit, UnsplitEntriesTakeTheWeightedMeanOfTheirColours)
     for (size_t i = 0; i < colours.size(); ++i) EXPECT_TRUE(Same(PaletteColour(q, idx[i]), expected[i])) << i;
 }
 
+// Random colours make a tree of well over 100,000 nodes. The image claims one
+// row but gets 256, so the nodes outgrow the short first block sized for one
+// row and fill several whole ones; every colour is still counted once.
+TEST(QuantizerSplit, ManyColoursOutgrowTheNodeBlocks)
+{
+    Planes p(256, 256);
+    std::vector<uint32_t> values;
+    uint32_t seed = 12345;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const uint32_t v = seed >> 8 & 0xFFFFFF;
+            p.Set(x, y, {static_cast<int>(v & 255), static_cast<int>(v >> 8 & 255), static_cast<int>(v >> 16)});
+            values.push_back(v);
+        }
+    std::sort(values.begin(), values.end());
+    const auto distinct = std::unique(values.begin(), values.end()) - values.begin();
+
+    CColorQuantizer q;
+    ASSERT_EQ(q.SetImage(p.width, 1, p.stride), 1);
+    ASSERT_EQ(q.AddPlanes(p.r.data(), p.g.data(), p.b.data(), p.height), 1);
+    ASSERT_EQ(q.BuildPalette(), 1);
+    EXPECT_EQ(q.DistinctColors, distinct);
+    EXPECT_EQ(q.PaletteCount, 256);
+    MapByRows(q, p);  // walks deep into the large tree
+}
+
 TEST(QuantizerNearest, ColoursOffTheTreeTakeTheNearestEntryFirstOfEqualDistances)
 {
     Planes p(2, 1);

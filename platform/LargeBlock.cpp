@@ -1,0 +1,32 @@
+// Large blocks: aligned to the large page and advised for it.
+#include "platform/LargeBlock.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The large page of x86-64 (a second-level page table entry's reach).
+constexpr size_t kLargePage = size_t{2} << 20;
+// Smaller blocks gain little and would waste up to a large page each.
+constexpr size_t kSmallest = 2 * kLargePage;
+
+}  // namespace
+
+void* AllocLargeBlock(size_t bytes, bool zeroed)
+{
+    if (bytes < kSmallest) return zeroed ? calloc(bytes ? bytes : 1, 1) : malloc(bytes ? bytes : 1);
+    size_t rounded = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+    if (rounded < bytes) return nullptr;
+    void* p = aligned_alloc(kLargePage, rounded);
+    if (!p) return nullptr;
+#ifdef MADV_HUGEPAGE
+    // Advice only: where large pages are off or not to be had, the block
+    // works as any other.
+    madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+    if (zeroed) memset(p, 0, bytes);
+    return p;
+}
