@@ -20,6 +20,14 @@ namespace {
 // multi-scan files); a file that needs more fails instead of exhausting
 // memory.
 constexpr long kMaxDecoderMemory = 512L * 1024L * 1024L;
+// Output pixels a single-scan file may still decode once its data has run
+// out, before the rows left are taken as repeats of the last one even though
+// they have not settled. An arithmetic-coded scan's last bytes can stand for
+// many more blocks (its decoder reads zeros past the end), so the tail is not
+// cut at once; but zeros can also decode into rows that never settle, and a
+// few hundred bytes declaring 65500 x 65500 pixels would then take as long as
+// a real image of that size.
+constexpr uint64_t kMaxPixelsAfterDataEnd = 64ull << 20;
 // Scans a progressive file may have; hostile files with thousands of tiny
 // scans would otherwise take very long to decode.
 constexpr int kMaxScans = 1000;
@@ -148,17 +156,20 @@ int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink, bool show)
     // When the data of a single-scan file runs out (the file ends, or the
     // entropy decoder met a marker that ends the scan), libjpeg goes on with
     // blocks without coefficients: a flat grey. Once two whole MCU rows came
-    // out unchanged, every row left is that row.
+    // out unchanged, every row left is that row; rows that do not settle
+    // (arithmetic coding) are decoded up to kMaxPixelsAfterDataEnd.
     const bool oneScan = !jpeg_has_multiple_scans(&run->cinfo);
     const uint32_t settle = 2u * static_cast<uint32_t>(run->cinfo.max_v_samp_factor * run->cinfo.min_DCT_scaled_size);
     uint32_t unchanged = 0;
+    uint64_t pixelsAfterEnd = 0;
     while (run->cinfo.output_scanline < run->cinfo.output_height) {
         uint32_t row = run->cinfo.output_scanline;
         if (jpeg_read_scanlines(&run->cinfo, &line[row & 1], 1) != 1) break;
         bool go = sink->Row(line[row & 1], row);
         if (go && oneScan && (run->source->Exhausted() || ScanDataEnded(run->cinfo))) {
             unchanged = row > 0 && memcmp(line[0], line[1], rowBytes) == 0 ? unchanged + 1 : 0;
-            if (unchanged >= settle) {
+            pixelsAfterEnd += output.Width;
+            if (unchanged >= settle || pixelsAfterEnd > kMaxPixelsAfterDataEnd) {
                 go = sink->Repeat(line[row & 1], row + 1, output.Height - row - 1);
                 if (go) break;
             }

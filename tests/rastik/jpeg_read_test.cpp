@@ -1,6 +1,7 @@
 // Tests of JPEG reading: header and density rules, component counts, CMYK
 // inversion, reduced reads, spilled planes, Esc, the corpus against djpeg,
-// hostile copies of the corpus, and previews from Photoshop thumbnails.
+// hostile copies of the corpus, previews from Photoshop thumbnails, and data that
+// ends early.
 #include <cstdint>
 #include <random>
 #include <string>
@@ -11,6 +12,7 @@
 #include "TestUtil.h"
 #include "jpeg_util.h"
 #include "rastik/core/CReducedSampler.h"
+#include "rastik/jpeg/CJpgIORun.h"
 #include "rastik/rastik.h"
 
 using jpegtest::Decoded;
@@ -434,11 +436,13 @@ TEST(JpegRead, DataThatEndsEarlyReadsAsLibjpegDecodesIt)
         uint8_t marker;    // put after the kept part; 0 none
         bool rest;         // the rest of the file follows the marker
         int restartRows;
+        bool arithmetic = false;
     };
     const Case cases[] = {{3, JCS_RGB, 0.35, 0, false, 0},   {3, JCS_RGB, 0.6, 0xD9, false, 0},
                           {1, JCS_GRAYSCALE, 0.5, 0, false, 0}, {1, JCS_GRAYSCALE, 0.2, 0xD9, false, 0},
                           {3, JCS_RGB, 0.4, 0xD8, true, 0},  {3, JCS_RGB, 0.3, 0xC4, true, 8},
-                          {1, JCS_GRAYSCALE, 0.3, 0x01, true, 8}, {3, JCS_RGB, 0.45, 0xD5, true, 8}};
+                          {1, JCS_GRAYSCALE, 0.3, 0x01, true, 8}, {3, JCS_RGB, 0.45, 0xD5, true, 8},
+                          {3, JCS_RGB, 0.4, 0, false, 0, true},  {1, JCS_GRAYSCALE, 0.5, 0xD9, false, 0, true}};
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.components) + " " + std::to_string(k.keep) + " " + std::to_string(k.marker));
         Fixture f;
@@ -447,6 +451,7 @@ TEST(JpegRead, DataThatEndsEarlyReadsAsLibjpegDecodesIt)
         f.components = k.components;
         f.space = k.space;
         f.restartRows = k.restartRows;
+        f.arithmetic = k.arithmetic;
         std::string path = dir.File("cut.jpg");
         ASSERT_TRUE(jpegtest::WriteFixture(path, f));
         std::vector<uint8_t> original = testutil::ReadBytes(path);
@@ -480,4 +485,34 @@ TEST(JpegRead, DataThatEndsEarlyReadsAsLibjpegDecodesIt)
                 ASSERT_EQ(out[0][i * stride + x], full.samples[(sampler.Rows()[i] * 61 + sampler.Columns()[x]) *
                                                               planes.size()]);
     }
+}
+
+namespace {
+
+// Counts the rows a run decodes and the rows it hands on as repeats.
+class CountingSink : public JpegRowSink {
+public:
+    bool Start(const JpegHead&) override { return true; }
+    bool Row(const uint8_t*, uint32_t) override { return ++decoded != 0; }
+    bool Repeat(const uint8_t*, uint32_t, uint32_t count) override { return (repeated += count) != 0; }
+    uint64_t decoded = 0;
+    uint64_t repeated = 0;
+};
+
+}  // namespace
+
+// Zeros past the end of an arithmetic-coded scan can decode into rows that
+// never settle: a few hundred bytes declaring 65500 x 65500 pixels decode a
+// bounded number of rows, and the rest repeats the last.
+TEST(JpegRead, RowsThatNeverSettleAfterTheDataAreBounded)
+{
+    std::string path = std::string(getenv("RASTIK_SOURCE_DIR")) +
+                       "/tests/fuzz-regressions/jpeg/arithmetic-data-runs-out-65500x65500.jpg";
+    CFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeRead));
+    JpegHead head;
+    CountingSink sink;
+    ASSERT_EQ(RunJpegDecompress(file, 0, file.GetLength(), &head, &sink, false), kJpegRunDone);
+    EXPECT_EQ(sink.decoded + sink.repeated, 65500u);
+    EXPECT_LT(sink.decoded, 2048u);
 }

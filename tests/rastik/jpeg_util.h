@@ -39,6 +39,7 @@ struct Fixture {
     uint16_t yDensity = 72;
     int quality = 95;
     int restartRows = 0;           // MCU rows per restart interval, 0 none
+    bool arithmetic = false;       // arithmetic coding instead of Huffman
     std::vector<uint8_t> samples;  // empty: a pattern
 };
 
@@ -68,6 +69,7 @@ inline bool WriteFixture(const std::string& path, Fixture f)
     c.X_density = f.xDensity;
     c.Y_density = f.yDensity;
     c.restart_in_rows = f.restartRows;
+    c.arith_code = f.arithmetic ? TRUE : FALSE;
     jpeg_start_compress(&c, TRUE);
     size_t rowBytes = static_cast<size_t>(f.width) * f.components;
     while (c.next_scanline < c.image_height) {
