@@ -493,8 +493,16 @@ namespace {
 class CountingSink : public JpegRowSink {
 public:
     bool Start(const JpegHead&) override { return true; }
-    bool Row(const uint8_t*, uint32_t) override { return ++decoded != 0; }
-    bool Repeat(const uint8_t*, uint32_t, uint32_t count) override { return (repeated += count) != 0; }
+    bool Row(const uint8_t*, uint32_t) override
+    {
+        ++decoded;
+        return true;
+    }
+    bool Repeat(const uint8_t*, uint32_t, uint32_t count) override
+    {
+        repeated += count;
+        return true;
+    }
     uint64_t decoded = 0;
     uint64_t repeated = 0;
 };
