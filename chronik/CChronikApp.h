@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "chronik/CDataFile.h"
+#include "chronik/CDataFileReader.h"
 #include "chronik/chronik.h"
 
 class CChronikApp {
