@@ -119,7 +119,7 @@ const DiagRecordList* CDiagReader::Read(uint32_t start, uint32_t end, const std:
     }
     index.Abort();
     PairAndCollect(true, true);
-    return &app.m_results;
+    return &app.Results();
 }
 
 const DiagRecordList* CDiagReader::ReadSingleFile(const std::string& path, uint32_t stationFilter)
@@ -141,12 +141,13 @@ const DiagRecordList* CDiagReader::ReadSingleFile(const std::string& path, uint3
     data.Abort();
     if (!sound) ShowDamaged(path);
     PairAndCollect(false, false);
-    return &app.m_results;
+    return &app.Results();
 }
 
 void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
 {
     CChronikApp& app = CChronikApp::Get();
+    DiagRecordList& results = app.Results();
     size_t appended = 0;
     size_t visited = 0;
     // The records of a batch share their time: its text is made once.
@@ -184,7 +185,7 @@ void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
             record.categoryText = clear.categoryText;
             record.clearTimeText = clear.clearTimeText;
         }
-        app.m_results.push_back(std::move(record));
+        results.push_back(std::move(record));
         ++appended;
     }
 }

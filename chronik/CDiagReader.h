@@ -1,7 +1,7 @@
 // The read path of the store: selects the data files of a time range through
 // the index, collects the raw events of the chosen node chains, gives them
 // their texts and pairs every occurrence with its later clear event into the
-// result list of the process-wide object.
+// calling thread's result list, which the process-wide object keeps.
 #pragma once
 
 #include <cstdint>
