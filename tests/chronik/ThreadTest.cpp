@@ -20,9 +20,6 @@ constexpr uint32_t kBatches = 300;
 
 class ThreadTest : public ChronikTest {
 protected:
-    // Two distinct listed codes per writer and batch.
-    static uint32_t Code(uint32_t writer, uint32_t i) { return ModuleCode(2 + 2 * writer, i >> 8, i & 0xFF, 32); }
-
     static std::vector<std::pair<uint32_t, uint32_t>> Events(const DiagRecordList* list)
     {
         std::vector<std::pair<uint32_t, uint32_t>> events;
@@ -38,7 +35,7 @@ TEST_F(ThreadTest, WritesReadsAndRebuildsLoseNoEvent)
     std::atomic<int> writing{2};
     auto writer = [&](uint32_t w) {
         for (uint32_t i = 0; i < kBatches; ++i) {
-            uint32_t codes[2] = {Code(w, 2 * i), Code(w, 2 * i + 1)};
+            uint32_t codes[2] = {WriterCode(w, 2 * i), WriterCode(w, 2 * i + 1)};
             EXPECT_EQ(Write(2 + w, kT + 3 * i + w, 2, codes, dir.c_str()), 1) << w << " " << i;
         }
         --writing;
@@ -72,7 +69,7 @@ TEST_F(ThreadTest, WritesReadsAndRebuildsLoseNoEvent)
 
     std::multiset<uint32_t> expected, listed;
     for (uint32_t w = 0; w < 2; ++w)
-        for (uint32_t i = 0; i < 2 * kBatches; ++i) expected.insert(Code(w, i));
+        for (uint32_t i = 0; i < 2 * kBatches; ++i) expected.insert(WriterCode(w, i));
     for (const DiagRecord& r : Records(Read(0, 0xFFFFFFFF, dir.c_str(), 0, 1))) listed.insert(r.code);
     EXPECT_EQ(listed, expected);
     EXPECT_GE(m_dir.DataFiles().size(), 3u);  // roll-overs while the others read
@@ -80,7 +77,7 @@ TEST_F(ThreadTest, WritesReadsAndRebuildsLoseNoEvent)
 
 TEST_F(ThreadTest, EachThreadHasItsOwnListUntilItEnds)
 {
-    uint32_t code = Code(0, 1);
+    uint32_t code = WriterCode(0, 1);
     ASSERT_EQ(Write(2, kT, 1, &code, m_dir.Path().c_str()), 1);
     const DiagRecordList* main = Read(kT, kT, m_dir.Path().c_str(), 0, 0);
     ASSERT_NE(main, nullptr);
