@@ -54,6 +54,64 @@ void Put(std::string* out, const char* pattern, Numbers... numbers)
     if (out) *out = Format(pattern, {static_cast<int>(numbers)...});
 }
 
+// The station events by kind K: within a kind the rows are tried in order and
+// the first whose condition on the flag byte F holds gives the message; a
+// row without a message, or no row, declines the event. The key is the code
+// without its cleared bit, narrowed further where a row says so.
+enum Number : uint8_t { kCard, kStation };  // A, or A with bit 0 cleared
+struct StationRow {
+    uint8_t kind;
+    bool any;             // condition: F & mask is not 0 (else F & mask equals value)
+    uint8_t mask;
+    uint8_t value;
+    const char* pattern;  // null: declined
+    Number number;        // texts without "%02d" take none
+    uint32_t keyMask = kKeyMask;
+};
+
+const StationRow kStationRows[] = {
+    {0, false, 0xFF, 0, "检测到%02d#控制卡当前为备用状态", kCard},
+    {0, false, 15, 15, "检测到%02d#控制卡当前为工作状态", kCard},
+    {1, false, 3, 3, "%02d#主控制卡组态错(内存RAM数据损坏,需下载组态)", kCard},
+    {1, true, 8 | 2, 0, "%02d#控制卡组态错(需下载组态)", kCard},
+    {1, true, 32, 0, "%02d#控制卡系统时钟出错", kCard},
+    {1, true, 128, 0, "%02d#控制卡堆栈出错", kCard},
+    {2, false, 15, 15, "%02d#控制站冗余主控卡协调同步失败", kStation},
+    {3, false, 0xFF, 0, "检测到%02d#控制卡上次以冷模式启动", kCard},
+    {3, false, 0xFF, 255, "检测到%02d#控制卡上次以热模式启动", kCard},
+    {4, false, 0xFF, 255, "%02d#主控制卡主CPU与XA-2握手失败", kCard},
+    {4, true, 1, 0, "%02d#控制卡TLINK端口0自检故障", kCard},
+    {4, true, 2, 0, "%02d#控制卡TLINK端口1自检故障", kCard},
+    {4, true, 16, 0, "%02d#控制卡与所有数据转发卡通信故障", kCard},
+    {6, true, 0xFF, 0, "%02d#主控制卡上电或复位内存数据自检出错,申请组态", kCard},
+    {7, true, 128, 0, "%02d#控制卡用户程序区错误(Flash内存)", kCard},
+    {7, true, 64, 0, nullptr, kCard},
+    {7, true, 7, 0, "%02d#控制站工作/备用卡件之间组态不一致", kStation, 0x7FFFFFF1u},
+    {8, true, 1, 0, "%02d#控制卡用户堆栈(USP)溢出错", kCard},
+    {8, true, 2, 0, "%02d#控制卡QTL语言的程序运行时间溢出", kCard},
+    {8, true, 4, 0, "%02d#控制卡QTL语言的用户程序被传送下装QTL程序过程终止", kCard},
+    {8, true, 8, 0, "%02d#主控制卡程序运行异常", kCard},
+    {8, true, 32, 0, "%02d#主控制卡程序代码自检出错,并且被系统监控软件强制停止运行", kCard},
+    {9, true, 1, 0, "%02d#主控制卡总线0故障", kCard},
+    {9, true, 2, 0, "%02d#主控制卡总线1故障", kCard},
+    {9, true, 4, 0, "%02d#控制器检测到控制网内网络连接错位", kCard},
+    {11, true, 0xFF, 0, "%02d#主控制卡ROM自检出错", kCard, 0x7FFFFFFBu},
+    {13, true, 0xFF, 0, "时间溢出,%02d#主机在一个周期内没有完成所有工作", kCard, 0x7FFFFFFDu},
+    {14, true, 0xFF, 0, "%02d#主控制卡网络地址拨号出错", kCard, 0x7FFFFFFEu},
+    {15, true, 1, 0, "1#5V电源故障", kCard},
+    {15, true, 2, 0, "2#5V电源故障", kCard},
+    {15, true, 4, 0, "1#24V电源故障", kCard},
+    {15, true, 8, 0, "2#24V电源故障", kCard},
+    {15, true, 16, 0, "1#220VAC电源故障", kCard},
+    {15, true, 32, 0, "2#220VAC电源故障", kCard},
+    {25, true, 1, 0, "%02d#控制站1#Cable与2#网错连", kStation},
+    {25, true, 2, 0, "%02d#控制站2#Cable与1#网错连", kStation},
+    {27, true, 2, 0, "%02d#控制卡Tesslang语言的程序运行时间溢出", kCard},
+    {27, true, 8, 0, "%02d#主控制卡Tesslang程序运行异常", kCard},
+    {27, true, 32, 0, "%02d#主控制卡Tesslang程序代码自检出错", kCard},
+    {127, false, 0, 0, "%02d#控制卡通信故障或未插卡", kCard},
+};
+
 }  // namespace
 
 std::string CDiagCatalogue::FormatTime(uint32_t time)
@@ -158,115 +216,19 @@ bool CDiagCatalogue::FormatForwardingCards(std::string* message, uint32_t a, uin
 
 bool CDiagCatalogue::FormatStationEvent(DiagRecord& record, std::string* message, bool& notice)
 {
-    uint32_t key = record.code;
-    uint32_t f = (key >> 1) & 0xFF;
-    uint32_t k = (key >> 9) & 0x7F;
-    uint32_t a = (key >> 16) & 0x1FF;
-    int card = static_cast<int>(a);
-    int station = static_cast<int>(a & ~1u);
-    std::string* m = message;
-
-    switch (k) {
-    case 0:
-        notice = true;
-        if (f == 0) Put(m, "检测到%02d#控制卡当前为备用状态", card);
-        else if ((f & 15) == 15) Put(m, "检测到%02d#控制卡当前为工作状态", card);
-        else return false;
+    uint32_t f = (record.code >> 1) & 0xFF;
+    uint32_t k = (record.code >> 9) & 0x7F;
+    uint32_t a = (record.code >> 16) & 0x1FF;
+    if (k >= 34 && k <= 41) return FormatForwardingCards(message, a, k, f);
+    notice = k == 0 || k == 3;
+    for (const StationRow& row : kStationRows) {
+        if (row.kind != k) continue;
+        bool holds = row.any ? (f & row.mask) != 0 : (f & row.mask) == row.value;
+        if (!holds) continue;
+        if (!row.pattern) return false;
+        Put(message, row.pattern, row.number == kStation ? a & ~1u : a);
+        record.code &= row.keyMask;
         return true;
-    case 1:
-        if ((f & 3) == 3) Put(m, "%02d#主控制卡组态错(内存RAM数据损坏,需下载组态)", card);
-        else if ((f & 8) || (f & 2)) Put(m, "%02d#控制卡组态错(需下载组态)", card);
-        else if (f & 32) Put(m, "%02d#控制卡系统时钟出错", card);
-        else if (f & 128) Put(m, "%02d#控制卡堆栈出错", card);
-        else return false;
-        return true;
-    case 2:
-        if ((f & 15) != 15) return false;
-        Put(m, "%02d#控制站冗余主控卡协调同步失败", station);
-        return true;
-    case 3:
-        notice = true;
-        if (f == 0) Put(m, "检测到%02d#控制卡上次以冷模式启动", card);
-        else if (f == 255) Put(m, "检测到%02d#控制卡上次以热模式启动", card);
-        else return false;
-        return true;
-    case 4:
-        if (f == 255) Put(m, "%02d#主控制卡主CPU与XA-2握手失败", card);
-        else if (f & 1) Put(m, "%02d#控制卡TLINK端口0自检故障", card);
-        else if (f & 2) Put(m, "%02d#控制卡TLINK端口1自检故障", card);
-        else if (f & 16) Put(m, "%02d#控制卡与所有数据转发卡通信故障", card);
-        else return false;
-        return true;
-    case 6:
-        if (f == 0) return false;
-        Put(m, "%02d#主控制卡上电或复位内存数据自检出错,申请组态", card);
-        return true;
-    case 7:
-        if (f & 128) {
-            Put(m, "%02d#控制卡用户程序区错误(Flash内存)", card);
-        } else if (f & 64) {
-            return false;
-        } else if (f & 7) {
-            Put(m, "%02d#控制站工作/备用卡件之间组态不一致", station);
-            record.code = key & 0x7FFFFFF1u;
-        } else {
-            return false;
-        }
-        return true;
-    case 8:
-        if (f & 1) Put(m, "%02d#控制卡用户堆栈(USP)溢出错", card);
-        else if (f & 2) Put(m, "%02d#控制卡QTL语言的程序运行时间溢出", card);
-        else if (f & 4) Put(m, "%02d#控制卡QTL语言的用户程序被传送下装QTL程序过程终止", card);
-        else if (f & 8) Put(m, "%02d#主控制卡程序运行异常", card);
-        else if (f & 32) Put(m, "%02d#主控制卡程序代码自检出错,并且被系统监控软件强制停止运行", card);
-        else return false;
-        return true;
-    case 9:
-        if (f & 1) Put(m, "%02d#主控制卡总线0故障", card);
-        else if (f & 2) Put(m, "%02d#主控制卡总线1故障", card);
-        else if (f & 4) Put(m, "%02d#控制器检测到控制网内网络连接错位", card);
-        else return false;
-        return true;
-    case 11:
-        if (f == 0) return false;
-        Put(m, "%02d#主控制卡ROM自检出错", card);
-        record.code = key & 0x7FFFFFFBu;
-        return true;
-    case 13:
-        if (f == 0) return false;
-        Put(m, "时间溢出,%02d#主机在一个周期内没有完成所有工作", card);
-        record.code = key & 0x7FFFFFFDu;
-        return true;
-    case 14:
-        if (f == 0) return false;
-        Put(m, "%02d#主控制卡网络地址拨号出错", card);
-        record.code = key & 0x7FFFFFFEu;
-        return true;
-    case 15:
-        if (f & 1) Put(m, "1#5V电源故障");
-        else if (f & 2) Put(m, "2#5V电源故障");
-        else if (f & 4) Put(m, "1#24V电源故障");
-        else if (f & 8) Put(m, "2#24V电源故障");
-        else if (f & 16) Put(m, "1#220VAC电源故障");
-        else if (f & 32) Put(m, "2#220VAC电源故障");
-        else return false;
-        return true;
-    case 25:
-        if (f & 1) Put(m, "%02d#控制站1#Cable与2#网错连", station);
-        else if (f & 2) Put(m, "%02d#控制站2#Cable与1#网错连", station);
-        else return false;
-        return true;
-    case 27:
-        if (f & 2) Put(m, "%02d#控制卡Tesslang语言的程序运行时间溢出", card);
-        else if (f & 8) Put(m, "%02d#主控制卡Tesslang程序运行异常", card);
-        else if (f & 32) Put(m, "%02d#主控制卡Tesslang程序代码自检出错", card);
-        else return false;
-        return true;
-    case 127:
-        Put(m, "%02d#控制卡通信故障或未插卡", card);
-        return true;
-    default:
-        if (k >= 34 && k <= 41) return FormatForwardingCards(m, a, k, f);
-        return false;
     }
+    return false;
 }

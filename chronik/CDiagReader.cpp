@@ -5,15 +5,15 @@
 #include <set>
 
 #include "chronik/CChronikApp.h"
-#include "chronik/CDataFile.h"
+#include "chronik/CDataFileReader.h"
 #include "chronik/CDiagCatalogue.h"
 #include "chronik/CIndexFile.h"
 #include "chronik/CRetryOpen.h"
+#include "chronik/DirectoryEntry.h"
 #include "chronik/FileWords.h"
 #include "platform/MessageSink.h"
 #include "platform/Win32.h"
 
-using chronik::GetWord;
 using chronik::JoinPath;
 
 bool CDiagReader::BlockPassesFilter(uint32_t block, uint32_t stationFilter)
@@ -26,19 +26,23 @@ void CDiagReader::ShowDamaged(const std::string& path)
     AfxMessageBox((path + kDamagedText).c_str());
 }
 
-void CDiagReader::CollectFile(CFile& file, uint32_t start, uint32_t end, uint32_t stationFilter,
+bool CDiagReader::CollectFile(CFile& file, uint32_t start, uint32_t end, uint32_t stationFilter,
                               bool checkAddress)
 {
-    uint8_t directory[CDataFile::kDirectoryEntries * 8];
-    file.Seek(CDataFile::kDirectoryOffset, CFile::begin);
+    uint8_t directory[DirectoryEntry::kDirectorySize];
+    file.Seek(DirectoryEntry::kDirectoryOffset, CFile::begin);
     uint32_t got = file.Read(directory, sizeof directory);
     std::vector<RawEvent>& raw = CChronikApp::Get().m_rawEvents;
     uint64_t length = file.GetLength();
-    for (uint32_t b = 0; b < CDataFile::kDirectoryEntries && 8 * b + 8 <= got; ++b) {
+    bool sound = true;
+    for (uint32_t b = 0; b < DirectoryEntry::kEntries && DirectoryEntry::Position(b + 1) <= got; ++b) {
         if (!BlockPassesFilter(b, stationFilter)) continue;
-        if (checkAddress && GetWord(directory + 8 * b) == 0) continue;
-        CDataFile::ReadBlockChain(file, length, GetWord(directory + 8 * b + 4), start, end, raw);
+        DirectoryEntry entry = DirectoryEntry::Decode(directory, b);
+        if (checkAddress && entry.address == 0) continue;
+        ChainStop stop = CDataFileReader::ReadBlockChain(file, length, entry.blockOffset, start, end, raw);
+        sound = sound && stop == ChainStop::End;
     }
+    return sound;
 }
 
 bool CDiagReader::OpenIndex(const std::string& dir, CFile& index)
@@ -105,7 +109,7 @@ const DiagRecordList* CDiagReader::Read(uint32_t start, uint32_t end, const std:
             index.Abort();
             return nullptr;
         }
-        if (!CDataFile::HasMagic(data)) {
+        if (!CDataFileReader::HasMagic(data)) {
             data.Abort();
             ShowDamaged(path);
             continue;
@@ -115,7 +119,7 @@ const DiagRecordList* CDiagReader::Read(uint32_t start, uint32_t end, const std:
     }
     index.Abort();
     PairAndCollect(true, true);
-    return &app.m_results;
+    return &app.Results();
 }
 
 const DiagRecordList* CDiagReader::ReadSingleFile(const std::string& path, uint32_t stationFilter)
@@ -126,20 +130,24 @@ const DiagRecordList* CDiagReader::ReadSingleFile(const std::string& path, uint3
     if (!CRetryOpen::Open(data, path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary,
                           kDataAttempts))
         return nullptr;
-    if (!CDataFile::HasMagic(data)) {
+    if (!CDataFileReader::HasMagic(data)) {
         data.Abort();
         ShowDamaged(path);
         return nullptr;
     }
-    CollectFile(data, 0, 0xFFFFFFFFu, stationFilter, false);
+    // A chain that stopped at damage is reported once; its events up to the
+    // damage are listed.
+    bool sound = CollectFile(data, 0, 0xFFFFFFFFu, stationFilter, false);
     data.Abort();
+    if (!sound) ShowDamaged(path);
     PairAndCollect(false, false);
-    return &app.m_results;
+    return &app.Results();
 }
 
 void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
 {
     CChronikApp& app = CChronikApp::Get();
+    DiagRecordList& results = app.Results();
     size_t appended = 0;
     size_t visited = 0;
     // The records of a batch share their time: its text is made once.
@@ -177,7 +185,7 @@ void CDiagReader::PairAndCollect(bool suppressNotices, bool limit)
             record.categoryText = clear.categoryText;
             record.clearTimeText = clear.clearTimeText;
         }
-        app.m_results.push_back(std::move(record));
+        results.push_back(std::move(record));
         ++appended;
     }
 }

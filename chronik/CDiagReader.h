@@ -1,7 +1,7 @@
 // The read path of the store: selects the data files of a time range through
 // the index, collects the raw events of the chosen node chains, gives them
 // their texts and pairs every occurrence with its later clear event into the
-// result list of the process-wide object.
+// calling thread's result list, which the process-wide object keeps.
 #pragma once
 
 #include <cstdint>
@@ -36,9 +36,10 @@ private:
     // Opens the index of dir for exclusive use, making it first when it is
     // missing or empty; false when it cannot be had.
     static bool OpenIndex(const std::string& dir, CFile& index);
-    // Collects the filtered chains of an open data file. checkAddress: skip
-    // blocks whose directory entry has address 0.
-    static void CollectFile(CFile& file, uint32_t start, uint32_t end, uint32_t stationFilter,
+    // Collects the filtered chains of an open data file; false when one of
+    // them stopped at damage. checkAddress: skip blocks whose directory entry
+    // has address 0.
+    static bool CollectFile(CFile& file, uint32_t start, uint32_t end, uint32_t stationFilter,
                             bool checkAddress);
     static void ShowDamaged(const std::string& path);
 };

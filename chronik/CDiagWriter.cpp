@@ -17,7 +17,7 @@ int CDiagWriter::Write(uint32_t node, uint32_t eventTime, uint32_t count, const 
                        const std::string& dir)
 {
     // A zero time would read as the end of the chain's words.
-    if (node < CDataFile::kFirstNode || node >= CDataFile::kFirstNode + CDataFile::kDirectoryEntries ||
+    if (node < DirectoryEntry::kFirstNode || node >= DirectoryEntry::kFirstNode + DirectoryEntry::kEntries ||
         (count > 0 && !codes) || eventTime == 0)
         return EINVAL;
     CFile index;
@@ -72,7 +72,7 @@ std::string CDiagWriter::NewDataFileName(const std::string& dir, const std::vect
         st.wHour = static_cast<uint16_t>(local.tm_hour);
         st.wMinute = static_cast<uint16_t>(local.tm_min);
         st.wSecond = static_cast<uint16_t>(local.tm_sec);
-        name = CDataFile::MakeDataFileName(st);
+        name = CDataFileWriter::MakeDataFileName(st);
         bool listed = false;
         for (const IndexEntry& e : entries) listed = listed || e.name == name;
         if (!listed && !FileExists(JoinPath(dir, name).c_str())) break;
@@ -87,7 +87,7 @@ int CDiagWriter::AddDataFile(CFile& index, const std::string& dir, uint32_t seco
     std::string name = NewDataFileName(dir, entries);
     std::string path = JoinPath(dir, name);
     int error = 0;
-    if (!CDataFile::CreateDataFile(path, secondsPerFile, eventTime, durable, &error)) return error;
+    if (!CDataFileWriter::CreateDataFile(path, secondsPerFile, eventTime, durable, &error)) return error;
     if (durable) error = SyncDirectory(dir.c_str());
     entries.push_back({eventTime, eventTime, name});
     if (!error) error = CIndexFile::StoreEntries(index, entries, durable);
@@ -98,14 +98,14 @@ int CDiagWriter::AddDataFile(CFile& index, const std::string& dir, uint32_t seco
     return error;
 }
 
-CDataFile::AppendResult CDiagWriter::AppendToFile(const std::string& path, const Batch& batch, int& error)
+CDataFileWriter::AppendResult CDiagWriter::AppendToFile(const std::string& path, const Batch& batch, int& error)
 {
     CFile data;
     if (!CRetryOpen::Open(data, path, CFile::modeReadWrite | CFile::shareExclusive | CFile::typeBinary, kAttempts,
                           &error))
-        return CDataFile::NotStored;
-    CDataFile::AppendResult result = CDataFile::Append(data, batch.node, batch.time, batch.codes, batch.count,
-                                                       CChronikApp::Get().m_durable, &error);
+        return CDataFileWriter::NotStored;
+    CDataFileWriter::AppendResult result = CDataFileWriter::Append(data, batch.node, batch.time, batch.codes,
+                                                                   batch.count, CChronikApp::Get().m_durable, &error);
     data.Abort();  // everything was handed to the system by Append
     return result;
 }
@@ -118,15 +118,15 @@ int CDiagWriter::Append(CFile& index, const std::string& dir, uint32_t secondsPe
     uint32_t now = static_cast<uint32_t>(std::time(nullptr));
     CIndexFile::StoreEndTime(index, current, now);
     int error = 0;
-    CDataFile::AppendResult result = AppendToFile(JoinPath(dir, entries[current].name), batch, error);
-    if (result == CDataFile::ChainDamaged) {
+    CDataFileWriter::AppendResult result = AppendToFile(JoinPath(dir, entries[current].name), batch, error);
+    if (result == CDataFileWriter::ChainDamaged) {
         // The chain of the current file cannot be walked: go on in a new file.
         if ((error = AddDataFile(index, dir, secondsPerFile, batch.time, entries))) return error;
         current = entries.size() - 1;
         CIndexFile::StoreEndTime(index, current, now);
         result = AppendToFile(JoinPath(dir, entries[current].name), batch, error);
     }
-    if (result == CDataFile::Stored) return 0;
+    if (result == CDataFileWriter::Stored) return 0;
     return error ? error : EIO;
 }
 

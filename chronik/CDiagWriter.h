@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "chronik/CDataFile.h"
+#include "chronik/CDataFileWriter.h"
 #include "chronik/CIndexFile.h"
 #include "platform/CFile.h"
 
@@ -54,7 +54,7 @@ private:
     // new data file when that one's chain cannot be walked.
     static int Append(CFile& index, const std::string& dir, uint32_t secondsPerFile, const Batch& batch,
                       std::vector<IndexEntry>& entries, size_t current);
-    static CDataFile::AppendResult AppendToFile(const std::string& path, const Batch& batch, int& error);
+    static CDataFileWriter::AppendResult AppendToFile(const std::string& path, const Batch& batch, int& error);
     // Drops the oldest entries beyond the file limit from the index, then
     // deletes their files (only those the index no longer lists).
     static void DropOldest(CFile& index, const std::string& dir, std::vector<IndexEntry>& entries);

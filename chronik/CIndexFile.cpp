@@ -1,5 +1,5 @@
 // Reading, updating and rebuilding the index file; the layout is stated in
-// CIndexFile.h.
+// IndexHeader.h and IndexEntry.h.
 #include "chronik/CIndexFile.h"
 
 #include <strings.h>
@@ -8,16 +8,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "chronik/CDataFile.h"
+#include "chronik/CDataFileReader.h"
 #include "chronik/CRetryOpen.h"
+#include "chronik/DataFileHeader.h"
 #include "chronik/FileWords.h"
 #include "platform/CFileException.h"
 #include "platform/CFileFind.h"
 #include "platform/Win32.h"
 
-using chronik::GetWord;
 using chronik::JoinPath;
-using chronik::PutWord;
 using chronik::WriteWordAt;
 
 std::string CIndexFile::IndexPath(const std::string& dir)
@@ -27,6 +26,7 @@ std::string CIndexFile::IndexPath(const std::string& dir)
 
 bool CIndexFile::IsDataFileName(const std::string& name)
 {
+    constexpr size_t kNameLength = IndexEntry::kNameLength;
     if (name.size() != kNameLength) return false;
     if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos) return false;
     return strncasecmp(name.c_str(), "KORVAL", 6) == 0 && strcasecmp(name.c_str() + kNameLength - 4, ".API") == 0;
@@ -36,47 +36,37 @@ CIndexFile::Contents CIndexFile::Load(CFile& index)
 {
     Contents c;
     uint64_t length = index.GetLength();
-    uint8_t header[kHeaderSize];
+    uint8_t header[IndexHeader::kSize];
     index.Seek(0, CFile::begin);
-    uint32_t got = index.Read(header, kHeaderSize);
-    c.magicOk = got >= kMagicLength && memcmp(header, kMagic, kMagicLength) == 0;
-    if (got != kHeaderSize) return c;
+    uint32_t got = index.Read(header, IndexHeader::kSize);
+    c.magicOk = got >= IndexHeader::kMagicLength && IndexHeader::HasMagic(header);
+    if (got != IndexHeader::kSize) return c;
     c.headerRead = true;
-    c.secondsPerFile = GetWord(header + kSpanOffset);
-    c.count = GetWord(header + kCountOffset);
+    IndexHeader fields = IndexHeader::Decode(header);
+    c.secondsPerFile = fields.secondsPerFile;
+    c.count = fields.count;
 
-    uint64_t present = (length - kHeaderSize) / kEntrySize;
+    uint64_t present = (length - IndexHeader::kSize) / IndexEntry::kSize;
     uint64_t n = std::min<uint64_t>(c.count, present);
-    std::vector<uint8_t> raw(static_cast<size_t>(n) * kEntrySize);
-    if (!raw.empty()) n = index.Read(raw.data(), static_cast<uint32_t>(raw.size())) / kEntrySize;
+    std::vector<uint8_t> raw(static_cast<size_t>(n) * IndexEntry::kSize);
+    if (!raw.empty()) n = index.Read(raw.data(), static_cast<uint32_t>(raw.size())) / IndexEntry::kSize;
     c.entries.reserve(static_cast<size_t>(n));
-    for (uint64_t i = 0; i < n; ++i) {
-        const uint8_t* e = &raw[static_cast<size_t>(i) * kEntrySize];
-        IndexEntry entry;
-        entry.start = GetWord(e);
-        entry.end = GetWord(e + 4);
-        const char* name = reinterpret_cast<const char*>(e + 8);
-        entry.name.assign(name, strnlen(name, kNameLength));
-        c.entries.push_back(std::move(entry));
-    }
+    for (uint64_t i = 0; i < n; ++i)
+        c.entries.push_back(IndexEntry::Decode(&raw[static_cast<size_t>(i) * IndexEntry::kSize]));
     return c;
 }
 
 std::vector<uint8_t> CIndexFile::EntryBytes(const std::vector<IndexEntry>& entries)
 {
-    std::vector<uint8_t> raw(entries.size() * kEntrySize, 0);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        uint8_t* e = &raw[i * kEntrySize];
-        PutWord(e, entries[i].start);
-        PutWord(e + 4, entries[i].end);
-        memcpy(e + 8, entries[i].name.data(), std::min<size_t>(entries[i].name.size(), kNameLength));
-    }
+    std::vector<uint8_t> raw(entries.size() * IndexEntry::kSize, 0);
+    for (size_t i = 0; i < entries.size(); ++i) entries[i].Encode(&raw[i * IndexEntry::kSize]);
     return raw;
 }
 
 void CIndexFile::WriteChangedSectors(CFile& index, const std::vector<uint8_t>& bytes, bool durable)
 {
     constexpr size_t kSector = 512;
+    constexpr size_t kHeaderSize = IndexHeader::kSize;
     std::vector<uint8_t> old(bytes.size());
     index.Seek(kHeaderSize, CFile::begin);
     size_t got = bytes.empty() ? 0 : index.Read(old.data(), static_cast<uint32_t>(old.size()));
@@ -98,14 +88,16 @@ int CIndexFile::StoreEntries(CFile& index, const std::vector<IndexEntry>& entrie
     try {
         std::vector<uint8_t> raw = EntryBytes(entries);
         WriteChangedSectors(index, raw, durable);
-        uint32_t length = kHeaderSize + static_cast<uint32_t>(raw.size());
-        uint8_t counts[8], stored[8];
-        PutWord(counts, static_cast<uint32_t>(entries.size()));
-        PutWord(counts + 4, length);
-        index.Seek(kCountOffset, CFile::begin);
-        if (index.Read(stored, sizeof stored) != sizeof stored || memcmp(stored, counts, sizeof counts) != 0) {
-            index.Seek(kCountOffset, CFile::begin);
-            index.Write(counts, sizeof counts);
+        uint32_t length = IndexHeader::kSize + static_cast<uint32_t>(raw.size());
+        // The count and the length lie side by side: one write for both.
+        constexpr uint32_t kFrom = IndexHeader::kCountOffset, kTo = IndexHeader::kLengthOffset + 4;
+        uint8_t header[IndexHeader::kSize], stored[kTo - kFrom];
+        IndexHeader{0, static_cast<uint32_t>(entries.size()), length}.Encode(header);
+        const uint8_t* counts = header + kFrom;
+        index.Seek(kFrom, CFile::begin);
+        if (index.Read(stored, sizeof stored) != sizeof stored || memcmp(stored, counts, sizeof stored) != 0) {
+            index.Seek(kFrom, CFile::begin);
+            index.Write(counts, sizeof stored);
             index.Flush();
             if (durable) index.Sync();
         }
@@ -121,7 +113,7 @@ int CIndexFile::StoreEntries(CFile& index, const std::vector<IndexEntry>& entrie
 
 void CIndexFile::StoreEndTime(CFile& index, size_t position, uint32_t endTime)
 {
-    WriteWordAt(index, kHeaderSize + kEntrySize * uint64_t(position) + 4, endTime);
+    WriteWordAt(index, IndexEntry::Position(position) + IndexEntry::kEndOffset, endTime);
     index.Flush();
 }
 
@@ -146,14 +138,14 @@ int CIndexFile::ScanDataFile(const std::string& path, const std::string& name, s
     if (!CRetryOpen::Open(file, path, CFile::modeRead | CFile::shareExclusive | CFile::typeBinary,
                           kWriterAttempts, &error))
         return error == ENOENT ? 0 : error;
-    if (!CDataFile::HasMagic(file)) {
+    if (!CDataFileReader::HasMagic(file)) {
         file.Abort();
         DeleteFile(path.c_str());
         return 0;
     }
     uint32_t start = 0, last = 0;
-    bool complete = chronik::ReadWordAt(file, CDataFile::kCreationOffset, start) &&
-                    chronik::ReadWordAt(file, CDataFile::kLastEventOffset, last);
+    bool complete = chronik::ReadWordAt(file, DataFileHeader::kCreationOffset, start) &&
+                    chronik::ReadWordAt(file, DataFileHeader::kLastEventOffset, last);
     file.Abort();
     // Only names of the data-file pattern can be listed; others are left alone.
     if (complete && IsDataFileName(name)) kept.push_back({start, last, name});
@@ -182,12 +174,9 @@ int CIndexFile::RebuildOpenIndex(CFile& index, const std::string& dir, uint32_t 
     kept.erase(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(drop));
 
     // The whole new index in one write, so it never shows half made.
-    uint32_t length = kHeaderSize + kEntrySize * static_cast<uint32_t>(kept.size());
-    std::vector<uint8_t> image(kHeaderSize, 0);
-    memcpy(image.data(), kMagic, kMagicLength);
-    PutWord(&image[kSpanOffset], secondsPerFile);
-    PutWord(&image[kCountOffset], static_cast<uint32_t>(kept.size()));
-    PutWord(&image[kLengthOffset], length);
+    uint32_t length = IndexHeader::kSize + IndexEntry::kSize * static_cast<uint32_t>(kept.size());
+    std::vector<uint8_t> image(IndexHeader::kSize, 0);
+    IndexHeader{secondsPerFile, static_cast<uint32_t>(kept.size()), length}.Encode(image.data());
     std::vector<uint8_t> entries = EntryBytes(kept);
     image.insert(image.end(), entries.begin(), entries.end());
     try {

@@ -1,43 +1,19 @@
 // The index file "Index.API" of a store directory: the list of its data files
-// in order of start time. Layout (unsigned 32-bit little-endian words):
-//
-//   IndexHeader, 43 bytes
-//     0   31 bytes  magic "KORVAL DIAGNOSE FILEINDEX V1.00", no terminating zero
-//     31            seconds per data file (copied into every new data file)
-//     35            number of entries
-//     39            length of the index file in bytes (43 + 32 * entries)
-//   IndexEntry, from offset 43, 32 bytes each, ascending start time
-//     0             start time: the data file's creation time
-//     4             end time: the time of the last write (a rebuild takes the
-//                   data file's last-event time)
-//     8   24 bytes  the data file's name, no terminating zero
-//
-// The index is also the lock of its directory: writers, readers and rebuilds
-// hold it open for exclusive use while they work.
+// in order of start time, an IndexHeader (IndexHeader.h) followed by the
+// IndexEntry records (IndexEntry.h). The index is also the lock of its
+// directory: writers, readers and rebuilds hold it open for exclusive use
+// while they work.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "chronik/IndexEntry.h"
 #include "platform/CFile.h"
-
-struct IndexEntry {
-    uint32_t start = 0;
-    uint32_t end = 0;
-    std::string name;
-};
 
 class CIndexFile {
 public:
-    static constexpr char kMagic[] = "KORVAL DIAGNOSE FILEINDEX V1.00";
-    static constexpr uint32_t kMagicLength = 31;
-    static constexpr uint32_t kSpanOffset = 31;
-    static constexpr uint32_t kCountOffset = 35;
-    static constexpr uint32_t kLengthOffset = 39;
-    static constexpr uint32_t kHeaderSize = 43;
-    static constexpr uint32_t kEntrySize = 32;
-    static constexpr uint32_t kNameLength = 24;
     static constexpr char kFileName[] = "Index.API";
     static constexpr int kWriterAttempts = 201;
 

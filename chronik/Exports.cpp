@@ -1,7 +1,8 @@
 // The exported functions of the store. Nothing is thrown to a host: a failure
 // inside ends the call with its documented result (0 with errno telling why,
-// or null).
+// or null). Every call holds the process-wide object's lock from start to end.
 #include <cerrno>
+#include <mutex>
 
 #include "chronik/CChronikApp.h"
 #include "chronik/CDiagReader.h"
@@ -18,60 +19,77 @@ int32_t Status(int error)
     errno = error;
     return 0;
 }
+
+// body's result, computed while this thread holds the lock of the calls.
+template <typename Body>
+auto Serialised(Body body)
+{
+    CChronikApp& app = CChronikApp::Get();
+    std::lock_guard<CCallLock> lock(app.m_lock);
+    return body(app);
+}
 }  // namespace
 
 extern "C" int32_t Write(uint32_t node, uint32_t time, uint32_t count, const uint32_t* codes, const char* dir)
 {
-    try {
-        return Status(CDiagWriter::Write(node, time, count, codes, chronik::DirectoryOf(dir)));
-    } catch (...) {
-        return Status(ENOMEM);
-    }
+    return Status(Serialised([&](CChronikApp&) {
+        try {
+            return CDiagWriter::Write(node, time, count, codes, chronik::DirectoryOf(dir));
+        } catch (...) {
+            return ENOMEM;
+        }
+    }));
 }
 
 extern "C" const DiagRecordList* Read(uint32_t start, uint32_t end, const char* dir, uint32_t stationFilter,
                                       int32_t fromFirstFile)
 {
-    try {
-        return CDiagReader::Read(start, end, chronik::DirectoryOf(dir), stationFilter, fromFirstFile != 0);
-    } catch (...) {
-        return nullptr;
-    }
+    return Serialised([&](CChronikApp&) -> const DiagRecordList* {
+        try {
+            return CDiagReader::Read(start, end, chronik::DirectoryOf(dir), stationFilter, fromFirstFile != 0);
+        } catch (...) {
+            return nullptr;
+        }
+    });
 }
 
 extern "C" const DiagRecordList* ReadSingleFile(const char* path, uint32_t stationFilter)
 {
-    try {
-        return CDiagReader::ReadSingleFile(path ? path : "", stationFilter);
-    } catch (...) {
-        return nullptr;
-    }
+    return Serialised([&](CChronikApp&) -> const DiagRecordList* {
+        try {
+            return CDiagReader::ReadSingleFile(path ? path : "", stationFilter);
+        } catch (...) {
+            return nullptr;
+        }
+    });
 }
 
 extern "C" int32_t RebuildIndex(const char* dir)
 {
-    try {
-        CChronikApp& app = CChronikApp::Get();
-        return Status(CIndexFile::RebuildIndex(chronik::DirectoryOf(dir), app.MaxFiles(), app.m_fileSpan,
-                                               app.m_durable));
-    } catch (...) {
-        return Status(ENOMEM);
-    }
+    return Status(Serialised([&](CChronikApp& app) {
+        try {
+            return CIndexFile::RebuildIndex(chronik::DirectoryOf(dir), app.MaxFiles(), app.m_fileSpan,
+                                            app.m_durable);
+        } catch (...) {
+            return ENOMEM;
+        }
+    }));
 }
 
 extern "C" void SetConfigData(uint32_t maxFiles, uint32_t fileSpan)
 {
-    CChronikApp& app = CChronikApp::Get();
-    app.m_maxFiles = maxFiles;
-    app.m_fileSpan = fileSpan;
+    Serialised([&](CChronikApp& app) {
+        app.m_maxFiles = maxFiles;
+        app.m_fileSpan = fileSpan;
+    });
 }
 
 extern "C" void SetReadPacing(int32_t on)
 {
-    CChronikApp::Get().m_readPacing = on != 0;
+    Serialised([&](CChronikApp& app) { app.m_readPacing = on != 0; });
 }
 
 extern "C" void SetDurability(int32_t on)
 {
-    CChronikApp::Get().m_durable = on != 0;
+    Serialised([&](CChronikApp& app) { app.m_durable = on != 0; });
 }

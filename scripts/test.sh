@@ -5,7 +5,9 @@
 #   2. Release builds with g++ (installed into a staging directory and
 #      checked as packagers and hosts meet it) and with Debian's clang;
 #   3. build and test again under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   4. every fuzz target briefly on its seeds (scripts/fuzz.sh --smoke),
+#   4. the threaded tests under ThreadSanitizer (clang, -DRASTIK_TSAN=ON): only
+#      the target tsan_tests is built and only the tests labelled tsan run;
+#   5. every fuzz target briefly on its seeds (scripts/fuzz.sh --smoke),
 #      RASTIK_FUZZ_SMOKE_SECONDS per target (default 15; 0 leaves it out).
 # Any failure, sanitizer report or fuzzing finding fails the run.
 set -euo pipefail
@@ -16,11 +18,18 @@ run_suite() {
   local dir=$1; shift
   echo "== build $dir" >&2
   "$root/scripts/build.sh" "$dir" -DRASTIK_WERROR=ON "$@"
+  check_tests "$dir"
+}
+
+# Runs the tests of a built directory (extra arguments go to ctest); they must
+# leave nothing behind.
+check_tests() {
+  local dir=$1; shift
   echo "== test $dir" >&2
   local tmp before after
   tmp=$(mktemp -d "${TMPDIR:-/tmp}/rastik-suite-XXXXXX")
   before=$(cd "$dir/tests" && find . | sort)
-  (cd "$dir" && TMPDIR=$tmp ctest --output-on-failure --no-tests=error -j"$(nproc)" --timeout 600)
+  (cd "$dir" && TMPDIR=$tmp ctest --output-on-failure --no-tests=error -j"$(nproc)" --timeout 600 "$@")
   after=$(cd "$dir/tests" && find . -path ./Testing -prune -o -print | sort)
   local left
   left=$(ls -A "$tmp")
@@ -49,6 +58,12 @@ CC=clang CXX=clang++ release_build "$root/build-clang"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite "$root/build-sanitize" -DRASTIK_SANITIZE=ON
+
+echo "== build $root/build-tsan (ThreadSanitizer)" >&2
+CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRASTIK_WERROR=ON \
+  -DRASTIK_TSAN=ON >/dev/null
+cmake --build "$root/build-tsan" --target tsan_tests -j"$(nproc)"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 check_tests "$root/build-tsan" -L tsan
 
 smoke=${RASTIK_FUZZ_SMOKE_SECONDS:-15}
 if [[ $smoke != 0 ]]; then

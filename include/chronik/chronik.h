@@ -6,7 +6,18 @@
 // A host walks the list that Read or ReadSingleFile returns from its head,
 // skipping the first element (a placeholder with all numbers 0 and all texts
 // empty). The list belongs to the library and stays valid and unchanged until
-// the next Read or ReadSingleFile call in the same process.
+// the next Read or ReadSingleFile call of the same thread; each thread gets a
+// list of its own (the same one at every read of that thread), which the
+// library releases when the thread ends or the library is unloaded.
+//
+// Threads: every function here may be called from any thread. Calls into one
+// process are serialised inside the library: each holds one process-wide lock
+// from start to end, granted in the order the calls came, so a call waits for
+// those that came before it (a Write behind a paced Read of 10000 records
+// waits up to two seconds; SetReadPacing(0) takes that pause away). Processes
+// sharing a directory still take turns through the files' locks. The message
+// of a damaged file is shown on the reading thread while it holds the lock:
+// a message sink must not call back into the library.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +70,10 @@ CHRONIK_API int32_t Write(uint32_t node, uint32_t time, uint32_t count, const ui
 CHRONIK_API const DiagRecordList* Read(uint32_t start, uint32_t end, const char* dir, uint32_t stationFilter,
                                        int32_t fromFirstFile);
 
-// Every event of one data file, notices included, without a limit.
+// Every event of one data file, notices included, without a limit. A file
+// without the data-file magic gives null; a file whose block chains stop at
+// damage gives the events before the damage, and the message (the path
+// followed by "文件版本不匹配或已损坏") is shown once.
 CHRONIK_API const DiagRecordList* ReadSingleFile(const char* path, uint32_t stationFilter);
 
 // Recreates dir's index from the data files found there. 1 on success, 0

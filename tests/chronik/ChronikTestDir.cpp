@@ -98,6 +98,11 @@ uint32_t ModuleCode(uint32_t a, uint32_t r, uint32_t s, uint32_t f, bool cleared
     return (cleared ? 0x80000000u : 0u) | (a << 21) | (r << 17) | (s << 9) | (f << 1);
 }
 
+uint32_t WriterCode(uint32_t writer, uint32_t i)
+{
+    return ModuleCode(2 + 2 * writer, i >> 8, i & 0xFF, 32);
+}
+
 void ChronikTest::SetUp()
 {
     ASSERT_FALSE(m_dir.Path().empty());

@@ -39,6 +39,8 @@ std::vector<DiagRecord> Records(const DiagRecordList* list);
 // from station, cage, slot and flag byte.
 uint32_t StationCode(uint32_t a, uint32_t k, uint32_t f, bool cleared = false);
 uint32_t ModuleCode(uint32_t a, uint32_t r, uint32_t s, uint32_t f, bool cleared = false);
+// A listed code, distinct for every writer (0 to 63) and number i (below 4096).
+uint32_t WriterCode(uint32_t writer, uint32_t i);
 
 // Defaults restored, pacing off, UTC, messages caught.
 class ChronikTest : public ::testing::Test {

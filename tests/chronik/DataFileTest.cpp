@@ -5,7 +5,8 @@
 #include <cstring>
 #include <numeric>
 
-#include "chronik/CDataFile.h"
+#include "chronik/CDataFileReader.h"
+#include "chronik/CDataFileWriter.h"
 #include "chronik/ChronikTestDir.h"
 #include "platform/CFile.h"
 
@@ -18,15 +19,15 @@ protected:
     std::string MakeFile(uint32_t time = kT)
     {
         std::string path = m_dir.File("KORVAL20240101000000.API");
-        EXPECT_TRUE(CDataFile::CreateDataFile(path, 86400, time));
+        EXPECT_TRUE(CDataFileWriter::CreateDataFile(path, 86400, time));
         return path;
     }
-    CDataFile::AppendResult Append(const std::string& path, uint32_t node, uint32_t time,
+    CDataFileWriter::AppendResult Append(const std::string& path, uint32_t node, uint32_t time,
                                    const std::vector<uint32_t>& codes)
     {
         CFile f;
         EXPECT_TRUE(f.Open(path.c_str(), CFile::modeReadWrite | CFile::shareExclusive));
-        auto r = CDataFile::Append(f, node, time, codes.data(), static_cast<uint32_t>(codes.size()));
+        auto r = CDataFileWriter::Append(f, node, time, codes.data(), static_cast<uint32_t>(codes.size()));
         f.Close();
         return r;
     }
@@ -36,7 +37,7 @@ protected:
         CFile f;
         EXPECT_TRUE(f.Open(path.c_str(), CFile::modeRead));
         std::vector<RawEvent> out;
-        CDataFile::ReadBlockChain(f, block, start, end, out);
+        CDataFileReader::ReadBlockChain(f, block, start, end, out);
         return out;
     }
     static std::vector<uint32_t> Sequence(uint32_t n, uint32_t first = 1)
@@ -74,8 +75,8 @@ TEST_F(DataFileTest, FreshFileLayout)
 TEST_F(DataFileTest, NameFromLocalClock)
 {
     SYSTEMTIME t{2024, 3, 2, 5, 7, 8, 9, 0};
-    EXPECT_EQ(CDataFile::MakeDataFileName(t), "KORVAL20240305070809.API");
-    std::string now = CDataFile::MakeDataFileName();
+    EXPECT_EQ(CDataFileWriter::MakeDataFileName(t), "KORVAL20240305070809.API");
+    std::string now = CDataFileWriter::MakeDataFileName();
     EXPECT_EQ(now.size(), 24u);
     EXPECT_EQ(now.substr(0, 6), "KORVAL");
     EXPECT_EQ(now.substr(20), ".API");
@@ -84,7 +85,7 @@ TEST_F(DataFileTest, NameFromLocalClock)
 TEST_F(DataFileTest, RecordOf510CodesFillsBlockThenOverflowStartsClean)
 {
     std::string path = MakeFile();
-    ASSERT_EQ(Append(path, 2, kT + 1, Sequence(510)), CDataFile::Stored);
+    ASSERT_EQ(Append(path, 2, kT + 1, Sequence(510)), CDataFileWriter::Stored);
     auto bytes = ReadAll(path);
     EXPECT_EQ(WordAt(bytes, 1124 + 12), 1024u);  // 512 words, not continued
     EXPECT_EQ(WordAt(bytes, 1124 + 4), kT + 1);
@@ -93,7 +94,7 @@ TEST_F(DataFileTest, RecordOf510CodesFillsBlockThenOverflowStartsClean)
     EXPECT_EQ(WordAt(bytes, 38), kT + 1);
     EXPECT_EQ(WordAt(bytes, 46), 128u);
 
-    ASSERT_EQ(Append(path, 2, kT + 2, {7}), CDataFile::Stored);
+    ASSERT_EQ(Append(path, 2, kT + 2, {7}), CDataFileWriter::Stored);
     bytes = ReadAll(path);
     EXPECT_EQ(WordAt(bytes, 46), 129u);
     EXPECT_EQ(WordAt(bytes, 1124 + 12), 1025u);
@@ -121,16 +122,16 @@ TEST_F(DataFileTest, LeadingWordWordsWhereRecordsBreak)
 {
     // After 511 used words only the time fits: the count leads the next block.
     std::string path = MakeFile();
-    ASSERT_EQ(Append(path, 3, kT + 1, Sequence(509, 1000)), CDataFile::Stored);  // 511 words
-    ASSERT_EQ(Append(path, 3, kT + 2, Sequence(5, 1)), CDataFile::Stored);
+    ASSERT_EQ(Append(path, 3, kT + 1, Sequence(509, 1000)), CDataFileWriter::Stored);  // 511 words
+    ASSERT_EQ(Append(path, 3, kT + 2, Sequence(5, 1)), CDataFileWriter::Stored);
     auto bytes = ReadAll(path);
     uint32_t block1 = 1124 + 2072;
     EXPECT_EQ(WordAt(bytes, block1 + 12), 1025u);
     EXPECT_EQ(WordAt(bytes, 266340 + 20), 6u * 2);  // count + 5 codes, count first
     EXPECT_EQ(WordAt(bytes, 266340 + 12), 6u * 2);
     // A record broken after its count and first code: the rest are all codes.
-    ASSERT_EQ(Append(path, 4, kT + 1, Sequence(507, 1000)), CDataFile::Stored);  // 509 words
-    ASSERT_EQ(Append(path, 4, kT + 3, Sequence(5, 1)), CDataFile::Stored);
+    ASSERT_EQ(Append(path, 4, kT + 1, Sequence(507, 1000)), CDataFileWriter::Stored);  // 509 words
+    ASSERT_EQ(Append(path, 4, kT + 3, Sequence(5, 1)), CDataFileWriter::Stored);
     bytes = ReadAll(path);
     EXPECT_EQ(WordAt(bytes, 266340 + 2072 + 20), 4u * 2 + 1);
     EXPECT_EQ(WordAt(bytes, 46), 130u);
@@ -149,7 +150,7 @@ TEST_F(DataFileTest, LeadingWordWordsWhereRecordsBreak)
 TEST_F(DataFileTest, RecordOf1024CodesSpansThreeBlocks)
 {
     std::string path = MakeFile();
-    ASSERT_EQ(Append(path, 2, kT, Sequence(1024)), CDataFile::Stored);
+    ASSERT_EQ(Append(path, 2, kT, Sequence(1024)), CDataFileWriter::Stored);
     auto bytes = ReadAll(path);
     EXPECT_EQ(WordAt(bytes, 46), 130u);
     EXPECT_EQ(WordAt(bytes, 1124 + 12), 1025u);
@@ -167,7 +168,7 @@ TEST_F(DataFileTest, RecordOf1024CodesSpansThreeBlocks)
 TEST_F(DataFileTest, MoreThan1024CodesBecomeSeveralRecords)
 {
     std::string path = MakeFile();
-    ASSERT_EQ(Append(path, 2, kT + 5, Sequence(2500)), CDataFile::Stored);
+    ASSERT_EQ(Append(path, 2, kT + 5, Sequence(2500)), CDataFileWriter::Stored);
     auto bytes = ReadAll(path);
     EXPECT_EQ(WordAt(bytes, 1124 + 28), 1024u);  // count of the first record
     auto events = Chain(path, 1124);
@@ -197,8 +198,8 @@ TEST_F(DataFileTest, UnknownNodeStoresNothing)
 {
     std::string path = MakeFile();
     auto before = ReadAll(path);
-    EXPECT_EQ(Append(path, 130, kT, {1}), CDataFile::NotStored);
-    EXPECT_EQ(Append(path, 1, kT, {1}), CDataFile::NotStored);
+    EXPECT_EQ(Append(path, 130, kT, {1}), CDataFileWriter::NotStored);
+    EXPECT_EQ(Append(path, 1, kT, {1}), CDataFileWriter::NotStored);
     EXPECT_EQ(ReadAll(path), before);
 }
 
@@ -226,7 +227,7 @@ TEST_F(DataFileTest, DamagedChainsNeitherHangNorLoop)
         auto events = Chain(path, WordAt(bad, 104));
         EXPECT_LE(events.size(), 1400u) << d.offset;
         EXPECT_EQ(Append(path, 2, kT + 1, {1, 2, 3}),
-                  d.chainDamaged ? CDataFile::ChainDamaged : CDataFile::Stored)
+                  d.chainDamaged ? CDataFileWriter::ChainDamaged : CDataFileWriter::Stored)
             << d.offset;
     }
     // Cut short anywhere: readers keep what they could read.
@@ -237,6 +238,75 @@ TEST_F(DataFileTest, DamagedChainsNeitherHangNorLoop)
         auto events = Chain(path, 1124);
         EXPECT_LE(events.size(), 700u);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Why a chain read stops, what a single-file read then says, and whether the
+// writer stays in the file: a chain of node 2 whose first block is full
+// (a record of 700 codes) and whose overflow block holds the rest of it and
+// a record of 3 codes.
+TEST_F(DataFileTest, ChainStopsSayWhy)
+{
+    constexpr uint32_t kOverflow = 266340, kSecondRecord = kOverflow + 24 + 190 * 4;
+    std::vector<uint32_t> codes;
+    for (uint32_t i = 0; i < 703; ++i) codes.push_back(ModuleCode(4, (i >> 8) & 15, i & 255, 32));
+    std::string path = MakeFile();
+    ASSERT_EQ(Append(path, 2, kT, std::vector<uint32_t>(codes.begin(), codes.begin() + 700)), CDataFileWriter::Stored);
+    ASSERT_EQ(Append(path, 2, kT + 1, std::vector<uint32_t>(codes.begin() + 700, codes.end())),
+              CDataFileWriter::Stored);
+    const auto good = ReadAll(path);
+    struct Case {
+        size_t offset;
+        uint32_t value;
+        ChainStop stop;
+        size_t events;
+        CDataFileWriter::AppendResult write;
+    };
+    const Case cases[] = {
+        {34, kT, ChainStop::End, 703, CDataFileWriter::Stored},  // as written
+        {1124 + 16, 5, ChainStop::DamagedLink, 510, CDataFileWriter::ChainDamaged},
+        {1124 + 16, 1124, ChainStop::DamagedLink, 510, CDataFileWriter::ChainDamaged},
+        {1124 + 16, 1124 + 2072 * 1000, ChainStop::DamagedLink, 510, CDataFileWriter::ChainDamaged},
+        {kOverflow + 8, 0, ChainStop::DamagedLink, 703, CDataFileWriter::ChainDamaged},
+        {kSecondRecord, 0, ChainStop::DamagedRecord, 700, CDataFileWriter::Stored},
+        {1124 + 28, 0xFFFFFFFF, ChainStop::DamagedRecord, 0, CDataFileWriter::Stored},
+        {kOverflow + 20, 7, ChainStop::DamagedRecord, 510, CDataFileWriter::Stored},
+    };
+    for (const Case& c : cases) {
+        auto bad = good;
+        SetWordAt(bad, c.offset, c.value);
+        WriteAll(path, bad);
+        std::vector<RawEvent> events;
+        CFile f;
+        ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
+        EXPECT_EQ(CDataFileReader::ReadBlockChain(f, 1124, 0, 0xFFFFFFFF, events), c.stop) << c.offset;
+        f.Close();
+        EXPECT_EQ(events.size(), c.events) << c.offset;
+        // A range that ends before the chain begins reads nothing, and that is an end.
+        events.clear();
+        ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
+        EXPECT_EQ(CDataFileReader::ReadBlockChain(f, 1124, 0, kT - 1, events), ChainStop::End);
+        f.Close();
+
+        s_messages.clear();
+        EXPECT_EQ(Records(ReadSingleFile(path.c_str(), 2)).size(), c.events) << c.offset;
+        std::vector<std::string> said;
+        if (c.stop != ChainStop::End) said.push_back(path + "文件版本不匹配或已损坏");
+        EXPECT_EQ(s_messages, said) << c.offset;
+        EXPECT_EQ(Append(path, 2, kT + 2, {1}), c.write) << c.offset;
+    }
+    // Cut short inside the overflow block: the codes up to the cut.
+    auto cut = good;
+    cut.resize(kOverflow + 24 + 25 * 4);
+    WriteAll(path, cut);
+    std::vector<RawEvent> events;
+    CFile f;
+    ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
+    EXPECT_EQ(CDataFileReader::ReadBlockChain(f, 1124, 0, 0xFFFFFFFF, events), ChainStop::DamagedRecord);
+    EXPECT_EQ(events.size(), 535u);
 }
 
 }  // namespace

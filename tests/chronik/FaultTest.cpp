@@ -10,7 +10,7 @@
 #include <random>
 #include <set>
 
-#include "chronik/CDataFile.h"
+#include "chronik/CDataFileWriter.h"
 #include "chronik/CIndexFile.h"
 #include "chronik/ChronikTestDir.h"
 #include "platform/CFileFaults.h"
@@ -205,7 +205,7 @@ TEST_F(FaultTest, DurableIndexUpdateKeepsCommonEntries)
     std::vector<IndexEntry> before, after;
     for (uint16_t i = 0; i < 20; ++i) {
         SYSTEMTIME t{2024, 1, 0, 1, 0, i, i, 0};
-        before.push_back({kT + 100u * i, kT + 100u * i + 50, CDataFile::MakeDataFileName(t)});
+        before.push_back({kT + 100u * i, kT + 100u * i + 50, CDataFileWriter::MakeDataFileName(t)});
     }
     after.assign(before.begin() + 2, before.end());
     after.erase(after.begin() + 7);

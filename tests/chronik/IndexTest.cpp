@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "chronik/CDataFile.h"
+#include "chronik/CDataFileWriter.h"
 #include "chronik/CIndexFile.h"
 #include "chronik/ChronikTestDir.h"
 
@@ -129,7 +129,7 @@ TEST_F(IndexTest, RebuildSortsTrimsAndDeletesForeignFiles)
         char name[32];
         snprintf(name, sizeof name, "KORVAL2024010100%04u.API", 3400 - i * 100);
         uint32_t start = i == 34 ? kT + 33 * 1000 : kT + i * 1000;
-        ASSERT_TRUE(CDataFile::CreateDataFile(m_dir.File(name), 86400, start));
+        ASSERT_TRUE(CDataFileWriter::CreateDataFile(m_dir.File(name), 86400, start));
     }
     WriteAll(m_dir.File("KORVAL20230101000000.API"), std::vector<uint8_t>(300, 'x'));
     WriteAll(m_dir.File("Index.API"), {1, 2, 3});

@@ -22,8 +22,7 @@ constexpr uint32_t kPerWriter = 400;
 
 class ProcessTest : public ChronikTest {
 protected:
-    // A distinct listed code per writer and batch.
-    static uint32_t Code(uint32_t writer, uint32_t i) { return ModuleCode(2 + 2 * writer, i >> 8, i & 0xFF, 32); }
+    static uint32_t Code(uint32_t writer, uint32_t i) { return WriterCode(writer, i); }
 
     std::multiset<uint32_t> ReadAllCodes()
     {

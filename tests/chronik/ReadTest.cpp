@@ -7,7 +7,7 @@
 #include <random>
 #include <set>
 
-#include "chronik/CDataFile.h"
+#include "chronik/CDataFileWriter.h"
 #include "chronik/ChronikTestDir.h"
 
 namespace {
