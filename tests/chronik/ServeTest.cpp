@@ -3,7 +3,10 @@
 // clients, the built-in page, revalidation, and where it listens.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <thread>
@@ -270,6 +273,38 @@ TEST_F(ServeTest, UnchangedAnswersRevalidateAndNewEventsArrive)
     ASSERT_EQ(changed.status, 200) << "the new event never arrived";
     EXPECT_NE(changed.Header("ETag"), tag);
     EXPECT_NE(changed.body.find("10#控制卡通信故障或未插卡"), std::string::npos);
+}
+
+// Names, sizes and modification times of a directory's files.
+std::string Listing(const std::string& dir)
+{
+    std::string out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        struct stat st;
+        stat(e.path().c_str(), &st);
+        out += e.path().filename().string() + " " + std::to_string(st.st_size) + " " +
+               std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "\n";
+    }
+    return out;
+}
+
+TEST_F(ServeTest, NothingIsWrittenToTheStore)
+{
+    std::string before = Listing(m_dir.Path());
+    for (const char* target : {"/api/events?from=0", "/api/active", "/"}) EXPECT_EQ(Get(target).status, 200);
+    EXPECT_EQ(Listing(m_dir.Path()), before);
+
+    // A directory its writer has not begun yet lists nothing and gets no index.
+    ChronikTestDir empty;
+    ServeProcess server(empty.Path());
+    ASSERT_TRUE(server.Started()) << server.Output();
+    for (const char* target : {"/api/events?from=0", "/api/active"}) {
+        HttpReply r = HttpGet(server.Port(), target);
+        EXPECT_EQ(r.status, 200) << target;
+        EXPECT_NE(r.body.find("\"events\": [\n]"), std::string::npos) << r.body;
+    }
+    EXPECT_EQ(Listing(empty.Path()), "");
+    EXPECT_EQ(server.Stop(), 0);
 }
 
 TEST_F(ServeTest, ListensOnlyWhereTold)

@@ -38,16 +38,6 @@ httplib::Headers DefaultHeaders()
              "base-uri 'none'; form-action 'self'; frame-ancestors 'none'"}};
 }
 
-// FNV-1a of a body, as its entity tag.
-std::string EntityTag(const std::string& body)
-{
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned char c : body) h = (h ^ c) * 0x100000001b3ull;
-    char tag[24];
-    snprintf(tag, sizeof tag, "\"%016llx\"", static_cast<unsigned long long>(h));
-    return tag;
-}
-
 // Only SO_REUSEADDR, so that a second server on the same address fails to
 // bind instead of sharing the port.
 void SocketOptions(socket_t sock)
@@ -66,10 +56,9 @@ CEventServer::CEventServer(const std::string& dir) : m_source(dir), m_cache(m_so
 
 void CEventServer::Routes()
 {
-    auto asset = [](const char* body, size_t size, const char* type) {
-        return [body, size, type](const httplib::Request& req, httplib::Response& res) {
-            Send(req, res, std::string(body, size), type);
-        };
+    auto asset = [](const char* text, size_t size, const char* type) {
+        auto body = std::make_shared<const CEventSnapshot::Body>(std::string(text, size));
+        return [body, type](const httplib::Request& req, httplib::Response& res) { Send(req, res, *body, type); };
     };
     auto page = asset(kPage_index_html, sizeof kPage_index_html - 1, "text/html; charset=utf-8");
     m_http.Get("/", page);
@@ -85,11 +74,13 @@ void CEventServer::Routes()
 }
 
 // A slow client is dropped after two seconds without a byte; an idle kept
-// connection after two seconds; no request needs a body.
+// connection after two seconds; no request needs a body. Answers go out at
+// once (no delay waiting for the client's acknowledgement of the head).
 void CEventServer::Limits()
 {
     m_http.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     m_http.set_socket_options(SocketOptions);
+    m_http.set_tcp_nodelay(true);
     m_http.set_read_timeout(2, 0);
     m_http.set_write_timeout(5, 0);
     m_http.set_keep_alive_timeout(2);
@@ -98,16 +89,15 @@ void CEventServer::Limits()
     m_http.set_default_headers(DefaultHeaders());
 }
 
-void CEventServer::Send(const httplib::Request& req, httplib::Response& res, const std::string& body,
+void CEventServer::Send(const httplib::Request& req, httplib::Response& res, const CEventSnapshot::Body& body,
                         const char* type)
 {
-    std::string tag = EntityTag(body);
-    res.set_header("ETag", tag);
-    if (req.get_header_value("If-None-Match") == tag) {
+    res.set_header("ETag", body.tag);
+    if (req.get_header_value("If-None-Match") == body.tag) {
         res.status = 304;
         return;
     }
-    res.set_content(body, type);
+    res.set_content(body.text, type);
 }
 
 void CEventServer::Fail(httplib::Response& res, int status, const std::string& message)
@@ -137,7 +127,7 @@ void CEventServer::Events(const httplib::Request& req, httplib::Response& res)
     std::string problem;
     if (!CEventQuery::ForEvents(req.params, static_cast<uint32_t>(std::time(nullptr)), q, problem))
         return Fail(res, 400, problem);
-    Send(req, res, m_cache.Get({false, q.from, q.to, q.station})->EventsBody(q), kJson);
+    Send(req, res, *m_cache.Get({false, q.from, q.to, q.station})->EventsBody(q), kJson);
 }
 
 void CEventServer::Active(const httplib::Request& req, httplib::Response& res)
@@ -145,14 +135,16 @@ void CEventServer::Active(const httplib::Request& req, httplib::Response& res)
     CEventQuery q;
     std::string problem;
     if (!CEventQuery::ForActive(req.params, q, problem)) return Fail(res, 400, problem);
-    Send(req, res, m_cache.Get({true, 0, q.to, q.station})->ActiveBody(q), kJson);
+    Send(req, res, *m_cache.Get({true, 0, q.to, q.station})->ActiveBody(q), kJson);
 }
 
 int CEventServer::Bind(const CListenAddress& listen)
 {
     errno = 0;
-    if (listen.port == 0) return m_http.bind_to_any_port(listen.host);
-    return m_http.bind_to_port(listen.host, listen.port) ? listen.port : -1;
+    int port = listen.port == 0 ? m_http.bind_to_any_port(listen.host)
+                                : m_http.bind_to_port(listen.host, listen.port) ? listen.port : -1;
+    if (port > 0) m_http.WidenBacklog();
+    return port;
 }
 
 // SIGINT and SIGTERM are taken by a thread of their own, which stops the

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <string>
 
@@ -32,13 +33,21 @@ private:
     void Limits();
     void Events(const httplib::Request& req, httplib::Response& res);
     void Active(const httplib::Request& req, httplib::Response& res);
-    static void Send(const httplib::Request& req, httplib::Response& res, const std::string& body, const char* type);
+    static void Send(const httplib::Request& req, httplib::Response& res, const CEventSnapshot::Body& body,
+                     const char* type);
     static void Fail(httplib::Response& res, int status, const std::string& message);
     static httplib::Server::HandlerResponse OnError(const httplib::Request& req, httplib::Response& res);
     int Bind(const CListenAddress& listen);
     bool ServeUntilSignalled();
 
+    // The library listens with a backlog of 5, so clients connecting at
+    // once would wait a second for a retried connection: this widens it.
+    class Http : public httplib::Server {
+    public:
+        void WidenBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+    };
+
     CRecordSource m_source;
     CEventCache m_cache;
-    httplib::Server m_http;
+    Http m_http;
 };

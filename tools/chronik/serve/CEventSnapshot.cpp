@@ -2,6 +2,7 @@
 #include "CEventSnapshot.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "CRecordPrinter.h"
 #include "CToolArgs.h"
@@ -77,17 +78,42 @@ std::string CEventSnapshot::Join(size_t count) const
     return out;
 }
 
-std::string CEventSnapshot::EventsBody(const CEventQuery& q) const
+// FNV-1a of the text, as its entity tag.
+CEventSnapshot::Body::Body(std::string body) : text(std::move(body))
 {
-    size_t count = std::min<size_t>(q.limit, m_objects.size());
-    bool truncated = m_limitReached || count < m_objects.size();
-    return "{\"from\": " + std::to_string(q.from) + ", \"to\": " + std::to_string(q.to) +
-           ", \"station\": " + std::to_string(q.station) + ", \"limit\": " + std::to_string(q.limit) +
-           ", \"truncated\": " + (truncated ? "true" : "false") + ", \"events\": " + Join(count) + "}\n";
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;
+    char hex[24];
+    snprintf(hex, sizeof hex, "\"%016llx\"", static_cast<unsigned long long>(h));
+    tag = hex;
 }
 
-std::string CEventSnapshot::ActiveBody(const CEventQuery& q) const
+std::shared_ptr<const CEventSnapshot::Body> CEventSnapshot::Made(uint32_t limit,
+                                                                 const std::function<std::string()>& make) const
 {
-    return "{\"station\": " + std::to_string(q.station) + ", \"truncated\": " + (m_limitReached ? "true" : "false") +
-           ", \"events\": " + Join(m_objects.size()) + "}\n";
+    std::lock_guard<std::mutex> lock(m_bodiesMutex);
+    for (const auto& [kept, body] : m_bodies)
+        if (kept == limit) return body;
+    if (m_bodies.size() >= kBodiesKept) m_bodies.erase(m_bodies.begin());
+    m_bodies.emplace_back(limit, std::make_shared<const Body>(make()));
+    return m_bodies.back().second;
+}
+
+std::shared_ptr<const CEventSnapshot::Body> CEventSnapshot::EventsBody(const CEventQuery& q) const
+{
+    return Made(q.limit, [&] {
+        size_t count = std::min<size_t>(q.limit, m_objects.size());
+        bool truncated = m_limitReached || count < m_objects.size();
+        return "{\"from\": " + std::to_string(q.from) + ", \"to\": " + std::to_string(q.to) +
+               ", \"station\": " + std::to_string(q.station) + ", \"limit\": " + std::to_string(q.limit) +
+               ", \"truncated\": " + (truncated ? "true" : "false") + ", \"events\": " + Join(count) + "}\n";
+    });
+}
+
+std::shared_ptr<const CEventSnapshot::Body> CEventSnapshot::ActiveBody(const CEventQuery& q) const
+{
+    return Made(0, [&] {
+        return "{\"station\": " + std::to_string(q.station) + ", \"truncated\": " +
+               (m_limitReached ? "true" : "false") + ", \"events\": " + Join(m_objects.size()) + "}\n";
+    });
 }

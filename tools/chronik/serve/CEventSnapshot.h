@@ -4,7 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CEventQuery.h"
@@ -12,15 +16,22 @@
 
 class CEventSnapshot {
 public:
+    // An answer's text with its entity tag (a hash of the text).
+    struct Body {
+        explicit Body(std::string body);
+        std::string text;
+        std::string tag;
+    };
+
     // activeOnly keeps only the occurrences not cleared (no notices).
     CEventSnapshot(CRecordSource::Records&& read, bool activeOnly);
 
     // {"from", "to", "station", "limit", "truncated", "events": [...]}: the
     // first query.limit events; truncated when the limit or Read's own limit
-    // cut them.
-    std::string EventsBody(const CEventQuery& query) const;
+    // cut them. Made once per limit and shared by the requests that ask.
+    std::shared_ptr<const Body> EventsBody(const CEventQuery& query) const;
     // {"station", "truncated", "events": [...]}
-    std::string ActiveBody(const CEventQuery& query) const;
+    std::shared_ptr<const Body> ActiveBody(const CEventQuery& query) const;
 
     CRecordSource::Clock::time_point ReadStart() const { return m_readStart; }
 
@@ -33,8 +44,13 @@ public:
 
 private:
     std::string Join(size_t count) const;
+    std::shared_ptr<const Body> Made(uint32_t limit, const std::function<std::string()>& make) const;
+
+    static constexpr size_t kBodiesKept = 4;
 
     std::vector<std::string> m_objects;
     bool m_limitReached = false;
     CRecordSource::Clock::time_point m_readStart;
+    mutable std::mutex m_bodiesMutex;
+    mutable std::vector<std::pair<uint32_t, std::shared_ptr<const Body>>> m_bodies;  // by limit, newest last
 };
