@@ -60,8 +60,9 @@ std::string CRecordPrinter::JsonString(const std::string& text)
 std::string CRecordPrinter::JsonObject(const DiagRecord& r)
 {
     char numbers[160];
-    snprintf(numbers, sizeof numbers, "{\"cleared\": %" PRId32 ", \"isStationEvent\": %" PRId32 ", \"beforeRange\": %" PRId32,
-             r.cleared, r.isStationEvent, r.beforeRange);
+    snprintf(numbers, sizeof numbers,
+             "{\"cleared\": %" PRId32 ", \"isStationEvent\": %" PRId32 ", \"beforeRange\": %" PRId32, r.cleared,
+             r.isStationEvent, r.beforeRange);
     char tail[80];
     snprintf(tail, sizeof tail, ", \"code\": %" PRIu32 ", \"time\": %" PRIu32 "}", r.code, r.time);
     return numbers + (", \"timeText\": " + JsonString(r.timeText)) + ", \"clearTimeText\": " +

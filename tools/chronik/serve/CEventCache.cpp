@@ -14,9 +14,10 @@ std::shared_ptr<CEventCache::Entry> CEventCache::Find(const Key& key)
     if (found == m_entries.end()) {
         if (m_entries.size() >= m_maxEntries) {
             auto oldest = m_entries.end();
-            for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
-                if (!it->second->reading && (oldest == m_entries.end() || it->second->lastUse < oldest->second->lastUse))
-                    oldest = it;
+            for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+                bool older = oldest == m_entries.end() || it->second->lastUse < oldest->second->lastUse;
+                if (!it->second->reading && older) oldest = it;
+            }
             if (oldest != m_entries.end()) m_entries.erase(oldest);
         }
         found = m_entries.emplace(key, std::make_shared<Entry>()).first;

@@ -1,8 +1,6 @@
 // Checking of the event server's query parameters.
 #include "CEventQuery.h"
 
-#include <cstring>
-
 #include "CToolArgs.h"
 
 namespace {

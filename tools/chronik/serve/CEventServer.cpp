@@ -1,7 +1,6 @@
 // Routes, limits and the run of the event server.
 #include "CEventServer.h"
 
-#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -23,7 +22,15 @@
 namespace {
 
 const char kJson[] = "application/json; charset=utf-8";
-const char kText[] = "text/plain; charset=utf-8";
+
+sigset_t StopSignals()
+{
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    return stop;
+}
 
 // Every answer: no caching without asking again, no content sniffing, and
 // a page that may load nothing but its own script and style and talk to
@@ -111,12 +118,13 @@ void CEventServer::Fail(httplib::Response& res, int status, const std::string& m
 // bad request like any other.
 httplib::Server::HandlerResponse CEventServer::OnError(const httplib::Request&, httplib::Response& res)
 {
-    if (res.status == 413 || res.status == 414 || res.status == 431) {
-        const char* what = res.status == 413 ? "request body too long" : res.status == 414 ? "request line too long"
-                                                                                            : "request headers too long";
-        Fail(res, 400, what);
-    } else if (res.body.empty()) {
-        Fail(res, res.status, res.status == 404 ? "not found" : res.status == 400 ? "bad request" : "request refused");
+    switch (res.status) {
+    case 413: Fail(res, 400, "request body too long"); break;
+    case 414: Fail(res, 400, "request line too long"); break;
+    case 431: Fail(res, 400, "request headers too long"); break;
+    default:
+        if (res.body.empty())
+            Fail(res, res.status, res.status == 404 ? "not found" : res.status == 400 ? "bad request" : "refused");
     }
     return httplib::Server::HandlerResponse::Handled;
 }
@@ -151,10 +159,7 @@ int CEventServer::Bind(const CListenAddress& listen)
 // server; every other thread, the server's included, has them blocked.
 bool CEventServer::ServeUntilSignalled()
 {
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
+    const sigset_t stop = StopSignals();
     std::atomic<bool> done{false};
     std::thread watcher([&] {
         int signal = 0;
@@ -203,10 +208,7 @@ int CEventServer::Main(const std::string& listenText, const std::string& dir)
     }
     // The stop signals are blocked before any thread starts, so that only
     // the watcher takes them; a client gone away must not end the server.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
+    const sigset_t stop = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     signal(SIGPIPE, SIG_IGN);
     CEventServer server(real);

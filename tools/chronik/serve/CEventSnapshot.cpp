@@ -54,7 +54,7 @@ CEventSnapshot::CEventSnapshot(CRecordSource::Records&& read, bool activeOnly)
     : m_limitReached(read.limitReached), m_readStart(read.readStart)
 {
     std::vector<DiagRecord>& records = read.records;
-    if (activeOnly) records.erase(std::remove_if(records.begin(), records.end(), [](const DiagRecord& r) { return !IsActive(r); }), records.end());
+    if (activeOnly) std::erase_if(records, [](const DiagRecord& r) { return !IsActive(r); });
     // Read lists by file, node and storage order; newest first reads better
     // and makes a limit keep the newest.
     std::stable_sort(records.begin(), records.end(),
