@@ -144,6 +144,16 @@ TEST_F(ServePageTest, ShowsTheDemoDayAndNewEventsWithoutAReload)
         std::string shot = (artifacts / "chronik-serve-page.png").string();
         EXPECT_TRUE(browser.Screenshot(shot)) << browser.Log();
         printf("screenshot: %s\n", shot.c_str());
+
+        // The station filter narrows the list in place.
+        browser.Evaluate("(() => { const s = document.getElementById('station'); s.value = '4';"
+                         "s.dispatchEvent(new Event('change')); return 'changed'; })()");
+        EXPECT_TRUE(browser.WaitFor("[...document.querySelectorAll('#events td.station')].map((c) => c.textContent)"
+                                    ".join() === '04#控制站,04#控制站,04#控制站' ? 'yes' : 'no'",
+                                    10000))
+            << browser.Evaluate(kSummary);
+        EXPECT_NE(browser.Evaluate("location.search").find("station=4"), std::string::npos)
+            << "the filter is not in the page's address";
     }
     EXPECT_EQ(server.Stop(), 0);
 }

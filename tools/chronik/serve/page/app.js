@@ -14,8 +14,10 @@
   const $ = (id) => document.getElementById(id);
   const data = { events: [], active: [], from: 0, to: OPEN_END, truncated: false };
   const seen = { eventsText: '', activeText: '', stations: new Set() };
-  let generation = 0;
+  let generation = 0;  // counts filter changes: answers to older filters are dropped
   let busy = false;
+  let asking = 0;      // the generation of the poll under way
+  let again = false;   // the filters changed while it was under way
   let updates = 0;
 
   const pad2 = (n) => String(n).padStart(2, '0');
@@ -230,9 +232,12 @@
   }
 
   async function poll() {
-    if (busy) return;
+    if (busy) {
+      again = again || asking !== generation;
+      return;
+    }
     busy = true;
-    const asked = generation;
+    const asked = asking = generation;
     try {
       const params = filterParameters();
       const station = params.get('station');
@@ -249,6 +254,10 @@
     } finally {
       busy = false;
       render();
+      if (again) {
+        again = false;
+        poll();
+      }
     }
   }
 
@@ -282,7 +291,6 @@
       return;
     }
     generation++;
-    busy = false;
     poll();
   }
 
