@@ -7,7 +7,7 @@
 # event is listed at the end; fails when a request or a Write failed or an
 # event is missing.
 #   bench/chronik_serve_bench.sh [BUILD_DIR] [chronik_serve_load options]
-#   (--clients N --requests N --batches N --history MINUTES)
+#   (--clients N --requests N --batches N --history MINUTES --distinct 1)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}

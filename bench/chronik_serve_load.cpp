@@ -12,7 +12,10 @@
 // or an acknowledged event is missing.
 //
 // usage: chronik_serve_load --port P --dir DIR [--clients N] [--requests N]
-//                           [--batches N] [--history MINUTES]
+//                           [--batches N] [--history MINUTES] [--distinct 1]
+// --distinct 1 gives every events request a range of its own (an end just
+// short of the open end), so that none shares another's Read: the worst
+// case for a writer waiting for the store.
 #include <httplib.h>
 
 #include <algorithm>
@@ -46,6 +49,7 @@ struct Options {
     int requests = 200;
     int batches = 20;
     int history = 30;
+    bool distinct = false;  // every events request a range of its own: no two share a Read
 };
 
 // An I/O-module fault of the node's station, cage and slot, flag byte f.
@@ -130,7 +134,9 @@ void RunClient(const Options& o, int id, uint32_t since, ClientResult& out)
     const std::string targets[] = {events, "/api/active", events, "/api/active", events, "/api/active",
                                    events, "/api/active", station, "/"};
     for (int i = 0; i < o.requests; ++i) {
-        const std::string& target = targets[(i + id) % 10];
+        std::string target = targets[(i + id) % 10];
+        if (o.distinct && target.compare(0, 12, "/api/events?") == 0)
+            target += "&to=" + std::to_string(4294967295u - uint32_t(id * o.requests + i));
         auto start = Clock::now();
         httplib::Result r = http.Get(target.c_str());
         out.ms.push_back(Milliseconds(Clock::now() - start));
@@ -170,6 +176,7 @@ bool ParseOptions(int argc, char** argv, Options& o)
         else if (a == "--requests") o.requests = atoi(v);
         else if (a == "--batches") o.batches = atoi(v);
         else if (a == "--history") o.history = atoi(v);
+        else if (a == "--distinct") o.distinct = atoi(v) != 0;
         else return false;
     }
     return argc % 2 == 1 && o.port > 0 && !o.dir.empty() && o.clients > 0 && o.requests > 0 && o.batches > 0 &&
@@ -183,7 +190,7 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseOptions(argc, argv, o)) {
         fprintf(stderr, "usage: chronik_serve_load --port P --dir DIR [--clients N] [--requests N] [--batches N] "
-                        "[--history MINUTES]\n");
+                        "[--history MINUTES] [--distinct 1]\n");
         return 2;
     }
     SetReadPacing(0);

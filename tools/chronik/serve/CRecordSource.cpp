@@ -30,8 +30,7 @@ CRecordSource::Records CRecordSource::Read(uint32_t from, uint32_t to, uint32_t 
     out.readStart = Clock::now();
     const DiagRecordList* list = HasIndex(m_dir) ? ::Read(from, to, m_dir.c_str(), station, 0) : nullptr;
     if (list && !list->empty()) out.records.assign(std::next(list->begin()), list->end());
-    Clock::time_point end = Clock::now();
-    m_nextRead = end + std::max<Clock::duration>(kMinPause, end - out.readStart);
+    m_nextRead = Clock::now() + kPause;
     out.limitReached = out.records.size() >= kReadLimit;
     return out;
 }

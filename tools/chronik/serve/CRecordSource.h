@@ -1,6 +1,6 @@
 // The event server's only way into the store: one Read at a time, its
-// records copied out before the next one, and a pause after every Read so
-// that a writer waiting for the store's files gets them.
+// records copied out before the next one, and a short pause after every
+// Read so that a writer waiting for the store's files gets them.
 #pragma once
 
 #include <chrono>
@@ -22,10 +22,10 @@ public:
     };
 
     // Read keeps the index locked while it collects; a writer retries every
-    // 10 ms for about two seconds. The store is left alone after each Read
-    // for at least this long, and at least as long as the Read took, so a
-    // writer finds it free within one Read.
-    static constexpr std::chrono::milliseconds kMinPause{25};
+    // 10 ms for about two seconds. The store is left alone for this long
+    // after each Read, two of the writer's retries, so that a writer finds
+    // it free before the next Read even when reads follow each other.
+    static constexpr std::chrono::milliseconds kPause{20};
     static constexpr size_t kReadLimit = 10000;
 
     explicit CRecordSource(std::string dir) : m_dir(std::move(dir)) {}
