@@ -14,31 +14,46 @@
 #include <cstdint>
 
 #include "rastik/support/ByteOrder.h"
+#include "rastik/tiff/CTiffDecoder.h"
 
-class CTiffStripBytes;
-
-class CTiffLzwDecoder {
+class CTiffLzwDecoder : public CTiffDecoder {
 public:
-    CTiffLzwDecoder();
+    explicit CTiffLzwDecoder(const TiffRowShape& shape);
 
-    // Starts on a strip. False when its data does not begin with Clear.
-    bool Start(CTiffStripBytes& bytes);
-    // Decodes the next rowBytes bytes of the strip into row; where the
-    // strip's codes end (end code, end of data, a code the table cannot
-    // hold) the rest of the row becomes 0.
+    // False when the strip's data does not begin with Clear.
+    bool Start(CTiffStripBytes& bytes) override;
+    uint8_t* DecodeRow(uint8_t* row) override;
+    // The table is kept up to date, but only a string that runs on into the
+    // next row is spelt out.
+    void SkipRows(uint32_t count, uint8_t* row) override;
+    // Decodes the next rowBytes bytes of the strip into row, or passes
+    // over them when row is null; where the strip's codes end (end code,
+    // end of data, a code the table cannot hold) the rest of the row
+    // becomes 0.
     void ReadLZWTiff(uint8_t* row, uint32_t rowBytes);
-    // Passes over the next rowBytes bytes of the strip: the table is kept
-    // up to date, but only a string that runs on into the next row is
-    // spelt out.
-    void SkipRow(uint32_t rowBytes);
     // The next n bits of the strip (most significant first); -1 when its
     // data ends before them.
     int32_t READBIT(int n);
 
 private:
+    // A string: the code of the string it extends, its length, its last
+    // and its first byte.
+    struct Entry {
+        uint16_t prefix;
+        uint16_t length;
+        uint8_t last;
+        uint8_t first;
+    };
+
     // Decodes rowBytes bytes into row, or passes over them when row is null.
     template <class Reader>
     void Decode(Reader& reader, uint8_t* row, uint32_t rowBytes);
+    // Bytes of the last string still to come, into the row's first bytes.
+    uint32_t TakePending(uint8_t* row, uint32_t rowBytes);
+    // Puts the string of code (the previous string and its first byte when
+    // code is the next free one) at row + pos, or what fits and the rest
+    // into the pending bytes; the row position after it.
+    uint32_t PutString(uint32_t code, uint32_t previous, bool repeat, uint8_t* row, uint32_t pos, uint32_t rowBytes);
     // The next n bits once the window ran short: false at the strip's end.
     template <class Reader>
     bool MoreBits(Reader& reader, int n, uint32_t& code);
@@ -55,14 +70,6 @@ private:
     bool m_oldForm = false;
     bool m_ended = true;
 
-    // A string: the code of the string it extends, its length, its last
-    // and its first byte.
-    struct Entry {
-        uint16_t prefix;
-        uint16_t length;
-        uint8_t last;
-        uint8_t first;
-    };
     Entry m_table[kTableSize];
     uint32_t m_free = kFirstFree;
     int m_width = 9;
