@@ -60,28 +60,28 @@ uint32_t CTiffLzwDecoder::TakePending(uint8_t* row, uint32_t rowBytes)
     return n;
 }
 
-uint32_t CTiffLzwDecoder::PutString(uint32_t code, uint32_t previous, bool repeat, uint8_t* row, uint32_t pos,
-                                    uint32_t rowBytes)
+// The string of code, the previous string and its first byte when code is
+// the next free one, written from its last byte at last back, following
+// prefixes.
+inline void CTiffLzwDecoder::Spell(uint32_t code, uint32_t previous, bool repeat, uint8_t* last) const
 {
-    const Entry& before = m_table[previous];
-    uint32_t length = repeat ? before.length + 1u : m_table[code].length;
-    uint32_t room = rowBytes - pos;
-    if (row || length > room) {
-        // The string is written from its last byte back, following prefixes.
-        uint8_t* at = length <= room ? row + pos : m_pending;
-        uint8_t* p = at + length - 1;
-        uint32_t c = code;
-        if (repeat) {
-            *p-- = before.first;
-            c = previous;
-        }
-        while (c >= 256) {
-            *p-- = m_table[c].last;
-            c = m_table[c].prefix;
-        }
-        *p = static_cast<uint8_t>(c);
+    uint32_t c = code;
+    if (repeat) {
+        *last-- = m_table[previous].first;
+        c = previous;
     }
-    if (length <= room) return pos + length;
+    while (c >= 256) {
+        *last-- = m_table[c].last;
+        c = m_table[c].prefix;
+    }
+    *last = static_cast<uint8_t>(c);
+}
+
+uint32_t CTiffLzwDecoder::SplitString(uint32_t code, uint32_t previous, bool repeat, uint32_t length, uint8_t* row,
+                                      uint32_t pos, uint32_t rowBytes)
+{
+    uint32_t room = rowBytes - pos;
+    Spell(code, previous, repeat, m_pending + length - 1);
     if (row) memcpy(row + pos, m_pending, room);
     m_pendingAt = room;
     m_pendingLeft = length - room;
@@ -98,7 +98,8 @@ void CTiffLzwDecoder::Decode(Reader& reader, uint8_t* row, uint32_t rowBytes)
     int32_t previous = m_previous;
     // The width grows one code early in the current form.
     const uint32_t early = m_oldForm ? 0 : 1;
-    while (!m_ended && pos < rowBytes) {
+    const bool ended = m_ended;
+    while (!ended && pos < rowBytes) {
         uint32_t code;
         if (!reader.Read(static_cast<unsigned>(width), code) && !MoreBits(reader, width, code)) break;
         if (code == kClear) {
@@ -118,7 +119,13 @@ void CTiffLzwDecoder::Decode(Reader& reader, uint8_t* row, uint32_t rowBytes)
         const Entry& before = table[previous];
         bool repeat = code == free;
         uint8_t first = repeat ? before.first : table[code].first;
-        pos = PutString(code, static_cast<uint32_t>(previous), repeat, row, pos, rowBytes);
+        uint32_t length = repeat ? before.length + 1u : table[code].length;
+        if (length <= rowBytes - pos) {
+            if (row) Spell(code, static_cast<uint32_t>(previous), repeat, row + pos + length - 1);
+            pos += length;
+        } else {
+            pos = SplitString(code, static_cast<uint32_t>(previous), repeat, length, row, pos, rowBytes);
+        }
         // A full table takes no more strings until the next Clear.
         if (free < kTableSize) {
             table[free] = {static_cast<uint16_t>(previous), static_cast<uint16_t>(before.length + 1), first, before.first};

@@ -50,10 +50,13 @@ private:
     void Decode(Reader& reader, uint8_t* row, uint32_t rowBytes);
     // Bytes of the last string still to come, into the row's first bytes.
     uint32_t TakePending(uint8_t* row, uint32_t rowBytes);
-    // Puts the string of code (the previous string and its first byte when
-    // code is the next free one) at row + pos, or what fits and the rest
-    // into the pending bytes; the row position after it.
-    uint32_t PutString(uint32_t code, uint32_t previous, bool repeat, uint8_t* row, uint32_t pos, uint32_t rowBytes);
+    // Writes the string of code (the previous string and its first byte
+    // when repeat: code is the next free one), ending at last.
+    void Spell(uint32_t code, uint32_t previous, bool repeat, uint8_t* last) const;
+    // A string of length bytes that does not fit into the row at pos: what
+    // fits goes there, the rest waits for the next row; the row is full.
+    uint32_t SplitString(uint32_t code, uint32_t previous, bool repeat, uint32_t length, uint8_t* row, uint32_t pos,
+                         uint32_t rowBytes);
     // The next n bits once the window ran short: false at the strip's end.
     template <class Reader>
     bool MoreBits(Reader& reader, int n, uint32_t& code);
