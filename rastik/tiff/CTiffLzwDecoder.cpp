@@ -6,6 +6,8 @@
 
 #include "rastik/tiff/CTiffStripBytes.h"
 
+using namespace tiff::lzw;
+
 CTiffLzwDecoder::CTiffLzwDecoder(const TiffRowShape& shape) : CTiffDecoder(shape)
 {
     // Codes below 256 are the bytes themselves.
@@ -15,7 +17,7 @@ CTiffLzwDecoder::CTiffLzwDecoder(const TiffRowShape& shape) : CTiffDecoder(shape
 void CTiffLzwDecoder::Clear()
 {
     m_free = kFirstFree;
-    m_width = 9;
+    m_width = kFirstWidth;
     m_previous = -1;
 }
 
@@ -31,7 +33,7 @@ bool CTiffLzwDecoder::Start(CTiffStripBytes& bytes)
         m_lsb = rastik::CLsbBitReader(data, bytes.End());
     else
         m_msb = rastik::CMsbBitReader(data, bytes.End());
-    int32_t first = READBIT(9);
+    int32_t first = READBIT(kFirstWidth);
     m_ended = first < 0;
     return m_ended || first == static_cast<int32_t>(kClear);
 }
@@ -103,7 +105,7 @@ void CTiffLzwDecoder::Decode(Reader& reader, uint8_t* row, uint32_t rowBytes)
         uint32_t code;
         if (!reader.Read(static_cast<unsigned>(width), code) && !MoreBits(reader, width, code)) break;
         if (code == kClear) {
-            free = kFirstFree, width = 9, previous = -1;
+            free = kFirstFree, width = kFirstWidth, previous = -1;
             continue;
         }
         if (previous < 0) {
@@ -115,7 +117,7 @@ void CTiffLzwDecoder::Decode(Reader& reader, uint8_t* row, uint32_t rowBytes)
             continue;
         }
         // The end code, or a code beyond the next free one, ends the strip.
-        if (code == kEnd || code > free) break;
+        if (code == kEndOfInformation || code > free) break;
         const Entry& before = table[previous];
         bool repeat = code == free;
         uint8_t first = repeat ? before.first : table[code].first;
@@ -129,7 +131,7 @@ void CTiffLzwDecoder::Decode(Reader& reader, uint8_t* row, uint32_t rowBytes)
         // A full table takes no more strings until the next Clear.
         if (free < kTableSize) {
             table[free] = {static_cast<uint16_t>(previous), static_cast<uint16_t>(before.length + 1), first, before.first};
-            if (++free + early == (1u << width) && width < 12) ++width;
+            if (++free + early == (1u << width) && width < kMaxWidth) ++width;
         }
         previous = static_cast<int32_t>(code);
     }

@@ -15,6 +15,7 @@
 
 #include "rastik/support/ByteOrder.h"
 #include "rastik/tiff/CTiffDecoder.h"
+#include "rastik/tiff/TiffTags.h"
 
 class CTiffLzwDecoder : public CTiffDecoder {
 public:
@@ -62,10 +63,6 @@ private:
     bool MoreBits(Reader& reader, int n, uint32_t& code);
     void Clear();
 
-    static constexpr uint32_t kClear = 256;
-    static constexpr uint32_t kEnd = 257;
-    static constexpr uint32_t kFirstFree = 258;
-    static constexpr uint32_t kTableSize = 4096;
 
     CTiffStripBytes* m_bytes = nullptr;
     rastik::CMsbBitReader m_msb{nullptr, nullptr};
@@ -73,13 +70,13 @@ private:
     bool m_oldForm = false;
     bool m_ended = true;
 
-    Entry m_table[kTableSize];
-    uint32_t m_free = kFirstFree;
-    int m_width = 9;
+    Entry m_table[tiff::lzw::kTableSize];
+    uint32_t m_free = tiff::lzw::kFirstFree;
+    int m_width = tiff::lzw::kFirstWidth;
     int32_t m_previous = -1;
 
     // Bytes of the last string that did not fit into the row they began in.
-    uint8_t m_pending[kTableSize];
+    uint8_t m_pending[tiff::lzw::kTableSize];
     uint32_t m_pendingAt = 0;
     uint32_t m_pendingLeft = 0;
 };

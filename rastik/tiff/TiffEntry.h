@@ -6,21 +6,18 @@
 // else as the whole 32-bit field.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 
 #include "rastik/support/ByteOrder.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace tiff {
 
-constexpr uint32_t kEntryTagAt = 0;
-constexpr uint32_t kEntryTypeAt = 2;
-constexpr uint32_t kEntryCountAt = 4;
-constexpr uint32_t kEntryFieldAt = 8;
-
 struct TiffEntry {
+    static constexpr uint32_t kTagAt = 0, kTypeAt = 2, kCountAt = 4, kFieldAt = 8;
+
     uint16_t tag = 0;
     uint16_t type = 0;
     uint32_t count = 0;
@@ -36,10 +33,10 @@ struct TiffEntry {
     static TiffEntry Read(const uint8_t* p, bool little)
     {
         TiffEntry e;
-        e.tag = rastik::Get16(p + kEntryTagAt, little);
-        e.type = rastik::Get16(p + kEntryTypeAt, little);
-        e.count = rastik::Get32(p + kEntryCountAt, little);
-        memcpy(e.field, p + kEntryFieldAt, sizeof e.field);
+        e.tag = rastik::Get16(p + kTagAt, little);
+        e.type = rastik::Get16(p + kTypeAt, little);
+        e.count = rastik::Get32(p + kCountAt, little);
+        memcpy(e.field, p + kFieldAt, sizeof e.field);
         e.value = e.OneShort() ? rastik::Get16(e.field, little) : rastik::Get32(e.field, little);
         return e;
     }
@@ -47,14 +44,14 @@ struct TiffEntry {
     // Up to two SHORT items stand in the field; anything else is value.
     void Write(uint8_t* p, bool little) const
     {
-        rastik::Put16(p + kEntryTagAt, tag, little);
-        rastik::Put16(p + kEntryTypeAt, type, little);
-        rastik::Put32(p + kEntryCountAt, count, little);
+        rastik::Put16(p + kTagAt, tag, little);
+        rastik::Put16(p + kTypeAt, type, little);
+        rastik::Put32(p + kCountAt, count, little);
         if (type == kShort && count <= 2) {
-            rastik::Put16(p + kEntryFieldAt, static_cast<uint16_t>(value), little);
-            rastik::Put16(p + kEntryFieldAt + 2, second, little);
+            rastik::Put16(p + kFieldAt, static_cast<uint16_t>(value), little);
+            rastik::Put16(p + kFieldAt + 2, second, little);
         } else {
-            rastik::Put32(p + kEntryFieldAt, value, little);
+            rastik::Put32(p + kFieldAt, value, little);
         }
     }
 };
@@ -66,20 +63,14 @@ struct TiffEntry {
 inline void SwapEntry(uint8_t* p, bool inHostOrder)
 {
     auto oneShort = [p] {
-        return rastik::GetLE16(p + kEntryTypeAt) == kShort && rastik::GetLE32(p + kEntryCountAt) == 1;
+        return rastik::GetLE16(p + TiffEntry::kTypeAt) == kShort && rastik::GetLE32(p + TiffEntry::kCountAt) == 1;
     };
     bool shortValue = inHostOrder && oneShort();
-    std::swap(p[kEntryTagAt], p[kEntryTagAt + 1]);
-    std::swap(p[kEntryTypeAt], p[kEntryTypeAt + 1]);
-    std::swap(p[kEntryCountAt], p[kEntryCountAt + 3]);
-    std::swap(p[kEntryCountAt + 1], p[kEntryCountAt + 2]);
+    std::reverse(p + TiffEntry::kTagAt, p + TiffEntry::kTypeAt);
+    std::reverse(p + TiffEntry::kTypeAt, p + TiffEntry::kCountAt);
+    std::reverse(p + TiffEntry::kCountAt, p + TiffEntry::kFieldAt);
     if (!inHostOrder) shortValue = oneShort();
-    if (shortValue) {
-        std::swap(p[kEntryFieldAt], p[kEntryFieldAt + 1]);
-    } else {
-        std::swap(p[kEntryFieldAt], p[kEntryFieldAt + 3]);
-        std::swap(p[kEntryFieldAt + 1], p[kEntryFieldAt + 2]);
-    }
+    std::reverse(p + TiffEntry::kFieldAt, p + TiffEntry::kFieldAt + (shortValue ? 2 : 4));
 }
 
 }  // namespace tiff
