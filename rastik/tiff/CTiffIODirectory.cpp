@@ -254,7 +254,8 @@ TiffStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
         if (samples >= 3) {
             ColorMode = kModeRgb, ColorChannels = 3;
         } else {
-            PhotometricSense = Compression == tiff::kCcittRle ? 0 : 1;
+            const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+            PhotometricSense = decoder && decoder->whiteIsZero ? 0 : 1;
             ColorChannels = 1;
         }
     }

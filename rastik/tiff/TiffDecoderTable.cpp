@@ -23,11 +23,13 @@ std::unique_ptr<CTiffDecoder> Make(const TiffRowShape& shape)
 constexpr uint32_t kPackBitsRatio = 64;
 constexpr uint32_t kLzwRatio = 2731;
 
+// code, name, decoder, bytes and rows per stored byte, predictor, seeks
+// rows, depths, white is zero.
 const TiffDecoderEntry kDecoders[] = {
-    {tiff::kNone, "none", Make<CTiffRawDecoder>, 1, 0, false, true, nullptr},
-    {tiff::kCcittRle, "CCITT Modified Huffman", Make<CTiffFaxDecoder>, 0, 1, false, false, CTiffFaxDecoder::Takes},
-    {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr},
-    {tiff::kPackBits, "PackBits", Make<CTiffPackBitsDecoder>, kPackBitsRatio, 0, false, false, nullptr},
+    {tiff::kNone, "none", Make<CTiffRawDecoder>, 1, 0, false, true, nullptr, false},
+    {tiff::kCcittRle, "CCITT Modified Huffman", Make<CTiffFaxDecoder>, 0, 1, false, false, CTiffFaxDecoder::Takes, true},
+    {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
+    {tiff::kPackBits, "PackBits", Make<CTiffPackBitsDecoder>, kPackBitsRatio, 0, false, false, nullptr, false},
 };
 
 // a x b, or the largest value where that does not fit.

@@ -1,9 +1,11 @@
 // The compressions the TIFF reader decodes, one entry per Compression code:
 // the decoder that turns a strip's stored bytes into rows, the most bytes a
 // stored byte can decode to (the directory refuses files whose strips
-// cannot hold their rows), whether a predictor may follow the decoder, and
+// cannot hold their rows), whether a predictor may follow the decoder,
 // whether a reduced read passes over rows inside a strip without reading
-// them. A new compression is one entry here and one CTiffDecoder subclass.
+// them, which depths it reads and the photometric default it implies. A new
+// compression is one entry here and one CTiffDecoder subclass; a Deflate
+// entry takes its bound from rastik/support/InflateBound.h, as PNG does.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +28,12 @@ struct TiffDecoderEntry {
     // Whether rows lie at fixed places in a strip: a reduced read then
     // reads only the rows it takes and passes over the others unread.
     bool seeksRows;
-    // Which rows the decoder makes: bits per sample and samples per pixel
-    // (of a row); null for every depth the reader takes.
+    // Which images the decoder reads, by bits per sample and samples per
+    // pixel; null for every depth the reader takes.
     bool (*takes)(uint32_t bits, uint32_t samples);
+    // Whether one- and two-sample images without a PhotometricInterpretation
+    // are white-is-zero (fax data) rather than black-is-zero.
+    bool whiteIsZero;
 
     // Most bytes stored bytes decode to in rows of rowBytes bytes.
     uint64_t MostDecoded(uint64_t stored, uint64_t rowBytes) const;

@@ -78,19 +78,21 @@ std::vector<uint8_t> StoreFax(const std::vector<uint8_t>& rows, uint32_t rowByte
 
 // A compression as the tests store it, with the bound the format sets on
 // what one stored byte decodes to (bytes, plus rows of codes that give a
-// row at least a byte), and whether a predictor may follow it.
+// row at least a byte), whether a predictor may follow it, and whether
+// images without a photometric interpretation are white-is-zero.
 struct Case {
     uint32_t compression;
     std::vector<uint8_t> (*store)(const std::vector<uint8_t>& rows, uint32_t rowBytes);
     uint32_t bytesPerByte;
     uint32_t rowsPerByte;
     bool predictor;
+    bool whiteIsZero;
 };
 const Case kCases[] = {
-    {1, StoreRaw, 1, 0, false},
-    {2, StoreFax, 0, 1, false},
-    {5, StoreLzw, 2731, 0, true},
-    {32773, StorePackBits, 64, 0, false},
+    {1, StoreRaw, 1, 0, false, false},
+    {2, StoreFax, 0, 1, false, true},
+    {5, StoreLzw, 2731, 0, true, false},
+    {32773, StorePackBits, 64, 0, false, false},
 };
 
 const Case& CaseOf(const TiffDecoderEntry& entry)
@@ -286,6 +288,21 @@ TEST(TiffDecoders, PredictorIsUndoneAfterEveryEntryThatAllowsOne)
                     EXPECT_EQ(PlaneBytes(*o->codec, k), plane) << entry.name << " " << l.bits << " " << little;
                 }
             }
+    }
+}
+
+TEST(TiffDecoders, BilevelImagesWithoutPhotometricTakeTheCompressionsDefault)
+{
+    for (const TiffDecoderEntry& entry : TiffDecoders()) {
+        const Case& c = CaseOf(entry);
+        TiffFixture f = Stored(c, 8, 2, 1, 1, {0x0F, 0xF0}, 2);
+        f.entries.erase(f.entries.begin() + 4);  // PhotometricInterpretation
+        std::unique_ptr<Opened> o = Open(f);
+        ASSERT_EQ(o->head, 1) << entry.name;
+        ASSERT_EQ(o->codec->PaletteSize, 2u) << entry.name;
+        EXPECT_EQ(o->codec->Palette[0], c.whiteIsZero ? 255 : 0) << entry.name;
+        ASSERT_EQ(ReadWholeImage(*o->codec), 1) << entry.name;
+        EXPECT_EQ(PlaneBytes(*o->codec, 0), Unpacked({0x0F, 0xF0}, 1, 8, 2)) << entry.name;
     }
 }
 
