@@ -4,7 +4,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "TestUtil.h"
+#include "platform/CFile.h"
+#include "rastik/support/PackBits.h"
+#include "rastik/tiff/CTiffLzwDecoder.h"
+#include "rastik/tiff/CTiffStripBytes.h"
 
 namespace testutil {
 
@@ -107,6 +113,46 @@ bool LoadStripFile(const std::string& path, StripFile* file)
         file->strips.emplace_back(b.begin() + from, b.begin() + to);
     }
     return true;
+}
+
+std::vector<uint8_t> DecodedStrip(const StripFile& file, size_t s, size_t rowBytes, uint32_t rows)
+{
+    if (s >= file.strips.size()) return {};
+    const std::vector<uint8_t>& stored = file.strips[s];
+    std::vector<uint8_t> out(rowBytes * rows);
+    switch (file.Unsigned(259, 1)) {
+    case 1: out.assign(stored.begin(), stored.begin() + std::min(stored.size(), out.size())); return out;
+    case 8:
+    case 32946: {
+        uLongf length = out.size();
+        int status = uncompress(out.data(), &length, stored.data(), stored.size());
+        if (status != Z_OK && status != Z_BUF_ERROR) return {};
+        out.resize(length);
+        return out;
+    }
+    case 32773: out.resize(rastik::UnpackBits(stored.data(), stored.size(), out.data(), out.size())); return out;
+    case 5: {
+        CFile f;
+        if (!f.Open(file.path.c_str(), CFile::modeRead | CFile::typeBinary)) return {};
+        CTiffStripBytes bytes(f, f.GetLength(), false);
+        if (!bytes.Reserve(stored.size())) return {};
+        bytes.Start(file.offsets[s], file.counts[s]);
+        CTiffLzwDecoder lzw;
+        if (!lzw.Start(bytes)) return {};
+        for (uint32_t r = 0; r < rows; ++r) lzw.ReadLZWTiff(out.data() + r * rowBytes, static_cast<uint32_t>(rowBytes));
+        return out;
+    }
+    default: return {};
+    }
+}
+
+bool DecodeWithConvertBmp(const std::string& path, RgbImage* image)
+{
+    TempDir dir;
+    std::string bmp = dir.File("im.bmp");
+    if (RunCommand(std::string(kConvert) + " " + Quote(path) + " " + Quote("bmp:" + bmp) + " 2>/dev/null", nullptr) != 0)
+        return false;
+    return DecodeWithPil(bmp, image, "BMP");
 }
 
 std::vector<uint8_t> Bits(const std::string& bits)

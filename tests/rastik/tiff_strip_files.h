@@ -45,6 +45,15 @@ struct StripFile {
 // TileOffsets); false for what is not a TIFF file.
 bool LoadStripFile(const std::string& path, StripFile* file);
 
+// The decoded bytes of strip s (uncompressed, LZW, Deflate or PackBits),
+// rowBytes x rows of them at most; empty for other compressions.
+std::vector<uint8_t> DecodedStrip(const StripFile& file, size_t s, size_t rowBytes, uint32_t rows);
+
+struct RgbImage;
+// ImageMagick's decoding as it writes a BMP file (read back by PIL); false
+// when either refuses.
+bool DecodeWithConvertBmp(const std::string& path, RgbImage* image);
+
 // A bit string ("0111 10", other characters ignored) packed most
 // significant bit first.
 std::vector<uint8_t> Bits(const std::string& bits);
