@@ -195,69 +195,47 @@ bool LibtiffRows(const std::string& path, const std::string& scratch, std::vecto
 }
 
 // Bilevel sources (noise, blobs, tiny and solid images) written by libtiff
-// in each fax coding.
+// in each fax coding, and by PIL as Modified Huffman rows.
 class TiffCcittFiles : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!HasTiffTools() || !HasConvert()) return;
-        s_dir = new TempDir;
-        const char* const kSources[] = {
-            "-size 1811x45 -seed 5 plasma: -monochrome",
-            "-size 2481x70 -seed 3 plasma: -blur 0x6 -colorspace gray -threshold 50% -monochrome",
-            "-size 1x9 -seed 2 plasma: -monochrome",
-            "-size 13x7 -seed 7 plasma: -monochrome",
-            "-size 64x4 xc:black -monochrome",
-        };
-        const char* const kCodings[] = {
-            "-c g3",      "-c g3:2d",  "-c g3:fill", "-c g3:2d:fill -r 7", "-c g4",
-            "-c g4 -r 5 -f lsb2msb", "-c g3:2d -f lsb2msb", "-c g3 -r 1",
-        };
-        int n = 0;
-        for (const char* source : kSources) {
-            std::string plain = s_dir->File("plain" + std::to_string(n) + ".tif");
-            if (RunCommand(std::string(kConvert) + " " + source + " -type bilevel -depth 1 -compress none " + Quote(plain), nullptr) != 0)
-                continue;
-            for (const char* coding : kCodings) {
-                std::string made = s_dir->File("fax" + std::to_string(n++) + ".tif");
-                if (RunCommand("/usr/bin/tiffcp " + std::string(coding) + " " + Quote(plain) + " " + Quote(made) +
-                                   " 2>/dev/null", nullptr) == 0)
-                    s_files.push_back({made, plain, std::string(source) + " " + coding});
-            }
-            // Modified Huffman rows, written through libtiff by PIL.
-            std::string made = s_dir->File("fax" + std::to_string(n++) + ".tif");
+        s_made = new MadeFiles;
+        s_made->Make({"-size 1811x45 -seed 5 plasma: -monochrome",
+                      "-size 2481x70 -seed 3 plasma: -blur 0x6 -colorspace gray -threshold 50% -monochrome",
+                      "-size 1x9 -seed 2 plasma: -monochrome", "-size 13x7 -seed 7 plasma: -monochrome",
+                      "-size 64x4 xc:black -monochrome"},
+                     "-type bilevel -depth 1",
+                     {"-c g3", "-c g3:2d", "-c g3:fill", "-c g3:2d:fill -r 7", "-c g4", "-c g4 -r 5 -f lsb2msb",
+                      "-c g3:2d -f lsb2msb", "-c g3 -r 1"});
+        for (const std::string& plain : s_made->plains) {
+            std::string made = s_made->NewPath();
             if (HasPil() &&
                 RunCommand(std::string(kSystemPython) + " -c \"import sys; from PIL import Image; "
                            "Image.open(sys.argv[1]).save(sys.argv[2], compression='tiff_ccitt')\" " +
                                Quote(plain) + " " + Quote(made) + " 2>/dev/null", nullptr) == 0)
-                s_files.push_back({made, plain, std::string(source) + " PIL tiff_ccitt"});
+                s_made->files.push_back({made, plain, plain + " PIL tiff_ccitt"});
         }
     }
     static void TearDownTestSuite()
     {
-        delete s_dir;
-        s_dir = nullptr;
-        s_files.clear();
+        delete s_made;
+        s_made = nullptr;
     }
     void SetUp() override
     {
-        if (s_files.empty()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
+        if (s_made->files.empty()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
     }
 
-    struct Made {
-        std::string path, plain, what;
-    };
-    static TempDir* s_dir;
-    static std::vector<Made> s_files;
+    static MadeFiles* s_made;
 };
-TempDir* TiffCcittFiles::s_dir = nullptr;
-std::vector<TiffCcittFiles::Made> TiffCcittFiles::s_files;
+MadeFiles* TiffCcittFiles::s_made = nullptr;
 
 TEST_F(TiffCcittFiles, DecodeAsLibtiff)
 {
-    EXPECT_GE(s_files.size(), HasPil() ? 45u : 40u);
+    EXPECT_GE(s_made->files.size(), HasPil() ? 45u : 40u);
     TempDir scratch;
-    for (const Made& m : s_files) {
+    for (const MadeFile& m : s_made->files) {
         FaxFile f;
         ASSERT_TRUE(LoadFax(m.path, &f)) << m.what;
         std::vector<uint8_t> expected;
@@ -278,7 +256,7 @@ TEST_F(TiffCcittFiles, DecodeAsLibtiff)
 TEST_F(TiffCcittFiles, DamagedStripsEndCleanly)
 {
     std::vector<std::string> paths;
-    for (const Made& m : s_files) paths.push_back(m.path);
+    for (const MadeFile& m : s_made->files) paths.push_back(m.path);
     std::string corpus = CorpusDir("tiff");
     for (const char* name : {"testfax4.tiff", "testfax3_bug54_1dnoEOL.tif", "testfax3_bug_513.tiff"})
         if (!corpus.empty()) paths.push_back(corpus + "/" + name);

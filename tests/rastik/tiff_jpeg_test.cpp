@@ -148,56 +148,38 @@ bool LibtiffImage(const std::string& path, uint32_t samples, const TempDir& dir,
     return true;
 }
 
+// RGB, grey and CMYK sources written by libtiff as YCbCr and RGB JPEG, in
+// strips and tiles.
 class TiffJpegFiles : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!HasTiffTools() || !HasConvert()) return;
-        s_dir = new TempDir;
-        const char* const kSources[] = {
-            "-size 161x97 -seed 3 plasma: -depth 8",
-            "-size 161x97 -seed 4 plasma: -colorspace gray -depth 8",
-            "-size 83x45 -seed 5 plasma: -colorspace CMYK -depth 8",
-        };
-        const char* const kCodings[] = {"-c jpeg -r 16", "-c jpeg:r -r 8", "-c jpeg:95 -r 32", "-c jpeg -t -w 64 -l 48",
-                                        "-c jpeg:r -t -w 32 -l 32"};
-        int n = 0;
-        for (const char* source : kSources) {
-            std::string plain = s_dir->File("plain" + std::to_string(n) + ".tif");
-            if (RunCommand(std::string(kConvert) + " " + source + " -compress none " + Quote(plain), nullptr) != 0) continue;
-            for (const char* coding : kCodings) {
-                std::string made = s_dir->File("jpeg" + std::to_string(n++) + ".tif");
-                if (RunCommand("/usr/bin/tiffcp " + std::string(coding) + " " + Quote(plain) + " " + Quote(made) +
-                                   " 2>/dev/null", nullptr) == 0)
-                    s_files.push_back({made, std::string(source) + " " + coding});
-            }
-        }
+        s_made = new MadeFiles;
+        s_made->Make({"-size 161x97 -seed 3 plasma:", "-size 161x97 -seed 4 plasma: -colorspace gray",
+                      "-size 83x45 -seed 5 plasma: -colorspace CMYK"},
+                     "-depth 8",
+                     {"-c jpeg -r 16", "-c jpeg:r -r 8", "-c jpeg:95 -r 32", "-c jpeg -t -w 64 -l 48",
+                      "-c jpeg:r -t -w 32 -l 32"});
     }
     static void TearDownTestSuite()
     {
-        delete s_dir;
-        s_dir = nullptr;
-        s_files.clear();
+        delete s_made;
+        s_made = nullptr;
     }
     void SetUp() override
     {
-        if (s_files.empty()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
+        if (s_made->files.empty()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
     }
 
-    struct Made {
-        std::string path, what;
-    };
-    static TempDir* s_dir;
-    static std::vector<Made> s_files;
+    static MadeFiles* s_made;
 };
-TempDir* TiffJpegFiles::s_dir = nullptr;
-std::vector<TiffJpegFiles::Made> TiffJpegFiles::s_files;
+MadeFiles* TiffJpegFiles::s_made = nullptr;
 
 TEST_F(TiffJpegFiles, DecodeAsLibtiff)
 {
-    EXPECT_GE(s_files.size(), 15u);
+    EXPECT_GE(s_made->files.size(), 15u);
     TempDir dir;
-    for (const Made& m : s_files) {
+    for (const MadeFile& m : s_made->files) {
         StripFile f;
         ASSERT_TRUE(LoadStripFile(m.path, &f)) << m.what;
         uint32_t samples = 0;
@@ -320,7 +302,7 @@ TEST_F(TiffJpegFiles, DamagedStripsEndCleanly)
 {
     std::mt19937 random(7);
     std::vector<std::string> paths;
-    for (const Made& m : s_files) paths.push_back(m.path);
+    for (const MadeFile& m : s_made->files) paths.push_back(m.path);
     std::string corpus = CorpusDir("tiff");
     if (!corpus.empty()) paths.push_back(corpus + "/quad-tile.jpg.tiff");
     for (const std::string& path : paths) {

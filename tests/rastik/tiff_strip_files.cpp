@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "TestUtil.h"
+#include "tiff_util.h"
 #include "platform/CFile.h"
 #include "rastik/support/PackBits.h"
 #include "rastik/tiff/CTiffLzwDecoder.h"
@@ -153,6 +154,33 @@ bool DecodeWithConvertBmp(const std::string& path, RgbImage* image)
     if (RunCommand(std::string(kConvert) + " " + Quote(path) + " " + Quote("bmp:" + bmp) + " 2>/dev/null", nullptr) != 0)
         return false;
     return DecodeWithPil(bmp, image, "BMP");
+}
+
+MadeFiles::MadeFiles() : m_dir(std::make_unique<TempDir>()) {}
+MadeFiles::~MadeFiles() = default;
+
+std::string MadeFiles::NewPath()
+{
+    return m_dir->File("made" + std::to_string(m_count++) + ".tif");
+}
+
+void MadeFiles::Make(const std::vector<std::string>& sources, const std::string& convertTail,
+                     const std::vector<std::string>& codings)
+{
+    if (!HasTiffTools() || !HasConvert()) return;
+    for (const std::string& source : sources) {
+        std::string plain = NewPath();
+        if (RunCommand(std::string(kConvert) + " " + source + " " + convertTail + " -compress none " + Quote(plain),
+                       nullptr) != 0)
+            continue;
+        plains.push_back(plain);
+        for (const std::string& coding : codings) {
+            std::string made = NewPath();
+            if (RunCommand("/usr/bin/tiffcp " + coding + " " + Quote(plain) + " " + Quote(made) + " 2>/dev/null",
+                           nullptr) == 0)
+                files.push_back({made, plain, source + " " + coding});
+        }
+    }
 }
 
 std::vector<uint8_t> Bits(const std::string& bits)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,30 @@ struct RgbImage;
 // ImageMagick's decoding as it writes a BMP file (read back by PIL); false
 // when either refuses.
 bool DecodeWithConvertBmp(const std::string& path, RgbImage* image);
+
+class TempDir;
+
+// Files libtiff wrote, shared by a suite's tests: each source made by
+// ImageMagick (its arguments, then convertTail) uncompressed, then copied by
+// tiffcp with each coding's options. Nothing is made without the tools.
+struct MadeFile {
+    std::string path, plain, what;
+};
+class MadeFiles {
+public:
+    MadeFiles();
+    ~MadeFiles();
+    void Make(const std::vector<std::string>& sources, const std::string& convertTail,
+              const std::vector<std::string>& codings);
+    std::string NewPath();
+
+    std::vector<std::string> plains;  // the uncompressed sources
+    std::vector<MadeFile> files;
+
+private:
+    std::unique_ptr<TempDir> m_dir;
+    int m_count = 0;
+};
 
 // A bit string ("0111 10", other characters ignored) packed most
 // significant bit first.
