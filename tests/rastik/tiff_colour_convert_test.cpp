@@ -2,13 +2,15 @@
 // against ImageMagick over sweeps of L*, a*, b*; the ICC and ITU encodings
 // against the CIELab path they are defined by; uncompressed YCbCr of every
 // subsampling, coefficients and reference range against libtiff's RGBA
-// reading; associated alpha against PIL over every colour and alpha.
+// reading; associated alpha against PIL over every colour and alpha; SGI
+// LogLuv and LogL strips against libtiff.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "TestUtil.h"
 #include "TiffFixture.h"
+#include "rastik/tiff/CTiffLogLuvDecoder.h"
 #include "rastik/tiff/CTiffYCbCrRows.h"
 #include "rastik/tiff/TiffColourConvert.h"
 #include "tiff_strip_files.h"
@@ -249,6 +251,98 @@ TEST(TiffColourConvert, AssociatedAlphaAsPil)
     RgbImage theirs;
     ASSERT_TRUE(PilOfLibtiff(f.path, &theirs));
     EXPECT_EQ(FirstDifference(colour, theirs.rgb, 3), "") << f.path;
+}
+
+// A row of pixels of bytes bytes each, run-length coded plane by plane:
+// runs of three or more equal bytes repeated, the rest literal.
+std::vector<uint8_t> LogRow(const std::vector<uint32_t>& pixels, uint32_t bytes)
+{
+    std::vector<uint8_t> out;
+    for (uint32_t plane = 0; plane < bytes; ++plane) {
+        std::vector<uint8_t> b;
+        for (uint32_t p : pixels) b.push_back(uint8_t(p >> (8 * (bytes - 1 - plane))));
+        for (size_t i = 0; i < b.size();) {
+            size_t run = 1;
+            while (i + run < b.size() && run < 129 && b[i + run] == b[i]) ++run;
+            if (run >= 3) {
+                out.insert(out.end(), {uint8_t(run + 126), b[i]});
+                i += run;
+                continue;
+            }
+            size_t literal = std::min<size_t>(127, b.size() - i);
+            out.push_back(uint8_t(literal));
+            out.insert(out.end(), b.begin() + i, b.begin() + i + literal);
+            i += literal;
+        }
+    }
+    return out;
+}
+
+// Against libtiff's RGBA reading; ImageMagick shows LogLuv alike (LogL
+// samples it shows as if they were plain numbers).
+TEST(TiffColourConvert, LogLuvAsLibtiff)
+{
+    if (!HasTiffTools() || !HasConvert() || !HasPil()) GTEST_SKIP() << "libtiff tools, ImageMagick or PIL missing";
+    TempDir dir;
+    std::mt19937 random(9);
+    for (uint32_t photometric : {CTiffLogLuvDecoder::kLogLuv, CTiffLogLuvDecoder::kLogL}) {
+        bool luv = photometric == CTiffLogLuvDecoder::kLogLuv;
+        const uint32_t width = 256, height = 24;
+        std::vector<uint8_t> strip;
+        std::vector<uint32_t> all;
+        for (uint32_t r = 0; r < height; ++r) {
+            std::vector<uint32_t> row;
+            for (uint32_t x = 0; x < width; ++x) {
+                // Runs of one pixel, luminance sweeps and noise, both signs.
+                uint32_t le = r < 8 ? (r * width + x) * 16 : uint32_t(random()) & 0xFFFF;
+                uint32_t uv = r < 8 ? 0x82B9 : uint32_t(random()) & 0xFFFF;
+                row.push_back(x < 16 ? row.empty() ? 0x3F00A0B0u : row.back() : luv ? (le << 16) | uv : le);
+            }
+            std::vector<uint8_t> coded = LogRow(row, luv ? 4 : 2);
+            strip.insert(strip.end(), coded.begin(), coded.end());
+            all.insert(all.end(), row.begin(), row.end());
+        }
+        TiffFixture f;
+        f.entries = {{256, 4, {width}, {}}, {257, 4, {height}, {}}, {258, 3, std::vector<uint32_t>(luv ? 3 : 1, 16), {}},
+                     {259, 3, {34676}, {}}, {262, 3, {photometric}, {}}, {277, 3, {luv ? 3u : 1u}, {}},
+                     {278, 4, {height}, {}}, {339, 3, std::vector<uint32_t>(luv ? 3 : 1, 2), {}}};
+        f.strips = {strip};
+        std::string path = dir.File("log.tif");
+        ASSERT_TRUE(WriteBytes(path, MakeTiff(f)));
+        RgbImage theirs, magick;
+        ASSERT_TRUE(DecodeWithTiff2Rgba(path, &theirs)) << photometric;
+        ASSERT_TRUE(DecodeWithConvertBmp(path, &magick)) << photometric;
+        if (luv) {
+            EXPECT_EQ(FirstDifference(magick.rgb, theirs.rgb, 3), "");
+        }
+        CTiffLogLuvDecoder decoder(width, photometric);
+        ASSERT_TRUE(decoder.Ok());
+        decoder.Start(strip.data(), strip.size());
+        std::vector<uint8_t> mine, row(width * decoder.OutputSamples());
+        for (uint32_t r = 0; r < height; ++r) {
+            EXPECT_TRUE(decoder.DecodeRow(row.data())) << r;
+            for (uint32_t x = 0; x < width; ++x)
+                for (uint32_t k = 0; k < 3; ++k) mine.push_back(row[luv ? 3 * x + k : x]);
+        }
+        EXPECT_EQ(FirstDifference(mine, theirs.rgb, 3), "") << photometric;
+        // Cut data: the rest black, the rows reported short.
+        decoder.Start(strip.data(), strip.size() / 3);
+        bool whole = true;
+        for (uint32_t r = 0; r < height; ++r) whole &= decoder.DecodeRow(row.data());
+        EXPECT_FALSE(whole);
+        EXPECT_EQ(row, std::vector<uint8_t>(row.size(), 0));
+    }
+    // The corpus's one black LogLuv pixel.
+    std::string corpus = CorpusDir("tiff");
+    StripFile f;
+    if (corpus.empty() || !LoadStripFile(corpus + "/logluv-3c-16b.tiff", &f)) return;
+    CTiffLogLuvDecoder decoder(f.Width(), f.Unsigned(262));
+    decoder.Start(f.strips[0].data(), f.strips[0].size());
+    uint8_t rgb[3] = {1, 1, 1};
+    EXPECT_TRUE(decoder.DecodeRow(rgb));
+    RgbImage theirs;
+    ASSERT_TRUE(DecodeWithConvertBmp(f.path, &theirs));
+    EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 3), theirs.rgb);
 }
 
 }  // namespace
