@@ -196,40 +196,27 @@ bool LibtiffRows(const std::string& path, const std::string& scratch, std::vecto
 
 // Bilevel sources (noise, blobs, tiny and solid images) written by libtiff
 // in each fax coding, and by PIL as Modified Huffman rows.
-class TiffCcittFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
+class TiffCcittFiles : public MadeFilesTest<TiffCcittFiles> {
+public:
+    static void MakeFiles(MadeFiles& made)
     {
-        s_made = new MadeFiles;
-        s_made->Make({"-size 1811x45 -seed 5 plasma: -monochrome",
-                      "-size 2481x70 -seed 3 plasma: -blur 0x6 -colorspace gray -threshold 50% -monochrome",
-                      "-size 1x9 -seed 2 plasma: -monochrome", "-size 13x7 -seed 7 plasma: -monochrome",
-                      "-size 64x4 xc:black -monochrome"},
-                     "-type bilevel -depth 1",
-                     {"-c g3", "-c g3:2d", "-c g3:fill", "-c g3:2d:fill -r 7", "-c g4", "-c g4 -r 5 -f lsb2msb",
-                      "-c g3:2d -f lsb2msb", "-c g3 -r 1"});
-        for (const std::string& plain : s_made->plains) {
-            std::string made = s_made->NewPath();
+        made.Make({"-size 1811x45 -seed 5 plasma: -monochrome",
+                   "-size 2481x70 -seed 3 plasma: -blur 0x6 -colorspace gray -threshold 50% -monochrome",
+                   "-size 1x9 -seed 2 plasma: -monochrome", "-size 13x7 -seed 7 plasma: -monochrome",
+                   "-size 64x4 xc:black -monochrome"},
+                  "-type bilevel -depth 1",
+                  {"-c g3", "-c g3:2d", "-c g3:fill", "-c g3:2d:fill -r 7", "-c g4", "-c g4 -r 5 -f lsb2msb",
+                   "-c g3:2d -f lsb2msb", "-c g3 -r 1"});
+        for (const std::string& plain : made.plains) {
+            std::string path = made.NewPath();
             if (HasPil() &&
                 RunCommand(std::string(kSystemPython) + " -c \"import sys; from PIL import Image; "
                            "Image.open(sys.argv[1]).save(sys.argv[2], compression='tiff_ccitt')\" " +
-                               Quote(plain) + " " + Quote(made) + " 2>/dev/null", nullptr) == 0)
-                s_made->files.push_back({made, plain, plain + " PIL tiff_ccitt"});
+                               Quote(plain) + " " + Quote(path) + " 2>/dev/null", nullptr) == 0)
+                made.files.push_back({path, plain, plain + " PIL tiff_ccitt"});
         }
     }
-    static void TearDownTestSuite()
-    {
-        delete s_made;
-        s_made = nullptr;
-    }
-    void SetUp() override
-    {
-        if (s_made->files.empty()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
-    }
-
-    static MadeFiles* s_made;
 };
-MadeFiles* TiffCcittFiles::s_made = nullptr;
 
 TEST_F(TiffCcittFiles, DecodeAsLibtiff)
 {

@@ -150,30 +150,17 @@ bool LibtiffImage(const std::string& path, uint32_t samples, const TempDir& dir,
 
 // RGB, grey and CMYK sources written by libtiff as YCbCr and RGB JPEG, in
 // strips and tiles.
-class TiffJpegFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
+class TiffJpegFiles : public MadeFilesTest<TiffJpegFiles> {
+public:
+    static void MakeFiles(MadeFiles& made)
     {
-        s_made = new MadeFiles;
-        s_made->Make({"-size 161x97 -seed 3 plasma:", "-size 161x97 -seed 4 plasma: -colorspace gray",
-                      "-size 83x45 -seed 5 plasma: -colorspace CMYK"},
-                     "-depth 8",
-                     {"-c jpeg -r 16", "-c jpeg:r -r 8", "-c jpeg:95 -r 32", "-c jpeg -t -w 64 -l 48",
-                      "-c jpeg:r -t -w 32 -l 32"});
+        made.Make({"-size 161x97 -seed 3 plasma:", "-size 161x97 -seed 4 plasma: -colorspace gray",
+                   "-size 83x45 -seed 5 plasma: -colorspace CMYK"},
+                  "-depth 8",
+                  {"-c jpeg -r 16", "-c jpeg:r -r 8", "-c jpeg:95 -r 32", "-c jpeg -t -w 64 -l 48",
+                   "-c jpeg:r -t -w 32 -l 32"});
     }
-    static void TearDownTestSuite()
-    {
-        delete s_made;
-        s_made = nullptr;
-    }
-    void SetUp() override
-    {
-        if (s_made->files.empty()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
-    }
-
-    static MadeFiles* s_made;
 };
-MadeFiles* TiffJpegFiles::s_made = nullptr;
 
 TEST_F(TiffJpegFiles, DecodeAsLibtiff)
 {

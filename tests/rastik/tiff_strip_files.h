@@ -4,6 +4,8 @@
 // difference of two byte arrays for messages.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -77,6 +79,29 @@ public:
 private:
     std::unique_ptr<TempDir> m_dir;
     int m_count = 0;
+};
+
+// A suite whose tests share the files Suite::MakeFiles makes once; its
+// tests skip when none could be made.
+template <class Suite>
+class MadeFilesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_made = new MadeFiles;
+        Suite::MakeFiles(*s_made);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_made;
+        s_made = nullptr;
+    }
+    void SetUp() override
+    {
+        if (s_made->files.empty()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
+    }
+
+    static inline MadeFiles* s_made = nullptr;
 };
 
 // A bit string ("0111 10", other characters ignored) packed most
