@@ -116,7 +116,7 @@ void CColorQuantizer::FreeLookup()
     m_top = nullptr;
     m_cells = nullptr;
     m_candidates = nullptr;
-    m_candidatesUsed = m_candidatesSize = 0;
+    m_candidatesUsed = 0;
 }
 
 void CColorQuantizer::FreeNodes()
@@ -414,20 +414,11 @@ int CColorQuantizer::NearestByScan(int r, int g, int b) const
 const uint8_t* CColorQuantizer::CellCandidates(int r, int g, int b, int32_t& count)
 {
     const int cr = r >> kCellShift, cg = g >> kCellShift, cb = b >> kCellShift;
-    uint32_t& cell = m_cells[(cb * kCellsPerSide + cg) * kCellsPerSide + cr];
-    if (cell) {
-        count = static_cast<int32_t>(cell & 0x1FF);
-        return m_candidates + (cell >> 9);
-    }
-    if (m_candidatesSize - m_candidatesUsed < static_cast<size_t>(PaletteCount)) {
-        // At most every cell with every entry.
-        const size_t most = static_cast<size_t>(kCellsPerSide) * kCellsPerSide * kCellsPerSide * kMaxPalette;
-        size_t size = m_candidatesSize ? 2 * m_candidatesSize : 64 * 1024;
-        if (size > most) size = most;
-        auto* grown = static_cast<uint8_t*>(realloc(m_candidates, size));
-        if (!grown) return nullptr;
-        m_candidates = grown;
-        m_candidatesSize = size;
+    std::atomic_ref<uint32_t> cell(m_cells[(cb * kCellsPerSide + cg) * kCellsPerSide + cr]);
+    uint32_t made = cell.load(std::memory_order_acquire);
+    if (made) {
+        count = static_cast<int32_t>(made & 0x1FF);
+        return m_candidates + (made >> 9);
     }
     const int side = 1 << kCellShift;
     const int low[3] = {cb * side, cg * side, cr * side};  // blue, green, red as in the palette
@@ -446,13 +437,22 @@ const uint8_t* CColorQuantizer::CellCandidates(int r, int g, int b, int32_t& cou
         nearness[i] = nearest;
         if (farthest < bound) bound = farthest;
     }
-    uint8_t* list = m_candidates + m_candidatesUsed;
+    uint8_t list[kMaxPalette];
     count = 0;
     for (int32_t i = 0; i < PaletteCount; ++i)
         if (nearness[i] <= bound) list[count++] = static_cast<uint8_t>(i);
-    cell = static_cast<uint32_t>(m_candidatesUsed << 9) | static_cast<uint32_t>(count);
-    m_candidatesUsed += static_cast<size_t>(count);
-    return list;
+    // Threads mapping at once may make the same cell; each list is the same,
+    // and the first one stored serves from then on. A full store leaves the
+    // cell unmade (the whole palette is searched instead, with the same result).
+    const size_t at = m_candidatesUsed.fetch_add(static_cast<size_t>(count));
+    if (at + static_cast<size_t>(count) > kCandidateBytes) return nullptr;
+    memcpy(m_candidates + at, list, static_cast<size_t>(count));
+    const uint32_t entry = static_cast<uint32_t>(at << 9) | static_cast<uint32_t>(count);
+    if (!cell.compare_exchange_strong(made, entry, std::memory_order_acq_rel)) {
+        count = static_cast<int32_t>(made & 0x1FF);
+        return m_candidates + (made >> 9);
+    }
+    return m_candidates + at;
 }
 
 // Nearest-colour search: the same result as a scan of the whole palette, got
@@ -533,7 +533,9 @@ void CColorQuantizer::PrepareLookup()
     if (!m_top) {
         m_top = static_cast<uint32_t*>(malloc(kTopEntries * sizeof(uint32_t)));
         m_cells = static_cast<uint32_t*>(calloc(cells, sizeof(uint32_t)));
-        if (!m_top || !m_cells) {
+        // Room for every cell with every entry; pages are touched as lists are stored.
+        m_candidates = static_cast<uint8_t*>(malloc(kCandidateBytes));
+        if (!m_top || !m_cells || !m_candidates) {
             FreeLookup();
             return;
         }
@@ -553,6 +555,11 @@ void CColorQuantizer::PrepareLookup()
     m_lookupCount = PaletteCount;
     m_lookupDistinct = DistinctColors;
     m_lookupNearestOnly = NearestOnly;
+}
+
+void CColorQuantizer::PrepareMapping()
+{
+    PrepareLookup();
 }
 
 void CColorQuantizer::MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b)

@@ -387,16 +387,12 @@ struct DctCoder {
 #endif
     }
 
+    // Y, Cb and Cr areas (stride Size) of the MCU whose top-left R, G, B
+    // samples are at r, g, b; positions outside the image or the band get 0.
     template <uint32_t Size>
-    static void FillYCbCr(CDCTFilter& f, const McuSpan& span)
+    static void FillYCbCrAreas(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t width,
+                               const McuSpan& span, int32_t* y, int32_t* cb, int32_t* cr)
     {
-        const uint8_t* r = f.m_pPlane[0] + span.offset;
-        const uint8_t* g = f.m_pPlane[1] + span.offset;
-        const uint8_t* b = f.m_pPlane[2] + span.offset;
-        int32_t* y = f.ComponentArea(0);
-        int32_t* cb = f.ComponentArea(1);
-        int32_t* cr = f.ComponentArea(2);
-        uint32_t width = f.m_dwWidth;
         bool whole = span.columns == Size && span.rows == Size;
         for (uint32_t row = 0; row < Size; ++row) {
             if (whole) {
@@ -410,23 +406,37 @@ struct DctCoder {
         }
     }
 
+    template <uint32_t Size>
+    static void FillYCbCr(CDCTFilter& f, const McuSpan& span)
+    {
+        FillYCbCrAreas<Size>(f.m_pPlane[0] + span.offset, f.m_pPlane[1] + span.offset, f.m_pPlane[2] + span.offset,
+                             f.m_dwWidth, span, f.ComponentArea(0), f.ComponentArea(1), f.ComponentArea(2));
+    }
+
     // Block of the quadrant (qx, qy) of a 16 x 16 area.
-    static void LoadQuadrant(CDCTFilter& f, const int32_t* area, uint32_t qx, uint32_t qy)
+    static void LoadQuadrant(int32_t* block, const int32_t* area, uint32_t qx, uint32_t qy)
     {
         const int32_t* source = area + qy * 8 * 16 + qx * 8;
-        for (uint32_t y = 0; y < 8; ++y) std::memcpy(f.m_pBlock + 8 * y, source + 16 * y, 8 * sizeof(int32_t));
+        for (uint32_t y = 0; y < 8; ++y) std::memcpy(block + 8 * y, source + 16 * y, 8 * sizeof(int32_t));
+    }
+    static void LoadQuadrant(CDCTFilter& f, const int32_t* area, uint32_t qx, uint32_t qy)
+    {
+        LoadQuadrant(f.m_pBlock, area, qx, qy);
     }
 
     // Block of the 2 x 2 sums of a 16 x 16 area, plus rounding, shifted right by 2.
-    static void LoadReduced(CDCTFilter& f, const int32_t* area, int32_t rounding)
+    static void LoadReduced(int32_t* block, const int32_t* area, int32_t rounding)
     {
-        int32_t* block = f.m_pBlock;
         for (uint32_t y = 0; y < 8; ++y) {
             const int32_t* top = area + 32 * y;
             const int32_t* bottom = top + 16;
             for (uint32_t x = 0; x < 8; ++x)
                 block[8 * y + x] = (top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1] + rounding) >> 2;
         }
+    }
+    static void LoadReduced(CDCTFilter& f, const int32_t* area, int32_t rounding)
+    {
+        LoadReduced(f.m_pBlock, area, rounding);
     }
 
     // The four blocks of a 16 x 16 area: top-left, top-right, bottom-left, bottom-right.
