@@ -7,6 +7,7 @@ packages=(
   imagemagick libjpeg-turbo-progs python3-pil libtiff-tools
   pngcheck gifsicle netpbm clang libclang-rt-14-dev
   sqlite3 libsqlite3-dev time
+  libcpp-httplib-dev chromium fonts-droid-fallback
 )
 missing=()
 for p in "${packages[@]}"; do

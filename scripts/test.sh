@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it, warnings as errors throughout:
 #   1. build and test (RelWithDebInfo, g++); the tests must leave nothing in
-#      the temporary directory or in their working directory;
+#      the temporary directory or in their working directory (artifacts, such
+#      as the event page's screenshot, go to build/test-artifacts);
 #   2. Release builds with g++ (installed into a staging directory and
 #      checked as packagers and hosts meet it) and with Debian's clang;
 #   3. build and test again under AddressSanitizer and UndefinedBehaviorSanitizer;

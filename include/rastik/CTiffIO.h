@@ -19,6 +19,10 @@
 #include "rastik/RastikApi.h"
 
 struct TiffStripPlan;
+struct TiffStatus;
+namespace tiff {
+struct TiffEntry;
+}
 
 class RASTIK_API CTiffIO : public CRastik {
 public:
@@ -108,8 +112,9 @@ public:
 
 private:
     // --- writing ---
-    // 0 when the image can be written, else the message refusing it.
-    int WriteRefusal() const;
+    // Whether the image can be written; a refusal carries the message to
+    // show, if any.
+    TiffStatus WriteRefusal() const;
     int WritePlainFile();
     int WriteLzwTifFile();
     int WriteBmpFile();
@@ -133,6 +138,11 @@ private:
     // Ends a failed block call: both files removed, the object spent.
     int FailBlocks();
     uint32_t WriteResourceBlock();
+    std::vector<tiff::TiffEntry> WriteTailValues();
+    void AddImageEntries(std::vector<tiff::TiffEntry>& entries) const;
+    bool WriteDirectory(std::vector<tiff::TiffEntry>& entries);
+    // Shows why a write failed, removes the file; 0.
+    int WriteFailed(const CFileException& e);
     void WriteNode(const _float_point_& point);
     void Write2Byte(uint16_t value);
     void Write3Byte(uint32_t value);
@@ -150,19 +160,20 @@ private:
     std::unique_ptr<CFile> m_cmykFile;
     std::string m_cmykPath;
 
-    // Directory reading: 0, -1 for a silent refusal, else the message id.
-    int ReadDirectory();
-    int ReadEntry(const uint8_t* raw, uint64_t fileLength);
-    int ReadColorMap(const uint8_t* raw, uint64_t fileLength);
-    int ReadResolution(const uint8_t* raw, uint64_t fileLength, float& resolution);
-    int CompleteDirectory(uint64_t fileLength);
+    // Directory reading; a failure carries the message to show, if any.
+    TiffStatus ReadDirectory();
+    TiffStatus ReadEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
+    TiffStatus ReadColorMap(const tiff::TiffEntry& entry, uint64_t fileLength);
+    TiffStatus ReadResolution(const tiff::TiffEntry& entry, uint64_t fileLength, float& resolution);
+    void ReadResourceEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
+    TiffStatus CompleteDirectory(uint64_t fileLength);
     void DeriveByteCounts(uint64_t fileLength);
     void SizeStoredStrips();
-    int CheckStripData(uint64_t fileLength) const;
+    TiffStatus CheckStripData(uint64_t fileLength) const;
 
-    // 0 when the row producers read this file, else the message that
-    // refuses it (27707 for the depth, 27709 for the rest).
-    int Refusal() const;
+    // Whether the row producers read this file; a refusal carries its
+    // message (27707 for the depth, 27709 for the rest).
+    TiffStatus Refusal() const;
     bool IsPlanar() const { return PlanarRows == 1 && ChannelCount > 1; }
     // Strips, depth and decoding of plane p (of the interleaved rows: 0).
     TiffStripPlan PlanOf(uint32_t plane) const;

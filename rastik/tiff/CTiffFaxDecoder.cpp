@@ -134,10 +134,17 @@ void FillBits(uint8_t* row, uint32_t at, uint32_t count)
 
 }  // namespace
 
-void CTiffFaxDecoder::Start(CTiffStripBytes& bytes)
+bool CTiffFaxDecoder::Start(CTiffStripBytes& bytes)
 {
     m_bytes = &bytes;
     m_bits = rastik::CMsbBitReader(bytes.Begin(), bytes.End());
+    return true;
+}
+
+uint8_t* CTiffFaxDecoder::DecodeRow(uint8_t* row)
+{
+    ReadHuffmanTiff(row, m_shape.width);
+    return row;
 }
 
 // One code of a colour: its run length, kEolLeaf, or -1 for invalid data

@@ -9,12 +9,17 @@
 #include <cstdint>
 
 #include "rastik/support/ByteOrder.h"
+#include "rastik/tiff/CTiffDecoder.h"
 
-class CTiffStripBytes;
-
-class CTiffFaxDecoder {
+class CTiffFaxDecoder : public CTiffDecoder {
 public:
-    void Start(CTiffStripBytes& bytes);
+    using CTiffDecoder::CTiffDecoder;
+
+    // Rows of one 1-bit sample per pixel only.
+    static bool Takes(uint32_t bits, uint32_t samples) { return bits == 1 && samples == 1; }
+
+    bool Start(CTiffStripBytes& bytes) override;
+    uint8_t* DecodeRow(uint8_t* row) override;
     // Decodes the next row of width pixels into row ((width + 7) / 8
     // bytes). An end-of-line or invalid code, or the end of the strip's
     // data, ends the row there, the rest staying white; runs past the width

@@ -12,7 +12,10 @@
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CReducedRows.h"
 #include "rastik/support/CScopedBuffer.h"
+#include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
+#include "rastik/tiff/TiffDecoderTable.h"
+#include "rastik/tiff/TiffStatus.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
@@ -105,23 +108,18 @@ CTiffIO::~CTiffIO()
     DropCmykFile();
 }
 
-int CTiffIO::Refusal() const
+TiffStatus CTiffIO::Refusal() const
 {
     uint32_t bits = BitsPerChannel;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return kMsgOnly8Bit;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return TiffStatus::Fail(kMsgOnly8Bit);
     // Colour samples are read as bytes of 8 or 16 bits only.
-    if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return kMsgOnly8Bit;
-    if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return kMsgUnsupported;
-    if (SampleFormat != 1 && SampleFormat != 4) return kMsgUnsupported;
-    switch (Compression) {
-    case tiff::kNone:
-    case tiff::kPackBits: return 0;
-    case tiff::kCcittRle: return bits == 1 && ChannelCount == 1 ? 0 : kMsgUnsupported;
-    case tiff::kLzw:
-        if (Predictor == tiff::kPredictorNone) return 0;
-        return Predictor == tiff::kPredictorHorizontal && bits >= 8 ? 0 : kMsgUnsupported;
-    default: return kMsgUnsupported;
-    }
+    if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return TiffStatus::Fail(kMsgOnly8Bit);
+    if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return TiffStatus::Fail(kMsgUnsupported);
+    if (SampleFormat != 1 && SampleFormat != 4) return TiffStatus::Fail(kMsgUnsupported);
+    const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+    if (!decoder || (decoder->takes && !decoder->takes(bits, ChannelCount))) return TiffStatus::Fail(kMsgUnsupported);
+    if (decoder->predictor && !CTiffPredictor::Takes(Predictor, bits)) return TiffStatus::Fail(kMsgUnsupported);
+    return TiffStatus::Done();
 }
 
 uint64_t CTiffIO::StripRowBytes() const
@@ -133,14 +131,12 @@ uint64_t CTiffIO::StripRowBytes() const
 TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
 {
     TiffStripPlan p;
-    p.compression = static_cast<uint32_t>(Compression);
-    p.differencing = Compression == tiff::kLzw && Predictor == tiff::kPredictorHorizontal;
+    p.decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+    p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
     p.reverseBits = FillOrder == 2;
     p.littleEndian = IntelByteOrder != 0;
-    p.width = Width;
+    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount};
     p.height = Height;
-    p.bits = BitsPerChannel;
-    p.samples = IsPlanar() ? 1 : ChannelCount;
     p.rowsPerStrip = RowsPerStrip;
     uint64_t perPlane = (Height - 1) / RowsPerStrip + 1;
     uint64_t first = perPlane * plane;
@@ -188,8 +184,8 @@ int CTiffIO::TurnTo1BitsLineData(const uint8_t* src, uint8_t* dst)
 
 int CTiffIO::ReadImageData()
 {
-    if (int refusal = Refusal()) {
-        ShowRastikMessage(refusal);
+    if (TiffStatus refusal = Refusal(); refusal.Failed()) {
+        ShowRastikMessage(refusal.message);
         return 0;
     }
     // Extra samples are skipped when only the colour channels are asked for.
@@ -215,7 +211,7 @@ int CTiffIO::ReadPlaneRows(uint32_t first, uint32_t planes, uint32_t stripPlane,
     TiffStripPlan plan = PlanOf(stripPlane);
     CTiffRowReader reader(File, plan);
     if (!reader.Open(Height)) return 0;
-    uint64_t samples = static_cast<uint64_t>(Width) * plan.samples;
+    uint64_t samples = static_cast<uint64_t>(Width) * plan.shape.samples;
     CScopedBuffer expanded;
     if (BitsPerChannel != 8) {
         expanded.Reset(AllocBuffer(static_cast<uint32_t>(samples), 0, 1));
@@ -237,7 +233,7 @@ int CTiffIO::ReadPlaneRows(uint32_t first, uint32_t planes, uint32_t stripPlane,
         for (uint32_t k = 0; k < planes; ++k) {
             uint8_t* dst = rows.Row(k);
             if (!dst) return 0;
-            TakePlane(row, dst, Width, plan.samples, k);
+            TakePlane(row, dst, Width, plan.shape.samples, k);
             if (k == 0 && grey) MapGrey(dst, Width);
         }
         if (!rows.Advance()) return 0;
@@ -247,7 +243,7 @@ int CTiffIO::ReadPlaneRows(uint32_t first, uint32_t planes, uint32_t stripPlane,
 
 int CTiffIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
 {
-    if (Refusal() || !planes || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return 0;
+    if (Refusal().Failed() || !planes || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return 0;
     bool colour = ColorMode == kModeRgb || ColorMode == kModeCmyk;
     uint32_t colourPlanes = colour ? ColorChannels : 1;
     for (uint32_t k = 0; k < colourPlanes; ++k)
@@ -279,6 +275,6 @@ int CTiffIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buff
         FreeBuffer(&Palette);
         return 1;
     }
-    if (Refusal() || ColorChannels == 0 || ColorChannels > 4) return 0;
+    if (Refusal().Failed() || ColorChannels == 0 || ColorChannels > 4) return 0;
     return PreviewFromReducedData(width, height, buffer);
 }

@@ -10,71 +10,61 @@
 #include "rastik/General.h"
 #include "rastik/Messages.h"
 #include "rastik/support/ByteOrder.h"
+#include "rastik/tiff/TiffDecoderTable.h"
+#include "rastik/tiff/TiffEntry.h"
+#include "rastik/tiff/TiffStatus.h"
 #include "rastik/tiff/TiffTags.h"
 
 using rastik::Get16;
 using rastik::Get32;
-using rastik::GetLE16;
-using rastik::GetLE32;
+using tiff::TiffEntry;
 
 namespace {
 
+constexpr TiffStatus kDone = TiffStatus::Done();
 // A refusal without a message.
-constexpr int kRefuse = -1;
+constexpr TiffStatus kRefuse = TiffStatus::Fail();
+constexpr TiffStatus kBadData = TiffStatus::Fail(kMsgBadFileData);
 constexpr uint32_t kMaxBitsPerSampleItems = 32;
 constexpr uint32_t kMaxPaletteEntries = 256;
 constexpr uint32_t kMaxRowBits = 0xFFFFFFF8u;
 
-// Decoded bytes one stored byte can give at most: PackBits repeats a byte
-// 128 times for two bytes; a 12-bit LZW code stands for at most 4096 bytes.
-constexpr uint64_t kPackBitsRatio = 64;
-constexpr uint64_t kLzwRatio = 2731;
-
 // The items of a BYTE, SHORT or LONG entry, read where they stand: in the
 // value field when they fit into its 4 bytes, else at the offset it holds.
-// Other types give no items. 0, or 27610 when the items lie outside the file.
-int ReadItems(CFile& file, const uint8_t* raw, bool little, uint64_t fileLength, std::vector<uint32_t>& items)
+// Other types give no items. Fails with 27610 when the items lie outside
+// the file.
+TiffStatus ReadItems(CFile& file, const TiffEntry& e, bool little, uint64_t fileLength, std::vector<uint32_t>& items)
 {
-    uint16_t type = Get16(raw + 2, little);
-    uint32_t count = Get32(raw + 4, little);
-    uint32_t size = tiff::TypeBytes(type);
+    uint32_t size = tiff::TypeBytes(e.type);
     items.clear();
-    if (size == 0 || size > 4 || type == tiff::kAscii || type == tiff::kFloat) return 0;
-    uint64_t bytes = static_cast<uint64_t>(count) * size;
-    if (bytes > fileLength) return kMsgBadFileData;
-    if (bytes == 0) return 0;
+    if (size == 0 || size > 4 || e.type == tiff::kAscii || e.type == tiff::kFloat) return kDone;
+    uint64_t bytes = static_cast<uint64_t>(e.count) * size;
+    if (bytes > fileLength) return kBadData;
+    if (bytes == 0) return kDone;
     std::vector<uint8_t> data(bytes);
-    if (bytes <= 4) {
-        memcpy(data.data(), raw + 8, bytes);
+    if (bytes <= sizeof e.field) {
+        memcpy(data.data(), e.field, bytes);
     } else {
-        uint64_t at = Get32(raw + 8, little);
-        if (at + bytes > fileLength) return kMsgBadFileData;
+        uint64_t at = Get32(e.field, little);
+        if (at + bytes > fileLength) return kBadData;
         file.Seek(static_cast<int64_t>(at), CFile::begin);
-        if (file.Read(data.data(), static_cast<uint32_t>(bytes)) != bytes) return kMsgBadFileData;
+        if (file.Read(data.data(), static_cast<uint32_t>(bytes)) != bytes) return kBadData;
     }
-    items.resize(count);
-    for (uint32_t i = 0; i < count; ++i) {
+    items.resize(e.count);
+    for (uint32_t i = 0; i < e.count; ++i) {
         const uint8_t* p = data.data() + static_cast<size_t>(i) * size;
         items[i] = size == 1 ? *p : size == 2 ? Get16(p, little) : Get32(p, little);
     }
-    return 0;
+    return kDone;
 }
 
 }  // namespace
 
 void CTiffIO::SwapBytes(uint8_t* p, uint16_t kind)
 {
-    if (kind == 2 || kind == 4) {
-        ReverseSwapBytes(p, kind);
-        return;
-    }
-    if (kind != 12) return;
-    ReverseSwapBytes(p, 2);
-    ReverseSwapBytes(p + 2, 2);
-    ReverseSwapBytes(p + 4, 4);
-    // The value field by the type and count just turned round.
-    bool oneShort = GetLE16(p + 2) == tiff::kShort && GetLE32(p + 4) == 1;
-    ReverseSwapBytes(p + 8, oneShort ? 2 : 4);
+    if (kind == 2 || kind == 4) ReverseSwapBytes(p, kind);
+    // An entry as read from an "MM" file turns into host order.
+    if (kind == 12) tiff::SwapEntry(p, false);
 }
 
 void CTiffIO::vSwapWord(uint8_t* p, uint16_t count)
@@ -89,73 +79,65 @@ void CTiffIO::vSwapByte(uint8_t* p, uint16_t count)
 
 void CTiffIO::SetTIFInfoField(uint32_t* out, const uint8_t* entry)
 {
-    bool oneShort = GetLE16(entry + 2) == tiff::kShort && GetLE32(entry + 4) == 1;
-    *out = oneShort ? GetLE16(entry + 8) : GetLE32(entry + 8);
+    *out = TiffEntry::Read(entry, true).value;
 }
 
 int CTiffIO::ReadImageHead()
 {
-    int result;
+    TiffStatus result;
     try {
         result = ReadDirectory();
     } catch (const CFileException& e) {
-        result = e.m_cause == CFileException::badSeek ? kMsgBadFileData : kRefuse;
+        result = TiffStatus::Fail(e.m_cause == CFileException::badSeek ? kMsgBadFileData : 0);
     }
-    if (result == 0) return 1;
-    if (result > 0) Warn(result);
+    if (!result.Failed()) return 1;
+    if (result.message) Warn(result.message);
     return 0;
 }
 
-int CTiffIO::ReadDirectory()
+TiffStatus CTiffIO::ReadDirectory()
 {
     uint64_t fileLength = File.GetLength();
     uint8_t head[tiff::kHeaderBytes];
     File.Seek(0, CFile::begin);
-    if (File.Read(head, sizeof head) != sizeof head) return kMsgBadFileData;
+    if (File.Read(head, sizeof head) != sizeof head) return kBadData;
     if (head[0] == 'I' && head[1] == 'I') {
         IntelByteOrder = 1;
     } else if (head[0] == 'M' && head[1] == 'M') {
         IntelByteOrder = 0;
     } else {
-        return kMsgBadFileData;
+        return kBadData;
     }
     bool little = IntelByteOrder != 0;
     if (Get16(head + 2, little) != tiff::kVersion) return kRefuse;
     uint64_t at = Get32(head + 4, little);
     uint8_t countBytes[2];
-    if (at + 2 > fileLength) return kMsgBadFileData;
+    if (at + 2 > fileLength) return kBadData;
     File.Seek(static_cast<int64_t>(at), CFile::begin);
-    if (File.Read(countBytes, 2) != 2) return kMsgBadFileData;
+    if (File.Read(countBytes, 2) != 2) return kBadData;
     uint32_t count = Get16(countBytes, little);
     uint64_t bytes = static_cast<uint64_t>(count) * tiff::kEntryBytes;
-    if (at + 2 + bytes > fileLength) return kMsgBadFileData;
+    if (at + 2 + bytes > fileLength) return kBadData;
     std::vector<uint8_t> entries(bytes);
-    if (File.Read(entries.data(), static_cast<uint32_t>(bytes)) != bytes) return kMsgBadFileData;
+    if (File.Read(entries.data(), static_cast<uint32_t>(bytes)) != bytes) return kBadData;
     for (uint32_t i = 0; i < count; ++i) {
-        int result = ReadEntry(entries.data() + static_cast<size_t>(i) * tiff::kEntryBytes, fileLength);
-        if (result) return result;
+        TiffEntry e = TiffEntry::Read(entries.data() + static_cast<size_t>(i) * tiff::kEntryBytes, little);
+        if (TiffStatus result = ReadEntry(e, fileLength); result.Failed()) return result;
     }
     return CompleteDirectory(fileLength);
 }
 
-// One directory entry, raw as the file holds it.
-int CTiffIO::ReadEntry(const uint8_t* raw, uint64_t fileLength)
+TiffStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
 {
-    uint8_t entry[tiff::kEntryBytes];
-    memcpy(entry, raw, sizeof entry);
-    if (!IntelByteOrder) SwapBytes(entry, 12);
-    uint16_t tag = GetLE16(entry);
-    uint32_t count = GetLE32(entry + 4);
-    uint32_t value = 0;
-    SetTIFInfoField(&value, entry);
+    uint32_t value = e.value;
     bool little = IntelByteOrder != 0;
     std::vector<uint32_t> items;
-    switch (tag) {
+    switch (e.tag) {
     case tiff::kImageWidth: Width = value; break;
     case tiff::kImageLength: Height = value; break;
     case tiff::kBitsPerSample: {
-        if (count > kMaxBitsPerSampleItems) return kMsgBadFileData;
-        if (int r = ReadItems(File, raw, little, fileLength, items)) return r;
+        if (e.count > kMaxBitsPerSampleItems) return kBadData;
+        if (TiffStatus r = ReadItems(File, e, little, fileLength, items); r.Failed()) return r;
         if (items.empty()) break;
         BitsPerChannel = items[0];
         for (uint32_t bits : items)
@@ -170,77 +152,79 @@ int CTiffIO::ReadEntry(const uint8_t* raw, uint64_t fileLength)
         case tiff::kRgb: ColorMode = kModeRgb, ColorChannels = 3; break;
         case tiff::kPalette: ColorMode = kModeIndexed, ColorChannels = 1; break;
         case tiff::kSeparated: ColorMode = kModeCmyk, ColorChannels = 4; break;
-        default: return kMsgBadHeader;
+        default: return TiffStatus::Fail(kMsgBadHeader);
         }
         break;
     case tiff::kFillOrder: FillOrder = value; break;
-    case tiff::kStripOffsets: return ReadItems(File, raw, little, fileLength, StripOffsets);
+    case tiff::kStripOffsets: return ReadItems(File, e, little, fileLength, StripOffsets);
     case tiff::kSamplesPerPixel: ChannelCount = value; break;
     case tiff::kRowsPerStrip: RowsPerStrip = value; break;
-    case tiff::kStripByteCounts: return ReadItems(File, raw, little, fileLength, StripByteCounts);
-    case tiff::kXResolution: return ReadResolution(raw, fileLength, XResolution);
-    case tiff::kYResolution: return ReadResolution(raw, fileLength, YResolution);
+    case tiff::kStripByteCounts: return ReadItems(File, e, little, fileLength, StripByteCounts);
+    case tiff::kXResolution: return ReadResolution(e, fileLength, XResolution);
+    case tiff::kYResolution: return ReadResolution(e, fileLength, YResolution);
     case tiff::kPlanarConfig:
         if (value == 1) PlanarRows = 0;
         else if (value == 2) PlanarRows = 1;
         break;
     case tiff::kResolutionUnit: ResolutionUnit = value; break;
     case tiff::kPredictor: Predictor = value & 0xFFFF; break;
-    case tiff::kColorMap: return ReadColorMap(raw, fileLength);
+    case tiff::kColorMap: return ReadColorMap(e, fileLength);
     case tiff::kTileWidth:
     case tiff::kTileLength:
     case tiff::kTileOffsets:
     case tiff::kTileByteCounts: Tiled = true; break;
-    case tiff::kExtraSamples: ExtraSampleCount = static_cast<uint16_t>(count); break;
+    case tiff::kExtraSamples: ExtraSampleCount = static_cast<uint16_t>(e.count); break;
     case tiff::kSampleFormat:
-        if (int r = ReadItems(File, raw, little, fileLength, items)) return r;
+        if (TiffStatus r = ReadItems(File, e, little, fileLength, items); r.Failed()) return r;
         if (!items.empty()) SampleFormat = items[0];
         break;
-    case tiff::kPhotoshop: {
-        // A block that fits into the entry holds no resource.
-        uint64_t bytes = static_cast<uint64_t>(count) * std::max<uint32_t>(1, tiff::TypeBytes(GetLE16(entry + 2)));
-        uint32_t at = GetLE32(entry + 8);
-        bool inFile = bytes > 4 && at < fileLength && at <= 0x7FFFFFFFu;
-        ResourcePos = inFile ? static_cast<int32_t>(at) : 0;
-        ResourceLength = inFile ? static_cast<uint32_t>(std::min<uint64_t>(bytes, fileLength - at)) : 0;
-        break;
-    }
+    case tiff::kPhotoshop: ReadResourceEntry(e, fileLength); break;
     default: break;
     }
-    return 0;
+    return kDone;
+}
+
+// The Photoshop resource block; one that fits into the entry holds no
+// resource.
+void CTiffIO::ReadResourceEntry(const TiffEntry& e, uint64_t fileLength)
+{
+    uint64_t bytes = static_cast<uint64_t>(e.count) * std::max<uint32_t>(1, tiff::TypeBytes(e.type));
+    uint32_t at = Get32(e.field, IntelByteOrder != 0);
+    bool inFile = bytes > 4 && at < fileLength && at <= 0x7FFFFFFFu;
+    ResourcePos = inFile ? static_cast<int32_t>(at) : 0;
+    ResourceLength = inFile ? static_cast<uint32_t>(std::min<uint64_t>(bytes, fileLength - at)) : 0;
 }
 
 // A RATIONAL at the entry's offset: signed numerator over unsigned
 // denominator; a zero denominator leaves 72.
-int CTiffIO::ReadResolution(const uint8_t* raw, uint64_t fileLength, float& resolution)
+TiffStatus CTiffIO::ReadResolution(const TiffEntry& e, uint64_t fileLength, float& resolution)
 {
     bool little = IntelByteOrder != 0;
-    uint16_t type = Get16(raw + 2, little);
-    if (type != tiff::kRational && type != tiff::kSRational) return 0;
-    uint64_t at = Get32(raw + 8, little);
+    if (e.type != tiff::kRational && e.type != tiff::kSRational) return kDone;
+    uint64_t at = Get32(e.field, little);
     uint8_t pair[8];
-    if (at + sizeof pair > fileLength) return kMsgBadFileData;
+    if (at + sizeof pair > fileLength) return kBadData;
     File.Seek(static_cast<int64_t>(at), CFile::begin);
-    if (File.Read(pair, sizeof pair) != sizeof pair) return kMsgBadFileData;
+    if (File.Read(pair, sizeof pair) != sizeof pair) return kBadData;
     // A RATIONAL's numerator is unsigned: writers that keep the most precision
     // store 72.009 as 4294967295 / 59644865. Only an SRATIONAL's is signed.
     uint32_t bits = Get32(pair, little);
-    double numerator = type == tiff::kSRational ? static_cast<double>(static_cast<int32_t>(bits)) : bits;
+    double numerator = e.type == tiff::kSRational ? static_cast<double>(static_cast<int32_t>(bits)) : bits;
     uint32_t denominator = Get32(pair + 4, little);
     resolution = denominator ? static_cast<float>(numerator / denominator) : 72.0f;
-    return 0;
+    return kDone;
 }
 
 // ColorMap: all reds, then all greens, then all blues, 16 bits each. A map
 // whose values all lie below 256 holds 8-bit components; otherwise every
 // component is the high byte of its value.
-int CTiffIO::ReadColorMap(const uint8_t* raw, uint64_t fileLength)
+TiffStatus CTiffIO::ReadColorMap(const TiffEntry& e, uint64_t fileLength)
 {
-    uint32_t entries = Get32(raw + 4, IntelByteOrder != 0) / 3;
+    uint32_t entries = e.count / 3;
     if (entries > kMaxPaletteEntries) return kRefuse;
     std::vector<uint32_t> values;
-    if (int r = ReadItems(File, raw, IntelByteOrder != 0, fileLength, values)) return r;
-    if (entries == 0 || values.size() < entries * 3) return 0;
+    if (TiffStatus r = ReadItems(File, e, IntelByteOrder != 0, fileLength, values); r.Failed()) return r;
+    if (entries == 0 || values.size() < entries * 3) return kDone;
     bool wide = std::any_of(values.begin(), values.begin() + entries * 3, [](uint32_t v) { return v > 255; });
     std::vector<uint8_t> palette(entries * 4);
     for (uint32_t i = 0; i < entries; ++i) {
@@ -249,12 +233,12 @@ int CTiffIO::ReadColorMap(const uint8_t* raw, uint64_t fileLength)
             palette[i * 4 + 2 - c] = static_cast<uint8_t>(wide ? v >> 8 : v);
         }
     }
-    if (!SetPalette(palette.data(), entries)) return kMsgNoBuffer;
+    if (!SetPalette(palette.data(), entries)) return TiffStatus::Fail(kMsgNoBuffer);
     PaletteSize = entries;
-    return 0;
+    return kDone;
 }
 
-int CTiffIO::CompleteDirectory(uint64_t fileLength)
+TiffStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
 {
     // Resolutions in centimetres become dots per inch (whatever the order of
     // the entries was).
@@ -270,7 +254,8 @@ int CTiffIO::CompleteDirectory(uint64_t fileLength)
         if (samples >= 3) {
             ColorMode = kModeRgb, ColorChannels = 3;
         } else {
-            PhotometricSense = Compression == tiff::kCcittRle ? 0 : 1;
+            const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+            PhotometricSense = decoder && decoder->whiteIsZero ? 0 : 1;
             ColorChannels = 1;
         }
     }
@@ -278,26 +263,26 @@ int CTiffIO::CompleteDirectory(uint64_t fileLength)
     if (ColorMode == kModeBitmap && !Palette) {
         uint8_t bw[8] = {0, 0, 0, 0, 255, 255, 255, 0};
         if (PhotometricSense == 0) std::swap_ranges(bw, bw + 4, bw + 4);
-        if (!SetPalette(bw, 2)) return kMsgNoBuffer;
+        if (!SetPalette(bw, 2)) return TiffStatus::Fail(kMsgNoBuffer);
         PaletteSize = 2;
     }
     if (ColorMode == kModeGrey && !Palette) {
         // Grey planes hold 8-bit grey values whatever the depth in the file.
         uint8_t ramp[256 * 4];
         for (uint32_t i = 0; i < 256; ++i) ramp[i * 4] = ramp[i * 4 + 1] = ramp[i * 4 + 2] = static_cast<uint8_t>(i), ramp[i * 4 + 3] = 0;
-        if (!SetPalette(ramp, 256)) return kMsgNoBuffer;
+        if (!SetPalette(ramp, 256)) return TiffStatus::Fail(kMsgNoBuffer);
         PaletteSize = 256;
     }
     if (Width == 0 || Height == 0) return kRefuse;
     if (ChannelCount == 0) ChannelCount = ColorChannels;
     if (RowsPerStrip == 0 || RowsPerStrip > Height) RowsPerStrip = Height;
-    if (ChannelCount > static_cast<uint32_t>(kMaxChannels) || ChannelCount < ColorChannels) return kMsgBadFileData;
-    if (ColorMode == kModeIndexed && !Palette) return kMsgBadFileData;
+    if (ChannelCount > static_cast<uint32_t>(kMaxChannels) || ChannelCount < ColorChannels) return kBadData;
+    if (ColorMode == kModeIndexed && !Palette) return kBadData;
     // Planes of BytesPerRow(Width x 8) x Height bytes and file rows must stay within 32 bits.
-    if (Width > 0x1FFFFFFFu || BitsPerChannel == 0 || BitsPerChannel > 64) return kMsgBadFileData;
-    if (static_cast<uint64_t>(BytesPerRow(Width * 8)) * Height > 0xFFFFFFFFull) return kMsgBadFileData;
-    if (static_cast<uint64_t>(Width) * BitsPerChannel * ChannelCount > kMaxRowBits) return kMsgBadFileData;
-    if (StripOffsets.empty() && !Tiled) return kMsgBadFileData;
+    if (Width > 0x1FFFFFFFu || BitsPerChannel == 0 || BitsPerChannel > 64) return kBadData;
+    if (static_cast<uint64_t>(BytesPerRow(Width * 8)) * Height > 0xFFFFFFFFull) return kBadData;
+    if (static_cast<uint64_t>(Width) * BitsPerChannel * ChannelCount > kMaxRowBits) return kBadData;
+    if (StripOffsets.empty() && !Tiled) return kBadData;
     StripTotal = static_cast<uint32_t>(StripOffsets.size());
     if (Compression == tiff::kNone)
         SizeStoredStrips();
@@ -305,7 +290,8 @@ int CTiffIO::CompleteDirectory(uint64_t fileLength)
         DeriveByteCounts(fileLength);
     StripCount = static_cast<int32_t>(std::min<uint32_t>(StripTotal, 0x7FFFFFFF));
     MakeGreyMap();
-    return Refusal() == 0 ? CheckStripData(fileLength) : 0;
+    // A file the row producers refuse is refused by them, with their message.
+    return Refusal().Failed() ? kDone : CheckStripData(fileLength);
 }
 
 // Byte counts of compressed strips the file does not give: each strip runs
@@ -341,28 +327,26 @@ void CTiffIO::SizeStoredStrips()
     }
 }
 
-// The strips must be able to hold the image: uncompressed ones in full,
-// compressed ones within what their compression can expand to. A short
-// file is refused here, before a host allocates planes for it.
-int CTiffIO::CheckStripData(uint64_t fileLength) const
+// The strips must be able to hold the image, within what their compression
+// can decode to. A short file is refused here, before a host allocates
+// planes for it.
+TiffStatus CTiffIO::CheckStripData(uint64_t fileLength) const
 {
+    const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+    if (!decoder) return kBadData;
     uint64_t rowBytes = StripRowBytes();
     uint32_t planes = IsPlanar() ? ChannelCount : 1;
     uint32_t perPlane = (Height - 1) / RowsPerStrip + 1;
     uint64_t need = rowBytes * Height * planes;
-    uint64_t ratio = Compression == tiff::kNone ? 1
-                     : Compression == tiff::kPackBits ? kPackBitsRatio
-                     : Compression == tiff::kLzw ? kLzwRatio
-                                                 : 0;
-    if (Compression == tiff::kCcittRle) need = static_cast<uint64_t>(Height) * planes, ratio = 1;
     uint64_t have = 0;
     uint64_t strips = std::min<uint64_t>(StripTotal, static_cast<uint64_t>(perPlane) * planes);
     for (uint64_t i = 0; i < strips && have < need; ++i) {
         uint64_t at = StripOffsets[i];
         if (at >= fileLength) continue;
-        have += std::min<uint64_t>(StripByteCounts[i], fileLength - at) * ratio;
+        uint64_t most = decoder->MostDecoded(std::min<uint64_t>(StripByteCounts[i], fileLength - at), rowBytes);
+        have = most >= need - have ? need : have + most;
     }
-    return have >= need ? 0 : kMsgBadFileData;
+    return have >= need ? kDone : kBadData;
 }
 
 uint32_t CTiffIO::GetChOffset() const

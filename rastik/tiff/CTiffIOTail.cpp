@@ -8,7 +8,10 @@
 #include "rastik/Messages.h"
 #include "rastik/core/CSizeRule.h"
 #include "rastik/support/ByteOrder.h"
+#include "rastik/tiff/TiffEntry.h"
 #include "rastik/tiff/TiffTags.h"
+
+using tiff::TiffEntry;
 
 namespace {
 
@@ -16,16 +19,6 @@ constexpr uint32_t kDirectoryOffsetAt = 4;
 constexpr uint16_t kPlanarContiguous = 1;
 constexpr uint16_t kResolutionInch = 2;
 constexpr uint16_t kExtraUnspecified = 0;
-
-// One directory entry. Up to two SHORT items stand in the value field;
-// anything else is one LONG value or the offset of the items.
-struct Entry {
-    uint16_t tag;
-    uint16_t type;
-    uint32_t count;
-    uint32_t value;
-    uint16_t second = 0;  // the second of two SHORT items
-};
 
 // Bytes written in the file's byte order, gathered for one write.
 class TailBytes {
@@ -43,17 +36,11 @@ public:
         m_bytes.resize(at + 4);
         rastik::Put32(&m_bytes[at], v, m_little);
     }
-    void PutEntry(const Entry& e)
+    void PutEntry(const TiffEntry& e)
     {
-        Put16(e.tag);
-        Put16(e.type);
-        Put32(e.count);
-        if (e.type == tiff::kShort && e.count <= 2) {
-            Put16(static_cast<uint16_t>(e.value));
-            Put16(e.second);
-        } else {
-            Put32(e.value);
-        }
+        size_t at = m_bytes.size();
+        m_bytes.resize(at + tiff::kEntryBytes);
+        e.Write(&m_bytes[at], m_little);
     }
     // Writes what was gathered at the file position, which it returns.
     uint64_t WriteTo(CFile& file)
@@ -103,89 +90,110 @@ int CTiffIO::WriteTail()
         StripByteCounts.size() != StripTotal || m_writtenSamples == 0)
         return 0;
     int32_t escBefore = EscPressed;
-    bool little = IntelByteOrder != 0;
-    uint32_t samples = m_writtenSamples;
-    uint32_t extra = samples > ColorChannels ? samples - ColorChannels : 0;
-    TailBytes out(little);
     try {
         PadToWord(File);
-        // Value arrays: bits per sample, resolutions, strip tables, extra samples.
-        Entry bits{tiff::kBitsPerSample, tiff::kShort, samples, m_writtenBits, static_cast<uint16_t>(m_writtenBits)};
-        if (samples > 2) {
-            for (uint32_t i = 0; i < samples; ++i) out.Put16(static_cast<uint16_t>(m_writtenBits));
-            bits.value = static_cast<uint32_t>(out.WriteTo(File));
-        }
-        if (samples == 1) bits.second = 0;
-        out.Put32(DotsPerInch(XResolution, ResolutionUnit));
-        out.Put32(1);
-        uint32_t xAt = static_cast<uint32_t>(out.WriteTo(File));
-        out.Put32(DotsPerInch(YResolution, ResolutionUnit));
-        out.Put32(1);
-        uint32_t yAt = static_cast<uint32_t>(out.WriteTo(File));
-        Entry offsets{tiff::kStripOffsets, tiff::kLong, StripTotal, StripOffsets[0]};
-        Entry counts{tiff::kStripByteCounts, tiff::kLong, StripTotal, StripByteCounts[0]};
-        if (StripTotal > 1) {
-            for (uint32_t v : StripOffsets) out.Put32(v);
-            offsets.value = static_cast<uint32_t>(out.WriteTo(File));
-            for (uint32_t v : StripByteCounts) out.Put32(v);
-            counts.value = static_cast<uint32_t>(out.WriteTo(File));
-        }
-        Entry extras{tiff::kExtraSamples, tiff::kShort, extra, kExtraUnspecified};
-        if (extra > 2) {
-            for (uint32_t i = 0; i < extra; ++i) out.Put16(kExtraUnspecified);
-            extras.value = static_cast<uint32_t>(out.WriteTo(File));
-        }
-
+        std::vector<TiffEntry> entries = WriteTailValues();
         uint64_t blockAt = File.GetPosition();
         uint32_t blockBytes = WriteResourceBlock();
         if (EscPressed && !escBefore) {
             DeleteOutput();
             return 0;
         }
-
-        // The directory, on a word boundary, entries in ascending tag order.
-        PadToWord(File);
-        std::vector<Entry> entries = {
-            {tiff::kImageWidth, tiff::kLong, 1, Width},
-            {tiff::kImageLength, tiff::kLong, 1, Height},
-            bits,
-            {tiff::kCompression, tiff::kShort, 1, m_writtenCompression},
-            {tiff::kPhotometric, tiff::kShort, 1, WrittenPhotometric()},
-            offsets,
-            {tiff::kSamplesPerPixel, tiff::kShort, 1, samples},
-            {tiff::kRowsPerStrip, tiff::kLong, 1, RowsPerStrip},
-            counts,
-            {tiff::kXResolution, tiff::kRational, 1, xAt},
-            {tiff::kYResolution, tiff::kRational, 1, yAt},
-            {tiff::kPlanarConfig, tiff::kShort, 1, kPlanarContiguous},
-            {tiff::kResolutionUnit, tiff::kShort, 1, kResolutionInch},
-        };
-        if (m_writtenCompression == tiff::kLzw)
-            entries.push_back({tiff::kPredictor, tiff::kShort, 1, tiff::kPredictorHorizontal});
-        if (uint32_t map = ColorMapEntries()) entries.push_back({tiff::kColorMap, tiff::kShort, map * 3, tiff::kHeaderBytes});
-        if (extra) entries.push_back(extras);
         // An empty block is left out: readers refuse an entry of no values.
         if (blockBytes) entries.push_back({tiff::kPhotoshop, tiff::kByte, blockBytes, static_cast<uint32_t>(blockAt)});
-        out.Put16(static_cast<uint16_t>(entries.size()));
-        for (const Entry& e : entries) out.PutEntry(e);
-        out.Put32(0);
-        uint64_t directoryAt = out.WriteTo(File);
-        uint64_t end = File.GetPosition();
-        if (end > 0xFFFFFFFFull) {
-            ShowRastikMessage(kMsgUnsupported);
+        AddImageEntries(entries);
+        if (!WriteDirectory(entries)) {
             DeleteOutput();
             return 0;
         }
-        out.Put32(static_cast<uint32_t>(directoryAt));
-        File.Seek(kDirectoryOffsetAt, CFile::begin);
-        out.WriteTo(File);
-        File.Seek(static_cast<int64_t>(end), CFile::begin);
-        File.Flush();
     } catch (const CFileException& e) {
-        ShowFileError(e);
-        DeleteOutput();
-        return 0;
+        return WriteFailed(e);
     }
     m_tailWritten = true;
     return 1;
+}
+
+// Value arrays: bits per sample, resolutions, strip tables, extra samples,
+// each written where it does not fit into its entry.
+std::vector<TiffEntry> CTiffIO::WriteTailValues()
+{
+    uint32_t samples = m_writtenSamples;
+    uint32_t extra = samples > ColorChannels ? samples - ColorChannels : 0;
+    TailBytes out(IntelByteOrder != 0);
+    TiffEntry bits{tiff::kBitsPerSample, tiff::kShort, samples, m_writtenBits, static_cast<uint16_t>(m_writtenBits)};
+    if (samples > 2) {
+        for (uint32_t i = 0; i < samples; ++i) out.Put16(static_cast<uint16_t>(m_writtenBits));
+        bits.value = static_cast<uint32_t>(out.WriteTo(File));
+    }
+    if (samples == 1) bits.second = 0;
+    out.Put32(DotsPerInch(XResolution, ResolutionUnit));
+    out.Put32(1);
+    uint32_t xAt = static_cast<uint32_t>(out.WriteTo(File));
+    out.Put32(DotsPerInch(YResolution, ResolutionUnit));
+    out.Put32(1);
+    uint32_t yAt = static_cast<uint32_t>(out.WriteTo(File));
+    TiffEntry offsets{tiff::kStripOffsets, tiff::kLong, StripTotal, StripOffsets[0]};
+    TiffEntry counts{tiff::kStripByteCounts, tiff::kLong, StripTotal, StripByteCounts[0]};
+    if (StripTotal > 1) {
+        for (uint32_t v : StripOffsets) out.Put32(v);
+        offsets.value = static_cast<uint32_t>(out.WriteTo(File));
+        for (uint32_t v : StripByteCounts) out.Put32(v);
+        counts.value = static_cast<uint32_t>(out.WriteTo(File));
+    }
+    std::vector<TiffEntry> entries = {
+        bits, offsets, counts, {tiff::kXResolution, tiff::kRational, 1, xAt}, {tiff::kYResolution, tiff::kRational, 1, yAt},
+    };
+    if (extra) {
+        TiffEntry extras{tiff::kExtraSamples, tiff::kShort, extra, kExtraUnspecified};
+        if (extra > 2) {
+            for (uint32_t i = 0; i < extra; ++i) out.Put16(kExtraUnspecified);
+            extras.value = static_cast<uint32_t>(out.WriteTo(File));
+        }
+        entries.push_back(extras);
+    }
+    return entries;
+}
+
+// The entries whose values stand in the entry.
+void CTiffIO::AddImageEntries(std::vector<TiffEntry>& entries) const
+{
+    entries.insert(entries.end(), {
+        {tiff::kImageWidth, tiff::kLong, 1, Width},
+        {tiff::kImageLength, tiff::kLong, 1, Height},
+        {tiff::kCompression, tiff::kShort, 1, m_writtenCompression},
+        {tiff::kPhotometric, tiff::kShort, 1, WrittenPhotometric()},
+        {tiff::kSamplesPerPixel, tiff::kShort, 1, m_writtenSamples},
+        {tiff::kRowsPerStrip, tiff::kLong, 1, RowsPerStrip},
+        {tiff::kPlanarConfig, tiff::kShort, 1, kPlanarContiguous},
+        {tiff::kResolutionUnit, tiff::kShort, 1, kResolutionInch},
+    });
+    if (m_writtenCompression == tiff::kLzw)
+        entries.push_back({tiff::kPredictor, tiff::kShort, 1, tiff::kPredictorHorizontal});
+    if (uint32_t map = ColorMapEntries()) entries.push_back({tiff::kColorMap, tiff::kShort, map * 3, tiff::kHeaderBytes});
+}
+
+// The directory on a word boundary, entries in ascending tag order, and its
+// offset in the header. False (message shown) when the file would pass the
+// 4 GiB a TIFF file can address.
+bool CTiffIO::WriteDirectory(std::vector<TiffEntry>& entries)
+{
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+    PadToWord(File);
+    TailBytes out(IntelByteOrder != 0);
+    out.Put16(static_cast<uint16_t>(entries.size()));
+    for (const TiffEntry& e : entries) out.PutEntry(e);
+    out.Put32(0);
+    uint64_t directoryAt = out.WriteTo(File);
+    uint64_t end = File.GetPosition();
+    if (end > 0xFFFFFFFFull) {
+        ShowRastikMessage(kMsgUnsupported);
+        return false;
+    }
+    out.Put32(static_cast<uint32_t>(directoryAt));
+    File.Seek(kDirectoryOffsetAt, CFile::begin);
+    out.WriteTo(File);
+    File.Seek(static_cast<int64_t>(end), CFile::begin);
+    File.Flush();
+    return true;
 }

@@ -18,12 +18,11 @@
 #include "rastik/support/Interleave.h"
 #include "rastik/support/PackBits.h"
 #include "rastik/tiff/CTiffLzwEncoder.h"
+#include "rastik/tiff/TiffStatus.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
 
-// A refusal without a message.
-constexpr int kRefuse = -1;
 // Uncompressed and PackBits strips keep the interleaving memory near this.
 constexpr uint64_t kPlainStripBytes = 6400000;
 // Rows per LZW strip by the bytes of a plane row: up to 600, 999, 1399, more.
@@ -125,9 +124,9 @@ private:
 
 }  // namespace
 
-int CTiffIO::WriteRefusal() const
+TiffStatus CTiffIO::WriteRefusal() const
 {
-    if (Width == 0 || Height == 0 || BytesPerLine < Width) return kRefuse;
+    if (Width == 0 || Height == 0 || BytesPerLine < Width) return TiffStatus::Fail();
     uint32_t colour = 0;
     switch (ColorMode) {
     case kModeBitmap:
@@ -135,15 +134,15 @@ int CTiffIO::WriteRefusal() const
     case kModeIndexed: colour = 1; break;
     case kModeRgb: colour = 3; break;
     case kModeCmyk: colour = 4; break;
-    default: return kMsgImageType;
+    default: return TiffStatus::Fail(kMsgImageType);
     }
     if (ColorChannels != colour || ChannelCount < colour || ChannelCount > static_cast<uint32_t>(kMaxChannels))
-        return kMsgImageType;
+        return TiffStatus::Fail(kMsgImageType);
     if (ColorMode == kModeIndexed && (!Palette || PaletteSize == 0 || PaletteSize > kIndexedMapEntries))
-        return kMsgImageType;
+        return TiffStatus::Fail(kMsgImageType);
     // Rows of interleaved samples and the strips of them stay within 32 bits.
-    if (static_cast<uint64_t>(Width) * ChannelCount > 0x7FFFFFFFull) return kMsgImageType;
-    return 0;
+    if (static_cast<uint64_t>(Width) * ChannelCount > 0x7FFFFFFFull) return TiffStatus::Fail(kMsgImageType);
+    return TiffStatus::Done();
 }
 
 uint32_t CTiffIO::ColorMapEntries() const
@@ -171,8 +170,8 @@ uint32_t CTiffIO::WrittenPhotometric() const
 
 int CTiffIO::WriteHeader()
 {
-    if (int refusal = WriteRefusal()) {
-        if (refusal > 0) ShowRastikMessage(refusal);
+    if (TiffStatus refusal = WriteRefusal(); refusal.Failed()) {
+        if (refusal.message) ShowRastikMessage(refusal.message);
         return 0;
     }
     m_headerWritten = false;
@@ -207,9 +206,7 @@ int CTiffIO::WriteHeader()
         File.Seek(0, CFile::begin);
         File.Write(out.data(), static_cast<uint32_t>(out.size()));
     } catch (const CFileException& e) {
-        ShowFileError(e);
-        DeleteOutput();
-        return 0;
+        return WriteFailed(e);
     }
     m_headerWritten = true;
     return 1;
@@ -217,8 +214,8 @@ int CTiffIO::WriteHeader()
 
 int CTiffIO::WriteFile()
 {
-    if (int refusal = WriteRefusal()) {
-        if (refusal > 0) ShowRastikMessage(refusal);
+    if (TiffStatus refusal = WriteRefusal(); refusal.Failed()) {
+        if (refusal.message) ShowRastikMessage(refusal.message);
         return 0;
     }
     bool bilevel = ColorMode == kModeBitmap;
@@ -338,6 +335,13 @@ int CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
         done += count;
     }
     return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
+}
+
+int CTiffIO::WriteFailed(const CFileException& e)
+{
+    ShowFileError(e);
+    DeleteOutput();
+    return 0;
 }
 
 void CTiffIO::DeleteOutput()

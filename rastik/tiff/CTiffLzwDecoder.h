@@ -14,47 +14,29 @@
 #include <cstdint>
 
 #include "rastik/support/ByteOrder.h"
+#include "rastik/tiff/CTiffDecoder.h"
+#include "rastik/tiff/TiffTags.h"
 
-class CTiffStripBytes;
-
-class CTiffLzwDecoder {
+class CTiffLzwDecoder : public CTiffDecoder {
 public:
-    CTiffLzwDecoder();
+    explicit CTiffLzwDecoder(const TiffRowShape& shape);
 
-    // Starts on a strip. False when its data does not begin with Clear.
-    bool Start(CTiffStripBytes& bytes);
-    // Decodes the next rowBytes bytes of the strip into row; where the
-    // strip's codes end (end code, end of data, a code the table cannot
-    // hold) the rest of the row becomes 0.
+    // False when the strip's data does not begin with Clear.
+    bool Start(CTiffStripBytes& bytes) override;
+    uint8_t* DecodeRow(uint8_t* row) override;
+    // The table is kept up to date, but only a string that runs on into the
+    // next row is spelt out.
+    void SkipRows(uint32_t count, uint8_t* row) override;
+    // Decodes the next rowBytes bytes of the strip into row, or passes
+    // over them when row is null; where the strip's codes end (end code,
+    // end of data, a code the table cannot hold) the rest of the row
+    // becomes 0.
     void ReadLZWTiff(uint8_t* row, uint32_t rowBytes);
-    // Passes over the next rowBytes bytes of the strip: the table is kept
-    // up to date, but only a string that runs on into the next row is
-    // spelt out.
-    void SkipRow(uint32_t rowBytes);
     // The next n bits of the strip (most significant first); -1 when its
     // data ends before them.
     int32_t READBIT(int n);
 
 private:
-    // Decodes rowBytes bytes into row, or passes over them when row is null.
-    template <class Reader>
-    void Decode(Reader& reader, uint8_t* row, uint32_t rowBytes);
-    // The next n bits once the window ran short: false at the strip's end.
-    template <class Reader>
-    bool MoreBits(Reader& reader, int n, uint32_t& code);
-    void Clear();
-
-    static constexpr uint32_t kClear = 256;
-    static constexpr uint32_t kEnd = 257;
-    static constexpr uint32_t kFirstFree = 258;
-    static constexpr uint32_t kTableSize = 4096;
-
-    CTiffStripBytes* m_bytes = nullptr;
-    rastik::CMsbBitReader m_msb{nullptr, nullptr};
-    rastik::CLsbBitReader m_lsb{nullptr, nullptr};
-    bool m_oldForm = false;
-    bool m_ended = true;
-
     // A string: the code of the string it extends, its length, its last
     // and its first byte.
     struct Entry {
@@ -63,13 +45,37 @@ private:
         uint8_t last;
         uint8_t first;
     };
-    Entry m_table[kTableSize];
-    uint32_t m_free = kFirstFree;
-    int m_width = 9;
+
+    // Decodes rowBytes bytes into row, or passes over them when row is null.
+    template <class Reader>
+    void Decode(Reader& reader, uint8_t* row, uint32_t rowBytes);
+    // Bytes of the last string still to come, into the row's first bytes.
+    uint32_t TakePending(uint8_t* row, uint32_t rowBytes);
+    // Writes the string of code (the previous string and its first byte
+    // when repeat: code is the next free one), ending at last.
+    void Spell(uint32_t code, uint32_t previous, bool repeat, uint8_t* last) const;
+    // A string of length bytes that does not fit into the row at pos: what
+    // fits goes there, the rest waits for the next row; the row is full.
+    uint32_t SplitString(uint32_t code, uint32_t previous, bool repeat, uint32_t length, uint8_t* row, uint32_t pos,
+                         uint32_t rowBytes);
+    // The next n bits once the window ran short: false at the strip's end.
+    template <class Reader>
+    bool MoreBits(Reader& reader, int n, uint32_t& code);
+    void Clear();
+
+    CTiffStripBytes* m_bytes = nullptr;
+    rastik::CMsbBitReader m_msb{nullptr, nullptr};
+    rastik::CLsbBitReader m_lsb{nullptr, nullptr};
+    bool m_oldForm = false;
+    bool m_ended = true;
+
+    Entry m_table[tiff::lzw::kTableSize];
+    uint32_t m_free = tiff::lzw::kFirstFree;
+    int m_width = tiff::lzw::kFirstWidth;
     int32_t m_previous = -1;
 
     // Bytes of the last string that did not fit into the row they began in.
-    uint8_t m_pending[kTableSize];
+    uint8_t m_pending[tiff::lzw::kTableSize];
     uint32_t m_pendingAt = 0;
     uint32_t m_pendingLeft = 0;
 };

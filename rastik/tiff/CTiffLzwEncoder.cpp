@@ -4,14 +4,12 @@
 #include <algorithm>
 #include <new>
 
+#include "rastik/tiff/TiffTags.h"
+
+using namespace tiff::lzw;
+
 namespace {
 
-constexpr uint16_t kClear = 256;
-constexpr uint16_t kEndOfInformation = 257;
-constexpr uint32_t kFirstFree = 258;
-constexpr uint32_t kMaxCodes = 4096;
-constexpr uint8_t kFirstWidth = 9;
-constexpr uint8_t kMaxWidth = 12;
 // Last code assigned before the table is cleared.
 constexpr uint32_t kLastCode = 4094;
 // The table: a prime number of slots, a few probes per byte.
@@ -92,7 +90,7 @@ void CTiffLzwEncoder::Flush()
 void CTiffLzwEncoder::AddString(uint32_t w, uint32_t slot, uint8_t c)
 {
     iTIF_LZW_WriteCode(static_cast<uint16_t>(w), m_width);
-    if (m_next >= kMaxCodes) return;
+    if (m_next >= kTableSize) return;
     uint32_t code = m_next++;
     m_keys[slot] = (m_generation << kStringBits) | (w << 8) | c;
     m_codes[slot] = static_cast<uint16_t>(code);

@@ -6,11 +6,18 @@
 
 #include "rastik/tiff/CTiffStripBytes.h"
 
-void CTiffPackBitsDecoder::Start(CTiffStripBytes& bytes)
+bool CTiffPackBitsDecoder::Start(CTiffStripBytes& bytes)
 {
     m_bytes = &bytes;
     m_at = bytes.Begin();
     m_literal = m_repeat = 0;
+    return true;
+}
+
+uint8_t* CTiffPackBitsDecoder::DecodeRow(uint8_t* row)
+{
+    ReadPackBitsTiff(row, m_rowBytes);
+    return row;
 }
 
 void CTiffPackBitsDecoder::Want(uint32_t n)

@@ -6,11 +6,14 @@
 
 #include <cstdint>
 
-class CTiffStripBytes;
+#include "rastik/tiff/CTiffDecoder.h"
 
-class CTiffPackBitsDecoder {
+class CTiffPackBitsDecoder : public CTiffDecoder {
 public:
-    void Start(CTiffStripBytes& bytes);
+    using CTiffDecoder::CTiffDecoder;
+
+    bool Start(CTiffStripBytes& bytes) override;
+    uint8_t* DecodeRow(uint8_t* row) override;
     // Decodes the next rowBytes bytes of the strip into row; what the
     // strip's data does not cover becomes 0.
     void ReadPackBitsTiff(uint8_t* row, uint32_t rowBytes);

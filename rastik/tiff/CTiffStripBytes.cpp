@@ -39,9 +39,10 @@ CTiffStripBytes::~CTiffStripBytes()
     FreeBuffer(&m_buffer);
 }
 
-bool CTiffStripBytes::Reserve(uint64_t largest)
+bool CTiffStripBytes::Reserve(uint64_t largest, uint64_t least)
 {
-    uint64_t want = std::clamp(largest, kSmallestWindow, kWindowBytes);
+    uint64_t want = std::max(least, std::clamp(largest, kSmallestWindow, kWindowBytes));
+    if (want > 0xFFFFFFFFu) return false;
     if (m_buffer && m_capacity >= want) return true;
     FreeBuffer(&m_buffer);
     m_capacity = 0;
@@ -76,13 +77,43 @@ void CTiffStripBytes::ReadMore()
     if (got < room) m_stop = m_next;
 }
 
-bool CTiffStripBytes::Refill(const uint8_t*& keep)
+void CTiffStripBytes::Compact(const uint8_t*& keep)
 {
-    if (!HasMore()) return false;
     uint32_t kept = static_cast<uint32_t>(End() - keep);
     memmove(m_buffer, keep, kept);
     m_have = kept;
     keep = m_buffer;
     ReadMore();
+}
+
+bool CTiffStripBytes::Refill(const uint8_t*& keep)
+{
+    if (!HasMore()) return false;
+    Compact(keep);
     return true;
+}
+
+uint8_t* CTiffStripBytes::Take(const uint8_t*& at, uint32_t n)
+{
+    uint32_t have = static_cast<uint32_t>(End() - at);
+    if (have < n) {
+        Compact(at);
+        have = m_have;
+        if (have < n) memset(m_buffer + have, 0, n - have);
+    }
+    uint8_t* bytes = m_buffer + (at - m_buffer);
+    at += std::min(have, n);
+    return bytes;
+}
+
+void CTiffStripBytes::Skip(const uint8_t*& at, uint64_t n)
+{
+    uint64_t inWindow = static_cast<uint64_t>(End() - at);
+    if (n <= inWindow) {
+        at += n;
+        return;
+    }
+    m_next = std::min(m_next + (n - inWindow), m_stop);
+    m_have = 0;
+    at = m_buffer;
 }

@@ -16,9 +16,10 @@ public:
     CTiffStripBytes(const CTiffStripBytes&) = delete;
     CTiffStripBytes& operator=(const CTiffStripBytes&) = delete;
 
-    // Takes a window for strips of up to largest bytes (capped); false when
-    // no buffer can be had.
-    bool Reserve(uint64_t largest);
+    // Takes a window for strips of up to largest bytes (capped), of at
+    // least least bytes; false when no buffer can be had.
+    bool Reserve(uint64_t largest, uint64_t least = 0);
+    uint32_t Capacity() const { return m_capacity; }
     // Starts on the bytes [offset, offset + count) of the file, cut at its
     // end, and reads the first window. File errors throw CFileException.
     void Start(uint64_t offset, uint64_t count);
@@ -31,6 +32,15 @@ public:
     // and reads more behind them; keep then points at the front. False when
     // the strip has no more bytes.
     bool Refill(const uint8_t*& keep);
+
+    // The n bytes from at on (n at most Capacity()), together in the
+    // window: read on when they reach past it; what the strip does not hold
+    // reads as 0. at moves past them (to the end of the strip's data at the
+    // most).
+    uint8_t* Take(const uint8_t*& at, uint32_t n);
+    // Passes over n bytes from at on; when they reach past the window, the
+    // window starts again behind them.
+    void Skip(const uint8_t*& at, uint64_t n);
 
     // For a bit reader over [Begin(), End()) that ran short: moves the
     // bytes it still holds to the front, reads more, and makes the reader
@@ -49,6 +59,8 @@ public:
     }
 
 private:
+    // Moves the bytes from keep on to the front and reads more behind them.
+    void Compact(const uint8_t*& keep);
     void ReadMore();
 
     CFile& m_file;

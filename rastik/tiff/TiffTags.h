@@ -94,6 +94,14 @@ enum Photometric : uint32_t {
     kSeparated = 5  // CMYK
 };
 
+// LZW strips: codes of kFirstWidth to kMaxWidth bits; Clear restarts the
+// table, end-of-information ends the strip, string codes start at
+// kFirstFree and the table holds kTableSize codes.
+namespace lzw {
+enum : uint32_t { kClear = 256, kEndOfInformation = 257, kFirstFree = 258, kTableSize = 4096 };
+constexpr uint8_t kFirstWidth = 9, kMaxWidth = 12;
+}  // namespace lzw
+
 constexpr uint32_t kPredictorNone = 1;
 constexpr uint32_t kPredictorHorizontal = 2;
 constexpr uint32_t kResolutionCentimetre = 3;

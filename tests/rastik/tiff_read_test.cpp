@@ -9,6 +9,7 @@
 #include "TestUtil.h"
 #include "platform/KeyQueue.h"
 #include "rastik/CTiffIO.h"
+#include "rastik/Exports.h"
 #include "rastik/ClipPath.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
@@ -131,6 +132,39 @@ TEST(TiffRead, BothByteOrdersGiveTheSamePlanesPaletteAndResolution)
             EXPECT_EQ(0, memcmp(a.Palette, b.Palette, a.PaletteSize * 4)) << c.what;
         }
         for (uint32_t k = 0; k < a.ChannelCount; ++k) EXPECT_EQ(PlaneBytes(a, k), PlaneBytes(b, k)) << c.what;
+    }
+}
+
+// An entry as stored in an "MM" file turns into host order by SwapBytes(12)
+// and back by the export's ReverseSwapBytes(12); the value field is one
+// 16-bit number for a single SHORT only. SetTIFInfoField then takes it.
+TEST(TiffRead, DirectoryEntriesTurnRoundBothWays)
+{
+    struct Case {
+        uint16_t type;
+        uint32_t count;
+        std::vector<uint8_t> field;  // as stored big-endian
+        std::vector<uint8_t> host;   // the field in host order
+        uint32_t value;
+    };
+    const Case kCases[] = {
+        {3, 1, {0x01, 0x02, 0xAA, 0xBB}, {0x02, 0x01, 0xAA, 0xBB}, 0x0102},
+        {3, 2, {0x01, 0x02, 0x03, 0x04}, {0x04, 0x03, 0x02, 0x01}, 0x01020304},
+        {4, 1, {0x01, 0x02, 0x03, 0x04}, {0x04, 0x03, 0x02, 0x01}, 0x01020304},
+    };
+    for (const Case& c : kCases) {
+        std::vector<uint8_t> stored = {0x01, 0x03, 0, static_cast<uint8_t>(c.type), 0, 0, 0, static_cast<uint8_t>(c.count)};
+        stored.insert(stored.end(), c.field.begin(), c.field.end());
+        std::vector<uint8_t> entry = stored;
+        CTiffIO::SwapBytes(entry.data(), 12);
+        std::vector<uint8_t> host = {0x03, 0x01, static_cast<uint8_t>(c.type), 0, static_cast<uint8_t>(c.count), 0, 0, 0};
+        host.insert(host.end(), c.host.begin(), c.host.end());
+        EXPECT_EQ(entry, host) << c.type << " " << c.count;
+        uint32_t value = 0;
+        CTiffIO::SetTIFInfoField(&value, entry.data());
+        EXPECT_EQ(value, c.value) << c.type << " " << c.count;
+        ReverseSwapBytes(entry.data(), 12);
+        EXPECT_EQ(entry, stored) << c.type << " " << c.count;
     }
 }
 

@@ -57,20 +57,26 @@ std::string CRecordPrinter::JsonString(const std::string& text)
     return s + "\"";
 }
 
+std::string CRecordPrinter::JsonObject(const DiagRecord& r)
+{
+    char numbers[160];
+    snprintf(numbers, sizeof numbers,
+             "{\"cleared\": %" PRId32 ", \"isStationEvent\": %" PRId32 ", \"beforeRange\": %" PRId32, r.cleared,
+             r.isStationEvent, r.beforeRange);
+    char tail[80];
+    snprintf(tail, sizeof tail, ", \"code\": %" PRIu32 ", \"time\": %" PRIu32 "}", r.code, r.time);
+    return numbers + (", \"timeText\": " + JsonString(r.timeText)) + ", \"clearTimeText\": " +
+           JsonString(r.clearTimeText) + ", \"messageText\": " + JsonString(r.messageText) +
+           ", \"categoryText\": " + JsonString(r.categoryText) + tail;
+}
+
 size_t CRecordPrinter::PrintJson(const DiagRecordList& records, FILE* out)
 {
     if (records.size() < 2) return 0;
     size_t n = 0;
     fputs("[\n", out);
-    for (auto it = std::next(records.begin()); it != records.end(); ++it, ++n) {
-        fprintf(out,
-                "%s  {\"cleared\": %" PRId32 ", \"isStationEvent\": %" PRId32 ", \"beforeRange\": %" PRId32
-                ", \"timeText\": %s, \"clearTimeText\": %s, \"messageText\": %s, \"categoryText\": %s"
-                ", \"code\": %" PRIu32 ", \"time\": %" PRIu32 "}",
-                n ? ",\n" : "", it->cleared, it->isStationEvent, it->beforeRange, JsonString(it->timeText).c_str(),
-                JsonString(it->clearTimeText).c_str(), JsonString(it->messageText).c_str(),
-                JsonString(it->categoryText).c_str(), it->code, it->time);
-    }
+    for (auto it = std::next(records.begin()); it != records.end(); ++it, ++n)
+        fprintf(out, "%s  %s", n ? ",\n" : "", JsonObject(*it).c_str());
     fputs("\n]\n", out);
     return n;
 }

@@ -16,6 +16,8 @@ public:
     // Columns a UTF-8 text takes on a terminal (CJK characters take two).
     static size_t DisplayWidth(const std::string& text);
     static std::string JsonString(const std::string& text);
+    // One record as the JSON object --json prints: the nine record fields.
+    static std::string JsonObject(const DiagRecord& record);
 
 private:
     static std::string Pad(const std::string& text, size_t width);

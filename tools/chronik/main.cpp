@@ -1,6 +1,7 @@
 // The chronik command-line tool: writes batches of event codes into a store
 // directory, reads a time range or one data file back as a table or JSON, and
-// rebuilds a directory's index.
+// rebuilds a directory's index; serves a live event page where built with
+// cpp-httplib.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -14,7 +15,11 @@
 #include <vector>
 
 #include "CRecordPrinter.h"
+#include "CToolArgs.h"
 #include "chronik/chronik.h"
+#ifdef CHRONIK_SERVE
+#include "serve/CEventServer.h"
+#endif
 
 namespace {
 
@@ -35,6 +40,9 @@ const char kUsageText[] =
     "      every event of one data file, notices included\n"
     "  chronik rebuild DIR\n"
     "      recreate DIR/Index.API from the data files in DIR\n"
+    "  chronik serve [--listen ADDR:PORT] DIR\n"
+    "      serve the live event page and its JSON interface over HTTP at ADDR:PORT\n"
+    "      (default 127.0.0.1:8080; port 0: any free port) until Ctrl-C\n"
     "\n"
     "  --max-files N   most data files kept in a directory (default 30)\n"
     "  --span S        seconds of event time per data file (default 86400)\n"
@@ -59,6 +67,7 @@ struct Options {
     uint32_t station = 0;
     uint32_t maxFiles = 30;
     uint32_t span = 86400;
+    std::string listen = "127.0.0.1:8080";
 };
 
 int Usage(const char* problem)
@@ -66,39 +75,6 @@ int Usage(const char* problem)
     if (problem) fprintf(stderr, "chronik: %s\n", problem);
     fputs(kUsageText, stderr);
     return kUsage;
-}
-
-// Decimal, or hexadecimal after "0x".
-bool ParseNumber(const std::string& text, uint32_t& value)
-{
-    const char* s = text.c_str();
-    int base = 10;
-    if (text.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        s += 2;
-    }
-    if (!*s || *s == '-' || *s == '+' || *s == ' ') return false;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long v = strtoull(s, &end, base);
-    if (errno || *end || v > 0xFFFFFFFFull) return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
-
-// Seconds since 1970, or "YYYY-MM-DD HH:MM:SS" in local time.
-bool ParseTime(const std::string& text, uint32_t& value)
-{
-    if (ParseNumber(text, value)) return true;
-    struct tm t;
-    memset(&t, 0, sizeof t);
-    const char* end = strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &t);
-    if (!end || *end) return false;
-    t.tm_isdst = -1;
-    time_t secs = mktime(&t);
-    if (secs < 0 || static_cast<long long>(secs) > 0xFFFFFFFFll) return false;
-    value = static_cast<uint32_t>(secs);
-    return true;
 }
 
 bool IsDirectory(const std::string& path)
@@ -121,7 +97,7 @@ int ParseArguments(int argc, char** argv, Options& o)
         auto value = [&](uint32_t& v, bool asTime) {
             if (i + 1 >= argc) return false;
             std::string text = argv[++i];
-            return asTime ? ParseTime(text, v) : ParseNumber(text, v);
+            return asTime ? CToolArgs::ParseTime(text, v) : CToolArgs::ParseNumber(text, v);
         };
         if (a == "--") optionsDone = true;
         else if (a == "--help") return -1;
@@ -134,6 +110,9 @@ int ParseArguments(int argc, char** argv, Options& o)
             o.haveTime = true;
         } else if (a == "--station") {
             if (!value(o.station, false)) return Usage("--station needs a node address");
+        } else if (a == "--listen") {
+            if (i + 1 >= argc) return Usage("--listen needs ADDR:PORT");
+            o.listen = argv[++i];
         } else if (a == "--max-files") {
             if (!value(o.maxFiles, false)) return Usage("--max-files needs a number");
         } else if (a == "--span") {
@@ -161,11 +140,11 @@ int CommandWrite(const Options& o)
     if (o.args.size() < 3) return Usage("write needs DIR NODE CODE...");
     const std::string& dir = o.args[0];
     uint32_t node = 0;
-    if (!ParseNumber(o.args[1], node) || node < 2 || node > 129) return Usage("NODE must be 2 to 129");
+    if (!CToolArgs::ParseNumber(o.args[1], node) || node < 2 || node > 129) return Usage("NODE must be 2 to 129");
     std::vector<uint32_t> codes;
     for (size_t i = 2; i < o.args.size(); ++i) {
         uint32_t c = 0;
-        if (!ParseNumber(o.args[i], c)) return Usage(("bad event code " + o.args[i]).c_str());
+        if (!CToolArgs::ParseNumber(o.args[i], c)) return Usage(("bad event code " + o.args[i]).c_str());
         codes.push_back(c);
     }
     if (!IsDirectory(dir)) {
@@ -184,7 +163,7 @@ int CommandRead(const Options& o)
 {
     if (o.args.size() != 3) return Usage("read needs DIR FROM TO");
     uint32_t from = 0, to = 0;
-    if (!ParseTime(o.args[1], from) || !ParseTime(o.args[2], to))
+    if (!CToolArgs::ParseTime(o.args[1], from) || !CToolArgs::ParseTime(o.args[2], to))
         return Usage("FROM and TO are seconds or \"YYYY-MM-DD HH:MM:SS\"");
     if (!IsDirectory(o.args[0])) {
         fprintf(stderr, "chronik: %s is not a directory\n", o.args[0].c_str());
@@ -213,6 +192,17 @@ int CommandRebuild(const Options& o)
     return kOk;
 }
 
+int CommandServe(const Options& o)
+{
+    if (o.args.size() != 1) return Usage("serve needs DIR");
+#ifdef CHRONIK_SERVE
+    return CEventServer::Main(o.listen, o.args[0]);
+#else
+    fputs("chronik: this build has no serve command (cpp-httplib was not found)\n", stderr);
+    return kFailed;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -239,6 +229,7 @@ int main(int argc, char** argv)
     if (o.command == "read") return CommandRead(o);
     if (o.command == "file") return CommandFile(o);
     if (o.command == "rebuild") return CommandRebuild(o);
+    if (o.command == "serve") return CommandServe(o);
     if (o.command == "help") {
         fputs(kUsageText, stdout);
         return kOk;

@@ -1,0 +1,60 @@
+// The TIFF decoder table.
+#include "rastik/tiff/TiffDecoderTable.h"
+
+#include <algorithm>
+
+#include "rastik/tiff/CTiffFaxDecoder.h"
+#include "rastik/tiff/CTiffLzwDecoder.h"
+#include "rastik/tiff/CTiffPackBitsDecoder.h"
+#include "rastik/tiff/CTiffRawDecoder.h"
+#include "rastik/tiff/TiffTags.h"
+
+namespace {
+
+template <class Decoder>
+std::unique_ptr<CTiffDecoder> Make(const TiffRowShape& shape)
+{
+    return std::make_unique<Decoder>(shape);
+}
+
+// PackBits repeats a byte up to 128 times for two stored bytes. A 12-bit
+// LZW code stands for at most 4096 bytes. A Modified Huffman row starts on
+// a byte boundary, so it takes a byte at least.
+constexpr uint32_t kPackBitsRatio = 64;
+constexpr uint32_t kLzwRatio = 2731;
+
+// code, name, decoder, bytes and rows per stored byte, predictor, seeks
+// rows, depths, white is zero.
+const TiffDecoderEntry kDecoders[] = {
+    {tiff::kNone, "none", Make<CTiffRawDecoder>, 1, 0, false, true, nullptr, false},
+    {tiff::kCcittRle, "CCITT Modified Huffman", Make<CTiffFaxDecoder>, 0, 1, false, false, CTiffFaxDecoder::Takes, true},
+    {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
+    {tiff::kPackBits, "PackBits", Make<CTiffPackBitsDecoder>, kPackBitsRatio, 0, false, false, nullptr, false},
+};
+
+// a x b, or the largest value where that does not fit.
+uint64_t SaturatingProduct(uint64_t a, uint64_t b)
+{
+    return b && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+}  // namespace
+
+uint64_t TiffDecoderEntry::MostDecoded(uint64_t stored, uint64_t rowBytes) const
+{
+    uint64_t bytes = SaturatingProduct(stored, bytesPerByte);
+    uint64_t rows = SaturatingProduct(SaturatingProduct(stored, rowsPerByte), rowBytes);
+    return bytes > UINT64_MAX - rows ? UINT64_MAX : bytes + rows;
+}
+
+const TiffDecoderEntry* FindTiffDecoder(uint32_t compression)
+{
+    auto it = std::find_if(std::begin(kDecoders), std::end(kDecoders),
+                           [compression](const TiffDecoderEntry& e) { return e.compression == compression; });
+    return it == std::end(kDecoders) ? nullptr : it;
+}
+
+std::span<const TiffDecoderEntry> TiffDecoders()
+{
+    return kDecoders;
+}

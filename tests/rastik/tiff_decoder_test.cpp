@@ -1,0 +1,337 @@
+// The TIFF decoder table entry by entry: every entry decodes what the
+// writer stores with it, refuses strips too short for their rows by its
+// expansion bound, has the predictor undone after it when it allows one, and
+// gives reduced reads the rows they took before.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "TestUtil.h"
+#include "rastik/CTiffIO.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+#include "rastik/support/PackBits.h"
+#include "rastik/tiff/TiffDecoderTable.h"
+#include "tiff_util.h"
+
+using namespace testutil;
+
+namespace {
+
+// --- strips that decode to exactly the given rows ---
+
+std::vector<uint8_t> StoreRaw(const std::vector<uint8_t>& rows, uint32_t)
+{
+    return rows;
+}
+
+std::vector<uint8_t> StorePackBits(const std::vector<uint8_t>& rows, uint32_t rowBytes)
+{
+    std::vector<uint8_t> out, runs(rowBytes + 1), packed(rastik::PackBitsBound(rowBytes));
+    for (size_t at = 0; at < rows.size(); at += rowBytes) {
+        uint32_t count = rastik::wCompute8BitRun(&rows[at], runs.data(), rowBytes);
+        uint32_t n = rastik::iEncodeLineTIF_PackBits(&rows[at], runs.data(), count, packed.data());
+        out.insert(out.end(), packed.begin(), packed.begin() + n);
+    }
+    return out;
+}
+
+// Every byte a literal code, with a Clear before the table fills.
+std::vector<uint8_t> StoreLzw(const std::vector<uint8_t>& rows, uint32_t)
+{
+    std::vector<uint32_t> codes;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i % 2000 == 0) codes.push_back(256);
+        codes.push_back(rows[i]);
+    }
+    codes.push_back(257);
+    return LzwCodes(codes);
+}
+
+// Modified Huffman rows of up to 8 pixels (one byte, 1 = black): the
+// terminating codes of runs 0 to 8, white first, each row from a byte.
+std::vector<uint8_t> StoreFax(const std::vector<uint8_t>& rows, uint32_t rowBytes)
+{
+    static const char* const kWhite[] = {"00110101", "000111", "0111", "1000", "1011",
+                                         "1100",     "1110",   "1111", "10011"};
+    static const char* const kBlack[] = {"0000110111", "010", "11", "10", "011", "0011", "0010", "00011", "000101"};
+    EXPECT_EQ(rowBytes, 1u);
+    std::vector<uint8_t> out;
+    for (uint8_t pixels : rows) {
+        std::string bits;
+        for (int x = 0, black = 0; x < 8; black = !black) {
+            int run = 0;
+            while (x + run < 8 && ((pixels >> (7 - x - run)) & 1) == black) ++run;
+            bits += (black ? kBlack : kWhite)[run];
+            x += run;
+        }
+        for (size_t i = 0; i < bits.size(); i += 8) {
+            uint8_t byte = 0;
+            for (size_t b = i; b < i + 8 && b < bits.size(); ++b)
+                if (bits[b] == '1') byte |= static_cast<uint8_t>(0x80 >> (b - i));
+            out.push_back(byte);
+        }
+    }
+    return out;
+}
+
+// A compression as the tests store it, with the bound the format sets on
+// what one stored byte decodes to (bytes, plus rows of codes that give a
+// row at least a byte), whether a predictor may follow it, and whether
+// images without a photometric interpretation are white-is-zero.
+struct Case {
+    uint32_t compression;
+    std::vector<uint8_t> (*store)(const std::vector<uint8_t>& rows, uint32_t rowBytes);
+    uint32_t bytesPerByte;
+    uint32_t rowsPerByte;
+    bool predictor;
+    bool whiteIsZero;
+};
+const Case kCases[] = {
+    {1, StoreRaw, 1, 0, false, false},
+    {2, StoreFax, 0, 1, false, true},
+    {5, StoreLzw, 2731, 0, true, false},
+    {32773, StorePackBits, 64, 0, false, false},
+};
+
+const Case& CaseOf(const TiffDecoderEntry& entry)
+{
+    for (const Case& c : kCases)
+        if (c.compression == entry.compression) return c;
+    ADD_FAILURE() << "no test case for compression " << entry.compression << " (" << entry.name << ")";
+    return kCases[0];
+}
+
+// Rows of the depth an entry decodes: 8-bit grey, or 1-bit rows of 8
+// pixels for decoders of bilevel rows only.
+bool Bilevel(const TiffDecoderEntry& entry)
+{
+    return entry.takes && !entry.takes(8, 1);
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint32_t seed)
+{
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 37 + i / 7 + seed) * (i % 5 == 0 ? 3 : 1));
+    return v;
+}
+
+// An image of width x height of bits-bit samples in strips of rowsPerStrip
+// rows, each stored by the case; photometric white-is-zero for 1 bit.
+TiffFixture Stored(const Case& c, uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
+                   const std::vector<uint8_t>& data, uint32_t rowsPerStrip, bool little = true)
+{
+    TiffFixture f = PlainTiff(width, height, bits, samples, bits == 1 ? 0 : samples == 3 ? 2 : 1, data, rowsPerStrip,
+                              little);
+    f.entries[3].values = {c.compression};
+    uint32_t rowBytes = (width * bits * samples + 7) / 8;
+    for (std::vector<uint8_t>& strip : f.strips) strip = c.store(strip, rowBytes);
+    return f;
+}
+
+struct Opened {
+    TempDir dir;
+    std::unique_ptr<CTiffIO> codec;
+    int head = 0;
+};
+
+std::unique_ptr<Opened> Open(const TiffFixture& f, bool warnings = false)
+{
+    auto o = std::make_unique<Opened>();
+    std::string path = o->dir.File("t.tif");
+    WriteBytes(path, MakeTiff(f));
+    o->codec = std::make_unique<CTiffIO>(path.c_str());
+    o->codec->SetWarningMsg(warnings);
+    o->head = OpenAndReadHead(*o->codec, path.c_str());
+    return o;
+}
+
+// Whether a reduced read to w x h takes, for output row i and column j,
+// source row ceil(i x height / h) and column ceil(j x width / w) of planes
+// (width x height bytes each, one per colour channel).
+std::string ReducedMismatch(CTiffIO& codec, const std::vector<std::vector<uint8_t>>& planes, uint32_t w, uint32_t h)
+{
+    uint32_t stride = BytesPerRow(w * 8);
+    std::vector<std::vector<uint8_t>> out(planes.size(), std::vector<uint8_t>(stride * h, 0xEE));
+    std::vector<uint8_t*> pointers;
+    for (std::vector<uint8_t>& p : out) pointers.push_back(p.data());
+    if (codec.ReadReducedData(w, h, pointers.data()) != 1) return "reduced read failed";
+    for (size_t k = 0; k < planes.size(); ++k)
+        for (uint32_t i = 0; i < h; ++i)
+            for (uint32_t j = 0; j < w; ++j) {
+                uint32_t r = (i * codec.Height + h - 1) / h, x = (j * codec.Width + w - 1) / w;
+                if (out[k][i * stride + j] != planes[k][r * codec.Width + x])
+                    return "plane " + std::to_string(k) + " row " + std::to_string(i) + " column " + std::to_string(j);
+            }
+    return "";
+}
+
+// One plane of bits-bit samples as the planes hold them: one byte a pixel.
+std::vector<uint8_t> Unpacked(const std::vector<uint8_t>& data, uint16_t bits, uint32_t width, uint32_t height)
+{
+    if (bits == 8) return data;
+    std::vector<uint8_t> plane(width * height);
+    for (size_t i = 0; i < plane.size(); ++i) plane[i] = (data[i / 8] >> (7 - i % 8)) & 1;
+    return plane;
+}
+
+// --- the entries ---
+
+TEST(TiffDecoders, EveryEntryDecodesWhatTheWriterStores)
+{
+    uint32_t written = 0;
+    for (const TiffDecoderEntry& entry : TiffDecoders()) {
+        if (Bilevel(entry)) continue;  // bilevel images are always written uncompressed
+        for (bool little : {true, false}) {
+            TempDir dir;
+            std::string path = dir.File("w.tif");
+            std::unique_ptr<CTiffIO> image = MakeTiffImage(path, kModeRgb, 37, 23, 1);
+            image->Compression = static_cast<int32_t>(entry.compression);
+            image->IntelByteOrder = little;
+            image->WritePreview = 0;
+            MessageCapture messages;
+            if (WriteTiffFile(*image, path) != 1) {
+                // The writer has no encoder for this compression.
+                EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgUnsupported}) << entry.name;
+                break;
+            }
+            ++written;
+            CTiffIO back(path.c_str());
+            ASSERT_EQ(ReadTiff(back, path), 1) << entry.name;
+            EXPECT_EQ(back.Compression, static_cast<int32_t>(entry.compression)) << entry.name;
+            EXPECT_EQ(ImageMismatch(*image, back), "") << entry.name << " " << little;
+            std::vector<std::vector<uint8_t>> planes;
+            for (uint32_t k = 0; k < 3; ++k) planes.push_back(PlaneBytes(*image, k));
+            CTiffIO reduced(path.c_str());
+            ASSERT_EQ(OpenAndReadHead(reduced, path.c_str()), 1);
+            EXPECT_EQ(ReducedMismatch(reduced, planes, 11, 7), "") << entry.name << " " << little;
+        }
+    }
+    EXPECT_EQ(written, 6u);  // none, LZW and PackBits in both byte orders
+}
+
+TEST(TiffDecoders, StripsTooShortForTheirRowsAreRefusedByTheBound)
+{
+    for (const TiffDecoderEntry& entry : TiffDecoders()) {
+        const Case& c = CaseOf(entry);
+        // Two strips of rows rows, S stored bytes apiece: the smallest S that
+        // may hold them is accepted, one byte less is not. Widths on either
+        // side of a multiple of the bound catch a bound too low or too high.
+        uint16_t bits = Bilevel(entry) ? 1 : 8;
+        uint32_t rows = c.rowsPerByte ? 3 : 1;
+        std::vector<uint32_t> widths = {8};
+        if (bits == 8) widths = {3 * c.bytesPerByte, 3 * c.bytesPerByte + 1};
+        for (uint32_t width : widths) {
+            uint32_t rowBytes = (width * bits + 7) / 8;
+            uint64_t perByte = c.bytesPerByte + static_cast<uint64_t>(c.rowsPerByte) * rowBytes;
+            uint32_t least = static_cast<uint32_t>((rows * rowBytes + perByte - 1) / perByte);
+            for (uint32_t stored : {least, least - 1}) {
+                TiffFixture f = PlainTiff(width, 2 * rows, bits, 1, bits == 1 ? 0 : 1, {}, rows);
+                f.entries[3].values = {entry.compression};
+                f.strips.assign(2, std::vector<uint8_t>(stored, 0));
+                MessageCapture messages;
+                std::unique_ptr<Opened> o = Open(f, true);
+                EXPECT_EQ(o->head, stored == least ? 1 : 0) << entry.name << " " << width << " " << stored;
+                EXPECT_EQ(messages.Ids(), stored == least ? std::vector<int>{} : std::vector<int>{kMsgBadFileData})
+                    << entry.name << " " << width << " " << stored;
+            }
+        }
+    }
+}
+
+// Horizontal differencing of rows of width pixels of samples samples of
+// bits bits, in the byte order of a file.
+std::vector<uint8_t> Differenced(const std::vector<uint8_t>& data, uint32_t width, uint32_t samples, uint16_t bits,
+                                 bool little)
+{
+    std::vector<uint8_t> out(data);
+    uint32_t bytes = bits / 8, rowBytes = width * samples * bytes;
+    auto get = [&](size_t at) { return bytes == 1 ? data[at] : little ? data[at] | data[at + 1] << 8 : data[at] << 8 | data[at + 1]; };
+    for (size_t row = 0; row < data.size(); row += rowBytes)
+        for (uint32_t i = samples; i < width * samples; ++i) {
+            size_t at = row + i * bytes;
+            uint32_t d = (get(at) - get(at - samples * bytes)) & 0xFFFF;
+            if (bytes == 1) out[at] = static_cast<uint8_t>(d);
+            else if (little) out[at] = d & 0xFF, out[at + 1] = static_cast<uint8_t>(d >> 8);
+            else out[at] = static_cast<uint8_t>(d >> 8), out[at + 1] = d & 0xFF;
+        }
+    return out;
+}
+
+TEST(TiffDecoders, PredictorIsUndoneAfterEveryEntryThatAllowsOne)
+{
+    struct Layout {
+        uint16_t bits, samples;
+    };
+    const uint32_t width = 9, height = 7;
+    for (const TiffDecoderEntry& entry : TiffDecoders()) {
+        if (Bilevel(entry)) continue;
+        const Case& c = CaseOf(entry);
+        for (Layout l : {Layout{8, 3}, Layout{16, 1}})
+            for (bool little : {true, false}) {
+                std::vector<uint8_t> data = Pattern(width * height * l.samples * l.bits / 8, l.bits);
+                // Differenced rows read as the samples after an entry that takes
+                // a predictor; after any other the tag is ignored.
+                TiffFixture f = Stored(c, width, height, l.bits, l.samples,
+                                       c.predictor ? Differenced(data, width, l.samples, l.bits, little) : data, 3,
+                                       little);
+                f.entries.push_back({317, 3, {2}, {}});
+                std::unique_ptr<Opened> o = Open(f);
+                ASSERT_EQ(o->head, 1) << entry.name;
+                ASSERT_EQ(ReadWholeImage(*o->codec), 1) << entry.name;
+                for (uint32_t k = 0; k < l.samples; ++k) {
+                    std::vector<uint8_t> plane(width * height);
+                    // 16-bit samples read as their high byte.
+                    for (size_t i = 0; i < plane.size(); ++i)
+                        plane[i] = l.bits == 8 ? data[i * l.samples + k] : data[2 * i + (little ? 1 : 0)];
+                    EXPECT_EQ(PlaneBytes(*o->codec, k), plane) << entry.name << " " << l.bits << " " << little;
+                }
+            }
+    }
+}
+
+TEST(TiffDecoders, BilevelImagesWithoutPhotometricTakeTheCompressionsDefault)
+{
+    for (const TiffDecoderEntry& entry : TiffDecoders()) {
+        const Case& c = CaseOf(entry);
+        TiffFixture f = Stored(c, 8, 2, 1, 1, {0x0F, 0xF0}, 2);
+        f.entries.erase(f.entries.begin() + 4);  // PhotometricInterpretation
+        std::unique_ptr<Opened> o = Open(f);
+        ASSERT_EQ(o->head, 1) << entry.name;
+        ASSERT_EQ(o->codec->PaletteSize, 2u) << entry.name;
+        EXPECT_EQ(o->codec->Palette[0], c.whiteIsZero ? 255 : 0) << entry.name;
+        ASSERT_EQ(ReadWholeImage(*o->codec), 1) << entry.name;
+        EXPECT_EQ(PlaneBytes(*o->codec, 0), Unpacked({0x0F, 0xF0}, 1, 8, 2)) << entry.name;
+    }
+}
+
+TEST(TiffDecoders, ReducedReadsTakeTheFirstRowAndColumnOfEachOutputPixel)
+{
+    const uint32_t height = 23;
+    for (const TiffDecoderEntry& entry : TiffDecoders()) {
+        uint16_t bits = Bilevel(entry) ? 1 : 8;
+        uint32_t width = bits == 1 ? 8 : 13;
+        std::vector<uint8_t> data = Pattern((width * bits + 7) / 8 * height, 5);
+        std::vector<std::vector<uint8_t>> planes = {Unpacked(data, bits, width, height)};
+        // Strips of 5 rows, and one strip of the whole image.
+        for (uint32_t rowsPerStrip : {5u, height}) {
+            TiffFixture f = Stored(CaseOf(entry), width, height, bits, 1, data, rowsPerStrip);
+            struct Size {
+                uint32_t w, h;
+            };
+            for (Size s : {Size{width, height}, Size{5, 7}, Size{6, 11}, Size{1, 1}}) {
+                std::unique_ptr<Opened> o = Open(f);
+                ASSERT_EQ(o->head, 1) << entry.name;
+                EXPECT_EQ(ReducedMismatch(*o->codec, planes, s.w, s.h), "")
+                    << entry.name << " " << rowsPerStrip << " " << s.w << " x " << s.h;
+            }
+            // The whole read gives every row.
+            std::unique_ptr<Opened> o = Open(f);
+            ASSERT_EQ(ReadWholeImage(*o->codec), 1) << entry.name;
+            EXPECT_EQ(PlaneBytes(*o->codec, 0), planes[0]) << entry.name;
+        }
+    }
+}
+
+}  // namespace
