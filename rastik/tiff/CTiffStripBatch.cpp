@@ -14,8 +14,8 @@ namespace {
 // few rows are grouped), and a strip may store and decode to this much at
 // most (larger strips are read by the one-thread reader).
 constexpr uint64_t kGroupBytes = 256u << 10;
-constexpr uint64_t kMostStripBytes = 16u << 20;
-constexpr uint64_t kMostGroupStored = 32u << 20;
+constexpr uint64_t kMostStripBytes = 4u << 20;
+constexpr uint64_t kMostGroupStored = 8u << 20;
 // Groups of a batch for every thread.
 constexpr uint32_t kGroupsPerThread = 2;
 

@@ -4,7 +4,8 @@
 // worker pool, each by a decoder of its own, into rows that the calling
 // thread then hands out in order. Every strip is decoded from its own start
 // as the one-thread reader decodes it, so the rows are the same. Memory: the
-// decoded rows and the stored bytes of one batch, a few groups per thread.
+// decoded rows and the stored bytes of one batch, two groups per thread (a
+// group decodes to at most 4 MiB and holds at most 8 MiB of stored bytes).
 #pragma once
 
 #include <cstdint>

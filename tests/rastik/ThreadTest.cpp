@@ -115,7 +115,8 @@ protected:
         s_dir = new testutil::TempDir();
         ThreadSetting one(1);
         for (int i = 0; i < kFilesPerFormat; ++i) {
-            const int32_t width = 136 + 9 * i, height = 40 + 5 * i;
+            // Wide enough that a band of two MCU rows is coded on the workers.
+            const int32_t width = 264 + 9 * i, height = 40 + 5 * i;
             const std::string base = s_dir->File("src" + std::to_string(i));
             ASSERT_TRUE(testutil::WriteBytes(base + ".bmp", testutil::MakeBmp(Picture(width, height, i))));
             ASSERT_TRUE(testutil::WriteBytes(base + ".pct", Pict(width, height, i)));
