@@ -36,6 +36,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/threadsbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
 . "$here/timing.sh"
+many_flag=""
+[ "$threads" != 0 ] && many_flag="--threads $threads"
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 photo=$work/photo.bmp
@@ -51,8 +53,9 @@ against_one() {
     shift 2
     set -- "$@"
     one=$(measure "$tool" convert --threads 1 "$@")
-    many=$(measure "$tool" convert --threads "$threads" "$@")
+    many=$(measure "$tool" convert $many_flag "$@")
     set -- $one $many
+    # shellcheck disable=SC2086
     grow=$(( $6 - $3 ))
     echo "$label: threads 1 ${1}s ${3} kB, threads $threads ${4}s ${6} kB (+${grow} kB):" \
          "ratio $(ratio "$4" "$1") (target <= $target)"
@@ -66,7 +69,7 @@ against_peer() {
     while [ "$1" != "--" ]; do ours="$ours $1"; shift; done
     shift
     # shellcheck disable=SC2086
-    set -- $(measure "$tool" convert --threads "$threads" $ours) "$@"
+    set -- $(measure "$tool" convert $many_flag $ours) "$@"
     ow=$1 om=$3
     shift 3
     set -- $(measure "$@")
@@ -76,7 +79,7 @@ against_peer() {
 echo "-- against the same conversion with --threads 1"
 against_one "typical road, LZW TIFF to half-size JPEG" 0.6 --width 2000 "$work/lzw.tif" "$work/half.jpg"
 against_one "BMP to JPEG at quality 70" 0.6 --quality 70 "$photo" "$work/q70.jpg"
-if "$tool" info "$work/deflate.tif" >/dev/null 2>&1; then
+if "$tool" convert "$work/deflate.tif" "$work/probe.bmp" >/dev/null 2>&1; then
     against_one "Deflate TIFF to LZW TIFF" 0.6 --compression lzw "$work/deflate.tif" "$work/lzw-out.tif"
 else
     echo "Deflate TIFF to LZW TIFF: skipped (rastik does not read Deflate TIFF yet)"
