@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "platform/LargeBlock.h"
+#include "rastik/support/CPoolScope.h"
+#include "rastik/support/CPrefault.h"
 
 namespace {
 constexpr int kLevels = 8;
@@ -87,7 +89,7 @@ inline int Clamp255(int v)
 }
 }  // namespace
 
-CColorQuantizer::CColorQuantizer() = default;
+CColorQuantizer::CColorQuantizer() : m_prefault(std::make_unique<CPrefault>(CPoolScope::Lent())) {}
 
 CColorQuantizer::~CColorQuantizer()
 {
@@ -99,6 +101,7 @@ CColorQuantizer::~CColorQuantizer()
 
 void CColorQuantizer::FreeBatch()
 {
+    m_prefault->Wait();
     free(m_batch);
     free(m_batchSorted);
     free(m_digitCounts);
@@ -121,6 +124,7 @@ void CColorQuantizer::FreeLookup()
 
 void CColorQuantizer::FreeNodes()
 {
+    m_prefault->Wait();
     for (Node*& block : m_blocks) {
         free(block);
         block = nullptr;
@@ -143,6 +147,7 @@ uint32_t CColorQuantizer::NewNode()
         const uint32_t nodes = block == 0 && most < kNodesPerBlock ? static_cast<uint32_t>(most) : kNodesPerBlock;
         m_blocks[block] = static_cast<Node*>(AllocLargeBlock(sizeof(Node) * nodes, false));
         if (!m_blocks[block]) return kNoNode;
+        m_prefault->Add(m_blocks[block], sizeof(Node) * nodes);
         m_nodeCount = block << kBlockShift;
         m_nodeCapacity = m_nodeCount + nodes;
     }
@@ -245,6 +250,8 @@ int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const u
             FreeBatch();
             return 0;
         }
+        m_prefault->Add(m_batch, m_batchSize * sizeof(uint32_t));
+        m_prefault->Add(m_batchSorted, m_batchSize * sizeof(uint32_t));
     }
     for (int32_t y = 0; y < rows; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);

@@ -8,8 +8,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/CObject.h"
+
+class CPrefault;
 
 class CColorQuantizer : public CObject {
 public:
@@ -156,4 +159,6 @@ private:
     int32_t m_lookupCount = -1;
     int32_t m_lookupDistinct = -1;
     int32_t m_lookupNearestOnly = -1;
+    // Maps the pages of new large blocks on a worker of the conversion.
+    std::unique_ptr<CPrefault> m_prefault;
 };

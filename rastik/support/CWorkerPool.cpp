@@ -117,7 +117,7 @@ void CWorkerPool::WorkerLoop()
 std::shared_ptr<CWorkerPool::CJob> CWorkerPool::Start(uint32_t count, Task task)
 {
     auto job = std::make_shared<CJob>(count, std::move(task));
-    if (m_workers.empty() || count < 2) return job;  // the caller runs it while it waits
+    if (m_workers.empty() || count == 0) return job;  // the caller runs it while it waits
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_jobs.push_back(job);
