@@ -10,6 +10,7 @@
 #include "rastik/General.h"
 #include "rastik/core/CColorQuantizer.h"
 #include "rastik/core/CPlaneRows.h"
+#include "rastik/core/CPooledRows.h"
 #include "rastik/support/CPoolScope.h"
 
 namespace {
@@ -18,10 +19,6 @@ constexpr double kRedWeight = 0.3;
 constexpr double kGreenWeight = 0.6;
 constexpr double kBlueWeight = 0.1;
 
-// Rows of one item of pooled work, and items handed out per round for every
-// thread.
-constexpr uint32_t kBandRows = 16;
-constexpr uint32_t kBandsPerThread = 4;
 // Pixels a row function converts at a time through buffers of its own.
 constexpr uint32_t kPiece = 256;
 
@@ -139,34 +136,21 @@ bool CColorConverter::OnHeap(const CRastik& image, uint32_t planes)
     return true;
 }
 
-// Rows of heap planes in bands spread over the pool, a round of bands at a
-// time; progress and Esc follow each round on this thread.
+// Rows of heap planes spread over the pool.
 template <class RowFunction>
 int CColorConverter::EachRowOnPool(CWorkerPool& pool, CRastik& from, uint32_t inPlanes, CRastik& to,
                                    uint32_t outPlanes, RowFunction& fn)
 {
-    const uint32_t height = from.Height;
-    const uint32_t roundRows = kBandRows * kBandsPerThread * pool.Threads();
-    for (uint32_t first = 0; first < height; first += roundRows) {
-        const uint32_t rows = std::min(roundRows, height - first);
-        bool done = pool.Run((rows + kBandRows - 1) / kBandRows, [&](uint32_t band) {
-            const uint32_t start = first + band * kBandRows;
-            const uint32_t end = std::min(start + kBandRows, first + rows);
-            for (uint32_t row = start; row < end; ++row) {
-                const uint8_t* src[4] = {};
-                uint8_t* dst[4] = {};
-                for (uint32_t c = 0; c < inPlanes; ++c)
-                    src[c] = from.ChannelData[c] + static_cast<size_t>(row) * from.BytesPerLine;
-                for (uint32_t c = 0; c < outPlanes; ++c)
-                    dst[c] = to.ChannelData[c] + static_cast<size_t>(row) * to.BytesPerLine;
-                fn(src, dst, from.Width);
-            }
-        });
-        if (!done) return 0;
-        for (uint32_t row = 0; row < rows; ++row)
-            if (m_progress && !m_progress->Step()) return 0;
-    }
-    return 1;
+    auto makeRow = [&](uint32_t row) {
+        const uint8_t* src[4] = {};
+        uint8_t* dst[4] = {};
+        const size_t in = static_cast<size_t>(row) * from.BytesPerLine;
+        const size_t out = static_cast<size_t>(row) * to.BytesPerLine;
+        for (uint32_t c = 0; c < inPlanes; ++c) src[c] = from.ChannelData[c] + in;
+        for (uint32_t c = 0; c < outPlanes; ++c) dst[c] = to.ChannelData[c] + out;
+        fn(src, dst, from.Width);
+    };
+    return CPooledRows::Run(pool, from.Height, m_progress, makeRow) ? 1 : 0;
 }
 
 void CColorConverter::LoadPalette(const CRastik& image, Palette256& palette)

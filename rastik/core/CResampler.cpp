@@ -11,20 +11,15 @@
 // function of the source whichever thread makes it.
 #include "rastik/core/CResampler.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "rastik/General.h"
 #include "rastik/core/CPlaneRows.h"
+#include "rastik/core/CPooledRows.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/support/CPoolScope.h"
 
 namespace {
-
-// Target rows of one item of pooled work, and items handed out per round
-// for every thread (progress and Esc follow each round).
-constexpr uint32_t kBandRows = 16;
-constexpr uint32_t kBandsPerThread = 4;
 
 bool AllPlanesOnHeap(const CRastik& image, uint32_t planes)
 {
@@ -141,21 +136,8 @@ void CResampler::MakeRow(uint32_t c, uint32_t j) const
 
 int CResampler::ResampleOnPool(CWorkerPool& pool, CRowProgress& progress)
 {
-    const uint32_t height = m_target.Height;
-    const uint32_t roundRows = kBandRows * kBandsPerThread * pool.Threads();
-    for (uint32_t c = 0; c < m_target.ChannelCount; ++c) {
-        for (uint32_t first = 0; first < height; first += roundRows) {
-            const uint32_t rows = std::min(roundRows, height - first);
-            bool done = pool.Run((rows + kBandRows - 1) / kBandRows, [&](uint32_t band) {
-                const uint32_t from = first + band * kBandRows;
-                const uint32_t to = std::min(from + kBandRows, first + rows);
-                for (uint32_t j = from; j < to; ++j) MakeRow(c, j);
-            });
-            if (!done) return 0;
-            for (uint32_t j = 0; j < rows; ++j)
-                if (!progress.Step()) return 0;
-        }
-    }
+    for (uint32_t c = 0; c < m_target.ChannelCount; ++c)
+        if (!CPooledRows::Run(pool, m_target.Height, &progress, [this, c](uint32_t j) { MakeRow(c, j); })) return 0;
     return 1;
 }
 

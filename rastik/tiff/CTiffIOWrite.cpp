@@ -385,7 +385,8 @@ int CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Enco
     const uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
     const uint32_t runs = kRunsPerThread * pool.Threads();
     const uint64_t wanted = kBatchBytesPerThread * pool.Threads() / (rowBytes * stripRows);
-    const uint32_t batchStrips = static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(wanted, runs), StripTotal));
+    const uint32_t batchStrips =
+        static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(wanted, runs), StripTotal));
     std::vector<uint8_t> batch;
     std::vector<std::unique_ptr<Encoder>> coders;
     std::vector<EncodedRun> encoded(runs);
