@@ -10,7 +10,8 @@
 # Each line gives the best wall time of $runs runs, the ratio and its
 # target, and the peak memory of both sides (for (a) the growth, which may
 # be at most one band per thread). The load average is printed before and
-# after: the ratios mean something only on an otherwise idle machine.
+# after, with what two threads are worth on the machine at that moment:
+# the ratios mean something only on an otherwise idle machine.
 # Usage: bench/threads_bench.sh [BUILD_DIR] [THREADS]   (default: build
 # beside this folder, one thread per processor)
 set -eu
@@ -46,6 +47,16 @@ photo=$work/photo.bmp
 "$convert" "$photo" -compress zip "$work/deflate.tif"
 echo "image: ${width} x ${height} RGB; processors: $(nproc); threads: ${threads} (0: one per processor)"
 echo "load average before: $(load)"
+# What the machine gives two threads now: two checksums at once against one
+# after the other (0.5 on an idle two-core machine, 1.0 when only one core
+# is to be had). The ratios below cannot beat it.
+calibrate() {
+    set -- $(measure sh -c "sha256sum '$photo' '$photo' >/dev/null")
+    serial=$1
+    set -- $(measure sh -c "sha256sum '$photo' >/dev/null & sha256sum '$photo' >/dev/null; wait")
+    echo "two threads' worth now: $(ratio "$1" "$serial") (two checksums at once against one after the other)"
+}
+calibrate
 
 # label, target ratio, rastik arguments...: --threads 1 against $threads.
 against_one() {
@@ -95,4 +106,5 @@ against_peer "LZW TIFF write vs convert -compress lzw" 0.5 --compression lzw "$p
     "$convert" "$photo" -compress lzw "$work/theirs.tif"
 against_peer "PNG write vs convert" 0.6 "$photo" "$work/out.png" -- \
     "$convert" "$photo" "$work/theirs.png"
+calibrate
 echo "load average after: $(load)"
