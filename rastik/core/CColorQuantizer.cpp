@@ -3,9 +3,11 @@
 // table of the tree's top levels and per-cell nearest-colour candidates.
 #include "rastik/core/CColorQuantizer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/LargeBlock.h"
 #include "rastik/support/CPoolScope.h"
@@ -169,6 +171,8 @@ int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
 // counting sort each); the sorted keys end in m_batch again.
 const uint32_t* CColorQuantizer::SortBatch(uint32_t n)
 {
+    CWorkerPool* pool = CPoolScope::Lent();
+    if (pool && n >= kLeastPooledSort) return SortBatchOnPool(*pool, n);
     uint32_t* low = m_digitCounts;
     uint32_t* high = m_digitCounts + kDigitValues;
     memset(m_digitCounts, 0, 2 * kDigitValues * sizeof(uint32_t));
@@ -186,6 +190,46 @@ const uint32_t* CColorQuantizer::SortBatch(uint32_t n)
     }
     for (uint32_t i = 0; i < n; ++i) m_batchSorted[low[m_batch[i] & (kDigitValues - 1)]++] = m_batch[i];
     for (uint32_t i = 0; i < n; ++i) m_batch[high[m_batchSorted[i] >> kDigitBits]++] = m_batchSorted[i];
+    return m_batch;
+}
+
+// The same two stable passes, each cut into one piece of the keys per
+// thread: every piece counts its digits, the counts give each piece its
+// places for every digit, and the pieces move their keys at once. The keys
+// are numbers, so the sorted batch is the same however it is cut.
+const uint32_t* CColorQuantizer::SortBatchOnPool(CWorkerPool& pool, uint32_t n)
+{
+    const uint32_t pieces = pool.Threads();
+    std::vector<uint32_t> at(static_cast<size_t>(pieces) * kDigitValues);
+    auto pass = [&](const uint32_t* from, uint32_t* to, uint32_t shift) {
+        auto range = [&](uint32_t p, uint32_t& begin, uint32_t& end) {
+            begin = static_cast<uint32_t>(static_cast<uint64_t>(n) * p / pieces);
+            end = static_cast<uint32_t>(static_cast<uint64_t>(n) * (p + 1) / pieces);
+        };
+        pool.Run(pieces, [&](uint32_t p) {
+            uint32_t* count = at.data() + static_cast<size_t>(p) * kDigitValues;
+            std::fill(count, count + kDigitValues, 0u);
+            uint32_t begin, end;
+            range(p, begin, end);
+            for (uint32_t i = begin; i < end; ++i) ++count[(from[i] >> shift) & (kDigitValues - 1)];
+        });
+        uint32_t next = 0;
+        for (uint32_t d = 0; d < kDigitValues; ++d) {
+            for (uint32_t p = 0; p < pieces; ++p) {
+                const uint32_t c = at[static_cast<size_t>(p) * kDigitValues + d];
+                at[static_cast<size_t>(p) * kDigitValues + d] = next;
+                next += c;
+            }
+        }
+        pool.Run(pieces, [&](uint32_t p) {
+            uint32_t* place = at.data() + static_cast<size_t>(p) * kDigitValues;
+            uint32_t begin, end;
+            range(p, begin, end);
+            for (uint32_t i = begin; i < end; ++i) to[place[(from[i] >> shift) & (kDigitValues - 1)]++] = from[i];
+        });
+    };
+    pass(m_batch, m_batchSorted, 0);
+    pass(m_batchSorted, m_batch, kDigitBits);
     return m_batch;
 }
 

@@ -13,6 +13,7 @@
 #include "platform/CObject.h"
 
 class CPrefault;
+class CWorkerPool;
 
 class CColorQuantizer : public CObject {
 public:
@@ -105,6 +106,9 @@ private:
     uint32_t NewNode();
     void FreeNodes();
     const uint32_t* SortBatch(uint32_t n);
+    const uint32_t* SortBatchOnPool(CWorkerPool& pool, uint32_t n);
+    // Batches this large are sorted on the conversion's worker pool.
+    static constexpr uint32_t kLeastPooledSort = 1u << 16;
     bool FlushBatch();
     void FreeBatch();
     void BuildExactPalette(Node* node, int level);

@@ -122,8 +122,9 @@ std::shared_ptr<CWorkerPool::CJob> CWorkerPool::Start(uint32_t count, Task task)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_jobs.push_back(job);
     }
-    if (count - 1 < m_workers.size()) {
-        for (uint32_t i = 1; i < count; ++i) m_wake.notify_one();
+    // As many workers as there are items (the caller takes items only while it waits).
+    if (count < m_workers.size()) {
+        for (uint32_t i = 0; i < count; ++i) m_wake.notify_one();
     } else {
         m_wake.notify_all();
     }

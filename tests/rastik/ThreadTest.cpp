@@ -114,6 +114,9 @@ protected:
     {
         s_dir = new testutil::TempDir();
         ThreadSetting one(1);
+        // Enough pixels that the colour quantizer sorts them on the workers.
+        s_large = s_dir->File("large.bmp");
+        ASSERT_TRUE(testutil::WriteBytes(s_large, testutil::MakeBmp(Picture(420, 170, 99))));
         for (int i = 0; i < kFilesPerFormat; ++i) {
             // Wide enough that a band of two MCU rows is coded on the workers.
             const int32_t width = 264 + 9 * i, height = 40 + 5 * i;
@@ -169,10 +172,12 @@ protected:
 
     static testutil::TempDir* s_dir;
     static std::vector<std::string> s_sources;
+    static std::string s_large;
 };
 
 testutil::TempDir* ThreadTest::s_dir = nullptr;
 std::vector<std::string> ThreadTest::s_sources;
+std::string ThreadTest::s_large;
 
 TEST_F(ThreadTest, EightThreadsConvertingAtOnceWriteWhatOneThreadWrites)
 {
@@ -199,7 +204,7 @@ TEST_F(ThreadTest, EightThreadsConvertingAtOnceWriteWhatOneThreadWrites)
 TEST_F(ThreadTest, EveryThreadCountWritesTheSameBytesFromHeapAndSpilledPlanes)
 {
     std::vector<Job> jobs;
-    for (const std::string& source : {s_sources[0], s_sources[1], s_sources[3]})  // BMP, PICT, JPEG
+    for (const std::string& source : {s_sources[0], s_sources[1], s_sources[3], s_large})  // BMP, PICT, JPEG
         for (const TargetKind& t : kTargets)
             jobs.push_back({source, t.suffix, t.mode, t.half ? 1 : 0, t.half ? 70u : 0u, t.options});
     for (bool spill : {false, true}) {
