@@ -138,7 +138,7 @@ std::vector<uint8_t> DecodedStrip(const StripFile& file, size_t s, size_t rowByt
         CTiffStripBytes bytes(f, f.GetLength(), false);
         if (!bytes.Reserve(stored.size())) return {};
         bytes.Start(file.offsets[s], file.counts[s]);
-        CTiffLzwDecoder lzw;
+        CTiffLzwDecoder lzw(TiffRowShape{static_cast<uint32_t>(rowBytes), 8, 1});
         if (!lzw.Start(bytes)) return {};
         for (uint32_t r = 0; r < rows; ++r) lzw.ReadLZWTiff(out.data() + r * rowBytes, static_cast<uint32_t>(rowBytes));
         return out;
