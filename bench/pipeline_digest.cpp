@@ -4,8 +4,9 @@
 // writes in every format that writes, the embedded thumbnail and whole-file
 // conversions (one of them quantizing into a GIF). Two builds that print the
 // same lines read and write every byte the same; bench/pipeline_identical.sh
-// compares them.
+// compares them, also across thread counts (RASTIK_THREADS).
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -263,6 +264,9 @@ int main(int argc, char** argv)
         return 2;
     }
     SetMessageSink([](int, const char*, void*) {}, nullptr);
+    // RASTIK_THREADS: the threads of every conversion and write (default:
+    // one per processor); the digests must not depend on it.
+    if (const char* threads = getenv("RASTIK_THREADS")) SetRastikThreads(static_cast<uint32_t>(atoi(threads)));
     for (int i = 2; i < argc; ++i) Digest(argv[i], argv[1]);
     return 0;
 }

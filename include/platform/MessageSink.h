@@ -1,6 +1,9 @@
 // The one place user-visible messages go. A host may replace the default
 // (the text on standard error, prefixed with its id where it has one) by a
-// callback of its own.
+// callback of its own. The callback runs on the thread that shows the
+// message: for a codec or a conversion, the thread that called it (never a
+// worker thread of a conversion); threads converting at once may call it at
+// the same time, so it must be safe for that.
 #pragma once
 
 #include "platform/PlatformApi.h"

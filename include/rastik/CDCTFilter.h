@@ -14,6 +14,8 @@
 #include "rastik/DCTINFO.h"
 #include "rastik/RastikApi.h"
 
+class CWorkerPool;
+
 class RASTIK_API CDCTFilter : public CCodecFilter {
     friend struct DctCoder;
     friend struct DctDecoder;
@@ -184,6 +186,13 @@ protected:
     uint32_t Encode_Transform_MCU4114();
     // Frees the eight encoder code tables.
     void Free_Memory();
+    // Codes the mcus MCUs of the band: runs of them transformed and coded on
+    // the pool's threads, their bits appended to the scan in order on this
+    // one. False on a missing code.
+    bool EncodeMcusOnPool(CWorkerPool& pool, uint32_t mcus);
+    // Appends bits bits (most significant first) to the scan.
+    void AppendBits(const uint8_t* bytes, uint32_t bits);
+    static constexpr uint32_t kMcusPerItem = 16;
 
     int32_t* ComponentArea(uint32_t component) { return m_pWorkArea + 256 * component; }
 

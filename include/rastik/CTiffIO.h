@@ -19,6 +19,8 @@
 #include "rastik/RastikApi.h"
 
 struct TiffStripPlan;
+class CPlaneRowStream;
+class CWorkerPool;
 struct TiffStatus;
 namespace tiff {
 struct TiffEntry;
@@ -122,6 +124,11 @@ private:
     // as encode turns it into bytes; fills the strip tables.
     template <class Encoder>
     int WriteStrips(uint32_t stripRows, Encoder& encoder);
+    // The same for compressing encoders inside a conversion with worker
+    // threads: the rows of a batch of strips are joined here, the strips
+    // coded on the pool (by twins of model) and written here in order.
+    template <class Encoder>
+    int WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows);
     // Records strip s of bytes bytes at the file position; false when the
     // file would pass the 4 GiB a TIFF file can address.
     bool RecordStrip(uint32_t s, uint32_t bytes);

@@ -22,9 +22,9 @@ enum RastikFileType : uint16_t {
     kTypeBlackWhite = 17
 };
 
-// The file the JPEG coder is writing (or a host's decoder is reading) now;
-// one per process.
-RASTIK_API extern CFile* g_pEncodedDataFile;
+// The file the JPEG coder is writing (or a host's decoder is reading) now:
+// each thread has its own, so codecs on different threads code at once.
+RASTIK_API extern thread_local CFile* g_pEncodedDataFile;
 
 extern "C" {
 
@@ -43,18 +43,28 @@ RASTIK_API int GetEscapeKB();
 // directory entry (tag, type, count, and the value as 2 or 4 bytes).
 RASTIK_API void ReverseSwapBytes(void* data, uint16_t kind);
 
-// Output of the DCT encoder: kind 1 writes to g_pEncodedDataFile and returns
+// Output of the DCT encoder: kind 1 writes to the calling thread's
+// g_pEncodedDataFile and returns
 // the count written; any other kind writes nothing and returns count.
 RASTIK_API int WriteEncodedData(int kind, const char* buffer, int count);
 
 // Makes file (open for reading, placed at the start of a JPEG stream) the
-// encoded-data file, so that CDCTFilter::Decode_Header with stream selector 1
+// calling thread's encoded-data file, so that CDCTFilter::Decode_Header with stream selector 1
 // and the band calls after it read from it; returns the file that was set
 // before. Null unsets it. The caller keeps the file open while decoding;
 // after the last band the file stands right behind the image. Encoding
-// through CJpgIO sets and clears the same file, so decoding and encoding
-// must not overlap.
+// through CJpgIO sets and clears the same file of its thread, so on one
+// thread decoding and encoding must not overlap.
 RASTIK_API CFile* SetEncodedDataFile(CFile* file);
+
+// Threads one conversion may use, the calling one included: 0 (the default)
+// one per online processor, 1 exactly the single-threaded path. Conversions
+// started afterwards take it; every output is the same whatever the count.
+// The conversion's own thread reports progress and messages; the others
+// only compute, and none outlives the call that started it.
+RASTIK_API void SetRastikThreads(uint32_t threads);
+// The setting as given (0: one per processor).
+RASTIK_API uint32_t GetRastikThreads();
 
 // Converts a whole image file into another file and format (see the README).
 RASTIK_API int ImgProc(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
@@ -85,7 +95,8 @@ constexpr unsigned kImgProcLittleEndian = 16;
 constexpr unsigned kImgProcBigEndian = 32;
 constexpr unsigned kImgProcNoThumbnail = 64;
 
-// Input of the DCT decoder: kind 1 reads from g_pEncodedDataFile; any other
+// Input of the DCT decoder: kind 1 reads from the calling thread's
+// g_pEncodedDataFile; any other
 // kind leaves the buffer untouched and reports count.
 RASTIK_API int ReadEncodedData(int kind, char* buffer, int count);
 

@@ -35,7 +35,9 @@ RASTIK_API int HasFreeDiskSpace(const char* dir, uint64_t bytes);
 
 // Progress. Each thread has its own range, starting as 0..1000; a host may
 // set it and install a callback (for every thread) that receives every
-// position with the calling thread's range.
+// position with the calling thread's range. The callback runs on the thread
+// that called the codec or ImgProc (never on a worker thread of the
+// conversion); codecs on several threads may call it at the same time.
 typedef void (*ProgressCallback)(int32_t position, int32_t start, int32_t end, void* user);
 RASTIK_API void SetProgressCallback(ProgressCallback callback, void* user);
 RASTIK_API void SetProgressRange(int32_t start, int32_t end);

@@ -2,18 +2,25 @@
 // weights 0.3 (red), 0.6 (green) and 0.1 (blue) as doubles, truncated.
 #include "rastik/core/CColorConverter.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "rastik/Convert.h"
 #include "rastik/General.h"
 #include "rastik/core/CColorQuantizer.h"
 #include "rastik/core/CPlaneRows.h"
+#include "rastik/core/CPooledRows.h"
+#include "rastik/support/CPoolScope.h"
 
 namespace {
 
 constexpr double kRedWeight = 0.3;
 constexpr double kGreenWeight = 0.6;
 constexpr double kBlueWeight = 0.1;
+
+// Pixels a row function converts at a time through buffers of its own.
+constexpr uint32_t kPiece = 256;
 
 // Grey of an RGB pixel or palette entry, in the order the RGB rules add it.
 inline uint8_t GreyOfRgb(uint8_t r, uint8_t g, uint8_t b)
@@ -36,21 +43,6 @@ uint32_t PlanesOfMode(uint32_t mode)
     default: return 1;
     }
 }
-
-// A few row buffers of one stride, released together.
-struct RowBuffers {
-    uint8_t* Rows[3] = {};
-    bool Make(uint32_t stride)
-    {
-        for (uint8_t*& r : Rows)
-            if (!(r = static_cast<uint8_t*>(AllocBuffer(stride ? stride : 1, 1, 0)))) return false;
-        return true;
-    }
-    ~RowBuffers()
-    {
-        for (uint8_t*& r : Rows) FreeBuffer(&r);
-    }
-};
 
 }  // namespace
 
@@ -112,8 +104,12 @@ int CColorConverter::Dispatch(uint32_t from, uint32_t to)
 }
 
 template <class RowFunction>
-int CColorConverter::EachRow(CRastik& from, uint32_t inPlanes, CRastik& to, uint32_t outPlanes, RowFunction fn)
+int CColorConverter::EachRow(CRastik& from, uint32_t inPlanes, CRastik& to, uint32_t outPlanes, RowFunction fn,
+                             bool anyOrder)
 {
+    CPoolScope scope;
+    if (anyOrder && scope.Pool() && OnHeap(from, inPlanes) && OnHeap(to, outPlanes))
+        return EachRowOnPool(*scope.Pool(), from, inPlanes, to, outPlanes, fn);
     CPlaneRows in(from, 1);
     CPlaneRows out(to, 1);
     if (!in.Ready() || !out.Ready()) return 0;
@@ -133,6 +129,30 @@ int CColorConverter::EachRow(CRastik& from, uint32_t inPlanes, CRastik& to, uint
     return 1;
 }
 
+bool CColorConverter::OnHeap(const CRastik& image, uint32_t planes)
+{
+    for (uint32_t c = 0; c < planes; ++c)
+        if (image.ChannelKind[c] != kChannelHeap || !image.ChannelData[c]) return false;
+    return true;
+}
+
+// Rows of heap planes spread over the pool.
+template <class RowFunction>
+int CColorConverter::EachRowOnPool(CWorkerPool& pool, CRastik& from, uint32_t inPlanes, CRastik& to,
+                                   uint32_t outPlanes, RowFunction& fn)
+{
+    auto makeRow = [&](uint32_t row) {
+        const uint8_t* src[4] = {};
+        uint8_t* dst[4] = {};
+        const size_t in = static_cast<size_t>(row) * from.BytesPerLine;
+        const size_t out = static_cast<size_t>(row) * to.BytesPerLine;
+        for (uint32_t c = 0; c < inPlanes; ++c) src[c] = from.ChannelData[c] + in;
+        for (uint32_t c = 0; c < outPlanes; ++c) dst[c] = to.ChannelData[c] + out;
+        fn(src, dst, from.Width);
+    };
+    return CPooledRows::Run(pool, from.Height, m_progress, makeRow) ? 1 : 0;
+}
+
 void CColorConverter::LoadPalette(const CRastik& image, Palette256& palette)
 {
     uint32_t entries = image.Palette ? image.PaletteSize : 0;
@@ -149,44 +169,48 @@ void CColorConverter::LoadPalette(const CRastik& image, Palette256& palette)
 
 int CColorConverter::RgbToGrey(CRastik& from, CRastik& to)
 {
-    return EachRow(from, 3, to, 1, [](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+    auto row = [](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
         const uint8_t* r = in[0];
         const uint8_t* g = in[1];
         const uint8_t* b = in[2];
         uint8_t* grey = out[0];
         for (uint32_t x = 0; x < width; ++x) grey[x] = GreyOfRgb(r[x], g[x], b[x]);
-    });
+    };
+    return EachRow(from, 3, to, 1, row, true);
 }
 
 int CColorConverter::RgbToCmyk(CRastik& from, CRastik& to)
 {
     const uint32_t stride = from.BytesPerLine;
-    return EachRow(from, 3, to, 4, [stride](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+    auto row = [stride](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
         ::RgbToCmyk(in[0], in[1], in[2], out[0], out[1], out[2], out[3], stride, stride, width, 1);
-    });
+    };
+    return EachRow(from, 3, to, 4, row, true);
 }
 
 int CColorConverter::CmykToRgb(CRastik& from, CRastik& to)
 {
     const uint32_t stride = from.BytesPerLine;
-    return EachRow(from, 4, to, 3, [stride](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+    auto row = [stride](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
         ::CmykToRgb(in[0], in[1], in[2], in[3], out[0], out[1], out[2], stride, stride, width, 1, 0);
-    });
+    };
+    return EachRow(from, 4, to, 3, row, true);
 }
 
+// Through RGB pieces of a row, in buffers of the thread converting it.
 int CColorConverter::CmykToGrey(CRastik& from, CRastik& to)
 {
     const uint32_t stride = from.BytesPerLine;
-    RowBuffers rgb;
-    if (!rgb.Make(stride)) return 0;
-    return EachRow(from, 4, to, 1, [stride, &rgb](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
-        uint8_t* r = rgb.Rows[0];
-        uint8_t* g = rgb.Rows[1];
-        uint8_t* b = rgb.Rows[2];
-        ::CmykToRgb(in[0], in[1], in[2], in[3], r, g, b, stride, stride, width, 1, 0);
-        uint8_t* grey = out[0];
-        for (uint32_t x = 0; x < width; ++x) grey[x] = GreyOfCmykRgb(r[x], g[x], b[x]);
-    });
+    auto row = [stride](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        uint8_t r[kPiece], g[kPiece], b[kPiece];
+        for (uint32_t at = 0; at < width; at += kPiece) {
+            const uint32_t n = std::min(kPiece, width - at);
+            ::CmykToRgb(in[0] + at, in[1] + at, in[2] + at, in[3] + at, r, g, b, stride, stride, n, 1, 0);
+            uint8_t* grey = out[0] + at;
+            for (uint32_t x = 0; x < n; ++x) grey[x] = GreyOfCmykRgb(r[x], g[x], b[x]);
+        }
+    };
+    return EachRow(from, 4, to, 1, row, true);
 }
 
 int CColorConverter::RgbToIndexed(CRastik& from, CRastik& to)
@@ -202,10 +226,15 @@ int CColorConverter::RgbToIndexed(CRastik& from, CRastik& to)
         if (ok && !quantizer.AddPlanes(in[0], in[1], in[2], 1)) ok = false;
     });
     if (!pass || !ok || !quantizer.BuildPalette()) return 0;
-    pass = EachRow(from, 3, to, 1, [&](const uint8_t* const* in, uint8_t* const* out, uint32_t) {
-        if (ok && !quantizer.MapPlanes(out[0], in[0], in[1], in[2], 1, stride)) ok = false;
-    });
-    if (!pass || !ok) return 0;
+    // Each row is mapped on its own (the error diffusion carries along the
+    // row only), so rows may be mapped on several threads at once.
+    quantizer.PrepareMapping();
+    std::atomic<bool> mapped{true};
+    auto map = [&](const uint8_t* const* in, uint8_t* const* out, uint32_t) {
+        if (!quantizer.MapPlanes(out[0], in[0], in[1], in[2], 1, stride)) mapped = false;
+    };
+    pass = EachRow(from, 3, to, 1, map, true);
+    if (!pass || !mapped) return 0;
     int32_t count = 0;
     const uint8_t* palette = quantizer.GetPalette(&count);
     if (!palette || count <= 0 || count > 256) return 0;
@@ -229,46 +258,49 @@ int CColorConverter::IndexedToGrey(CRastik& from, CRastik& to)
     LoadPalette(from, p);
     uint8_t grey[256];
     for (int i = 0; i < 256; ++i) grey[i] = GreyOfRgb(p.Red[i], p.Green[i], p.Blue[i]);
-    return EachRow(from, 1, to, 1, [&grey](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+    auto row = [&grey](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
         const uint8_t* index = in[0];
         uint8_t* g = out[0];
         for (uint32_t x = 0; x < width; ++x) g[x] = grey[index[x]];
-    });
+    };
+    return EachRow(from, 1, to, 1, row, true);
 }
 
 int CColorConverter::IndexedToRgb(CRastik& from, CRastik& to)
 {
     Palette256 p;
     LoadPalette(from, p);
-    return EachRow(from, 1, to, 3, [&p](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+    auto row = [&p](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
         const uint8_t* index = in[0];
         for (uint32_t x = 0; x < width; ++x) {
             out[0][x] = p.Red[index[x]];
             out[1][x] = p.Green[index[x]];
             out[2][x] = p.Blue[index[x]];
         }
-    });
+    };
+    return EachRow(from, 1, to, 3, row, true);
 }
 
+// Through RGB pieces of a row, in buffers of the thread converting it.
 int CColorConverter::IndexedToCmyk(CRastik& from, CRastik& to)
 {
     Palette256 p;
     LoadPalette(from, p);
     const uint32_t stride = from.BytesPerLine;
-    RowBuffers rgb;
-    if (!rgb.Make(stride)) return 0;
-    return EachRow(from, 1, to, 4, [&](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
-        const uint8_t* index = in[0];
-        uint8_t* r = rgb.Rows[0];
-        uint8_t* g = rgb.Rows[1];
-        uint8_t* b = rgb.Rows[2];
-        for (uint32_t x = 0; x < width; ++x) {
-            r[x] = p.Red[index[x]];
-            g[x] = p.Green[index[x]];
-            b[x] = p.Blue[index[x]];
+    auto row = [&p, stride](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
+        uint8_t r[kPiece], g[kPiece], b[kPiece];
+        for (uint32_t at = 0; at < width; at += kPiece) {
+            const uint32_t n = std::min(kPiece, width - at);
+            const uint8_t* index = in[0] + at;
+            for (uint32_t x = 0; x < n; ++x) {
+                r[x] = p.Red[index[x]];
+                g[x] = p.Green[index[x]];
+                b[x] = p.Blue[index[x]];
+            }
+            ::RgbToCmyk(r, g, b, out[0] + at, out[1] + at, out[2] + at, out[3] + at, stride, stride, n, 1);
         }
-        ::RgbToCmyk(r, g, b, out[0], out[1], out[2], out[3], stride, stride, width, 1);
-    });
+    };
+    return EachRow(from, 1, to, 4, row, true);
 }
 
 int CColorConverter::BitmapToIndexed(CRastik& from, CRastik& to)
@@ -294,9 +326,8 @@ int CColorConverter::GreyToIndexed(CRastik& from, CRastik& to)
 
 int CColorConverter::CopyIndexes(CRastik& from, CRastik& to, const uint8_t* palette, uint32_t entries)
 {
-    int copied = EachRow(from, 1, to, 1, [](const uint8_t* const* in, uint8_t* const* out, uint32_t width) {
-        memcpy(out[0], in[0], width);
-    });
+    auto row = [](const uint8_t* const* in, uint8_t* const* out, uint32_t width) { memcpy(out[0], in[0], width); };
+    int copied = EachRow(from, 1, to, 1, row, true);
     if (!copied || !to.SetPalette(palette, 256)) return 0;
     to.PaletteSize = entries;
     return 1;

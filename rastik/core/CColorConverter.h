@@ -9,6 +9,8 @@
 #include "rastik/CRastik.h"
 #include "rastik/core/CRowProgress.h"
 
+class CWorkerPool;
+
 class CColorConverter {
 public:
     CColorConverter(CRastik& source, CRastik& target);
@@ -49,9 +51,16 @@ private:
     int CopyIndexes(CRastik& from, CRastik& to, const uint8_t* palette, uint32_t entries);
 
     // Calls fn(in, out, width) for every row with the rows of the first
-    // inPlanes source planes and outPlanes target planes.
+    // inPlanes source planes and outPlanes target planes. anyOrder: fn may
+    // make rows in any order and on several threads at once (heap planes
+    // are then split into bands over the conversion's worker pool).
     template <class RowFunction>
-    int EachRow(CRastik& from, uint32_t inPlanes, CRastik& to, uint32_t outPlanes, RowFunction fn);
+    int EachRow(CRastik& from, uint32_t inPlanes, CRastik& to, uint32_t outPlanes, RowFunction fn,
+                bool anyOrder = false);
+    template <class RowFunction>
+    int EachRowOnPool(CWorkerPool& pool, CRastik& from, uint32_t inPlanes, CRastik& to, uint32_t outPlanes,
+                      RowFunction& fn);
+    static bool OnHeap(const CRastik& image, uint32_t planes);
     // Entries of the source palette as red, green, blue; entries past the
     // palette are black. A bitmap without a palette is black (0) and white (1).
     static void LoadPalette(const CRastik& image, Palette256& palette);

@@ -3,11 +3,15 @@
 // table of the tree's top levels and per-cell nearest-colour candidates.
 #include "rastik/core/CColorQuantizer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/LargeBlock.h"
+#include "rastik/support/CPoolScope.h"
+#include "rastik/support/CPrefault.h"
 
 namespace {
 constexpr int kLevels = 8;
@@ -87,7 +91,7 @@ inline int Clamp255(int v)
 }
 }  // namespace
 
-CColorQuantizer::CColorQuantizer() = default;
+CColorQuantizer::CColorQuantizer() : m_prefault(std::make_unique<CPrefault>(CPoolScope::Lent())) {}
 
 CColorQuantizer::~CColorQuantizer()
 {
@@ -99,6 +103,7 @@ CColorQuantizer::~CColorQuantizer()
 
 void CColorQuantizer::FreeBatch()
 {
+    m_prefault->Wait();
     free(m_batch);
     free(m_batchSorted);
     free(m_digitCounts);
@@ -116,11 +121,12 @@ void CColorQuantizer::FreeLookup()
     m_top = nullptr;
     m_cells = nullptr;
     m_candidates = nullptr;
-    m_candidatesUsed = m_candidatesSize = 0;
+    m_candidatesUsed = 0;
 }
 
 void CColorQuantizer::FreeNodes()
 {
+    m_prefault->Wait();
     for (Node*& block : m_blocks) {
         free(block);
         block = nullptr;
@@ -143,6 +149,7 @@ uint32_t CColorQuantizer::NewNode()
         const uint32_t nodes = block == 0 && most < kNodesPerBlock ? static_cast<uint32_t>(most) : kNodesPerBlock;
         m_blocks[block] = static_cast<Node*>(AllocLargeBlock(sizeof(Node) * nodes, false));
         if (!m_blocks[block]) return kNoNode;
+        m_prefault->Add(m_blocks[block], sizeof(Node) * nodes);
         m_nodeCount = block << kBlockShift;
         m_nodeCapacity = m_nodeCount + nodes;
     }
@@ -164,6 +171,8 @@ int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
 // counting sort each); the sorted keys end in m_batch again.
 const uint32_t* CColorQuantizer::SortBatch(uint32_t n)
 {
+    CWorkerPool* pool = CPoolScope::Lent();
+    if (pool && n >= kLeastPooledSort) return SortBatchOnPool(*pool, n);
     uint32_t* low = m_digitCounts;
     uint32_t* high = m_digitCounts + kDigitValues;
     memset(m_digitCounts, 0, 2 * kDigitValues * sizeof(uint32_t));
@@ -181,6 +190,46 @@ const uint32_t* CColorQuantizer::SortBatch(uint32_t n)
     }
     for (uint32_t i = 0; i < n; ++i) m_batchSorted[low[m_batch[i] & (kDigitValues - 1)]++] = m_batch[i];
     for (uint32_t i = 0; i < n; ++i) m_batch[high[m_batchSorted[i] >> kDigitBits]++] = m_batchSorted[i];
+    return m_batch;
+}
+
+// The same two stable passes, each cut into one piece of the keys per
+// thread: every piece counts its digits, the counts give each piece its
+// places for every digit, and the pieces move their keys at once. The keys
+// are numbers, so the sorted batch is the same however it is cut.
+const uint32_t* CColorQuantizer::SortBatchOnPool(CWorkerPool& pool, uint32_t n)
+{
+    const uint32_t pieces = pool.Threads();
+    std::vector<uint32_t> at(static_cast<size_t>(pieces) * kDigitValues);
+    auto pass = [&](const uint32_t* from, uint32_t* to, uint32_t shift) {
+        auto range = [&](uint32_t p, uint32_t& begin, uint32_t& end) {
+            begin = static_cast<uint32_t>(static_cast<uint64_t>(n) * p / pieces);
+            end = static_cast<uint32_t>(static_cast<uint64_t>(n) * (p + 1) / pieces);
+        };
+        pool.Run(pieces, [&](uint32_t p) {
+            uint32_t* count = at.data() + static_cast<size_t>(p) * kDigitValues;
+            std::fill(count, count + kDigitValues, 0u);
+            uint32_t begin, end;
+            range(p, begin, end);
+            for (uint32_t i = begin; i < end; ++i) ++count[(from[i] >> shift) & (kDigitValues - 1)];
+        });
+        uint32_t next = 0;
+        for (uint32_t d = 0; d < kDigitValues; ++d) {
+            for (uint32_t p = 0; p < pieces; ++p) {
+                const uint32_t c = at[static_cast<size_t>(p) * kDigitValues + d];
+                at[static_cast<size_t>(p) * kDigitValues + d] = next;
+                next += c;
+            }
+        }
+        pool.Run(pieces, [&](uint32_t p) {
+            uint32_t* place = at.data() + static_cast<size_t>(p) * kDigitValues;
+            uint32_t begin, end;
+            range(p, begin, end);
+            for (uint32_t i = begin; i < end; ++i) to[place[(from[i] >> shift) & (kDigitValues - 1)]++] = from[i];
+        });
+    };
+    pass(m_batch, m_batchSorted, 0);
+    pass(m_batchSorted, m_batch, kDigitBits);
     return m_batch;
 }
 
@@ -245,6 +294,8 @@ int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const u
             FreeBatch();
             return 0;
         }
+        m_prefault->Add(m_batch, m_batchSize * sizeof(uint32_t));
+        m_prefault->Add(m_batchSorted, m_batchSize * sizeof(uint32_t));
     }
     for (int32_t y = 0; y < rows; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);
@@ -414,20 +465,11 @@ int CColorQuantizer::NearestByScan(int r, int g, int b) const
 const uint8_t* CColorQuantizer::CellCandidates(int r, int g, int b, int32_t& count)
 {
     const int cr = r >> kCellShift, cg = g >> kCellShift, cb = b >> kCellShift;
-    uint32_t& cell = m_cells[(cb * kCellsPerSide + cg) * kCellsPerSide + cr];
-    if (cell) {
-        count = static_cast<int32_t>(cell & 0x1FF);
-        return m_candidates + (cell >> 9);
-    }
-    if (m_candidatesSize - m_candidatesUsed < static_cast<size_t>(PaletteCount)) {
-        // At most every cell with every entry.
-        const size_t most = static_cast<size_t>(kCellsPerSide) * kCellsPerSide * kCellsPerSide * kMaxPalette;
-        size_t size = m_candidatesSize ? 2 * m_candidatesSize : 64 * 1024;
-        if (size > most) size = most;
-        auto* grown = static_cast<uint8_t*>(realloc(m_candidates, size));
-        if (!grown) return nullptr;
-        m_candidates = grown;
-        m_candidatesSize = size;
+    std::atomic_ref<uint32_t> cell(m_cells[(cb * kCellsPerSide + cg) * kCellsPerSide + cr]);
+    uint32_t made = cell.load(std::memory_order_acquire);
+    if (made) {
+        count = static_cast<int32_t>(made & 0x1FF);
+        return m_candidates + (made >> 9);
     }
     const int side = 1 << kCellShift;
     const int low[3] = {cb * side, cg * side, cr * side};  // blue, green, red as in the palette
@@ -446,13 +488,22 @@ const uint8_t* CColorQuantizer::CellCandidates(int r, int g, int b, int32_t& cou
         nearness[i] = nearest;
         if (farthest < bound) bound = farthest;
     }
-    uint8_t* list = m_candidates + m_candidatesUsed;
+    uint8_t list[kMaxPalette];
     count = 0;
     for (int32_t i = 0; i < PaletteCount; ++i)
         if (nearness[i] <= bound) list[count++] = static_cast<uint8_t>(i);
-    cell = static_cast<uint32_t>(m_candidatesUsed << 9) | static_cast<uint32_t>(count);
-    m_candidatesUsed += static_cast<size_t>(count);
-    return list;
+    // Threads mapping at once may make the same cell; each list is the same,
+    // and the first one stored serves from then on. A full store leaves the
+    // cell unmade (the whole palette is searched instead, with the same result).
+    const size_t at = m_candidatesUsed.fetch_add(static_cast<size_t>(count));
+    if (at + static_cast<size_t>(count) > kCandidateBytes) return nullptr;
+    memcpy(m_candidates + at, list, static_cast<size_t>(count));
+    const uint32_t entry = static_cast<uint32_t>(at << 9) | static_cast<uint32_t>(count);
+    if (!cell.compare_exchange_strong(made, entry, std::memory_order_acq_rel)) {
+        count = static_cast<int32_t>(made & 0x1FF);
+        return m_candidates + (made >> 9);
+    }
+    return m_candidates + at;
 }
 
 // Nearest-colour search: the same result as a scan of the whole palette, got
@@ -533,7 +584,9 @@ void CColorQuantizer::PrepareLookup()
     if (!m_top) {
         m_top = static_cast<uint32_t*>(malloc(kTopEntries * sizeof(uint32_t)));
         m_cells = static_cast<uint32_t*>(calloc(cells, sizeof(uint32_t)));
-        if (!m_top || !m_cells) {
+        // Room for every cell with every entry; pages are touched as lists are stored.
+        m_candidates = static_cast<uint8_t*>(malloc(kCandidateBytes));
+        if (!m_top || !m_cells || !m_candidates) {
             FreeLookup();
             return;
         }
@@ -553,6 +606,11 @@ void CColorQuantizer::PrepareLookup()
     m_lookupCount = PaletteCount;
     m_lookupDistinct = DistinctColors;
     m_lookupNearestOnly = NearestOnly;
+}
+
+void CColorQuantizer::PrepareMapping()
+{
+    PrepareLookup();
 }
 
 void CColorQuantizer::MapRowPlain(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b)

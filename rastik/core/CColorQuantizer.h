@@ -5,10 +5,15 @@
 // optional error diffusion to the right along each row.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/CObject.h"
+
+class CPrefault;
+class CWorkerPool;
 
 class CColorQuantizer : public CObject {
 public:
@@ -31,8 +36,13 @@ public:
     int BuildPalette();
     // Writes one palette index per pixel for rows rows; input rows advance by
     // Stride, output rows by outStride. 0 when the error rows cannot be had.
+    // After PrepareMapping, calls of one row each may come from several
+    // threads at once (each row's indexes depend on that row alone).
     int MapPlanes(uint8_t* out, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
                   int32_t rows, int32_t outStride);
+    // Makes the look-up tables of the palette as it stands (MapPlanes does
+    // it too, when the palette or the flags changed since).
+    void PrepareMapping();
     // The palette (entries of blue, green, red, 0); *count receives PaletteCount.
     uint8_t* GetPalette(int32_t* count);
 
@@ -96,6 +106,9 @@ private:
     uint32_t NewNode();
     void FreeNodes();
     const uint32_t* SortBatch(uint32_t n);
+    const uint32_t* SortBatchOnPool(CWorkerPool& pool, uint32_t n);
+    // Batches this large are sorted on the conversion's worker pool.
+    static constexpr uint32_t kLeastPooledSort = 1u << 16;
     bool FlushBatch();
     void FreeBatch();
     void BuildExactPalette(Node* node, int level);
@@ -141,13 +154,15 @@ private:
     uint32_t* m_top = nullptr;
     // Per cell: 0 when not yet made, else offset into m_candidates << 9 | count.
     uint32_t* m_cells = nullptr;
+    static constexpr size_t kCandidateBytes = size_t(kCellsPerSide) * kCellsPerSide * kCellsPerSide * 256;
     uint8_t* m_candidates = nullptr;
-    size_t m_candidatesUsed = 0;
-    size_t m_candidatesSize = 0;
+    std::atomic<size_t> m_candidatesUsed{0};
     // What the tables were made from; the palette is handed out writable and
     // the flags are public, so a change remakes them.
     uint8_t m_lookupPalette[256 * 4] = {};
     int32_t m_lookupCount = -1;
     int32_t m_lookupDistinct = -1;
     int32_t m_lookupNearestOnly = -1;
+    // Maps the pages of new large blocks on a worker of the conversion.
+    std::unique_ptr<CPrefault> m_prefault;
 };

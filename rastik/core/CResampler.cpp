@@ -6,14 +6,29 @@
 // blend on the last source row. Planes of palette indexes (bitmap and indexed
 // modes) take the nearest of the four samples, rounding x and y. Columns are
 // worked out once; source rows are taken two at a time, target rows written
-// one at a time.
+// one at a time. With heap planes on both sides and a worker pool, bands of
+// target rows are made on several threads at once; every row is the same
+// function of the source whichever thread makes it.
 #include "rastik/core/CResampler.h"
 
 #include <cstdlib>
 
 #include "rastik/General.h"
 #include "rastik/core/CPlaneRows.h"
+#include "rastik/core/CPooledRows.h"
 #include "rastik/core/CRowProgress.h"
+#include "rastik/support/CPoolScope.h"
+
+namespace {
+
+bool AllPlanesOnHeap(const CRastik& image, uint32_t planes)
+{
+    for (uint32_t c = 0; c < planes; ++c)
+        if (image.ChannelKind[c] != kChannelHeap || !image.ChannelData[c]) return false;
+    return true;
+}
+
+}  // namespace
 
 CResampler::CResampler(CRastik& source, CRastik& target) : m_source(source), m_target(target) {}
 
@@ -106,19 +121,42 @@ void CResampler::NearestRow(const uint8_t* s0, const uint8_t* s1, double fy, uin
     for (uint32_t k = 0; k < w; ++k) out[k] = row[m_fx[k] >= 0.5 ? m_x1[k] : m_x0[k]];
 }
 
+void CResampler::MakeRow(uint32_t c, uint32_t j) const
+{
+    uint32_t y0 = 0;
+    double fy = 0;
+    RowPosition(j, y0, fy);
+    const size_t stride = m_source.BytesPerLine;
+    const uint8_t* rows = m_source.ChannelData[c] + y0 * stride;
+    const uint8_t* next = y0 >= m_source.Height - 1 ? nullptr : rows + stride;
+    uint8_t* target = m_target.ChannelData[c] + static_cast<size_t>(j) * m_target.BytesPerLine;
+    if (m_indexes) NearestRow(rows, next, fy, target);
+    else BlendRow(rows, next, fy, target);
+}
+
+int CResampler::ResampleOnPool(CWorkerPool& pool, CRowProgress& progress)
+{
+    for (uint32_t c = 0; c < m_target.ChannelCount; ++c)
+        if (!CPooledRows::Run(pool, m_target.Height, &progress, [this, c](uint32_t j) { MakeRow(c, j); })) return 0;
+    return 1;
+}
+
 int CResampler::Resample(uint32_t width, uint32_t height)
 {
     if (m_source.Width == 0 || m_source.Height == 0 || width == 0 || height == 0) return 0;
     if (!PrepareTarget(width, height) || !BuildColumns()) return 0;
+    m_indexes = m_source.ColorMode == kModeBitmap || m_source.ColorMode == kModeIndexed;
+    const uint32_t planes = m_target.ChannelCount;
+    uint64_t total = static_cast<uint64_t>(planes) * height;
+    CRowProgress progress(total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(total));
+    CPoolScope scope;
+    if (scope.Pool() && AllPlanesOnHeap(m_source, planes) && AllPlanesOnHeap(m_target, planes))
+        return ResampleOnPool(*scope.Pool(), progress);
     CPlaneRows in(m_source, 2);
     CPlaneRows out(m_target, 1);
     if (!in.Ready() || !out.Ready()) return 0;
-    m_indexes = m_source.ColorMode == kModeBitmap || m_source.ColorMode == kModeIndexed;
     const uint32_t H = m_source.Height;
-    const uint32_t planes = m_target.ChannelCount;
     const uint32_t stride = m_source.BytesPerLine;
-    uint64_t total = static_cast<uint64_t>(planes) * height;
-    CRowProgress progress(total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(total));
     for (uint32_t c = 0; c < planes; ++c) {
         for (uint32_t j = 0; j < height; ++j) {
             uint32_t y0 = 0;

@@ -8,6 +8,9 @@
 
 #include "rastik/CRastik.h"
 
+class CRowProgress;
+class CWorkerPool;
+
 class CResampler {
 public:
     CResampler(CRastik& source, CRastik& target);
@@ -30,6 +33,11 @@ private:
     void BlendRow(const uint8_t* s0, const uint8_t* s1, double fy, uint8_t* out) const;
     // The same with the nearest sample: column x1 when fx >= 0.5, row s1 when fy >= 0.5.
     void NearestRow(const uint8_t* s0, const uint8_t* s1, double fy, uint8_t* out) const;
+
+    // Target row j of heap plane c, straight from the source plane.
+    void MakeRow(uint32_t c, uint32_t j) const;
+    // Every plane of heap images in bands spread over the pool.
+    int ResampleOnPool(CWorkerPool& pool, CRowProgress& progress);
 
     CRastik& m_source;
     CRastik& m_target;

@@ -1,4 +1,4 @@
-// The encoded-data stream: the process-wide file the DCT coder moves its
+// The encoded-data stream: the file the DCT coder of each thread moves its
 // bytes through, read and written unbuffered on the file's descriptor.
 #include <cerrno>
 
@@ -6,7 +6,7 @@
 #include "platform/Win32.h"
 #include "rastik/Exports.h"
 
-CFile* g_pEncodedDataFile = nullptr;
+thread_local CFile* g_pEncodedDataFile = nullptr;
 
 namespace {
 thread_local int t_failure = 0;

@@ -2,6 +2,7 @@
 // byte swapping.
 #include "rastik/Exports.h"
 
+#include <atomic>
 #include <new>
 
 #include "platform/KeyQueue.h"
@@ -16,7 +17,7 @@
 namespace {
 // The one resource module of this library: its message table.
 int g_resourceModule = 0;
-void* g_currentResourceHandle = nullptr;
+std::atomic<void*> g_currentResourceHandle{nullptr};
 
 void Swap2(uint8_t* p)
 {
@@ -51,9 +52,7 @@ extern "C" CRastik* NewRastikInstance(unsigned typeCode, const char* path)
 
 extern "C" void* SetRastikResourceHandle()
 {
-    void* previous = g_currentResourceHandle;
-    g_currentResourceHandle = &g_resourceModule;
-    return previous;
+    return g_currentResourceHandle.exchange(&g_resourceModule);
 }
 
 extern "C" int GetEscapeKB()

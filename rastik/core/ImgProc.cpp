@@ -19,7 +19,9 @@
 // conversion rule fails before anything is written; a target whose write
 // fails is removed. Whatever the road, the writer gets the source's
 // compression, byte order and thumbnail setting (a TIFF source's own), or
-// those the options ask for, and a TIFF source's clip paths.
+// those the options ask for, and a TIFF source's clip paths. The steps may
+// spread their rows over the conversion's worker threads; the bytes written
+// are the same for every thread count.
 #include <exception>
 #include <memory>
 
@@ -35,6 +37,7 @@
 #include "rastik/core/CSizeRule.h"
 #include "rastik/core/CWriterModes.h"
 #include "rastik/core/ClipPathCopy.h"
+#include "rastik/support/CPoolScope.h"
 
 namespace {
 
@@ -272,6 +275,8 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
             uint32_t jpegQuality, unsigned options)
 {
     if (!sourcePath || !targetPath || !SourceExists(sourcePath)) return 0;
+    // One worker pool serves every step of the conversion and ends with it.
+    CPoolScope pool;
     uint16_t sourceType = DetectFileType(sourcePath);
     uint16_t targetType = DetectFileType(targetPath);
     uint32_t mode = static_cast<uint32_t>(targetMode);

@@ -1,14 +1,16 @@
 // Band side of the DCT encoder: accepting bands, the four MCU routines that
 // turn the band's samples into blocks, the forward DCT and the coding of
-// blocks into the scan.
+// blocks into the scan. Inside a conversion with worker threads, a band's
+// MCUs are transformed on the workers while this thread codes them in order.
 #include "rastik/CDCTFilter.h"
 #include "rastik/jpeg/DctCoder.h"
+#include "rastik/jpeg/DctMcuBlocks.h"
+#include "rastik/support/CPoolScope.h"
 
 namespace {
 
-// Sample conversions into units of 1/512, level-shifted to centre on 0.
-int32_t Shifted(uint8_t v) { return (static_cast<int32_t>(v) - 128) * 512; }
-int32_t Inverted(uint8_t v) { return (127 - static_cast<int32_t>(v)) * 512; }
+constexpr auto Shifted = DctShifted;
+constexpr auto Inverted = DctInverted;
 
 }  // namespace
 
@@ -29,6 +31,14 @@ uint32_t CDCTFilter::Encoder(const uint8_t* band, int count)
     m_dwMcuRow = 0;
     uint32_t mcus = (rows + m_dwMcuHeight - 1) / m_dwMcuHeight * m_dwMcusPerRow;
     uint32_t result = m_dwHeight;
+    CWorkerPool* pool = CPoolScope::Lent();
+    if (pool && mcus >= 2 * kMcusPerItem) {
+        if (!EncodeMcusOnPool(*pool, mcus)) {
+            Free_Memory();
+            result = kFailure;
+        }
+        mcus = 0;
+    }
     for (uint32_t i = 0; i < mcus; ++i) {
         if ((this->*m_pMcuRoutine)() != 0) {
             Free_Memory();

@@ -1,7 +1,8 @@
 // JPEG codec, writing through the library's own encoder: the whole image
 // from the channel planes (through the plane-row stream, a band at a time),
 // and streamed rows collected in a planar temporary file that is encoded when
-// the last row has arrived.
+// the last row has arrived. With worker threads a band holds an MCU row per
+// thread, which the encoder transforms on the workers.
 #include <algorithm>
 #include <cstring>
 
@@ -12,6 +13,7 @@
 #include "rastik/Messages.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CRowProgress.h"
+#include "rastik/support/CPoolScope.h"
 
 namespace {
 
@@ -116,6 +118,19 @@ EncodeResult EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint3
     return kEncodeDone;
 }
 
+// MCU rows in one band given to the encoder: one, or with worker threads as
+// many as there are threads (the encoder keeps them busy across the band)
+// while a band stays within kMostBandBytes.
+constexpr uint32_t kMostBandBytes = 4u << 20;
+
+uint32_t BandMcuRows(const CWorkerPool* pool, uint32_t mcuRowBytes)
+{
+    if (!pool || mcuRowBytes == 0) return 1;
+    uint32_t rows = pool->Threads();
+    while (rows > 1 && static_cast<uint64_t>(rows) * mcuRowBytes > kMostBandBytes) --rows;
+    return rows;
+}
+
 bool EncodableImage(const CRastik& image)
 {
     return image.Width > 0 && image.Height > 0 &&
@@ -177,6 +192,7 @@ void CJpgIO::DeleteOutput()
 int CJpgIO::WriteFile()
 {
     if (!EncodableImage(*this) || BytesPerLine < Width || !File.IsOpen()) return 0;
+    CPoolScope pool;
     g_pEncodedDataFile = &File;
     ClearEncodedDataFailure();
     if (WithQorHeader) WriteQorHeader();
@@ -189,7 +205,8 @@ int CJpgIO::WriteFile()
             g_pEncodedDataFile = nullptr;
             return 0;
         }
-        uint32_t bandRows = bandBytes / (Width * ChannelCount);
+        uint32_t bandRows = bandBytes / (Width * ChannelCount) * BandMcuRows(pool.Pool(), bandBytes);
+        bandBytes = bandRows * Width * ChannelCount;
         band = static_cast<uint8_t*>(AllocBuffer(bandBytes, 0, 1));
         PlaneBandSource source(*this, bandRows);
         if (!band) {
@@ -215,6 +232,7 @@ int CJpgIO::WriteToFile(CFile* tempFile)
         ShowRastikMessage(kMsgCannotCreate);
         return 0;
     }
+    CPoolScope pool;
     g_pEncodedDataFile = &File;
     ClearEncodedDataFailure();
     if (WithQorHeader) WriteQorHeader();

@@ -185,19 +185,31 @@ struct DctCoder {
 
     static WideBits Widen(const CDCTFilter& f) { return {uint64_t(f.m_dwBitBuffer) << 32, f.m_dwFreeBits + 32}; }
 
-    static void StoreTopWord(CDCTFilter& f, WideBits& b)
+    // Where whole 32-bit words of the scan go: the filter's buffer, with
+    // byte stuffing and flushing to the stream when it is nearly full.
+    struct FilterSink {
+        CDCTFilter& f;
+        void Store(uint32_t word)
+        {
+            if (f.BufferRoom() <= 8) f.FlushForRoom();
+            StoreWord(f, word);
+        }
+    };
+
+    template <class Sink>
+    static void StoreTopWord(Sink& sink, WideBits& b)
     {
-        if (f.BufferRoom() <= 8) f.FlushForRoom();
-        StoreWord(f, static_cast<uint32_t>(b.acc >> 32));
+        sink.Store(static_cast<uint32_t>(b.acc >> 32));
         b.acc <<= 32;
         b.free += 32;
     }
 
     // Appends the low n bits of bits (n 1..31, bits above n clear); the top
     // word is stored first when they do not fit, so it is always whole.
-    static void PutWide(CDCTFilter& f, WideBits& b, uint32_t bits, uint32_t n)
+    template <class Sink>
+    static void PutWide(Sink& sink, WideBits& b, uint32_t bits, uint32_t n)
     {
-        if (n > b.free) StoreTopWord(f, b);
+        if (n > b.free) StoreTopWord(sink, b);
         b.free -= n;
         b.acc |= uint64_t(bits) << b.free;
     }
@@ -206,18 +218,20 @@ struct DctCoder {
     // store one word, leaving the same pending bits the 32-bit packer would.
     static void Narrow(CDCTFilter& f, WideBits& b)
     {
-        if (b.free < 32) StoreTopWord(f, b);
+        FilterSink sink{f};
+        if (b.free < 32) StoreTopWord(sink, b);
         f.m_dwBitBuffer = static_cast<uint32_t>(b.acc >> 32);
         f.m_dwFreeBits = b.free - 32;
     }
 
-    static void PutWideCode(CDCTFilter& f, WideBits& b, const HuffCode& entry)
+    // The code of a Huffman entry; false (nothing written) when the table
+    // has no code for the symbol.
+    template <class Sink>
+    static bool PutWideCode(Sink& sink, WideBits& b, const HuffCode& entry)
     {
-        if (entry.length == 0) {
-            f.m_bMissingCode = true;
-            return;
-        }
-        PutWide(f, b, static_cast<uint32_t>(entry.code), static_cast<uint32_t>(entry.length));
+        if (entry.length == 0) return false;
+        PutWide(sink, b, static_cast<uint32_t>(entry.code), static_cast<uint32_t>(entry.length));
+        return true;
     }
 
     // Quantises the block at m_pBlock (natural order) with component c's
@@ -226,34 +240,53 @@ struct DctCoder {
     // a value and 0x00 after the last value unless that is position 63.
     static void EncodeBlock(CDCTFilter& f, uint32_t c)
     {
-        const int32_t* divisor = f.m_QuantTable[f.m_dwQuantSelector[c]];
+        f.m_pCurQuant = f.m_QuantTable[f.m_dwQuantSelector[c]];
+        f.m_pCurDC = f.m_pDCCode[f.m_dwDCSelector[c]];
+        f.m_pCurAC = f.m_pACCode[f.m_dwACSelector[c]];
+        WideBits b = Widen(f);
+        FilterSink sink{f};
+        if (!CodeBlock(f, c, f.m_pBlock, f.m_DCPredictor[c], b, sink)) f.m_bMissingCode = true;
+        Narrow(f, b);
+    }
+
+    // Quantised DC value of a transformed block of component c.
+    static int32_t QuantisedDc(const CDCTFilter& f, uint32_t c, const int32_t* block)
+    {
+        const uint32_t q = f.m_dwQuantSelector[c];
+        return Divide(block[0], f.m_QuantMultiplier[q][0], f.m_QuantShift[q][0]);
+    }
+
+    // The coding of EncodeBlock for a transformed block of component c, with
+    // the DC predictor of c, into bits b that full words leave for sink;
+    // reads the filter's tables only. False when a symbol had no code (the
+    // others are written).
+    template <class Sink>
+    static bool CodeBlock(const CDCTFilter& f, uint32_t c, const int32_t* block, int32_t& predictor, WideBits& b,
+                          Sink& sink)
+    {
+        const uint32_t quant = f.m_dwQuantSelector[c];
         const HuffCode* dc = f.m_pDCCode[f.m_dwDCSelector[c]];
         const HuffCode* ac = f.m_pACCode[f.m_dwACSelector[c]];
-        f.m_pCurQuant = divisor;
-        f.m_pCurDC = dc;
-        f.m_pCurAC = ac;
-        const int32_t* block = f.m_pBlock;
         const uint32_t* zigzag = CDCTFilter::ZigZagToNormal;
-
-        const uint32_t* multiplier = f.m_QuantMultiplier[f.m_dwQuantSelector[c]];
-        const uint8_t* shift = f.m_QuantShift[f.m_dwQuantSelector[c]];
+        const uint32_t* multiplier = f.m_QuantMultiplier[quant];
+        const uint8_t* shift = f.m_QuantShift[quant];
+        bool coded = true;
         int32_t dcValue = Divide(block[0], multiplier[0], shift[0]);
-        int32_t difference = dcValue - f.m_DCPredictor[c];
-        f.m_DCPredictor[c] = dcValue;
-        WideBits b = Widen(f);
+        int32_t difference = dcValue - predictor;
+        predictor = dcValue;
         {
             uint32_t sign = static_cast<uint32_t>(difference >> 31);
             uint32_t magnitude = (static_cast<uint32_t>(difference) ^ sign) - sign;
             uint32_t size = magnitude ? 32 - static_cast<uint32_t>(__builtin_clz(magnitude)) : 0;
             uint32_t extra = (static_cast<uint32_t>(difference) + sign) & ((1u << size) - 1);
             const HuffCode& entry = dc[size];
-            if (entry.length == 0) f.m_bMissingCode = true;
-            else PutWide(f, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
+            if (entry.length == 0) coded = false;
+            else PutWide(sink, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
         }
 
         // A value quantises to non-zero exactly when its magnitude reaches
         // the divisor; collect those positions first, divide only there.
-        uint64_t nonZero = ToZigZag(NonZeroNatural(block, f.m_QuantNatural[f.m_dwQuantSelector[c]])) & ~uint64_t(1);
+        uint64_t nonZero = ToZigZag(NonZeroNatural(block, f.m_QuantNatural[quant])) & ~uint64_t(1);
         uint32_t last = 0;
         while (nonZero) {
             uint32_t i = static_cast<uint32_t>(__builtin_ctzll(nonZero));
@@ -261,7 +294,7 @@ struct DctCoder {
             uint32_t run = i - last - 1;
             last = i;
             while (run > 15) {
-                PutWideCode(f, b, ac[0xF0]);
+                coded = PutWideCode(sink, b, ac[0xF0]) && coded;
                 run -= 16;
             }
             // Quantised magnitude q >= 1; the extra bits of a negative value
@@ -273,14 +306,14 @@ struct DctCoder {
             uint32_t size = 32 - static_cast<uint32_t>(__builtin_clz(q));  // bits of q, q >= 1
             const HuffCode& entry = ac[(run << 4) + size];
             if (entry.length == 0) {
-                f.m_bMissingCode = true;
+                coded = false;
                 continue;
             }
             uint32_t extra = (q ^ sign) & ((1u << size) - 1);
-            PutWide(f, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
+            PutWide(sink, b, static_cast<uint32_t>(entry.code) | extra, static_cast<uint32_t>(entry.length));
         }
-        if (last != 63) PutWideCode(f, b, ac[0x00]);
-        Narrow(f, b);
+        if (last != 63) coded = PutWideCode(sink, b, ac[0x00]) && coded;
+        return coded;
     }
 
     // Rows first, then columns; the outputs are unnormalised (the divisors
@@ -387,16 +420,12 @@ struct DctCoder {
 #endif
     }
 
+    // Y, Cb and Cr areas (stride Size) of the MCU whose top-left R, G, B
+    // samples are at r, g, b; positions outside the image or the band get 0.
     template <uint32_t Size>
-    static void FillYCbCr(CDCTFilter& f, const McuSpan& span)
+    static void FillYCbCrAreas(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t width,
+                               const McuSpan& span, int32_t* y, int32_t* cb, int32_t* cr)
     {
-        const uint8_t* r = f.m_pPlane[0] + span.offset;
-        const uint8_t* g = f.m_pPlane[1] + span.offset;
-        const uint8_t* b = f.m_pPlane[2] + span.offset;
-        int32_t* y = f.ComponentArea(0);
-        int32_t* cb = f.ComponentArea(1);
-        int32_t* cr = f.ComponentArea(2);
-        uint32_t width = f.m_dwWidth;
         bool whole = span.columns == Size && span.rows == Size;
         for (uint32_t row = 0; row < Size; ++row) {
             if (whole) {
@@ -410,23 +439,37 @@ struct DctCoder {
         }
     }
 
+    template <uint32_t Size>
+    static void FillYCbCr(CDCTFilter& f, const McuSpan& span)
+    {
+        FillYCbCrAreas<Size>(f.m_pPlane[0] + span.offset, f.m_pPlane[1] + span.offset, f.m_pPlane[2] + span.offset,
+                             f.m_dwWidth, span, f.ComponentArea(0), f.ComponentArea(1), f.ComponentArea(2));
+    }
+
     // Block of the quadrant (qx, qy) of a 16 x 16 area.
-    static void LoadQuadrant(CDCTFilter& f, const int32_t* area, uint32_t qx, uint32_t qy)
+    static void LoadQuadrant(int32_t* block, const int32_t* area, uint32_t qx, uint32_t qy)
     {
         const int32_t* source = area + qy * 8 * 16 + qx * 8;
-        for (uint32_t y = 0; y < 8; ++y) std::memcpy(f.m_pBlock + 8 * y, source + 16 * y, 8 * sizeof(int32_t));
+        for (uint32_t y = 0; y < 8; ++y) std::memcpy(block + 8 * y, source + 16 * y, 8 * sizeof(int32_t));
+    }
+    static void LoadQuadrant(CDCTFilter& f, const int32_t* area, uint32_t qx, uint32_t qy)
+    {
+        LoadQuadrant(f.m_pBlock, area, qx, qy);
     }
 
     // Block of the 2 x 2 sums of a 16 x 16 area, plus rounding, shifted right by 2.
-    static void LoadReduced(CDCTFilter& f, const int32_t* area, int32_t rounding)
+    static void LoadReduced(int32_t* block, const int32_t* area, int32_t rounding)
     {
-        int32_t* block = f.m_pBlock;
         for (uint32_t y = 0; y < 8; ++y) {
             const int32_t* top = area + 32 * y;
             const int32_t* bottom = top + 16;
             for (uint32_t x = 0; x < 8; ++x)
                 block[8 * y + x] = (top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1] + rounding) >> 2;
         }
+    }
+    static void LoadReduced(CDCTFilter& f, const int32_t* area, int32_t rounding)
+    {
+        LoadReduced(f.m_pBlock, area, rounding);
     }
 
     // The four blocks of a 16 x 16 area: top-left, top-right, bottom-left, bottom-right.

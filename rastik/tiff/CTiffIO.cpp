@@ -11,6 +11,7 @@
 #include "rastik/Messages.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CReducedRows.h"
+#include "rastik/support/CPoolScope.h"
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
@@ -198,6 +199,7 @@ int CTiffIO::ReadImageData()
 
 int CTiffIO::ReadAllPlanes(uint32_t planes)
 {
+    CPoolScope pool;  // strips decode on several threads
     if (!IsPlanar()) return ReadPlaneRows(0, planes, 0, 1);
     for (uint32_t c = 0; c < planes; ++c)
         if (!ReadPlaneRows(c, 1, c, planes)) return 0;

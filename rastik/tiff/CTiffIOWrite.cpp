@@ -2,8 +2,11 @@
 // strip writers (uncompressed and PackBits, LZW, bilevel). The pixel rows
 // of all writers are 8-bit samples interleaved pixel by pixel, except the
 // bilevel writer's rows of 1-bit samples packed most significant bit first.
+// Inside a conversion with worker threads, compressed strips are coded a
+// batch at a time on the pool and written in order.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "rastik/support/ByteOrder.h"
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/support/Interleave.h"
+#include "rastik/support/CPoolScope.h"
 #include "rastik/support/PackBits.h"
 #include "rastik/tiff/CTiffLzwEncoder.h"
 #include "rastik/tiff/TiffStatus.h"
@@ -31,6 +35,27 @@ constexpr uint32_t kLzwMostRows = 4;
 constexpr uint32_t kColorMapOffset = tiff::kHeaderBytes;
 constexpr uint32_t kIndexedMapEntries = 256;
 
+// Pooled strip writing: runs of strips coded at once for every thread, and
+// the row bytes a batch of strips holds for every thread.
+constexpr uint32_t kRunsPerThread = 2;
+constexpr uint64_t kBatchBytesPerThread = 1u << 20;
+
+// The coded strips of one run, one after the other.
+struct EncodedRun {
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> lengths;
+    void Clear()
+    {
+        bytes.clear();
+        lengths.clear();
+    }
+    void Add(const uint8_t* code, uint32_t length)
+    {
+        bytes.insert(bytes.end(), code, code + length);
+        lengths.push_back(length);
+    }
+};
+
 uint32_t Brightness(const uint8_t* entry)
 {
     return static_cast<uint32_t>(entry[0]) + entry[1] + entry[2];
@@ -39,6 +64,7 @@ uint32_t Brightness(const uint8_t* entry)
 // Strips as they are.
 class PlainEncoder {
 public:
+    static constexpr bool kCompresses = false;
     explicit PlainEncoder(uint64_t rowBytes) : m_rowBytes(rowBytes) {}
     bool Prepare(uint32_t) { return true; }
     const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
@@ -54,7 +80,9 @@ private:
 // Every row packed by itself.
 class PackBitsEncoder {
 public:
+    static constexpr bool kCompresses = true;
     explicit PackBitsEncoder(uint64_t rowBytes) : m_rowBytes(static_cast<uint32_t>(rowBytes)) {}
+    std::unique_ptr<PackBitsEncoder> Twin() const { return std::make_unique<PackBitsEncoder>(m_rowBytes); }
     bool Prepare(uint32_t rows)
     {
         uint64_t bytes = rastik::PackBitsBound(m_rowBytes) * rows;
@@ -82,7 +110,12 @@ private:
 // Each strip one LZW code stream of differenced rows.
 class LzwEncoder {
 public:
-    LzwEncoder(uint64_t rowBytes, uint32_t samples) : m_coder(static_cast<uint32_t>(rowBytes), samples) {}
+    static constexpr bool kCompresses = true;
+    LzwEncoder(uint64_t rowBytes, uint32_t samples)
+        : m_rowBytes(rowBytes), m_samples(samples), m_coder(static_cast<uint32_t>(rowBytes), samples)
+    {
+    }
+    std::unique_ptr<LzwEncoder> Twin() const { return std::make_unique<LzwEncoder>(m_rowBytes, m_samples); }
     bool Prepare(uint32_t rows) { return m_coder.Reserve(rows); }
     const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
     {
@@ -92,12 +125,15 @@ public:
     }
 
 private:
+    uint64_t m_rowBytes;
+    uint32_t m_samples;
     CTiffLzwEncoder m_coder;
 };
 
 // Rows of one byte per sample packed into bits (every non-zero sample a 1).
 class BilevelEncoder {
 public:
+    static constexpr bool kCompresses = false;
     BilevelEncoder(CTiffIO& image, uint64_t rowBytes)
         : m_image(image), m_rowBytes(rowBytes), m_packedBytes((rowBytes + 7) / 8)
     {
@@ -224,6 +260,7 @@ int CTiffIO::WriteFile()
         return 0;
     }
     int ok = 0;
+    CPoolScope pool;
     try {
         if (bilevel) ok = WriteBmpFile();
         else if (Compression == tiff::kLzw) ok = WriteLzwTifFile();
@@ -319,6 +356,10 @@ int CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
     StripByteCounts.assign(StripTotal, 0);
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, samples);
     if (!rows.Open()) return 0;
+    if constexpr (Encoder::kCompresses) {
+        if (CWorkerPool* pool = CPoolScope::Lent(); pool && StripTotal > 1)
+            return WriteStripsOnPool(*pool, stripRows, encoder, rows);
+    }
     const uint8_t* planes[kMaxChannels] = {};
     for (uint32_t s = 0, done = 0; s < StripTotal; ++s) {
         uint32_t count = std::min(stripRows, Height - done);
@@ -333,6 +374,68 @@ int CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
         if (!out || !RecordStrip(s, bytes)) return 0;
         File.Write(out, bytes);
         done += count;
+    }
+    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
+}
+
+template <class Encoder>
+int CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows)
+{
+    const uint32_t samples = ChannelCount;
+    const uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
+    const uint32_t runs = kRunsPerThread * pool.Threads();
+    const uint64_t wanted = kBatchBytesPerThread * pool.Threads() / (rowBytes * stripRows);
+    const uint32_t batchStrips =
+        static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(wanted, runs), StripTotal));
+    std::vector<uint8_t> batch;
+    std::vector<std::unique_ptr<Encoder>> coders;
+    std::vector<EncodedRun> encoded(runs);
+    try {
+        batch.resize(static_cast<size_t>(batchStrips) * stripRows * rowBytes);
+        for (uint32_t i = 0; i < runs; ++i) coders.push_back(model.Twin());
+    } catch (const std::bad_alloc&) {
+        coders.clear();
+    }
+    for (const auto& coder : coders)
+        if (!coder->Prepare(stripRows)) coders.clear();
+    if (coders.size() != runs) {
+        ShowRastikMessage(kMsgNoBuffer);
+        return 0;
+    }
+    const uint8_t* planes[kMaxChannels] = {};
+    for (uint32_t s = 0, done = 0; s < StripTotal;) {
+        const uint32_t strips = std::min(batchStrips, StripTotal - s);
+        const uint32_t batchRows = std::min(strips * stripRows, Height - done);
+        for (uint32_t i = 0; i < batchRows; ++i) {
+            for (uint32_t c = 0; c < samples; ++c)
+                if (!(planes[c] = rows.Row(c))) return 0;
+            rastik::JoinSamples(planes, Width, samples, batch.data() + i * rowBytes);
+            if (!rows.Advance()) return 0;
+        }
+        const uint32_t perRun = (strips + runs - 1) / runs;
+        bool coded = pool.Run(runs, [&](uint32_t run) {
+            EncodedRun& out = encoded[run];
+            out.Clear();
+            for (uint32_t k = run * perRun; k < std::min(strips, (run + 1) * perRun); ++k) {
+                const uint32_t first = k * stripRows;
+                uint32_t bytes = 0;
+                const uint8_t* code = coders[run]->Encode(batch.data() + first * rowBytes,
+                                                          std::min(stripRows, batchRows - first), bytes);
+                if (!code) throw std::bad_alloc();
+                out.Add(code, bytes);
+            }
+        });
+        if (!coded) {
+            ShowRastikMessage(kMsgNoBuffer);
+            return 0;
+        }
+        for (const EncodedRun& run : encoded) {
+            for (size_t k = 0, at = 0; k < run.lengths.size(); at += run.lengths[k++], ++s) {
+                if (!RecordStrip(s, run.lengths[k])) return 0;
+                File.Write(run.bytes.data() + at, run.lengths[k]);
+            }
+        }
+        done += batchRows;
     }
     return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
 }

@@ -2,8 +2,11 @@
 #include "rastik/tiff/CTiffRowReader.h"
 
 #include <algorithm>
+#include <new>
 
 #include "rastik/General.h"
+#include "rastik/support/CPoolScope.h"
+#include "rastik/tiff/CTiffStripBatch.h"
 #include "rastik/tiff/CTiffStripBytes.h"
 #include "rastik/tiff/TiffDecoderTable.h"
 
@@ -35,13 +38,20 @@ bool CTiffRowReader::Open(uint32_t readAhead)
     m_bytes = std::make_unique<CTiffStripBytes>(m_file, m_file.GetLength(), m_plan.reverseBits);
     if (!m_bytes->Reserve(largest, least)) return false;
     m_decoder = entry->make(m_plan.shape);
-    return m_decoder != nullptr;
+    if (!m_decoder) return false;
+    CWorkerPool* pool = CPoolScope::Lent();
+    if (pool && readAhead >= m_plan.height && CTiffStripBatch::Suits(m_plan, pool->Threads(), m_file.GetLength())) {
+        m_batch = std::make_unique<CTiffStripBatch>(m_file, *m_bytes, m_plan, m_predictor, *pool);
+        if (!m_batch->Open()) return false;
+    }
+    return true;
 }
 
 const uint8_t* CTiffRowReader::Row(uint32_t r)
 {
     if (!m_decoder || r >= m_plan.height) return nullptr;
     try {
+        if (m_batch) return m_batch->Row(r);
         uint32_t strip = r / m_plan.rowsPerStrip;
         if ((strip != m_strip || r < m_next) && !StartStrip(strip)) return nullptr;
         if (r > m_next) m_decoder->SkipRows(r - m_next, m_row);
@@ -51,6 +61,8 @@ const uint8_t* CTiffRowReader::Row(uint32_t r)
         return row;
     } catch (const CFileException&) {
         return nullptr;
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // a batch's buffers
     }
 }
 

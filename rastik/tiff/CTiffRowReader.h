@@ -6,6 +6,8 @@
 // the predictor, where the compression allows one, is undone after it.
 // Rows that lie at fixed places are read many at a time for whole-image
 // reads and one at a time, passing over the others, for reduced reads.
+// Whole-image reads of compressed strips inside a conversion with worker
+// threads decode several strips at once (CTiffStripBatch).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include "rastik/tiff/CTiffDecoder.h"
 #include "rastik/tiff/CTiffPredictor.h"
 
+class CTiffStripBatch;
 class CTiffStripBytes;
 struct TiffDecoderEntry;
 
@@ -61,6 +64,9 @@ private:
     uint8_t* m_row = nullptr;  // room for one decoded row
     std::unique_ptr<CTiffStripBytes> m_bytes;
     std::unique_ptr<CTiffDecoder> m_decoder;
+    // Whole reads inside a conversion with worker threads: strips decoded
+    // on the pool, a batch at a time.
+    std::unique_ptr<CTiffStripBatch> m_batch;
     uint32_t m_strip = 0xFFFFFFFFu;  // strip being decoded
     uint32_t m_next = 0;             // next row its decoder gives
 };

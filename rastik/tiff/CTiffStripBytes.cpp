@@ -36,24 +36,48 @@ CTiffStripBytes::CTiffStripBytes(CFile& file, uint64_t fileLength, bool reverseB
 
 CTiffStripBytes::~CTiffStripBytes()
 {
-    FreeBuffer(&m_buffer);
+    FreeBuffer(&m_own);
 }
 
 bool CTiffStripBytes::Reserve(uint64_t largest, uint64_t least)
 {
     uint64_t want = std::max(least, std::clamp(largest, kSmallestWindow, kWindowBytes));
     if (want > 0xFFFFFFFFu) return false;
-    if (m_buffer && m_capacity >= want) return true;
-    FreeBuffer(&m_buffer);
-    m_capacity = 0;
-    m_buffer = static_cast<uint8_t*>(AllocBuffer(static_cast<uint32_t>(want), 0, 0));
-    if (!m_buffer) return false;
-    m_capacity = static_cast<uint32_t>(want);
+    if (m_own && m_ownCapacity >= want) return true;
+    FreeBuffer(&m_own);
+    m_buffer = nullptr;
+    m_capacity = m_ownCapacity = 0;
+    m_own = static_cast<uint8_t*>(AllocBuffer(static_cast<uint32_t>(want), 0, 0));
+    if (!m_own) return false;
+    m_buffer = m_own;
+    m_capacity = m_ownCapacity = static_cast<uint32_t>(want);
     return true;
+}
+
+uint32_t CTiffStripBytes::Fetch(uint64_t offset, uint64_t count, uint8_t* out)
+{
+    uint64_t from = std::min(offset, m_fileLength);
+    uint64_t bytes = std::min(offset + count, m_fileLength) - from;
+    if (bytes == 0) return 0;
+    m_file.Seek(static_cast<int64_t>(from), CFile::begin);
+    uint32_t got = m_file.Read(out, static_cast<uint32_t>(bytes));
+    if (m_reverse)
+        for (uint32_t i = 0; i < got; ++i) out[i] = kReversed.table[out[i]];
+    return got;
+}
+
+void CTiffStripBytes::StartHeld(uint8_t* bytes, uint32_t count)
+{
+    m_buffer = bytes;
+    m_capacity = count + kHeldSlack;
+    m_have = count;
+    m_next = m_stop = 0;
 }
 
 void CTiffStripBytes::Start(uint64_t offset, uint64_t count)
 {
+    m_buffer = m_own;
+    m_capacity = m_ownCapacity;
     m_have = 0;
     m_next = std::min(offset, m_fileLength);
     m_stop = std::min(offset + count, m_fileLength);

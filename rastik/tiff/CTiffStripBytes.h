@@ -23,6 +23,15 @@ public:
     // Starts on the bytes [offset, offset + count) of the file, cut at its
     // end, and reads the first window. File errors throw CFileException.
     void Start(uint64_t offset, uint64_t count);
+    // Reads [offset, offset + count), cut at the file's end, into out (bits
+    // turned round as Start would); returns the bytes read. File errors throw.
+    uint32_t Fetch(uint64_t offset, uint64_t count, uint8_t* out);
+    // Starts on count bytes read ahead with Fetch, held in memory with room
+    // for kHeldSlack bytes behind them; the file is not read again, so a
+    // decoder on another thread may use this window. The memory stays the
+    // caller's (the window may move the bytes about inside it).
+    void StartHeld(uint8_t* bytes, uint32_t count);
+    static constexpr uint32_t kHeldSlack = 4096;
 
     const uint8_t* Begin() const { return m_buffer; }
     const uint8_t* End() const { return m_buffer + m_have; }
@@ -66,8 +75,10 @@ private:
     CFile& m_file;
     uint64_t m_fileLength;
     bool m_reverse;
-    uint8_t* m_buffer = nullptr;
+    uint8_t* m_buffer = nullptr;  // the window: m_own, or bytes held by the caller
     uint32_t m_capacity = 0;
+    uint8_t* m_own = nullptr;
+    uint32_t m_ownCapacity = 0;
     uint32_t m_have = 0;
     uint64_t m_next = 0;  // file position of the first byte not yet read
     uint64_t m_stop = 0;  // end of the strip in the file

@@ -259,12 +259,31 @@ TEST_F(ConvertTool, BatchRefusesTwoSourcesWithOneOutputAndBadOptions)
 
     for (const std::string& args : {"--jobs 2 " + Quote(a) + " x.bmp", "--format jpg " + Quote(a) + " x.bmp",
                                     "--out-dir " + Quote(dir.File("o")) + " --jobs 0 " + Quote(a),
+                                    "--threads 0 " + Quote(a) + " x.bmp", "--threads 257 " + Quote(a) + " x.bmp",
                                     "--out-dir " + Quote(dir.File("o"))})
         EXPECT_EQ(Run(args).status, 2) << args;
     r = Run(Quote(a) + " --out-dir " + Quote(dir.File("none/deeper")));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot create " + dir.File("none/deeper") + ": No such file or directory"),
               std::string::npos) << r.err;
+}
+
+// The threads of a conversion, alone or in a batch, change no byte.
+TEST_F(ConvertTool, ThreadCountsWriteTheSameFiles)
+{
+    std::string a = Bmp("a.bmp"), b = Bmp("b.bmp", kIndexed);
+    std::string out = dir.File("out");
+    testutil::ToolRun r = Run(Quote(a) + " " + Quote(b) + " --out-dir " + Quote(out) +
+                              " --format jpg --jobs 2 --threads 2 --width 40");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* threads : {"1", "2", "5"}) {
+        for (const std::string& source : {a, b}) {
+            std::string name = source.substr(source.rfind('/') + 1, 1) + ".jpg";
+            r = Run(std::string("--threads ") + threads + " --width 40 " + Quote(source) + " " + Quote(dir.File(name)));
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(testutil::ReadBytes(dir.File(name)), testutil::ReadBytes(out + "/" + name)) << threads << " " << name;
+        }
+    }
 }
 
 // Ctrl-C (SIGINT to the tool) stops the running conversions: what is left

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -50,8 +51,14 @@ std::string OutputName(const std::string& source, const std::string& format)
 
 CBatchConversion::CBatchConversion(const ConvertOptions& options) : m_options(options)
 {
-    long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    m_jobs = options.Jobs ? options.Jobs : static_cast<unsigned long>(cores > 0 ? cores : 1);
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    const unsigned long cores = online > 0 ? static_cast<unsigned long>(online) : 1;
+    // Jobs times threads stays within the processors unless both are given:
+    // the one not given takes what the other leaves (at least 1), and a
+    // batch of fewer files than jobs gives its files the threads of the rest.
+    m_jobs = options.Jobs ? options.Jobs : std::max(1ul, cores / std::max(1ul, options.Threads));
+    unsigned long running = std::max(1ul, std::min<unsigned long>(m_jobs, options.Sources.size()));
+    m_threads = options.Threads ? options.Threads : std::max(1ul, cores / running);
     m_tty = isatty(STDERR_FILENO) != 0;
 }
 
@@ -92,7 +99,9 @@ void CBatchConversion::RunChild(size_t index, int errorFd)
     if (!m_options.PlaneCap && m_jobs > 1) SetPlaneHeapCap(GetPlaneHeapCap() / m_jobs);
     int status;
     {
-        CFileConversion conversion(m_options, m_options.Sources[index], m_outputs[index]);
+        ConvertOptions options = m_options;
+        options.Threads = m_threads;
+        CFileConversion conversion(options, options.Sources[index], m_outputs[index]);
         status = conversion.Run();
         if (conversion.Interrupted()) status = kChildInterrupted;
     }

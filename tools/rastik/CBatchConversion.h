@@ -50,6 +50,7 @@ private:
     std::vector<std::string> m_duplicateOf;
     std::vector<Job> m_running;
     unsigned long m_jobs = 1;
+    unsigned long m_threads = 1;  // of each conversion
     size_t m_done = 0;
     size_t m_failed = 0;
     size_t m_stopped = 0;

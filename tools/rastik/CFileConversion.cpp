@@ -116,6 +116,7 @@ bool CFileConversion::CheckTargetCreatable()
 bool CFileConversion::Convert(int* width, int* height)
 {
     if (m_options.PlaneCap) SetPlaneHeapCap(m_options.PlaneCap);
+    SetRastikThreads(static_cast<uint32_t>(m_options.Threads));
     unsigned quality = m_options.Quality >= 0 ? static_cast<unsigned>(m_options.Quality) : kDefaultJpegQuality;
     bool existed = access(m_target.c_str(), F_OK) == 0;
     int ok = 0;

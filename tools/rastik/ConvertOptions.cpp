@@ -10,7 +10,7 @@ const char kConvertUsage[] =
     "usage: rastik convert [--mode grey|rgb|cmyk|indexed|bw] [--size-mode N] [--width W]\n"
     "                      [--height H] [--dpi R] [--quality Q] [--plane-cap BYTES]\n"
     "                      [--compression none|lzw|packbits] [--byte-order ii|mm]\n"
-    "                      [--no-thumbnail] SRC DST\n"
+    "                      [--no-thumbnail] [--threads N] SRC DST\n"
     "       rastik convert [OPTIONS] SRC... --out-dir DIR [--format EXT] [--jobs N]\n";
 
 const char kConvertHelp[] =
@@ -42,13 +42,18 @@ const char kConvertHelp[] =
     "  --byte-order B  ii (little-endian) or mm (big-endian) for a .tif DST; by\n"
     "                  default SRC's own when it is a TIFF file, else ii\n"
     "  --no-thumbnail  no embedded JPEG thumbnail in a .tif DST\n"
+    "  --threads N     threads of one conversion, 1 to 256; default: one per\n"
+    "                  processor (in a batch, the processors shared out among\n"
+    "                  the jobs). DST is the same whatever N is.\n"
     "Prints \"wrote DST: W x H\". Ctrl-C stops the conversion and removes DST.\n"
     "\n"
     "Batch: converts every SRC with the same options into DIR (made when\n"
     "missing), each named after its source with the extension EXT (default:\n"
     "the source's own).\n"
     "  --jobs N        conversions at a time, each in a process of its own;\n"
-    "                  default: one per processor\n"
+    "                  default: one per processor (with --threads, the\n"
+    "                  processors divided by N threads). Unless both are given,\n"
+    "                  jobs times threads stays within the processors.\n"
     "A failed file is reported and the others go on; the summary counts them\n"
     "and the exit status is 1 when any failed. Ctrl-C stops every running\n"
     "conversion and removes their partial outputs.\n";
@@ -138,6 +143,10 @@ std::string SetOption(ConvertOptions& o, const std::string& name, const std::str
         o.Jobs = n;
         return n < 1 || n > 1024 ? "--jobs takes 1 to 1024" : "";
     }
+    if (name == "--threads") {
+        o.Threads = n;
+        return n < 1 || n > 256 ? "--threads takes 1 to 256" : "";
+    }
     if (name == "--width") {
         o.Width = n;
         o.HasWidth = true;
@@ -155,7 +164,7 @@ std::string SetOption(ConvertOptions& o, const std::string& name, const std::str
 bool IsValueOption(const std::string& name)
 {
     for (const char* n : {"--mode", "--size-mode", "--width", "--height", "--dpi", "--quality", "--plane-cap",
-                          "--out-dir", "--format", "--jobs", "--compression", "--byte-order"})
+                          "--out-dir", "--format", "--jobs", "--threads", "--compression", "--byte-order"})
         if (name == n) return true;
     return false;
 }

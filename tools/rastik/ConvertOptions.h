@@ -10,7 +10,8 @@ struct ConvertOptions {
     std::string Target;      // one conversion
     std::string OutDir;      // a batch
     std::string Format;      // extension of a batch's outputs, without the dot
-    unsigned long Jobs = 0;  // conversions at a time; 0: one per processor
+    unsigned long Jobs = 0;     // conversions at a time; 0: one per processor
+    unsigned long Threads = 0;  // threads of one conversion; 0: the processors left to it
     int Mode = -1;
     long SizeMode = -1;
     unsigned long Width = 0;

@@ -1,0 +1,119 @@
+// Bands of the DCT encoder spread over worker threads. The band's MCUs are
+// cut into runs; each run is transformed and Huffman-coded on any thread
+// into bits of its own, without byte stuffing, starting from the DC
+// predictors that the MCU before the run leaves (that MCU is transformed
+// again for them). This thread then appends the runs' bits to the scan in
+// band order through the filter's own packer, which stuffs and flushes, so
+// the scan is bit for bit the one a single thread writes.
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "rastik/CDCTFilter.h"
+#include "rastik/jpeg/DctCoder.h"
+#include "rastik/jpeg/DctMcuBlocks.h"
+#include "rastik/support/CWorkerPool.h"
+
+namespace {
+
+// The coded bits of one run of MCUs, most significant bit first.
+struct CodedRun {
+    std::vector<uint8_t> bytes;
+    uint32_t bits = 0;         // valid bits in bytes
+    int32_t predictor[4] = {};  // DC predictors after the run
+    bool coded = true;          // every symbol had a code
+};
+
+// Whole words of a run's bits, big-endian, without stuffing.
+struct RunSink {
+    std::vector<uint8_t>& out;
+    void Store(uint32_t word)
+    {
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(word >> shift));
+    }
+};
+
+DctMcuBlocks::Band BandOf(uint32_t kind, uint32_t components, uint32_t width, uint32_t rows, uint32_t mcusPerRow,
+                          const uint8_t* const* planes)
+{
+    DctMcuBlocks::Band band{};
+    band.kind = static_cast<DctMcuBlocks::Kind>(kind);
+    band.components = components;
+    band.width = width;
+    band.rows = rows;
+    band.mcusPerRow = mcusPerRow;
+    for (uint32_t c = 0; c < 4; ++c) band.planes[c] = planes[c];
+    return band;
+}
+
+}  // namespace
+
+bool CDCTFilter::EncodeMcusOnPool(CWorkerPool& pool, uint32_t mcus)
+{
+    uint32_t kind = DctMcuBlocks::kYcc16;
+    if (m_pMcuRoutine == &CDCTFilter::Encode_NoTransform_MCU1111) kind = DctMcuBlocks::kPlain8;
+    else if (m_pMcuRoutine == &CDCTFilter::Encode_NoTransform_MCU4114) kind = DctMcuBlocks::kPlain16;
+    else if (m_pMcuRoutine == &CDCTFilter::Encode_Transform_MCU1111) kind = DctMcuBlocks::kYcc8;
+    const DctMcuBlocks::Band band = BandOf(kind, m_dwComponents, m_dwWidth, m_dwBandRows, m_dwMcusPerRow, m_pPlane);
+    uint32_t order[DctMcuBlocks::kMostBlocks];
+    const uint32_t perMcu = DctMcuBlocks::Order(band, order);
+    const uint32_t items = (mcus + kMcusPerItem - 1) / kMcusPerItem;
+    std::vector<CodedRun> runs(items);
+    int32_t start[4];
+    for (uint32_t c = 0; c < 4; ++c) start[c] = m_DCPredictor[c];
+    const CDCTFilter& self = *this;
+    auto job = pool.Start(items, [&](uint32_t item) {
+        CodedRun& run = runs[item];
+        std::vector<int32_t> blocks(static_cast<size_t>(perMcu) * 64);
+        int32_t area[DctMcuBlocks::kAreaValues];
+        const uint32_t first = item * kMcusPerItem;
+        const uint32_t end = std::min(mcus, first + kMcusPerItem);
+        for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = start[c];
+        if (first > 0) {
+            DctMcuBlocks::Make(band, first - 1, area, blocks.data());
+            for (uint32_t b = 0; b < perMcu; ++b)
+                run.predictor[order[b]] = DctCoder::QuantisedDc(self, order[b], blocks.data() + 64 * b);
+        }
+        DctCoder::WideBits bits{0, 64};
+        RunSink sink{run.bytes};
+        for (uint32_t m = first; m < end; ++m) {
+            DctMcuBlocks::Make(band, m, area, blocks.data());
+            for (uint32_t b = 0; b < perMcu; ++b) {
+                const uint32_t c = order[b];
+                if (!DctCoder::CodeBlock(self, c, blocks.data() + 64 * b, run.predictor[c], bits, sink))
+                    run.coded = false;
+            }
+        }
+        run.bits = static_cast<uint32_t>(run.bytes.size() * 8) + (64 - bits.free);
+        for (uint32_t left = 64 - bits.free; left > 0; left = left > 8 ? left - 8 : 0, bits.acc <<= 8)
+            run.bytes.push_back(static_cast<uint8_t>(bits.acc >> 56));
+    });
+    bool coded = true;
+    for (uint32_t item = 0; item < items; ++item) {
+        pool.WaitFor(*job, item);
+        if (job->Failed()) break;
+        AppendBits(runs[item].bytes.data(), runs[item].bits);
+        coded = coded && runs[item].coded;
+    }
+    pool.Wait(*job);  // the items use this frame's band and runs
+    if (job->Failed()) return false;
+    for (uint32_t c = 0; c < 4; ++c) m_DCPredictor[c] = runs[items - 1].predictor[c];
+    m_dwMcuColumn = 0;
+    m_dwMcuRow = mcus / m_dwMcusPerRow * m_dwMcuHeight;
+    if (!coded) m_bMissingCode = true;
+    return coded;
+}
+
+void CDCTFilter::AppendBits(const uint8_t* bytes, uint32_t bits)
+{
+    DctCoder::Bits b{m_dwBitBuffer, m_dwFreeBits};
+    for (; bits >= 16; bits -= 16, bytes += 2)
+        DctCoder::PutBits(*this, b, static_cast<uint32_t>(bytes[0]) << 8 | bytes[1], 16);
+    if (bits > 8) {
+        DctCoder::PutBits(*this, b, (static_cast<uint32_t>(bytes[0]) << 8 | bytes[1]) >> (16 - bits), bits);
+    } else if (bits > 0) {
+        DctCoder::PutBits(*this, b, static_cast<uint32_t>(bytes[0]) >> (8 - bits), bits);
+    }
+    m_dwBitBuffer = b.acc;
+    m_dwFreeBits = b.free;
+}

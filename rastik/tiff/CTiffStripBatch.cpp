@@ -1,0 +1,138 @@
+// TIFF strips decoded a batch of groups at a time on the worker pool.
+#include "rastik/tiff/CTiffStripBatch.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rastik/support/CWorkerPool.h"
+#include "rastik/tiff/CTiffStripBytes.h"
+#include "rastik/tiff/TiffDecoderTable.h"
+
+namespace {
+
+// A group decodes to about this many bytes at least (strips of one or a
+// few rows are grouped), and a strip may store and decode to this much at
+// most (larger strips are read by the one-thread reader).
+constexpr uint64_t kGroupBytes = 256u << 10;
+constexpr uint64_t kMostStripBytes = 4u << 20;
+constexpr uint64_t kMostGroupStored = 8u << 20;
+// Groups of a batch for every thread.
+constexpr uint32_t kGroupsPerThread = 2;
+
+}  // namespace
+
+// The strips of one group: their stored bytes (each followed by room the
+// decoders may use), the decoded rows, and whether every strip decoded.
+struct CTiffStripBatch::Group {
+    uint32_t firstStrip = 0;
+    uint32_t strips = 0;
+    std::vector<uint8_t> stored;
+    std::vector<uint32_t> at;     // where each strip's bytes begin in stored
+    std::vector<uint32_t> bytes;  // and how many there are
+    std::vector<uint8_t> rows;
+    bool ok = false;
+};
+
+CTiffStripBatch::CTiffStripBatch(CFile& cfile, CTiffStripBytes& file, const TiffStripPlan& plan,
+                                 const CTiffPredictor& predictor, CWorkerPool& pool)
+    : m_cfile(cfile), m_file(file), m_plan(plan), m_predictor(predictor), m_pool(pool), m_rowBytes(plan.RowBytes()),
+      m_fileLength(cfile.GetLength())
+{
+}
+
+CTiffStripBatch::~CTiffStripBatch() = default;
+
+uint32_t CTiffStripBatch::StripsPerGroup(const TiffStripPlan& plan)
+{
+    const uint64_t stripRows = static_cast<uint64_t>(plan.rowsPerStrip) * plan.RowBytes();
+    return static_cast<uint32_t>(std::max<uint64_t>(1, kGroupBytes / std::max<uint64_t>(stripRows, 1)));
+}
+
+bool CTiffStripBatch::Suits(const TiffStripPlan& plan, uint32_t threads, uint64_t fileLength)
+{
+    if (!plan.decoder || plan.decoder->seeksRows || threads < 2 || plan.rowsPerStrip == 0) return false;
+    const uint64_t strips = (static_cast<uint64_t>(plan.height) + plan.rowsPerStrip - 1) / plan.rowsPerStrip;
+    if (strips <= threads) return false;
+    if (static_cast<uint64_t>(plan.rowsPerStrip) * plan.RowBytes() > kMostStripBytes) return false;
+    // Stored bytes are held for whole groups: counts (as far as the file
+    // goes) must keep a group within bounds, whatever a file claims.
+    uint64_t largest = 0;
+    for (uint32_t i = 0; i < plan.strips; ++i) largest = std::max<uint64_t>(largest, plan.counts[i]);
+    largest = std::min(largest, fileLength);
+    return largest <= kMostStripBytes && largest * StripsPerGroup(plan) <= kMostGroupStored;
+}
+
+bool CTiffStripBatch::Open()
+{
+    m_stripsPerGroup = StripsPerGroup(m_plan);
+    const uint32_t strips = (m_plan.height - 1) / m_plan.rowsPerStrip + 1;
+    m_groups = (strips - 1) / m_stripsPerGroup + 1;
+    const uint32_t batch = std::min(m_groups, kGroupsPerThread * m_pool.Threads());
+    for (uint32_t i = 0; i < batch; ++i) m_batch.push_back(std::make_unique<Group>());
+    return true;
+}
+
+const uint8_t* CTiffStripBatch::Row(uint32_t r)
+{
+    if (r >= m_plan.height) return nullptr;
+    const uint32_t rowsPerGroup = m_plan.rowsPerStrip * m_stripsPerGroup;
+    const uint32_t group = r / rowsPerGroup;
+    if ((group < m_first || group >= m_first + m_filled) && !Fill(group)) return nullptr;
+    const Group& g = *m_batch[group - m_first];
+    if (!g.ok) return nullptr;
+    return g.rows.data() + static_cast<size_t>(r - group * rowsPerGroup) * m_rowBytes;
+}
+
+uint64_t CTiffStripBatch::StoredRoom(uint32_t strip) const
+{
+    uint64_t stored = strip < m_plan.strips ? std::min<uint64_t>(m_plan.counts[strip], m_fileLength) : 0;
+    return stored + CTiffStripBytes::kHeldSlack;
+}
+
+bool CTiffStripBatch::Fill(uint32_t first)
+{
+    m_first = first;
+    m_filled = 0;
+    const uint32_t strips = (m_plan.height - 1) / m_plan.rowsPerStrip + 1;
+    for (uint32_t i = 0; i < m_batch.size() && first + i < m_groups; ++i, ++m_filled) {
+        Group& g = *m_batch[i];
+        g.firstStrip = (first + i) * m_stripsPerGroup;
+        g.strips = std::min(m_stripsPerGroup, strips - g.firstStrip);
+        g.at.assign(g.strips, 0);
+        g.bytes.assign(g.strips, 0);
+        uint64_t total = 0;
+        for (uint32_t s = 0; s < g.strips; ++s) total += StoredRoom(g.firstStrip + s);
+        g.stored.resize(total);
+        for (uint32_t s = 0, at = 0; s < g.strips; ++s) {
+            const uint32_t strip = g.firstStrip + s;
+            g.at[s] = at;
+            if (strip < m_plan.strips)
+                g.bytes[s] = m_file.Fetch(m_plan.offsets[strip], m_plan.counts[strip], g.stored.data() + at);
+            at += static_cast<uint32_t>(StoredRoom(strip));
+        }
+        g.rows.resize(static_cast<size_t>(g.strips) * m_plan.rowsPerStrip * m_rowBytes);
+    }
+    return m_pool.Run(m_filled, [this](uint32_t i) { Decode(*m_batch[i]); });
+}
+
+// Runs on any thread: touches only the group and reads the plan.
+void CTiffStripBatch::Decode(Group& group) const
+{
+    group.ok = false;
+    std::unique_ptr<CTiffDecoder> decoder = m_plan.decoder->make(m_plan.shape);
+    if (!decoder) return;
+    uint8_t* out = group.rows.data();
+    for (uint32_t s = 0; s < group.strips; ++s) {
+        CTiffStripBytes held(m_cfile, 0, false);
+        held.StartHeld(group.stored.data() + group.at[s], group.bytes[s]);
+        if (!decoder->Start(held)) return;
+        const uint32_t firstRow = (group.firstStrip + s) * m_plan.rowsPerStrip;
+        const uint32_t rows = std::min(m_plan.rowsPerStrip, m_plan.height - firstRow);
+        for (uint32_t r = 0; r < rows; ++r, out += m_rowBytes) {
+            uint8_t* row = decoder->DecodeRow(out);
+            if (row != out) memcpy(out, row, m_rowBytes);
+            if (m_predictor.Active()) m_predictor.Undo(out);
+        }
+    }
+    group.ok = true;
+}

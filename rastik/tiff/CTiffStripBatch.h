@@ -1,0 +1,62 @@
+// The rows of a TIFF plane decoded on several threads: the strips are
+// taken in groups, the stored bytes of a batch of groups are read on the
+// calling thread and the groups are decoded at once on the conversion's
+// worker pool, each by a decoder of its own, into rows that the calling
+// thread then hands out in order. Every strip is decoded from its own start
+// as the one-thread reader decodes it, so the rows are the same. Memory: the
+// decoded rows and the stored bytes of one batch, two groups per thread (a
+// group decodes to at most 4 MiB and holds at most 8 MiB of stored bytes).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "rastik/tiff/CTiffPredictor.h"
+#include "rastik/tiff/CTiffRowReader.h"
+
+class CTiffStripBytes;
+class CWorkerPool;
+
+class CTiffStripBatch {
+public:
+    // cfile: the file that bytes reads; only bytes reads it, on this thread.
+    CTiffStripBatch(CFile& cfile, CTiffStripBytes& bytes, const TiffStripPlan& plan, const CTiffPredictor& predictor,
+                    CWorkerPool& pool);
+    ~CTiffStripBatch();
+    CTiffStripBatch(const CTiffStripBatch&) = delete;
+    CTiffStripBatch& operator=(const CTiffStripBatch&) = delete;
+
+    // Whether the plane's strips are worth and fit decoding this way: more
+    // strips than threads, each of bounded size, of a compression whose
+    // rows are not at fixed places.
+    static bool Suits(const TiffStripPlan& plan, uint32_t threads, uint64_t fileLength);
+    // Takes the buffers; false when memory is short.
+    bool Open();
+    // Row r (not below the row asked before); null when the file cannot be
+    // read or a strip is not data of its compression. File errors throw.
+    const uint8_t* Row(uint32_t r);
+
+private:
+    struct Group;
+    static uint32_t StripsPerGroup(const TiffStripPlan& plan);
+    // Room for a strip's stored bytes (as far as the file holds them) and
+    // the slack behind them.
+    uint64_t StoredRoom(uint32_t strip) const;
+    // Reads and decodes the batch of groups from group first on.
+    bool Fill(uint32_t first);
+    void Decode(Group& group) const;
+
+    CFile& m_cfile;
+    CTiffStripBytes& m_file;
+    TiffStripPlan m_plan;
+    const CTiffPredictor& m_predictor;
+    CWorkerPool& m_pool;
+    uint32_t m_rowBytes;
+    uint64_t m_fileLength;
+    uint32_t m_stripsPerGroup = 1;
+    uint32_t m_groups = 0;  // of the whole plane
+    std::vector<std::unique_ptr<Group>> m_batch;
+    uint32_t m_first = 0;   // group held by m_batch[0]
+    uint32_t m_filled = 0;  // groups held
+};

@@ -1,0 +1,279 @@
+// Threads and the codecs: eight threads converting at once, every readable
+// format into every writable one, each output the same bytes as the
+// single-threaded conversion; the same for any thread count inside one
+// conversion, planes spilled or not; and the worker pool's own promises.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PictFixture.h"
+#include "TestUtil.h"
+#include "rastik/rastik.h"
+#include "rastik/support/CPoolScope.h"
+#include "rastik/support/CWorkerPool.h"
+
+namespace {
+
+using testutil::ReadBytes;
+
+constexpr int kFilesPerFormat = 8;
+constexpr int kConvertingThreads = 8;
+
+// Keeps the library's thread setting for the test and puts it back.
+class ThreadSetting {
+public:
+    explicit ThreadSetting(uint32_t threads) : m_before(GetRastikThreads()) { SetRastikThreads(threads); }
+    ~ThreadSetting() { SetRastikThreads(m_before); }
+
+private:
+    uint32_t m_before;
+};
+
+// An RGB picture with edges, gradients and noise, so that every coder has
+// work (runs and literals, many colours, non-zero coefficients).
+testutil::BmpFixture Picture(int32_t width, int32_t height, uint32_t seed)
+{
+    testutil::BmpFixture f;
+    f.width = width;
+    f.height = height;
+    f.bitCount = 24;
+    uint32_t noise = seed * 2654435761u + 1;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            noise = noise * 1103515245u + 12345u;
+            const bool block = ((x / 9) + (y / 7)) % 3 == 0;
+            f.pixels.push_back(static_cast<uint8_t>(block ? 200 : x * 255 / width));
+            f.pixels.push_back(static_cast<uint8_t>(y * 255 / height ^ (noise >> 28)));
+            f.pixels.push_back(static_cast<uint8_t>((x + y + seed * 40) & 0xFF));
+        }
+    }
+    return f;
+}
+
+// An 8-bit picture with a colour table of 256 entries.
+std::vector<uint8_t> Pict(uint32_t width, uint32_t height, uint32_t seed)
+{
+    pictfix::PictFixture f;
+    f.width = width;
+    f.height = height;
+    for (uint16_t i = 0; i < 256; ++i)
+        f.table.push_back({i, static_cast<uint16_t>(i * 257), static_cast<uint16_t>((255 - i) * 257),
+                           static_cast<uint16_t>((i * 7 & 0xFF) * 257)});
+    f.packType = 0;
+    const uint16_t rowBytes = pictfix::RowBytesOf(f);
+    for (uint32_t y = 0; y < height; ++y) {
+        std::vector<uint8_t> row(rowBytes);
+        for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<uint8_t>((x * 3 + y * 5 + seed * 11) % 251);
+        f.rows.push_back(row);
+    }
+    return pictfix::MakePict(f);
+}
+
+// One conversion: a source and what it becomes.
+struct Job {
+    std::string source;
+    const char* suffix;  // of the target, which names its format
+    int mode;
+    int sizeMode;
+    unsigned width;
+    unsigned options;
+};
+
+// Targets: every writer, some with a resize or a mode change on the way.
+struct TargetKind {
+    const char* suffix;
+    int mode;
+    bool half;
+    unsigned options;
+};
+constexpr TargetKind kTargets[] = {
+    {"bmp", kModeRgb, false, 0},
+    {"gif", kModeIndexed, false, 0},
+    {"jpg", kModeRgb, true, 0},
+    {"q.jpg", kModeGrey, false, 0},
+    {"tif", kModeRgb, false, kImgProcCompressionLzw},
+    {"c.tif", kModeCmyk, true, kImgProcCompressionPackBits},
+    {"png", kModeIndexed, true, 0},
+    {"raw", kModeBlackWhite, false, 0},
+};
+
+int RunJob(const Job& job, const std::string& target)
+{
+    int w = 0, h = 0;
+    return ImgProcEx(job.source.c_str(), target.c_str(), job.mode, job.sizeMode, 72, job.width, 0, &w, &h, 1, 70,
+                     kImgProcTargetFormat | job.options);
+}
+
+class ThreadTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new testutil::TempDir();
+        ThreadSetting one(1);
+        // Enough pixels that the colour quantizer sorts them on the workers.
+        s_large = s_dir->File("large.bmp");
+        ASSERT_TRUE(testutil::WriteBytes(s_large, testutil::MakeBmp(Picture(420, 170, 99))));
+        for (int i = 0; i < kFilesPerFormat; ++i) {
+            // Wide enough that a band of two MCU rows is coded on the workers.
+            const int32_t width = 264 + 9 * i, height = 40 + 5 * i;
+            const std::string base = s_dir->File("src" + std::to_string(i));
+            ASSERT_TRUE(testutil::WriteBytes(base + ".bmp", testutil::MakeBmp(Picture(width, height, i))));
+            ASSERT_TRUE(testutil::WriteBytes(base + ".pct", Pict(width, height, i)));
+            s_sources.push_back(base + ".bmp");
+            s_sources.push_back(base + ".pct");
+            const std::pair<const char*, int> made[] = {
+                {".gif", kModeIndexed}, {".jpg", kModeRgb}, {".tif", kModeRgb}, {".png", kModeRgb}};
+            for (const auto& [suffix, mode] : made) {
+                int w = 0, h = 0;
+                ASSERT_EQ(ImgProcEx((base + ".bmp").c_str(), (base + suffix).c_str(), mode, 0, 72, 0, 0, &w, &h, 1,
+                                    85, kImgProcTargetFormat | kImgProcCompressionLzw),
+                          1)
+                    << suffix;
+                s_sources.push_back(base + suffix);
+            }
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_dir;
+        s_dir = nullptr;
+        s_sources.clear();
+    }
+
+    static std::vector<Job> Jobs()
+    {
+        std::vector<Job> jobs;
+        for (const std::string& source : s_sources)
+            for (const TargetKind& t : kTargets)
+                jobs.push_back({source, t.suffix, t.mode, t.half ? 1 : 0, t.half ? 70u : 0u, t.options});
+        return jobs;
+    }
+    static std::string Target(const std::string& tag, size_t index, const Job& job)
+    {
+        return s_dir->File(tag + std::to_string(index) + "." + job.suffix);
+    }
+
+    // Every job once on this thread with one thread per conversion.
+    static std::vector<std::vector<uint8_t>> Expected(const std::vector<Job>& jobs)
+    {
+        ThreadSetting one(1);
+        std::vector<std::vector<uint8_t>> expected;
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            const std::string target = Target("ref", i, jobs[i]);
+            EXPECT_EQ(RunJob(jobs[i], target), 1) << jobs[i].source << " -> " << jobs[i].suffix;
+            expected.push_back(ReadBytes(target));
+        }
+        return expected;
+    }
+
+    static testutil::TempDir* s_dir;
+    static std::vector<std::string> s_sources;
+    static std::string s_large;
+};
+
+testutil::TempDir* ThreadTest::s_dir = nullptr;
+std::vector<std::string> ThreadTest::s_sources;
+std::string ThreadTest::s_large;
+
+TEST_F(ThreadTest, EightThreadsConvertingAtOnceWriteWhatOneThreadWrites)
+{
+    const std::vector<Job> jobs = Jobs();
+    const std::vector<std::vector<uint8_t>> expected = Expected(jobs);
+    ThreadSetting two(2);  // and each conversion hands work to a worker of its own
+    std::atomic<size_t> next{0};
+    std::vector<int> results(jobs.size(), -1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kConvertingThreads; ++t) {
+        threads.emplace_back([&] {
+            for (size_t i; (i = next++) < jobs.size();) results[i] = RunJob(jobs[i], Target("out", i, jobs[i]));
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        SCOPED_TRACE(jobs[i].source + " -> " + jobs[i].suffix);
+        EXPECT_EQ(results[i], 1);
+        EXPECT_FALSE(expected[i].empty());
+        EXPECT_TRUE(ReadBytes(Target("out", i, jobs[i])) == expected[i]);
+    }
+}
+
+TEST_F(ThreadTest, EveryThreadCountWritesTheSameBytesFromHeapAndSpilledPlanes)
+{
+    std::vector<Job> jobs;
+    for (const std::string& source : {s_sources[0], s_sources[1], s_sources[3], s_large})  // BMP, PICT, JPEG
+        for (const TargetKind& t : kTargets)
+            jobs.push_back({source, t.suffix, t.mode, t.half ? 1 : 0, t.half ? 70u : 0u, t.options});
+    for (bool spill : {false, true}) {
+        // Spilled planes may be written in other strips, so each has its own reference.
+        testutil::MemorySettings memory(spill, spill ? 4096 : 0);
+        const std::vector<std::vector<uint8_t>> expected = Expected(jobs);
+        for (uint32_t threads : {2u, 3u, 8u}) {
+            ThreadSetting setting(threads);
+            for (size_t i = 0; i < jobs.size(); ++i) {
+                SCOPED_TRACE(jobs[i].source + " -> " + jobs[i].suffix + " threads " + std::to_string(threads) +
+                             (spill ? " spilled" : ""));
+                const std::string target = Target("n", i, jobs[i]);
+                ASSERT_EQ(RunJob(jobs[i], target), 1);
+                EXPECT_TRUE(ReadBytes(target) == expected[i]);
+            }
+        }
+    }
+}
+
+TEST(WorkerPool, RunsEveryItemOnceWhateverTheThreadsAndNesting)
+{
+    for (uint32_t threads : {1u, 2u, 5u}) {
+        CWorkerPool pool(threads);
+        EXPECT_EQ(pool.Threads(), threads);
+        for (uint32_t count : {0u, 1u, 7u, 300u}) {
+            std::vector<std::atomic<int>> runs(count);
+            EXPECT_TRUE(pool.Run(count, [&](uint32_t item) {
+                // Work handed out from a worker stays on that worker.
+                CPoolScope inner;
+                EXPECT_EQ(inner.Pool() != nullptr, !CWorkerPool::OnWorker());
+                ++runs[item];
+            }));
+            for (uint32_t i = 0; i < count; ++i) EXPECT_EQ(runs[i].load(), 1) << threads << " " << count << " " << i;
+        }
+        // Items waited for one by one are done, in order, when the wait returns.
+        std::vector<std::atomic<int>> done(50);
+        auto job = pool.Start(50, [&](uint32_t item) { done[item] = 1; });
+        for (uint32_t i = 0; i < 50; ++i) {
+            pool.WaitFor(*job, i);
+            EXPECT_EQ(done[i].load(), 1);
+        }
+        pool.Wait(*job);
+        EXPECT_FALSE(pool.Run(3, [](uint32_t item) {
+            if (item == 1) throw std::runtime_error("item failed");
+        }));
+    }
+}
+
+TEST(WorkerPool, ThreadSettingAndScopes)
+{
+    ThreadSetting setting(0);
+    EXPECT_EQ(GetRastikThreads(), 0u);
+    EXPECT_GE(RastikThreads(), 1u);
+    SetRastikThreads(1);
+    {
+        CPoolScope scope;
+        EXPECT_EQ(scope.Pool(), nullptr);  // one thread: no pool, today's path
+    }
+    SetRastikThreads(3);
+    EXPECT_EQ(CPoolScope::Lent(), nullptr);
+    {
+        CPoolScope outer;
+        ASSERT_NE(outer.Pool(), nullptr);
+        EXPECT_EQ(outer.Pool()->Threads(), 3u);
+        CPoolScope inner;
+        EXPECT_EQ(inner.Pool(), outer.Pool());  // one pool for the whole conversion
+        EXPECT_EQ(CPoolScope::Lent(), outer.Pool());
+    }
+    EXPECT_EQ(CPoolScope::Lent(), nullptr);
+}
+
+}  // namespace
