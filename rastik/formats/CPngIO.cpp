@@ -13,12 +13,12 @@
 #include "rastik/core/CRowProgress.h"
 #include "rastik/formats/CPngFileIo.h"
 #include "rastik/formats/CPngIORun.h"
-#include "rastik/support/Interleave.h"
+#include "rastik/support/Inches.h"
+#include "rastik/support/PixelRows.h"
 
 namespace {
 
 constexpr float kDefaultResolution = 72.0f;
-constexpr double kInchesPerMetre = 0.0254;
 // Deflate codes at most 258 bytes in two bits.
 constexpr uint64_t kMaxInflatedPerByte = 1032;
 
@@ -28,7 +28,7 @@ constexpr uint64_t kMaxInflatedPerByte = 1032;
 float DotsPerInch(uint32_t pixelsPerMetre)
 {
     if (pixelsPerMetre == 0) return kDefaultResolution;
-    return static_cast<float>(std::round(pixelsPerMetre * kInchesPerMetre * 100.0) / 100.0);
+    return static_cast<float>(std::round(pixelsPerMetre * rastik::kMetresPerInch * 100.0) / 100.0);
 }
 
 // Whether the file's rows fit the image the host prepared: its size, and

@@ -10,16 +10,16 @@
 #include "rastik/core/CSizeRule.h"
 #include "rastik/formats/CPngFileIo.h"
 #include "rastik/formats/CPngIORun.h"
-#include "rastik/support/Interleave.h"
+#include "rastik/support/Inches.h"
+#include "rastik/support/PixelRows.h"
 
 namespace {
 
-constexpr double kInchesPerMetre = 0.0254;
 
 // Pixels per metre of a resolution in its unit, rounded; 0 when there is none.
 uint32_t PixelsPerMetre(float resolution, uint32_t unit)
 {
-    double v = std::round(static_cast<double>(resolution) * CSizeRule::UnitFactor(unit) / kInchesPerMetre);
+    double v = std::round(static_cast<double>(resolution) * CSizeRule::UnitFactor(unit) / rastik::kMetresPerInch);
     if (!(v >= 1.0)) return 0;
     return v > 2147483647.0 ? 2147483647u : static_cast<uint32_t>(v);
 }

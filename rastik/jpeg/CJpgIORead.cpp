@@ -11,12 +11,13 @@
 #include "rastik/core/CReducedSampler.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/jpeg/CJpgIORun.h"
+#include "rastik/support/Inches.h"
 
 namespace {
 
 // Dots per inch when the file gives no density.
 constexpr float kDefaultDensity = 72.0f;
-constexpr float kCentimetresPerInch = 2.54f;
+constexpr float kCentimetresPerInch = static_cast<float>(rastik::kCentimetresPerInch);
 
 bool SameGeometry(const JpegHead& output, const CRastik& image)
 {
