@@ -73,8 +73,14 @@ private:
     int ReadHeadFields();
     // Bytes of one stored row of the file being read.
     uint32_t FileRowBytes() const;
+    // The writers' bodies, failures as statuses.
+    CStatus WriteHeaderFields();
+    int MakeHeaderPalette();
+    CStatus EmitPixels();
+    CStatus WriteRgbRows(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount);
+    CStatus WriteChannelRows(const uint8_t* rows, uint32_t channel, uint32_t rowCount);
     // Pixel rows of a whole-image write, bottom row first.
-    int EmitRows();
+    CStatus EmitRows();
     // Zero bytes from the end of the pixel rows up to the header's file size.
     void WritePixelEnd();
     // Bytes of one row as the writers store it.
