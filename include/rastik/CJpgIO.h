@@ -20,11 +20,14 @@ public:
     explicit CJpgIO(const char* path);
     ~CJpgIO() override;
 
-    int ReadImageHead() override;
+    // Reading is the base class's, from the header read and the row source
+    // of libjpeg's scanlines: the whole read sets InvertCmyk and reads into
+    // the planes GetImageData describes; the preview takes the embedded
+    // thumbnail when there is one. Failures show no message of the table
+    // (libjpeg's own go to the sink when ShowMessages is set).
     int ReadImageData() override;
     int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets) override;
     int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
-    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
     int WriteFile() override;
     int WriteHeader() override;
     // Not used by the library; does nothing and returns 0.
@@ -49,7 +52,13 @@ public:
     std::string StreamFilePath;        // its path
     int32_t InvertCmyk = 0;            // CMYK samples are inverted on reading
 
+protected:
+    CStatus ReadHead() override;
+    std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
+
 private:
+    class RowSource;
+
     void GetResourcePos();
     // One libjpeg run over File or the source range.
     int Run(JpegHead* head, JpegRowSink* sink);
