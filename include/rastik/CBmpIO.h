@@ -92,6 +92,6 @@ private:
     uint32_t m_workSize = 0;
     // The data reads' refusal, found by the header read: 27605 for a
     // compressed file, 27709 for a bit count not read (also before any
-    // header was read), else 0.
+    // header was read), 27601 for headers that are not a bitmap's, else 0.
     int m_refusal;
 };

@@ -58,6 +58,8 @@ protected:
 
 private:
     class RowSource;
+    class EncodedOutput;
+    class StreamStep;
 
     void GetResourcePos();
     // One libjpeg run over File or the source range.
@@ -68,14 +70,16 @@ private:
     double QuantScale() const;
     // Deletes the output after a failed encoding.
     void DeleteOutput();
-    // The same, telling the user when the disk was full.
-    void FailOutput();
+    // The bodies of WriteFile and WriteToFile.
+    CStatus EncodePlanes();
+    CStatus EncodeStreamFile(CFile* tempFile);
     // Streamed writing: makes the planar temporary file, or reopens it for the black rows.
-    int OpenStreamFile(bool reopen);
+    CStatus OpenStreamFile(bool reopen);
     // Writes rowCount rows of planes first .. first + count - 1 at the rows received so far.
-    int StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uint32_t rowCount);
+    CStatus StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uint32_t rowCount);
+    CStatus StreamRgbRows(COperation& op, uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount);
     // Encodes the finished temporary file and removes it.
-    int FinishStream();
+    CStatus FinishStream(COperation& op);
     void DropStreamFile();
     // Drops a streamed write under way (after Esc or a file error).
     void AbandonStream();

@@ -101,17 +101,19 @@ int CBmpIO::ReadHeadFields()
 {
     uint8_t fh[kFileHeaderBytes];
     uint8_t ih[kInfoHeaderBytes];
+    // Until the headers are known to be a bitmap's, the data reads are
+    // refused as the header is.
+    m_refusal = kMsgBadHeader;
     File.Seek(0, CFile::begin);
     if (File.Read(fh, sizeof fh) != sizeof fh || File.Read(ih, sizeof ih) != sizeof ih) return kMsgBadHeader;
 
     FileHeader& f = BmpFileHeader;
     InfoHeader& h = BmpInfoHeader;
     UnpackBmpHeaders(fh, ih, f, h);
-    m_refusal = RefusalOf(h);
-
     if (f.Type != kBmpType) return kMsgBadHeader;
     // The 12-byte header of the oldest bitmaps has 16-bit sizes and is not read.
     if (h.Size < kInfoHeaderBytes) return kMsgBadHeader;
+    m_refusal = RefusalOf(h);
     if (m_refusal == kMsgCompressedBmp) return m_refusal;
 
     // Sizes: planes of BytesPerRow(width x 8) x height bytes must stay within 32 bits.
