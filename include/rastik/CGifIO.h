@@ -61,6 +61,7 @@ public:
 
 protected:
     CStatus ReadHead() override;
+    int HeadReadError() const override;
     std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
 
 private:

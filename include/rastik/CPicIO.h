@@ -54,6 +54,7 @@ public:
 
 protected:
     CStatus ReadHead() override;
+    int HeadReadError() const override;
     int ReadRefusal() const override;
     std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
 

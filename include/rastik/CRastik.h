@@ -178,6 +178,9 @@ protected:
     // The header read proper: fills the description; a failure names its
     // message. The base has none.
     virtual CStatus ReadHead();
+    // The message of a header read that a file error ends (the header
+    // cannot be read); 0 for none.
+    virtual int HeadReadError() const;
     // The message refusing the data of the file whose header was read (a
     // compression or depth the rows cannot be read in), 0 when they can.
     virtual int ReadRefusal() const;

@@ -3,7 +3,7 @@
 
 #include "rastik/Messages.h"
 
-COperation::COperation(CRastik& codec, Kind kind) : m_codec(codec), m_kind(kind)
+COperation::COperation(CRastik& codec, Kind kind, int fileError) : m_codec(codec), m_kind(kind), m_fileError(fileError)
 {
     if (m_codec.m_operationDepth++ == 0) m_codec.m_lastMessage = 0;
 }

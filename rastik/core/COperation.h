@@ -24,7 +24,9 @@ class COperation {
 public:
     enum Kind { kRead, kWrite };
 
-    COperation(CRastik& codec, Kind kind);
+    // fileError: the message of a file error other than a full disk (a
+    // header read's: the header cannot be read); 0 for none.
+    COperation(CRastik& codec, Kind kind, int fileError = 0);
     ~COperation();
     COperation(const COperation&) = delete;
     COperation& operator=(const COperation&) = delete;
@@ -39,6 +41,7 @@ public:
             status = body();
         } catch (const CFileException& error) {
             status = CStatus::FileFailure(error);
+            if (status.Message() == 0) status = CStatus::Failed(m_fileError);
         } catch (const std::bad_alloc&) {
             status = CStatus::Failed();
         }
@@ -53,4 +56,5 @@ public:
 private:
     CRastik& m_codec;
     Kind m_kind;
+    int m_fileError;
 };

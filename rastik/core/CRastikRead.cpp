@@ -16,6 +16,11 @@ CStatus CRastik::ReadHead()
     return CStatus::Failed();
 }
 
+int CRastik::HeadReadError() const
+{
+    return 0;
+}
+
 int CRastik::ReadRefusal() const
 {
     return 0;
@@ -38,7 +43,7 @@ uint32_t CRastik::ReducedPlaneCount() const
 
 int CRastik::ReadImageHead()
 {
-    COperation op(*this, COperation::kRead);
+    COperation op(*this, COperation::kRead, HeadReadError());
     return op.Run([&] { return ReadHead(); });
 }
 

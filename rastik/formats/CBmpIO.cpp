@@ -83,13 +83,13 @@ uint32_t CBmpIO::FileRowBytes() const
 
 CStatus CBmpIO::ReadHead()
 {
-    int message;
-    try {
-        message = ReadHeadFields();
-    } catch (const CFileException&) {
-        message = kMsgBadHeader;
-    }
+    int message = ReadHeadFields();
     return message == 0 ? CStatus::Ok() : CStatus::Failed(message);
+}
+
+int CBmpIO::HeadReadError() const
+{
+    return kMsgBadHeader;
 }
 
 int CBmpIO::ReadRefusal() const

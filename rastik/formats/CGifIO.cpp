@@ -120,15 +120,15 @@ int CGifIO::ReadNextBit()
 
 CStatus CGifIO::ReadHead()
 {
-    int message;
-    try {
-        message = ReadHeadBlocks();
-    } catch (const CFileException&) {
-        message = kMsgBadHeader;
-    }
+    int message = ReadHeadBlocks();
     if (message == 0) return CStatus::Ok();
     ReleaseTransparencyRecord();
     return CStatus::Failed(message == kNotGif ? 0 : message);
+}
+
+int CGifIO::HeadReadError() const
+{
+    return kMsgBadHeader;
 }
 
 int CGifIO::ReadHeadBlocks()

@@ -54,15 +54,11 @@ CStatus CPicIO::ReadHead()
     IsMsp = 0;
     FreeBuffer(&ColorTable);
     m_layout.reset();
-    try {
-        uint8_t header[kHeaderBytes];
-        File.Seek(0, CFile::begin);
-        if (File.Read(header, kHeaderBytes) == kHeaderBytes) {
-            int kind = CheckMsp(header);
-            result = kind ? ReadMspHead(header, kind) : ReadPictHead();
-        }
-    } catch (const CFileException&) {
-        result = kHeadBadData;
+    uint8_t header[kHeaderBytes];
+    File.Seek(0, CFile::begin);
+    if (File.Read(header, kHeaderBytes) == kHeaderBytes) {
+        int kind = CheckMsp(header);
+        result = kind ? ReadMspHead(header, kind) : ReadPictHead();
     }
     switch (result) {
     case kHeadOk: return CStatus::Ok();
@@ -70,6 +66,11 @@ CStatus CPicIO::ReadHead()
     case kHeadUnsupported: return CStatus::Failed(kMsgUnsupported);
     default: return CStatus::Failed(kMsgBadFileData);
     }
+}
+
+int CPicIO::HeadReadError() const
+{
+    return kMsgBadFileData;
 }
 
 int CPicIO::ReadRefusal() const

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "rastik/General.h"
+#include "rastik/core/CRowHandover.h"
 #include "rastik/core/CRowSource.h"
 #include "rastik/core/CStatus.h"
 #include "rastik/formats/CPngFileIo.h"
@@ -68,12 +69,8 @@ CStatus CPngIO::ReadHead()
     PngHead head;
     int result = RunPngRead(input, &head, nullptr, ShowMessages != 0);
     // The header ends inside the first image data chunk.
-    uint64_t dataBytes = 0;
-    try {
-        uint64_t at = File.GetPosition(), length = File.GetLength();
-        dataBytes = length > at ? length - at : 0;
-    } catch (const CFileException&) {
-    }
+    uint64_t at = File.GetPosition(), length = File.GetLength();
+    uint64_t dataBytes = length > at ? length - at : 0;
     Rewind();
     if (result != kPngRunDone) return refused;
     // A file far too short for its pixels is refused before a host makes planes for them.
@@ -143,31 +140,24 @@ public:
         PngHead head;
         Handover handover(*this, sink);
         int result = RunPngRead(input, &head, &handover, m_codec.ShowMessages != 0);
-        if (result == kPngRunDone) return CStatus::Ok();
-        return handover.status ? CStatus::Failed() : handover.status;
+        return handover.rows.Result(result == kPngRunDone);
     }
 
 private:
-    // libpng's rows into the base class's sink.
+    // libpng's rows, and an interlaced image's pass columns, into the sink.
     struct Handover : public PngRowSink {
-        Handover(const RowSource& source, CRowSink& sink) : source(source), sink(sink) {}
-        bool Start(const PngHead& head) noexcept override
-        {
-            return head.Width == source.Width() && head.Height == source.Height() &&
-                   head.Channels == source.Layout().Interleaved;
-        }
+        Handover(const RowSource& source, CRowSink& sink) : interlaced(source.Layout().Visits != 0), rows(source, sink) {}
+        bool Start(const PngHead& head) noexcept override { return rows.Fits(head.Width, head.Height, head.Channels); }
         bool Row(const uint8_t* samples, uint32_t row, uint32_t pass) noexcept override
         {
             CRowColumns columns;
-            if (source.Layout().Visits) columns = {PngPasses::ColumnStart(pass), PngPasses::ColumnStep(pass)};
-            status = sink.Put(row, &samples, columns);
-            return status.IsOk();
+            if (interlaced) columns = {PngPasses::ColumnStart(pass), PngPasses::ColumnStep(pass)};
+            return rows.Put(row, samples, columns);
         }
-        bool Done() const noexcept override { return sink.Done(); }
+        bool Done() const noexcept override { return rows.Done(); }
 
-        const RowSource& source;
-        CRowSink& sink;
-        CStatus status;
+        bool interlaced;
+        CRowHandover rows;
     };
 
     static CRowLayout LayoutOf(const CPngIO& codec, uint32_t planes)

@@ -6,6 +6,7 @@
 #include "rastik/CJpgIO.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
+#include "rastik/core/CRowHandover.h"
 #include "rastik/core/CRowSource.h"
 #include "rastik/core/CStatus.h"
 #include "rastik/jpeg/CJpgIORun.h"
@@ -30,36 +31,25 @@ public:
     {
         Handover handover(*this, sink);
         JpegHead head;
-        int result = m_codec.Run(&head, &handover);
-        if (result == kJpegRunDone) return CStatus::Ok();
-        return handover.status ? CStatus::Failed() : handover.status;
+        return handover.rows.Result(m_codec.Run(&head, &handover) == kJpegRunDone);
     }
 
 private:
-    // libjpeg's scanlines into the base class's sink.
+    // libjpeg's scanlines into the sink; rows repeated after the data ran
+    // out go only where the sink takes them.
     struct Handover : public JpegRowSink {
-        Handover(const RowSource& source, CRowSink& sink) : source(source), sink(sink) {}
+        Handover(const RowSource& source, CRowSink& sink) : rows(source, sink) {}
         bool Start(const JpegHead& output) noexcept override
         {
-            return output.Width == source.Width() && output.Height == source.Height() &&
-                   output.Components == source.Layout().Interleaved;
+            return rows.Fits(output.Width, output.Height, output.Components);
         }
-        bool Row(const uint8_t* samples, uint32_t row) noexcept override
-        {
-            status = sink.Put(row, &samples);
-            return status.IsOk();
-        }
-        // Equal rows only matter where the sink takes one.
+        bool Row(const uint8_t* samples, uint32_t row) noexcept override { return rows.Put(row, samples); }
         bool Repeat(const uint8_t* samples, uint32_t row, uint32_t count) noexcept override
         {
-            for (uint32_t i = 0; i < count && status; ++i)
-                status = sink.Wants(row + i) ? sink.Put(row + i, &samples) : sink.Pass(row + i);
-            return status.IsOk();
+            return rows.Repeat(samples, row, count);
         }
 
-        const RowSource& source;
-        CRowSink& sink;
-        CStatus status;
+        CRowHandover rows;
     };
 
     static CRowLayout LayoutOf(const CJpgIO& codec, bool inverted)
