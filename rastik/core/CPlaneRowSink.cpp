@@ -1,7 +1,6 @@
 // Whole reads: a row source's rows into the channel planes.
 #include "rastik/core/CPlaneRowSink.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "rastik/support/PixelRows.h"
@@ -22,12 +21,11 @@ CStatus CPlaneRowSink::Open()
         return CStatus::Failed();
     if (!m_rows.Open()) return m_rows.Status() ? CStatus::Failed() : m_rows.Status();
     if (m_layout.Visits) m_rows.SetProgress(static_cast<uint32_t>(m_total));
-    if (m_layout.Interleaved) {
-        size_t bytes = std::max<size_t>(m_layout.RowBytes, static_cast<size_t>(m_width) * samples);
-        m_scratch.assign(bytes, 0);
-        m_scratchRows[0] = m_scratch.data();
-        if (samples > m_layout.Planes) m_junk.assign(m_width, 0);
-    }
+    // Rows are decoded into rows of the sink's own and copied into the
+    // planes in one pass (faster than decoding into planes that are not in
+    // the cache), except for sources that fill a group of rows at once.
+    if (m_layout.Group <= 1 || m_layout.Interleaved) m_scratch.Make(m_layout, m_width);
+    if (m_layout.Interleaved && samples > m_layout.Planes) m_junk.assign(m_width, 0);
     if (AnyOrder()) m_seen.assign(m_height, 0);
     return CStatus::Ok();
 }
@@ -79,13 +77,13 @@ uint8_t* const* CPlaneRowSink::PlaneRows(uint32_t row)
 
 uint8_t* const* CPlaneRowSink::Target(uint32_t row) noexcept
 {
-    if (m_layout.Interleaved) return m_rows.Result() == CPlaneRowStream::kRunning ? m_scratchRows : nullptr;
+    if (m_scratch.Made()) return m_rows.Result() == CPlaneRowStream::kRunning ? m_scratch.Rows() : nullptr;
     return PlaneRows(row);
 }
 
 CStatus CPlaneRowSink::Commit(uint32_t row, CRowColumns columns) noexcept
 {
-    if (m_layout.Interleaved) return Put(row, m_scratchRows, columns);
+    if (m_scratch.Made()) return Put(row, m_scratch.Rows(), columns);
     if (!AnyOrder() && PositionOf(row) != m_next) return CStatus::Failed();
     if (m_layout.Inverted)
         for (uint32_t p = 0; p < m_layout.Planes; ++p) rastik::InvertSamples(m_planes[p], m_width);

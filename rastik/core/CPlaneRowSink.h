@@ -1,7 +1,8 @@
 // The sink of a whole read: a source's rows into the channel planes,
-// wherever they live, through the plane-row stream (heap planes filled in
-// place, spilled planes staged and written a chunk at a time, progress and
-// Esc per row). Interleaved rows are split into the planes, colour samples
+// wherever they live, through the plane-row stream (spilled planes staged
+// and written a chunk at a time, progress and Esc per row). A source fills
+// rows the sink lends, a row at a time (or the planes' own rows when it
+// fills groups of rows), or hands over rows of its own. Interleaved rows are split into the planes, colour samples
 // of blue-green-red rows reversed, inverted samples turned back; samples
 // past the planes filled are dropped. Rows of an interlaced image may come
 // more than once, each time with the pixels of one pass.
@@ -12,6 +13,7 @@
 
 #include "rastik/CRastik.h"
 #include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CRowBuffer.h"
 #include "rastik/core/CRowSink.h"
 
 class CPlaneRowSink : public CRowSink {
@@ -52,8 +54,7 @@ private:
     uint8_t* m_planes[kMaxChannels] = {};
     // Where each interleaved sample goes: a plane row, or the junk row.
     uint8_t* m_split[kMaxChannels] = {};
-    uint8_t* m_scratchRows[1] = {};
-    std::vector<uint8_t> m_scratch;  // the interleaved row a source fills
-    std::vector<uint8_t> m_junk;     // samples past the planes filled
+    CRowBuffer m_scratch;         // the rows a source fills
+    std::vector<uint8_t> m_junk;  // samples past the planes filled
     std::vector<uint8_t> m_seen;     // rows of an interlaced read handed over before
 };

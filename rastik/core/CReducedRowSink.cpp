@@ -22,11 +22,7 @@ CReducedRowSink::CReducedRowSink(CRastik& image, const CRowLayout& layout, uint3
       m_stride(BytesPerRow(width * 8)), m_progress(Visits(layout, image.Height), 0, &image.EscPressed)
 {
     for (uint32_t c = 0; c < m_planeCount; ++c) m_planes[c] = planes[c];
-    const uint32_t w = image.Width;
-    size_t row = layout.Interleaved ? std::max<size_t>(layout.RowBytes, static_cast<size_t>(w) * layout.Interleaved) : w;
-    size_t rows = layout.Interleaved ? 1 : layout.Planes;
-    m_scratch.assign(row * rows, 0);
-    for (size_t i = 0; i < rows; ++i) m_scratchRows.push_back(m_scratch.data() + i * row);
+    m_scratch.Make(layout, image.Width);
 }
 
 int64_t CReducedRowSink::TargetOf(uint32_t row) const
@@ -54,12 +50,12 @@ bool CReducedRowSink::Done() const noexcept
 
 uint8_t* const* CReducedRowSink::Target(uint32_t) noexcept
 {
-    return m_scratchRows.data();
+    return m_scratch.Rows();
 }
 
 CStatus CReducedRowSink::Commit(uint32_t row, CRowColumns columns) noexcept
 {
-    return Put(row, m_scratchRows.data(), columns);
+    return Put(row, m_scratch.Rows(), columns);
 }
 
 uint8_t CReducedRowSink::Sample(const uint8_t* const* samples, uint32_t x, uint32_t c) const

@@ -7,10 +7,10 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "rastik/CRastik.h"
 #include "rastik/core/CReducedSampler.h"
+#include "rastik/core/CRowBuffer.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/core/CRowSink.h"
 
@@ -42,6 +42,5 @@ private:
     uint32_t m_stride;
     CRowProgress m_progress;
     size_t m_taken = 0;
-    std::vector<uint8_t> m_scratch;
-    std::vector<uint8_t*> m_scratchRows;
+    CRowBuffer m_scratch;
 };

@@ -37,7 +37,9 @@ public:
     virtual bool Done() const noexcept = 0;
 
     // Where the source writes image row row in its layout: Planes rows of
-    // Width bytes, or one interleaved row. Null after a failure.
+    // Width bytes, or one interleaved row. Rows of the sink's own, or, for a
+    // source that fills groups of rows (CRowLayout::Group), the planes' rows
+    // themselves. Null after a failure.
     virtual uint8_t* const* Target(uint32_t row) noexcept = 0;
     // Row row was written into Target(row); columns: the pixels it holds new.
     virtual CStatus Commit(uint32_t row, CRowColumns columns = CRowColumns()) noexcept = 0;

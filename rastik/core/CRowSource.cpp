@@ -1,8 +1,6 @@
 // The pull loop of row sources that read and skip stored rows in order.
 #include "rastik/core/CRowSource.h"
 
-#include <algorithm>
-
 CRowSource::CRowSource(uint32_t width, uint32_t height, const CRowLayout& layout)
     : m_width(width), m_height(height), m_layout(layout)
 {
@@ -32,15 +30,8 @@ uint32_t CRowSource::NextRow() const
 
 CStatus CRowSource::Skip()
 {
-    if (m_skippedRows.empty()) {
-        const CRowLayout& l = m_layout;
-        size_t row = l.Interleaved ? std::max<size_t>(l.RowBytes, static_cast<size_t>(m_width) * l.Interleaved)
-                                   : m_width;
-        size_t rows = l.Interleaved ? 1 : l.Planes;
-        m_skipped.assign(row * rows, 0);
-        for (size_t i = 0; i < rows; ++i) m_skippedRows.push_back(m_skipped.data() + i * row);
-    }
-    return Read(m_skippedRows.data());
+    if (!m_skipped.Made()) m_skipped.Make(m_layout, m_width);
+    return Read(m_skipped.Rows());
 }
 
 CStatus CRowSource::ReadInto(CRowSink& sink, uint32_t row)

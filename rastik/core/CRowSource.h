@@ -20,8 +20,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
+#include "rastik/core/CRowBuffer.h"
 #include "rastik/core/CRowLayout.h"
 #include "rastik/core/CRowSink.h"
 #include "rastik/core/CStatus.h"
@@ -67,6 +67,5 @@ private:
     uint32_t m_height;
     CRowLayout m_layout;
     uint32_t m_passed = 0;
-    std::vector<uint8_t> m_skipped;
-    std::vector<uint8_t*> m_skippedRows;
+    CRowBuffer m_skipped;  // the rows Skip reads and drops
 };

@@ -98,6 +98,13 @@ void PackNonZero(const uint8_t* in, size_t count, uint8_t* out, BitOrder order)
     Pack<1>(in, count, out, order, true);
 }
 
+void ReverseBitOrder(uint8_t* bytes, size_t count)
+{
+    static const uint8_t kNibble[16] = {0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF};
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>((kNibble[bytes[i] & 15] << 4) | kNibble[bytes[i] >> 4]);
+}
+
 void InvertSamples(uint8_t* samples, size_t count)
 {
     for (size_t i = 0; i < count; ++i) samples[i] = static_cast<uint8_t>(255 - samples[i]);

@@ -36,6 +36,9 @@ inline size_t PackedBytes(size_t count, uint32_t bits)
     return (count * bits + 7) / 8;
 }
 
+// Turns the bits of each of count bytes end for end, in place (the rows
+// of TIFF fill order 2 into the usual order).
+void ReverseBitOrder(uint8_t* bytes, size_t count);
 // 255 - value for count samples, in place.
 void InvertSamples(uint8_t* samples, size_t count);
 // The high byte of each of count 16-bit samples stored in the given byte order.
@@ -44,34 +47,35 @@ void TakeHighBytes(const uint8_t* src, size_t count, bool littleEndian, uint8_t*
 // black to white: entry i is i x 255 / (entries - 1).
 void FillGreyRamp(uint8_t* palette, uint32_t entries);
 
+// Rows of channels samples per pixel, the count known when compiled.
+// The row pointers are held in locals, so that the stores of samples
+// (which may alias anything) do not make them be loaded again.
+template <uint32_t Channels>
+inline void SplitFixed(const uint8_t* in, uint32_t width, uint8_t* const* out)
+{
+    uint8_t* o[Channels];
+    for (uint32_t c = 0; c < Channels; ++c) o[c] = out[c];
+    for (uint32_t x = 0; x < width; ++x, in += Channels)
+        for (uint32_t c = 0; c < Channels; ++c) o[c][x] = in[c];
+}
+
+template <uint32_t Channels>
+inline void JoinFixed(const uint8_t* const* in, uint32_t width, uint8_t* out)
+{
+    const uint8_t* i[Channels];
+    for (uint32_t c = 0; c < Channels; ++c) i[c] = in[c];
+    for (uint32_t x = 0; x < width; ++x, out += Channels)
+        for (uint32_t c = 0; c < Channels; ++c) out[c] = i[c][x];
+}
+
 // Samples of width pixels of in (channels each) into out[0] .. out[channels - 1].
 inline void SplitSamples(const uint8_t* in, uint32_t width, uint32_t channels, uint8_t* const* out)
 {
     switch (channels) {
-    case 1:
-        memcpy(out[0], in, width);
-        return;
-    case 2:
-        for (uint32_t x = 0; x < width; ++x, in += 2) {
-            out[0][x] = in[0];
-            out[1][x] = in[1];
-        }
-        return;
-    case 3:
-        for (uint32_t x = 0; x < width; ++x, in += 3) {
-            out[0][x] = in[0];
-            out[1][x] = in[1];
-            out[2][x] = in[2];
-        }
-        return;
-    case 4:
-        for (uint32_t x = 0; x < width; ++x, in += 4) {
-            out[0][x] = in[0];
-            out[1][x] = in[1];
-            out[2][x] = in[2];
-            out[3][x] = in[3];
-        }
-        return;
+    case 1: memcpy(out[0], in, width); return;
+    case 2: SplitFixed<2>(in, width, out); return;
+    case 3: SplitFixed<3>(in, width, out); return;
+    case 4: SplitFixed<4>(in, width, out); return;
     default:
         for (uint32_t c = 0; c < channels; ++c)
             for (uint32_t x = 0; x < width; ++x) out[c][x] = in[static_cast<size_t>(x) * channels + c];
@@ -82,30 +86,10 @@ inline void SplitSamples(const uint8_t* in, uint32_t width, uint32_t channels, u
 inline void JoinSamples(const uint8_t* const* in, uint32_t width, uint32_t channels, uint8_t* out)
 {
     switch (channels) {
-    case 1:
-        memcpy(out, in[0], width);
-        return;
-    case 2:
-        for (uint32_t x = 0; x < width; ++x, out += 2) {
-            out[0] = in[0][x];
-            out[1] = in[1][x];
-        }
-        return;
-    case 3:
-        for (uint32_t x = 0; x < width; ++x, out += 3) {
-            out[0] = in[0][x];
-            out[1] = in[1][x];
-            out[2] = in[2][x];
-        }
-        return;
-    case 4:
-        for (uint32_t x = 0; x < width; ++x, out += 4) {
-            out[0] = in[0][x];
-            out[1] = in[1][x];
-            out[2] = in[2][x];
-            out[3] = in[3][x];
-        }
-        return;
+    case 1: memcpy(out, in[0], width); return;
+    case 2: JoinFixed<2>(in, width, out); return;
+    case 3: JoinFixed<3>(in, width, out); return;
+    case 4: JoinFixed<4>(in, width, out); return;
     default:
         for (uint32_t c = 0; c < channels; ++c)
             for (uint32_t x = 0; x < width; ++x) out[static_cast<size_t>(x) * channels + c] = in[c][x];

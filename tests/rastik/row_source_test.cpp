@@ -84,6 +84,9 @@ TEST(PixelRows, SamplesSplitJoinInvertAndNarrow)
         rastik::JoinSamples(out.data(), 7, channels, back.data());
         EXPECT_EQ(back, row) << channels;
     }
+    uint8_t reversed[3] = {0x01, 0xA6, 0xF0};
+    rastik::ReverseBitOrder(reversed, 3);
+    EXPECT_EQ(std::vector<uint8_t>(reversed, reversed + 3), (std::vector<uint8_t>{0x80, 0x65, 0x0F}));
     uint8_t samples[3] = {0, 100, 255};
     rastik::InvertSamples(samples, 3);
     EXPECT_EQ(std::vector<uint8_t>(samples, samples + 3), (std::vector<uint8_t>{255, 155, 0}));
