@@ -6,7 +6,7 @@
 #include "rastik/support/PixelRows.h"
 
 CPlaneRowSink::CPlaneRowSink(CRastik& image, const CPlaneRowStream::PlaneSet& planes, const CRowLayout& layout)
-    : m_image(image), m_layout(layout),
+    : m_layout(layout),
       m_rows(image, planes, CPlaneRowStream::kFill, layout.Order, layout.Planes, layout.Group), m_width(image.Width),
       m_height(image.Height), m_total(layout.Visits ? layout.Visits : image.Height)
 {
@@ -24,7 +24,7 @@ CStatus CPlaneRowSink::Open()
     // Rows are decoded into rows of the sink's own and copied into the
     // planes in one pass (faster than decoding into planes that are not in
     // the cache), except for sources that fill a group of rows at once.
-    if (m_layout.Group <= 1 || m_layout.Interleaved) m_scratch.Make(m_layout, m_width);
+    if (m_layout.Group <= 1 || m_layout.Interleaved) LendRows(m_layout, m_width);
     if (m_layout.Interleaved && samples > m_layout.Planes) m_junk.assign(m_width, 0);
     if (AnyOrder()) m_seen.assign(m_height, 0);
     return CStatus::Ok();
@@ -77,13 +77,13 @@ uint8_t* const* CPlaneRowSink::PlaneRows(uint32_t row)
 
 uint8_t* const* CPlaneRowSink::Target(uint32_t row) noexcept
 {
-    if (m_scratch.Made()) return m_rows.Result() == CPlaneRowStream::kRunning ? m_scratch.Rows() : nullptr;
+    if (LentRows().Made()) return m_rows.Result() == CPlaneRowStream::kRunning ? LentRows().Rows() : nullptr;
     return PlaneRows(row);
 }
 
 CStatus CPlaneRowSink::Commit(uint32_t row, CRowColumns columns) noexcept
 {
-    if (m_scratch.Made()) return Put(row, m_scratch.Rows(), columns);
+    if (LentRows().Made()) return Put(row, LentRows().Rows(), columns);
     if (!AnyOrder() && PositionOf(row) != m_next) return CStatus::Failed();
     if (m_layout.Inverted)
         for (uint32_t p = 0; p < m_layout.Planes; ++p) rastik::InvertSamples(m_planes[p], m_width);

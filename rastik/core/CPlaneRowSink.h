@@ -13,7 +13,6 @@
 
 #include "rastik/CRastik.h"
 #include "rastik/core/CPlaneRowStream.h"
-#include "rastik/core/CRowBuffer.h"
 #include "rastik/core/CRowSink.h"
 
 class CPlaneRowSink : public CRowSink {
@@ -43,7 +42,6 @@ private:
     CStatus Passed(uint32_t row);
     CStatus StreamStatus() const;
 
-    CRastik& m_image;
     CRowLayout m_layout;
     CPlaneRowStream m_rows;
     uint32_t m_width;
@@ -54,7 +52,6 @@ private:
     uint8_t* m_planes[kMaxChannels] = {};
     // Where each interleaved sample goes: a plane row, or the junk row.
     uint8_t* m_split[kMaxChannels] = {};
-    CRowBuffer m_scratch;         // the rows a source fills
     std::vector<uint8_t> m_junk;  // samples past the planes filled
     std::vector<uint8_t> m_seen;     // rows of an interlaced read handed over before
 };

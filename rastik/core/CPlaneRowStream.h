@@ -118,15 +118,13 @@ private:
     int32_t m_offsets[kMaxChannels] = {};
     CFile* m_tempFile = nullptr;
 
+    // The staging grant: a slot of m_chunkRows rows for each spilled plane.
     uint8_t* m_stage = nullptr;
     uint32_t m_slot[kMaxChannels] = {};
-    uint32_t m_spilled = 0;
-    uint32_t m_chunkRows = 0;
+    uint32_t m_spilled = 0, m_chunkRows = 0;
     // The chunk in the stage: stream positions [m_chunkPos, m_chunkPos +
     // m_chunkCount), image rows [m_chunkLow, m_chunkLow + m_chunkCount).
-    uint32_t m_chunkPos = 0;
-    uint32_t m_chunkCount = 0;
-    uint32_t m_chunkLow = 0;
+    uint32_t m_chunkPos = 0, m_chunkCount = 0, m_chunkLow = 0;
     bool m_chunkLoaded = false;
 
     uint32_t m_pos = 0;

@@ -22,7 +22,7 @@ CReducedRowSink::CReducedRowSink(CRastik& image, const CRowLayout& layout, uint3
       m_stride(BytesPerRow(width * 8)), m_progress(Visits(layout, image.Height), 0, &image.EscPressed)
 {
     for (uint32_t c = 0; c < m_planeCount; ++c) m_planes[c] = planes[c];
-    m_scratch.Make(layout, image.Width);
+    LendRows(layout, image.Width);
 }
 
 int64_t CReducedRowSink::TargetOf(uint32_t row) const
@@ -46,16 +46,6 @@ bool CReducedRowSink::Done() const noexcept
 {
     // Rows that come more than once (interlaced passes) are never known to be complete.
     return !m_layout.Visits && m_taken >= m_sampler.Rows().size();
-}
-
-uint8_t* const* CReducedRowSink::Target(uint32_t) noexcept
-{
-    return m_scratch.Rows();
-}
-
-CStatus CReducedRowSink::Commit(uint32_t row, CRowColumns columns) noexcept
-{
-    return Put(row, m_scratch.Rows(), columns);
 }
 
 uint8_t CReducedRowSink::Sample(const uint8_t* const* samples, uint32_t x, uint32_t c) const

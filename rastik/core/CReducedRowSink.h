@@ -10,7 +10,6 @@
 
 #include "rastik/CRastik.h"
 #include "rastik/core/CReducedSampler.h"
-#include "rastik/core/CRowBuffer.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/core/CRowSink.h"
 
@@ -21,8 +20,6 @@ public:
 
     bool Wants(uint32_t row) const noexcept override;
     bool Done() const noexcept override;
-    uint8_t* const* Target(uint32_t row) noexcept override;
-    CStatus Commit(uint32_t row, CRowColumns columns) noexcept override;
     CStatus Put(uint32_t row, const uint8_t* const* samples, CRowColumns columns) noexcept override;
     CStatus Pass(uint32_t row) noexcept override;
 
@@ -42,5 +39,4 @@ private:
     uint32_t m_stride;
     CRowProgress m_progress;
     size_t m_taken = 0;
-    CRowBuffer m_scratch;
 };

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "rastik/core/CRowBuffer.h"
 #include "rastik/core/CRowLayout.h"
 #include "rastik/core/CStatus.h"
 
@@ -37,14 +38,30 @@ public:
     virtual bool Done() const noexcept = 0;
 
     // Where the source writes image row row in its layout: Planes rows of
-    // Width bytes, or one interleaved row. Rows of the sink's own, or, for a
-    // source that fills groups of rows (CRowLayout::Group), the planes' rows
-    // themselves. Null after a failure.
-    virtual uint8_t* const* Target(uint32_t row) noexcept = 0;
-    // Row row was written into Target(row); columns: the pixels it holds new.
-    virtual CStatus Commit(uint32_t row, CRowColumns columns = CRowColumns()) noexcept = 0;
+    // Width bytes, or one interleaved row. By default rows of the sink's own
+    // (LendRows); a whole read lends the planes' rows themselves to a source
+    // that fills groups of rows (CRowLayout::Group). Null after a failure.
+    virtual uint8_t* const* Target(uint32_t row) noexcept
+    {
+        (void)row;
+        return m_lent.Made() ? m_lent.Rows() : nullptr;
+    }
+    // Row row was written into Target(row); columns: the pixels it holds
+    // new. By default the lent rows are handed over with Put.
+    virtual CStatus Commit(uint32_t row, CRowColumns columns = CRowColumns()) noexcept
+    {
+        return m_lent.Made() ? Put(row, m_lent.Rows(), columns) : CStatus::Failed();
+    }
     // Row row lies in the source's own rows, in its layout.
     virtual CStatus Put(uint32_t row, const uint8_t* const* samples, CRowColumns columns = CRowColumns()) noexcept = 0;
     // Row row was passed over.
     virtual CStatus Pass(uint32_t row) noexcept = 0;
+
+protected:
+    // Makes the rows Target lends for a source of the layout.
+    void LendRows(const CRowLayout& layout, uint32_t width) { m_lent.Make(layout, width); }
+    CRowBuffer& LentRows() { return m_lent; }
+
+private:
+    CRowBuffer m_lent;
 };
