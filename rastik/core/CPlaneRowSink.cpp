@@ -24,7 +24,7 @@ CStatus CPlaneRowSink::Open()
     // Rows are decoded into rows of the sink's own and copied into the
     // planes in one pass (faster than decoding into planes that are not in
     // the cache), except for sources that fill a group of rows at once.
-    if (m_layout.Group <= 1 || m_layout.Interleaved) LendRows(m_layout, m_width);
+    if ((m_layout.Group <= 1 && !m_layout.InPlace) || m_layout.Interleaved) LendRows(m_layout, m_width);
     if (m_layout.Interleaved && samples > m_layout.Planes) m_junk.assign(m_width, 0);
     if (AnyOrder()) m_seen.assign(m_height, 0);
     return CStatus::Ok();

@@ -30,6 +30,9 @@ struct CRowLayout {
     // of tiles): spilled planes are staged in whole groups. A source fills
     // each group from its first row on.
     uint32_t Group = 1;
+    // A whole read lends the planes' rows themselves rather than rows of its
+    // own (always so for groups): for decoders whose stores are cheap.
+    bool InPlace = false;
     // Rows handed over in all, when the source hands some rows over more than
     // once (one pass of an interlaced image at a time); 0: each row once.
     uint64_t Visits = 0;

@@ -40,7 +40,8 @@ public:
     // Where the source writes image row row in its layout: Planes rows of
     // Width bytes, or one interleaved row. By default rows of the sink's own
     // (LendRows); a whole read lends the planes' rows themselves to a source
-    // that fills groups of rows (CRowLayout::Group). Null after a failure.
+    // that fills groups of rows or asks for them (CRowLayout::Group,
+    // InPlace). Null after a failure.
     virtual uint8_t* const* Target(uint32_t row) noexcept
     {
         (void)row;

@@ -355,6 +355,8 @@ private:
     {
         CRowLayout l;
         l.Order = codec.InterlaceFlag ? CPlaneRowStream::kAnyOrder : CPlaneRowStream::kTopDown;
+        // The decoder copies whole strings: straight into the plane is faster.
+        l.InPlace = true;
         return l;
     }
 
