@@ -12,10 +12,11 @@ public:
     explicit CBmpIO(const char* path);
     ~CBmpIO() override;
 
-    int ReadImageHead() override;
-    int ReadImageData() override;
-    int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
-    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
+    // Reading (ReadImageHead, ReadImageData, ReadReducedData,
+    // ReadPrevImageData) is the base class's, from the header read and the
+    // row source below. Messages: 27601 for a header that is not read, 27605
+    // for a compressed file (from every read), 27709 for a bit count the
+    // rows cannot be read in (from the data reads).
     int WriteFile() override;
     int WriteHeader() override;
     int WriteImageData() override;
@@ -56,15 +57,31 @@ public:
     static constexpr uint32_t kFileHeaderBytes = 14;
     static constexpr uint32_t kInfoHeaderBytes = 40;
 
+protected:
+    CStatus ReadHead() override;
+    int HeadReadError() const override;
+    int ReadRefusal() const override;
+    std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
+
 private:
+    class RowSource;
+
+    // One stored row into line: 8, 24 and 32-bit rows as stored (padding
+    // included), 1- and 4-bit rows as one palette index per pixel.
     int ReadOneLineData(uint8_t* line);
-    int MakeExtraPlaneOpaque();
+    CStatus MakeExtraPlaneOpaque();
     // Header reading proper: 0, or the id of the message that refuses the file.
     int ReadHeadFields();
     // Bytes of one stored row of the file being read.
     uint32_t FileRowBytes() const;
+    // The writers' bodies, failures as statuses.
+    CStatus WriteHeaderFields();
+    int MakeHeaderPalette();
+    CStatus EmitPixels();
+    CStatus WriteRgbRows(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount);
+    CStatus WriteChannelRows(const uint8_t* rows, uint32_t channel, uint32_t rowCount);
     // Pixel rows of a whole-image write, bottom row first.
-    int EmitRows();
+    CStatus EmitRows();
     // Zero bytes from the end of the pixel rows up to the header's file size.
     void WritePixelEnd();
     // Bytes of one row as the writers store it.
@@ -74,4 +91,8 @@ private:
 
     uint8_t* m_work = nullptr;  // packed file row of a 1- or 4-bit read
     uint32_t m_workSize = 0;
+    // The data reads' refusal, found by the header read: 27605 for a
+    // compressed file, 27709 for a bit count not read (also before any
+    // header was read), 27601 for headers that are not a bitmap's, else 0.
+    int m_refusal;
 };

@@ -16,9 +16,10 @@ public:
     explicit CGifIO(const char* path);
     ~CGifIO() override;
 
-    int ReadImageHead() override;
+    // Reading is the base class's, from the header read and the row source
+    // below; these two set ReadMode first. The header read refuses a file
+    // that is not GIF silently and a malformed one with 27601.
     int ReadImageData() override;
-    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
     int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
     int WriteHeader() override;
     int WriteFile() override;
@@ -58,9 +59,14 @@ public:
     static constexpr uint32_t kLayerRecordBytes = 240;
     static constexpr uint32_t kMaskRecordBytes = 396;
 
+protected:
+    CStatus ReadHead() override;
+    int HeadReadError() const override;
+    std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
+
 private:
     class SubBlocks;
-    class ReducedTarget;
+    class RowSource;
 
     // Reading of the blocks up to the first image: 0, or the id of the
     // message that refuses the file (-1: not a GIF, refused silently).
@@ -74,18 +80,14 @@ private:
 
     // The next byte of the file, 0 when none is left.
     int ReadNextBit();
-    // Decodes the image rows in file order into the planes, or, with a
-    // reduced target, into its planes.
-    int iDecodeGIF_LZW(ReducedTarget* reduced);
-    int DecodeToPlanes(CGifLzwDecoder& decoder);
-    int DecodeReduced(CGifLzwDecoder& decoder, ReducedTarget& reduced);
     // A two-colour row: the low bit of each decoded index.
     void TurnTo8BitsLineData(const uint8_t* source, uint8_t* destination);
 
     // Bits per pixel of the colour table written: 1 for two colours, else
     // enough for PaletteSize entries.
     uint32_t TableBits() const;
-    int iEncodeGIF_LZW();
+    CStatus WriteBlocks();
+    CStatus iEncodeGIF_LZW();
 
     // File position of the first data sub-block and the minimum code size.
     uint64_t m_dataPos = 0;

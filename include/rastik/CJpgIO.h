@@ -20,11 +20,14 @@ public:
     explicit CJpgIO(const char* path);
     ~CJpgIO() override;
 
-    int ReadImageHead() override;
+    // Reading is the base class's, from the header read and the row source
+    // of libjpeg's scanlines: the whole read sets InvertCmyk and reads into
+    // the planes GetImageData describes; the preview takes the embedded
+    // thumbnail when there is one. Failures show no message of the table
+    // (libjpeg's own go to the sink when ShowMessages is set).
     int ReadImageData() override;
     int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets) override;
     int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
-    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
     int WriteFile() override;
     int WriteHeader() override;
     // Not used by the library; does nothing and returns 0.
@@ -49,7 +52,15 @@ public:
     std::string StreamFilePath;        // its path
     int32_t InvertCmyk = 0;            // CMYK samples are inverted on reading
 
+protected:
+    CStatus ReadHead() override;
+    std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
+
 private:
+    class RowSource;
+    class EncodedOutput;
+    class StreamStep;
+
     void GetResourcePos();
     // One libjpeg run over File or the source range.
     int Run(JpegHead* head, JpegRowSink* sink);
@@ -59,14 +70,16 @@ private:
     double QuantScale() const;
     // Deletes the output after a failed encoding.
     void DeleteOutput();
-    // The same, telling the user when the disk was full.
-    void FailOutput();
+    // The bodies of WriteFile and WriteToFile.
+    CStatus EncodePlanes();
+    CStatus EncodeStreamFile(CFile* tempFile);
     // Streamed writing: makes the planar temporary file, or reopens it for the black rows.
-    int OpenStreamFile(bool reopen);
+    CStatus OpenStreamFile(bool reopen);
     // Writes rowCount rows of planes first .. first + count - 1 at the rows received so far.
-    int StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uint32_t rowCount);
+    CStatus StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uint32_t rowCount);
+    CStatus StreamRgbRows(COperation& op, uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount);
     // Encodes the finished temporary file and removes it.
-    int FinishStream();
+    CStatus FinishStream(COperation& op);
     void DropStreamFile();
     // Drops a streamed write under way (after Esc or a file error).
     void AbandonStream();

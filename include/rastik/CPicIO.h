@@ -18,10 +18,11 @@ public:
     explicit CPicIO(const char* path);
     ~CPicIO() override;
 
-    int ReadImageHead() override;
-    int ReadImageData() override;
-    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
-    int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
+    // Reading (ReadImageHead, ReadImageData, ReadReducedData,
+    // ReadPrevImageData) is the base class's, from the header read and the
+    // row source below. Messages: 27610 for a malformed picture or 1-bit
+    // file, 27709 for a pixel map the rows cannot be read in (from every
+    // read); a picture that ends before its first bitmap fails without one.
 
     // Pixel map of the image, as stored after its row bytes and bounds, all
     // big-endian: resolutions are 16.16 fixed point.
@@ -51,9 +52,15 @@ public:
     // Picture version (1 or 2); 0 for the 1-bit formats.
     uint32_t PictVersion = 0;
 
+protected:
+    CStatus ReadHead() override;
+    int HeadReadError() const override;
+    int ReadRefusal() const override;
+    std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
+
 private:
     class RowSource;
-    enum HeadResult { kHeadOk, kHeadEnd, kHeadBadData, kHeadBadPattern, kHeadUnsupported };
+    enum HeadResult { kHeadOk, kHeadEnd, kHeadBadData, kHeadUnsupported };
 
     // Header of a picture, and of the 1-bit formats.
     HeadResult ReadPictHead();
@@ -70,25 +77,23 @@ private:
     // Pixel sizes and component counts the row decoders read.
     bool Decodable() const;
 
-    // Row reading: planar rows of Width bytes per plane, in file order.
+    // Row reading: a row of Width bytes per plane, in file order.
     int BeginRows();
     void EndRows();
-    int ReadRow(uint8_t* line);
+    int ReadRow(uint8_t* const* planes);
     int SkipRow();
     uint32_t Planes() const { return ColorMode == kModeRgb ? 3 : 1; }
 
     // Row decoders: the stored row (PackBits data, or the row itself when
-    // rows are stored unpacked) into planar samples.
+    // rows are stored unpacked) into the planes' rows.
     const uint8_t* UnpackedRow(const uint8_t* stored, uint32_t length);
-    void ReadOne2LineData(uint8_t* out, const uint8_t* packed, uint32_t length);
-    void ReadOne4LineData(uint8_t* out, const uint8_t* packed, uint32_t length);
-    void ReadOne8LineData(uint8_t* out, const uint8_t* packed, uint32_t length);
-    void ReadOne16LineData(uint8_t* out, const uint8_t* packed, uint32_t length);
-    void ReadOne32LineData(uint8_t* out, const uint8_t* packed, uint32_t length);
+    // 1-, 2-, 4- and 8-bit pixels (the first in a byte's top bits) through
+    // m_indexMap: indexes, grey levels, or black and white of 1-bit rows.
+    void ReadIndexLineData(uint8_t* out, const uint8_t* packed, uint32_t length);
+    void ReadOne16LineData(uint8_t* const* out, const uint8_t* packed, uint32_t length);
+    void ReadOne32LineData(uint8_t* const* out, const uint8_t* packed, uint32_t length);
     // A 16-bit pixel x RRRRR GGGGG BBBBB into red, green, blue bytes.
     static void Read16Bytes(uint8_t high, uint8_t low, uint8_t* rgb);
-    // 1-bit rows: pixel x is bit x from the top bit of the first byte.
-    void TurnTo8BitsLineData(const uint8_t* bits, uint8_t* out);
 
     std::unique_ptr<CPictRowLayout> m_layout;
     // Sample written for each index of 1- to 8-bit rows: the index itself,

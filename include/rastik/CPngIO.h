@@ -16,9 +16,10 @@ public:
     explicit CPngIO(const char* path);
     ~CPngIO() override;
 
-    int ReadImageHead() override;
-    int ReadImageData() override;
-    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
+    // Reading is the base class's, from the header read and the row source
+    // below; the preview also reopens File when the host left it closed.
+    // Failures show no message of the table (libpng's own go to the sink
+    // when ShowMessages is set).
     int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
     // Writing is one call: this does nothing.
     int WriteHeader() override;
@@ -27,10 +28,20 @@ public:
     // Interlace method of the file read: 0 none, 1 Adam7.
     int32_t InterlaceType = 0;
 
+protected:
+    CStatus ReadHead() override;
+    std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
+
 private:
+    class RowSource;
+
     // File open on Path (read-only when the host left it closed) and at its
     // start; false when it cannot be opened.
     bool OpenForReading();
     // Back at the start of the file after a read.
     void Rewind();
+    CStatus WriteRows();
+
+    // Samples per pixel of the file read (libpng's channel count).
+    uint32_t m_fileChannels = 0;
 };

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/CFile.h"
@@ -24,6 +25,9 @@ enum RastikColorMode : uint32_t {
 };
 
 class CReducedRows;
+class CRowSource;
+class CStatus;
+class COperation;
 
 // Storage of a channel plane (ChannelKind).
 enum RastikChannelKind : int32_t { kChannelNone = 0, kChannelHeap = 1, kChannelTemp = 2 };
@@ -37,13 +41,21 @@ public:
     CRastik(const CRastik&) = delete;
     CRastik& operator=(const CRastik&) = delete;
 
-    // --- virtual protocol; the base does nothing and returns 0 ---
+    // --- virtual protocol ---
+    // The reads are run by the base class from the codec's header read
+    // (ReadHead) and row source (OpenRowSource): a codec without them reads
+    // nothing and gets 0. ReadReducedData fills one plane per colour channel
+    // (BytesPerRow(width x 8) stride), ReadPrevImageData hands out the
+    // 24-bit preview buffer (released with FreeBuffer).
     virtual int ReadImageHead();
     virtual int ReadImageData();
+    // The base does nothing and returns 0 (the JPEG codec reads into the
+    // planes the host describes).
     virtual int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets);
     virtual int ReadImageDataForPage();
     virtual int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer);
     virtual int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes);
+    // The rest do nothing and return 0 in the base.
     virtual int WriteFile();
     virtual int WriteImageHead();
     virtual int WriteHeader();
@@ -99,6 +111,12 @@ public:
     int SetMaxPrevSize(uint16_t size);
     int IsPressedEscKey();
     int SetWarningMsg(int flag);
+    // Why the last operation failed: the id of its message (text through
+    // GetRastikMessageText), 0 when it succeeded, was stopped by Esc, or
+    // failed without a message of the table. Whether the message was also
+    // shown follows one rule for every codec: a write's always, a read's
+    // when ShowMessages is set.
+    int GetLastMessage() const { return m_lastMessage; }
 
     // --- previews ---
     int GetPrevDataSize();
@@ -155,6 +173,29 @@ public:
     int32_t WithQorHeader = 1;
 
 protected:
+    // --- what a codec supplies for the base class to read it ---
+    enum RowPurpose { kWholeImage, kReducedImage };
+    // The header read proper: fills the description; a failure names its
+    // message. The base has none.
+    virtual CStatus ReadHead();
+    // The message of a header read that a file error ends (the header
+    // cannot be read); 0 for none.
+    virtual int HeadReadError() const;
+    // The message refusing the data of the file whose header was read (a
+    // compression or depth the rows cannot be read in), 0 when they can.
+    virtual int ReadRefusal() const;
+    // A source of the image's rows for one read: the whole image into the
+    // planes, or a reduced image (also the preview's). Null when there is
+    // none for the image as described (the read then fails without a message).
+    virtual std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose);
+    // Another codec's row source, for an image embedded in this one's file.
+    static std::unique_ptr<CRowSource> RowSourceOf(CRastik& codec, RowPurpose purpose);
+    // Reads the whole image from the row source into planes described as
+    // GetImageData's arguments describe them.
+    int ReadPlanesFromSource(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets);
+    // Colour planes a reduced read fills: ColorChannels for RGB and CMYK, else 1.
+    uint32_t ReducedPlaneCount() const;
+
     void FreeChannelSpace();
     // The preview of a codec without an embedded one: GetPrevDataSize, the
     // codec's ReadReducedData into work planes, ReducedDataForPrev; Palette
@@ -164,19 +205,29 @@ protected:
     // ReadPrevJpegFile): 1 when read, 0 when there is none or it cannot be
     // decoded, -1 when Esc stopped it.
     int PreviewFromThumbnail(uint32_t& width, uint32_t& height, uint8_t*& buffer);
-    // The reduced read of a codec whose rows come in file order: every
+    // The path the TIFF codec still takes: its own reads, with this reduced
+    // read of a codec whose rows come in file order: every
     // source row is read or skipped as the sampler decides, taken rows go to
     // AddToReduceData (bottom-up files fill the target from its last row),
     // with progress and Esc after each. rowBytes: bytes of one source row.
     int ReduceRows(uint32_t width, uint32_t height, uint8_t** planes, uint32_t rowBytes, bool bottomUp,
                    CReducedRows& rows);
-    // Shows a message of the table when ShowMessages is set.
-    void Warn(int id) const;
+    // Shows a message of the table when ShowMessages is set and keeps it as
+    // the last message (the path the TIFF codec still takes).
+    void Warn(int id);
     // Rows handed to AddToReduceData with interleaved samples hold blue,
     // green, red (bitmaps), and the reducer reverses them.
     bool BgrSamples = false;
 
 private:
+    friend class COperation;
+    CStatus ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets);
+    CStatus ReadReduced(uint32_t width, uint32_t height, uint8_t** planes);
+    CStatus ReadPreview(uint32_t& width, uint32_t& height, uint8_t*& buffer);
+    // The last operation's message, and how deep operations are nested.
+    int32_t m_lastMessage = 0;
+    int32_t m_operationDepth = 0;
+
     // Byte range of rows of a plane; false when they lie outside it.
     bool PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const;
     void SeekSpilledPlane(uint32_t channel, size_t at);

@@ -50,10 +50,11 @@ private:
                 int16_t* carried, bool moreRowsFollow);
     // rowCount packed rows filled with white, malloc'd; null for none or no memory.
     static uint8_t* AllocPacked(uint32_t rowCount, uint32_t width, uint32_t* size);
-    int WriteHeaderBytes();
+    CStatus WriteHeaderBytes();
     uint8_t WhiteIndex() const;
-    int StageChunk(CPlaneRowStream& rows, uint8_t* outRows, uint32_t stride, uint32_t n);
-    int WriteChunk(const uint8_t* outRows, uint32_t stride, uint32_t rows, int16_t* carried,
-                   bool moreRowsFollow);
-    int AppendPacked(const uint8_t* packed, uint32_t size);
+    CStatus WriteRows();
+    CStatus StageChunk(CPlaneRowStream& rows, uint8_t* outRows, uint32_t stride, uint32_t n);
+    CStatus WriteChunk(const uint8_t* outRows, uint32_t stride, uint32_t rows, int16_t* carried,
+                       bool moreRowsFollow);
+    void AppendPacked(const uint8_t* packed, uint32_t size);
 };

@@ -101,26 +101,23 @@ CColorQuantizer::~CColorQuantizer()
     FreeBatch();
 }
 
+// Releases malloc'd blocks and clears their pointers.
+template <class... T>
+void FreeBlocks(T*&... blocks)
+{
+    ((free(blocks), blocks = nullptr), ...);
+}
+
 void CColorQuantizer::FreeBatch()
 {
     m_prefault->Wait();
-    free(m_batch);
-    free(m_batchSorted);
-    free(m_digitCounts);
-    m_batch = nullptr;
-    m_batchSorted = nullptr;
-    m_digitCounts = nullptr;
+    FreeBlocks(m_batch, m_batchSorted, m_digitCounts);
     m_batchUsed = 0;
 }
 
 void CColorQuantizer::FreeLookup()
 {
-    free(m_top);
-    free(m_cells);
-    free(m_candidates);
-    m_top = nullptr;
-    m_cells = nullptr;
-    m_candidates = nullptr;
+    FreeBlocks(m_top, m_cells, m_candidates);
     m_candidatesUsed = 0;
 }
 

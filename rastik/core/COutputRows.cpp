@@ -6,24 +6,27 @@
 #include "rastik/General.h"
 #include "rastik/Messages.h"
 
-bool COutputRows::Grant(uint64_t rowBytes, uint64_t rows)
+CStatus COutputRows::Take(uint64_t rowBytes, uint64_t rows)
 {
     m_buffer.Reset();
     m_rows = 0;
-    if (rowBytes == 0 || rowBytes > 0xFFFFFFFFull) {
-        ShowRastikMessage(kMsgNoBuffer);
-        return false;
-    }
+    if (rowBytes == 0 || rowBytes > 0xFFFFFFFFull) return CStatus::Failed(kMsgNoBuffer);
     // A grant is at most 4 GiB less a byte: whole rows of it.
     uint64_t want = std::min<uint64_t>(std::clamp<uint64_t>(rows, 1, 0xFFFFFFFFull) * rowBytes, 0xFFFFFFFFull / rowBytes * rowBytes);
     uint32_t granted = 0;
     m_buffer.Reset(AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(rowBytes), &granted, 0));
     if (!m_buffer.p || granted < rowBytes) {
         m_buffer.Reset();
-        ShowRastikMessage(kMsgNoBuffer);
-        return false;
+        return CStatus::Failed(kMsgNoBuffer);
     }
     m_rowBytes = static_cast<uint32_t>(rowBytes);
     m_rows = granted / m_rowBytes;
-    return true;
+    return CStatus::Ok();
+}
+
+bool COutputRows::Grant(uint64_t rowBytes, uint64_t rows)
+{
+    CStatus s = Take(rowBytes, rows);
+    if (!s) ShowRastikMessage(s.Message());
+    return s.IsOk();
 }

@@ -5,13 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rastik/core/CStatus.h"
 #include "rastik/support/CScopedBuffer.h"
 
 class COutputRows {
 public:
     // Asks for up to `rows` rows of `rowBytes` bytes each; the support layer
-    // may grant fewer (never part of a row). False, with 27609 shown, when not
-    // even one row can be had.
+    // may grant fewer (never part of a row). A failure (27609) when not even
+    // one row can be had.
+    CStatus Take(uint64_t rowBytes, uint64_t rows);
+    // The same, showing 27609 itself (the path the TIFF writer still takes).
     bool Grant(uint64_t rowBytes, uint64_t rows);
 
     uint8_t* Data() const { return m_buffer.p; }

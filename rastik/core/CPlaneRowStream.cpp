@@ -45,8 +45,24 @@ void CPlaneRowStream::Fail()
 
 void CPlaneRowStream::Fail(const CFileException& error)
 {
+    Fail(CStatus::FileFailure(error).Message());
+}
+
+void CPlaneRowStream::Fail(int message)
+{
     m_outcome = kFailed;
-    if (ShowsMessages()) ShowFileError(error);
+    m_message = message;
+    if (m_showsOwnMessages && message && ShowsMessages()) ShowRastikMessage(message);
+}
+
+CStatus CPlaneRowStream::Status() const
+{
+    switch (m_outcome) {
+    case kRunning:
+    case kDone: return CStatus::Ok();
+    case kStopped: return CStatus::Stopped();
+    default: return CStatus::Failed(m_message);
+    }
 }
 
 void CPlaneRowStream::SetProgress(uint32_t total, uint32_t done)
@@ -76,8 +92,7 @@ bool CPlaneRowStream::Open()
         AllocLargeBuffer(static_cast<uint32_t>(want), static_cast<uint32_t>(unit), &granted, 0));
     if (!m_stage || granted < unit) {
         FreeBuffer(&m_stage);
-        if (ShowsMessages()) ShowRastikMessage(kMsgNoBuffer);
-        m_outcome = kFailed;
+        Fail(kMsgNoBuffer);
         return false;
     }
     m_chunkRows = static_cast<uint32_t>(granted / unit) * group;

@@ -4,7 +4,8 @@
 // planes go through one staging grant (AllocLargeBuffer) shared by those
 // planes and move to and from the temporary file a chunk at a time. Every
 // row counts on the progress bar and polls Esc; a press marks the image's
-// EscPressed. Failures of the planes' file show their message in one place.
+// EscPressed. A failure keeps its message (Status); the stream shows it
+// itself unless its caller reports the status.
 //
 //   CPlaneRowStream rows(*this, CPlaneRowStream::kFill, CPlaneRowStream::kBottomUp, 3);
 //   if (!rows.Open()) return 0;
@@ -19,6 +20,7 @@
 
 #include "rastik/CRastik.h"
 #include "rastik/core/CRowProgress.h"
+#include "rastik/core/CStatus.h"
 
 class CPlaneRowStream {
 public:
@@ -73,6 +75,13 @@ public:
     // done (also when the codec ended early on its own), stopped or failed.
     Outcome Finish();
     Outcome Result() const { return m_outcome; }
+    // The outcome as a status: a failure carries its message (27609 no
+    // staging grant, 27708 a full disk).
+    CStatus Status() const;
+    // Leaves showing the failure's message to the caller, who reports the
+    // status (the base class's drivers); by default the stream shows it
+    // (the path the TIFF codec still takes).
+    void LeaveMessagesToStatus() { m_showsOwnMessages = false; }
 
     // Any order: row r of plane p, in place for heap planes, else a row buffer
     // of the plane; Commit(r) writes the row through and counts it. A fill
@@ -84,6 +93,8 @@ public:
     // Marks the stream failed; a file exception shows its message.
     void Fail();
     void Fail(const CFileException& error);
+    // A failure with a message of the table.
+    void Fail(int message);
 
 private:
     bool Spilled(uint32_t plane) const { return m_kinds[plane] == kChannelTemp; }
@@ -107,18 +118,18 @@ private:
     int32_t m_offsets[kMaxChannels] = {};
     CFile* m_tempFile = nullptr;
 
+    // The staging grant: a slot of m_chunkRows rows for each spilled plane.
     uint8_t* m_stage = nullptr;
     uint32_t m_slot[kMaxChannels] = {};
-    uint32_t m_spilled = 0;
-    uint32_t m_chunkRows = 0;
+    uint32_t m_spilled = 0, m_chunkRows = 0;
     // The chunk in the stage: stream positions [m_chunkPos, m_chunkPos +
     // m_chunkCount), image rows [m_chunkLow, m_chunkLow + m_chunkCount).
-    uint32_t m_chunkPos = 0;
-    uint32_t m_chunkCount = 0;
-    uint32_t m_chunkLow = 0;
+    uint32_t m_chunkPos = 0, m_chunkCount = 0, m_chunkLow = 0;
     bool m_chunkLoaded = false;
 
     uint32_t m_pos = 0;
     CRowProgress m_progress;
     Outcome m_outcome = kRunning;
+    int m_message = 0;
+    bool m_showsOwnMessages = true;
 };

@@ -29,12 +29,8 @@ CRastik::~CRastik()
     FreeBuffer(&Palette);
 }
 
-int CRastik::ReadImageHead() { return 0; }
-int CRastik::ReadImageData() { return 0; }
 int CRastik::GetImageData(int32_t*, CFile*, uint8_t**, int32_t*) { return 0; }
 int CRastik::ReadImageDataForPage() { return 0; }
-int CRastik::ReadPrevImageData(uint32_t&, uint32_t&, uint8_t*&) { return 0; }
-int CRastik::ReadReducedData(uint32_t, uint32_t, uint8_t**) { return 0; }
 int CRastik::WriteFile() { return 0; }
 int CRastik::WriteImageHead() { return 0; }
 int CRastik::WriteHeader() { return 0; }
@@ -309,8 +305,9 @@ int CRastik::IsPressedEscKey()
     return EscPressed;
 }
 
-void CRastik::Warn(int id) const
+void CRastik::Warn(int id)
 {
+    m_lastMessage = id;
     if (ShowMessages) ShowRastikMessage(id);
 }
 

@@ -10,6 +10,7 @@
 #include "rastik/core/CReducedSampler.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/support/CScopedBuffer.h"
+#include "rastik/support/PixelRows.h"
 
 namespace {
 
@@ -81,14 +82,7 @@ int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t*
     out += rowAt;
     for (size_t i = 0; i < taken; ++i) {
         size_t p = PlanarRows ? columns[i] : static_cast<size_t>(channels) * columns[i];
-        if (BitsPerChannel == 4) {
-            uint8_t b = sourceRow[p / 2];
-            out[i] = (p % 2 == 0) ? static_cast<uint8_t>(b >> 4) : static_cast<uint8_t>(b & 0x0F);
-        } else if (BitsPerChannel == 1) {
-            out[i] = static_cast<uint8_t>((sourceRow[p / 8] >> (7 - p % 8)) & 1);
-        } else {
-            out[i] = sourceRow[p];
-        }
+        out[i] = BitsPerChannel == 1 || BitsPerChannel == 4 ? rastik::PixelAt(sourceRow, p, BitsPerChannel) : sourceRow[p];
     }
     return 1;
 }

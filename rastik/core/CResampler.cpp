@@ -45,13 +45,8 @@ int CResampler::PrepareTarget(uint32_t width, uint32_t height)
     CRastik& t = m_target;
     t.Width = width;
     t.Height = height;
-    t.FileBitCount = s.FileBitCount;
-    t.ColorMode = s.ColorMode;
-    t.BitsPerChannel = s.BitsPerChannel;
-    t.ChannelCount = s.ChannelCount;
-    t.ColorChannels = s.ColorChannels;
-    t.PaletteSize = s.PaletteSize;
-    if (!t.SetPalette(s.Palette, s.Palette ? s.PaletteSize : 0)) return 0;
+    t.SetMode(&s);
+    if (s.Palette && s.PaletteSize && !t.Palette) return 0;
     t.WritePreview = s.WritePreview;
     t.IntelByteOrder = s.IntelByteOrder;
     t.EscPressed = s.EscPressed;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "rastik/support/Inches.h"
+
 namespace {
 
 // Integer part of a non-negative floating value, held to 32 bits unsigned;
@@ -40,7 +42,7 @@ float CSizeRule::UnitFactor(uint32_t unit)
 {
     switch (unit) {
     case 2: return 25.3995f;    // millimetre
-    case 3: return 2.53995f;    // centimetre
+    case 3: return static_cast<float>(rastik::kUnitCentimetresPerInch);  // centimetre
     case 4: return 0.0253995f;  // metre
     case 5: return 72.0f;       // point
     case 6: return 6.0f;        // pica

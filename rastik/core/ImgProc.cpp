@@ -49,14 +49,11 @@ struct ConversionPlan {
     const char* TargetPath = nullptr;
     uint16_t TargetType = 0;
     uint32_t TargetMode = 0;
-    uint32_t NewWidth = 0;
-    uint32_t NewHeight = 0;
+    uint32_t NewWidth = 0, NewHeight = 0;
     int32_t NewResolution = 0;
     int WithQorHeader = 1;
-    bool ModeChanged = false;
-    bool ResolutionChanged = false;
-    bool TypeChanged = false;
-    bool SizeChanged = false;
+    // What differs from the source.
+    bool ModeChanged = false, ResolutionChanged = false, TypeChanged = false, SizeChanged = false;
     // Writer settings: the source's, or those the options ask for.
     int32_t Compression = 1;
     int32_t IntelByteOrder = 1;

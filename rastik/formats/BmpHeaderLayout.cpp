@@ -2,6 +2,7 @@
 #include "rastik/formats/BmpHeaderLayout.h"
 
 #include "rastik/support/ByteOrder.h"
+#include "rastik/support/Inches.h"
 
 namespace {
 // Bitmap headers are little-endian.
@@ -56,7 +57,7 @@ bool BmpPelsPerMetre(float resolution, uint32_t unit, int32_t* out)
 {
     double v;
     if (unit == 0 || unit == 1)
-        v = resolution * 100 / 2.53995;
+        v = resolution * 100 / rastik::kUnitCentimetresPerInch;
     else if (unit == 3)
         v = static_cast<double>(resolution) * 100;
     else

@@ -10,9 +10,11 @@
 #include "rastik/General.h"
 #include "rastik/Messages.h"
 #include "rastik/core/CPlaneRowStream.h"
-#include "rastik/core/CReducedRows.h"
+#include "rastik/core/CRowSource.h"
+#include "rastik/core/CStatus.h"
 #include "rastik/formats/BmpHeaderLayout.h"
-#include "rastik/support/CScopedBuffer.h"
+#include "rastik/support/Inches.h"
+#include "rastik/support/PixelRows.h"
 
 namespace {
 
@@ -49,78 +51,22 @@ uint64_t RowBytes(uint32_t bits, uint32_t width)
 float ResolutionOf(int32_t pelsPerMeter)
 {
     if (pelsPerMeter <= 0) return 72.0f;
-    return static_cast<float>(pelsPerMeter * 2.54 / 100);
+    return static_cast<float>(pelsPerMeter * rastik::kCentimetresPerInch / 100);
 }
 
-void UnpackOneBit(const uint8_t* src, uint8_t* out, uint32_t width)
+// The data reads' gate: the compressions and bit counts whose rows are read.
+int RefusalOf(const CBmpIO::InfoHeader& h)
 {
-    uint32_t x = 0;
-    for (; x + 8 <= width; x += 8) {
-        uint8_t b = src[x >> 3];
-        out[x] = b >> 7;
-        out[x + 1] = (b >> 6) & 1;
-        out[x + 2] = (b >> 5) & 1;
-        out[x + 3] = (b >> 4) & 1;
-        out[x + 4] = (b >> 3) & 1;
-        out[x + 5] = (b >> 2) & 1;
-        out[x + 6] = (b >> 1) & 1;
-        out[x + 7] = b & 1;
-    }
-    for (; x < width; ++x) out[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+    if (h.Compression != 0) return kMsgCompressedBmp;
+    return ModeOfBitCount(h.BitCount) ? 0 : kMsgUnsupported;
 }
-
-void UnpackFourBit(const uint8_t* src, uint8_t* out, uint32_t width)
-{
-    uint32_t x = 0;
-    for (; x + 2 <= width; x += 2) {
-        uint8_t b = src[x >> 1];
-        out[x] = b >> 4;
-        out[x + 1] = b & 0x0F;
-    }
-    if (x < width) out[x] = src[x >> 1] >> 4;
-}
-
-// Interleaved blue-green-red(-x) pixels of a file row into the R, G, B
-// planes, and the fourth bytes into the extra plane when there is one; the
-// OR of the fourth bytes.
-uint8_t SplitPixels(const uint8_t* line, uint32_t width, uint32_t step, uint8_t* const* planes)
-{
-    uint8_t* r = planes[0];
-    uint8_t* g = planes[1];
-    uint8_t* b = planes[2];
-    uint8_t* extra = step == 4 ? planes[3] : nullptr;
-    uint8_t any = 0;
-    for (uint32_t x = 0; x < width; ++x, line += step) {
-        b[x] = line[0];
-        g[x] = line[1];
-        r[x] = line[2];
-        if (extra) any |= extra[x] = line[3];
-    }
-    return any;
-}
-
-// Stored rows of a bitmap in file order, for the reduced read.
-class BmpFileRows : public CReducedRows {
-public:
-    BmpFileRows(CFile& file, uint32_t rowBytes) : m_file(file), m_rowBytes(rowBytes) {}
-    bool Read(uint8_t* row) override { return m_file.Read(row, m_rowBytes) == m_rowBytes; }
-    bool Skip() override
-    {
-        m_file.Seek(m_rowBytes, CFile::current);
-        return true;
-    }
-
-private:
-    CFile& m_file;
-    uint32_t m_rowBytes;
-};
 
 }  // namespace
 
-CBmpIO::CBmpIO(const char* path)
+CBmpIO::CBmpIO(const char* path) : m_refusal(kMsgUnsupported)
 {
     Path = path;
-    // Stored pixels are blue, green, red.
+    // Rows a host hands to AddToReduceData hold blue, green, red.
     BgrSamples = true;
 }
 
@@ -135,34 +81,40 @@ uint32_t CBmpIO::FileRowBytes() const
     return n > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(n);
 }
 
-int CBmpIO::ReadImageHead()
+CStatus CBmpIO::ReadHead()
 {
-    int message;
-    try {
-        message = ReadHeadFields();
-    } catch (const CFileException&) {
-        message = kMsgBadHeader;
-    }
-    if (message == 0) return 1;
-    Warn(message);
-    return 0;
+    int message = ReadHeadFields();
+    return message == 0 ? CStatus::Ok() : CStatus::Failed(message);
+}
+
+int CBmpIO::HeadReadError() const
+{
+    return kMsgBadHeader;
+}
+
+int CBmpIO::ReadRefusal() const
+{
+    return m_refusal;
 }
 
 int CBmpIO::ReadHeadFields()
 {
     uint8_t fh[kFileHeaderBytes];
     uint8_t ih[kInfoHeaderBytes];
+    // Until the headers are known to be a bitmap's, the data reads are
+    // refused as the header is.
+    m_refusal = kMsgBadHeader;
     File.Seek(0, CFile::begin);
     if (File.Read(fh, sizeof fh) != sizeof fh || File.Read(ih, sizeof ih) != sizeof ih) return kMsgBadHeader;
 
     FileHeader& f = BmpFileHeader;
     InfoHeader& h = BmpInfoHeader;
     UnpackBmpHeaders(fh, ih, f, h);
-
     if (f.Type != kBmpType) return kMsgBadHeader;
     // The 12-byte header of the oldest bitmaps has 16-bit sizes and is not read.
     if (h.Size < kInfoHeaderBytes) return kMsgBadHeader;
-    if (h.Compression != 0) return kMsgCompressedBmp;
+    m_refusal = RefusalOf(h);
+    if (m_refusal == kMsgCompressedBmp) return m_refusal;
 
     // Sizes: planes of BytesPerRow(width x 8) x height bytes must stay within 32 bits.
     if (h.Width <= 0 || h.Height == 0) return kMsgBadHeader;
@@ -221,112 +173,96 @@ int CBmpIO::ReadOneLineData(uint8_t* line)
         if (!m_work) return 0;
     }
     if (File.Read(m_work, rowBytes) != rowBytes) return 0;
-    if (bits == 4)
-        UnpackFourBit(m_work, line, Width);
-    else
-        UnpackOneBit(m_work, line, Width);
+    rastik::UnpackPixels(m_work, Width, bits, line);
     return 1;
 }
 
-int CBmpIO::ReadImageData()
+// The stored rows in file order: 1- and 4-bit rows unpacked into the index
+// plane, other rows handed over as stored (blue, green, red and a fourth
+// byte per pixel; a row is padded to whole words). Rows are passed over by
+// seeking past them.
+class CBmpIO::RowSource : public CRowSource {
+public:
+    RowSource(CBmpIO& codec, uint32_t rowBytes, bool extra)
+        : CRowSource(codec.Width, codec.Height, LayoutOf(codec, rowBytes, extra)), m_codec(codec),
+          m_rowBytes(rowBytes), m_extra(extra)
+    {
+    }
+
+    CStatus Start() override
+    {
+        m_codec.File.Seek(m_codec.BmpFileHeader.OffBits, CFile::begin);
+        return CStatus::Ok();
+    }
+    CStatus Read(uint8_t* const* rows) override
+    {
+        if (!m_codec.ReadOneLineData(rows[0])) return CStatus::Failed();
+        if (m_extra)
+            for (uint32_t x = 0; x < m_codec.Width; ++x) m_fourthBytes |= rows[0][4 * static_cast<size_t>(x) + 3];
+        return CStatus::Ok();
+    }
+    CStatus Skip() override
+    {
+        m_codec.File.Seek(m_rowBytes, CFile::current);
+        return CStatus::Ok();
+    }
+    CStatus Finish() override
+    {
+        FreeBuffer(&m_codec.m_work);
+        m_codec.m_workSize = 0;
+        return m_extra && m_fourthBytes == 0 ? m_codec.MakeExtraPlaneOpaque() : CStatus::Ok();
+    }
+
+private:
+    static CRowLayout LayoutOf(const CBmpIO& codec, uint32_t rowBytes, bool extra)
+    {
+        CRowLayout l;
+        l.Order = codec.BmpInfoHeader.Height < 0 ? CPlaneRowStream::kTopDown : CPlaneRowStream::kBottomUp;
+        uint32_t bits = codec.BmpInfoHeader.BitCount;
+        if (bits < 8) return l;
+        l.Interleaved = bits / 8;
+        l.Planes = bits == 8 ? 1 : extra ? 4 : 3;
+        l.Bgr = bits > 8;
+        l.RowBytes = rowBytes;
+        return l;
+    }
+
+    CBmpIO& m_codec;
+    uint32_t m_rowBytes;
+    bool m_extra;
+    uint8_t m_fourthBytes = 0;
+};
+
+std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
 {
-    if (BmpInfoHeader.Compression != 0) {
-        ShowRastikMessage(kMsgCompressedBmp);
-        return 0;
-    }
-    uint16_t bits = BmpInfoHeader.BitCount;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) {
-        ShowRastikMessage(kMsgUnsupported);
-        return 0;
-    }
-    // 24- and 32-bit rows fill R, G, B; 32-bit rows also the extra plane,
-    // unless the host holds only the colour channels.
-    uint32_t planes = bits >= 24 ? 3 : 1;
-    if (bits == 32 && ChannelCount >= 4 && !UseColorChannels) planes = 4;
+    const BitCountMode* m = ModeOfBitCount(BmpInfoHeader.BitCount);
     uint32_t rowBytes = FileRowBytes();
-    if (rowBytes == 0 || planes > ChannelCount) return 0;
-    uint64_t lineBytes = std::max<uint64_t>({static_cast<uint64_t>(BytesPerLine) * ChannelCount, rowBytes, Width});
-    if (lineBytes > 0xFFFFFFFFull) return 0;
-    CScopedBuffer line(AllocBuffer(static_cast<uint32_t>(lineBytes), 0, 0));
-    if (!line.p) return 0;
-    bool topDown = BmpInfoHeader.Height < 0;
-    CPlaneRowStream rows(*this, CPlaneRowStream::kFill, topDown ? CPlaneRowStream::kTopDown : CPlaneRowStream::kBottomUp,
-                         planes);
-    if (!rows.Open()) return 0;
-    uint8_t fourthBytes = 0;
-    try {
-        File.Seek(BmpFileHeader.OffBits, CFile::begin);
-        for (uint32_t n = 0; n < Height; ++n) {
-            if (!ReadOneLineData(line.p)) return 0;
-            uint8_t* dst[4] = {};
-            for (uint32_t k = 0; k < planes; ++k)
-                if (!(dst[k] = rows.Row(k))) return 0;
-            if (planes == 1)
-                memcpy(dst[0], line.p, Width);
-            else
-                fourthBytes |= SplitPixels(line.p, Width, bits / 8, dst);
-            if (!rows.Advance()) return 0;
-        }
-    } catch (const CFileException&) {
-        return 0;
-    }
-    FreeBuffer(&m_work);
-    m_workSize = 0;
-    if (rows.Finish() != CPlaneRowStream::kDone) return 0;
-    return planes == 4 && fourthBytes == 0 ? MakeExtraPlaneOpaque() : 1;
+    if (!m || rowBytes == 0 || Width == 0 || Height == 0) return nullptr;
+    // The reduced read takes the colour channels from the stored row as the
+    // header describes it, stepping over a 32-bit pixel's fourth byte.
+    if (purpose == kReducedImage && (ChannelCount != m->channels || BitsPerChannel != m->bitsPerChannel))
+        return nullptr;
+    // A 32-bit row fills the extra plane too, unless the host holds only
+    // the colour channels.
+    bool extra = purpose == kWholeImage && m->bits == 32 && ChannelCount >= 4 && !UseColorChannels;
+    return std::make_unique<RowSource>(*this, rowBytes, extra);
 }
 
 // Most 32-bit files leave the fourth byte unused, as 0: read as alpha, such a
 // file would be wholly transparent, so an extra plane of nothing but zeros
 // becomes fully opaque instead.
-int CBmpIO::MakeExtraPlaneOpaque()
+CStatus CBmpIO::MakeExtraPlaneOpaque()
 {
     CPlaneRowStream::PlaneSet set{ChannelKind + 3, ChannelData + 3, ChannelOffset + 3, TempFileObject};
     CPlaneRowStream rows(*this, set, CPlaneRowStream::kFill, CPlaneRowStream::kTopDown, 1);
-    if (!rows.Open()) return 0;
+    rows.LeaveMessagesToStatus();
+    if (!rows.Open()) return rows.Status() ? CStatus::Failed() : rows.Status();
     for (uint32_t n = 0; n < Height; ++n) {
         uint8_t* row = rows.Row(0);
-        if (!row) return 0;
+        if (!row) return rows.Status();
         memset(row, 0xFF, Width);
-        if (!rows.Advance()) return 0;
+        if (!rows.Advance()) return rows.Status();
     }
-    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
-}
-
-int CBmpIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
-{
-    if (BmpInfoHeader.Compression != 0) {
-        Warn(kMsgCompressedBmp);
-        return 0;
-    }
-    uint16_t bits = BmpInfoHeader.BitCount;
-    const BitCountMode* m = ModeOfBitCount(bits);
-    if (!m) {
-        Warn(kMsgUnsupported);
-        return 0;
-    }
-    // The sampler takes the colour channels from the stored row as the header
-    // describes it, stepping over a 32-bit pixel's fourth byte.
-    if (!planes || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return 0;
-    if (Width == 0 || Height == 0 || ChannelCount != m->channels || BitsPerChannel != m->bitsPerChannel) return 0;
-    for (uint32_t k = 0; k < m->colorChannels; ++k)
-        if (!planes[k]) return 0;
-    uint32_t rowBytes = FileRowBytes();
-    if (rowBytes == 0) return 0;
-    try {
-        File.Seek(BmpFileHeader.OffBits, CFile::begin);
-    } catch (const CFileException&) {
-        return 0;
-    }
-    BmpFileRows rows(File, rowBytes);
-    return ReduceRows(width, height, planes, rowBytes, BmpInfoHeader.Height > 0, rows);
-}
-
-int CBmpIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer)
-{
-    buffer = nullptr;
-    uint16_t bits = BmpInfoHeader.BitCount;
-    if (BmpInfoHeader.Compression != 0 || !ModeOfBitCount(bits)) return 0;
-    if (ColorChannels == 0 || ColorChannels > 3) return 0;
-    return PreviewFromReducedData(width, height, buffer);
+    rows.Finish();
+    return rows.Status();
 }

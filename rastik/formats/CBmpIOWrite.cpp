@@ -8,11 +8,13 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COperation.h"
 #include "rastik/core/COutputRows.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/formats/BmpHeaderLayout.h"
 #include "rastik/support/CScopedBuffer.h"
+#include "rastik/support/PixelRows.h"
 
 namespace {
 
@@ -28,9 +30,7 @@ void FillRow(uint8_t* out, uint32_t rowBytes, uint32_t width, bool oneBit, uint3
 {
     if (oneBit) {
         memset(out, 0, rowBytes);
-        const uint8_t* s = src[0];
-        for (uint32_t x = 0; x < width; ++x)
-            if (s[x]) out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+        rastik::PackNonZero(src[0], width, out);
         return;
     }
     if (channels == 1) {
@@ -64,49 +64,30 @@ int CBmpIO::MakeGreyPalette(uint32_t count)
     FreeBuffer(&Palette);
     Palette = static_cast<uint8_t*>(AllocBuffer(count * 4, 0, 0));
     if (!Palette) return 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint8_t v = static_cast<uint8_t>(count > 1 ? i * 255 / (count - 1) : 0);
-        Palette[i * 4] = Palette[i * 4 + 1] = Palette[i * 4 + 2] = v;
-        Palette[i * 4 + 3] = 0;
-    }
+    rastik::FillGreyRamp(Palette, count);
     return 1;
 }
 
 int CBmpIO::WriteHeader()
 {
-    // A bitmap holds one index or grey byte, or blue, green and red, per pixel.
-    if (ColorChannels != 1 && ColorChannels != 3) {
-        ShowRastikMessage(kMsgBmpChannels);
-        return 0;
-    }
-    if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return 0;
-    bool oneBit = ColorMode == kModeBitmap;
-    if (ColorMode == kModeGrey) {
-        PaletteSize = 256;
-        if (!MakeGreyPalette(256)) return 0;
-    } else if (oneBit) {
-        // Two entries; without a palette of its own the image is black and white.
-        if (!Palette || PaletteSize < 2) {
-            if (!MakeGreyPalette(2)) return 0;
-        }
-        PaletteSize = 2;
-    } else {
-        // An 8-bit bitmap needs its colour table; grey stands in for a missing one.
-        if (ColorChannels == 1 && PaletteSize == 0) PaletteSize = 256;
-        if (PaletteSize > 256) return 0;
-        if (PaletteSize > 0 && !Palette && !MakeGreyPalette(PaletteSize)) return 0;
-    }
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return WriteHeaderFields(); });
+}
 
+CStatus CBmpIO::WriteHeaderFields()
+{
+    // A bitmap holds one index or grey byte, or blue, green and red, per pixel.
+    if (ColorChannels != 1 && ColorChannels != 3) return CStatus::Failed(kMsgBmpChannels);
+    if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return CStatus::Failed();
+    if (!MakeHeaderPalette()) return CStatus::Failed();
     uint32_t rowBytes = WrittenRowBytes();
     uint64_t offset = kFileHeaderBytes + kInfoHeaderBytes + 4ull * PaletteSize;
     // The file size is rounded up to whole words: 2 bytes past the last row.
     uint64_t size = (offset + static_cast<uint64_t>(rowBytes) * Height + 3) / 4 * 4;
-    if (rowBytes == 0 || size > 0xFFFFFFFFull) return 0;
+    if (rowBytes == 0 || size > 0xFFFFFFFFull) return CStatus::Failed();
     int32_t xppm = 0, yppm = 0;
-    if (!BmpPelsPerMetre(XResolution, ResolutionUnit, &xppm) || !BmpPelsPerMetre(YResolution, ResolutionUnit, &yppm)) {
-        ShowRastikMessage(kMsgResolutionUnit);
-        return 0;
-    }
+    if (!BmpPelsPerMetre(XResolution, ResolutionUnit, &xppm) || !BmpPelsPerMetre(YResolution, ResolutionUnit, &yppm))
+        return CStatus::Failed(kMsgResolutionUnit);
 
     BmpFileHeader = FileHeader{kBmpType, static_cast<uint32_t>(size), 0, 0, static_cast<uint32_t>(offset)};
     InfoHeader& h = BmpInfoHeader;
@@ -115,36 +96,53 @@ int CBmpIO::WriteHeader()
     h.Width = static_cast<int32_t>(Width);
     h.Height = static_cast<int32_t>(Height);
     h.Planes = 1;
-    h.BitCount = static_cast<uint16_t>(oneBit ? 1 : ColorChannels * 8);
+    h.BitCount = static_cast<uint16_t>(ColorMode == kModeBitmap ? 1 : ColorChannels * 8);
     h.XPelsPerMeter = xppm;
     h.YPelsPerMeter = yppm;
     h.ClrUsed = PaletteSize;
 
     uint8_t b[kBmpHeadersBytes] = {};
     PackBmpHeaders(BmpFileHeader, h, b);
-    try {
-        File.Write(b, sizeof b);
-        if (PaletteSize > 0) File.Write(Palette, PaletteSize * 4);
-        File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+    File.Write(b, sizeof b);
+    if (PaletteSize > 0) File.Write(Palette, PaletteSize * 4);
+    File.Flush();
+    return CStatus::Ok();
 }
 
-int CBmpIO::EmitRows()
+// The colour table written: the grey ramp for a grey image, two entries
+// for a bitmap, the image's own for an indexed one.
+int CBmpIO::MakeHeaderPalette()
+{
+    if (ColorMode == kModeGrey) {
+        PaletteSize = 256;
+        return MakeGreyPalette(256);
+    }
+    if (ColorMode == kModeBitmap) {
+        // Without a palette of its own the image is black and white.
+        if ((!Palette || PaletteSize < 2) && !MakeGreyPalette(2)) return 0;
+        PaletteSize = 2;
+        return 1;
+    }
+    // An 8-bit bitmap needs its colour table; grey stands in for a missing one.
+    if (ColorChannels == 1 && PaletteSize == 0) PaletteSize = 256;
+    if (PaletteSize > 256) return 0;
+    return PaletteSize == 0 || Palette || MakeGreyPalette(PaletteSize);
+}
+
+CStatus CBmpIO::EmitRows()
 {
     uint32_t channels = ColorChannels;
     uint32_t rowBytes = WrittenRowBytes();
-    if ((channels != 1 && channels != 3) || rowBytes == 0) return 0;
+    if ((channels != 1 && channels != 3) || rowBytes == 0) return CStatus::Failed();
     bool oneBit = ColorMode == kModeBitmap;
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kBottomUp, channels);
-    if (!rows.Open()) return 0;
+    rows.LeaveMessagesToStatus();
+    if (!rows.Open()) return rows.Status() ? CStatus::Failed() : rows.Status();
     // Output rows are collected and written a few megabytes at a time.
     COutputRows out;
-    if (!out.Grant(rowBytes, std::min<uint64_t>(Height, std::max<uint64_t>(1, kOutputChunkBytes / rowBytes))))
-        return 0;
+    if (CStatus s = out.Take(rowBytes, std::min<uint64_t>(Height, std::max<uint64_t>(1, kOutputChunkBytes / rowBytes)));
+        !s)
+        return s;
     uint32_t chunkRows = out.Rows();
     // Plane rows go out from the bottom of the image upwards.
     for (uint32_t done = 0; done < Height;) {
@@ -152,14 +150,15 @@ int CBmpIO::EmitRows()
         for (uint32_t i = 0; i < n; ++i) {
             const uint8_t* src[3] = {};
             for (uint32_t k = 0; k < channels; ++k)
-                if (!(src[k] = rows.Row(k))) return 0;
+                if (!(src[k] = rows.Row(k))) return rows.Status() ? CStatus::Failed() : rows.Status();
             FillRow(out.Row(i), rowBytes, Width, oneBit, channels, src);
-            if (!rows.Advance()) return 0;
+            if (!rows.Advance()) return rows.Status();
         }
         File.Write(out.Data(), n * rowBytes);
         done += n;
     }
-    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
+    rows.Finish();
+    return rows.Status();
 }
 
 void CBmpIO::WritePixelEnd()
@@ -173,106 +172,104 @@ void CBmpIO::WritePixelEnd()
 
 int CBmpIO::WriteFile()
 {
-    if (!WriteHeader()) return 0;
-    try {
-        if (!EmitRows()) return 0;
-        WritePixelEnd();
-        File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] {
+        if (!WriteHeader()) return op.Of(0);
+        return EmitPixels();
+    });
 }
 
 int CBmpIO::WriteImageData()
 {
-    if (BmpFileHeader.Type != kBmpType || BmpFileHeader.OffBits == 0) return 0;
-    try {
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] {
+        if (BmpFileHeader.Type != kBmpType || BmpFileHeader.OffBits == 0) return CStatus::Failed();
         File.Seek(BmpFileHeader.OffBits, CFile::begin);
-        if (!EmitRows()) return 0;
-        WritePixelEnd();
-        File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+        return EmitPixels();
+    });
+}
+
+CStatus CBmpIO::EmitPixels()
+{
+    if (CStatus s = EmitRows(); !s) return s;
+    WritePixelEnd();
+    File.Flush();
+    return CStatus::Ok();
 }
 
 int CBmpIO::WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount)
 {
-    if (!r || !g || !b || Width == 0) return 0;
-    if (rowCount == 0) return 1;
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return WriteRgbRows(r, g, b, rowCount); });
+}
+
+CStatus CBmpIO::WriteRgbRows(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount)
+{
+    if (!r || !g || !b || Width == 0) return CStatus::Failed();
+    if (rowCount == 0) return CStatus::Ok();
     uint32_t pad = (4 - (3 * Width) % 4) % 4;
     uint64_t rowBytes = 3ull * Width + pad;
     uint32_t first = RowsWritten[0];
-    if (static_cast<uint64_t>(first) + rowCount > Height || rowBytes * rowCount > 0xFFFFFFFFull) return 0;
+    if (static_cast<uint64_t>(first) + rowCount > Height || rowBytes * rowCount > 0xFFFFFFFFull) return CStatus::Failed();
     RowsWritten[0] = first + rowCount;
     CScopedBuffer buf(AllocBuffer(static_cast<uint32_t>(rowBytes * rowCount), 1, 0));
-    if (!buf.p) return 0;
+    if (!buf.p) return CStatus::Failed();
     CRowProgress progress(Height, first, &EscPressed);
     // Block row i is image row first + i; the file holds rows bottom-up, so
     // the block lands below the rows written before it, its first row highest.
     for (uint32_t i = 0; i < rowCount; ++i) {
-        if (!progress.Step()) return 0;
+        if (!progress.Step()) return CStatus::Stopped();
         const uint8_t* src[3] = {r + static_cast<size_t>(i) * Width, g + static_cast<size_t>(i) * Width,
                                  b + static_cast<size_t>(i) * Width};
         FillRow(buf.p + (rowCount - 1 - i) * rowBytes, static_cast<uint32_t>(rowBytes), Width, false, 3, src);
     }
-    try {
-        uint64_t p = File.Seek(kFileHeaderBytes + kInfoHeaderBytes + 4ull * PaletteSize, CFile::begin);
-        File.Seek(static_cast<int64_t>(p + (Height - RowsWritten[0]) * rowBytes), CFile::begin);
-        File.Write(buf.p, static_cast<uint32_t>(rowBytes * rowCount));
-        File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+    uint64_t p = File.Seek(kFileHeaderBytes + kInfoHeaderBytes + 4ull * PaletteSize, CFile::begin);
+    File.Seek(static_cast<int64_t>(p + (Height - RowsWritten[0]) * rowBytes), CFile::begin);
+    File.Write(buf.p, static_cast<uint32_t>(rowBytes * rowCount));
+    File.Flush();
+    return CStatus::Ok();
 }
 
 int CBmpIO::WriteBlockData(uint8_t* rows, uint32_t channel, uint32_t rowCount)
 {
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return WriteChannelRows(rows, channel, rowCount); });
+}
+
+CStatus CBmpIO::WriteChannelRows(const uint8_t* rows, uint32_t channel, uint32_t rowCount)
+{
     // Channel c is byte c of each stored pixel: 0 blue, 1 green, 2 red.
-    if (!rows || channel > 2 || Width == 0) return 0;
-    if (rowCount == 0) return 1;
+    if (!rows || channel > 2 || Width == 0) return CStatus::Failed();
+    if (rowCount == 0) return CStatus::Ok();
     uint32_t pad = (4 - (3 * Width) % 4) % 4;
     uint64_t rowBytes = 3ull * Width + pad;
     uint64_t before = RowsWritten[channel] / Width;
-    if (before + rowCount > Height || static_cast<uint64_t>(RowsWritten[channel]) + 
-        static_cast<uint64_t>(rowCount) * Width > 0xFFFFFFFFull)
-        return 0;
+    if (before + rowCount > Height ||
+        static_cast<uint64_t>(RowsWritten[channel]) + static_cast<uint64_t>(rowCount) * Width > 0xFFFFFFFFull)
+        return CStatus::Failed();
     uint64_t base = kFileHeaderBytes + kInfoHeaderBytes + 4ull * PaletteSize + before * rowBytes;
-    try {
-        // Blocks are placed from the bottom of the image upwards; within a
-        // block the first row is the highest.
-        for (uint32_t i = 0; i < rowCount; ++i) {
-            uint64_t at = base + static_cast<uint64_t>(rowCount - 1 - i) * rowBytes + channel;
-            const uint8_t* src = rows + static_cast<size_t>(i) * Width;
-            for (uint32_t j = 0; j < Width; ++j, at += 3) {
-                File.Seek(static_cast<int64_t>(at), CFile::begin);
-                File.Write(src + j, 1);
-            }
+    // Blocks are placed from the bottom of the image upwards; within a
+    // block the first row is the highest.
+    for (uint32_t i = 0; i < rowCount; ++i) {
+        uint64_t at = base + static_cast<uint64_t>(rowCount - 1 - i) * rowBytes + channel;
+        const uint8_t* src = rows + static_cast<size_t>(i) * Width;
+        for (uint32_t j = 0; j < Width; ++j, at += 3) {
+            File.Seek(static_cast<int64_t>(at), CFile::begin);
+            File.Write(src + j, 1);
         }
-        File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
     }
+    File.Flush();
     RowsWritten[channel] += rowCount * Width;
-    return 1;
+    return CStatus::Ok();
 }
 
 int CBmpIO::WriteTail()
 {
-    if (BmpFileHeader.Type != kBmpType || BmpFileHeader.OffBits == 0) return 1;
-    try {
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] {
+        if (BmpFileHeader.Type != kBmpType || BmpFileHeader.OffBits == 0) return CStatus::Ok();
         WritePixelEnd();
         File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+        return CStatus::Ok();
+    });
 }

@@ -13,11 +13,10 @@
 #include "rastik/General.h"
 #include "rastik/Messages.h"
 #include "rastik/core/CPlaneRowStream.h"
-#include "rastik/core/CReducedSampler.h"
-#include "rastik/core/CRowProgress.h"
+#include "rastik/core/CRowSource.h"
+#include "rastik/core/CStatus.h"
 #include "rastik/formats/CGifLzwDecoder.h"
 #include "rastik/support/ByteOrder.h"
-#include "rastik/support/CScopedBuffer.h"
 
 namespace {
 
@@ -106,35 +105,6 @@ private:
     bool m_done = false;
 };
 
-// Index planes of a reduced read: the source rows and columns the sampler
-// takes, and where each taken row goes.
-class CGifIO::ReducedTarget {
-public:
-    ReducedTarget(const CGifIO& image, uint32_t width, uint32_t height, uint8_t* plane)
-        : m_sampler(image.Width, image.Height, width, height), m_plane(plane), m_stride(BytesPerRow(width * 8))
-    {
-    }
-    // Rows still wanted.
-    size_t Left() const { return m_left; }
-    // Takes row (one index per pixel) when the sampler wants it.
-    void Offer(uint32_t row, const uint8_t* pixels)
-    {
-        const std::vector<uint32_t>& rows = m_sampler.Rows();
-        auto at = std::lower_bound(rows.begin(), rows.end(), row);
-        if (at == rows.end() || *at != row) return;
-        uint8_t* out = m_plane + static_cast<size_t>(at - rows.begin()) * m_stride;
-        const std::vector<uint32_t>& columns = m_sampler.Columns();
-        for (size_t k = 0; k < columns.size(); ++k) out[k] = pixels[columns[k]];
-        --m_left;
-    }
-
-private:
-    CReducedSampler m_sampler;
-    uint8_t* m_plane;
-    uint32_t m_stride;
-    size_t m_left = m_sampler.Rows().size();
-};
-
 CGifIO::CGifIO(const char* path)
 {
     Path = path;
@@ -148,18 +118,17 @@ int CGifIO::ReadNextBit()
     return File.Read(&b, 1) == 1 ? b : 0;
 }
 
-int CGifIO::ReadImageHead()
+CStatus CGifIO::ReadHead()
 {
-    int message;
-    try {
-        message = ReadHeadBlocks();
-    } catch (const CFileException&) {
-        message = kMsgBadHeader;
-    }
-    if (message == 0) return 1;
+    int message = ReadHeadBlocks();
+    if (message == 0) return CStatus::Ok();
     ReleaseTransparencyRecord();
-    if (message != kNotGif) Warn(message);
-    return 0;
+    return CStatus::Failed(message == kNotGif ? 0 : message);
+}
+
+int CGifIO::HeadReadError() const
+{
+    return kMsgBadHeader;
 }
 
 int CGifIO::ReadHeadBlocks()
@@ -331,82 +300,75 @@ void CGifIO::TurnTo8BitsLineData(const uint8_t* source, uint8_t* destination)
 int CGifIO::ReadImageData()
 {
     ReadMode = 2;
-    return iDecodeGIF_LZW(nullptr);
-}
-
-int CGifIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
-{
-    if (!planes || !planes[0] || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return 0;
-    if (Width == 0 || Height == 0) return 0;
-    PrevWidth = static_cast<uint16_t>(width);
-    PrevHeight = static_cast<uint16_t>(height);
-    ReducedTarget target(*this, width, height, planes[0]);
-    BeginProgress();
-    int result = iDecodeGIF_LZW(&target);
-    EndProgress();
-    return result;
+    return CRastik::ReadImageData();
 }
 
 int CGifIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer)
 {
-    buffer = nullptr;
-    if (Width == 0 || Height == 0 || ColorChannels != 1) return 0;
     ReadMode = 1;
-    return PreviewFromReducedData(width, height, buffer);
+    return CRastik::ReadPrevImageData(width, height, buffer);
 }
 
-int CGifIO::iDecodeGIF_LZW(ReducedTarget* reduced)
-{
-    if (Width == 0 || Height == 0 || m_dataPos == 0) return 0;
-    std::unique_ptr<CGifLzwDecoder> decoder(new (std::nothrow) CGifLzwDecoder);
-    if (!decoder) return 0;
-    try {
-        File.Seek(static_cast<int64_t>(m_dataPos), CFile::begin);
-        SubBlocks blocks(*this);
-        if (!decoder->Start(m_minCodeSize, &blocks)) return 0;
-        return reduced ? DecodeReduced(*decoder, *reduced) : DecodeToPlanes(*decoder);
-    } catch (const CFileException&) {
-        return 0;
+// The image rows as the LZW data holds them, one index per pixel, in file
+// order (interlaced rows in their four passes); rows passed over are decoded
+// all the same. A whole read also marks the transparent pixels in the mask
+// plane the host provides.
+class CGifIO::RowSource : public CRowSource {
+public:
+    RowSource(CGifIO& codec, bool whole)
+        : CRowSource(codec.Width, codec.Height, LayoutOf(codec)), m_codec(codec), m_blocks(codec),
+          m_order(codec.Height, codec.InterlaceFlag != 0), m_mask(whole ? codec.MaskPlane() : nullptr)
+    {
     }
-}
 
-int CGifIO::DecodeToPlanes(CGifLzwDecoder& decoder)
-{
-    bool interlaced = InterlaceFlag != 0;
-    CPlaneRowStream rows(*this, CPlaneRowStream::kFill,
-                         interlaced ? CPlaneRowStream::kAnyOrder : CPlaneRowStream::kTopDown, 1);
-    if (!rows.Open()) return 0;
-    uint8_t* mask = MaskPlane();
-    uint8_t transparent = static_cast<uint8_t>(TransparentIndex);
-    if (mask) memset(mask, 255, static_cast<size_t>(BytesPerLine) * Height);
-    RowOrder order(Height, interlaced);
-    for (uint32_t n = 0; n < Height; ++n, order.Next()) {
-        uint32_t row = order.Row();
-        uint8_t* pixels = interlaced ? rows.RowAt(0, row) : rows.Row(0);
-        if (!pixels || !decoder.Pixels(pixels, Width)) return 0;
-        if (ColorMode == kModeBitmap) TurnTo8BitsLineData(pixels, pixels);
-        if (mask) {
-            uint8_t* m = mask + static_cast<size_t>(row) * BytesPerLine;
-            for (uint32_t x = 0; x < Width; ++x)
+    CStatus Start() override
+    {
+        m_decoder.reset(new (std::nothrow) CGifLzwDecoder);
+        if (!m_decoder) return CStatus::Failed();
+        m_codec.File.Seek(static_cast<int64_t>(m_codec.m_dataPos), CFile::begin);
+        if (!m_decoder->Start(m_codec.m_minCodeSize, &m_blocks)) return CStatus::Failed();
+        if (m_mask) memset(m_mask, 255, static_cast<size_t>(m_codec.BytesPerLine) * m_codec.Height);
+        return CStatus::Ok();
+    }
+    CStatus Read(uint8_t* const* rows) override
+    {
+        uint8_t* pixels = rows[0];
+        const uint32_t width = m_codec.Width;
+        uint32_t row = m_order.Row();
+        m_order.Next();
+        if (!m_decoder->Pixels(pixels, width)) return CStatus::Failed();
+        if (m_codec.ColorMode == kModeBitmap) m_codec.TurnTo8BitsLineData(pixels, pixels);
+        if (m_mask) {
+            uint8_t* m = m_mask + static_cast<size_t>(row) * m_codec.BytesPerLine;
+            const uint8_t transparent = static_cast<uint8_t>(m_codec.TransparentIndex);
+            for (uint32_t x = 0; x < width; ++x)
                 if (pixels[x] == transparent) m[x] = 0;
         }
-        if (!(interlaced ? rows.Commit(row) : rows.Advance())) return 0;
+        return CStatus::Ok();
     }
-    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
-}
 
-int CGifIO::DecodeReduced(CGifLzwDecoder& decoder, ReducedTarget& reduced)
-{
-    CScopedBuffer line(AllocBuffer(Width, 0, 0));
-    if (!line.p) return 0;
-    CRowProgress progress(Height, 0, &EscPressed);
-    RowOrder order(Height, InterlaceFlag != 0);
-    // Decoding stops once every wanted row was taken.
-    for (uint32_t n = 0; n < Height && reduced.Left() > 0; ++n, order.Next()) {
-        if (!decoder.Pixels(line.p, Width)) return 0;
-        if (ColorMode == kModeBitmap) TurnTo8BitsLineData(line.p, line.p);
-        reduced.Offer(order.Row(), line.p);
-        if (!progress.Step()) return 0;
+protected:
+    uint32_t NextRow() const override { return m_order.Row(); }
+
+private:
+    static CRowLayout LayoutOf(const CGifIO& codec)
+    {
+        CRowLayout l;
+        l.Order = codec.InterlaceFlag ? CPlaneRowStream::kAnyOrder : CPlaneRowStream::kTopDown;
+        // The decoder copies whole strings: straight into the plane is faster.
+        l.InPlace = true;
+        return l;
     }
-    return 1;
+
+    CGifIO& m_codec;
+    SubBlocks m_blocks;
+    RowOrder m_order;
+    uint8_t* m_mask;
+    std::unique_ptr<CGifLzwDecoder> m_decoder;
+};
+
+std::unique_ptr<CRowSource> CGifIO::OpenRowSource(RowPurpose purpose)
+{
+    if (Width == 0 || Height == 0 || m_dataPos == 0) return nullptr;
+    return std::make_unique<RowSource>(*this, purpose == kWholeImage);
 }

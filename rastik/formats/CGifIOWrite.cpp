@@ -8,6 +8,7 @@
 #include "rastik/CGifIO.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COperation.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/formats/CGifLzwEncoder.h"
 #include "rastik/support/ByteOrder.h"
@@ -32,12 +33,16 @@ uint32_t CGifIO::TableBits() const
 
 int CGifIO::WriteHeader()
 {
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return WriteBlocks(); });
+}
+
+CStatus CGifIO::WriteBlocks()
+{
     // One index plane of a two-colour or indexed image.
-    if ((ColorMode != kModeBitmap && ColorMode != kModeIndexed) || ColorChannels != 1 || ChannelCount < 1) {
-        Warn(kMsgImageType);
-        return 0;
-    }
-    if (Width == 0 || Height == 0 || Width > kMaxSide || Height > kMaxSide) return 0;
+    if ((ColorMode != kModeBitmap && ColorMode != kModeIndexed) || ColorChannels != 1 || ChannelCount < 1)
+        return CStatus::Failed(kMsgImageType);
+    if (Width == 0 || Height == 0 || Width > kMaxSide || Height > kMaxSide) return CStatus::Failed();
     InterlaceFlag = 0;
     uint32_t bits = TableBits();
     uint32_t entries = 1u << bits;
@@ -67,51 +72,42 @@ int CGifIO::WriteHeader()
             t[0] = t[1] = t[2] = static_cast<uint8_t>(i * 255 / (entries - 1));
         }
     }
-    try {
-        File.Write(Header, sizeof Header);
-        File.Write(ScreenDescriptor, sizeof ScreenDescriptor);
-        File.Write(table, 3 * entries);
-        File.Write(&kImageSeparator, 1);
-        File.Write(ImageDescriptor, sizeof ImageDescriptor);
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+    File.Write(Header, sizeof Header);
+    File.Write(ScreenDescriptor, sizeof ScreenDescriptor);
+    File.Write(table, 3 * entries);
+    File.Write(&kImageSeparator, 1);
+    File.Write(ImageDescriptor, sizeof ImageDescriptor);
+    return CStatus::Ok();
 }
 
 int CGifIO::WriteFile()
 {
-    if (!WriteHeader()) return 0;
-    try {
-        if (!iEncodeGIF_LZW()) return 0;
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] {
+        if (!WriteHeader()) return op.Of(0);
+        if (CStatus s = iEncodeGIF_LZW(); !s) return s;
         const uint8_t end[2] = {0x00, kTrailer};
         File.Write(end, sizeof end);
         File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+        return CStatus::Ok();
+    });
 }
 
-int CGifIO::iEncodeGIF_LZW()
+CStatus CGifIO::iEncodeGIF_LZW()
 {
     std::unique_ptr<CGifLzwEncoder> encoder(new (std::nothrow) CGifLzwEncoder(File));
-    if (!encoder) {
-        ShowRastikMessage(kMsgNoBuffer);
-        return 0;
-    }
+    if (!encoder) return CStatus::Failed(kMsgNoBuffer);
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, 1);
-    if (!rows.Open()) return 0;
+    rows.LeaveMessagesToStatus();
+    if (!rows.Open()) return rows.Status() ? CStatus::Failed() : rows.Status();
     encoder->Start(TableBits());
     for (uint32_t y = 0; y < Height; ++y) {
         const uint8_t* row = rows.Row(0);
-        if (!row) return 0;
+        if (!row) return rows.Status() ? CStatus::Failed() : rows.Status();
         encoder->Add(row, Width);
-        if (!rows.Advance()) return 0;
+        if (!rows.Advance()) return rows.Status();
     }
-    if (rows.Finish() != CPlaneRowStream::kDone) return 0;
+    if (rows.Finish() != CPlaneRowStream::kDone) return rows.Status();
     encoder->Finish();
-    return 1;
+    return CStatus::Ok();
 }

@@ -58,14 +58,11 @@ private:
     rastik::CLsbBitReader m_bits{m_buffer, m_buffer};
     bool m_dataEnded = false;
 
-    uint32_t m_minCodeSize = 0;
-    uint32_t m_clear = 0;
-    uint32_t m_endCode = 0;
-    uint32_t m_next = 0;
-    uint32_t m_width = 0;
+    // The codes of the minimum code size; the next free code and the width.
+    uint32_t m_minCodeSize = 0, m_clear = 0, m_endCode = 0;
+    uint32_t m_next = 0, m_width = 0;
     uint32_t m_previous = kNoCode;
-    bool m_ended = false;
-    bool m_failed = false;
+    bool m_ended = false, m_failed = false;
 
     // The table: code c is the string of code m_prefix[c] followed by pixel
     // m_suffix[c]; m_first and m_length give its first pixel and length.

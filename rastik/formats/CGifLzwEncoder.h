@@ -58,13 +58,11 @@ private:
     void StartTable();
 
     CFile& m_file;
-    uint32_t m_clear = 0;
-    uint32_t m_endCode = 0;
-    uint32_t m_minCodeSize = 0;
-    uint32_t m_pixelMask = 0;
-    uint32_t m_width = 0;
-    uint32_t m_limit = 0;
-    uint32_t m_next = 0;
+    // The codes of the minimum code size, and the pixel bits it keeps.
+    uint32_t m_clear = 0, m_endCode = 0, m_minCodeSize = 0, m_pixelMask = 0;
+    // The current code width, the code that widens it, the next free code.
+    uint32_t m_width = 0, m_limit = 0, m_next = 0;
+    // The string being matched.
     uint32_t m_string = 0;
     bool m_haveString = false;
     // The minimum code size byte waits to go out with the first sub-blocks.

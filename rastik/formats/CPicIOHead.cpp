@@ -56,7 +56,6 @@ CPicIO::HeadResult CPicIO::ReadPictHead()
     switch (walk.FindImage(&opcode)) {
     case CPictOpcodeWalk::kImage: return ReadImageRecord(source, opcode);
     case CPictOpcodeWalk::kEnd: return kHeadEnd;
-    case CPictOpcodeWalk::kBadPattern: return kHeadBadPattern;
     default: return kHeadBadData;
     }
 }

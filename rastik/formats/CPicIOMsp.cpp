@@ -1,5 +1,4 @@
-// The two headed 1-bit formats the picture reader also reads, and 1-bit
-// rows. Both formats have a 32-byte little-endian header and unpacked rows
+// The two headed 1-bit formats the picture reader also reads. Both formats have a 32-byte little-endian header and unpacked rows
 // of whole bytes, top row first, a set bit black:
 //  - "DanM", width (word at 4, a multiple of 8), height (word at 6), and
 //    when the word at 8 is 0x8060 the resolution (word at 10); rows from 32;
@@ -62,15 +61,4 @@ void CPicIO::DescribeBitmap()
     PaletteSize = SetPalette(kBlackWhite, 2) ? 2 : 0;
     m_indexMap[0] = 1;
     m_indexMap[1] = 0;
-}
-
-void CPicIO::TurnTo8BitsLineData(const uint8_t* bits, uint8_t* out)
-{
-    const uint8_t zero = m_indexMap[0], one = m_indexMap[1];
-    uint32_t x = 0;
-    for (; x + 8 <= Width; x += 8) {
-        uint8_t b = bits[x >> 3];
-        for (int i = 0; i < 8; ++i) out[x + i] = (b >> (7 - i)) & 1 ? one : zero;
-    }
-    for (; x < Width; ++x) out[x] = (bits[x >> 3] >> (7 - (x & 7))) & 1 ? one : zero;
 }

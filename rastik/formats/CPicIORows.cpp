@@ -1,7 +1,6 @@
 // Picture rows: reading and skipping stored rows in file order, and the row
 // decoders that turn a stored row of 1, 2, 4, 8, 16 or 32 bits per pixel
-// into planar samples (Width bytes per plane: indexes or grey levels, or
-// red, then green, then blue).
+// into the planes' rows (indexes or grey levels, or red, green and blue).
 #include <cstring>
 
 #include "rastik/CPicIO.h"
@@ -9,6 +8,7 @@
 #include "rastik/formats/CPictRowLayout.h"
 #include "rastik/formats/CPictSource.h"
 #include "rastik/support/PackBits.h"
+#include "rastik/support/PixelRows.h"
 
 int CPicIO::BeginRows()
 {
@@ -35,17 +35,17 @@ int CPicIO::SkipRow()
     return m_rows && m_layout->Skip(*m_rows) ? 1 : 0;
 }
 
-int CPicIO::ReadRow(uint8_t* line)
+int CPicIO::ReadRow(uint8_t* const* planes)
 {
     uint32_t length = 0;
     if (!m_rows || !m_layout->Read(*m_rows, m_stored, &length)) return 0;
     switch (Pixmap.pixelSize) {
-    case 1: TurnTo8BitsLineData(UnpackedRow(m_stored, length), line); break;
-    case 2: ReadOne2LineData(line, m_stored, length); break;
-    case 4: ReadOne4LineData(line, m_stored, length); break;
-    case 8: ReadOne8LineData(line, m_stored, length); break;
-    case 16: ReadOne16LineData(line, m_stored, length); break;
-    case 32: ReadOne32LineData(line, m_stored, length); break;
+    case 1:
+    case 2:
+    case 4:
+    case 8: ReadIndexLineData(planes[0], m_stored, length); break;
+    case 16: ReadOne16LineData(planes, m_stored, length); break;
+    case 32: ReadOne32LineData(planes, m_stored, length); break;
     default: return 0;
     }
     return 1;
@@ -61,22 +61,9 @@ const uint8_t* CPicIO::UnpackedRow(const uint8_t* stored, uint32_t length)
     return m_unpacked;
 }
 
-void CPicIO::ReadOne2LineData(uint8_t* out, const uint8_t* packed, uint32_t length)
+void CPicIO::ReadIndexLineData(uint8_t* out, const uint8_t* packed, uint32_t length)
 {
-    const uint8_t* row = UnpackedRow(packed, length);
-    for (uint32_t x = 0; x < Width; ++x) out[x] = m_indexMap[(row[x >> 2] >> (6 - 2 * (x & 3))) & 3];
-}
-
-void CPicIO::ReadOne4LineData(uint8_t* out, const uint8_t* packed, uint32_t length)
-{
-    const uint8_t* row = UnpackedRow(packed, length);
-    for (uint32_t x = 0; x < Width; ++x) out[x] = m_indexMap[(x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4];
-}
-
-void CPicIO::ReadOne8LineData(uint8_t* out, const uint8_t* packed, uint32_t length)
-{
-    const uint8_t* row = UnpackedRow(packed, length);
-    for (uint32_t x = 0; x < Width; ++x) out[x] = m_indexMap[row[x]];
+    rastik::UnpackPixels(UnpackedRow(packed, length), Width, Pixmap.pixelSize, out, m_indexMap);
 }
 
 void CPicIO::Read16Bytes(uint8_t high, uint8_t low, uint8_t* rgb)
@@ -87,37 +74,35 @@ void CPicIO::Read16Bytes(uint8_t high, uint8_t low, uint8_t* rgb)
     rgb[2] = static_cast<uint8_t>((v & 0x1F) << 3);
 }
 
-void CPicIO::ReadOne16LineData(uint8_t* out, const uint8_t* packed, uint32_t length)
+void CPicIO::ReadOne16LineData(uint8_t* const* out, const uint8_t* packed, uint32_t length)
 {
     const uint8_t* row = UnpackedRow(packed, length);
-    uint8_t* g = out + Width;
-    uint8_t* b = out + 2 * static_cast<size_t>(Width);
     for (uint32_t x = 0; x < Width; ++x) {
         uint8_t rgb[3];
         Read16Bytes(row[2 * x], row[2 * x + 1], rgb);
-        out[x] = rgb[0];
-        g[x] = rgb[1];
-        b[x] = rgb[2];
+        out[0][x] = rgb[0];
+        out[1][x] = rgb[1];
+        out[2][x] = rgb[2];
     }
 }
 
 // Packed 32-bit rows hold each component's row in turn (alpha first when
 // there are four); unpacked ones interleave pixels of pad or alpha, red,
 // green and blue, or of red, green and blue alone.
-void CPicIO::ReadOne32LineData(uint8_t* out, const uint8_t* packed, uint32_t length)
+void CPicIO::ReadOne32LineData(uint8_t* const* out, const uint8_t* packed, uint32_t length)
 {
     const uint8_t* row = UnpackedRow(packed, length);
     size_t w = Width;
     uint32_t step = m_layout->PixelBytes;
     if (step == 0) {
         const uint8_t* red = row + (Pixmap.cmpCount == 4 ? w : 0);
-        memcpy(out, red, 3 * w);
+        for (size_t c = 0; c < 3; ++c) memcpy(out[c], red + c * w, w);
         return;
     }
     const uint8_t* p = row + (step == 4 ? 1 : 0);
     for (size_t x = 0; x < w; ++x, p += step) {
-        out[x] = p[0];
-        out[w + x] = p[1];
-        out[2 * w + x] = p[2];
+        out[0][x] = p[0];
+        out[1][x] = p[1];
+        out[2][x] = p[2];
     }
 }

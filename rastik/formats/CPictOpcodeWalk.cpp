@@ -8,21 +8,24 @@
 
 namespace {
 
-constexpr uint16_t kClip = 0x01;
-constexpr uint16_t kBkPixPat = 0x12;
-constexpr uint16_t kFillPixPat = 0x14;
-constexpr uint16_t kLongText = 0x28;
-constexpr uint16_t kDHText = 0x29;
-constexpr uint16_t kDVText = 0x2A;
-constexpr uint16_t kDHDVText = 0x2B;
-constexpr uint16_t kFramePoly = 0x70;
-constexpr uint16_t kLastPoly = 0x77;
-constexpr uint16_t kFrameRgn = 0x80;
-constexpr uint16_t kLastRgn = 0x87;
-constexpr uint16_t kLongComment = 0xA1;
-constexpr uint16_t kEndVersion1 = 0xFF;
-constexpr uint16_t kEndVersion2 = 0x00FF;
-constexpr uint16_t kEndAlso = 0xFFFF;
+// Opcodes the walk treats apart from the table's lengths.
+enum Opcode : uint16_t {
+    kClip = 0x01,
+    kBkPixPat = 0x12,
+    kFillPixPat = 0x14,
+    kLongText = 0x28,
+    kDHText = 0x29,
+    kDVText = 0x2A,
+    kDHDVText = 0x2B,
+    kFramePoly = 0x70,
+    kLastPoly = 0x77,
+    kFrameRgn = 0x80,
+    kLastRgn = 0x87,
+    kLongComment = 0xA1,
+    kEndVersion1 = 0xFF,
+    kEndVersion2 = 0x00FF,
+    kEndAlso = 0xFFFF,
+};
 
 // Pixel patterns: a full pixel map with its colour table and pixel data, or
 // a dithered colour (an RGB colour of three words).

@@ -6,20 +6,21 @@
 #include "rastik/CPngIO.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COperation.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CSizeRule.h"
 #include "rastik/formats/CPngFileIo.h"
 #include "rastik/formats/CPngIORun.h"
-#include "rastik/support/Interleave.h"
+#include "rastik/support/Inches.h"
+#include "rastik/support/PixelRows.h"
 
 namespace {
 
-constexpr double kInchesPerMetre = 0.0254;
 
 // Pixels per metre of a resolution in its unit, rounded; 0 when there is none.
 uint32_t PixelsPerMetre(float resolution, uint32_t unit)
 {
-    double v = std::round(static_cast<double>(resolution) * CSizeRule::UnitFactor(unit) / kInchesPerMetre);
+    double v = std::round(static_cast<double>(resolution) * CSizeRule::UnitFactor(unit) / rastik::kMetresPerInch);
     if (!(v >= 1.0)) return 0;
     return v > 2147483647.0 ? 2147483647u : static_cast<uint32_t>(v);
 }
@@ -30,8 +31,11 @@ public:
     explicit PlaneSource(CRastik& image)
         : m_image(image), m_rows(image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, image.ChannelCount)
     {
+        m_rows.LeaveMessagesToStatus();
     }
     bool Prepare() { return m_rows.Open(); }
+    // A stop or failure of the rows; a failure without a message otherwise.
+    CStatus Status() const { return m_rows.Status() ? CStatus::Failed() : m_rows.Status(); }
     bool Row(uint8_t* samples, uint32_t) noexcept override
     {
         const uint32_t channels = m_image.ChannelCount;
@@ -57,20 +61,20 @@ int CPngIO::WriteHeader()
 
 int CPngIO::WriteFile()
 {
-    try {
-        if (!File.IsOpen()) {
-            CFileException error;
-            if (!Path || !File.Open(Path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary, &error)) return 0;
-        }
-    } catch (const CFileException&) {
-        return 0;
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return WriteRows(); });
+}
+
+CStatus CPngIO::WriteRows()
+{
+    if (!File.IsOpen()) {
+        CFileException error;
+        if (!Path || !File.Open(Path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary, &error))
+            return CStatus::Failed();
     }
     const PngColorType* type = PngColorType::For(ColorMode, ChannelCount);
-    if (!type) {
-        Warn(kMsgImageType);
-        return 0;
-    }
-    if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return 0;
+    if (!type) return CStatus::Failed(kMsgImageType);
+    if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return CStatus::Failed();
 
     PngWriteHead head;
     head.Width = Width;
@@ -96,20 +100,12 @@ int CPngIO::WriteFile()
     head.HasPixelSize = head.XPixelsPerMetre > 0 && head.YPixelsPerMetre > 0;
 
     PlaneSource source(*this);
-    if (!source.Prepare()) return 0;
+    if (!source.Prepare()) return source.Status();
     CPngFileIo output(File);
     int result = RunPngWrite(output, head, &source, ShowMessages != 0);
     bool finished = source.Finish();
-    if (output.WriteFailed()) {
-        ShowFileError(output.WriteError());
-        return 0;
-    }
-    if (result != kPngRunDone || !finished) return 0;
-    try {
-        File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+    if (output.WriteFailed()) return CStatus::FileFailure(output.WriteError());
+    if (result != kPngRunDone || !finished) return source.Status();
+    File.Flush();
+    return CStatus::Ok();
 }

@@ -7,11 +7,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "platform/CFileException.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COperation.h"
 #include "rastik/core/COutputRows.h"
 #include "rastik/core/CPlaneRowStream.h"
 
@@ -158,79 +161,78 @@ uint8_t CWandBIO::WhiteIndex() const
     return 1;
 }
 
-int CWandBIO::AppendPacked(const uint8_t* packed, uint32_t size)
+void CWandBIO::AppendPacked(const uint8_t* packed, uint32_t size)
 {
-    try {
-        File.SeekToEnd();
-        File.Write(packed, size);
-        File.Flush();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return 0;
-    }
-    return 1;
+    File.SeekToEnd();
+    File.Write(packed, size);
+    File.Flush();
 }
 
 // Fills n output rows (stride apart) from the stream, the lowest plane row
-// first; 0 on Esc or a failed read.
-int CWandBIO::StageChunk(CPlaneRowStream& rows, uint8_t* outRows, uint32_t stride, uint32_t n)
+// first; stops on Esc or a failed read.
+CStatus CWandBIO::StageChunk(CPlaneRowStream& rows, uint8_t* outRows, uint32_t stride, uint32_t n)
 {
     const bool bitmap = ColorMode == kModeBitmap;
     const uint8_t white = bitmap ? WhiteIndex() : 0;
     for (uint32_t r = 0; r < n; ++r) {
         const uint8_t* src = rows.Row(0);
-        if (!src) return 0;
+        if (!src) return rows.Status() ? CStatus::Failed() : rows.Status();
         uint8_t* dst = outRows + static_cast<size_t>(r) * stride;
         if (bitmap) {
             for (uint32_t x = 0; x < Width; ++x) dst[x] = src[x] == white ? 255 : 0;
         } else {
             memcpy(dst, src, Width);
         }
-        if (!rows.Advance()) return 0;
+        if (!rows.Advance()) return rows.Status();
     }
-    return 1;
+    return CStatus::Ok();
 }
 
 int CWandBIO::WriteFile()
 {
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return WriteRows(); });
+}
+
+CStatus CWandBIO::WriteRows()
+{
     // One colour channel of 8-bit samples: grey values or bitmap indexes (a
     // host that set only ChannelCount for a bitmap has that one channel too).
     uint32_t channels = ColorChannels ? ColorChannels : ChannelCount;
-    if (Width == 0 || Height == 0 || channels != 1 || BytesPerLine < Width) return 0;
-    if (Width > 0x1FFFFFFFu) return 0;
+    if (Width == 0 || Height == 0 || channels != 1 || BytesPerLine < Width) return CStatus::Failed();
+    if (Width > 0x1FFFFFFFu) return CStatus::Failed();
     uint32_t stride = BytesPerRow(Width * 8);
     if (BytesPerLine > stride) stride = BytesPerLine;
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kBottomUp, 1);
-    if (!rows.Open()) return 0;
+    rows.LeaveMessagesToStatus();
+    if (!rows.Open()) return rows.Status() ? CStatus::Failed() : rows.Status();
     // The 8-bit rows of one chunk, diffused and appended together.
     COutputRows outRows;
-    if (!outRows.Grant(stride, Height)) return 0;
+    if (CStatus s = outRows.Take(stride, Height); !s) return s;
     uint32_t perChunk = outRows.Rows();
     // The error handed from the top row of a chunk to the next chunk.
-    auto* carried = static_cast<int16_t*>(calloc(Width, sizeof(int16_t)));
-    if (!carried) return 0;
-    int result = 1;
-    for (uint32_t done = 0; result && done < Height;) {
+    std::vector<int16_t> carried(Width);
+    for (uint32_t done = 0; done < Height;) {
         uint32_t n = std::min(perChunk, Height - done);
-        result = StageChunk(rows, outRows.Data(), stride, n);
+        if (CStatus s = StageChunk(rows, outRows.Data(), stride, n); !s) return s;
         done += n;
-        if (result) result = WriteChunk(outRows.Data(), stride, n, carried, done < Height);
+        if (CStatus s = WriteChunk(outRows.Data(), stride, n, carried.data(), done < Height); !s) return s;
     }
-    free(carried);
-    return result && rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
+    rows.Finish();
+    return rows.Status();
 }
 
 // Packs the chunk's rows and appends them at the end of the file.
-int CWandBIO::WriteChunk(const uint8_t* outRows, uint32_t stride, uint32_t rows, int16_t* carried,
-                         bool moreRowsFollow)
+CStatus CWandBIO::WriteChunk(const uint8_t* outRows, uint32_t stride, uint32_t rows, int16_t* carried,
+                             bool moreRowsFollow)
 {
     uint32_t size = 0;
-    uint8_t* packed = AllocPacked(rows, Width, &size);
-    if (!packed) return 0;
-    int ok = Diffuse(outRows, stride, static_cast<int>(Width), static_cast<int>(rows), packed, carried,
-                     moreRowsFollow);
-    if (ok && WithQorHeader) ok = WriteQorHeader();
-    if (ok) ok = AppendPacked(packed, size);
-    free(packed);
-    return ok;
+    std::unique_ptr<uint8_t, decltype(&free)> packed(AllocPacked(rows, Width, &size), &free);
+    if (!packed) return CStatus::Failed();
+    if (!Diffuse(outRows, stride, static_cast<int>(Width), static_cast<int>(rows), packed.get(), carried,
+                 moreRowsFollow))
+        return CStatus::Failed();
+    if (WithQorHeader && !WriteQorHeader()) return CStatus::Failed();
+    AppendPacked(packed.get(), size);
+    return CStatus::Ok();
 }

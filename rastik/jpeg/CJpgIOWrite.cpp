@@ -11,9 +11,11 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COperation.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/support/CPoolScope.h"
+#include "rastik/support/CScopedBuffer.h"
 
 namespace {
 
@@ -27,7 +29,8 @@ public:
     virtual bool Fill(uint8_t* out, uint32_t c, uint32_t rows) = 0;
     // Passes the rows of the band just filled; false on Esc or a failure.
     virtual bool Next(uint32_t rows) = 0;
-    virtual bool Stopped() const = 0;
+    // Why Fill or Next returned false: stopped by Esc, or failed.
+    virtual CStatus Status() const = 0;
 };
 
 // Bands of the channel planes, through the plane-row stream.
@@ -37,6 +40,7 @@ public:
         : m_width(image.Width),
           m_rows(image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, image.ChannelCount, bandRows)
     {
+        m_rows.LeaveMessagesToStatus();
     }
 
     bool Prepare() { return m_rows.Open(); }
@@ -51,7 +55,7 @@ public:
         return true;
     }
     bool Next(uint32_t rows) override { return m_rows.Advance(rows); }
-    bool Stopped() const override { return m_rows.Result() == CPlaneRowStream::kStopped; }
+    CStatus Status() const override { return m_rows.Status() ? CStatus::Failed() : m_rows.Status(); }
 
 private:
     uint32_t m_width;
@@ -72,13 +76,9 @@ public:
     {
         uint64_t at = (static_cast<uint64_t>(c) * m_height + m_row) * m_width;
         uint32_t bytes = rows * m_width;
-        try {
-            m_file.Seek(static_cast<int64_t>(at), CFile::begin);
-            // The file was made at its full size: a short read is a failure.
-            return m_file.Read(out, bytes) == bytes;
-        } catch (const CFileException&) {
-            return false;
-        }
+        m_file.Seek(static_cast<int64_t>(at), CFile::begin);
+        // The file was made at its full size: a short read is a failure.
+        return m_file.Read(out, bytes) == bytes;
     }
     bool Next(uint32_t rows) override
     {
@@ -87,7 +87,7 @@ public:
             if (!m_progress.Step()) return false;
         return true;
     }
-    bool Stopped() const override { return m_progress.Escaped(); }
+    CStatus Status() const override { return m_progress.Escaped() ? CStatus::Stopped() : CStatus::Failed(); }
 
 private:
     CFile& m_file;
@@ -97,11 +97,9 @@ private:
     CRowProgress m_progress;
 };
 
-enum EncodeResult { kEncodeDone, kEncodeStopped, kEncodeFailed };
-
-// Feeds the image band by band to the encoder; Esc stops (what was written
-// stays).
-EncodeResult EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint32_t bandRows)
+// Feeds the image band by band to the encoder and ends the image; Esc stops
+// (what was written stays).
+CStatus EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint32_t bandRows)
 {
     const uint32_t width = codec.Width;
     const uint32_t height = codec.Height;
@@ -109,13 +107,13 @@ EncodeResult EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint3
     for (uint32_t row = 0; row < height;) {
         uint32_t rows = std::min(bandRows, height - row);
         for (uint32_t c = 0; c < channels; ++c)
-            if (!source.Fill(band + static_cast<size_t>(c) * rows * width, c, rows)) return kEncodeFailed;
-        if (!source.Next(rows)) return source.Stopped() ? kEncodeStopped : kEncodeFailed;
+            if (!source.Fill(band + static_cast<size_t>(c) * rows * width, c, rows)) return source.Status();
+        if (!source.Next(rows)) return source.Status();
         uint32_t left = codec.Filter->Encoder(band, static_cast<int>(rows * width * channels));
-        if (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand) return kEncodeFailed;
+        if (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand) return CStatus::Failed();
         row += rows;
     }
-    return kEncodeDone;
+    return codec.Filter->Encode_EOD() == CDCTFilter::kFailure ? CStatus::Failed() : CStatus::Ok();
 }
 
 // MCU rows in one band given to the encoder: one, or with worker threads as
@@ -172,14 +170,44 @@ void CJpgIO::FillInfo(double quantScale, bool withPreviewSize)
     Info->pszPreviewFile = nullptr;
 }
 
-void CJpgIO::FailOutput()
-{
-    // The encoder writes through the encoded-data stream, which reports a
-    // full disk here rather than by an exception.
-    if (EncodedDataFailure() == CFileException::diskFull) ShowRastikMessage(kMsgDiskFull);
-    ClearEncodedDataFailure();
-    DeleteOutput();
-}
+// One encoding into File: the encoded-data stream points at File while it
+// lasts. An encoding that does not end, and does not stop for Esc, removes
+// the half-written output; a full disk on the stream (which reports it
+// instead of throwing) is named by 27708.
+class CJpgIO::EncodedOutput {
+public:
+    explicit EncodedOutput(CJpgIO& codec) : m_codec(codec)
+    {
+        g_pEncodedDataFile = &codec.File;
+        ClearEncodedDataFailure();
+    }
+    ~EncodedOutput()
+    {
+        g_pEncodedDataFile = nullptr;
+        ClearEncodedDataFailure();
+        if (!m_kept) m_codec.DeleteOutput();
+    }
+    EncodedOutput(const EncodedOutput&) = delete;
+    EncodedOutput& operator=(const EncodedOutput&) = delete;
+
+    // The encoding's status; the output stays unless it failed.
+    CStatus End(const CStatus& status)
+    {
+        m_kept = status.IsOk() || status.IsStopped();
+        if (m_kept || EncodedDataFailure() != CFileException::diskFull) return status;
+        return CStatus::Failed(kMsgDiskFull);
+    }
+    // Ends an encoding that never began: the output stays as it is.
+    CStatus Abandon()
+    {
+        m_kept = true;
+        return CStatus::Failed();
+    }
+
+private:
+    CJpgIO& m_codec;
+    bool m_kept = false;
+};
 
 void CJpgIO::DeleteOutput()
 {
@@ -191,127 +219,113 @@ void CJpgIO::DeleteOutput()
 
 int CJpgIO::WriteFile()
 {
-    if (!EncodableImage(*this) || BytesPerLine < Width || !File.IsOpen()) return 0;
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return EncodePlanes(); });
+}
+
+CStatus CJpgIO::EncodePlanes()
+{
+    if (!EncodableImage(*this) || BytesPerLine < Width || !File.IsOpen()) return CStatus::Failed();
     CPoolScope pool;
-    g_pEncodedDataFile = &File;
-    ClearEncodedDataFailure();
+    EncodedOutput output(*this);
     if (WithQorHeader) WriteQorHeader();
     FillInfo(QuantScale(), true);
-    uint8_t* band = nullptr;
-    EncodeResult result = kEncodeFailed;
-    try {
-        uint32_t bandBytes = Filter->Encode_Header(kStreamFile, Info);
-        if (bandBytes == CDCTFilter::kFailure || bandBytes == 0) {
-            g_pEncodedDataFile = nullptr;
-            return 0;
-        }
-        uint32_t bandRows = bandBytes / (Width * ChannelCount) * BandMcuRows(pool.Pool(), bandBytes);
-        bandBytes = bandRows * Width * ChannelCount;
-        band = static_cast<uint8_t*>(AllocBuffer(bandBytes, 0, 1));
-        PlaneBandSource source(*this, bandRows);
-        if (!band) {
-            ShowRastikMessage(kMsgNoBuffer);
-        } else if (source.Prepare()) {
-            result = EncodeBands(*this, source, band, bandRows);
-            if (result == kEncodeDone && Filter->Encode_EOD() == CDCTFilter::kFailure) result = kEncodeFailed;
-        }
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        result = kEncodeFailed;
-    }
-    FreeBuffer(&band);
-    g_pEncodedDataFile = nullptr;
-    if (result == kEncodeFailed) FailOutput();
-    return result == kEncodeDone ? 1 : 0;
+    uint32_t bandBytes = Filter->Encode_Header(kStreamFile, Info);
+    if (bandBytes == CDCTFilter::kFailure || bandBytes == 0) return output.Abandon();
+    uint32_t bandRows = bandBytes / (Width * ChannelCount) * BandMcuRows(pool.Pool(), bandBytes);
+    bandBytes = bandRows * Width * ChannelCount;
+    CScopedBuffer band(AllocBuffer(bandBytes, 0, 1));
+    if (!band.p) return output.End(CStatus::Failed(kMsgNoBuffer));
+    PlaneBandSource source(*this, bandRows);
+    if (!source.Prepare()) return output.End(source.Status());
+    return output.End(EncodeBands(*this, source, band.p, bandRows));
 }
 
 int CJpgIO::WriteToFile(CFile* tempFile)
 {
-    if (!tempFile || StreamFilePath.empty() || !EncodableImage(*this) || !File.IsOpen()) return 0;
-    if (!tempFile->Open(StreamFilePath.c_str(), CFile::modeRead | CFile::typeBinary)) {
-        ShowRastikMessage(kMsgCannotCreate);
-        return 0;
-    }
-    CPoolScope pool;
-    g_pEncodedDataFile = &File;
-    ClearEncodedDataFailure();
-    if (WithQorHeader) WriteQorHeader();
-    FillInfo(QuantScale(), false);
-    uint8_t* band = nullptr;
-    EncodeResult result = kEncodeFailed;
-    try {
-        uint32_t bandBytes = Filter->Encode_Header(kStreamFile, Info);
-        if (bandBytes != CDCTFilter::kFailure && bandBytes != 0) {
-            band = static_cast<uint8_t*>(AllocBuffer(bandBytes, 0, 1));
-            if (band) {
-                StreamBandSource source(*this, *tempFile);
-                result = EncodeBands(*this, source, band, bandBytes / (Width * ChannelCount));
-                if (result == kEncodeDone && Filter->Encode_EOD() == CDCTFilter::kFailure) result = kEncodeFailed;
-            } else {
-                ShowRastikMessage(kMsgNoBuffer);
-            }
-        }
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        result = kEncodeFailed;
-    }
-    FreeBuffer(&band);
-    tempFile->Abort();
-    g_pEncodedDataFile = nullptr;
-    if (result == kEncodeFailed) FailOutput();
-    return result == kEncodeDone ? 1 : 0;
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return EncodeStreamFile(tempFile); });
 }
 
-int CJpgIO::OpenStreamFile(bool reopen)
+CStatus CJpgIO::EncodeStreamFile(CFile* tempFile)
+{
+    if (!tempFile || StreamFilePath.empty() || !EncodableImage(*this) || !File.IsOpen()) return CStatus::Failed();
+    if (!tempFile->Open(StreamFilePath.c_str(), CFile::modeRead | CFile::typeBinary))
+        return CStatus::Failed(kMsgCannotCreate);
+    CPoolScope pool;
+    struct Closed {
+        CFile* file;
+        ~Closed() { file->Abort(); }
+    } closed{tempFile};
+    EncodedOutput output(*this);
+    if (WithQorHeader) WriteQorHeader();
+    FillInfo(QuantScale(), false);
+    uint32_t bandBytes = Filter->Encode_Header(kStreamFile, Info);
+    if (bandBytes == CDCTFilter::kFailure || bandBytes == 0) return output.End(CStatus::Failed());
+    CScopedBuffer band(AllocBuffer(bandBytes, 0, 1));
+    if (!band.p) return output.End(CStatus::Failed(kMsgNoBuffer));
+    StreamBandSource source(*this, *tempFile);
+    return output.End(EncodeBands(*this, source, band.p, bandBytes / (Width * ChannelCount)));
+}
+
+// A streamed write under way that a failure or Esc ends: the temporary file
+// goes and the counters start again, unless the step was kept.
+class CJpgIO::StreamStep {
+public:
+    explicit StreamStep(CJpgIO& codec) : m_codec(codec) {}
+    ~StreamStep()
+    {
+        if (!m_kept) m_codec.AbandonStream();
+    }
+    StreamStep(const StreamStep&) = delete;
+    StreamStep& operator=(const StreamStep&) = delete;
+    CStatus Keep(const CStatus& status)
+    {
+        m_kept = true;
+        return status;
+    }
+
+private:
+    CJpgIO& m_codec;
+    bool m_kept = false;
+};
+
+CStatus CJpgIO::OpenStreamFile(bool reopen)
 {
     if (!reopen) {
         DropStreamFile();
         StreamFilePath = MakeTempFileName(GetTempDirectory(), "tmp");
-        if (StreamFilePath.empty()) return 0;
+        if (StreamFilePath.empty()) return CStatus::Failed();
         StreamFile = new CFile();
     }
     unsigned flags = reopen ? CFile::modeWrite | CFile::typeBinary
                             : CFile::modeCreate | CFile::modeWrite | CFile::typeBinary;
     if (!StreamFile->Open(StreamFilePath.c_str(), flags)) {
         DropStreamFile();
-        ShowRastikMessage(kMsgCannotCreate);
-        return 0;
+        return CStatus::Failed(kMsgCannotCreate);
     }
-    if (reopen) return 1;
-    try {
-        StreamFile->SetLength(static_cast<uint64_t>(Width) * Height * ChannelCount);
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        DropStreamFile();
-        return 0;
-    }
-    return 1;
+    if (reopen) return CStatus::Ok();
+    StreamStep step(*this);
+    StreamFile->SetLength(static_cast<uint64_t>(Width) * Height * ChannelCount);
+    return step.Keep(CStatus::Ok());
 }
 
-int CJpgIO::StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uint32_t rowCount)
+CStatus CJpgIO::StreamRows(uint32_t first, uint8_t* const* rows, uint32_t count, uint32_t rowCount)
 {
     uint32_t received = RowsWritten[0];
-    if (rowCount == 0 || rowCount > Height - received) return 0;
+    if (rowCount == 0 || rowCount > Height - received) return CStatus::Failed();
     for (uint32_t p = 0; p < count; ++p)
-        if (!rows[p]) return 0;
+        if (!rows[p]) return CStatus::Failed();
+    StreamStep step(*this);
     CRowProgress progress(Height, received, &EscPressed);
-    if (!progress.Step()) {
-        AbandonStream();
-        return 0;
-    }
-    try {
-        for (uint32_t p = 0; p < count; ++p) {
-            uint64_t at = (static_cast<uint64_t>(first + p) * Height + received) * Width;
-            StreamFile->Seek(static_cast<int64_t>(at), CFile::begin);
-            StreamFile->Write(rows[p], rowCount * Width);
-        }
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        AbandonStream();
-        return 0;
+    if (!progress.Step()) return CStatus::Stopped();
+    for (uint32_t p = 0; p < count; ++p) {
+        uint64_t at = (static_cast<uint64_t>(first + p) * Height + received) * Width;
+        StreamFile->Seek(static_cast<int64_t>(at), CFile::begin);
+        StreamFile->Write(rows[p], rowCount * Width);
     }
     RowsWritten[0] = received + rowCount;
-    return 1;
+    return step.Keep(CStatus::Ok());
 }
 
 void CJpgIO::AbandonStream()
@@ -321,58 +335,61 @@ void CJpgIO::AbandonStream()
     RowsWritten[0] = 0;
 }
 
-int CJpgIO::FinishStream()
+CStatus CJpgIO::FinishStream(COperation& op)
 {
-    try {
+    {
+        StreamStep step(*this);
         StreamFile->Close();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        AbandonStream();
-        return 0;
+        (void)step.Keep(CStatus::Ok());
     }
     int result = WriteToFile(StreamFile);
     DropStreamFile();
     m_streamPhase = 0;
-    return result;
+    return op.Of(result);
 }
 
 int CJpgIO::WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount)
 {
-    if ((ChannelCount != 3 && ChannelCount != 4) || Width == 0 || Height == 0) return 0;
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] { return StreamRgbRows(op, r, g, b, rowCount); });
+}
+
+CStatus CJpgIO::StreamRgbRows(COperation& op, uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount)
+{
+    if ((ChannelCount != 3 && ChannelCount != 4) || Width == 0 || Height == 0) return CStatus::Failed();
     if (m_streamPhase == 0) {
-        if (RowsWritten[0] != 0) return 0;
-        if (!OpenStreamFile(false)) return 0;
+        if (RowsWritten[0] != 0) return CStatus::Failed();
+        if (CStatus s = OpenStreamFile(false); !s) return s;
         m_streamPhase = 1;
     } else if (m_streamPhase != 1) {
-        return 0;
+        return CStatus::Failed();
     }
     uint8_t* rows[3] = {r, g, b};
-    if (!StreamRows(0, rows, 3, rowCount)) return 0;
-    if (RowsWritten[0] < Height) return 1;
+    if (CStatus s = StreamRows(0, rows, 3, rowCount); !s) return s;
+    if (RowsWritten[0] < Height) return CStatus::Ok();
     if (ChannelCount == 4) {
+        StreamStep step(*this);
         RowsWritten[0] = 0;
-        try {
-            StreamFile->Close();
-        } catch (const CFileException& e) {
-            ShowFileError(e);
-            AbandonStream();
-            return 0;
-        }
+        StreamFile->Close();
         m_streamPhase = 2;
-        return 1;
+        return step.Keep(CStatus::Ok());
     }
-    return FinishStream();
+    return FinishStream(op);
 }
 
 int CJpgIO::WriteKDataImage(uint8_t* rows, uint32_t rowCount)
 {
-    if (ChannelCount != 4 || m_streamPhase != 2 || !StreamFile) return 0;
-    if (RowsWritten[0] == 0 && !StreamFile->IsOpen() && !OpenStreamFile(true)) {
-        AbandonStream();
-        return 0;
-    }
-    uint8_t* planes[1] = {rows};
-    if (!StreamRows(3, planes, 1, rowCount)) return 0;
-    if (RowsWritten[0] < Height) return 1;
-    return FinishStream();
+    COperation op(*this, COperation::kWrite);
+    return op.Run([&] {
+        if (ChannelCount != 4 || m_streamPhase != 2 || !StreamFile) return CStatus::Failed();
+        if (RowsWritten[0] == 0 && !StreamFile->IsOpen()) {
+            StreamStep step(*this);
+            if (CStatus s = OpenStreamFile(true); !s) return s;
+            (void)step.Keep(CStatus::Ok());
+        }
+        uint8_t* planes[1] = {rows};
+        if (CStatus s = StreamRows(3, planes, 1, rowCount); !s) return s;
+        if (RowsWritten[0] < Height) return CStatus::Ok();
+        return FinishStream(op);
+    });
 }

@@ -13,11 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include <gtest/gtest.h>
 
 #include "platform/MessageSink.h"
 #include "rastik/CRastik.h"
+#include "rastik/Exports.h"
 #include "rastik/General.h"
 
 namespace testutil {
@@ -345,6 +347,27 @@ int OpenAndReadHead(CRastik& codec, const char* path)
 {
     if (!codec.File.Open(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) return 0;
     return codec.ReadImageHead();
+}
+
+bool WriteSampleImage(unsigned type, uint32_t mode, uint32_t width, uint32_t height, const std::string& path)
+{
+    std::unique_ptr<CRastik> w(NewRastikInstance(type, path.c_str()));
+    if (!w) return false;
+    w->Width = width;
+    w->Height = height;
+    w->SetMode(mode);
+    w->BytesPerLine = BytesPerRow(width * 8);
+    if (!w->AllocChannelSpace()) return false;
+    std::vector<uint8_t> row(w->BytesPerLine);
+    for (uint32_t c = 0; c < w->ChannelCount; ++c)
+        for (uint32_t r = 0; r < height; ++r) {
+            for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<uint8_t>(x * 7 + r * 3 + c * 50);
+            w->WritePlaneRow(c, r, row.data());
+        }
+    if (!w->File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary)) return false;
+    int ok = w->WriteFile();
+    w->File.Close();
+    return ok != 0;
 }
 
 int ReadWholeImage(CRastik& codec)

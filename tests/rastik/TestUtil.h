@@ -130,6 +130,9 @@ void ReadDamagedFile(CRastik& codec, const char* path);
 // for files stored bottom-up, from the bottom. "" when every pixel agrees,
 // else where the first one differs.
 std::string PreviewMismatch(const RgbImage& image, const uint8_t* preview, uint32_t w, uint32_t h, bool fromBottom);
+// Writes a width x height image of a colour mode with the library's writer
+// for the file type; sample c of pixel x in row r is x * 7 + r * 3 + c * 50.
+bool WriteSampleImage(unsigned type, uint32_t mode, uint32_t width, uint32_t height, const std::string& path);
 // Plane c of an image, Width bytes per row, top row first.
 std::vector<uint8_t> PlaneBytes(CRastik& image, uint32_t channel);
 

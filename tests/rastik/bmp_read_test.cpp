@@ -332,9 +332,15 @@ TEST_P(BmpReadTest, CompressedAndSixteenBitFiles)
     auto quiet = Open(MakeBmp(rle), &head, false);
     EXPECT_EQ(head, 0);
     EXPECT_TRUE(messages.Ids().empty());
-    // The whole-image reader shows its refusal whatever ShowMessages says.
+    EXPECT_EQ(quiet->GetLastMessage(), kMsgCompressedBmp);
+    // The whole-image reader refuses it too, by the same rule: shown when
+    // ShowMessages is set, kept for the host either way.
     quiet->Width = quiet->Height = 4;
     quiet->ChannelCount = 1;
+    EXPECT_EQ(testutil::ReadWholeImage(*quiet), 0);
+    EXPECT_EQ(messages.Ids(), std::vector<int>{});
+    EXPECT_EQ(quiet->GetLastMessage(), kMsgCompressedBmp);
+    quiet->ShowMessages = 1;
     EXPECT_EQ(testutil::ReadWholeImage(*quiet), 0);
     EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgCompressedBmp});
     messages.Clear();
@@ -347,10 +353,13 @@ TEST_P(BmpReadTest, CompressedAndSixteenBitFiles)
     sixteen.palette.clear();
     auto deep = Open(MakeBmp(sixteen), &head, false);
     EXPECT_EQ(head, 0);
+    EXPECT_EQ(deep->GetLastMessage(), kMsgBadHeader);
     deep->Width = deep->Height = 4;
     deep->ChannelCount = 1;
+    deep->ShowMessages = 1;
     EXPECT_EQ(testutil::ReadWholeImage(*deep), 0);
     EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgUnsupported});
+    EXPECT_EQ(deep->GetLastMessage(), kMsgUnsupported);
 }
 
 TEST_P(BmpReadTest, ReducingHundredRowsToTenTakesEveryTenthRow)

@@ -426,7 +426,7 @@ TEST_F(PictTest, RefusalsAndTheirMessages)
     const Case cases[] = {
         {"no version opcode", notPict, {}, {kMsgBadFileData}},
         {"end of picture before a bitmap", pictfix::MakePict(ended), {}, {}},
-        {"pixel pattern of type 3", pictfix::MakePict(pattern), {kMsgBadFileData}, {kMsgBadFileData}},
+        {"pixel pattern of type 3", pictfix::MakePict(pattern), {}, {kMsgBadFileData}},
         {"24-bit pixels", pictfix::MakePict(deep), {}, {kMsgUnsupported}},
         {"rows the file cannot hold", pictfix::MakePict(tall), {}, {kMsgBadFileData}},
         {"row bytes short of the width", pictfix::MakePict(narrow), {}, {kMsgBadFileData}},
@@ -439,9 +439,11 @@ TEST_F(PictTest, RefusalsAndTheirMessages)
         for (bool show : {false, true}) {
             MessageCapture messages;
             int head = 1;
-            Open(c.bytes, &head, show);
+            auto codec = Open(c.bytes, &head, show);
             EXPECT_EQ(head, 0);
             EXPECT_EQ(messages.Ids(), show ? c.shown : c.quiet) << show;
+            // Shown or not, the host learns why.
+            EXPECT_EQ(codec->GetLastMessage(), c.shown.empty() ? 0 : c.shown[0]) << show;
         }
     }
 }
@@ -453,6 +455,10 @@ TEST_F(PictTest, WholeReadOfAnUnreadablePixelMapShowsUnsupported)
     ASSERT_EQ(head, 1);
     codec->Pixmap.cmpCount = 2;
     MessageCapture messages;
+    EXPECT_EQ(testutil::ReadWholeImage(*codec), 0);
+    EXPECT_EQ(messages.Ids(), std::vector<int>{});
+    EXPECT_EQ(codec->GetLastMessage(), kMsgUnsupported);
+    codec->ShowMessages = 1;
     EXPECT_EQ(testutil::ReadWholeImage(*codec), 0);
     EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgUnsupported});
     uint32_t w = 0, h = 0;

@@ -35,28 +35,12 @@ struct RowLoop {
     Op op;
 };
 
-// Writes a sample image of the given type and mode with the library's own
+// A sample image of the given type and mode, written by the library's own
 // writer for that type (pictures, which have none, are built).
 bool WriteSample(unsigned type, uint32_t mode, const std::string& path)
 {
     if (type == kTypePict) return testutil::WriteBytes(path, pictfix::SamplePicture(mode, kWidth, kHeight));
-    std::unique_ptr<CRastik> w(NewRastikInstance(type, path.c_str()));
-    if (!w) return false;
-    w->Width = kWidth;
-    w->Height = kHeight;
-    w->SetMode(mode);
-    w->BytesPerLine = BytesPerRow(kWidth * 8);
-    if (!w->AllocChannelSpace()) return false;
-    std::vector<uint8_t> row(w->BytesPerLine);
-    for (uint32_t c = 0; c < w->ChannelCount; ++c)
-        for (uint32_t r = 0; r < kHeight; ++r) {
-            for (uint32_t x = 0; x < kWidth; ++x) row[x] = static_cast<uint8_t>(x * 7 + r * 3 + c * 50);
-            w->WritePlaneRow(c, r, row.data());
-        }
-    if (!w->File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary)) return false;
-    int ok = w->WriteFile();
-    w->File.Close();
-    return ok != 0;
+    return testutil::WriteSampleImage(type, mode, kWidth, kHeight, path);
 }
 
 class RowLoopTest : public ::testing::TestWithParam<std::tuple<RowLoop, bool>> {
