@@ -24,7 +24,14 @@ enum RastikFileType : uint16_t {
 
 // The file the JPEG coder is writing (or a host's decoder is reading) now:
 // each thread has its own, so codecs on different threads code at once.
+// It is initialised statically, which hosts built as C++20 are told, so
+// their compiler reaches it directly rather than through an initialising
+// wrapper (sanitizers take that wrapper's result for a null pointer).
+#if __cplusplus >= 202002L
+RASTIK_API extern thread_local constinit CFile* g_pEncodedDataFile;
+#else
 RASTIK_API extern thread_local CFile* g_pEncodedDataFile;
+#endif
 
 extern "C" {
 

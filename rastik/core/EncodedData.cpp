@@ -6,7 +6,7 @@
 #include "platform/Win32.h"
 #include "rastik/Exports.h"
 
-thread_local CFile* g_pEncodedDataFile = nullptr;
+thread_local constinit CFile* g_pEncodedDataFile = nullptr;
 
 namespace {
 thread_local int t_failure = 0;
