@@ -11,16 +11,15 @@
 #include <memory>
 
 #include "platform/CObject.h"
+#include "rastik/support/NonCopyable.h"
 
 class CPrefault;
 class CWorkerPool;
 
-class CColorQuantizer : public CObject {
+class CColorQuantizer : public CObject, private NonCopyable {
 public:
     CColorQuantizer();
     ~CColorQuantizer() override;
-    CColorQuantizer(const CColorQuantizer&) = delete;
-    CColorQuantizer& operator=(const CColorQuantizer&) = delete;
 
     // Stores the geometry and creates the tree root; 0 only when the root
     // cannot be allocated.

@@ -19,8 +19,9 @@
 #include "platform/CFileException.h"
 #include "rastik/CRastik.h"
 #include "rastik/core/CStatus.h"
+#include "rastik/support/NonCopyable.h"
 
-class COperation {
+class COperation : private NonCopyable {
 public:
     enum Kind { kRead, kWrite };
 
@@ -28,8 +29,6 @@ public:
     // header read's: the header cannot be read); 0 for none.
     COperation(CRastik& codec, Kind kind, int fileError = 0);
     ~COperation();
-    COperation(const COperation&) = delete;
-    COperation& operator=(const COperation&) = delete;
 
     // Runs body (CStatus body()) and concludes with its status; the
     // documented int result.

@@ -7,13 +7,12 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/support/NonCopyable.h"
 
-class CPlaneLoan {
+class CPlaneLoan : private NonCopyable {
 public:
     CPlaneLoan(CRastik& lender, CRastik& borrower);
     ~CPlaneLoan();
-    CPlaneLoan(const CPlaneLoan&) = delete;
-    CPlaneLoan& operator=(const CPlaneLoan&) = delete;
 
 private:
     CRastik& m_borrower;

@@ -21,8 +21,9 @@
 #include "rastik/CRastik.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/core/CStatus.h"
+#include "rastik/support/NonCopyable.h"
 
-class CPlaneRowStream {
+class CPlaneRowStream : private NonCopyable {
 public:
     // Fill: the codec writes rows into the planes (reading a file).
     // Drain: the codec takes rows out of the planes (writing a file).
@@ -48,8 +49,6 @@ public:
     CPlaneRowStream(CRastik& image, const PlaneSet& set, Access access, Direction direction, uint32_t planes,
                     uint32_t group = 1);
     ~CPlaneRowStream();
-    CPlaneRowStream(const CPlaneRowStream&) = delete;
-    CPlaneRowStream& operator=(const CPlaneRowStream&) = delete;
 
     // Checks the planes and takes the staging grant when some are spilled;
     // false when a plane is missing or no grant can be had (27609 shown by

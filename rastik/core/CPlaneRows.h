@@ -6,14 +6,13 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/support/NonCopyable.h"
 
-class CPlaneRows {
+class CPlaneRows : private NonCopyable {
 public:
     // rowsPerRead: most rows a single Rows() call asks for.
     CPlaneRows(CRastik& image, uint32_t rowsPerRead);
     ~CPlaneRows();
-    CPlaneRows(const CPlaneRows&) = delete;
-    CPlaneRows& operator=(const CPlaneRows&) = delete;
 
     // False when a buffer for a spilled plane could not be had.
     bool Ready() const { return m_ready; }

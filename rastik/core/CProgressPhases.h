@@ -5,15 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include "rastik/support/NonCopyable.h"
 
-class CProgressPhases {
+class CProgressPhases : private NonCopyable {
 public:
     enum Phase { kRead = 0, kConvert = 1, kResample = 2, kWrite = 3 };
 
     CProgressPhases();
     ~CProgressPhases();
-    CProgressPhases(const CProgressPhases&) = delete;
-    CProgressPhases& operator=(const CProgressPhases&) = delete;
 
     // Which phases run (reading and writing always do), and whether
     // resampling comes before the colour conversion.

@@ -7,16 +7,15 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/support/NonCopyable.h"
 
 class CRowProgress;
 class CWorkerPool;
 
-class CResampler {
+class CResampler : private NonCopyable {
 public:
     CResampler(CRastik& source, CRastik& target);
     ~CResampler();
-    CResampler(const CResampler&) = delete;
-    CResampler& operator=(const CResampler&) = delete;
 
     // The target takes width x height, the source's mode, palette and codec
     // settings, gets its planes and receives every plane resampled. 0 when

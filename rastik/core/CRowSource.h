@@ -25,14 +25,13 @@
 #include "rastik/core/CRowLayout.h"
 #include "rastik/core/CRowSink.h"
 #include "rastik/core/CStatus.h"
+#include "rastik/support/NonCopyable.h"
 
-class CRowSource {
+class CRowSource : private NonCopyable {
 public:
     // Rows of width pixels, height of them stored, in the given layout.
     CRowSource(uint32_t width, uint32_t height, const CRowLayout& layout);
     virtual ~CRowSource();
-    CRowSource(const CRowSource&) = delete;
-    CRowSource& operator=(const CRowSource&) = delete;
 
     const CRowLayout& Layout() const { return m_layout; }
     uint32_t Width() const { return m_width; }

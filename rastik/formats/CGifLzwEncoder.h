@@ -12,12 +12,11 @@
 #include <cstdint>
 
 #include "platform/CFile.h"
+#include "rastik/support/NonCopyable.h"
 
-class CGifLzwEncoder {
+class CGifLzwEncoder : private NonCopyable {
 public:
     explicit CGifLzwEncoder(CFile& file) : m_file(file) {}
-    CGifLzwEncoder(const CGifLzwEncoder&) = delete;
-    CGifLzwEncoder& operator=(const CGifLzwEncoder&) = delete;
 
     // Starts a stream for pixels of 1 to 8 bits (values are taken modulo
     // 2^bits): minimum code size max(bits, 2), written as one byte, then the

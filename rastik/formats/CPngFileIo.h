@@ -10,12 +10,11 @@
 
 #include "platform/CFile.h"
 #include "platform/CFileException.h"
+#include "rastik/support/NonCopyable.h"
 
-class CPngFileIo {
+class CPngFileIo : private NonCopyable {
 public:
     explicit CPngFileIo(CFile& file) : m_file(file) {}
-    CPngFileIo(const CPngFileIo&) = delete;
-    CPngFileIo& operator=(const CPngFileIo&) = delete;
 
     // Makes the file the input of a read structure, from the file's current
     // position on, or the output of a write structure.

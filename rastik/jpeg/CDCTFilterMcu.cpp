@@ -88,9 +88,7 @@ uint32_t CDCTFilter::Encode_NoTransform_MCU4114()
 uint32_t CDCTFilter::Encode_Transform_MCU1111()
 {
     DctCoder::McuSpan span = DctCoder::NextMcu(*this, 8);
-    DctCoder::FillYCbCr<8>(*this, span);
-    if (m_dwComponents == 4)
-        DctCoder::FillArea<8>(ComponentArea(3), m_pPlane[3] + span.offset, m_dwWidth, span, Inverted);
+    DctCoder::FillYCbCr<8>(*this, span, Inverted);
     for (uint32_t c = 0; c < m_dwComponents; ++c) DctCoder::TransformAndCodeArea(*this, ComponentArea(c), c);
     return m_bMissingCode ? 1 : 0;
 }
@@ -100,9 +98,7 @@ uint32_t CDCTFilter::Encode_Transform_MCU1111()
 uint32_t CDCTFilter::Encode_Transform_MCU4114()
 {
     DctCoder::McuSpan span = DctCoder::NextMcu(*this, 16);
-    DctCoder::FillYCbCr<16>(*this, span);
-    if (m_dwComponents == 4)
-        DctCoder::FillArea<16>(ComponentArea(3), m_pPlane[3] + span.offset, m_dwWidth, span, Inverted);
+    DctCoder::FillYCbCr<16>(*this, span, Inverted);
     DctCoder::CodeQuadrants(*this, 0);
     for (uint32_t c = 1; c <= 2; ++c) {
         DctCoder::LoadReduced(*this, ComponentArea(c), 0);

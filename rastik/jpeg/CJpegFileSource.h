@@ -11,14 +11,13 @@
 #include <jpeglib.h>
 
 #include "platform/CFile.h"
+#include "rastik/support/NonCopyable.h"
 
-class CJpegFileSource {
+class CJpegFileSource : private NonCopyable {
 public:
     // length bytes of file from start on (the rest of the file when length
     // runs past its end).
     CJpegFileSource(CFile& file, uint64_t start, uint64_t length);
-    CJpegFileSource(const CJpegFileSource&) = delete;
-    CJpegFileSource& operator=(const CJpegFileSource&) = delete;
 
     // Makes this the source of a decompression object.
     void Attach(j_decompress_ptr cinfo);

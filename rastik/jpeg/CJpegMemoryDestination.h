@@ -7,13 +7,12 @@
 #include <cstdio>
 
 #include <jpeglib.h>
+#include "rastik/support/NonCopyable.h"
 
-class CJpegMemoryDestination {
+class CJpegMemoryDestination : private NonCopyable {
 public:
     CJpegMemoryDestination();
     ~CJpegMemoryDestination();
-    CJpegMemoryDestination(const CJpegMemoryDestination&) = delete;
-    CJpegMemoryDestination& operator=(const CJpegMemoryDestination&) = delete;
 
     // Makes this the destination of a compression object.
     void Attach(j_compress_ptr cinfo);

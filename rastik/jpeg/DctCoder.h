@@ -439,11 +439,15 @@ struct DctCoder {
         }
     }
 
-    template <uint32_t Size>
-    static void FillYCbCr(CDCTFilter& f, const McuSpan& span)
+    // The areas of one MCU of a transformed image: Y, Cb and Cr from planes
+    // 0..2 (R, G, B), and a fourth plane (K) through the ink's conversion.
+    template <uint32_t Size, typename Convert>
+    static void FillYCbCr(CDCTFilter& f, const McuSpan& span, Convert ink)
     {
         FillYCbCrAreas<Size>(f.m_pPlane[0] + span.offset, f.m_pPlane[1] + span.offset, f.m_pPlane[2] + span.offset,
                              f.m_dwWidth, span, f.ComponentArea(0), f.ComponentArea(1), f.ComponentArea(2));
+        if (f.m_dwComponents == 4)
+            FillArea<Size>(f.ComponentArea(3), f.m_pPlane[3] + span.offset, f.m_dwWidth, span, ink);
     }
 
     // Block of the quadrant (qx, qy) of a 16 x 16 area.

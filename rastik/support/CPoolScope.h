@@ -9,13 +9,12 @@
 #include <memory>
 
 #include "rastik/support/CWorkerPool.h"
+#include "rastik/support/NonCopyable.h"
 
-class CPoolScope {
+class CPoolScope : private NonCopyable {
 public:
     CPoolScope();
     ~CPoolScope();
-    CPoolScope(const CPoolScope&) = delete;
-    CPoolScope& operator=(const CPoolScope&) = delete;
 
     // The pool to hand work to, or null to do it on this thread.
     CWorkerPool* Pool() const { return m_pool; }

@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "rastik/support/CWorkerPool.h"
+#include "rastik/support/NonCopyable.h"
 
-class CPrefault {
+class CPrefault : private NonCopyable {
 public:
     // pool: the conversion's pool, or null (then nothing is done).
     explicit CPrefault(CWorkerPool* pool) : m_pool(pool) {}
     ~CPrefault() { Wait(); }
-    CPrefault(const CPrefault&) = delete;
-    CPrefault& operator=(const CPrefault&) = delete;
 
     // Starts mapping the pages of [block, block + bytes).
     void Add(void* block, size_t bytes);

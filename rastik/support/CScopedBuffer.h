@@ -5,14 +5,13 @@
 #include <cstdint>
 
 #include "rastik/General.h"
+#include "rastik/support/NonCopyable.h"
 
-class CScopedBuffer {
+class CScopedBuffer : private NonCopyable {
 public:
     CScopedBuffer() = default;
     explicit CScopedBuffer(void* buffer) : p(static_cast<uint8_t*>(buffer)) {}
     ~CScopedBuffer() { FreeBuffer(&p); }
-    CScopedBuffer(const CScopedBuffer&) = delete;
-    CScopedBuffer& operator=(const CScopedBuffer&) = delete;
 
     // Takes a new buffer, releasing the one held.
     void Reset(void* buffer = nullptr)

@@ -15,8 +15,9 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include "rastik/support/NonCopyable.h"
 
-class CWorkerPool {
+class CWorkerPool : private NonCopyable {
 public:
     using Task = std::function<void(uint32_t item)>;
 
@@ -49,8 +50,6 @@ public:
     explicit CWorkerPool(uint32_t threads);
     // Stops and joins every worker; jobs still running are completed first.
     ~CWorkerPool();
-    CWorkerPool(const CWorkerPool&) = delete;
-    CWorkerPool& operator=(const CWorkerPool&) = delete;
 
     uint32_t Threads() const { return static_cast<uint32_t>(m_workers.size()) + 1; }
 
