@@ -26,7 +26,7 @@ public:
     // thumbnail when there is one. Failures show no message of the table
     // (libjpeg's own go to the sink when ShowMessages is set).
     int ReadImageData() override;
-    int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets) override;
+    int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets) override;
     int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
     int WriteFile() override;
     int WriteHeader() override;

@@ -51,7 +51,7 @@ public:
     virtual int ReadImageData();
     // The base does nothing and returns 0 (the JPEG codec reads into the
     // planes the host describes).
-    virtual int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets);
+    virtual int GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets);
     virtual int ReadImageDataForPage();
     virtual int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer);
     virtual int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes);
@@ -76,7 +76,8 @@ public:
     int SetMode(uint32_t mode);
     // Makes ChannelCount planes of Height x BytesPerLine bytes, on the heap
     // while the plane heap cap allows, else in the temporary file. 0 when a
-    // plane fits nowhere, or the image is empty or its planes pass 32 bits.
+    // plane fits nowhere or the image is empty. A spilled plane may be of
+    // any size.
     int AllocChannelSpace();
     // Replaces Palette by a copy of entries x 4 bytes (null or 0: none).
     int SetPalette(const uint8_t* entries, uint32_t count);
@@ -89,6 +90,8 @@ public:
     int WritePlaneRows(uint32_t channel, uint32_t row, uint32_t rows, const uint8_t* in);
     // Bytes of one plane (Height x BytesPerLine), 0 when it passes 32 bits.
     uint32_t PlaneBytes() const;
+    // The same in 64 bits, for planes of any size.
+    uint64_t PlaneBytes64() const;
 
     // --- big-endian field I/O on File ---
     int Read2ByteInt(uint16_t& value);
@@ -149,7 +152,7 @@ public:
     CGTempFile* TempFile = nullptr;
     int32_t ChannelKind[kMaxChannels] = {};
     uint8_t* ChannelData[kMaxChannels] = {};
-    int32_t ChannelOffset[kMaxChannels] = {};
+    int64_t ChannelOffset[kMaxChannels] = {};
     uint32_t RowsWritten[kMaxChannels] = {};
     CFile* TempFileObject = nullptr;
     uint8_t* FormatBuffers[3] = {};
@@ -192,7 +195,7 @@ protected:
     static std::unique_ptr<CRowSource> RowSourceOf(CRastik& codec, RowPurpose purpose);
     // Reads the whole image from the row source into planes described as
     // GetImageData's arguments describe them.
-    int ReadPlanesFromSource(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets);
+    int ReadPlanesFromSource(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets);
     // Colour planes a reduced read fills: ColorChannels for RGB and CMYK, else 1.
     uint32_t ReducedPlaneCount() const;
 
@@ -221,7 +224,7 @@ protected:
 
 private:
     friend class COperation;
-    CStatus ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets);
+    CStatus ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets);
     CStatus ReadReduced(uint32_t width, uint32_t height, uint8_t** planes);
     CStatus ReadPreview(uint32_t& width, uint32_t& height, uint8_t*& buffer);
     // The last operation's message, and how deep operations are nested.

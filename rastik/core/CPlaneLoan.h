@@ -18,7 +18,7 @@ private:
     CRastik& m_borrower;
     int32_t m_kind[kMaxChannels];
     uint8_t* m_data[kMaxChannels];
-    int32_t m_offset[kMaxChannels];
+    int64_t m_offset[kMaxChannels];
     uint32_t m_rowsWritten[kMaxChannels];
     CFile* m_tempFileObject;
 };

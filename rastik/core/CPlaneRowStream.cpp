@@ -122,7 +122,7 @@ bool CPlaneRowStream::MoveRows(uint32_t plane, uint32_t row, uint32_t rows, uint
 {
     if (rows == 0) return true;
     try {
-        int64_t where = static_cast<int64_t>(m_offsets[plane]) + static_cast<int64_t>(row) * m_stride;
+        int64_t where = m_offsets[plane] + static_cast<int64_t>(row) * m_stride;
         uint32_t bytes = rows * m_stride;
         m_tempFile->Seek(where, CFile::begin);
         if (toFile) {

@@ -38,7 +38,7 @@ public:
     struct PlaneSet {
         const int32_t* kinds;
         uint8_t* const* data;
-        const int32_t* offsets;
+        const int64_t* offsets;
         CFile* tempFile;
     };
 
@@ -114,7 +114,7 @@ private:
     uint32_t m_stride;
     int32_t m_kinds[kMaxChannels] = {};
     uint8_t* m_data[kMaxChannels] = {};
-    int32_t m_offsets[kMaxChannels] = {};
+    int64_t m_offsets[kMaxChannels] = {};
     CFile* m_tempFile = nullptr;
 
     // The staging grant: a slot of m_chunkRows rows for each spilled plane.

@@ -29,7 +29,7 @@ CRastik::~CRastik()
     FreeBuffer(&Palette);
 }
 
-int CRastik::GetImageData(int32_t*, CFile*, uint8_t**, int32_t*) { return 0; }
+int CRastik::GetImageData(int32_t*, CFile*, uint8_t**, int64_t*) { return 0; }
 int CRastik::ReadImageDataForPage() { return 0; }
 int CRastik::WriteFile() { return 0; }
 int CRastik::WriteImageHead() { return 0; }
@@ -105,8 +105,13 @@ int CRastik::SetPalette(const uint8_t* entries, uint32_t count)
 
 uint32_t CRastik::PlaneBytes() const
 {
-    uint64_t bytes = static_cast<uint64_t>(BytesPerLine) * Height;
+    uint64_t bytes = PlaneBytes64();
     return bytes > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(bytes);
+}
+
+uint64_t CRastik::PlaneBytes64() const
+{
+    return static_cast<uint64_t>(BytesPerLine) * Height;
 }
 
 void CRastik::FreeChannelSpace()
@@ -124,13 +129,13 @@ void CRastik::FreeChannelSpace()
 
 int CRastik::AllocChannelSpace()
 {
-    uint32_t bytes = PlaneBytes();
+    uint64_t bytes = PlaneBytes64();
     if (Width == 0 || Height == 0 || bytes == 0 || BytesPerLine < Width) return 0;
     if (ChannelCount == 0 || ChannelCount > static_cast<uint32_t>(kMaxChannels)) return 0;
     FreeChannelSpace();
     for (uint32_t i = 0; i < ChannelCount; ++i) {
         if (ReservePlaneHeap(bytes)) {
-            void* p = AllocLargeBlock(bytes, true);
+            void* p = AllocLargeBlock(static_cast<size_t>(bytes), true);
             if (p) {
                 ChannelKind[i] = kChannelHeap;
                 ChannelData[i] = static_cast<uint8_t*>(p);
@@ -139,7 +144,7 @@ int CRastik::AllocChannelSpace()
             }
             ReleasePlaneHeap(bytes);
         }
-        int32_t offset = TempFile ? TempFile->GetFreeOffset(bytes) : -1;
+        int64_t offset = TempFile ? TempFile->GetFreeOffset64(bytes) : -1;
         if (offset < 0) return 0;
         ChannelKind[i] = kChannelTemp;
         ChannelOffset[i] = offset;
@@ -153,13 +158,14 @@ bool CRastik::PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_
     if (static_cast<uint64_t>(row) + rows > Height) return false;
     *len = static_cast<size_t>(rows) * BytesPerLine;
     *at = static_cast<size_t>(row) * BytesPerLine;
-    return true;
+    // Rows move in one file call, which takes at most 32 bits of bytes.
+    return *len <= 0xFFFFFFFFu;
 }
 
 // Positions the temporary file at byte at of a spilled plane.
 void CRastik::SeekSpilledPlane(uint32_t channel, size_t at)
 {
-    TempFileObject->Seek(static_cast<int64_t>(ChannelOffset[channel]) + static_cast<int64_t>(at), CFile::begin);
+    TempFileObject->Seek(ChannelOffset[channel] + static_cast<int64_t>(at), CFile::begin);
 }
 
 int CRastik::ReadPlaneRows(uint32_t channel, uint32_t row, uint32_t rows, uint8_t* out)

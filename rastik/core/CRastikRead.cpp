@@ -52,13 +52,13 @@ int CRastik::ReadImageData()
     return ReadPlanesFromSource(ChannelKind, TempFileObject, ChannelData, ChannelOffset);
 }
 
-int CRastik::ReadPlanesFromSource(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets)
+int CRastik::ReadPlanesFromSource(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets)
 {
     COperation op(*this, COperation::kRead);
     return op.Run([&] { return ReadWhole(kinds, tempFile, planes, offsets); });
 }
 
-CStatus CRastik::ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets)
+CStatus CRastik::ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets)
 {
     if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);
     if (!kinds || !planes || !offsets || Width == 0 || Height == 0 || BytesPerLine < Width) return CStatus::Failed();

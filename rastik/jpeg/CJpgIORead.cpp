@@ -111,7 +111,7 @@ int CJpgIO::ReadImageData()
     return GetImageData(ChannelKind, TempFileObject, ChannelData, ChannelOffset);
 }
 
-int CJpgIO::GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int32_t* offsets)
+int CJpgIO::GetImageData(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets)
 {
     return ReadPlanesFromSource(kinds, tempFile, planes, offsets);
 }

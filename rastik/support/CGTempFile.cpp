@@ -1,6 +1,8 @@
 // Temporary file for spilled channel planes.
 #include "rastik/CGTempFile.h"
 
+#include <cstdint>
+
 #include "platform/Win32.h"
 #include "rastik/General.h"
 
@@ -27,17 +29,40 @@ bool CGTempFile::Create()
 
 int32_t CGTempFile::GetFreeOffset(uint32_t bytes)
 {
+    // Callers of the 32-bit form compute offset + row x stride in 32 bits.
+    if (m_used + bytes > 0x7FFFFFFFull) return -1;
+    return static_cast<int32_t>(GetFreeOffset64(bytes));
+}
+
+int64_t CGTempFile::GetFreeOffset64(uint64_t bytes)
+{
     if (!Create()) return -1;
     uint64_t end = m_used + bytes;
-    if (end > 0x7FFFFFFFull) return -1;
+    if (end < m_used || end > static_cast<uint64_t>(INT64_MAX)) return -1;
     if (!HasFreeDiskSpace(GetTempDirectory(), bytes)) return -1;
-    try {
-        // Reserve the range now (sparse), so later row writes land inside the file.
-        if (m_file.GetLength() < end) m_file.SetLength(end);
-    } catch (const CFileException&) {
-        return -1;
-    }
-    int32_t offset = static_cast<int32_t>(m_used);
+    if (!Grow(end)) return -1;
+    int64_t offset = static_cast<int64_t>(m_used);
     m_used = end;
     return offset;
+}
+
+bool CGTempFile::SkipOffset(uint64_t bytes)
+{
+    if (!Create()) return false;
+    uint64_t end = m_used + bytes;
+    if (end < m_used || end > static_cast<uint64_t>(INT64_MAX) || !Grow(end)) return false;
+    m_used = end;
+    return true;
+}
+
+// Reserves the range up to end now (sparse), so later row writes land
+// inside the file.
+bool CGTempFile::Grow(uint64_t end)
+{
+    try {
+        if (m_file.GetLength() < end) m_file.SetLength(end);
+    } catch (const CFileException&) {
+        return false;
+    }
+    return true;
 }

@@ -151,7 +151,14 @@ TEST(CoreModel, ChannelSpaceRefusesEmptyAndOversizedImages)
     r.Height = 70000;
     r.BytesPerLine = BytesPerRow(r.Width * 8);
     EXPECT_EQ(r.PlaneBytes(), 0u);  // beyond 32 bits
+    EXPECT_EQ(r.PlaneBytes64(), 70000ull * 70000ull);
+    // Planes of any size may spill; they are refused when they fit neither
+    // under the heap cap nor in a temporary file.
+    SetPlaneHeapCap(1);
+    setenv("TMPDIR", "/nonexistent/dir", 1);
     EXPECT_EQ(r.AllocChannelSpace(), 0);
+    unsetenv("TMPDIR");
+    SetPlaneHeapCap(0);
     r.Width = 10;
     r.Height = 2;
     r.BytesPerLine = 4;  // shorter than a row
