@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config g++
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev libgtest-dev
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libgtest-dev libdeflate-dev
   imagemagick libjpeg-turbo-progs python3-pil libtiff-tools
   pngcheck gifsicle netpbm clang libclang-rt-14-dev
   sqlite3 libsqlite3-dev time

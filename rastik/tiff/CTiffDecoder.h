@@ -12,11 +12,15 @@
 
 class CTiffStripBytes;
 
-// The rows a decoder makes: width pixels of samples samples of bits bits.
+// The rows a decoder makes: width pixels of samples samples of bits bits,
+// at most rows of them in a strip (0: not known). options: the
+// compression's options tag (T4Options for Group 3 fax data).
 struct TiffRowShape {
     uint32_t width = 0;
     uint32_t bits = 8;
     uint32_t samples = 1;
+    uint32_t rows = 0;
+    uint32_t options = 0;
 
     uint32_t RowBytes() const
     {

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "rastik/support/InflateBound.h"
+#include "rastik/tiff/CTiffDeflateDecoder.h"
 #include "rastik/tiff/CTiffFaxDecoder.h"
 #include "rastik/tiff/CTiffLzwDecoder.h"
 #include "rastik/tiff/CTiffPackBitsDecoder.h"
@@ -29,7 +31,10 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kNone, "none", Make<CTiffRawDecoder>, 1, 0, false, true, nullptr, false},
     {tiff::kCcittRle, "CCITT Modified Huffman", Make<CTiffFaxDecoder>, 0, 1, false, false, CTiffFaxDecoder::Takes, true},
     {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
+    {tiff::kDeflate, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr, false},
     {tiff::kPackBits, "PackBits", Make<CTiffPackBitsDecoder>, kPackBitsRatio, 0, false, false, nullptr, false},
+    {tiff::kDeflateOld, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr,
+     false},
 };
 
 // a x b, or the largest value where that does not fit.

@@ -83,7 +83,9 @@ enum Compression : uint32_t {
     kNone = 1,
     kCcittRle = 2,  // CCITT Modified Huffman, byte-aligned rows
     kLzw = 5,
-    kPackBits = 32773
+    kDeflate = 8,
+    kPackBits = 32773,
+    kDeflateOld = 32946  // Deflate as written before code 8 was assigned
 };
 
 enum Photometric : uint32_t {
@@ -104,6 +106,7 @@ constexpr uint8_t kFirstWidth = 9, kMaxWidth = 12;
 
 constexpr uint32_t kPredictorNone = 1;
 constexpr uint32_t kPredictorHorizontal = 2;
+constexpr uint32_t kPredictorFloatingPoint = 3;
 constexpr uint32_t kResolutionCentimetre = 3;
 // Centimetres to inches, as the library has always converted them.
 constexpr float kCentimetresPerInch = 2.53995f;

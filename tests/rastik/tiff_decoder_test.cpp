@@ -3,6 +3,7 @@
 // expansion bound, has the predictor undone after it when it allows one, and
 // gives reduced reads the rows they took before.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <memory>
 #include <string>
@@ -49,6 +50,18 @@ std::vector<uint8_t> StoreLzw(const std::vector<uint8_t>& rows, uint32_t)
     return LzwCodes(codes);
 }
 
+// One zlib stream of the strip's rows, with bytes after it that the
+// reader must ignore.
+std::vector<uint8_t> StoreDeflate(const std::vector<uint8_t>& rows, uint32_t)
+{
+    uLongf size = compressBound(static_cast<uLong>(rows.size()));
+    std::vector<uint8_t> out(size);
+    EXPECT_EQ(compress(out.data(), &size, rows.data(), static_cast<uLong>(rows.size())), Z_OK);
+    out.resize(size);
+    out.insert(out.end(), {0x78, 0x9C, 0xFF, 0x00});
+    return out;
+}
+
 // Modified Huffman rows of up to 8 pixels (one byte, 1 = black): the
 // terminating codes of runs 0 to 8, white first, each row from a byte.
 std::vector<uint8_t> StoreFax(const std::vector<uint8_t>& rows, uint32_t rowBytes)
@@ -92,7 +105,9 @@ const Case kCases[] = {
     {1, StoreRaw, 1, 0, false, false},
     {2, StoreFax, 0, 1, false, true},
     {5, StoreLzw, 2731, 0, true, false},
+    {8, StoreDeflate, 1032, 0, true, false},
     {32773, StorePackBits, 64, 0, false, false},
+    {32946, StoreDeflate, 1032, 0, true, false},
 };
 
 const Case& CaseOf(const TiffDecoderEntry& entry)
