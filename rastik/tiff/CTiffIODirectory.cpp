@@ -11,6 +11,7 @@
 #include "rastik/Messages.h"
 #include "rastik/core/CStatus.h"
 #include "rastik/support/ByteOrder.h"
+#include "rastik/support/Inches.h"
 #include "rastik/tiff/TiffDecoderTable.h"
 #include "rastik/tiff/TiffEntry.h"
 #include "rastik/tiff/TiffTags.h"
@@ -28,6 +29,8 @@ constexpr CStatus kBadData = CStatus::Failed(kMsgBadFileData);
 constexpr uint32_t kMaxBitsPerSampleItems = 32;
 constexpr uint32_t kMaxPaletteEntries = 256;
 constexpr uint32_t kMaxRowBits = 0xFFFFFFF8u;
+// The inch of resolution unit 3 (centimetres).
+constexpr float kCentimetresPerInch = static_cast<float>(rastik::kUnitCentimetresPerInch);
 
 // The items of a BYTE, SHORT or LONG entry, read where they stand: in the
 // value field when they fit into its 4 bytes, else at the offset it holds.
@@ -231,8 +234,8 @@ CStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
     // Resolutions in centimetres become dots per inch (whatever the order of
     // the entries was).
     if (ResolutionUnit == tiff::kResolutionCentimetre) {
-        XResolution *= tiff::kCentimetresPerInch;
-        YResolution *= tiff::kCentimetresPerInch;
+        XResolution *= kCentimetresPerInch;
+        YResolution *= kCentimetresPerInch;
     }
     ResolutionUnit = 1;
     uint32_t samples = ChannelCount ? ChannelCount : 1;

@@ -105,7 +105,5 @@ constexpr uint8_t kFirstWidth = 9, kMaxWidth = 12;
 constexpr uint32_t kPredictorNone = 1;
 constexpr uint32_t kPredictorHorizontal = 2;
 constexpr uint32_t kResolutionCentimetre = 3;
-// Centimetres to inches, as the library has always converted them.
-constexpr float kCentimetresPerInch = 2.53995f;
 
 }  // namespace tiff
