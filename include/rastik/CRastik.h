@@ -24,7 +24,6 @@ enum RastikColorMode : uint32_t {
     kModeBlackWhite = 10  // requested target of whole-file conversion only
 };
 
-class CReducedRows;
 class CRowSource;
 class CStatus;
 class COperation;
@@ -208,16 +207,6 @@ protected:
     // ReadPrevJpegFile): 1 when read, 0 when there is none or it cannot be
     // decoded, -1 when Esc stopped it.
     int PreviewFromThumbnail(uint32_t& width, uint32_t& height, uint8_t*& buffer);
-    // The path the TIFF codec still takes: its own reads, with this reduced
-    // read of a codec whose rows come in file order: every
-    // source row is read or skipped as the sampler decides, taken rows go to
-    // AddToReduceData (bottom-up files fill the target from its last row),
-    // with progress and Esc after each. rowBytes: bytes of one source row.
-    int ReduceRows(uint32_t width, uint32_t height, uint8_t** planes, uint32_t rowBytes, bool bottomUp,
-                   CReducedRows& rows);
-    // Shows a message of the table when ShowMessages is set and keeps it as
-    // the last message (the path the TIFF codec still takes).
-    void Warn(int id);
     // Rows handed to AddToReduceData with interleaved samples hold blue,
     // green, red (bitmaps), and the reducer reverses them.
     bool BgrSamples = false;

@@ -31,9 +31,8 @@ public:
     explicit CTiffIO(const char* path);
     ~CTiffIO() override;
 
-    int ReadImageHead() override;
-    int ReadImageData() override;
-    int ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes) override;
+    // The embedded thumbnail when it can be decoded, else the base class's
+    // preview of the image itself.
     int ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buffer) override;
 
     // One byte per sample for Width x ChannelCount samples of a file row of
@@ -112,7 +111,19 @@ public:
     // Byte length of the Photoshop resource block at ResourcePos.
     uint32_t ResourceLength = 0;
 
+protected:
+    // The first image file directory; refusals of a bad header or directory
+    // carry 27610.
+    CStatus ReadHead() override;
+    int HeadReadError() const override;
+    // Whether the row source reads this file: 27707 for the depth, 27709
+    // for the rest.
+    int ReadRefusal() const override;
+    std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
+
 private:
+    class RowSource;
+
     // --- writing ---
     // Whether the image can be written; a refusal carries the message to
     // show, if any.
@@ -168,32 +179,25 @@ private:
     std::string m_cmykPath;
 
     // Directory reading; a failure carries the message to show, if any.
-    TiffStatus ReadDirectory();
-    TiffStatus ReadEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
-    TiffStatus ReadColorMap(const tiff::TiffEntry& entry, uint64_t fileLength);
-    TiffStatus ReadResolution(const tiff::TiffEntry& entry, uint64_t fileLength, float& resolution);
+    CStatus ReadEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
+    CStatus ReadColorMap(const tiff::TiffEntry& entry, uint64_t fileLength);
+    CStatus ReadResolution(const tiff::TiffEntry& entry, uint64_t fileLength, float& resolution);
     void ReadResourceEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
-    TiffStatus CompleteDirectory(uint64_t fileLength);
+    CStatus CompleteDirectory(uint64_t fileLength);
     void DeriveByteCounts(uint64_t fileLength);
     void SizeStoredStrips();
-    TiffStatus CheckStripData(uint64_t fileLength) const;
+    CStatus CheckStripData(uint64_t fileLength) const;
 
-    // Whether the row producers read this file; a refusal carries its
-    // message (27707 for the depth, 27709 for the rest).
-    TiffStatus Refusal() const;
     bool IsPlanar() const { return PlanarRows == 1 && ChannelCount > 1; }
     // Strips, depth and decoding of plane p (of the interleaved rows: 0).
     TiffStripPlan PlanOf(uint32_t plane) const;
     // Bytes of one decoded row of plane p's strips.
     uint64_t StripRowBytes() const;
 
-    int ReadAllPlanes(uint32_t planes);
-    int ReadPlaneRows(uint32_t first, uint32_t planes, uint32_t stripPlane, uint32_t totalPlanes);
-    // Samples of a file row of count samples as bytes.
-    void ExpandSamples(const uint8_t* src, uint8_t* dst, uint32_t count) const;
-    // Grey values of samples as read: 4-bit values spread over 0..255,
-    // white-is-zero values turned over.
-    void MapGrey(uint8_t* row, uint32_t count) const;
+    // Grey values of the first sample of each of width pixels of step
+    // samples, as read: 4-bit values spread over 0..255, white-is-zero
+    // values turned over.
+    void MapGrey(uint8_t* row, uint32_t width, uint32_t step) const;
     void MakeGreyMap();
     bool m_greyMapped = false;
     uint8_t m_greyMap[256] = {};

@@ -311,12 +311,6 @@ int CRastik::IsPressedEscKey()
     return EscPressed;
 }
 
-void CRastik::Warn(int id)
-{
-    m_lastMessage = id;
-    if (ShowMessages) ShowRastikMessage(id);
-}
-
 int CRastik::SetWarningMsg(int flag)
 {
     ShowMessages = flag;

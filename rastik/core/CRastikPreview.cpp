@@ -6,9 +6,7 @@
 #include "rastik/Convert.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
-#include "rastik/core/CReducedRows.h"
 #include "rastik/core/CReducedSampler.h"
-#include "rastik/core/CRowProgress.h"
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/support/PixelRows.h"
 
@@ -85,37 +83,6 @@ int CRastik::AddToReduceData(uint16_t outRow, const uint8_t* sourceRow, uint8_t*
         out[i] = BitsPerChannel == 1 || BitsPerChannel == 4 ? rastik::PixelAt(sourceRow, p, BitsPerChannel) : sourceRow[p];
     }
     return 1;
-}
-
-int CRastik::ReduceRows(uint32_t width, uint32_t height, uint8_t** planes, uint32_t rowBytes, bool bottomUp,
-                        CReducedRows& rows)
-{
-    CScopedBuffer row(AllocBuffer(rowBytes, 1, 0));
-    if (!row.p) return 0;
-    PrevWidth = static_cast<uint16_t>(width);
-    PrevHeight = static_cast<uint16_t>(height);
-    CReducedSampler sampler(Width, Height, width, height);
-    BeginProgress();
-    CRowProgress progress(Height, 0, &EscPressed);
-    int ok = 1;
-    try {
-        for (uint32_t i = 0; i < Height && !sampler.Done(); ++i) {
-            if (!sampler.Wants(i)) {
-                ok = rows.Skip();
-            } else if ((ok = rows.Read(row.p)) != 0) {
-                uint32_t made = sampler.Take();
-                AddToReduceData(static_cast<uint16_t>(bottomUp ? height - 1 - made : made), row.p, planes);
-            }
-            if (!ok || !progress.Step()) {
-                ok = 0;
-                break;
-            }
-        }
-    } catch (const CFileException&) {
-        ok = 0;
-    }
-    EndProgress();
-    return ok;
 }
 
 int CRastik::PreviewFromReducedData(uint32_t& width, uint32_t& height, uint8_t*& buffer)

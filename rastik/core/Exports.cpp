@@ -13,6 +13,7 @@
 #include "rastik/CPngIO.h"
 #include "rastik/CTiffIO.h"
 #include "rastik/CWandBIO.h"
+#include "rastik/tiff/TiffEntry.h"
 
 namespace {
 // The one resource module of this library: its message table.
@@ -71,15 +72,7 @@ extern "C" void ReverseSwapBytes(void* data, uint16_t kind)
     } else if (kind == 4) {
         Swap4(p);
     } else if (kind == 12) {
-        // A directory entry in host order: tag u16, type u16, count u32, value u32.
-        uint16_t type = static_cast<uint16_t>(p[2] | (p[3] << 8));
-        uint32_t count = static_cast<uint32_t>(p[4]) | (static_cast<uint32_t>(p[5]) << 8) |
-                         (static_cast<uint32_t>(p[6]) << 16) | (static_cast<uint32_t>(p[7]) << 24);
-        bool shortValue = type == 3 && count == 1;
-        Swap2(p);
-        Swap2(p + 2);
-        Swap4(p + 4);
-        if (shortValue) Swap2(p + 8);
-        else Swap4(p + 8);
+        // A TIFF directory entry in host order.
+        tiff::SwapEntry(p, true);
     }
 }

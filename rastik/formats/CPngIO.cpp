@@ -12,14 +12,12 @@
 #include "rastik/core/CStatus.h"
 #include "rastik/formats/CPngFileIo.h"
 #include "rastik/formats/CPngIORun.h"
+#include "rastik/support/InflateBound.h"
 #include "rastik/support/Inches.h"
 
 namespace {
 
 constexpr float kDefaultResolution = 72.0f;
-// Deflate codes at most 258 bytes in two bits.
-constexpr uint64_t kMaxInflatedPerByte = 1032;
-
 // Dots per inch of a pixels-per-metre value. No integer number of pixels
 // per metre is a whole number of dots per inch, so the value is held to
 // hundredths: 300 dpi is stored as 11811 and reads back as 300.
@@ -75,7 +73,7 @@ CStatus CPngIO::ReadHead()
     if (result != kPngRunDone) return refused;
     // A file far too short for its pixels is refused before a host makes planes for them.
     uint64_t rowBytes = (static_cast<uint64_t>(head.Width) * head.BitDepth * head.Channels + 7) / 8;
-    if (dataBytes * kMaxInflatedPerByte < rowBytes * head.Height) return refused;
+    if (rastik::InflateBound(dataBytes) < rowBytes * head.Height) return refused;
     const PngColorType* m = PngColorType::Of(head.ColorType);
     if (!m || m->Channels != head.Channels || head.Width == 0 || head.Height == 0) return refused;
     if (m->Mode == kModeIndexed && head.PaletteEntries == 0) return refused;

@@ -1,22 +1,23 @@
-// TIFF reading: which files the row producers take, whole-image reading into
-// the channel planes (interleaved rows, or a plane per sample one plane after
-// the other), reduced reading and the preview, and the row depth conversions.
+// TIFF reading: which files the row source reads, the row source itself
+// (the decoded rows of the strips, interleaved or a plane per sample, as
+// bytes), the preview (the embedded thumbnail first) and the row depth
+// conversions. The whole, reduced and preview reads are the base class's.
 #include "rastik/CTiffIO.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "rastik/General.h"
 #include "rastik/Messages.h"
-#include "rastik/core/CPlaneRowStream.h"
-#include "rastik/core/CReducedRows.h"
+#include "rastik/core/CRowSource.h"
+#include "rastik/core/CStatus.h"
 #include "rastik/support/CPoolScope.h"
-#include "rastik/support/CScopedBuffer.h"
+#include "rastik/support/PixelRows.h"
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
 #include "rastik/tiff/TiffDecoderTable.h"
-#include "rastik/tiff/TiffStatus.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
@@ -25,74 +26,98 @@ namespace {
 // and 4-bit values as they are, the high-order byte of 16-bit ones.
 void ExpandSamples(const uint8_t* src, uint8_t* dst, uint64_t count, uint32_t bits, bool little)
 {
-    switch (bits) {
-    case 1:
-        for (uint64_t i = 0; i < count; ++i) dst[i] = (src[i >> 3] >> (7 - (i & 7))) & 1;
-        break;
-    case 4:
-        for (uint64_t i = 0; i < count; ++i) dst[i] = (i & 1) ? (src[i >> 1] & 0x0F) : (src[i >> 1] >> 4);
-        break;
-    case 16:
-        src += little ? 1 : 0;
-        for (uint64_t i = 0; i < count; ++i) dst[i] = src[2 * i];
-        break;
-    default: memcpy(dst, src, count); break;
-    }
+    if (bits == 16)
+        rastik::TakeHighBytes(src, count, little, dst);
+    else if (bits < 8)
+        rastik::UnpackPixels(src, count, bits, dst);
+    else
+        memcpy(dst, src, count);
 }
 
-// Samples of plane k of a row of interleaved pixels.
-void TakePlane(const uint8_t* row, uint8_t* dst, uint32_t width, uint32_t samples, uint32_t k)
-{
-    if (samples == 1) {
-        memcpy(dst, row, width);
-        return;
-    }
-    row += k;
-    for (uint32_t x = 0; x < width; ++x, row += samples) dst[x] = *row;
-}
+}  // namespace
 
-// Source rows of a reduced read as the shared reduction takes them:
-// interleaved rows as stored (16-bit samples as their high bytes), or the
-// rows of the colour planes one after the other.
-class TiffReducedRows : public CReducedRows {
+// The decoded rows of the strips from the first row down: interleaved rows
+// from one strip reader, or a row of each plane read from one reader per
+// plane. Rows of 8-bit samples are handed over where the readers hold them;
+// other depths and mapped grey values go through rows of the source's own.
+// A row the sink does not want is passed over unread: the readers skip
+// inside a strip where the decoder table allows it and never read a strip
+// none of whose rows are wanted. A whole read decodes strips on the
+// conversion's worker pool.
+class CTiffIO::RowSource : public CRowSource {
 public:
-    TiffReducedRows(std::vector<std::unique_ptr<CTiffRowReader>>& readers, uint32_t width, uint64_t samples,
-                    uint32_t rowBytes, uint32_t bits, bool little)
-        : m_readers(readers), m_width(width), m_samples(samples), m_rowBytes(rowBytes), m_bits(bits),
-          m_little(little)
+    RowSource(CTiffIO& codec, RowPurpose purpose, const CRowLayout& layout)
+        : CRowSource(codec.Width, codec.Height, layout), m_codec(codec), m_whole(purpose == kWholeImage)
     {
+        if (m_whole) m_pool.emplace();
     }
-    bool Read(uint8_t* row) override
+
+    CStatus Start() override
     {
-        for (size_t p = 0; p < m_readers.size(); ++p) {
-            const uint8_t* src = m_readers[p]->Row(m_next);
-            if (!src) return false;
-            uint8_t* dst = row + p * m_width;
-            if (m_bits == 16)
-                ExpandSamples(src, dst, m_samples, 16, m_little);
-            else
-                memcpy(dst, src, m_rowBytes);
+        uint32_t readers = Layout().Interleaved ? 1 : Layout().Planes;
+        for (uint32_t p = 0; p < readers; ++p) {
+            m_readers.push_back(std::make_unique<CTiffRowReader>(m_codec.File, m_codec.PlanOf(p)));
+            if (!m_readers.back()->Open(m_whole ? Height() : 1)) return CStatus::Failed();
         }
-        ++m_next;
-        return true;
+        m_converted = m_codec.BitsPerChannel != 8 || m_codec.m_greyMapped;
+        if (m_converted) {
+            size_t bytes = static_cast<size_t>(Width()) * Layout().Samples();
+            m_own.assign(bytes, 0);
+            for (uint32_t p = 0; p < readers; ++p) m_rows[p] = m_own.data() + static_cast<size_t>(p) * Width();
+        }
+        return CStatus::Ok();
     }
-    bool Skip() override
+
+    CStatus Run(CRowSink& sink) override
     {
-        ++m_next;
-        return true;
+        for (uint32_t r = 0; r < Height() && !sink.Done(); ++r) {
+            CStatus s;
+            if (!sink.Wants(r))
+                s = sink.Pass(r);
+            else if (const uint8_t* const* rows = RowsOf(r))
+                s = sink.Put(r, rows);
+            else
+                s = CStatus::Failed();
+            if (!s) return s;
+        }
+        return CStatus::Ok();
+    }
+
+    // The clip paths come with the whole image.
+    CStatus Finish() override
+    {
+        if (m_whole && m_codec.ResourcePos > 0 && !m_codec.ReadPath()) return CStatus::Failed();
+        return CStatus::Ok();
     }
 
 private:
-    std::vector<std::unique_ptr<CTiffRowReader>>& m_readers;
-    uint32_t m_width;
-    uint64_t m_samples;
-    uint32_t m_rowBytes;
-    uint32_t m_bits;
-    bool m_little;
-    uint32_t m_next = 0;
-};
+    // Row r of every reader, as bytes; null when a reader fails.
+    const uint8_t* const* RowsOf(uint32_t r)
+    {
+        const uint32_t samples = Layout().Interleaved ? Layout().Interleaved : 1;
+        for (size_t p = 0; p < m_readers.size(); ++p) {
+            const uint8_t* row = m_readers[p]->Row(r);
+            if (!row) return nullptr;
+            if (!m_converted) {
+                m_rows[p] = row;
+                continue;
+            }
+            uint8_t* own = m_own.data() + p * Width();
+            ExpandSamples(row, own, static_cast<uint64_t>(Width()) * samples, m_codec.BitsPerChannel,
+                          m_codec.IntelByteOrder != 0);
+            if (p == 0 && m_codec.m_greyMapped) m_codec.MapGrey(own, Width(), samples);
+        }
+        return m_rows;
+    }
 
-}  // namespace
+    CTiffIO& m_codec;
+    bool m_whole;
+    std::optional<CPoolScope> m_pool;  // strips decode on several threads
+    std::vector<std::unique_ptr<CTiffRowReader>> m_readers;
+    bool m_converted = false;
+    std::vector<uint8_t> m_own;
+    const uint8_t* m_rows[kMaxChannels] = {};
+};
 
 CTiffIO::CTiffIO(const char* path)
 {
@@ -109,18 +134,35 @@ CTiffIO::~CTiffIO()
     DropCmykFile();
 }
 
-TiffStatus CTiffIO::Refusal() const
+int CTiffIO::HeadReadError() const
+{
+    return kMsgBadFileData;
+}
+
+int CTiffIO::ReadRefusal() const
 {
     uint32_t bits = BitsPerChannel;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return TiffStatus::Fail(kMsgOnly8Bit);
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return kMsgOnly8Bit;
     // Colour samples are read as bytes of 8 or 16 bits only.
-    if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return TiffStatus::Fail(kMsgOnly8Bit);
-    if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return TiffStatus::Fail(kMsgUnsupported);
-    if (SampleFormat != 1 && SampleFormat != 4) return TiffStatus::Fail(kMsgUnsupported);
+    if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return kMsgOnly8Bit;
+    if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return kMsgUnsupported;
+    if (SampleFormat != 1 && SampleFormat != 4) return kMsgUnsupported;
     const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
-    if (!decoder || (decoder->takes && !decoder->takes(bits, ChannelCount))) return TiffStatus::Fail(kMsgUnsupported);
-    if (decoder->predictor && !CTiffPredictor::Takes(Predictor, bits)) return TiffStatus::Fail(kMsgUnsupported);
-    return TiffStatus::Done();
+    if (!decoder || (decoder->takes && !decoder->takes(bits, ChannelCount))) return kMsgUnsupported;
+    if (decoder->predictor && !CTiffPredictor::Takes(Predictor, bits)) return kMsgUnsupported;
+    return 0;
+}
+
+std::unique_ptr<CRowSource> CTiffIO::OpenRowSource(RowPurpose purpose)
+{
+    // A whole read skips extra samples when only the colour channels are
+    // asked for; a reduced read takes the colour channels.
+    uint32_t planes = purpose == kWholeImage ? (UseColorChannels ? ColorChannels : ChannelCount) : ReducedPlaneCount();
+    if (planes == 0 || planes > ChannelCount || ChannelCount > static_cast<uint32_t>(kMaxChannels)) return nullptr;
+    CRowLayout layout;
+    layout.Planes = planes;
+    if (!IsPlanar() && ChannelCount > 1) layout.Interleaved = ChannelCount;
+    return std::make_unique<RowSource>(*this, purpose, layout);
 }
 
 uint64_t CTiffIO::StripRowBytes() const
@@ -158,114 +200,20 @@ void CTiffIO::MakeGreyMap()
     }
 }
 
-void CTiffIO::MapGrey(uint8_t* row, uint32_t count) const
+void CTiffIO::MapGrey(uint8_t* row, uint32_t width, uint32_t step) const
 {
-    for (uint32_t x = 0; x < count; ++x) row[x] = m_greyMap[row[x]];
-}
-
-void CTiffIO::ExpandSamples(const uint8_t* src, uint8_t* dst, uint32_t count) const
-{
-    ::ExpandSamples(src, dst, count, BitsPerChannel, IntelByteOrder != 0);
+    for (size_t x = 0; x < static_cast<size_t>(width) * step; x += step) row[x] = m_greyMap[row[x]];
 }
 
 int CTiffIO::TurnTo8BitsLineData(const uint8_t* src, uint8_t* dst)
 {
-    ::ExpandSamples(src, dst, static_cast<uint64_t>(Width) * ChannelCount, BitsPerChannel, IntelByteOrder != 0);
+    ExpandSamples(src, dst, static_cast<uint64_t>(Width) * ChannelCount, BitsPerChannel, IntelByteOrder != 0);
     return 1;
 }
 
 int CTiffIO::TurnTo1BitsLineData(const uint8_t* src, uint8_t* dst)
 {
-    uint64_t count = static_cast<uint64_t>(Width) * ChannelCount;
-    memset(dst, 0, (count + 7) / 8);
-    for (uint64_t i = 0; i < count; ++i)
-        if (src[i]) dst[i >> 3] |= static_cast<uint8_t>(0x80u >> (i & 7));
-    return 1;
-}
-
-int CTiffIO::ReadImageData()
-{
-    if (TiffStatus refusal = Refusal(); refusal.Failed()) {
-        ShowRastikMessage(refusal.message);
-        return 0;
-    }
-    // Extra samples are skipped when only the colour channels are asked for.
-    uint32_t planes = UseColorChannels ? ColorChannels : ChannelCount;
-    if (planes == 0 || planes > ChannelCount) return 0;
-    int ok = ReadAllPlanes(planes);
-    if (ok && ResourcePos > 0) ok = ReadPath();
-    return ok;
-}
-
-int CTiffIO::ReadAllPlanes(uint32_t planes)
-{
-    CPoolScope pool;  // strips decode on several threads
-    if (!IsPlanar()) return ReadPlaneRows(0, planes, 0, 1);
-    for (uint32_t c = 0; c < planes; ++c)
-        if (!ReadPlaneRows(c, 1, c, planes)) return 0;
-    return 1;
-}
-
-// Fills planes first .. first + planes - 1 from the rows of the strips of
-// stripPlane; progress counts over totalPlanes passes of the image.
-int CTiffIO::ReadPlaneRows(uint32_t first, uint32_t planes, uint32_t stripPlane, uint32_t totalPlanes)
-{
-    TiffStripPlan plan = PlanOf(stripPlane);
-    CTiffRowReader reader(File, plan);
-    if (!reader.Open(Height)) return 0;
-    uint64_t samples = static_cast<uint64_t>(Width) * plan.shape.samples;
-    CScopedBuffer expanded;
-    if (BitsPerChannel != 8) {
-        expanded.Reset(AllocBuffer(static_cast<uint32_t>(samples), 0, 1));
-        if (!expanded.p) return 0;
-    }
-    CPlaneRowStream::PlaneSet set{ChannelKind + first, ChannelData + first, ChannelOffset + first, TempFileObject};
-    CPlaneRowStream rows(*this, set, CPlaneRowStream::kFill, CPlaneRowStream::kTopDown, planes);
-    uint64_t total = static_cast<uint64_t>(Height) * totalPlanes;
-    if (total <= 0xFFFFFFFFu) rows.SetProgress(static_cast<uint32_t>(total), Height * stripPlane);
-    if (!rows.Open()) return 0;
-    bool grey = m_greyMapped && first == 0;
-    for (uint32_t r = 0; r < Height; ++r) {
-        const uint8_t* row = reader.Row(r);
-        if (!row) return 0;
-        if (expanded.p) {
-            ExpandSamples(row, expanded.p, static_cast<uint32_t>(samples));
-            row = expanded.p;
-        }
-        for (uint32_t k = 0; k < planes; ++k) {
-            uint8_t* dst = rows.Row(k);
-            if (!dst) return 0;
-            TakePlane(row, dst, Width, plan.shape.samples, k);
-            if (k == 0 && grey) MapGrey(dst, Width);
-        }
-        if (!rows.Advance()) return 0;
-    }
-    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
-}
-
-int CTiffIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
-{
-    if (Refusal().Failed() || !planes || width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return 0;
-    bool colour = ColorMode == kModeRgb || ColorMode == kModeCmyk;
-    uint32_t colourPlanes = colour ? ColorChannels : 1;
-    for (uint32_t k = 0; k < colourPlanes; ++k)
-        if (!planes[k]) return 0;
-    // Interleaved rows come from one reader, planes from one reader each.
-    std::vector<std::unique_ptr<CTiffRowReader>> readers;
-    for (uint32_t p = 0; p < (IsPlanar() ? colourPlanes : 1); ++p) {
-        readers.push_back(std::make_unique<CTiffRowReader>(File, PlanOf(p)));
-        if (!readers.back()->Open(1)) return 0;
-    }
-    uint64_t rowBytes = std::max<uint64_t>(StripRowBytes(), static_cast<uint64_t>(Width) * colourPlanes);
-    if (rowBytes > 0xFFFFFFFFu) return 0;
-    uint64_t samples = static_cast<uint64_t>(Width) * (IsPlanar() ? 1 : ChannelCount);
-    TiffReducedRows rows(readers, Width, samples, static_cast<uint32_t>(StripRowBytes()), BitsPerChannel,
-                         IntelByteOrder != 0);
-    if (!ReduceRows(width, height, planes, static_cast<uint32_t>(rowBytes), false, rows)) return 0;
-    if (m_greyMapped) {
-        uint32_t stride = BytesPerRow(width * 8);
-        for (uint32_t i = 0; i < height; ++i) MapGrey(planes[0] + static_cast<size_t>(i) * stride, width);
-    }
+    rastik::PackNonZero(src, static_cast<size_t>(Width) * ChannelCount, dst);
     return 1;
 }
 
@@ -277,6 +225,5 @@ int CTiffIO::ReadPrevImageData(uint32_t& width, uint32_t& height, uint8_t*& buff
         FreeBuffer(&Palette);
         return 1;
     }
-    if (Refusal().Failed() || ColorChannels == 0 || ColorChannels > 4) return 0;
-    return PreviewFromReducedData(width, height, buffer);
+    return CRastik::ReadPrevImageData(width, height, buffer);
 }

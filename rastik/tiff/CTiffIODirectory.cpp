@@ -9,10 +9,11 @@
 #include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/CStatus.h"
 #include "rastik/support/ByteOrder.h"
+#include "rastik/support/Inches.h"
 #include "rastik/tiff/TiffDecoderTable.h"
 #include "rastik/tiff/TiffEntry.h"
-#include "rastik/tiff/TiffStatus.h"
 #include "rastik/tiff/TiffTags.h"
 
 using rastik::Get16;
@@ -21,19 +22,21 @@ using tiff::TiffEntry;
 
 namespace {
 
-constexpr TiffStatus kDone = TiffStatus::Done();
+constexpr CStatus kDone = CStatus::Ok();
 // A refusal without a message.
-constexpr TiffStatus kRefuse = TiffStatus::Fail();
-constexpr TiffStatus kBadData = TiffStatus::Fail(kMsgBadFileData);
+constexpr CStatus kRefuse = CStatus::Failed();
+constexpr CStatus kBadData = CStatus::Failed(kMsgBadFileData);
 constexpr uint32_t kMaxBitsPerSampleItems = 32;
 constexpr uint32_t kMaxPaletteEntries = 256;
 constexpr uint32_t kMaxRowBits = 0xFFFFFFF8u;
+// The inch of resolution unit 3 (centimetres).
+constexpr float kCentimetresPerInch = static_cast<float>(rastik::kUnitCentimetresPerInch);
 
 // The items of a BYTE, SHORT or LONG entry, read where they stand: in the
 // value field when they fit into its 4 bytes, else at the offset it holds.
 // Other types give no items. Fails with 27610 when the items lie outside
 // the file.
-TiffStatus ReadItems(CFile& file, const TiffEntry& e, bool little, uint64_t fileLength, std::vector<uint32_t>& items)
+CStatus ReadItems(CFile& file, const TiffEntry& e, bool little, uint64_t fileLength, std::vector<uint32_t>& items)
 {
     uint32_t size = tiff::TypeBytes(e.type);
     items.clear();
@@ -82,20 +85,8 @@ void CTiffIO::SetTIFInfoField(uint32_t* out, const uint8_t* entry)
     *out = TiffEntry::Read(entry, true).value;
 }
 
-int CTiffIO::ReadImageHead()
-{
-    TiffStatus result;
-    try {
-        result = ReadDirectory();
-    } catch (const CFileException& e) {
-        result = TiffStatus::Fail(e.m_cause == CFileException::badSeek ? kMsgBadFileData : 0);
-    }
-    if (!result.Failed()) return 1;
-    if (result.message) Warn(result.message);
-    return 0;
-}
-
-TiffStatus CTiffIO::ReadDirectory()
+// A file error ends the read with 27610 (HeadReadError).
+CStatus CTiffIO::ReadHead()
 {
     uint64_t fileLength = File.GetLength();
     uint8_t head[tiff::kHeaderBytes];
@@ -122,12 +113,12 @@ TiffStatus CTiffIO::ReadDirectory()
     if (File.Read(entries.data(), static_cast<uint32_t>(bytes)) != bytes) return kBadData;
     for (uint32_t i = 0; i < count; ++i) {
         TiffEntry e = TiffEntry::Read(entries.data() + static_cast<size_t>(i) * tiff::kEntryBytes, little);
-        if (TiffStatus result = ReadEntry(e, fileLength); result.Failed()) return result;
+        if (CStatus result = ReadEntry(e, fileLength); !result) return result;
     }
     return CompleteDirectory(fileLength);
 }
 
-TiffStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
+CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
 {
     uint32_t value = e.value;
     bool little = IntelByteOrder != 0;
@@ -137,7 +128,7 @@ TiffStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kImageLength: Height = value; break;
     case tiff::kBitsPerSample: {
         if (e.count > kMaxBitsPerSampleItems) return kBadData;
-        if (TiffStatus r = ReadItems(File, e, little, fileLength, items); r.Failed()) return r;
+        if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
         if (items.empty()) break;
         BitsPerChannel = items[0];
         for (uint32_t bits : items)
@@ -152,7 +143,7 @@ TiffStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
         case tiff::kRgb: ColorMode = kModeRgb, ColorChannels = 3; break;
         case tiff::kPalette: ColorMode = kModeIndexed, ColorChannels = 1; break;
         case tiff::kSeparated: ColorMode = kModeCmyk, ColorChannels = 4; break;
-        default: return TiffStatus::Fail(kMsgBadHeader);
+        default: return CStatus::Failed(kMsgBadHeader);
         }
         break;
     case tiff::kFillOrder: FillOrder = value; break;
@@ -175,7 +166,7 @@ TiffStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kTileByteCounts: Tiled = true; break;
     case tiff::kExtraSamples: ExtraSampleCount = static_cast<uint16_t>(e.count); break;
     case tiff::kSampleFormat:
-        if (TiffStatus r = ReadItems(File, e, little, fileLength, items); r.Failed()) return r;
+        if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
         if (!items.empty()) SampleFormat = items[0];
         break;
     case tiff::kPhotoshop: ReadResourceEntry(e, fileLength); break;
@@ -197,7 +188,7 @@ void CTiffIO::ReadResourceEntry(const TiffEntry& e, uint64_t fileLength)
 
 // A RATIONAL at the entry's offset: signed numerator over unsigned
 // denominator; a zero denominator leaves 72.
-TiffStatus CTiffIO::ReadResolution(const TiffEntry& e, uint64_t fileLength, float& resolution)
+CStatus CTiffIO::ReadResolution(const TiffEntry& e, uint64_t fileLength, float& resolution)
 {
     bool little = IntelByteOrder != 0;
     if (e.type != tiff::kRational && e.type != tiff::kSRational) return kDone;
@@ -218,12 +209,12 @@ TiffStatus CTiffIO::ReadResolution(const TiffEntry& e, uint64_t fileLength, floa
 // ColorMap: all reds, then all greens, then all blues, 16 bits each. A map
 // whose values all lie below 256 holds 8-bit components; otherwise every
 // component is the high byte of its value.
-TiffStatus CTiffIO::ReadColorMap(const TiffEntry& e, uint64_t fileLength)
+CStatus CTiffIO::ReadColorMap(const TiffEntry& e, uint64_t fileLength)
 {
     uint32_t entries = e.count / 3;
     if (entries > kMaxPaletteEntries) return kRefuse;
     std::vector<uint32_t> values;
-    if (TiffStatus r = ReadItems(File, e, IntelByteOrder != 0, fileLength, values); r.Failed()) return r;
+    if (CStatus r = ReadItems(File, e, IntelByteOrder != 0, fileLength, values); !r) return r;
     if (entries == 0 || values.size() < entries * 3) return kDone;
     bool wide = std::any_of(values.begin(), values.begin() + entries * 3, [](uint32_t v) { return v > 255; });
     std::vector<uint8_t> palette(entries * 4);
@@ -233,18 +224,18 @@ TiffStatus CTiffIO::ReadColorMap(const TiffEntry& e, uint64_t fileLength)
             palette[i * 4 + 2 - c] = static_cast<uint8_t>(wide ? v >> 8 : v);
         }
     }
-    if (!SetPalette(palette.data(), entries)) return TiffStatus::Fail(kMsgNoBuffer);
+    if (!SetPalette(palette.data(), entries)) return CStatus::Failed(kMsgNoBuffer);
     PaletteSize = entries;
     return kDone;
 }
 
-TiffStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
+CStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
 {
     // Resolutions in centimetres become dots per inch (whatever the order of
     // the entries was).
     if (ResolutionUnit == tiff::kResolutionCentimetre) {
-        XResolution *= tiff::kCentimetresPerInch;
-        YResolution *= tiff::kCentimetresPerInch;
+        XResolution *= kCentimetresPerInch;
+        YResolution *= kCentimetresPerInch;
     }
     ResolutionUnit = 1;
     uint32_t samples = ChannelCount ? ChannelCount : 1;
@@ -263,14 +254,14 @@ TiffStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
     if (ColorMode == kModeBitmap && !Palette) {
         uint8_t bw[8] = {0, 0, 0, 0, 255, 255, 255, 0};
         if (PhotometricSense == 0) std::swap_ranges(bw, bw + 4, bw + 4);
-        if (!SetPalette(bw, 2)) return TiffStatus::Fail(kMsgNoBuffer);
+        if (!SetPalette(bw, 2)) return CStatus::Failed(kMsgNoBuffer);
         PaletteSize = 2;
     }
     if (ColorMode == kModeGrey && !Palette) {
         // Grey planes hold 8-bit grey values whatever the depth in the file.
         uint8_t ramp[256 * 4];
         for (uint32_t i = 0; i < 256; ++i) ramp[i * 4] = ramp[i * 4 + 1] = ramp[i * 4 + 2] = static_cast<uint8_t>(i), ramp[i * 4 + 3] = 0;
-        if (!SetPalette(ramp, 256)) return TiffStatus::Fail(kMsgNoBuffer);
+        if (!SetPalette(ramp, 256)) return CStatus::Failed(kMsgNoBuffer);
         PaletteSize = 256;
     }
     if (Width == 0 || Height == 0) return kRefuse;
@@ -290,8 +281,8 @@ TiffStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
         DeriveByteCounts(fileLength);
     StripCount = static_cast<int32_t>(std::min<uint32_t>(StripTotal, 0x7FFFFFFF));
     MakeGreyMap();
-    // A file the row producers refuse is refused by them, with their message.
-    return Refusal().Failed() ? kDone : CheckStripData(fileLength);
+    // A file the row source refuses is refused by the data reads, with their message.
+    return ReadRefusal() ? kDone : CheckStripData(fileLength);
 }
 
 // Byte counts of compressed strips the file does not give: each strip runs
@@ -330,7 +321,7 @@ void CTiffIO::SizeStoredStrips()
 // The strips must be able to hold the image, within what their compression
 // can decode to. A short file is refused here, before a host allocates
 // planes for it.
-TiffStatus CTiffIO::CheckStripData(uint64_t fileLength) const
+CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
 {
     const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
     if (!decoder) return kBadData;

@@ -108,7 +108,5 @@ constexpr uint32_t kPredictorNone = 1;
 constexpr uint32_t kPredictorHorizontal = 2;
 constexpr uint32_t kPredictorFloatingPoint = 3;
 constexpr uint32_t kResolutionCentimetre = 3;
-// Centimetres to inches, as the library has always converted them.
-constexpr float kCentimetresPerInch = 2.53995f;
 
 }  // namespace tiff

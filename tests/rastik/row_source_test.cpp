@@ -13,6 +13,7 @@
 
 #include "PictFixture.h"
 #include "TestUtil.h"
+#include "TiffFixture.h"
 #include "platform/KeyQueue.h"
 #include "rastik/core/CReducedSampler.h"
 #include "rastik/core/CRowSource.h"
@@ -155,6 +156,30 @@ bool Picture(uint32_t mode, const std::string& path)
     return testutil::WriteBytes(path, pictfix::SamplePicture(mode, kWidth, kHeight));
 }
 
+// A TIFF file of rows of six rows a strip, samples interleaved or a plane
+// per sample.
+testutil::TiffFixture TiffSample(uint16_t bits, uint16_t samples, uint16_t photometric, bool planar)
+{
+    const uint16_t perStrip = planar ? 1 : samples;
+    std::vector<uint8_t> data((kWidth * bits * perStrip + 7) / 8 * kHeight);
+    testutil::TiffFixture f;
+    for (uint16_t p = 0; p < (planar ? samples : 1); ++p) {
+        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * 7 + i / 13 + p * 50) % 251);
+        testutil::TiffFixture plane = testutil::PlainTiff(kWidth, kHeight, bits, perStrip, photometric, data, 6);
+        if (p == 0) f = plane;
+        else f.strips.insert(f.strips.end(), plane.strips.begin(), plane.strips.end());
+    }
+    f.entries[2].values.assign(samples, bits);
+    f.entries[5].values = {samples};
+    if (planar) f.entries.push_back({284, 3, {2}, {}});
+    return f;
+}
+
+bool WriteTiff(const std::string& path, uint16_t bits, uint16_t samples, uint16_t photometric, bool planar = false)
+{
+    return testutil::WriteBytes(path, testutil::MakeTiff(TiffSample(bits, samples, photometric, planar)));
+}
+
 const SampleFile kSamples[] = {
     {"Bmp1", ".bmp", [](const std::string& p) { return WriteBitmap(p, 1, false); }, true},
     {"Bmp4", ".bmp", [](const std::string& p) { return WriteBitmap(p, 4, false); }, true},
@@ -171,6 +196,14 @@ const SampleFile kSamples[] = {
     {"JpegCmyk", ".jpg", [](const std::string& p) { return Written(kTypeJpeg, kModeCmyk, p); }, false},
     {"Pict", ".pict", [](const std::string& p) { return Picture(kModeRgb, p); }, false},
     {"PictIndexed", ".pict", [](const std::string& p) { return Picture(kModeIndexed, p); }, false},
+    {"Tiff", ".tif", [](const std::string& p) { return Written(kTypeTiff, kModeRgb, p); }, false},
+    {"TiffCmyk", ".tif", [](const std::string& p) { return Written(kTypeTiff, kModeCmyk, p); }, false},
+    {"TiffPlanar", ".tif", [](const std::string& p) { return WriteTiff(p, 8, 3, 2, true); }, false},
+    {"TiffPlanarAlpha16", ".tif", [](const std::string& p) { return WriteTiff(p, 16, 4, 2, true); }, false},
+    {"TiffGreyAlpha", ".tif", [](const std::string& p) { return WriteTiff(p, 8, 2, 1); }, false},
+    {"TiffGrey4", ".tif", [](const std::string& p) { return WriteTiff(p, 4, 1, 1); }, false},
+    {"TiffWhiteIsZero16", ".tif", [](const std::string& p) { return WriteTiff(p, 16, 1, 0); }, false},
+    {"TiffBilevel", ".tif", [](const std::string& p) { return WriteTiff(p, 1, 1, 0); }, false},
     {"OneBit", ".msp",
      [](const std::string& p) { return testutil::WriteBytes(p, pictfix::SamplePicture(kModeBitmap, 40, kHeight)); },
      false},
@@ -447,6 +480,21 @@ TEST(CodecRefusals, ReachTheHostFromTheHeaderAndTheDataRead)
         // libjpeg's own texts go to the sink.
         {"PNG, bad signature", ".png",
          [](const std::string& d) { return WrittenBytes(kTypePng, kModeRgb, d, 1, 'Q'); }, 0, 0},
+        {"TIFF, not one", ".tif", [](const std::string&) { return std::vector<uint8_t>(70, 'x'); }, kMsgBadFileData,
+         kMsgUnsupported},
+        {"TIFF, 33 bits per sample items", ".tif",
+         [](const std::string&) {
+             testutil::TiffFixture f = TiffSample(8, 1, 1, false);
+             f.entries[2].values.assign(33, 8);
+             return testutil::MakeTiff(f);
+         },
+         kMsgBadFileData, kMsgUnsupported},
+        {"TIFF, 2-bit YCbCr", ".tif",
+         [](const std::string&) {
+             testutil::TiffFixture f = TiffSample(2, 3, 6, false);
+             return testutil::MakeTiff(f);
+         },
+         kMsgBadHeader, kMsgOnly8Bit},
         {"JPEG, bad start marker", ".jpg",
          [](const std::string& d) { return WrittenBytes(kTypeJpeg, kModeGrey, d, 0, 0); }, 0, 0},
     };

@@ -316,20 +316,33 @@ TEST(TiffRead, UnsupportedVariantsAreRefusedByEveryRead)
              f.entries.push_back({317, 3, {3}, {}});
          }, kMsgUnsupported},
     };
-    for (const Case& c : kCases) {
-        TiffFixture f = PlainTiff(8, 3, 8, 3, 2, Ramp(72), 3);
-        c.edit(f);
-        std::unique_ptr<Loaded> l = Load(f, false);
-        ASSERT_EQ(l->head, 1) << c.what;
-        MessageCapture messages;
-        EXPECT_EQ(ReadWholeImage(*l->codec), 0) << c.what;
-        EXPECT_EQ(messages.Ids(), std::vector<int>{c.message}) << c.what;
-        messages.Clear();
-        uint32_t w = 0, h = 0;
-        uint8_t* preview = nullptr;
-        EXPECT_EQ(l->codec->ReadPrevImageData(w, h, preview), 0) << c.what;
-        EXPECT_TRUE(messages.Ids().empty()) << c.what;
-    }
+    // Every read keeps the refusal's id; it is shown when ShowMessages is set.
+    for (const Case& c : kCases)
+        for (int show : {0, 1}) {
+            SCOPED_TRACE(std::string(c.what) + (show ? " shown" : ""));
+            TiffFixture f = PlainTiff(8, 3, 8, 3, 2, Ramp(72), 3);
+            c.edit(f);
+            std::unique_ptr<Loaded> l = Load(f, false);
+            ASSERT_EQ(l->head, 1);
+            l->codec->SetWarningMsg(show);
+            const std::vector<int> shown = show ? std::vector<int>{c.message} : std::vector<int>{};
+            MessageCapture messages;
+            EXPECT_EQ(ReadWholeImage(*l->codec), 0);
+            EXPECT_EQ(l->codec->GetLastMessage(), c.message);
+            EXPECT_EQ(messages.Ids(), shown);
+            messages.Clear();
+            std::vector<uint8_t> plane(BytesPerRow(4 * 8) * 2);
+            uint8_t* planes[4] = {plane.data(), plane.data(), plane.data(), plane.data()};
+            EXPECT_EQ(l->codec->ReadReducedData(4, 2, planes), 0);
+            EXPECT_EQ(l->codec->GetLastMessage(), c.message);
+            EXPECT_EQ(messages.Ids(), shown);
+            messages.Clear();
+            uint32_t w = 0, h = 0;
+            uint8_t* preview = nullptr;
+            EXPECT_EQ(l->codec->ReadPrevImageData(w, h, preview), 0);
+            EXPECT_EQ(l->codec->GetLastMessage(), c.message);
+            EXPECT_EQ(messages.Ids(), shown);
+        }
 }
 
 TEST(TiffRead, ResolutionRationals)
