@@ -106,6 +106,9 @@ public:
     uint16_t ExtraSampleCount = 0;
     // 2 when the bits of each byte run from the least significant.
     uint32_t FillOrder = 1;
+    // Group 3 fax coding: bit 0 two-dimensional rows, bit 2 byte-aligned
+    // end-of-line codes.
+    uint32_t T4Options = 0;
     // 1 unsigned integers; 2 signed, 3 floating point (not read).
     uint32_t SampleFormat = 1;
     bool Tiled = false;

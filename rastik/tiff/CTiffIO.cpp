@@ -136,7 +136,7 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
     p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
     p.reverseBits = FillOrder == 2;
     p.littleEndian = IntelByteOrder != 0;
-    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, 0};
+    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, T4Options};
     p.height = Height;
     p.rowsPerStrip = RowsPerStrip;
     uint64_t perPlane = (Height - 1) / RowsPerStrip + 1;

@@ -166,6 +166,7 @@ TiffStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
         if (value == 1) PlanarRows = 0;
         else if (value == 2) PlanarRows = 1;
         break;
+    case tiff::kT4Options: T4Options = value; break;
     case tiff::kResolutionUnit: ResolutionUnit = value; break;
     case tiff::kPredictor: Predictor = value & 0xFFFF; break;
     case tiff::kColorMap: return ReadColorMap(e, fileLength);

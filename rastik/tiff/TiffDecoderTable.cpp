@@ -6,6 +6,7 @@
 #include "rastik/support/InflateBound.h"
 #include "rastik/tiff/CTiffDeflateDecoder.h"
 #include "rastik/tiff/CTiffFaxDecoder.h"
+#include "rastik/tiff/CTiffGroupFaxDecoder.h"
 #include "rastik/tiff/CTiffLzwDecoder.h"
 #include "rastik/tiff/CTiffPackBitsDecoder.h"
 #include "rastik/tiff/CTiffRawDecoder.h"
@@ -21,15 +22,22 @@ std::unique_ptr<CTiffDecoder> Make(const TiffRowShape& shape)
 
 // PackBits repeats a byte up to 128 times for two stored bytes. A 12-bit
 // LZW code stands for at most 4096 bytes. A Modified Huffman row starts on
-// a byte boundary, so it takes a byte at least.
+// a byte boundary, so it takes a byte at least. A Group 3 or Group 4 row
+// can take a single bit (a vertical code that repeats the row above), so a
+// stored byte gives eight rows.
 constexpr uint32_t kPackBitsRatio = 64;
 constexpr uint32_t kLzwRatio = 2731;
+constexpr uint32_t kFaxRowsPerByte = 8;
 
 // code, name, decoder, bytes and rows per stored byte, predictor, seeks
 // rows, depths, white is zero.
 const TiffDecoderEntry kDecoders[] = {
     {tiff::kNone, "none", Make<CTiffRawDecoder>, 1, 0, false, true, nullptr, false},
     {tiff::kCcittRle, "CCITT Modified Huffman", Make<CTiffFaxDecoder>, 0, 1, false, false, CTiffFaxDecoder::Takes, true},
+    {tiff::kCcittGroup3, "CCITT Group 3", Make<CTiffGroup3Decoder>, 0, kFaxRowsPerByte, false, false,
+     CTiffFaxDecoder::Takes, true},
+    {tiff::kCcittGroup4, "CCITT Group 4", Make<CTiffGroup4Decoder>, 0, kFaxRowsPerByte, false, false,
+     CTiffFaxDecoder::Takes, true},
     {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
     {tiff::kDeflate, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr, false},
     {tiff::kPackBits, "PackBits", Make<CTiffPackBitsDecoder>, kPackBitsRatio, 0, false, false, nullptr, false},

@@ -67,6 +67,7 @@ enum Tag : uint16_t {
     kXResolution = 282,
     kYResolution = 283,
     kPlanarConfig = 284,
+    kT4Options = 292,
     kResolutionUnit = 296,
     kPredictor = 317,
     kColorMap = 320,
@@ -82,6 +83,8 @@ enum Tag : uint16_t {
 enum Compression : uint32_t {
     kNone = 1,
     kCcittRle = 2,  // CCITT Modified Huffman, byte-aligned rows
+    kCcittGroup3 = 3,
+    kCcittGroup4 = 4,
     kLzw = 5,
     kDeflate = 8,
     kPackBits = 32773,

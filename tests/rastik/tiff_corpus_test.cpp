@@ -5,6 +5,7 @@
 // (tiff2rgba), and its samples (tiffcp to an uncompressed interleaved copy),
 // which must equal the planes exactly.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <map>
 
@@ -30,7 +31,27 @@ const std::map<std::string, int> kReadable = {
     {"palette-1c-4b.tiff", 0},          {"palette-1c-8b.tiff", 0},       {"quad-lzw-compat.tiff", 0},
     {"rgb-3c-16b.tiff", 1},             {"rgb-3c-8b.tiff", 0},           {"test_ifd_loop_subifd.tif", 0},
     {"test_ifd_loop_to_first.tif", 0},  {"test_ifd_loop_to_self.tif", 0}, {"test_two_ifds.tif", 0},
+    {"testfax4.tiff", 0},
 };
+
+// Damaged fax files libtiff gives up on (a strip that stops at a fault,
+// rows whose runs pass the width) and that this reader decodes as far as
+// their codes go, with the CRC-32 of the planes it reads (a page checked by
+// eye once).
+const std::map<std::string, uint32_t> kDecodedPastFaults = {
+    {"testfax3_bug54_1dnoEOL.tif", 3294419019u},
+    {"testfax3_bug_513.tiff", 3396171831u},
+};
+
+uint32_t PlanesCrc(CTiffIO& codec)
+{
+    uLong crc = crc32(0, nullptr, 0);
+    for (uint32_t c = 0; c < codec.ChannelCount; ++c) {
+        std::vector<uint8_t> plane = PlaneBytes(codec, c);
+        crc = crc32(crc, plane.data(), static_cast<uInt>(plane.size()));
+    }
+    return static_cast<uint32_t>(crc);
+}
 
 bool SamePlanes(CTiffIO& a, CTiffIO& b)
 {
@@ -94,6 +115,12 @@ TEST(TiffCorpus, ReadsAsLibtiffOrRefuses)
     if (!HasTiffTools()) GTEST_SKIP() << "libtiff tools missing";
     for (const std::string& path : ListFiles(dir, "", "")) {
         std::string name = path.substr(path.rfind('/') + 1);
+        if (auto damaged = kDecodedPastFaults.find(name); damaged != kDecodedPastFaults.end()) {
+            CTiffIO codec(path.c_str());
+            ASSERT_EQ(ReadTiff(codec, path), 1) << name;
+            EXPECT_EQ(PlanesCrc(codec), damaged->second) << name;
+            continue;
+        }
         auto known = kReadable.find(name);
         if (known != kReadable.end()) {
             ExpectAsLibtiff(path, known->second, name);
@@ -149,6 +176,8 @@ TEST(TiffCorpus, LibtiffRewritesReadAsLibtiff)
         for (const char* rewrite : kRewrites) {
             std::string options(rewrite);
             if (options.find(":2") != std::string::npos && !s.wide) continue;
+            bool fax = options.find("-c g") != std::string::npos;
+            if (fax && std::string(s.options).find("-depth 1") == std::string::npos) continue;
             std::string out = dir.File("out.tif");
             // libtiff separates planes of 8-bit samples only.
             bool separate = options.find("separate") != std::string::npos;

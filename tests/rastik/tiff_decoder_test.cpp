@@ -62,31 +62,60 @@ std::vector<uint8_t> StoreDeflate(const std::vector<uint8_t>& rows, uint32_t)
     return out;
 }
 
-// Modified Huffman rows of up to 8 pixels (one byte, 1 = black): the
-// terminating codes of runs 0 to 8, white first, each row from a byte.
-std::vector<uint8_t> StoreFax(const std::vector<uint8_t>& rows, uint32_t rowBytes)
+// The runs of a row of 8 pixels (one byte, 1 = black), white first, as
+// T.4 terminating codes; with horizontal, in T.6 horizontal mode codes
+// (a white and a black run after each "001").
+std::string FaxRowBits(uint8_t pixels, bool horizontal = false)
 {
     static const char* const kWhite[] = {"00110101", "000111", "0111", "1000", "1011",
                                          "1100",     "1110",   "1111", "10011"};
     static const char* const kBlack[] = {"0000110111", "010", "11", "10", "011", "0011", "0010", "00011", "000101"};
+    std::string bits;
+    for (int x = 0, black = 0; x < 8 || (horizontal && black); black = !black) {
+        int run = 0;
+        while (x + run < 8 && ((pixels >> (7 - x - run)) & 1) == black) ++run;
+        bits += std::string(horizontal && !black ? "001" : "") + (black ? kBlack : kWhite)[run];
+        x += run;
+    }
+    return bits;
+}
+
+std::vector<uint8_t> PackBitString(const std::string& bits)
+{
+    std::vector<uint8_t> out((bits.size() + 7) / 8, 0);
+    for (size_t b = 0; b < bits.size(); ++b)
+        if (bits[b] == '1') out[b / 8] |= static_cast<uint8_t>(0x80 >> (b % 8));
+    return out;
+}
+
+// Modified Huffman rows of up to 8 pixels, each row from a byte.
+std::vector<uint8_t> StoreFax(const std::vector<uint8_t>& rows, uint32_t rowBytes)
+{
     EXPECT_EQ(rowBytes, 1u);
     std::vector<uint8_t> out;
     for (uint8_t pixels : rows) {
-        std::string bits;
-        for (int x = 0, black = 0; x < 8; black = !black) {
-            int run = 0;
-            while (x + run < 8 && ((pixels >> (7 - x - run)) & 1) == black) ++run;
-            bits += (black ? kBlack : kWhite)[run];
-            x += run;
-        }
-        for (size_t i = 0; i < bits.size(); i += 8) {
-            uint8_t byte = 0;
-            for (size_t b = i; b < i + 8 && b < bits.size(); ++b)
-                if (bits[b] == '1') byte |= static_cast<uint8_t>(0x80 >> (b - i));
-            out.push_back(byte);
-        }
+        std::vector<uint8_t> row = PackBitString(FaxRowBits(pixels));
+        out.insert(out.end(), row.begin(), row.end());
     }
     return out;
+}
+
+// Group 3 one-dimensional rows, each after an end-of-line code, not aligned.
+std::vector<uint8_t> StoreGroup3(const std::vector<uint8_t>& rows, uint32_t rowBytes)
+{
+    EXPECT_EQ(rowBytes, 1u);
+    std::string bits;
+    for (uint8_t pixels : rows) bits += "000000000001" + FaxRowBits(pixels);
+    return PackBitString(bits);
+}
+
+// Group 4 rows, all in horizontal mode.
+std::vector<uint8_t> StoreGroup4(const std::vector<uint8_t>& rows, uint32_t rowBytes)
+{
+    EXPECT_EQ(rowBytes, 1u);
+    std::string bits;
+    for (uint8_t pixels : rows) bits += FaxRowBits(pixels, true);
+    return PackBitString(bits);
 }
 
 // A compression as the tests store it, with the bound the format sets on
@@ -104,6 +133,8 @@ struct Case {
 const Case kCases[] = {
     {1, StoreRaw, 1, 0, false, false},
     {2, StoreFax, 0, 1, false, true},
+    {3, StoreGroup3, 0, 8, false, true},
+    {4, StoreGroup4, 0, 8, false, true},
     {5, StoreLzw, 2731, 0, true, false},
     {8, StoreDeflate, 1032, 0, true, false},
     {32773, StorePackBits, 64, 0, false, false},
