@@ -103,6 +103,10 @@ public:
     uint32_t Predictor = 1;
     // 0 white is zero, 1 black is zero, 2 neither given.
     int32_t PhotometricSense = 2;
+    // PhotometricInterpretation as the file gives it; 0xFFFFFFFF when absent.
+    uint32_t Photometric = 0xFFFFFFFFu;
+    // The tables of every JPEG strip (JPEGTables), empty when none.
+    std::vector<uint8_t> JpegTables;
     uint16_t ExtraSampleCount = 0;
     // 2 when the bits of each byte run from the least significant.
     uint32_t FillOrder = 1;

@@ -117,6 +117,7 @@ TiffStatus CTiffIO::Refusal() const
     if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return TiffStatus::Fail(kMsgOnly8Bit);
     if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return TiffStatus::Fail(kMsgUnsupported);
     if (SampleFormat != 1 && SampleFormat != 4) return TiffStatus::Fail(kMsgUnsupported);
+    if (Photometric == tiff::kYCbCr && Compression != tiff::kJpeg) return TiffStatus::Fail(kMsgUnsupported);
     const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
     if (!decoder || (decoder->takes && !decoder->takes(bits, ChannelCount))) return TiffStatus::Fail(kMsgUnsupported);
     if (decoder->predictor && !CTiffPredictor::Takes(Predictor, bits)) return TiffStatus::Fail(kMsgUnsupported);
@@ -136,7 +137,7 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
     p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
     p.reverseBits = FillOrder == 2;
     p.littleEndian = IntelByteOrder != 0;
-    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, T4Options};
+    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, T4Options, Photometric, JpegTables};
     p.height = Height;
     p.rowsPerStrip = RowsPerStrip;
     uint64_t perPlane = (Height - 1) / RowsPerStrip + 1;

@@ -146,12 +146,18 @@ TiffStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     }
     case tiff::kCompression: Compression = static_cast<int32_t>(value); break;
     case tiff::kPhotometric:
+        Photometric = value;
         switch (value) {
         case tiff::kWhiteIsZero: PhotometricSense = 0, ColorChannels = 1; break;
         case tiff::kBlackIsZero: PhotometricSense = 1, ColorChannels = 1; break;
         case tiff::kRgb: ColorMode = kModeRgb, ColorChannels = 3; break;
         case tiff::kPalette: ColorMode = kModeIndexed, ColorChannels = 1; break;
         case tiff::kSeparated: ColorMode = kModeCmyk, ColorChannels = 4; break;
+        case tiff::kYCbCr:
+            // Colour converted by the JPEG decoder; other YCbCr data is refused.
+            if (Compression != tiff::kJpeg) return TiffStatus::Fail(kMsgBadHeader);
+            ColorMode = kModeRgb, ColorChannels = 3;
+            break;
         default: return TiffStatus::Fail(kMsgBadHeader);
         }
         break;
@@ -178,6 +184,10 @@ TiffStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kSampleFormat:
         if (TiffStatus r = ReadItems(File, e, little, fileLength, items); r.Failed()) return r;
         if (!items.empty()) SampleFormat = items[0];
+        break;
+    case tiff::kJpegTables:
+        if (TiffStatus r = ReadItems(File, e, little, fileLength, items); r.Failed()) return r;
+        JpegTables.assign(items.begin(), items.end());
         break;
     case tiff::kPhotoshop: ReadResourceEntry(e, fileLength); break;
     default: break;

@@ -7,6 +7,7 @@
 #include "rastik/tiff/CTiffDeflateDecoder.h"
 #include "rastik/tiff/CTiffFaxDecoder.h"
 #include "rastik/tiff/CTiffGroupFaxDecoder.h"
+#include "rastik/tiff/CTiffJpegStripDecoder.h"
 #include "rastik/tiff/CTiffLzwDecoder.h"
 #include "rastik/tiff/CTiffPackBitsDecoder.h"
 #include "rastik/tiff/CTiffRawDecoder.h"
@@ -28,6 +29,10 @@ std::unique_ptr<CTiffDecoder> Make(const TiffRowShape& shape)
 constexpr uint32_t kPackBitsRatio = 64;
 constexpr uint32_t kLzwRatio = 2731;
 constexpr uint32_t kFaxRowsPerByte = 8;
+// A Huffman-coded JPEG block takes a bit at least: 64 samples, or with
+// chroma sampled 4 x 4 (16 luma and 2 chroma blocks of 64 samples) 3072
+// bytes of rows for 18 bits; twice that leaves room.
+constexpr uint32_t kJpegRatio = 2 * 3072 * 8 / 18 + 1;
 
 // code, name, decoder, bytes and rows per stored byte, predictor, seeks
 // rows, depths, white is zero.
@@ -39,6 +44,8 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kCcittGroup4, "CCITT Group 4", Make<CTiffGroup4Decoder>, 0, kFaxRowsPerByte, false, false,
      CTiffFaxDecoder::Takes, true},
     {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
+    {tiff::kJpeg, "JPEG", Make<CTiffJpegStripDecoder>, kJpegRatio, 0, false, false, CTiffJpegStripDecoder::Takes,
+     false},
     {tiff::kDeflate, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr, false},
     {tiff::kPackBits, "PackBits", Make<CTiffPackBitsDecoder>, kPackBitsRatio, 0, false, false, nullptr, false},
     {tiff::kDeflateOld, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr,

@@ -161,7 +161,20 @@ const Source kSources[] = {
 const char* const kRewrites[] = {
     "-c lzw",         "-L -c packbits -r 1",   "-B -c lzw:2 -r 7", "-f lsb2msb -c packbits -r 3",
     "-p separate -c none -r 4", "-p separate -B -c lzw:2", "-c zip -r 5", "-B -c zip:2 -r 3",
+    // Fax codings, for bilevel images only.
+    "-c g3 -r 5", "-c g3:2d -r 9", "-c g3:fill -f lsb2msb", "-c g3:2d:fill", "-c g4 -r 4", "-f lsb2msb -c g4",
+    // JPEG (YCbCr subsampled 2 x 2, and RGB), for 8-bit grey, RGB and CMYK.
+    "-c jpeg -r 16", "-B -c jpeg:r:60 -r 8",
 };
+
+bool Takes(const Source& s, const std::string& rewrite)
+{
+    if (rewrite.find(":2") != std::string::npos && !s.wide) return false;
+    if (rewrite.find("-c g") != std::string::npos) return std::string(s.options).ends_with("-depth 1");
+    const std::string name = s.name;
+    if (rewrite.find("jpeg") != std::string::npos) return name == "rgb8" || name == "grey8" || name == "cmyk";
+    return true;
+}
 
 TEST(TiffCorpus, LibtiffRewritesReadAsLibtiff)
 {
@@ -175,9 +188,7 @@ TEST(TiffCorpus, LibtiffRewritesReadAsLibtiff)
         ExpectAsLibtiff(source, s.tolerance, s.name);
         for (const char* rewrite : kRewrites) {
             std::string options(rewrite);
-            if (options.find(":2") != std::string::npos && !s.wide) continue;
-            bool fax = options.find("-c g") != std::string::npos;
-            if (fax && std::string(s.options).find("-depth 1") == std::string::npos) continue;
+            if (!Takes(s, options)) continue;
             std::string out = dir.File("out.tif");
             // libtiff separates planes of 8-bit samples only.
             bool separate = options.find("separate") != std::string::npos;
