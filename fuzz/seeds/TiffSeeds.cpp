@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "TiffFixture.h"
 #include "host/CFuzzScratch.h"
 #include "host/SampleImages.h"
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -153,6 +156,33 @@ TiffFixture Fax(uint32_t h, uint32_t compression, uint32_t options)
     return f;
 }
 
+// One JPEG stream of w x h RGB pixels, stored as YCbCr subsampled 2 x 2.
+TiffFixture Jpeg(uint32_t w, uint32_t h)
+{
+    TiffFixture f = Plain(w, h, 8, 3, 6, h);
+    Set(f, {kTagCompression, 3, {7}, {}});
+    Bytes rgb = Ramp(static_cast<size_t>(w) * h * 3, 7);
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = w, c.image_height = h, c.input_components = 3, c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    for (uint32_t y = 0; y < h; ++y) {
+        JSAMPROW row = rgb.data() + static_cast<size_t>(y) * w * 3;
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    f.strips = {Bytes(out, out + size)};
+    free(out);
+    return f;
+}
+
 // A resource block: two path resources (a closed and an open subpath, and
 // one more closed) and a thumbnail.
 Bytes ResourceBlock()
@@ -197,6 +227,7 @@ void SaveTiffSeeds(const std::string& outDir)
         {"group3-1d-16x5.tif", Fax(5, 3, 0)},
         {"group3-2d-16x5.tif", Fax(5, 3, 1)},
         {"group4-16x5.tif", Fax(5, 4, 0)},
+        {"jpeg-ycbcr-16x16.tif", Jpeg(16, 16)},
         {"paths-thumbnail-12x8.tif", withPaths},
     };
     for (const Named& t : tiffs) SaveSeed(outDir, "tiff", t.name, testutil::MakeTiff(t.fixture));
