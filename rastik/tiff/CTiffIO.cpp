@@ -16,15 +16,19 @@
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
 #include "rastik/tiff/TiffDecoderTable.h"
+#include "rastik/tiff/TiffSampleConvert.h"
 #include "rastik/tiff/TiffStatus.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
 
 // One byte per sample of count samples of a row of bits-bit samples: 1-
-// and 4-bit values as they are, the high-order byte of 16-bit ones.
-void ExpandSamples(const uint8_t* src, uint8_t* dst, uint64_t count, uint32_t bits, bool little)
+// and 4-bit values as they are, the high-order byte of 16-bit ones, other
+// depths and sample formats as TiffSampleConvert.h maps them.
+void ExpandSamples(const uint8_t* src, uint8_t* dst, uint64_t count, uint32_t bits, bool little,
+                   uint32_t format = tiff::kUnsignedInteger, bool grey = false)
 {
+    if (tiff::SamplesToBytes(src, dst, count, bits, format, little, grey)) return;
     switch (bits) {
     case 1:
         for (uint64_t i = 0; i < count; ++i) dst[i] = (src[i >> 3] >> (7 - (i & 7))) & 1;
@@ -57,9 +61,9 @@ void TakePlane(const uint8_t* row, uint8_t* dst, uint32_t width, uint32_t sample
 class TiffReducedRows : public CReducedRows {
 public:
     TiffReducedRows(std::vector<std::unique_ptr<CTiffRowReader>>& readers, uint32_t width, uint64_t samples,
-                    uint32_t rowBytes, uint32_t bits, bool little)
+                    uint32_t rowBytes, uint32_t bits, bool little, uint32_t format, bool grey)
         : m_readers(readers), m_width(width), m_samples(samples), m_rowBytes(rowBytes), m_bits(bits),
-          m_little(little)
+          m_little(little), m_format(format), m_grey(grey)
     {
     }
     bool Read(uint8_t* row) override
@@ -68,8 +72,8 @@ public:
             const uint8_t* src = m_readers[p]->Row(m_next);
             if (!src) return false;
             uint8_t* dst = row + p * m_width;
-            if (m_bits == 16)
-                ExpandSamples(src, dst, m_samples, 16, m_little);
+            if (m_bits != 1 && m_bits != 4 && (m_bits != 8 || m_format != tiff::kUnsignedInteger))
+                ExpandSamples(src, dst, m_samples, m_bits, m_little, m_format, m_grey);
             else
                 memcpy(dst, src, m_rowBytes);
         }
@@ -89,6 +93,8 @@ private:
     uint32_t m_rowBytes;
     uint32_t m_bits;
     bool m_little;
+    uint32_t m_format;
+    bool m_grey;
     uint32_t m_next = 0;
 };
 
@@ -112,11 +118,12 @@ CTiffIO::~CTiffIO()
 TiffStatus CTiffIO::Refusal() const
 {
     uint32_t bits = BitsPerChannel;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return TiffStatus::Fail(kMsgOnly8Bit);
+    bool converted = tiff::ConvertsSamples(bits, SampleFormat);
+    if (!converted && bits != 1 && bits != 4 && bits != 8 && bits != 16) return TiffStatus::Fail(kMsgOnly8Bit);
     // Colour samples are read as bytes of 8 or 16 bits only.
     if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return TiffStatus::Fail(kMsgOnly8Bit);
     if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return TiffStatus::Fail(kMsgUnsupported);
-    if (SampleFormat != 1 && SampleFormat != 4) return TiffStatus::Fail(kMsgUnsupported);
+    if (!converted && SampleFormat != 1 && SampleFormat != 4) return TiffStatus::Fail(kMsgUnsupported);
     if (Photometric == tiff::kYCbCr && Compression != tiff::kJpeg) return TiffStatus::Fail(kMsgUnsupported);
     const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
     if (!decoder || (decoder->takes && !decoder->takes(bits, ChannelCount))) return TiffStatus::Fail(kMsgUnsupported);
@@ -166,7 +173,7 @@ void CTiffIO::MapGrey(uint8_t* row, uint32_t count) const
 
 void CTiffIO::ExpandSamples(const uint8_t* src, uint8_t* dst, uint32_t count) const
 {
-    ::ExpandSamples(src, dst, count, BitsPerChannel, IntelByteOrder != 0);
+    ::ExpandSamples(src, dst, count, BitsPerChannel, IntelByteOrder != 0, SampleFormat, ColorMode == kModeGrey);
 }
 
 int CTiffIO::TurnTo8BitsLineData(const uint8_t* src, uint8_t* dst)
@@ -261,7 +268,7 @@ int CTiffIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
     if (rowBytes > 0xFFFFFFFFu) return 0;
     uint64_t samples = static_cast<uint64_t>(Width) * (IsPlanar() ? 1 : ChannelCount);
     TiffReducedRows rows(readers, Width, samples, static_cast<uint32_t>(StripRowBytes()), BitsPerChannel,
-                         IntelByteOrder != 0);
+                         IntelByteOrder != 0, SampleFormat, ColorMode == kModeGrey);
     if (!ReduceRows(width, height, planes, static_cast<uint32_t>(rowBytes), false, rows)) return 0;
     if (m_greyMapped) {
         uint32_t stride = BytesPerRow(width * 8);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
 
 #include "TestUtil.h"
@@ -42,6 +43,10 @@ const std::map<std::string, uint32_t> kDecodedPastFaults = {
     {"testfax3_bug54_1dnoEOL.tif", 3294419019u},
     {"testfax3_bug_513.tiff", 3396171831u},
 };
+
+// Corpus files libtiff's tools cannot render (floating point samples),
+// compared with ImageMagick's reading.
+const char* const kAsImageMagick[] = {"test_float64_predictor2_be_lzw.tif", "test_float64_predictor2_le_lzw.tif"};
 
 uint32_t PlanesCrc(CTiffIO& codec)
 {
@@ -108,6 +113,21 @@ void ExpectAsLibtiff(const std::string& path, int tolerance, const std::string& 
     EXPECT_LE(diff, tolerance) << what;
 }
 
+// The planes of a file as ImageMagick shows it (its conversion to BMP,
+// which rounds through its 16-bit quantum), whole and reduced.
+void ExpectAsImageMagick(const std::string& path, const std::string& what)
+{
+    CTiffIO codec(path.c_str());
+    ASSERT_EQ(ReadTiff(codec, path), 1) << what;
+    ExpectReducedAsWhole(path, codec, what);
+    TempDir dir;
+    std::string bmp = dir.File("im.bmp");
+    ASSERT_EQ(RunCommand(std::string(kConvert) + " " + Quote(path) + " " + Quote(bmp) + " 2>/dev/null", nullptr), 0);
+    RgbImage theirs;
+    ASSERT_TRUE(DecodeWithConvert(bmp, &theirs)) << what;
+    EXPECT_EQ(MaxDifference(PlanesToRgb(codec), theirs), 0) << what;
+}
+
 TEST(TiffCorpus, ReadsAsLibtiffOrRefuses)
 {
     std::string dir = CorpusDir("tiff");
@@ -119,6 +139,10 @@ TEST(TiffCorpus, ReadsAsLibtiffOrRefuses)
             CTiffIO codec(path.c_str());
             ASSERT_EQ(ReadTiff(codec, path), 1) << name;
             EXPECT_EQ(PlanesCrc(codec), damaged->second) << name;
+            continue;
+        }
+        if (std::find(std::begin(kAsImageMagick), std::end(kAsImageMagick), name) != std::end(kAsImageMagick)) {
+            ExpectAsImageMagick(path, name);
             continue;
         }
         auto known = kReadable.find(name);
@@ -220,6 +244,42 @@ TEST(TiffCorpus, ModifiedHuffmanReadsAsLibtiff)
     for (const std::string& then : kThen) {
         ASSERT_EQ(RunCommand(save + then + " 2>/dev/null", nullptr), 0) << then;
         ExpectAsLibtiff(file, 0, "MH" + then);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Sample depths and formats as ImageMagick writes them (with Deflate and
+// both predictors), read as ImageMagick reads them.
+TEST(TiffCorpus, SampleDepthsReadAsImageMagick)
+{
+    if (!HasConvert()) GTEST_SKIP() << "ImageMagick missing";
+    const char* const kFloat = "-define quantum:format=floating-point ";
+    const std::string kCases[] = {
+        "-colorspace gray -depth 2",
+        "-colors 4 -type palette -depth 2",
+        "-colorspace gray -depth 12",
+        "-depth 12",
+        "-depth 32 -compress zip -define tiff:predictor=2",
+        "-colorspace gray -depth 32",
+        std::string(kFloat) + "-depth 16",
+        std::string(kFloat) + "-depth 24",
+        std::string(kFloat) + "-depth 32 -compress lzw -define tiff:predictor=3",
+        std::string(kFloat) + "-depth 64",
+        std::string(kFloat) + "-colorspace gray -depth 32 -compress zip -define tiff:predictor=3",
+        std::string(kFloat) + "-depth 16 -compress zip -define tiff:predictor=3",
+        std::string(kFloat) + "-depth 64 -compress zip -define tiff:predictor=3 -endian msb",
+    };
+    TempDir dir;
+    std::string source = dir.File("source.png");
+    ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 61x37 -seed 3 plasma: " + Quote(source), nullptr), 0);
+    for (const std::string& options : kCases) {
+        std::string file = dir.File("s.tif");
+        std::string make = std::string(kConvert) + " " + Quote(source) + " " + options + " " + Quote(file);
+        ASSERT_EQ(RunCommand(make + " 2>/dev/null", nullptr), 0) << options;
+        ExpectAsImageMagick(file, options);
     }
 }
 
