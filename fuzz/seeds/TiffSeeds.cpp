@@ -1,7 +1,11 @@
 // TIFF seeds, built by the tests' TIFF builder.
 #include "TiffSeeds.h"
 
+#include <zlib.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "PictFixture.h"
@@ -9,6 +13,8 @@
 #include "TiffFixture.h"
 #include "host/CFuzzScratch.h"
 #include "host/SampleImages.h"
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -22,6 +28,7 @@ enum : uint16_t {
     kTagXResolution = 282,
     kTagYResolution = 283,
     kTagPlanar = 284,
+    kTagT4Options = 292,
     kTagResolutionUnit = 296,
     kTagPredictor = 317,
     kTagColorMap = 320,
@@ -106,6 +113,76 @@ TiffFixture Lzw(uint32_t w, uint32_t h, bool predictor)
     return f;
 }
 
+// One zlib stream of the image's rows (code 8 or 32946), with the
+// predictor.
+TiffFixture Deflate(uint32_t w, uint32_t h, uint32_t compression, uint32_t predictor)
+{
+    TiffFixture f = Plain(w, h, 8, 1, 1, h);
+    Set(f, {kTagCompression, 3, {compression}, {}});
+    Set(f, {kTagPredictor, 3, {predictor}, {}});
+    Bytes rows = Ramp(static_cast<size_t>(w) * h, 5);
+    uLongf size = compressBound(static_cast<uLong>(rows.size()));
+    Bytes strip(size);
+    compress(strip.data(), &size, rows.data(), static_cast<uLong>(rows.size()));
+    strip.resize(size);
+    f.strips = {strip};
+    return f;
+}
+
+Bytes Bits(const std::string& bits)
+{
+    Bytes out((bits.size() + 7) / 8, 0);
+    for (size_t b = 0; b < bits.size(); ++b)
+        if (bits[b] == '1') out[b / 8] |= static_cast<uint8_t>(0x80 >> (b % 8));
+    return out;
+}
+
+// Fax rows of 16 pixels: 4 white, 8 black, 4 white. Group 3 rows each
+// after an end-of-line code (T4Options bit 0: a tag bit, then a 1-D row or
+// one coded against the row above), Group 4 rows in horizontal mode.
+TiffFixture Fax(uint32_t h, uint32_t compression, uint32_t options)
+{
+    TiffFixture f = Plain(16, h, 1, 1, 0, h);
+    Set(f, {kTagCompression, 3, {compression}, {}});
+    const std::string row1d = "1011000101" "1011", eol = "000000000001";
+    std::string bits;
+    for (uint32_t y = 0; y < h; ++y) {
+        if (compression == 4) bits += "001" "1011" "000101" "001" "1011" "0000110111";
+        else if (options & 1) bits += eol + (y ? "0" "111" : "1" + row1d);
+        else bits += eol + row1d;
+    }
+    if (compression == 3) Set(f, {kTagT4Options, 4, {options}, {}});
+    f.strips = {Bits(bits)};
+    return f;
+}
+
+// One JPEG stream of w x h RGB pixels, stored as YCbCr subsampled 2 x 2.
+TiffFixture Jpeg(uint32_t w, uint32_t h)
+{
+    TiffFixture f = Plain(w, h, 8, 3, 6, h);
+    Set(f, {kTagCompression, 3, {7}, {}});
+    Bytes rgb = Ramp(static_cast<size_t>(w) * h * 3, 7);
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = w, c.image_height = h, c.input_components = 3, c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    for (uint32_t y = 0; y < h; ++y) {
+        JSAMPROW row = rgb.data() + static_cast<size_t>(y) * w * 3;
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    f.strips = {Bytes(out, out + size)};
+    free(out);
+    return f;
+}
+
 // A resource block: two path resources (a closed and an open subpath, and
 // one more closed) and a thumbnail.
 Bytes ResourceBlock()
@@ -145,10 +222,16 @@ void SaveTiffSeeds(const std::string& outDir)
         {"packbits-12x4.tif", PackBitsRows(12, 4)},
         {"lzw-8x2.tif", Lzw(8, 2, false)},
         {"lzw-predictor-8x3.tif", Lzw(8, 3, true)},
+        {"deflate-9x4.tif", Deflate(9, 4, 8, 1)},
+        {"deflate-predictor-9x4.tif", Deflate(9, 4, 32946, 2)},
+        {"group3-1d-16x5.tif", Fax(5, 3, 0)},
+        {"group3-2d-16x5.tif", Fax(5, 3, 1)},
+        {"group4-16x5.tif", Fax(5, 4, 0)},
+        {"jpeg-ycbcr-16x16.tif", Jpeg(16, 16)},
         {"paths-thumbnail-12x8.tif", withPaths},
     };
     for (const Named& t : tiffs) SaveSeed(outDir, "tiff", t.name, testutil::MakeTiff(t.fixture));
-    for (int i : {2, 3, 10, 12}) SaveSeed(outDir, "imgproc", tiffs[i].name, testutil::MakeTiff(tiffs[i].fixture));
+    for (int i : {2, 3, 10, 12, 15, 17}) SaveSeed(outDir, "imgproc", tiffs[i].name, testutil::MakeTiff(tiffs[i].fixture));
     SaveSeed(outDir, "tiff_resources", "paths-thumbnail.8bim", block);
     SaveSeed(outDir, "tiff_resources", "one-path.8bim", testutil::PathResource(2000, {{false, {{0.5, 0.5}}}}));
 }

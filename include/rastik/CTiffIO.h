@@ -102,9 +102,16 @@ public:
     uint32_t Predictor = 1;
     // 0 white is zero, 1 black is zero, 2 neither given.
     int32_t PhotometricSense = 2;
+    // PhotometricInterpretation as the file gives it; 0xFFFFFFFF when absent.
+    uint32_t Photometric = 0xFFFFFFFFu;
+    // The tables of every JPEG strip (JPEGTables), empty when none.
+    std::vector<uint8_t> JpegTables;
     uint16_t ExtraSampleCount = 0;
     // 2 when the bits of each byte run from the least significant.
     uint32_t FillOrder = 1;
+    // Group 3 fax coding: bit 0 two-dimensional rows, bit 2 byte-aligned
+    // end-of-line codes.
+    uint32_t T4Options = 0;
     // 1 unsigned integers; 2 signed, 3 floating point (not read).
     uint32_t SampleFormat = 1;
     bool Tiled = false;

@@ -9,18 +9,23 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 class CTiffStripBytes;
 
 // The rows a decoder makes: width pixels of samples samples of bits bits,
-// at most rows of them in a strip (0: not known). options: the
-// compression's options tag (T4Options for Group 3 fax data).
+// at most rows of them in a strip (0: not known), of the file's
+// PhotometricInterpretation. options: the compression's options tag
+// (T4Options for Group 3 fax data); tables: the tables every strip shares
+// (JPEGTables), alive as long as the decoder.
 struct TiffRowShape {
     uint32_t width = 0;
     uint32_t bits = 8;
     uint32_t samples = 1;
     uint32_t rows = 0;
     uint32_t options = 0;
+    uint32_t photometric = 1;
+    std::span<const uint8_t> tables{};
 
     uint32_t RowBytes() const
     {

@@ -18,14 +18,18 @@
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
 #include "rastik/tiff/TiffDecoderTable.h"
+#include "rastik/tiff/TiffSampleConvert.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
 
 // One byte per sample of count samples of a row of bits-bit samples: 1-
-// and 4-bit values as they are, the high-order byte of 16-bit ones.
-void ExpandSamples(const uint8_t* src, uint8_t* dst, uint64_t count, uint32_t bits, bool little)
+// and 4-bit values as they are, the high-order byte of 16-bit ones, other
+// depths and sample formats as TiffSampleConvert.h maps them.
+void ExpandSamples(const uint8_t* src, uint8_t* dst, uint64_t count, uint32_t bits, bool little, uint32_t format,
+                   bool grey)
 {
+    if (tiff::SamplesToBytes(src, dst, count, bits, format, little, grey)) return;
     if (bits == 16)
         rastik::TakeHighBytes(src, count, little, dst);
     else if (bits < 8)
@@ -59,7 +63,8 @@ public:
             m_readers.push_back(std::make_unique<CTiffRowReader>(m_codec.File, m_codec.PlanOf(p)));
             if (!m_readers.back()->Open(m_whole ? Height() : 1)) return CStatus::Failed();
         }
-        m_converted = m_codec.BitsPerChannel != 8 || m_codec.m_greyMapped;
+        m_converted = m_codec.BitsPerChannel != 8 || tiff::ConvertsSamples(8, m_codec.SampleFormat) ||
+                      m_codec.m_greyMapped;
         if (m_converted) {
             size_t bytes = static_cast<size_t>(Width()) * Layout().Samples();
             m_own.assign(bytes, 0);
@@ -104,7 +109,7 @@ private:
             }
             uint8_t* own = m_own.data() + p * Width();
             ExpandSamples(row, own, static_cast<uint64_t>(Width()) * samples, m_codec.BitsPerChannel,
-                          m_codec.IntelByteOrder != 0);
+                          m_codec.IntelByteOrder != 0, m_codec.SampleFormat, m_codec.ColorMode == kModeGrey);
             if (p == 0 && m_codec.m_greyMapped) m_codec.MapGrey(own, Width(), samples);
         }
         return m_rows;
@@ -142,11 +147,13 @@ int CTiffIO::HeadReadError() const
 int CTiffIO::ReadRefusal() const
 {
     uint32_t bits = BitsPerChannel;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return kMsgOnly8Bit;
+    bool converted = tiff::ConvertsSamples(bits, SampleFormat);
+    if (!converted && bits != 1 && bits != 4 && bits != 8 && bits != 16) return kMsgOnly8Bit;
     // Colour samples are read as bytes of 8 or 16 bits only.
     if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return kMsgOnly8Bit;
     if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return kMsgUnsupported;
-    if (SampleFormat != 1 && SampleFormat != 4) return kMsgUnsupported;
+    if (!converted && SampleFormat != 1 && SampleFormat != 4) return kMsgUnsupported;
+    if (Photometric == tiff::kYCbCr && Compression != tiff::kJpeg) return kMsgUnsupported;
     const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
     if (!decoder || (decoder->takes && !decoder->takes(bits, ChannelCount))) return kMsgUnsupported;
     if (decoder->predictor && !CTiffPredictor::Takes(Predictor, bits)) return kMsgUnsupported;
@@ -178,7 +185,7 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
     p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
     p.reverseBits = FillOrder == 2;
     p.littleEndian = IntelByteOrder != 0;
-    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, 0};
+    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, T4Options, Photometric, JpegTables};
     p.height = Height;
     p.rowsPerStrip = RowsPerStrip;
     uint64_t perPlane = (Height - 1) / RowsPerStrip + 1;
@@ -207,7 +214,8 @@ void CTiffIO::MapGrey(uint8_t* row, uint32_t width, uint32_t step) const
 
 int CTiffIO::TurnTo8BitsLineData(const uint8_t* src, uint8_t* dst)
 {
-    ExpandSamples(src, dst, static_cast<uint64_t>(Width) * ChannelCount, BitsPerChannel, IntelByteOrder != 0);
+    ExpandSamples(src, dst, static_cast<uint64_t>(Width) * ChannelCount, BitsPerChannel, IntelByteOrder != 0,
+                  SampleFormat, ColorMode == kModeGrey);
     return 1;
 }
 

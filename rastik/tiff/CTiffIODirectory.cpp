@@ -137,12 +137,18 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     }
     case tiff::kCompression: Compression = static_cast<int32_t>(value); break;
     case tiff::kPhotometric:
+        Photometric = value;
         switch (value) {
         case tiff::kWhiteIsZero: PhotometricSense = 0, ColorChannels = 1; break;
         case tiff::kBlackIsZero: PhotometricSense = 1, ColorChannels = 1; break;
         case tiff::kRgb: ColorMode = kModeRgb, ColorChannels = 3; break;
         case tiff::kPalette: ColorMode = kModeIndexed, ColorChannels = 1; break;
         case tiff::kSeparated: ColorMode = kModeCmyk, ColorChannels = 4; break;
+        case tiff::kYCbCr:
+            // Colour converted by the JPEG decoder; other YCbCr data is refused.
+            if (Compression != tiff::kJpeg) return CStatus::Failed(kMsgBadHeader);
+            ColorMode = kModeRgb, ColorChannels = 3;
+            break;
         default: return CStatus::Failed(kMsgBadHeader);
         }
         break;
@@ -157,6 +163,7 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
         if (value == 1) PlanarRows = 0;
         else if (value == 2) PlanarRows = 1;
         break;
+    case tiff::kT4Options: T4Options = value; break;
     case tiff::kResolutionUnit: ResolutionUnit = value; break;
     case tiff::kPredictor: Predictor = value & 0xFFFF; break;
     case tiff::kColorMap: return ReadColorMap(e, fileLength);
@@ -168,6 +175,10 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kSampleFormat:
         if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
         if (!items.empty()) SampleFormat = items[0];
+        break;
+    case tiff::kJpegTables:
+        if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
+        JpegTables.assign(items.begin(), items.end());
         break;
     case tiff::kPhotoshop: ReadResourceEntry(e, fileLength); break;
     default: break;

@@ -6,6 +6,8 @@
 #include "rastik/support/InflateBound.h"
 #include "rastik/tiff/CTiffDeflateDecoder.h"
 #include "rastik/tiff/CTiffFaxDecoder.h"
+#include "rastik/tiff/CTiffGroupFaxDecoder.h"
+#include "rastik/tiff/CTiffJpegStripDecoder.h"
 #include "rastik/tiff/CTiffLzwDecoder.h"
 #include "rastik/tiff/CTiffPackBitsDecoder.h"
 #include "rastik/tiff/CTiffRawDecoder.h"
@@ -21,16 +23,29 @@ std::unique_ptr<CTiffDecoder> Make(const TiffRowShape& shape)
 
 // PackBits repeats a byte up to 128 times for two stored bytes. A 12-bit
 // LZW code stands for at most 4096 bytes. A Modified Huffman row starts on
-// a byte boundary, so it takes a byte at least.
+// a byte boundary, so it takes a byte at least. A Group 3 or Group 4 row
+// can take a single bit (a vertical code that repeats the row above), so a
+// stored byte gives eight rows.
 constexpr uint32_t kPackBitsRatio = 64;
 constexpr uint32_t kLzwRatio = 2731;
+constexpr uint32_t kFaxRowsPerByte = 8;
+// A Huffman-coded JPEG block takes a bit at least: 64 samples, or with
+// chroma sampled 4 x 4 (16 luma and 2 chroma blocks of 64 samples) 3072
+// bytes of rows for 18 bits; twice that leaves room.
+constexpr uint32_t kJpegRatio = 2 * 3072 * 8 / 18 + 1;
 
 // code, name, decoder, bytes and rows per stored byte, predictor, seeks
 // rows, depths, white is zero.
 const TiffDecoderEntry kDecoders[] = {
     {tiff::kNone, "none", Make<CTiffRawDecoder>, 1, 0, false, true, nullptr, false},
     {tiff::kCcittRle, "CCITT Modified Huffman", Make<CTiffFaxDecoder>, 0, 1, false, false, CTiffFaxDecoder::Takes, true},
+    {tiff::kCcittGroup3, "CCITT Group 3", Make<CTiffGroup3Decoder>, 0, kFaxRowsPerByte, false, false,
+     CTiffFaxDecoder::Takes, true},
+    {tiff::kCcittGroup4, "CCITT Group 4", Make<CTiffGroup4Decoder>, 0, kFaxRowsPerByte, false, false,
+     CTiffFaxDecoder::Takes, true},
     {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
+    {tiff::kJpeg, "JPEG", Make<CTiffJpegStripDecoder>, kJpegRatio, 0, false, false, CTiffJpegStripDecoder::Takes,
+     false},
     {tiff::kDeflate, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr, false},
     {tiff::kPackBits, "PackBits", Make<CTiffPackBitsDecoder>, kPackBitsRatio, 0, false, false, nullptr, false},
     {tiff::kDeflateOld, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr,

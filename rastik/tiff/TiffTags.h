@@ -67,6 +67,7 @@ enum Tag : uint16_t {
     kXResolution = 282,
     kYResolution = 283,
     kPlanarConfig = 284,
+    kT4Options = 292,
     kResolutionUnit = 296,
     kPredictor = 317,
     kColorMap = 320,
@@ -76,13 +77,17 @@ enum Tag : uint16_t {
     kTileByteCounts = 325,
     kExtraSamples = 338,
     kSampleFormat = 339,
+    kJpegTables = 347,
     kPhotoshop = 34377
 };
 
 enum Compression : uint32_t {
     kNone = 1,
     kCcittRle = 2,  // CCITT Modified Huffman, byte-aligned rows
+    kCcittGroup3 = 3,
+    kCcittGroup4 = 4,
     kLzw = 5,
+    kJpeg = 7,
     kDeflate = 8,
     kPackBits = 32773,
     kDeflateOld = 32946  // Deflate as written before code 8 was assigned
@@ -93,7 +98,9 @@ enum Photometric : uint32_t {
     kBlackIsZero = 1,
     kRgb = 2,
     kPalette = 3,
-    kSeparated = 5  // CMYK
+    kSeparated = 5,  // CMYK
+    kYCbCr = 6,
+    kNoPhotometric = 0xFFFFFFFFu  // no PhotometricInterpretation entry
 };
 
 // LZW strips: codes of kFirstWidth to kMaxWidth bits; Clear restarts the

@@ -489,9 +489,9 @@ TEST(CodecRefusals, ReachTheHostFromTheHeaderAndTheDataRead)
              return testutil::MakeTiff(f);
          },
          kMsgBadFileData, kMsgUnsupported},
-        {"TIFF, 2-bit YCbCr", ".tif",
+        {"TIFF, 3-bit YCbCr", ".tif",
          [](const std::string&) {
-             testutil::TiffFixture f = TiffSample(2, 3, 6, false);
+             testutil::TiffFixture f = TiffSample(3, 3, 6, false);
              return testutil::MakeTiff(f);
          },
          kMsgBadHeader, kMsgOnly8Bit},

@@ -308,7 +308,7 @@ TEST(TiffRead, UnsupportedVariantsAreRefusedByEveryRead)
     };
     const Case kCases[] = {
         {"tiles", [](TiffFixture& f) { f.entries.push_back({322, 3, {16}, {}}); }, kMsgUnsupported},
-        {"JPEG compression", [](TiffFixture& f) { SetEntry(f, {259, 3, {7}, {}}); }, kMsgUnsupported},
+        {"old-style JPEG compression", [](TiffFixture& f) { SetEntry(f, {259, 3, {6}, {}}); }, kMsgUnsupported},
         {"2 bits", [](TiffFixture& f) { SetEntry(f, {258, 3, {2, 2, 2}, {}}); }, kMsgOnly8Bit},
         {"floating point", [](TiffFixture& f) { f.entries.push_back({339, 3, {3, 3, 3}, {}}); }, kMsgUnsupported},
         {"LZW with float predictor", [](TiffFixture& f) {

@@ -1,0 +1,59 @@
+// JPEG strips through libjpeg.
+#include "rastik/tiff/CTiffJpegStripDecoder.h"
+
+#include <new>
+
+#include "rastik/tiff/CTiffStripBytes.h"
+#include "rastik/tiff/TiffTags.h"
+
+namespace {
+
+// Without a PhotometricInterpretation: grey, RGB or CMYK by the samples.
+uint32_t PhotometricOf(const TiffRowShape& shape)
+{
+    if (shape.photometric != tiff::kNoPhotometric) return shape.photometric;
+    return shape.samples == 1 ? tiff::kBlackIsZero : shape.samples == 4 ? tiff::kSeparated : tiff::kRgb;
+}
+
+}  // namespace
+
+CTiffJpegStripDecoder::CTiffJpegStripDecoder(const TiffRowShape& shape)
+    : CTiffDecoder(shape), m_jpeg(PhotometricOf(shape), shape.samples, shape.tables.data(), shape.tables.size())
+{
+}
+
+bool CTiffJpegStripDecoder::Start(CTiffStripBytes& bytes)
+{
+    if (!m_jpeg.Ok() || m_jpeg.OutputSamples() != m_shape.samples || m_shape.bits != 8) return false;
+    const uint8_t* data = bytes.Begin();
+    size_t size = static_cast<size_t>(bytes.End() - bytes.Begin());
+    if (bytes.HasMore()) {
+        // libjpeg reads the stream from memory: the strip is gathered whole
+        // (its bytes lie within the file, so the file bounds it).
+        try {
+            m_whole.assign(bytes.Begin(), bytes.End());
+            const uint8_t* keep = bytes.End();
+            while (bytes.Refill(keep)) {
+                m_whole.insert(m_whole.end(), keep, bytes.End());
+                keep = bytes.End();
+            }
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        data = m_whole.data();
+        size = m_whole.size();
+    }
+    uint32_t rows = m_shape.rows ? m_shape.rows : 0xFFFFFFFFu;
+    return m_jpeg.Start(data, size, m_shape.width, rows);
+}
+
+uint8_t* CTiffJpegStripDecoder::DecodeRow(uint8_t* row)
+{
+    m_jpeg.DecodeRow(row);
+    return row;
+}
+
+void CTiffJpegStripDecoder::SkipRows(uint32_t count, uint8_t*)
+{
+    for (uint32_t i = 0; i < count; ++i) m_jpeg.SkipRow();
+}

@@ -1,0 +1,28 @@
+// JPEG strips (compression 7) as rows of the decoder table: each strip is
+// a JPEG stream of the strip's rows, abbreviated when the file's JPEGTables
+// hold its tables, decoded by libjpeg (CTiffJpegDecoder). Rows come out
+// interleaved, 8 bits a sample: RGB for YCbCr and RGB files, grey, or CMYK.
+#pragma once
+
+#include <vector>
+
+#include "rastik/tiff/CTiffDecoder.h"
+#include "rastik/tiff/CTiffJpegDecoder.h"
+
+class CTiffJpegStripDecoder : public CTiffDecoder {
+public:
+    explicit CTiffJpegStripDecoder(const TiffRowShape& shape);
+
+    // 8-bit grey, three-sample colour and CMYK images only.
+    static bool Takes(uint32_t bits, uint32_t samples) { return bits == 8 && (samples == 1 || samples == 3 || samples == 4); }
+
+    // False when the strip is no JPEG stream of the strip's width, rows and
+    // samples, or the tables cannot be read.
+    bool Start(CTiffStripBytes& bytes) override;
+    uint8_t* DecodeRow(uint8_t* row) override;
+    void SkipRows(uint32_t count, uint8_t* row) override;
+
+private:
+    CTiffJpegDecoder m_jpeg;
+    std::vector<uint8_t> m_whole;  // a strip larger than the window, gathered
+};
