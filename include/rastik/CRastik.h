@@ -191,6 +191,12 @@ protected:
     // planes, or a reduced image (also the preview's). Null when there is
     // none for the image as described (the read then fails without a message).
     virtual std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose);
+    // The refusal of an image larger than the pixel limit (SetMaxPixels),
+    // which every header read ends with.
+    CStatus WithinPixelLimit() const;
+    // The same as the result of a header read the codec runs itself: 0
+    // with 27710 kept (and shown by the rule) when the image is too large.
+    int PassPixelLimit();
     // Another codec's row source, for an image embedded in this one's file.
     static std::unique_ptr<CRowSource> RowSourceOf(CRastik& codec, RowPurpose purpose);
     // Reads the whole image from the row source into planes described as

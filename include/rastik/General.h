@@ -58,6 +58,11 @@ RASTIK_API void SetPlaneHeapCap(uint64_t bytes);
 RASTIK_API uint64_t GetPlaneHeapCap();
 // Heap bytes held by channel planes now.
 RASTIK_API uint64_t GetPlaneHeapInUse();
+// Pixels (width x height) an image may declare for its header to be read,
+// for untrusted input: every reader refuses a larger image in
+// ReadImageHead (27710). 0, the default, sets no limit.
+RASTIK_API void SetMaxPixels(uint64_t pixels);
+RASTIK_API uint64_t GetMaxPixels();
 }
 
 // Accounting of heap planes against the cap: Reserve returns false (and takes

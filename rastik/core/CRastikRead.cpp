@@ -6,6 +6,7 @@
 
 #include "rastik/CRastik.h"
 #include "rastik/General.h"
+#include "rastik/Messages.h"
 #include "rastik/core/COperation.h"
 #include "rastik/core/CPlaneRowSink.h"
 #include "rastik/core/CReducedRowSink.h"
@@ -44,7 +45,24 @@ uint32_t CRastik::ReducedPlaneCount() const
 int CRastik::ReadImageHead()
 {
     COperation op(*this, COperation::kRead, HeadReadError());
-    return op.Run([&] { return ReadHead(); });
+    return op.Run([&] {
+        CStatus head = ReadHead();
+        return head ? WithinPixelLimit() : head;
+    });
+}
+
+CStatus CRastik::WithinPixelLimit() const
+{
+    uint64_t limit = GetMaxPixels();
+    bool over = limit && static_cast<uint64_t>(Width) * Height > limit;
+    return over ? CStatus::Failed(kMsgTooManyPixels) : CStatus::Ok();
+}
+
+int CRastik::PassPixelLimit()
+{
+    CStatus s = WithinPixelLimit();
+    if (!s) Warn(s.Message());
+    return s.Result();
 }
 
 int CRastik::ReadImageData()

@@ -16,6 +16,7 @@ constexpr uint32_t kDefaultLargeBufferCap = 32u * 1024u * 1024u;
 std::atomic<uint32_t> g_largeBufferCap{kDefaultLargeBufferCap};
 std::atomic<uint64_t> g_planeHeapCap{0};
 std::atomic<uint64_t> g_planeHeapInUse{0};
+std::atomic<uint64_t> g_maxPixels{0};
 
 uint64_t DefaultPlaneHeapCap()
 {
@@ -182,6 +183,16 @@ extern "C" uint64_t GetPlaneHeapCap()
 extern "C" uint64_t GetPlaneHeapInUse()
 {
     return g_planeHeapInUse.load();
+}
+
+extern "C" void SetMaxPixels(uint64_t pixels)
+{
+    g_maxPixels = pixels;
+}
+
+extern "C" uint64_t GetMaxPixels()
+{
+    return g_maxPixels.load();
 }
 
 bool ReservePlaneHeap(uint64_t bytes)

@@ -90,7 +90,7 @@ int CTiffIO::ReadImageHead()
     } catch (const CFileException& e) {
         result = TiffStatus::Fail(e.m_cause == CFileException::badSeek ? kMsgBadFileData : 0);
     }
-    if (!result.Failed()) return 1;
+    if (!result.Failed()) return PassPixelLimit();
     if (result.message) Warn(result.message);
     return 0;
 }
