@@ -32,6 +32,8 @@ RASTIK_API uint16_t DetectFileType(const char* path);
 RASTIK_API const char* GetTempDirectory();
 // Non-zero when the file system holding dir has at least bytes free.
 RASTIK_API int HasFreeDiskSpace(const char* dir, uint64_t bytes);
+// Bytes free to the caller on the file system holding dir; 0 when unknown.
+RASTIK_API uint64_t GetFreeDiskSpace(const char* dir);
 
 // Progress. Each thread has its own range, starting as 0..1000; a host may
 // set it and install a callback (for every thread) that receives every

@@ -19,7 +19,9 @@ enum RastikMessageId {
     kMsgDiskFull = 27708,         // disk full
     kMsgUnsupported = 27709,      // format variant not supported
     kMsgTooManyPixels = 27710,    // more pixels than the limit of SetMaxPixels
-    kMsgNoTempSpace = 27711       // the temporary directory cannot hold the spilled planes
+    kMsgNoTempSpace = 27711,      // the temporary directory cannot hold the spilled planes
+    kMsgDataEnded = 27712,        // a conversion's source data ended before its last row
+    kMsgNoPlaneSpace = 27713      // a conversion's planes fit neither the heap cap nor the disk
 };
 
 extern "C" {
@@ -33,8 +35,9 @@ class CFileException;
 // message that names figures shows them: 27710 the pixel limit.
 RASTIK_API int ShowRastikMessage(int id);
 // The text of a message with the figures it names, in order (27710: the
-// limit; 27711: the bytes needed, the bytes free); the table's text for
-// the others.
+// limit; 27711: the bytes needed, the bytes free; 27712: the row, the
+// rows; 27713: the heap cap, the bytes free); the table's text for the
+// others.
 RASTIK_API std::string RastikMessageText(int id, uint64_t first, uint64_t second);
 RASTIK_API int ShowRastikMessage(int id, uint64_t first, uint64_t second);
 // Shows what a failed file write means to the user: 27708 when the disk is

@@ -78,6 +78,7 @@ int CRastik::ReadPlanesFromSource(int32_t* kinds, CFile* tempFile, uint8_t** pla
 
 CStatus CRastik::ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets)
 {
+    m_rowsRead = 0;
     if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);
     if (!kinds || !planes || !offsets || Width == 0 || Height == 0 || BytesPerLine < Width) return CStatus::Failed();
     std::unique_ptr<CRowSource> source = OpenRowSource(kWholeImage);
@@ -87,7 +88,9 @@ CStatus CRastik::ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, in
     CPlaneRowSink sink(*this, CPlaneRowStream::PlaneSet{kinds, planes, offsets, tempFile}, layout);
     if (CStatus s = sink.Open(); !s) return s;
     if (CStatus s = source->Start(); !s) return s;
-    if (CStatus s = sink.Finish(source->Run(sink)); !s) return s;
+    CStatus run = source->Run(sink);
+    m_rowsRead = sink.RowsHanded();
+    if (CStatus s = sink.Finish(run); !s) return s;
     return source->Finish();
 }
 

@@ -100,12 +100,18 @@ extern "C" const char* GetTempDirectory()
     return dir && *dir ? dir : "/tmp";
 }
 
+extern "C" uint64_t GetFreeDiskSpace(const char* dir)
+{
+    struct statvfs st;
+    if (!dir || statvfs(dir, &st) != 0) return 0;
+    return static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+}
+
 extern "C" int HasFreeDiskSpace(const char* dir, uint64_t bytes)
 {
     struct statvfs st;
     if (!dir || statvfs(dir, &st) != 0) return 0;
-    uint64_t avail = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
-    return avail >= bytes ? 1 : 0;
+    return GetFreeDiskSpace(dir) >= bytes ? 1 : 0;
 }
 
 extern "C" void SetProgressCallback(ProgressCallback callback, void* user)
