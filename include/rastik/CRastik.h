@@ -121,8 +121,9 @@ public:
     // when ShowMessages is set.
     int GetLastMessage() const { return m_lastMessage; }
     // Rows the last whole read handed over before it ended (all of them
-    // when it succeeded): where the data of a short file ended.
-    uint32_t RowsRead() const { return m_rowsRead; }
+    // when it succeeded): where the data of a short file ended. Height when
+    // unknown (a codec that reads without the base class's whole read).
+    uint32_t RowsRead() const { return m_rowsRead < Height ? m_rowsRead : Height; }
 
     // --- previews ---
     int GetPrevDataSize();
@@ -239,7 +240,7 @@ private:
     // The last operation's message, and how deep operations are nested.
     int32_t m_lastMessage = 0;
     int32_t m_operationDepth = 0;
-    uint32_t m_rowsRead = 0;
+    uint32_t m_rowsRead = UINT32_MAX;
 
     // Byte range of rows of a plane; false when they lie outside it.
     bool PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const;

@@ -1,6 +1,7 @@
 // Refusals met in the header read, before a host allocates planes: the
 // pixel limit of untrusted input for every reader, and files too short to
 // hold the pixels they declare.
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,51 @@ TEST_F(HeaderRefusalTest, PixelLimitRefusesLargerImagesInEveryHeaderRead)
     // The text names the limit where it is shown.
     EXPECT_STREQ(GetRastikMessageText(kMsgTooManyPixels), "图象的像素数超过上限，不能读取。");
     EXPECT_EQ(RastikMessageText(kMsgTooManyPixels, 263, 0), "图象的像素数超过上限 263，不能读取。");
+}
+
+// A sample's frame made to declare width x height: the SOF0 segment's
+// height and width, big-endian, after its length and precision.
+std::vector<uint8_t> Redeclared(std::vector<uint8_t> jpeg, uint16_t width, uint16_t height)
+{
+    for (size_t i = 0; i + 9 < jpeg.size(); ++i) {
+        if (jpeg[i] != 0xFF || jpeg[i + 1] != 0xC0) continue;
+        jpeg[i + 5] = static_cast<uint8_t>(height >> 8);
+        jpeg[i + 6] = static_cast<uint8_t>(height);
+        jpeg[i + 7] = static_cast<uint8_t>(width >> 8);
+        jpeg[i + 8] = static_cast<uint8_t>(width);
+        break;
+    }
+    return jpeg;
+}
+
+TEST_F(HeaderRefusalTest, FilesTooShortForTheirDeclaredPixelsAreRefusedInTheHeader)
+{
+    std::vector<uint8_t> jpeg = testutil::ReadBytes(Make(kSamples[2]));
+    std::string arithmetic = std::string(getenv("RASTIK_SOURCE_DIR")) +
+                             "/tests/fuzz-regressions/jpeg/arithmetic-data-runs-out-65500x65500.jpg";
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;  // empty: the file at path
+        std::string path;
+        int head;  // ReadImageHead's result
+        int message;
+    };
+    const Case cases[] = {
+        // One bit per block of every component: 4000 x 4000 needs some 62 KB.
+        {"huffman, declared large", Redeclared(jpeg, 4000, 4000), "", 0, kMsgBadHeader},
+        {"huffman, as stored", jpeg, "", 1, 0},
+        // Arithmetic-coded data may be tiny: read, bounded later.
+        {"arithmetic", {}, arithmetic, 1, 0},
+    };
+    for (const Case& c : cases) {
+        std::string path = c.path.empty() ? tmp.File("case.jpg") : c.path;
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(testutil::WriteBytes(path, c.bytes));
+        }
+        std::unique_ptr<CRastik> codec(NewRastikInstance(kTypeJpeg, path.c_str()));
+        EXPECT_EQ(testutil::OpenAndReadHead(*codec, path.c_str()), c.head) << c.what;
+        EXPECT_EQ(codec->GetLastMessage(), c.message) << c.what;
+    }
 }
 
 }  // namespace
