@@ -25,6 +25,27 @@ constexpr uint16_t kTagPhotoshop = 34377;
 // Largest declared source a conversion host accepts: converting reads the
 // whole image, in time proportional to its pixels.
 constexpr uint64_t kMaxConvertPixels = 1u << 20;
+// Plane heap of a conversion input: the planes of all but small images
+// spill, so declared sizes exercise the temporary file, never the heap.
+constexpr uint64_t kConvertPlaneHeap = 256u << 10;
+
+// The process-wide limits of one conversion input, restored afterwards: the
+// plane heap cap, and the pixel limit the readers refuse in their header.
+class ConvertLimits {
+public:
+    ConvertLimits()
+    {
+        SetPlaneHeapCap(kConvertPlaneHeap);
+        SetMaxPixels(kMaxConvertPixels);
+    }
+    ~ConvertLimits()
+    {
+        SetPlaneHeapCap(0);
+        SetMaxPixels(0);
+    }
+    ConvertLimits(const ConvertLimits&) = delete;
+    ConvertLimits& operator=(const ConvertLimits&) = delete;
+};
 
 int ReadImageInput(unsigned type, const char* name, const uint8_t* data, size_t size)
 {
@@ -190,6 +211,7 @@ int FuzzImgProc(const uint8_t* data, size_t size)
     FuzzQuietMessages();
     CFuzzScratch& scratch = CFuzzScratch::Get();
     std::string source = scratch.Write("source", data, size);
+    ConvertLimits limits;
     SourceProbe probe = ProbeSource(source);
     if (probe.accepted) {
         uint32_t h = FuzzHash(data, size);

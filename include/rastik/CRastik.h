@@ -119,6 +119,10 @@ public:
     // shown follows one rule for every codec: a write's always, a read's
     // when ShowMessages is set.
     int GetLastMessage() const { return m_lastMessage; }
+    // Rows the last whole read handed over before it ended (all of them
+    // when it succeeded): where the data of a short file ended. Height when
+    // unknown (a codec that reads without the base class's whole read).
+    uint32_t RowsRead() const { return m_rowsRead < Height ? m_rowsRead : Height; }
 
     // --- previews ---
     int GetPrevDataSize();
@@ -190,6 +194,9 @@ protected:
     // planes, or a reduced image (also the preview's). Null when there is
     // none for the image as described (the read then fails without a message).
     virtual std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose);
+    // The refusal of an image larger than the pixel limit (SetMaxPixels),
+    // which every header read ends with.
+    CStatus WithinPixelLimit() const;
     // Another codec's row source, for an image embedded in this one's file.
     static std::unique_ptr<CRowSource> RowSourceOf(CRastik& codec, RowPurpose purpose);
     // Reads the whole image from the row source into planes described as
@@ -219,6 +226,7 @@ private:
     // The last operation's message, and how deep operations are nested.
     int32_t m_lastMessage = 0;
     int32_t m_operationDepth = 0;
+    uint32_t m_rowsRead = UINT32_MAX;
 
     // Byte range of rows of a plane; false when they lie outside it.
     bool PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const;

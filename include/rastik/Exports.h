@@ -82,6 +82,13 @@ RASTIK_API int ImgProc(const char* sourcePath, const char* targetPath, int targe
 RASTIK_API int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
                          int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
                          int withQorHeader, unsigned jpegQuality, unsigned options);
+// Why the calling thread's last ImgProc or ImgProcEx failed: the id of the
+// message naming the cause (a refused header, the row where the source's
+// data ended, the temporary directory's space, planes that fit nowhere, a
+// full disk while writing), 0 when it succeeded or none names it; its text
+// with its figures in *text when text is given, valid until the thread's
+// next conversion.
+RASTIK_API int GetImgProcFailure(const char** text);
 }
 
 // Option of ImgProcEx: write the format the target path names. A bitmap

@@ -32,6 +32,8 @@ RASTIK_API uint16_t DetectFileType(const char* path);
 RASTIK_API const char* GetTempDirectory();
 // Non-zero when the file system holding dir has at least bytes free.
 RASTIK_API int HasFreeDiskSpace(const char* dir, uint64_t bytes);
+// Bytes free to the caller on the file system holding dir; 0 when unknown.
+RASTIK_API uint64_t GetFreeDiskSpace(const char* dir);
 
 // Progress. Each thread has its own range, starting as 0..1000; a host may
 // set it and install a callback (for every thread) that receives every
@@ -58,6 +60,11 @@ RASTIK_API void SetPlaneHeapCap(uint64_t bytes);
 RASTIK_API uint64_t GetPlaneHeapCap();
 // Heap bytes held by channel planes now.
 RASTIK_API uint64_t GetPlaneHeapInUse();
+// Pixels (width x height) an image may declare for its header to be read,
+// for untrusted input: every reader refuses a larger image in
+// ReadImageHead (27710). 0, the default, sets no limit.
+RASTIK_API void SetMaxPixels(uint64_t pixels);
+RASTIK_API uint64_t GetMaxPixels();
 }
 
 // Accounting of heap planes against the cap: Reserve returns false (and takes

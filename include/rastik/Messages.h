@@ -1,6 +1,9 @@
 // Identifiers of the user-visible messages and their lookup.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "rastik/RastikApi.h"
 
 enum RastikMessageId {
@@ -14,7 +17,11 @@ enum RastikMessageId {
     kMsgImageType = 27615,        // colour mode the writer refuses
     kMsgOnly8Bit = 27707,         // only 8 bits per sample
     kMsgDiskFull = 27708,         // disk full
-    kMsgUnsupported = 27709       // format variant not supported
+    kMsgUnsupported = 27709,      // format variant not supported
+    kMsgTooManyPixels = 27710,    // more pixels than the limit of SetMaxPixels
+    kMsgNoTempSpace = 27711,      // the temporary directory cannot hold the spilled planes
+    kMsgDataEnded = 27712,        // a conversion's source data ended before its last row
+    kMsgNoPlaneSpace = 27713      // a conversion's planes fit neither the heap cap nor the disk
 };
 
 extern "C" {
@@ -24,8 +31,15 @@ RASTIK_API const char* GetRastikMessageText(int id);
 
 class CFileException;
 
-// Shows a message of the table through the message sink; returns 1.
+// Shows a message of the table through the message sink; returns 1. A
+// message that names figures shows them: 27710 the pixel limit.
 RASTIK_API int ShowRastikMessage(int id);
+// The text of a message with the figures it names, in order (27710: the
+// limit; 27711: the bytes needed, the bytes free; 27712: the row, the
+// rows; 27713: the heap cap, the bytes free); the table's text for the
+// others.
+RASTIK_API std::string RastikMessageText(int id, uint64_t first, uint64_t second);
+RASTIK_API int ShowRastikMessage(int id, uint64_t first, uint64_t second);
 // Shows what a failed file write means to the user: 27708 when the disk is
 // full, nothing for other causes. Returns 0, the result of the failed write.
 int ShowFileError(const CFileException& error);

@@ -1,6 +1,7 @@
 // Whole reads: a row source's rows into the channel planes.
 #include "rastik/core/CPlaneRowSink.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "rastik/support/PixelRows.h"
@@ -42,6 +43,11 @@ CStatus CPlaneRowSink::Finish(const CStatus& run)
     if (m_handed < m_total) return CStatus::Failed();
     if (m_rows.Finish() != CPlaneRowStream::kDone) return StreamStatus();
     return CStatus::Ok();
+}
+
+uint32_t CPlaneRowSink::RowsHanded() const
+{
+    return static_cast<uint32_t>(std::min<uint64_t>(m_handed, m_height));
 }
 
 bool CPlaneRowSink::Wants(uint32_t row) const noexcept

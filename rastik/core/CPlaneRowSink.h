@@ -24,6 +24,8 @@ public:
     // Ends the read after the source's run: staged rows written out; the
     // read's status (a run that ended before the last row failed).
     CStatus Finish(const CStatus& run);
+    // Rows handed over so far (at most the image's height).
+    uint32_t RowsHanded() const;
 
     bool Wants(uint32_t row) const noexcept override;
     bool Done() const noexcept override;

@@ -6,6 +6,7 @@
 
 #include "rastik/CRastik.h"
 #include "rastik/General.h"
+#include "rastik/Messages.h"
 #include "rastik/core/COperation.h"
 #include "rastik/core/CPlaneRowSink.h"
 #include "rastik/core/CReducedRowSink.h"
@@ -44,7 +45,17 @@ uint32_t CRastik::ReducedPlaneCount() const
 int CRastik::ReadImageHead()
 {
     COperation op(*this, COperation::kRead, HeadReadError());
-    return op.Run([&] { return ReadHead(); });
+    return op.Run([&] {
+        CStatus head = ReadHead();
+        return head ? WithinPixelLimit() : head;
+    });
+}
+
+CStatus CRastik::WithinPixelLimit() const
+{
+    uint64_t limit = GetMaxPixels();
+    bool over = limit && static_cast<uint64_t>(Width) * Height > limit;
+    return over ? CStatus::Failed(kMsgTooManyPixels) : CStatus::Ok();
 }
 
 int CRastik::ReadImageData()
@@ -60,6 +71,7 @@ int CRastik::ReadPlanesFromSource(int32_t* kinds, CFile* tempFile, uint8_t** pla
 
 CStatus CRastik::ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, int64_t* offsets)
 {
+    m_rowsRead = 0;
     if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);
     if (!kinds || !planes || !offsets || Width == 0 || Height == 0 || BytesPerLine < Width) return CStatus::Failed();
     std::unique_ptr<CRowSource> source = OpenRowSource(kWholeImage);
@@ -69,7 +81,9 @@ CStatus CRastik::ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, in
     CPlaneRowSink sink(*this, CPlaneRowStream::PlaneSet{kinds, planes, offsets, tempFile}, layout);
     if (CStatus s = sink.Open(); !s) return s;
     if (CStatus s = source->Start(); !s) return s;
-    if (CStatus s = sink.Finish(source->Run(sink)); !s) return s;
+    CStatus run = source->Run(sink);
+    m_rowsRead = sink.RowsHanded();
+    if (CStatus s = sink.Finish(run); !s) return s;
     return source->Finish();
 }
 

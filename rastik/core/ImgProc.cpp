@@ -30,7 +30,10 @@
 #include "rastik/CRastik.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
+#include "rastik/Messages.h"
 #include "rastik/core/CColorConverter.h"
+#include "rastik/core/CConversionCosts.h"
+#include "rastik/core/CConversionFailure.h"
 #include "rastik/core/CPlaneLoan.h"
 #include "rastik/core/CProgressPhases.h"
 #include "rastik/core/CResampler.h"
@@ -99,19 +102,72 @@ int WriteTarget(CRastik& codec, const ConversionPlan& p)
         closed = false;
     }
     if (written && closed) return 1;
+    CConversionFailure::OfThread().Set(closed ? codec.GetLastMessage() : kMsgDiskFull);
     DeleteFile(path);
     return 0;
 }
 
-// Reads the whole source image into its planes and closes its file.
-bool ReadSource(CRastik& source)
+// Planes of an image of a colour mode.
+uint32_t PlanesOfMode(uint32_t mode)
 {
+    return mode == kModeRgb ? 3 : mode == kModeCmyk ? 4 : 1;
+}
+
+// Bytes of the temporary directory the conversion's planes take at their
+// peak: the source's, then those of the image between and the target's,
+// each set released as the steps release it.
+uint64_t SpilledPeak(const CRastik& source, const ConversionPlan& p)
+{
+    uint64_t cap = GetPlaneHeapCap(), used = GetPlaneHeapInUse();
+    CConversionCosts costs(cap > used ? cap - used : 0);
+    uint32_t w = source.Width, h = source.Height, planes = source.ChannelCount;
+    int read = costs.Make(planes, w, h);
+    uint32_t target = PlanesOfMode(p.TargetMode);
+    if (!p.SizeChanged) {
+        if (p.ModeChanged) costs.Make(target, w, h);
+    } else if (!p.ModeChanged) {
+        costs.Make(planes, p.NewWidth, p.NewHeight);
+    } else if (p.TargetMode == kModeIndexed) {
+        costs.Make(planes, p.NewWidth, p.NewHeight);
+        costs.Release(read);
+        costs.Make(target, p.NewWidth, p.NewHeight);
+    } else {
+        costs.Make(target, w, h);
+        costs.Release(read);
+        costs.Make(target, p.NewWidth, p.NewHeight);
+    }
+    return costs.PeakSpilled();
+}
+
+// The cause of a failed read: the reader's message, else the row where the
+// data ended.
+void NoteReadFailure(const CRastik& source)
+{
+    CConversionFailure& failure = CConversionFailure::OfThread();
+    if (source.GetLastMessage()) failure.Set(source.GetLastMessage());
+    else if (!source.EscPressed && source.RowsRead() < source.Height)
+        failure.Set(kMsgDataEnded, uint64_t{source.RowsRead()} + 1, source.Height);
+}
+
+// Reads the whole source image into its planes and closes its file. Before
+// anything is allocated, the temporary directory must hold what the
+// conversion spills at its peak.
+bool ReadSource(CRastik& source, const ConversionPlan& p)
+{
+    CConversionFailure& failure = CConversionFailure::OfThread();
+    const char* temp = GetTempDirectory();
     source.BytesPerLine = BytesPerRow(source.Width * 8);
-    uint64_t bytes = static_cast<uint64_t>(source.ChannelCount) * source.Height * source.BytesPerLine;
-    bool ok = HasFreeDiskSpace(GetTempDirectory(), bytes) && source.AllocChannelSpace();
-    if (ok) {
+    uint64_t spilled = SpilledPeak(source, p);
+    bool ok = false;
+    // A temporary directory that cannot be used fails even when nothing spills.
+    if (!HasFreeDiskSpace(temp, spilled)) {
+        failure.Set(kMsgNoTempSpace, spilled, GetFreeDiskSpace(temp));
+    } else if (!source.AllocChannelSpace()) {
+        failure.Set(kMsgNoPlaneSpace, GetPlaneHeapCap(), GetFreeDiskSpace(temp));
+    } else {
         source.TransparentIndex = -1;
         ok = source.ReadImageData() != 0;
+        if (!ok) NoteReadFailure(source);
     }
     source.File.Abort();
     return ok;
@@ -271,6 +327,7 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
             unsigned width, int height, int* widthWritten, int* heightWritten, int withQorHeader,
             uint32_t jpegQuality, unsigned options)
 {
+    CConversionFailure::OfThread().Clear();
     if (!sourcePath || !targetPath || !SourceExists(sourcePath)) return 0;
     // One worker pool serves every step of the conversion and ends with it.
     CPoolScope pool;
@@ -284,7 +341,11 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     if (!sourceType || !targetType) return 0;
 
     std::unique_ptr<CRastik> source(NewRastikInstance(sourceType, sourcePath));
-    if (!source || !OpenForRead(*source, sourcePath) || !source->ReadImageHead()) return 0;
+    if (!source || !OpenForRead(*source, sourcePath)) return 0;
+    if (!source->ReadImageHead()) {
+        CConversionFailure::OfThread().Set(source->GetLastMessage(), GetMaxPixels());
+        return 0;
+    }
     if (source->Width == 0 || source->Height == 0 || source->Width > kMaxWidth) return 0;
 
     ConversionPlan p = MakePlan(*source, sourceType, targetType, mode, sizeMode, resolution, width, height,
@@ -310,7 +371,7 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     CProgressPhases phases;
     phases.Plan(p.ModeChanged, p.SizeChanged, p.ModeChanged && p.TargetMode == kModeIndexed);
     phases.Enter(CProgressPhases::kRead);
-    if (!ReadSource(*source)) return 0;
+    if (!ReadSource(*source, p)) return 0;
     if (colourOnly) source->ChannelCount = source->ColorChannels;
 
     int result = 0;
@@ -341,6 +402,13 @@ extern "C" int ImgProc(const char* sourcePath, const char* targetPath, int targe
         // Nothing is thrown to a host; codecs and files were released on the way out.
         return 0;
     }
+}
+
+extern "C" int GetImgProcFailure(const char** text)
+{
+    const CConversionFailure& failure = CConversionFailure::OfThread();
+    if (text) *text = failure.Text().c_str();
+    return failure.Message();
 }
 
 extern "C" int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,

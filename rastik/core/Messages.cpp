@@ -2,13 +2,17 @@
 #include "rastik/Messages.h"
 
 #include "platform/CFileException.h"
+#include <cstdio>
+
 #include "platform/MessageSink.h"
+#include "rastik/General.h"
 
 namespace {
 
 struct MessageEntry {
     int id;
     const char* text;
+    const char* figured = nullptr;  // the text with its figures (%llu places)
 };
 
 const MessageEntry kMessages[] = {
@@ -23,21 +27,48 @@ const MessageEntry kMessages[] = {
     {kMsgOnly8Bit, "目前只支持位数为8的图象"},
     {kMsgDiskFull, "磁盘空间已满,无法保存!"},
     {kMsgUnsupported, "不支持这种文件格式！"},
+    {kMsgTooManyPixels, "图象的像素数超过上限，不能读取。", "图象的像素数超过上限 %llu，不能读取。"},
+    {kMsgNoTempSpace, "临时目录的磁盘空间不足，不能转换。",
+     "临时目录的磁盘空间不足：需要 %llu 字节，只有 %llu 字节可用，不能转换。"},
+    {kMsgDataEnded, "图象数据不完整，不能转换。", "图象数据在第 %llu 行中断（共 %llu 行），不能转换。"},
+    {kMsgNoPlaneSpace, "内存和临时目录都放不下图象通道，不能转换。",
+     "内存上限 %llu 字节和临时目录的 %llu 字节可用空间都放不下图象通道，不能转换。"},
 };
+
+const MessageEntry* EntryOf(int id)
+{
+    for (const MessageEntry& m : kMessages)
+        if (m.id == id) return &m;
+    return nullptr;
+}
 
 }  // namespace
 
 extern "C" const char* GetRastikMessageText(int id)
 {
-    for (const MessageEntry& m : kMessages)
-        if (m.id == id) return m.text;
-    return nullptr;
+    const MessageEntry* m = EntryOf(id);
+    return m ? m->text : nullptr;
+}
+
+std::string RastikMessageText(int id, uint64_t first, uint64_t second)
+{
+    const MessageEntry* m = EntryOf(id);
+    if (!m) return "";
+    if (!m->figured) return m->text;
+    char text[256];
+    snprintf(text, sizeof text, m->figured, static_cast<unsigned long long>(first),
+             static_cast<unsigned long long>(second));
+    return text;
+}
+
+int ShowRastikMessage(int id, uint64_t first, uint64_t second)
+{
+    return ShowMessage(id, RastikMessageText(id, first, second).c_str());
 }
 
 int ShowRastikMessage(int id)
 {
-    const char* text = GetRastikMessageText(id);
-    return ShowMessage(id, text ? text : "");
+    return ShowRastikMessage(id, id == kMsgTooManyPixels ? GetMaxPixels() : 0, 0);
 }
 
 int ShowFileError(const CFileException& error)

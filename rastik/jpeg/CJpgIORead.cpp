@@ -6,6 +6,7 @@
 #include "rastik/CJpgIO.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
+#include "rastik/Messages.h"
 #include "rastik/core/CRowHandover.h"
 #include "rastik/core/CRowSource.h"
 #include "rastik/core/CStatus.h"
@@ -81,6 +82,10 @@ CStatus CJpgIO::ReadHead()
     case 4: mode = kModeCmyk; break;
     default: return CStatus::Failed();
     }
+    // A file too short for the data its frame declares is refused before a
+    // host allocates planes for it.
+    uint64_t length = m_source ? m_sourceLength : File.GetLength();
+    if (head.LeastDataBytes > length) return CStatus::Failed(kMsgBadHeader);
     Width = head.Width;
     Height = head.Height;
     ResolutionUnit = 1;

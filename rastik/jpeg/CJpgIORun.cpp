@@ -98,6 +98,12 @@ void ReportHead(const jpeg_decompress_struct& cinfo, JpegHead* head)
     head->DensityUnit = cinfo.density_unit;
     head->XDensity = cinfo.X_density;
     head->YDensity = cinfo.Y_density;
+    uint64_t blocks = 0;
+    if (!cinfo.arith_code && !cinfo.progressive_mode && cinfo.comp_info) {
+        for (int c = 0; c < cinfo.num_components; ++c)
+            blocks += static_cast<uint64_t>(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks;
+    }
+    head->LeastDataBytes = (blocks + 7) / 8;
 }
 
 // Markers of the entropy-coded data: restarts RST0..RST7, and the first

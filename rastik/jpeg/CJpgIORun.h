@@ -18,6 +18,11 @@ struct JpegHead {
     uint32_t DensityUnit = 0;  // JFIF: 0 aspect ratio only, 1 per inch, 2 per centimetre
     uint32_t XDensity = 0;
     uint32_t YDensity = 0;
+    // Bytes the entropy-coded data takes at least. Sequential Huffman
+    // coding gives every block of every component a DC difference of at
+    // least one bit; 0 where the data may be smaller (arithmetic coding,
+    // progressive scans that may be missing).
+    uint64_t LeastDataBytes = 0;
 };
 
 // Receiver of the decoded scanlines of a run.

@@ -16,6 +16,7 @@ constexpr uint32_t kDefaultLargeBufferCap = 32u * 1024u * 1024u;
 std::atomic<uint32_t> g_largeBufferCap{kDefaultLargeBufferCap};
 std::atomic<uint64_t> g_planeHeapCap{0};
 std::atomic<uint64_t> g_planeHeapInUse{0};
+std::atomic<uint64_t> g_maxPixels{0};
 
 uint64_t DefaultPlaneHeapCap()
 {
@@ -99,12 +100,18 @@ extern "C" const char* GetTempDirectory()
     return dir && *dir ? dir : "/tmp";
 }
 
+extern "C" uint64_t GetFreeDiskSpace(const char* dir)
+{
+    struct statvfs st;
+    if (!dir || statvfs(dir, &st) != 0) return 0;
+    return static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+}
+
 extern "C" int HasFreeDiskSpace(const char* dir, uint64_t bytes)
 {
     struct statvfs st;
     if (!dir || statvfs(dir, &st) != 0) return 0;
-    uint64_t avail = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
-    return avail >= bytes ? 1 : 0;
+    return GetFreeDiskSpace(dir) >= bytes ? 1 : 0;
 }
 
 extern "C" void SetProgressCallback(ProgressCallback callback, void* user)
@@ -182,6 +189,16 @@ extern "C" uint64_t GetPlaneHeapCap()
 extern "C" uint64_t GetPlaneHeapInUse()
 {
     return g_planeHeapInUse.load();
+}
+
+extern "C" void SetMaxPixels(uint64_t pixels)
+{
+    g_maxPixels = pixels;
+}
+
+extern "C" uint64_t GetMaxPixels()
+{
+    return g_maxPixels.load();
 }
 
 bool ReservePlaneHeap(uint64_t bytes)

@@ -218,6 +218,52 @@ TEST_F(ImgProcFileTest, TooLittleSpaceForThePlanesFails)
     EXPECT_FALSE(FileExists(dir.File("out.bmp").c_str()));
 }
 
+TEST_F(ImgProcFileTest, EveryFailureNamesItsCause)
+{
+    std::string src = Source(Source::Rgb24);
+    std::vector<uint8_t> whole = ReadBytes(src);
+    // Rows of 47 x 3 bytes padded to 144, bottom-up: 10 of 31 rows stored.
+    std::vector<uint8_t> cut(whole.begin(), whole.begin() + 54 + 10 * 144);
+    ASSERT_TRUE(testutil::WriteBytes(dir.File("cut.bmp"), cut));
+    std::string png = dir.File("cut.png");
+    ASSERT_TRUE(testutil::WriteSampleImage(kTypePng, kModeRgb, 64, 64, png));
+    std::vector<uint8_t> p = ReadBytes(png);
+    p.resize(p.size() * 2 / 3);
+    ASSERT_TRUE(testutil::WriteBytes(png, p));
+    SetMaxPixels(100);
+    int refused = Convert(src, dir.File("o.bmp"), kModeRgb, 0);
+    SetMaxPixels(0);
+    EXPECT_EQ(refused, 0);
+    const char* text = nullptr;
+    EXPECT_EQ(GetImgProcFailure(&text), kMsgTooManyPixels);
+    EXPECT_STREQ(text, "图象的像素数超过上限 100，不能读取。");
+    struct Case {
+        const char* what;
+        std::string source;
+        int sizeMode;
+        unsigned w;
+        int h;
+        int message;
+        const char* figures;  // in the text
+    };
+    const Case cases[] = {
+        // Planes of 5e8 x 1e5 pixels: no disk holds them; refused at once.
+        {"costs", src, 9, 500000000u, 100000, kMsgNoTempSpace, "需要 150000000000000 字节"},
+        {"short png", png, 0, 0, 0, kMsgDataEnded, "（共 64 行）"},
+        {"no failure", src, 0, 0, 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Convert(c.source, dir.File("o.bmp"), kModeRgb, c.sizeMode, c.w, c.h), c.message ? 0 : 1) << c.what;
+        EXPECT_EQ(GetImgProcFailure(&text), c.message) << c.what;
+        EXPECT_NE(std::string(text).find(c.figures), std::string::npos) << c.what << ": " << text;
+        EXPECT_EQ(FileExists(dir.File("o.bmp").c_str()), c.message == 0) << c.what;
+        DeleteFile(dir.File("o.bmp").c_str());
+    }
+    // A cut bitmap is refused in its header: the reader's message is the cause.
+    EXPECT_EQ(Convert(dir.File("cut.bmp"), dir.File("o.bmp"), kModeRgb, 0), 0);
+    EXPECT_EQ(GetImgProcFailure(nullptr), kMsgBadHeader);
+}
+
 TEST_F(ImgProcFileTest, ResolutionModeWithoutASourceResolutionCountsAs72)
 {
     std::string src = Source(Source::Rgb24, 10, 8, 1);  // 1 pixel per metre

@@ -105,6 +105,26 @@ TEST_F(ToolTest, FailuresAndUsageErrorsHaveTheirStatuses)
     EXPECT_NE(r.err.find("27601"), std::string::npos) << r.err;
 }
 
+TEST_F(ToolTest, MaxPixelsRefusesLargerImagesInEveryReadingCommand)
+{
+    WriteRampBmp("ramp.bmp", 20, 10);
+    std::string src = "'" + Path("ramp.bmp") + "' ";
+    struct Case {
+        std::string args;  // the command up to --max-pixels
+        std::string after;  // what follows the limit
+    };
+    const Case cases[] = {{"info", src}, {"preview", src + "'" + Path("p.bmp") + "'"},
+                          {"convert", src + "'" + Path("c.png") + "'"}};
+    for (const Case& c : cases) {
+        RunResult over = Run(c.args + " --max-pixels 199 " + c.after);
+        EXPECT_EQ(over.status, 1) << c.args;
+        EXPECT_NE(over.err.find("27710"), std::string::npos) << c.args << ": " << over.err;
+        EXPECT_NE(over.err.find("199"), std::string::npos) << c.args << ": " << over.err;
+        EXPECT_EQ(Run(c.args + " --max-pixels 200 " + c.after).status, 0) << c.args;
+        EXPECT_EQ(Run(c.args + " --max-pixels 0 " + c.after).status, 2) << c.args;
+    }
+}
+
 TEST_F(ToolTest, PreviewSavesABitmapOfThePreviewSize)
 {
     WriteRampBmp("ramp.bmp", 200, 100);

@@ -133,6 +133,12 @@ bool CFileConversion::Convert(int* width, int* height)
     // this run is never left behind.
     if (!existed) unlink(m_target.c_str());
     std::string messages = TakeMessages();
+    // The conversion's own cause first, unless a codec showed it already.
+    const char* text = nullptr;
+    if (int cause = GetImgProcFailure(&text)) {
+        std::string why = std::to_string(cause) + ": " + text;
+        if (messages.find(why) == std::string::npos) messages = messages.empty() ? why : why + "; " + messages;
+    }
     if (m_interrupted) m_cause = "interrupted";
     else m_cause = "cannot convert " + m_source + " to " + m_target + (messages.empty() ? "" : ": " + messages);
     return false;

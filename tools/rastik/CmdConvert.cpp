@@ -9,6 +9,7 @@
 #include "rastik/CFileConversion.h"
 #include "rastik/Command.h"
 #include "rastik/ConvertOptions.h"
+#include "rastik/rastik.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ int RunConvert(const std::vector<std::string>& args)
         return kExitOk;
     }
     if (status != kExitOk) return status;
+    SetMaxPixels(o.MaxPixels);
     if (o.IsBatch()) return CBatchConversion(o).Run();
     return CFileConversion(o, o.Sources[0], o.Target).Run();
 }

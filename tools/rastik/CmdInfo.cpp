@@ -49,17 +49,17 @@ void PrintText(const std::string& path, unsigned type, const CRastik& c, const s
     for (const InfoField& f : extra) printf("%-16s %s\n", (f.label + ":").c_str(), f.value.c_str());
 }
 
-int RunInfo(const std::vector<std::string>& args)
+int RunInfo(const std::vector<std::string>& arguments)
 {
     bool json = false;
     std::string path;
     int status = kExitOk;
-    if (!ParseJsonFileArgs(args, "info",
-                           "usage: rastik info [--json] FILE\n"
-                           "Prints the type code, size, colour mode, channels, bits per channel,\n"
-                           "resolution and palette size read from FILE's header.\n",
-                           json, path, &status))
-        return status;
+    std::vector<std::string> args = arguments;
+    if (!TakeMaxPixels(args, "info")) return kExitUsage;
+    std::string help = "usage: rastik info [--json] [--max-pixels N] FILE\n"
+                       "Prints the type code, size, colour mode, channels, bits per channel,\n"
+                       "resolution and palette size read from FILE's header.\n";
+    if (!ParseJsonFileArgs(args, "info", (help + kMaxPixelsHelp).c_str(), json, path, &status)) return status;
     std::unique_ptr<CRastik> codec = OpenImageForRead(path);
     if (!codec) return kExitFailed;
     unsigned type = DetectFileType(path.c_str());
@@ -69,6 +69,6 @@ int RunInfo(const std::vector<std::string>& args)
     return kExitOk;
 }
 
-const RegisterCommand kInfo({"info", "[--json] FILE", "show the image description of FILE", RunInfo});
+const RegisterCommand kInfo({"info", "[--json] [--max-pixels N] FILE", "show the image description of FILE", RunInfo});
 
 }  // namespace

@@ -46,20 +46,23 @@ bool SavePreview(const std::string& out, uint32_t width, uint32_t height, const 
 
 int Usage()
 {
-    fprintf(stderr, "usage: rastik preview [--max N] FILE OUT.bmp\n");
+    fprintf(stderr, "usage: rastik preview [--max N] [--max-pixels N] FILE OUT.bmp\n");
     return kExitUsage;
 }
 
-int RunPreview(const std::vector<std::string>& args)
+int RunPreview(const std::vector<std::string>& arguments)
 {
     unsigned long maxSize = 96;
     std::vector<std::string> paths;
+    std::vector<std::string> args = arguments;
+    if (!TakeMaxPixels(args, "preview")) return kExitUsage;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
-            printf("usage: rastik preview [--max N] FILE OUT.bmp\n"
+            printf("usage: rastik preview [--max N] [--max-pixels N] FILE OUT.bmp\n"
                    "Saves the preview of FILE (longest side at most N pixels, default 96)\n"
-                   "as a 24-bit bitmap.\n");
+                   "as a 24-bit bitmap.\n%s",
+                   kMaxPixelsHelp);
             return kExitOk;
         }
         if (a == "--max") {
@@ -103,7 +106,7 @@ int RunPreview(const std::vector<std::string>& args)
     return kExitOk;
 }
 
-const RegisterCommand kPreview({"preview", "[--max N] FILE OUT.bmp", "save the 24-bit preview of FILE as a bitmap",
+const RegisterCommand kPreview({"preview", "[--max N] [--max-pixels N] FILE OUT.bmp", "save the 24-bit preview of FILE as a bitmap",
                                 RunPreview});
 
 }  // namespace

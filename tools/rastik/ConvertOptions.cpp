@@ -9,6 +9,7 @@
 const char kConvertUsage[] =
     "usage: rastik convert [--mode grey|rgb|cmyk|indexed|bw] [--size-mode N] [--width W]\n"
     "                      [--height H] [--dpi R] [--quality Q] [--plane-cap BYTES]\n"
+    "                      [--max-pixels N]\n"
     "                      [--compression none|lzw|packbits] [--byte-order ii|mm]\n"
     "                      [--no-thumbnail] [--threads N] SRC DST\n"
     "       rastik convert [OPTIONS] SRC... --out-dir DIR [--format EXT] [--jobs N]\n";
@@ -36,6 +37,8 @@ const char kConvertHelp[] =
     "  --quality Q     JPEG quality 0..100 of a .jpg DST; default 70\n"
     "  --plane-cap BYTES   heap for image planes (suffix K, M or G allowed); the\n"
     "                  rest goes to a temporary file in TMPDIR\n"
+    "  --max-pixels N  refuse a SRC of more than N pixels (width x height) in its\n"
+    "                  header, before any memory is taken for it\n"
     "  --compression C none, lzw or packbits for a .tif DST; by default SRC's own\n"
     "                  when it is a TIFF file, else none. Two-colour images are\n"
     "                  always stored uncompressed.\n"
@@ -143,6 +146,10 @@ std::string SetOption(ConvertOptions& o, const std::string& name, const std::str
         o.Jobs = n;
         return n < 1 || n > 1024 ? "--jobs takes 1 to 1024" : "";
     }
+    if (name == "--max-pixels") {
+        o.MaxPixels = n;
+        return n < 1 ? "--max-pixels takes a positive whole number" : "";
+    }
     if (name == "--threads") {
         o.Threads = n;
         return n < 1 || n > 256 ? "--threads takes 1 to 256" : "";
@@ -164,7 +171,8 @@ std::string SetOption(ConvertOptions& o, const std::string& name, const std::str
 bool IsValueOption(const std::string& name)
 {
     for (const char* n : {"--mode", "--size-mode", "--width", "--height", "--dpi", "--quality", "--plane-cap",
-                          "--out-dir", "--format", "--jobs", "--threads", "--compression", "--byte-order"})
+                          "--out-dir", "--format", "--jobs", "--threads", "--compression", "--byte-order",
+                          "--max-pixels"})
         if (name == n) return true;
     return false;
 }

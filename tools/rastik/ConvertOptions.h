@@ -19,6 +19,7 @@ struct ConvertOptions {
     long Dpi = -1;
     long Quality = -1;
     unsigned long long PlaneCap = 0;
+    unsigned long MaxPixels = 0;  // 0: no limit
     // Writer options of a TIFF DST (kImgProc... flags of ImgProcEx).
     unsigned WriterOptions = 0;
     bool HasWidth = false;

@@ -179,6 +179,26 @@ bool ParseJsonFileArgs(const std::vector<std::string>& args, const char* command
     return true;
 }
 
+const char kMaxPixelsHelp[] =
+    "  --max-pixels N  refuse images of more than N pixels (width x height)\n"
+    "                  in their header, before any memory is taken for them\n";
+
+bool TakeMaxPixels(std::vector<std::string>& args, const char* command)
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--max-pixels") continue;
+        unsigned long n = 0;
+        if (i + 1 >= args.size() || !ParseUnsigned(args[i + 1], n) || n == 0) {
+            fprintf(stderr, "rastik %s: --max-pixels takes a positive whole number\n", command);
+            return false;
+        }
+        SetMaxPixels(n);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        --i;
+    }
+    return true;
+}
+
 bool ParseUnsigned(const std::string& text, unsigned long& value)
 {
     if (text.empty() || text.size() > 10) return false;

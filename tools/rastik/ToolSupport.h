@@ -53,3 +53,8 @@ bool ParseJsonFileArgs(const std::vector<std::string>& args, const char* command
 
 // Parses a whole decimal number; false when the text is not one.
 bool ParseUnsigned(const std::string& text, unsigned long& value);
+// Takes "--max-pixels N" out of args and sets the library's pixel limit;
+// false after a bad value was reported on stderr (a usage error).
+bool TakeMaxPixels(std::vector<std::string>& args, const char* command);
+// The help line of --max-pixels.
+extern const char kMaxPixelsHelp[];

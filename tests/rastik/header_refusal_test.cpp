@@ -1,0 +1,115 @@
+// Refusals met in the header read, before a host allocates planes: the
+// pixel limit of untrusted input for every reader, and files too short to
+// hold the pixels they declare.
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "PictFixture.h"
+#include "TestUtil.h"
+
+#include "rastik/rastik.h"
+
+namespace {
+
+constexpr uint32_t kWidth = 24, kHeight = 11;
+
+struct Sample {
+    const char* name;
+    unsigned type;
+    uint32_t mode;
+};
+
+// A sample of every reader (the picture reader's built byte by byte).
+const Sample kSamples[] = {
+    {"s.bmp", kTypeBmp, kModeRgb},   {"s.gif", kTypeGif, kModeIndexed}, {"s.jpg", kTypeJpeg, kModeRgb},
+    {"s.png", kTypePng, kModeRgb},   {"s.tif", kTypeTiff, kModeCmyk},   {"s.pct", kTypePict, kModeGrey},
+    {"m.pct", kTypePict, kModeBitmap},
+};
+
+class HeaderRefusalTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetMaxPixels(0); }
+
+    std::string Make(const Sample& s)
+    {
+        std::string path = tmp.File(s.name);
+        bool made = s.type == kTypePict ? testutil::WriteBytes(path, pictfix::SamplePicture(s.mode, kWidth, kHeight))
+                                        : testutil::WriteSampleImage(s.type, s.mode, kWidth, kHeight, path);
+        EXPECT_TRUE(made) << s.name;
+        return path;
+    }
+    testutil::TempDir tmp;
+};
+
+TEST_F(HeaderRefusalTest, PixelLimitRefusesLargerImagesInEveryHeaderRead)
+{
+    testutil::MessageCapture shown;
+    for (const Sample& s : kSamples) {
+        std::string path = Make(s);
+        for (uint64_t limit : {uint64_t{0}, uint64_t{kWidth} * kHeight, uint64_t{kWidth} * kHeight - 1}) {
+            SetMaxPixels(limit);
+            EXPECT_EQ(GetMaxPixels(), limit);
+            std::unique_ptr<CRastik> codec(NewRastikInstance(s.type, path.c_str()));
+            codec->SetWarningMsg(1);
+            shown.Clear();
+            bool over = limit && limit < uint64_t{kWidth} * kHeight;
+            EXPECT_EQ(testutil::OpenAndReadHead(*codec, path.c_str()), over ? 0 : 1) << s.name << " " << limit;
+            EXPECT_EQ(codec->GetLastMessage(), over ? kMsgTooManyPixels : 0) << s.name << " " << limit;
+            EXPECT_EQ(shown.Saw(kMsgTooManyPixels), over) << s.name;
+        }
+    }
+    // The text names the limit where it is shown.
+    EXPECT_STREQ(GetRastikMessageText(kMsgTooManyPixels), "图象的像素数超过上限，不能读取。");
+    EXPECT_EQ(RastikMessageText(kMsgTooManyPixels, 263, 0), "图象的像素数超过上限 263，不能读取。");
+}
+
+// A sample's frame made to declare width x height: the SOF0 segment's
+// height and width, big-endian, after its length and precision.
+std::vector<uint8_t> Redeclared(std::vector<uint8_t> jpeg, uint16_t width, uint16_t height)
+{
+    for (size_t i = 0; i + 9 < jpeg.size(); ++i) {
+        if (jpeg[i] != 0xFF || jpeg[i + 1] != 0xC0) continue;
+        jpeg[i + 5] = static_cast<uint8_t>(height >> 8);
+        jpeg[i + 6] = static_cast<uint8_t>(height);
+        jpeg[i + 7] = static_cast<uint8_t>(width >> 8);
+        jpeg[i + 8] = static_cast<uint8_t>(width);
+        break;
+    }
+    return jpeg;
+}
+
+TEST_F(HeaderRefusalTest, FilesTooShortForTheirDeclaredPixelsAreRefusedInTheHeader)
+{
+    std::vector<uint8_t> jpeg = testutil::ReadBytes(Make(kSamples[2]));
+    std::string arithmetic = std::string(getenv("RASTIK_SOURCE_DIR")) +
+                             "/tests/fuzz-regressions/jpeg/arithmetic-data-runs-out-65500x65500.jpg";
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;  // empty: the file at path
+        std::string path;
+        int head;  // ReadImageHead's result
+        int message;
+    };
+    const Case cases[] = {
+        // One bit per block of every component: 4000 x 4000 needs some 62 KB.
+        {"huffman, declared large", Redeclared(jpeg, 4000, 4000), "", 0, kMsgBadHeader},
+        {"huffman, as stored", jpeg, "", 1, 0},
+        // Arithmetic-coded data may be tiny: read, bounded later.
+        {"arithmetic", {}, arithmetic, 1, 0},
+    };
+    for (const Case& c : cases) {
+        std::string path = c.path.empty() ? tmp.File("case.jpg") : c.path;
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(testutil::WriteBytes(path, c.bytes));
+        }
+        std::unique_ptr<CRastik> codec(NewRastikInstance(kTypeJpeg, path.c_str()));
+        EXPECT_EQ(testutil::OpenAndReadHead(*codec, path.c_str()), c.head) << c.what;
+        EXPECT_EQ(codec->GetLastMessage(), c.message) << c.what;
+    }
+}
+
+}  // namespace
