@@ -65,3 +65,30 @@ pixels=$(( (width * 3 + 3) / 4 * 4 * height ))
 cmp -s -i 54 -n $pixels "$image" "$work/copy.bmp" && same="pixel rows identical" || same="PIXEL ROWS DIFFER"
 echo "read+write : bmp_bench copy ${ours_t}s ${ours_m} kB, convert ${im_t}s ${im_m} kB ($same)"
 echo "  time ratio $(ratio "$ours_t" "$im_t") (target <= 1), peak memory / three planes $(ratio "$ours_m" "$planes_kb") (target <= 1.5), memory ratio to convert $(ratio "$ours_m" "$im_m")"
+
+# The same photograph as 8-bit run-length rows (256 colours) and as 32-bit
+# bit-field pixels with alpha, as ImageMagick writes them: the run-length
+# file read and written back, the bit-field file read, and previews of both.
+rle=$work/photo-rle8.bmp
+fields=$work/photo-bf32.bmp
+"$convert" "$image" +dither -colors 256 -compress RLE "BMP3:$rle"
+"$convert" "$image" -alpha on "BMP:$fields"
+echo "run-length: $(( $(wc -c < "$rle") / 1024 )) kB; bit fields: $(( $(wc -c < "$fields") / 1024 )) kB"
+
+set -- $(measure "$helper" copy "$rle" "$work/rle-copy.bmp"); ours_t=$1
+set -- $(measure "$convert" "$rle" "$work/rle-im.bmp"); im_t=$1
+"$convert" "$rle" rgb:"$work/rle.rgb"
+"$convert" "$work/rle-copy.bmp" rgb:"$work/rle-copy.rgb"
+cmp -s "$work/rle.rgb" "$work/rle-copy.rgb" && same="same pixels" || same="PIXELS DIFFER"
+echo "rle8 read+write : bmp_bench copy ${ours_t}s, convert ${im_t}s, ratio $(ratio "$ours_t" "$im_t") (target <= 0.3; $same)"
+
+set -- $(measure "$helper" read "$fields"); ours_t=$1
+set -- $(measure "$convert" "$fields" null:); im_t=$1
+echo "bf32 read       : bmp_bench read ${ours_t}s, convert to null: ${im_t}s, ratio $(ratio "$ours_t" "$im_t") (target <= 0.3)"
+
+for kind in rle fields; do
+    eval file=\$$kind
+    set -- $(measure "$helper" preview "$file"); ours_t=$1
+    set -- $(measure "$convert" "$file" -thumbnail 96x96 "$work/thumb-$kind.bmp"); im_t=$1
+    echo "preview $kind: bmp_bench preview ${ours_t}s, convert -thumbnail 96x96 ${im_t}s, ratio $(ratio "$ours_t" "$im_t") (target <= 0.1)"
+done

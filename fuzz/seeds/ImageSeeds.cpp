@@ -2,11 +2,13 @@
 // targets into OUTDIR/<target>/, made by the library's own writers: small
 // images of every mode each writer has (the JPEGs also for the DCT
 // decoder), JPEGs carrying thumbnail resources of both kinds; and TIFF files
-// (beyond what the writer makes) and pictures built byte by byte.
+// (beyond what the writer makes), bitmaps of the encodings the writer does
+// not make, and pictures built byte by byte.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "BmpSeeds.h"
 #include "PictSeeds.h"
 #include "SeedFiles.h"
 #include "TiffSeeds.h"
@@ -131,6 +133,7 @@ int main(int argc, char** argv)
     g_out = argv[1];
     FuzzQuietMessages();
     ImageSeeds();
+    SaveBmpSeeds(g_out);
     SavePictSeeds(g_out);
     SaveTiffSeeds(g_out);
     CFuzzScratch::Get().EndInput();
