@@ -276,6 +276,53 @@ TEST_P(BmpEncodingsTest, MasksThatCannotBeReadAreRefused)
     EXPECT_EQ(ReadAll(cut).message, kMsgBadHeader);
 }
 
+// OS/2 headers: the 12-byte one with 16-bit sizes and 3-byte palette
+// entries (a table that may end early, where the pixel data begins), and the
+// 16- to 64-byte ones of the 40-byte layout cut short or padded.
+TEST_P(BmpEncodingsTest, Os2HeadersReadLikeWindowsOnes)
+{
+    for (uint32_t entries : {256u, 5u}) {
+        SCOPED_TRACE(entries);
+        BmpFixture plain;
+        plain.width = 9;
+        plain.height = 5;
+        plain.bitCount = 8;
+        plain.palette = Palette(entries);
+        plain.colorsUsed = entries;
+        for (int i = 0; i < 45; ++i) plain.pixels.push_back(static_cast<uint8_t>(i % entries));
+        std::vector<uint8_t> windows = MakeBmp(plain);
+        uint32_t rows = 12 * 5;
+        std::vector<uint8_t> os2(windows.begin(), windows.begin() + 14);
+        const uint8_t info[12] = {12, 0, 0, 0, 9, 0, 5, 0, 1, 0, 8, 0};
+        os2.insert(os2.end(), info, info + 12);
+        for (uint32_t i = 0; i < entries; ++i) os2.insert(os2.end(), &plain.palette[4 * i], &plain.palette[4 * i] + 3);
+        uint32_t offset = static_cast<uint32_t>(os2.size());
+        for (int i = 0; i < 4; ++i) os2[10 + i] = static_cast<uint8_t>(offset >> (8 * i));
+        os2.insert(os2.end(), windows.end() - rows, windows.end());
+        ExpectSameAs(os2, plain);
+    }
+    for (uint32_t size : {16u, 24u, 64u}) {
+        SCOPED_TRACE(size);
+        BmpFixture plain;
+        plain.width = 7;
+        plain.height = 3;
+        plain.bitCount = 4;
+        plain.palette = Palette(16);
+        for (int i = 0; i < 21; ++i) plain.pixels.push_back(static_cast<uint8_t>(i % 16));
+        BmpFixture os2 = plain;
+        os2.headerSize = size;
+        ExpectSameAs(MakeBmp(os2), plain);
+    }
+    // Their compressions 3 and 4 are Huffman codes and 24-bit runs.
+    BmpFixture huffman;
+    huffman.width = huffman.height = 2;
+    huffman.bitCount = 1;
+    huffman.headerSize = 64;
+    huffman.compression = 3;
+    huffman.palette = Palette(2);
+    EXPECT_EQ(ReadAll(MakeBmp(huffman)).message, kMsgCompressedBmp);
+}
+
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Bmp, BmpEncodingsTest, ::testing::Values(false, true),
