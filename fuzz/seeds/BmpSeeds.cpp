@@ -22,6 +22,7 @@ void Put32(SeedBytes& b, uint32_t v)
 
 struct BmpSeed {
     const char* name;
+    uint32_t width, height;
     uint32_t headerSize;  // 12: OS/2 1.x; others: the 40-byte layout, cut or padded
     uint16_t bits;
     uint32_t compression;
@@ -29,18 +30,18 @@ struct BmpSeed {
     SeedBytes data;   // pixel data
 };
 
-// A 6 x 4 image: file header, information header, extra bytes, pixel data.
+// File header, information header, extra bytes, pixel data.
 SeedBytes Build(const BmpSeed& s)
 {
     SeedBytes info;
     Put32(info, s.headerSize);
     if (s.headerSize == 12) {
-        Put16(info, 6);
-        Put16(info, 4);
+        Put16(info, s.width);
+        Put16(info, s.height);
         Put16(info, 1);
         Put16(info, s.bits);
     } else {
-        for (uint32_t v : {6u, 4u}) Put32(info, v);
+        for (uint32_t v : {s.width, s.height}) Put32(info, v);
         Put16(info, 1);
         Put16(info, s.bits);
         for (uint32_t v : {s.compression, static_cast<uint32_t>(s.data.size()), 2835u, 2835u, 0u, 0u})
@@ -85,22 +86,27 @@ SeedBytes Rows(uint32_t bytesPerPixel)
 
 }  // namespace
 
+SeedBytes EmbeddingBmp(const SeedBytes& file, uint32_t compression, uint32_t width, uint32_t height)
+{
+    return Build({"", width, height, 40, 0, compression, {}, file});
+}
+
 void SaveBmpSeeds(const std::string& outDir)
 {
     // Runs, an absolute run, a delta, end of line and end of bitmap.
     const SeedBytes rle8 = {6, 1, 0, 0, 0, 3, 2, 3, 4, 0, 3, 5, 0, 0, 0, 2, 1, 1, 2, 7, 0, 1};
     const SeedBytes rle4 = {6, 0x12, 0, 0, 0, 5, 0x34, 0x56, 0x70, 0, 0, 0, 2, 2, 1, 3, 0x89, 0, 1};
     const BmpSeed seeds[] = {
-        {"rle8.bmp", 40, 8, 1, Table(8, 4), rle8},
-        {"rle4.bmp", 40, 4, 2, Table(16, 4), rle4},
-        {"rgb16-555.bmp", 40, 16, 0, {}, Rows(2)},
-        {"rgb16-565.bmp", 40, 16, 3, Words({0xF800, 0x07E0, 0x001F}), Rows(2)},
-        {"argb16-4444.bmp", 40, 16, 6, Words({0x0F00, 0x00F0, 0x000F, 0xF000}), Rows(2)},
-        {"rgb32-bitfields.bmp", 40, 32, 3, Words({0x3FF00000, 0x000FFC00, 0x3FF}), Rows(4)},
-        {"argb32-v5.bmp", 124, 32, 3, {}, Rows(4)},
-        {"os2-12.bmp", 12, 8, 0, Table(5, 3), Rows(1)},
-        {"os2-64.bmp", 64, 4, 0, Table(16, 4), Rows(1)},
-        {"os2-16.bmp", 16, 24, 0, {}, Rows(3)},
+        {"rle8.bmp", 6, 4, 40, 8, 1, Table(8, 4), rle8},
+        {"rle4.bmp", 6, 4, 40, 4, 2, Table(16, 4), rle4},
+        {"rgb16-555.bmp", 6, 4, 40, 16, 0, {}, Rows(2)},
+        {"rgb16-565.bmp", 6, 4, 40, 16, 3, Words({0xF800, 0x07E0, 0x001F}), Rows(2)},
+        {"argb16-4444.bmp", 6, 4, 40, 16, 6, Words({0x0F00, 0x00F0, 0x000F, 0xF000}), Rows(2)},
+        {"rgb32-bitfields.bmp", 6, 4, 40, 32, 3, Words({0x3FF00000, 0x000FFC00, 0x3FF}), Rows(4)},
+        {"argb32-v5.bmp", 6, 4, 124, 32, 3, {}, Rows(4)},
+        {"os2-12.bmp", 6, 4, 12, 8, 0, Table(5, 3), Rows(1)},
+        {"os2-64.bmp", 6, 4, 64, 4, 0, Table(16, 4), Rows(1)},
+        {"os2-16.bmp", 6, 4, 16, 24, 0, {}, Rows(3)},
     };
     for (const BmpSeed& s : seeds) {
         SeedBytes bytes = Build(s);

@@ -111,6 +111,14 @@ void ImageSeeds()
         if (s.type == kTypeJpeg) Save("dct", s.name, bytes);
         Save("imgproc", s.name, bytes);
     }
+    for (unsigned type : {kTypeJpeg, kTypePng}) {
+        Bytes inner = Image(type, kModeRgb, 9, 5);
+        if (inner.empty()) FuzzFault("a writer refused a seed image", "embedded");
+        Bytes bmp = EmbeddingBmp(inner, type == kTypeJpeg ? 4 : 5, 9, 5);
+        const char* name = type == kTypeJpeg ? "embedded-jpeg.bmp" : "embedded-png.bmp";
+        Save("bmp", name, bmp);
+        Save("imgproc", name, bmp);
+    }
     Bytes frame = Image(kTypeJpeg, kModeRgb, 40, 30);
     for (uint16_t kind : {1036, 1033}) {
         Bytes block = ResourceBlock(20, 15, kind);

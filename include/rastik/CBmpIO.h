@@ -1,6 +1,6 @@
 // Codec for Windows and OS/2 bitmaps, file-type code 1: 1-, 4-, 8-, 16-,
-// 24- and 32-bit pixels, run-length rows and bit-field pixels read; 1-, 8-
-// and 24-bit written.
+// 24- and 32-bit pixels, run-length rows, bit-field pixels and embedded JPEG
+// and PNG files read; 1-, 8-, 24- and 32-bit (with alpha) written.
 #pragma once
 
 #include <cstdint>
@@ -76,7 +76,7 @@ private:
     friend class CBmpBitFieldRows;
 
     // How the pixel data is stored.
-    enum class PixelStore { kRows, kRunLength, kBitFields };
+    enum class PixelStore { kRows, kRunLength, kBitFields, kEmbedded };
 
     // One stored row into line: 8, 24 and 32-bit rows as stored (padding
     // included), 1- and 4-bit rows as one palette index per pixel.
@@ -91,6 +91,10 @@ private:
     int Describe();
     // The colour table: 4-byte entries, or 3-byte ones after an OS/2 12-byte header.
     int ReadPalette(uint64_t fileLength);
+    // A JPEG or PNG file as the pixel data: its codec reads the header and
+    // the rows, and the image is described as that file is.
+    int DescribeEmbedded(uint64_t fileLength);
+    std::unique_ptr<CRowSource> OpenEmbeddedSource(RowPurpose purpose);
     // Bytes of one stored row of the file being read.
     uint32_t FileRowBytes() const;
     // The writers' bodies, failures as statuses.
@@ -129,4 +133,5 @@ private:
     // WriteFile of an image with an alpha plane: 32-bit pixels under a V5
     // header with an alpha mask.
     bool m_withAlpha = false;
+    std::unique_ptr<CRastik> m_embedded;  // the codec of an embedded JPEG or PNG
 };

@@ -135,6 +135,7 @@ private:
 
 std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
 {
+    if (m_store == PixelStore::kEmbedded) return OpenEmbeddedSource(purpose);
     uint32_t rowBytes = FileRowBytes();
     if (m_fileChannels == 0 || rowBytes == 0 || Width == 0 || Height == 0) return nullptr;
     // The reduced read takes the colour channels from the stored row as the
@@ -149,7 +150,8 @@ std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
         return std::make_unique<CBmpRunLengthRows>(File, BmpFileHeader.OffBits, Width, Height,
                                                    BmpInfoHeader.BitCount);
     case PixelStore::kBitFields: return std::make_unique<CBmpBitFieldRows>(*this, m_masks, extra);
-    case PixelStore::kRows: break;
+    case PixelStore::kRows:
+    case PixelStore::kEmbedded: break;
     }
     return std::make_unique<RowSource>(*this, rowBytes, extra);
 }

@@ -101,6 +101,8 @@ int RefusalOf(const CBmpIO::InfoHeader& h)
     case kBmpAlphaBitFields:
         if (os2) return kMsgCompressedBmp;
         return h.BitCount == 16 || h.BitCount == 32 ? 0 : kMsgCompressedBmp;
+    case kBmpJpeg:
+    case kBmpPng: return os2 ? kMsgCompressedBmp : 0;
     default: return kMsgCompressedBmp;
     }
 }
@@ -162,6 +164,7 @@ int CBmpIO::ReadHeadFields()
     // Until the headers are known to be a bitmap's, the data reads are
     // refused as the header is.
     m_refusal = kMsgBadHeader;
+    m_embedded.reset();
     File.Seek(0, CFile::begin);
     if (File.Read(fh, sizeof fh) != sizeof fh) return kMsgBadHeader;
     UnpackBmpFileHeader(fh, BmpFileHeader);
@@ -182,6 +185,10 @@ int CBmpIO::Describe()
     uint64_t height = h.Height < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(h.Height))
                                    : static_cast<uint64_t>(h.Height);
     if (width > 0x1FFFFFFFull || height > 0xFFFFFFFFull) return kMsgBadHeader;
+    XResolution = ResolutionOf(h.XPelsPerMeter);
+    YResolution = ResolutionOf(h.YPelsPerMeter);
+    ResolutionUnit = 1;
+    if (h.Compression == kBmpJpeg || h.Compression == kBmpPng) return DescribeEmbedded(File.GetLength());
     bool bitFields = IsBitFields(h);
     for (uint32_t mask : m_masks)
         if (!CBmpChannelMask::Contiguous(mask)) return kMsgBadHeader;
@@ -207,9 +214,6 @@ int CBmpIO::Describe()
     m_store = runLength ? PixelStore::kRunLength : bitFields ? PixelStore::kBitFields : PixelStore::kRows;
     Width = static_cast<uint32_t>(width);
     Height = static_cast<uint32_t>(height);
-    XResolution = ResolutionOf(h.XPelsPerMeter);
-    YResolution = ResolutionOf(h.YPelsPerMeter);
-    ResolutionUnit = 1;
     FileBitCount = h.BitCount;
     ColorMode = m->mode;
     PaletteSize = m->paletteSize;

@@ -12,6 +12,7 @@
 
 #include "TestUtil.h"
 #include "rastik/CBmpIO.h"
+#include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
 
@@ -58,39 +59,44 @@ protected:
     void SetUp() override { settings = std::make_unique<testutil::MemorySettings>(GetParam(), kTinyLargeBuffer); }
     void TearDown() override { settings.reset(); }
 
-    Reads ReadAll(const std::vector<uint8_t>& bytes)
+    // The reads of a file by the codec of a type.
+    Reads ReadAll(const std::vector<uint8_t>& bytes, unsigned type = kTypeBmp)
     {
-        std::string path = dir.File("in" + std::to_string(count++) + ".bmp");
+        std::string path = dir.File("in" + std::to_string(count++));
         testutil::WriteBytes(path, bytes);
         Reads r;
         {
-            CBmpIO codec(path.c_str());
-            r.head = testutil::OpenAndReadHead(codec, path.c_str());
-            r.message = codec.GetLastMessage();
+            std::unique_ptr<CRastik> codec(NewRastikInstance(type, path.c_str()));
+            r.head = testutil::OpenAndReadHead(*codec, path.c_str());
+            r.message = codec->GetLastMessage();
             if (!r.head) return r;
-            r.whole = testutil::ReadWholeImage(codec);
-            for (uint32_t c = 0; r.whole && c < codec.ChannelCount; ++c)
-                r.planes.push_back(testutil::PlaneBytes(codec, c));
-            uint32_t colours = codec.ColorMode == kModeRgb ? 3 : 1;
-            uint32_t w = (codec.Width + 1) / 2, h = (codec.Height + 2) / 3;
+            r.whole = testutil::ReadWholeImage(*codec);
+            for (uint32_t c = 0; r.whole && c < codec->ChannelCount; ++c)
+                r.planes.push_back(testutil::PlaneBytes(*codec, c));
+            uint32_t colours = codec->ColorMode == kModeRgb ? 3 : 1;
+            uint32_t w = (codec->Width + 1) / 2, h = (codec->Height + 2) / 3;
             size_t plane = static_cast<size_t>(BytesPerRow(w * 8)) * h;
             r.reduced.assign(colours * plane, 0xEE);
             uint8_t* planes[3] = {r.reduced.data(), r.reduced.data() + plane, r.reduced.data() + 2 * plane};
-            if (!codec.ReadReducedData(w, h, planes)) r.reduced.clear();
+            if (!codec->ReadReducedData(w, h, planes)) r.reduced.clear();
         }
-        CBmpIO codec(path.c_str());
-        testutil::OpenAndReadHead(codec, path.c_str());
-        codec.SetMaxPrevSize(4);
+        std::unique_ptr<CRastik> codec(NewRastikInstance(type, path.c_str()));
+        testutil::OpenAndReadHead(*codec, path.c_str());
+        codec->SetMaxPrevSize(4);
         uint32_t w = 0, h = 0;
         uint8_t* buffer = nullptr;
-        if (codec.ReadPrevImageData(w, h, buffer)) r.preview.assign(buffer, buffer + (w * 24 + 31) / 32 * 4 * h);
+        if (codec->ReadPrevImageData(w, h, buffer)) r.preview.assign(buffer, buffer + (w * 24 + 31) / 32 * 4 * h);
         FreeBuffer(&buffer);
         return r;
     }
     // The reads of bytes agree with those of the same image as plain rows.
     void ExpectSameAs(const std::vector<uint8_t>& bytes, const BmpFixture& plain)
     {
-        Reads got = ReadAll(bytes), want = ReadAll(MakeBmp(plain));
+        ExpectSameAs(bytes, MakeBmp(plain), kTypeBmp);
+    }
+    void ExpectSameAs(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& plain, unsigned type)
+    {
+        Reads got = ReadAll(bytes), want = ReadAll(plain, type);
         ASSERT_EQ(got.head, 1);
         ASSERT_EQ(got.whole, 1);
         EXPECT_EQ(got.planes, want.planes);
@@ -321,6 +327,32 @@ TEST_P(BmpEncodingsTest, Os2HeadersReadLikeWindowsOnes)
     huffman.compression = 3;
     huffman.palette = Palette(2);
     EXPECT_EQ(ReadAll(MakeBmp(huffman)).message, kMsgCompressedBmp);
+}
+
+// A JPEG or PNG file as the pixel data reads as that file does, whole,
+// reduced and as a preview; one that is not such a file is refused.
+TEST_P(BmpEncodingsTest, EmbeddedJpegAndPngReadLikeTheirFiles)
+{
+    const struct {
+        unsigned type;
+        uint32_t mode;
+        uint32_t compression;
+    } kinds[] = {{kTypeJpeg, kModeRgb, 4}, {kTypeJpeg, kModeGrey, 4}, {kTypePng, kModeRgb, 5}, {kTypePng, kModeIndexed, 5}};
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.type * 10 + k.mode);
+        std::string inner = dir.File("inner");
+        ASSERT_TRUE(testutil::WriteSampleImage(k.type, k.mode, 23, 14, inner));
+        std::vector<uint8_t> data = testutil::ReadBytes(inner);
+        BmpFixture f;
+        f.width = 23;
+        f.height = 14;
+        f.bitCount = 0;
+        f.compression = k.compression;
+        ExpectSameAs(WithData(f, data), data, k.type);
+        data.resize(data.size() / 3);
+        data[1] ^= 0x55;
+        EXPECT_EQ(ReadAll(WithData(f, data)).message, kMsgBadHeader);
+    }
 }
 
 }  // namespace
