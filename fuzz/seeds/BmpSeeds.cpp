@@ -95,9 +95,9 @@ void SaveBmpSeeds(const std::string& outDir)
 {
     // Runs, an absolute run, a delta, end of line and end of bitmap.
     const SeedBytes rle8 = {6, 1, 0, 0, 0, 3, 2, 3, 4, 0, 3, 5, 0, 0, 0, 2, 1, 1, 2, 7, 0, 1};
-    const SeedBytes rle4 = {6, 0x12, 0, 0, 0, 5, 0x34, 0x56, 0x70, 0, 0, 0, 2, 2, 1, 3, 0x89, 0, 1};
+    const SeedBytes rle4 = {6, 0x12, 0, 0, 0, 5, 0x34, 0x56, 0x70, 0, 0, 0, 0, 2, 2, 1, 3, 0x89, 0, 1};
     const BmpSeed seeds[] = {
-        {"rle8.bmp", 6, 4, 40, 8, 1, Table(8, 4), rle8},
+        {"rle8.bmp", 6, 4, 40, 8, 1, Table(256, 4), rle8},
         {"rle4.bmp", 6, 4, 40, 4, 2, Table(16, 4), rle4},
         {"rgb16-555.bmp", 6, 4, 40, 16, 0, {}, Rows(2)},
         {"rgb16-565.bmp", 6, 4, 40, 16, 3, Words({0xF800, 0x07E0, 0x001F}), Rows(2)},

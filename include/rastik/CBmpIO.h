@@ -82,6 +82,7 @@ private:
     // included), 1- and 4-bit rows as one palette index per pixel.
     int ReadOneLineData(uint8_t* line);
     CStatus MakeExtraPlaneOpaque();
+    bool StoredAsBgr() const;
     // Header reading proper: 0, or the id of the message that refuses the file.
     int ReadHeadFields();
     // The information header of any version and the channel masks after it.

@@ -149,11 +149,21 @@ std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
     case PixelStore::kRunLength:
         return std::make_unique<CBmpRunLengthRows>(File, BmpFileHeader.OffBits, Width, Height,
                                                    BmpInfoHeader.BitCount);
-    case PixelStore::kBitFields: return std::make_unique<CBmpBitFieldRows>(*this, m_masks, extra);
+    case PixelStore::kBitFields:
+        if (!StoredAsBgr()) return std::make_unique<CBmpBitFieldRows>(*this, m_masks, extra);
+        break;
     case PixelStore::kRows:
     case PixelStore::kEmbedded: break;
     }
     return std::make_unique<RowSource>(*this, rowBytes, extra);
+}
+
+// Masks of a 32-bit pixel's blue, green, red (and alpha) bytes in order:
+// the rows read as those of an uncompressed 32-bit file.
+bool CBmpIO::StoredAsBgr() const
+{
+    return BmpInfoHeader.BitCount == 32 && m_masks[0] == 0x00FF0000 && m_masks[1] == 0x0000FF00 &&
+           m_masks[2] == 0x000000FF && (m_masks[3] == 0 || m_masks[3] == 0xFF000000);
 }
 
 // Most 32-bit files leave the fourth byte unused, as 0: read as alpha, such a

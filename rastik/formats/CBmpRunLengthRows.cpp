@@ -55,27 +55,43 @@ bool CBmpRunLengthRows::Next(uint8_t* byte)
 void CBmpRunLengthRows::PutRun(uint8_t* row, uint32_t count, uint8_t value)
 {
     uint32_t end = std::min(Width(), m_x + count);
-    if (m_bits == 8) {
+    if (row && m_bits == 8) {
         if (m_x < end) memset(row + m_x, value, end - m_x);
-    } else {
+    } else if (row) {
         const uint8_t pair[2] = {static_cast<uint8_t>(value >> 4), static_cast<uint8_t>(value & 15)};
         for (uint32_t x = m_x; x < end; ++x) row[x] = pair[(x - m_x) & 1];
     }
     m_x = std::min(Width(), m_x + count);
 }
 
+bool CBmpRunLengthRows::CopyBytes(uint8_t* row, uint32_t count)
+{
+    while (count > 0) {
+        if (m_pos == m_end && !Refill()) return false;
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>(count, m_end - m_pos));
+        uint32_t fit = m_x < Width() ? std::min(n, Width() - m_x) : 0;
+        if (row) memcpy(row + m_x, m_buffer.data() + m_pos, fit);
+        m_x += fit;
+        m_pos += n;
+        count -= n;
+    }
+    return true;
+}
+
 bool CBmpRunLengthRows::PutAbsolute(uint8_t* row, uint32_t count)
 {
     uint32_t bytes = m_bits == 8 ? count : (count + 1) / 2;
     uint8_t byte = 0;
-    for (uint32_t i = 0; i < bytes; ++i) {
-        if (!Next(&byte)) return false;
-        if (m_bits == 8) {
-            if (m_x < Width()) row[m_x++] = byte;
-            continue;
+    if (m_bits == 8) {
+        if (!CopyBytes(row, count)) return false;
+    } else {
+        for (uint32_t i = 0; i < bytes; ++i) {
+            if (!Next(&byte)) return false;
+            if (!row) continue;
+            if (m_x < Width()) row[m_x++] = static_cast<uint8_t>(byte >> 4);
+            if (m_x < Width() && 2 * i + 1 < count) row[m_x++] = static_cast<uint8_t>(byte & 15);
         }
-        if (m_x < Width()) row[m_x++] = static_cast<uint8_t>(byte >> 4);
-        if (m_x < Width() && 2 * i + 1 < count) row[m_x++] = static_cast<uint8_t>(byte & 15);
+        if (!row) m_x = std::min(Width(), m_x + count);
     }
     return bytes % 2 == 0 || Next(&byte);
 }
@@ -105,8 +121,17 @@ bool CBmpRunLengthRows::Escape(uint8_t code, uint8_t* row, bool* rowEnds)
 
 CStatus CBmpRunLengthRows::Read(uint8_t* const* rows)
 {
-    uint8_t* row = rows[0];
-    memset(row, 0, Width());
+    memset(rows[0], 0, Width());
+    return Decode(rows[0]);
+}
+
+CStatus CBmpRunLengthRows::Skip()
+{
+    return Decode(nullptr);
+}
+
+CStatus CBmpRunLengthRows::Decode(uint8_t* row)
+{
     if (m_blankRows > 0) {
         --m_blankRows;
         return CStatus::Ok();
@@ -116,7 +141,13 @@ CStatus CBmpRunLengthRows::Read(uint8_t* const* rows)
     m_nextX = 0;
     for (;;) {
         uint8_t count = 0, value = 0;
-        if (!Next(&count) || !Next(&value)) return CStatus::Failed();
+        if (m_end - m_pos >= 2) {
+            count = m_buffer[m_pos];
+            value = m_buffer[m_pos + 1];
+            m_pos += 2;
+        } else if (!Next(&count) || !Next(&value)) {
+            return CStatus::Failed();
+        }
         if (count > 0) {
             PutRun(row, count, value);
             continue;

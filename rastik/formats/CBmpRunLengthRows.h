@@ -18,18 +18,24 @@ public:
 
 protected:
     // Decodes the codes of the next row. Rows cannot be found without
-    // decoding the ones before, so a row passed over is decoded too (the
-    // base's Skip) and a reduced read costs one decoding of the file.
+    // decoding the ones before, so a row passed over is decoded too, its
+    // pixels unwritten: a reduced read costs one decoding of the file.
     CStatus Read(uint8_t* const* rows) override;
+    CStatus Skip() override;
 
 private:
+    // The codes of the next row, into row when it is not null.
+    CStatus Decode(uint8_t* row);
     // One code's bytes; false where the data ends.
     bool Next(uint8_t* byte);
     bool Refill();
-    // count pixels of value from the current column on, clipped to the row.
+    // count pixels of value from the current column on, clipped to the row
+    // (each of these writes nothing into a null row).
     void PutRun(uint8_t* row, uint32_t count, uint8_t value);
     // count pixels stored one by one, padded to a 16-bit word.
     bool PutAbsolute(uint8_t* row, uint32_t count);
+    // count bytes of the data into the row from the current column on.
+    bool CopyBytes(uint8_t* row, uint32_t count);
     // The escape that follows a zero count: false where the data ends.
     bool Escape(uint8_t code, uint8_t* row, bool* rowEnds);
 
