@@ -28,7 +28,7 @@ constexpr uint32_t kLongestOs2Two = 64;
 // Run-length images up to this size are read whatever their codes' length;
 // a larger one must have a byte of codes for every 1024 pixels (a run gives
 // 255 pixels for two bytes).
-constexpr uint64_t kRunLengthFreePixels = 1u << 24;
+constexpr uint64_t kRunLengthFreePixels = 1u << 20;
 constexpr uint64_t kMostPixelsPerCode = 1024;
 
 bool IsOs2(uint32_t size)
