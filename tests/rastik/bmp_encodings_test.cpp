@@ -141,30 +141,32 @@ const RunLengthCase kRunLengthCases[] = {
     {"a delta past the last row ends the image", 8, 2, 2, {2, 3, 0, 2, 0, 9}, {0, 0, 3, 3}},
 };
 
+// The header of a width x height image of bits-bit indexes, as plain rows
+// or, with compression 1 or 2, run-length rows.
+BmpFixture Indexed(uint16_t bits, int32_t width, int32_t height, uint32_t compression)
+{
+    BmpFixture f;
+    f.width = width;
+    f.height = height;
+    f.bitCount = bits;
+    f.palette = Palette(1u << bits);
+    f.compression = compression;
+    return f;
+}
+
 TEST_P(BmpEncodingsTest, RunLengthRowsReadLikePlainRows)
 {
     for (const RunLengthCase& c : kRunLengthCases) {
         SCOPED_TRACE(c.name);
-        BmpFixture f;
-        f.width = c.width;
-        f.height = c.height;
-        f.bitCount = c.bits;
-        f.palette = Palette(1u << c.bits);
+        BmpFixture f = Indexed(c.bits, c.width, c.height, 0);
         f.pixels = c.pixels;
-        BmpFixture rle = f;
-        rle.compression = c.bits == 8 ? 1 : 2;
-        ExpectSameAs(WithData(rle, c.codes), f);
+        ExpectSameAs(WithData(Indexed(c.bits, c.width, c.height, c.bits == 8 ? 1 : 2), c.codes), f);
     }
 }
 
 TEST_P(BmpEncodingsTest, BrokenRunLengthFilesFailCleanly)
 {
-    BmpFixture f;
-    f.width = 4;
-    f.height = 2;
-    f.bitCount = 8;
-    f.palette = Palette(256);
-    f.compression = 1;
+    BmpFixture f = Indexed(8, 4, 2, 1);
     // Data cut short inside a run, an absolute run and a delta: the whole read fails.
     for (const std::vector<uint8_t>& codes : std::vector<std::vector<uint8_t>>{
              {4, 1, 0, 0, 4}, {4, 1, 0, 0, 0, 4, 1, 2}, {0, 2, 1}, {4, 1, 0, 0, 0, 3, 1, 2, 3}}) {
@@ -359,16 +361,7 @@ TEST_P(BmpEncodingsTest, EmbeddedJpegAndPngReadLikeTheirFiles)
 // cleanly; where the header is accepted, rows of a fixed length are there.
 TEST_P(BmpEncodingsTest, TruncationsAndMutationsOfEveryKindFailCleanly)
 {
-    BmpFixture rle;
-    rle.width = 5;
-    rle.height = 3;
-    rle.bitCount = 8;
-    rle.palette = Palette(256);
-    rle.compression = 1;
-    BmpFixture rle4 = rle;
-    rle4.bitCount = 4;
-    rle4.palette = Palette(16);
-    rle4.compression = 2;
+    BmpFixture rle = Indexed(8, 5, 3, 1), rle4 = Indexed(4, 5, 3, 2);
     std::string png = dir.File("inner.png");
     ASSERT_TRUE(testutil::WriteSampleImage(kTypePng, kModeRgb, 5, 3, png));
     BmpFixture embedded;
