@@ -1,6 +1,7 @@
 // Bitmap benchmark helper, driven by bmp_bench.sh:
 //   bmp_bench make OUT.bmp W H      a deterministic photo-like 24-bit bitmap
 //   bmp_bench copy IN.bmp OUT.bmp   whole image into planes and written back
+//   bmp_bench read IN.bmp           whole image into planes only
 //   bmp_bench preview IN.bmp        the 96-pixel preview only
 #include <cmath>
 #include <cstdio>
@@ -56,14 +57,26 @@ int Make(const char* path, uint32_t w, uint32_t h)
     return fclose(f) == 0 ? 0 : 1;
 }
 
+bool ReadWhole(CBmpIO& src, const char* in)
+{
+    if (!src.File.Open(in, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary) || !src.ReadImageHead())
+        return false;
+    src.BytesPerLine = BytesPerRow(src.Width * 8);
+    if (!src.AllocChannelSpace() || !src.ReadImageData()) return false;
+    src.File.Close();
+    return true;
+}
+
+int Read(const char* in)
+{
+    CBmpIO src(in);
+    return ReadWhole(src, in) ? 0 : 1;
+}
+
 int Copy(const char* in, const char* out)
 {
     CBmpIO src(in);
-    if (!src.File.Open(in, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary) || !src.ReadImageHead())
-        return 1;
-    src.BytesPerLine = BytesPerRow(src.Width * 8);
-    if (!src.AllocChannelSpace() || !src.ReadImageData()) return 1;
-    src.File.Close();
+    if (!ReadWhole(src, in)) return 1;
     src.Path = out;
     if (!src.File.Open(out, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary)) return 1;
     int ok = src.WriteFile();
@@ -90,7 +103,8 @@ int main(int argc, char** argv)
     if (argc == 5 && strcmp(argv[1], "make") == 0)
         return Make(argv[2], static_cast<uint32_t>(atoi(argv[3])), static_cast<uint32_t>(atoi(argv[4])));
     if (argc == 4 && strcmp(argv[1], "copy") == 0) return Copy(argv[2], argv[3]);
+    if (argc == 3 && strcmp(argv[1], "read") == 0) return Read(argv[2]);
     if (argc == 3 && strcmp(argv[1], "preview") == 0) return Preview(argv[2]);
-    fprintf(stderr, "usage: bmp_bench make OUT.bmp W H | copy IN.bmp OUT.bmp | preview IN.bmp\n");
+    fprintf(stderr, "usage: bmp_bench make OUT.bmp W H | copy IN.bmp OUT.bmp | read IN.bmp | preview IN.bmp\n");
     return 2;
 }

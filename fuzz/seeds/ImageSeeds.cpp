@@ -2,11 +2,13 @@
 // targets into OUTDIR/<target>/, made by the library's own writers: small
 // images of every mode each writer has (the JPEGs also for the DCT
 // decoder), JPEGs carrying thumbnail resources of both kinds; and TIFF files
-// (beyond what the writer makes) and pictures built byte by byte.
+// (beyond what the writer makes), bitmaps of the encodings the writer does
+// not make, and pictures built byte by byte.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "BmpSeeds.h"
 #include "PictSeeds.h"
 #include "SeedFiles.h"
 #include "TiffSeeds.h"
@@ -109,6 +111,14 @@ void ImageSeeds()
         if (s.type == kTypeJpeg) Save("dct", s.name, bytes);
         Save("imgproc", s.name, bytes);
     }
+    for (unsigned type : {kTypeJpeg, kTypePng}) {
+        Bytes inner = Image(type, kModeRgb, 9, 5);
+        if (inner.empty()) FuzzFault("a writer refused a seed image", "embedded");
+        Bytes bmp = EmbeddingBmp(inner, type == kTypeJpeg ? 4 : 5, 9, 5);
+        const char* name = type == kTypeJpeg ? "embedded-jpeg.bmp" : "embedded-png.bmp";
+        Save("bmp", name, bmp);
+        Save("imgproc", name, bmp);
+    }
     Bytes frame = Image(kTypeJpeg, kModeRgb, 40, 30);
     for (uint16_t kind : {1036, 1033}) {
         Bytes block = ResourceBlock(20, 15, kind);
@@ -131,6 +141,7 @@ int main(int argc, char** argv)
     g_out = argv[1];
     FuzzQuietMessages();
     ImageSeeds();
+    SaveBmpSeeds(g_out);
     SavePictSeeds(g_out);
     SaveTiffSeeds(g_out);
     CFuzzScratch::Get().EndInput();

@@ -1,5 +1,6 @@
-// Codec for uncompressed Windows bitmaps (1, 4, 8, 24 and 32 bits per pixel
-// read; 1-, 8- and 24-bit written), file-type code 1.
+// Codec for Windows and OS/2 bitmaps, file-type code 1: 1-, 4-, 8-, 16-,
+// 24- and 32-bit pixels, run-length rows, bit-field pixels and embedded JPEG
+// and PNG files read; 1-, 8-, 24- and 32-bit (with alpha) written.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,14 @@ public:
 
     // Reading (ReadImageHead, ReadImageData, ReadReducedData,
     // ReadPrevImageData) is the base class's, from the header read and the
-    // row source below. Messages: 27601 for a header that is not read, 27605
-    // for a compressed file (from every read), 27709 for a bit count the
-    // rows cannot be read in (from the data reads).
+    // row source below. Messages: 27601 for a header that is not read (also
+    // a top-down run-length file), 27605 for a compression that is not read
+    // (from every read), 27709 for a bit count the rows cannot be read in
+    // (from the data reads).
+    // An RGB image with a fourth plane (alpha) that is not wholly opaque is
+    // written by WriteFile as 32-bit pixels (blue, green, red, alpha) under a
+    // V5 header with the channel masks; the other writers write its colour
+    // channels.
     int WriteFile() override;
     int WriteHeader() override;
     int WriteImageData() override;
@@ -34,9 +40,11 @@ public:
         uint16_t Reserved2 = 0;
         uint32_t OffBits = 0;
     };
-    // Information header, 40 bytes (later versions are longer and add fields
-    // this codec does not use; the colour table follows the header at
-    // 14 + Size). Height positive: rows stored bottom-up; negative: top-down.
+    // Information header, 40 bytes (later versions are longer and add the
+    // channel masks and fields this codec does not use; the colour table
+    // follows the header at 14 + Size). Height positive: rows stored
+    // bottom-up; negative: top-down. The 12-byte OS/2 header fills Size,
+    // Width, Height, Planes and BitCount.
     struct InfoHeader {
         uint32_t Size = 0;
         int32_t Width = 0;
@@ -65,13 +73,29 @@ protected:
 
 private:
     class RowSource;
+    friend class CBmpBitFieldRows;
+
+    // How the pixel data is stored.
+    enum class PixelStore { kRows, kRunLength, kBitFields, kEmbedded };
 
     // One stored row into line: 8, 24 and 32-bit rows as stored (padding
     // included), 1- and 4-bit rows as one palette index per pixel.
     int ReadOneLineData(uint8_t* line);
     CStatus MakeExtraPlaneOpaque();
+    bool StoredAsBgr() const;
     // Header reading proper: 0, or the id of the message that refuses the file.
     int ReadHeadFields();
+    // The information header of any version and the channel masks after it.
+    bool ReadInfoHeader();
+    bool ReadMasks(const uint8_t* info, uint32_t infoBytes);
+    // Checks the sizes against the file and fills the image description.
+    int Describe();
+    // The colour table: 4-byte entries, or 3-byte ones after an OS/2 12-byte header.
+    int ReadPalette(uint64_t fileLength);
+    // A JPEG or PNG file as the pixel data: its codec reads the header and
+    // the rows, and the image is described as that file is.
+    int DescribeEmbedded(uint64_t fileLength);
+    std::unique_ptr<CRowSource> OpenEmbeddedSource(RowPurpose purpose);
     // Bytes of one stored row of the file being read.
     uint32_t FileRowBytes() const;
     // The writers' bodies, failures as statuses.
@@ -84,6 +108,12 @@ private:
     CStatus EmitRows();
     // Zero bytes from the end of the pixel rows up to the header's file size.
     void WritePixelEnd();
+    // An RGB image with a fourth plane, which WriteFile keeps as alpha
+    // when it holds transparency.
+    bool HasAlphaPlane() const;
+    CStatus FindTransparency(bool* found);
+    // Samples per pixel of the rows written: 4 with alpha.
+    uint32_t WrittenChannels() const;
     // Bytes of one row as the writers store it.
     uint32_t WrittenRowBytes() const;
     // Replaces Palette by a grey ramp of count entries.
@@ -95,4 +125,14 @@ private:
     // compressed file, 27709 for a bit count not read (also before any
     // header was read), 27601 for headers that are not a bitmap's, else 0.
     int m_refusal;
+    PixelStore m_store = PixelStore::kRows;
+    uint32_t m_masks[4] = {};  // bit fields: red, green, blue, alpha (0: none)
+    uint64_t m_paletteAt = 0;  // file position of the colour table
+    // The description the header read gave, which a reduced read must find.
+    uint32_t m_fileChannels = 0;
+    uint32_t m_fileBitsPerChannel = 0;
+    // WriteFile of an image with an alpha plane: 32-bit pixels under a V5
+    // header with an alpha mask.
+    bool m_withAlpha = false;
+    std::unique_ptr<CRastik> m_embedded;  // the codec of an embedded JPEG or PNG
 };

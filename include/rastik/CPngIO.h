@@ -25,6 +25,10 @@ public:
     int WriteHeader() override;
     int WriteFile() override;
 
+    // Reads the PNG that begins at start in File (one embedded in another
+    // file) instead of at its beginning.
+    void SetStart(uint64_t start) { m_start = start; }
+
     // Interlace method of the file read: 0 none, 1 Adam7.
     int32_t InterlaceType = 0;
 
@@ -35,13 +39,14 @@ protected:
 private:
     class RowSource;
 
-    // File open on Path (read-only when the host left it closed) and at its
-    // start; false when it cannot be opened.
+    // File open on Path (read-only when the host left it closed) and at the
+    // PNG's start; false when it cannot be opened.
     bool OpenForReading();
-    // Back at the start of the file after a read.
+    // Back at the PNG's start after a read.
     void Rewind();
     CStatus WriteRows();
 
     // Samples per pixel of the file read (libpng's channel count).
     uint32_t m_fileChannels = 0;
+    uint64_t m_start = 0;  // where the PNG begins in File
 };

@@ -108,6 +108,9 @@ constexpr unsigned kImgProcCompressionPackBits = 8;
 constexpr unsigned kImgProcLittleEndian = 16;
 constexpr unsigned kImgProcBigEndian = 32;
 constexpr unsigned kImgProcNoThumbnail = 64;
+// Option of ImgProcEx: write the colour channels only, without an alpha
+// plane (a bitmap: 24-bit pixels rather than 32-bit ones with alpha).
+constexpr unsigned kImgProcColourOnly = 128;
 
 // Input of the DCT decoder: kind 1 reads from the calling thread's
 // g_pEncodedDataFile; any other

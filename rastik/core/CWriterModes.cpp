@@ -23,8 +23,8 @@ struct WriterRow {
 };
 
 constexpr WriterRow kWriters[] = {
-    // 1-bit, 8-bit grey or indexed, 24-bit bitmaps
-    {kTypeBmp, Modes({kModeBitmap, kModeGrey, kModeRgb, kModeIndexed}), false},
+    // 1-bit, 8-bit grey or indexed, 24-bit bitmaps; 32-bit ones with alpha
+    {kTypeBmp, Modes({kModeBitmap, kModeGrey, kModeRgb, kModeIndexed}), true},
     // two-colour or 256-colour tables
     {kTypeGif, Modes({kModeBitmap, kModeIndexed}), false},
     {kTypeJpeg, Modes({kModeGrey, kModeRgb, kModeCmyk}), false},

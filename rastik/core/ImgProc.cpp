@@ -363,8 +363,8 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     // Only the colour channels are read for a writer that cannot keep more
     // (the reader still lays out the file's rows by all its channels), and
     // only they are written.
-    bool colourOnly =
-        source->ChannelCount > source->ColorChannels && !CWriterModes(p.TargetType).HoldsExtraChannels();
+    bool colourOnly = source->ChannelCount > source->ColorChannels &&
+                      (!CWriterModes(p.TargetType).HoldsExtraChannels() || (options & kImgProcColourOnly));
     if (colourOnly) source->UseColorChannels = 1;
 
     bool viaSource = !p.ModeChanged && !p.TypeChanged && !p.SizeChanged;

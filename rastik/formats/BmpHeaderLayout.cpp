@@ -1,6 +1,8 @@
 // Field-by-field packing of the two bitmap headers.
 #include "rastik/formats/BmpHeaderLayout.h"
 
+#include <cstring>
+
 #include "rastik/support/ByteOrder.h"
 #include "rastik/support/Inches.h"
 
@@ -33,13 +35,30 @@ void PackBmpHeaders(const CBmpIO::FileHeader& f, const CBmpIO::InfoHeader& h, ui
     PutLE32(i + 36, h.ClrImportant);
 }
 
-void UnpackBmpHeaders(const uint8_t* fh, const uint8_t* ih, CBmpIO::FileHeader& f, CBmpIO::InfoHeader& h)
+void PackBmpV5Fields(uint8_t* out)
+{
+    constexpr uint32_t kSrgb = 0x73524742;  // "sRGB"
+    constexpr uint32_t kPicturesIntent = 4;
+    memset(out, 0, kBmpV5InfoHeaderBytes - CBmpIO::kInfoHeaderBytes);
+    PutLE32(out, 0x00FF0000);
+    PutLE32(out + 4, 0x0000FF00);
+    PutLE32(out + 8, 0x000000FF);
+    PutLE32(out + 12, 0xFF000000);
+    PutLE32(out + 16, kSrgb);
+    PutLE32(out + 68, kPicturesIntent);
+}
+
+void UnpackBmpFileHeader(const uint8_t* fh, CBmpIO::FileHeader& f)
 {
     f.Type = GetLE16(fh);
     f.Size = GetLE32(fh + 2);
     f.Reserved1 = GetLE16(fh + 6);
     f.Reserved2 = GetLE16(fh + 8);
     f.OffBits = GetLE32(fh + 10);
+}
+
+void UnpackBmpInfoHeader(const uint8_t* ih, CBmpIO::InfoHeader& h)
+{
     h.Size = GetLE32(ih);
     h.Width = static_cast<int32_t>(GetLE32(ih + 4));
     h.Height = static_cast<int32_t>(GetLE32(ih + 8));
@@ -51,6 +70,16 @@ void UnpackBmpHeaders(const uint8_t* fh, const uint8_t* ih, CBmpIO::FileHeader& 
     h.YPelsPerMeter = static_cast<int32_t>(GetLE32(ih + 28));
     h.ClrUsed = GetLE32(ih + 32);
     h.ClrImportant = GetLE32(ih + 36);
+}
+
+void UnpackOs2InfoHeader(const uint8_t* ih, CBmpIO::InfoHeader& h)
+{
+    h = CBmpIO::InfoHeader();
+    h.Size = GetLE32(ih);
+    h.Width = GetLE16(ih + 4);
+    h.Height = GetLE16(ih + 6);
+    h.Planes = GetLE16(ih + 8);
+    h.BitCount = GetLE16(ih + 10);
 }
 
 bool BmpPelsPerMetre(float resolution, uint32_t unit, int32_t* out)

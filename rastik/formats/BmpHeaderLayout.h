@@ -15,9 +15,32 @@
 // important colours u32.
 constexpr uint32_t kBmpHeadersBytes = CBmpIO::kFileHeaderBytes + CBmpIO::kInfoHeaderBytes;
 
+// Compression field values. OS/2 2.x headers give 3 and 4 other meanings
+// (one-dimensional Huffman codes, 24-bit run-length rows).
+constexpr uint32_t kBmpUncompressed = 0;
+constexpr uint32_t kBmpRunLength8 = 1;
+constexpr uint32_t kBmpRunLength4 = 2;
+constexpr uint32_t kBmpBitFields = 3;  // pixels under channel masks
+constexpr uint32_t kBmpJpeg = 4;       // the pixel data is a JPEG file
+constexpr uint32_t kBmpPng = 5;        // the pixel data is a PNG file
+constexpr uint32_t kBmpAlphaBitFields = 6;
+
+// The 12-byte OS/2 information header: header size u32, width u16, height
+// u16 (rows bottom-up), planes u16, bit count u16. The other fields are 0.
+constexpr uint32_t kOs2InfoHeaderBytes = 12;
+void UnpackOs2InfoHeader(const uint8_t* infoBytes, CBmpIO::InfoHeader& info);
+
+// The V5 information header (124 bytes): the 40-byte fields, then the red,
+// green, blue and alpha masks u32, colour space type u32, end points (36
+// bytes), gammas (3 x u32), intent u32, profile offset and size u32, and a
+// reserved u32. Written with the masks of blue, green, red and alpha bytes,
+// the sRGB colour space and the pictures intent.
+constexpr uint32_t kBmpV5InfoHeaderBytes = 124;
+void PackBmpV5Fields(uint8_t* afterInfoHeader);
+
 void PackBmpHeaders(const CBmpIO::FileHeader& file, const CBmpIO::InfoHeader& info, uint8_t* out);
-void UnpackBmpHeaders(const uint8_t* fileBytes, const uint8_t* infoBytes, CBmpIO::FileHeader& file,
-                      CBmpIO::InfoHeader& info);
+void UnpackBmpFileHeader(const uint8_t* fileBytes, CBmpIO::FileHeader& file);
+void UnpackBmpInfoHeader(const uint8_t* infoBytes, CBmpIO::InfoHeader& info);
 
 // Pixels per metre of a resolution in inches (unit 0 or 1, through 2.53995 cm)
 // or centimetres (unit 3, times 100), truncated and held to 0..INT32_MAX;

@@ -1,6 +1,6 @@
-// Bitmap reading: the file and information headers with the colour table,
-// whole-image reading into the channel planes (staged in chunks when planes
-// live in the temporary file), reduced reading and the preview.
+// Bitmap reading: the row sources of every way pixels are stored (rows as
+// stored, run-length rows, bit fields), from which the base class reads the
+// whole image, reduced images and the preview.
 #include "rastik/CBmpIO.h"
 
 #include <algorithm>
@@ -12,53 +12,16 @@
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CRowSource.h"
 #include "rastik/core/CStatus.h"
-#include "rastik/formats/BmpHeaderLayout.h"
-#include "rastik/support/Inches.h"
+#include "rastik/formats/CBmpBitFieldRows.h"
+#include "rastik/formats/CBmpRunLengthRows.h"
 #include "rastik/support/PixelRows.h"
 
 namespace {
-
-// Image description a bit count gives. A 32-bit pixel is blue, green, red
-// and a fourth byte, which is held as an extra channel after the colours.
-struct BitCountMode {
-    uint16_t bits;
-    uint32_t mode;
-    uint32_t paletteSize;
-    uint32_t bitsPerChannel;
-    uint32_t channels;
-    uint32_t colorChannels;
-};
-
-constexpr BitCountMode kModes[] = {
-    {1, kModeBitmap, 2, 1, 1, 1},  {4, kModeIndexed, 16, 4, 1, 1}, {8, kModeIndexed, 256, 8, 1, 1},
-    {24, kModeRgb, 0, 8, 3, 3},    {32, kModeRgb, 0, 8, 4, 3},
-};
-
-const BitCountMode* ModeOfBitCount(uint16_t bits)
-{
-    for (const BitCountMode& m : kModes)
-        if (m.bits == bits) return &m;
-    return nullptr;
-}
 
 // Stored rows are padded to whole 4-byte words.
 uint64_t RowBytes(uint32_t bits, uint32_t width)
 {
     return (static_cast<uint64_t>(bits) * width + 31) / 32 * 4;
-}
-
-// Pixels per metre into dots per inch; 0 (and nonsense below it) means 72.
-float ResolutionOf(int32_t pelsPerMeter)
-{
-    if (pelsPerMeter <= 0) return 72.0f;
-    return static_cast<float>(pelsPerMeter * rastik::kCentimetresPerInch / 100);
-}
-
-// The data reads' gate: the compressions and bit counts whose rows are read.
-int RefusalOf(const CBmpIO::InfoHeader& h)
-{
-    if (h.Compression != 0) return kMsgCompressedBmp;
-    return ModeOfBitCount(h.BitCount) ? 0 : kMsgUnsupported;
 }
 
 }  // namespace
@@ -95,69 +58,6 @@ int CBmpIO::HeadReadError() const
 int CBmpIO::ReadRefusal() const
 {
     return m_refusal;
-}
-
-int CBmpIO::ReadHeadFields()
-{
-    uint8_t fh[kFileHeaderBytes];
-    uint8_t ih[kInfoHeaderBytes];
-    // Until the headers are known to be a bitmap's, the data reads are
-    // refused as the header is.
-    m_refusal = kMsgBadHeader;
-    File.Seek(0, CFile::begin);
-    if (File.Read(fh, sizeof fh) != sizeof fh || File.Read(ih, sizeof ih) != sizeof ih) return kMsgBadHeader;
-
-    FileHeader& f = BmpFileHeader;
-    InfoHeader& h = BmpInfoHeader;
-    UnpackBmpHeaders(fh, ih, f, h);
-    if (f.Type != kBmpType) return kMsgBadHeader;
-    // The 12-byte header of the oldest bitmaps has 16-bit sizes and is not read.
-    if (h.Size < kInfoHeaderBytes) return kMsgBadHeader;
-    m_refusal = RefusalOf(h);
-    if (m_refusal == kMsgCompressedBmp) return m_refusal;
-
-    // Sizes: planes of BytesPerRow(width x 8) x height bytes must stay within 32 bits.
-    if (h.Width <= 0 || h.Height == 0) return kMsgBadHeader;
-    uint64_t width = static_cast<uint64_t>(h.Width);
-    uint64_t height = h.Height < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(h.Height))
-                                   : static_cast<uint64_t>(h.Height);
-    if (width > 0x1FFFFFFFull || height > 0xFFFFFFFFull) return kMsgBadHeader;
-    const BitCountMode* m = ModeOfBitCount(h.BitCount);
-    if (!m) return kMsgBadHeader;
-    uint64_t stride = BytesPerRow(static_cast<uint32_t>(width * 8));
-    if (stride * height > 0xFFFFFFFFull || stride * m->channels > 0xFFFFFFFFull) return kMsgBadHeader;
-
-    // The pixel rows must lie within the file: a shorter file is refused
-    // here, before a host allocates planes for rows that are not there.
-    uint64_t length = File.GetLength();
-    if (f.OffBits >= length || f.OffBits + RowBytes(h.BitCount, static_cast<uint32_t>(width)) * height > length)
-        return kMsgBadHeader;
-
-    Width = static_cast<uint32_t>(width);
-    Height = static_cast<uint32_t>(height);
-    XResolution = ResolutionOf(h.XPelsPerMeter);
-    YResolution = ResolutionOf(h.YPelsPerMeter);
-    ResolutionUnit = 1;
-    FileBitCount = h.BitCount;
-    ColorMode = m->mode;
-    PaletteSize = m->paletteSize;
-    BitsPerChannel = m->bitsPerChannel;
-    ChannelCount = m->channels;
-    ColorChannels = m->colorChannels;
-    FreeBuffer(&Palette);
-    if (PaletteSize == 0) return 0;
-
-    // The colour table follows the information header, 4 bytes per entry
-    // (blue, green, red, 0); colours-used 0 means a full table. Entries the
-    // file does not give stay black.
-    Palette = static_cast<uint8_t*>(AllocBuffer(PaletteSize * 4, 0, 0));
-    if (!Palette) return kMsgBadHeader;
-    uint32_t entries = (h.ClrUsed == 0 || h.ClrUsed > PaletteSize) ? PaletteSize : h.ClrUsed;
-    uint64_t at = static_cast<uint64_t>(kFileHeaderBytes) + h.Size;
-    if (at + entries * 4ull > length) return kMsgBadHeader;
-    File.Seek(static_cast<int64_t>(at), CFile::begin);
-    if (File.Read(Palette, entries * 4) != entries * 4) return kMsgBadHeader;
-    return 0;
 }
 
 int CBmpIO::ReadOneLineData(uint8_t* line)
@@ -235,17 +135,35 @@ private:
 
 std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
 {
-    const BitCountMode* m = ModeOfBitCount(BmpInfoHeader.BitCount);
+    if (m_store == PixelStore::kEmbedded) return OpenEmbeddedSource(purpose);
     uint32_t rowBytes = FileRowBytes();
-    if (!m || rowBytes == 0 || Width == 0 || Height == 0) return nullptr;
+    if (m_fileChannels == 0 || rowBytes == 0 || Width == 0 || Height == 0) return nullptr;
     // The reduced read takes the colour channels from the stored row as the
-    // header describes it, stepping over a 32-bit pixel's fourth byte.
-    if (purpose == kReducedImage && (ChannelCount != m->channels || BitsPerChannel != m->bitsPerChannel))
+    // header describes it, stepping over a pixel's fourth sample.
+    if (purpose == kReducedImage && (ChannelCount != m_fileChannels || BitsPerChannel != m_fileBitsPerChannel))
         return nullptr;
-    // A 32-bit row fills the extra plane too, unless the host holds only
-    // the colour channels.
-    bool extra = purpose == kWholeImage && m->bits == 32 && ChannelCount >= 4 && !UseColorChannels;
+    // A fourth channel fills the extra plane too, unless the host holds
+    // only the colour channels.
+    bool extra = purpose == kWholeImage && m_fileChannels == 4 && ChannelCount >= 4 && !UseColorChannels;
+    switch (m_store) {
+    case PixelStore::kRunLength:
+        return std::make_unique<CBmpRunLengthRows>(File, BmpFileHeader.OffBits, Width, Height,
+                                                   BmpInfoHeader.BitCount);
+    case PixelStore::kBitFields:
+        if (!StoredAsBgr()) return std::make_unique<CBmpBitFieldRows>(*this, m_masks, extra);
+        break;
+    case PixelStore::kRows:
+    case PixelStore::kEmbedded: break;
+    }
     return std::make_unique<RowSource>(*this, rowBytes, extra);
+}
+
+// Masks of a 32-bit pixel's blue, green, red (and alpha) bytes in order:
+// the rows read as those of an uncompressed 32-bit file.
+bool CBmpIO::StoredAsBgr() const
+{
+    return BmpInfoHeader.BitCount == 32 && m_masks[0] == 0x00FF0000 && m_masks[1] == 0x0000FF00 &&
+           m_masks[2] == 0x000000FF && (m_masks[3] == 0 || m_masks[3] == 0xFF000000);
 }
 
 // Most 32-bit files leave the fourth byte unused, as 0: read as alpha, such a

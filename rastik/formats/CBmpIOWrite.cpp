@@ -22,12 +22,31 @@ namespace {
 // megabytes of them write as fast as the whole image would.
 constexpr uint64_t kOutputChunkBytes = 4u << 20;
 
+// A row of blue, green, red and alpha bytes.
+void FillAlphaRow(uint8_t* out, uint32_t width, const uint8_t* const* src)
+{
+    const uint8_t* r = src[0];
+    const uint8_t* g = src[1];
+    const uint8_t* b = src[2];
+    const uint8_t* a = src[3];
+    for (uint32_t x = 0; x < width; ++x, out += 4) {
+        out[0] = b[x];
+        out[1] = g[x];
+        out[2] = r[x];
+        out[3] = a[x];
+    }
+}
+
 // One stored row: samples interleaved with the channel order reversed (blue,
-// green, red), or one index or grey byte per pixel, or 1-bit pixels packed
-// most significant bit first; padding bytes are 0.
+// green, red, and alpha last), or one index or grey byte per pixel, or 1-bit
+// pixels packed most significant bit first; padding bytes are 0.
 void FillRow(uint8_t* out, uint32_t rowBytes, uint32_t width, bool oneBit, uint32_t channels,
              const uint8_t* const* src)
 {
+    if (channels == 4) {
+        FillAlphaRow(out, width, src);
+        return;
+    }
     if (oneBit) {
         memset(out, 0, rowBytes);
         rastik::PackNonZero(src[0], width, out);
@@ -52,10 +71,20 @@ void FillRow(uint8_t* out, uint32_t rowBytes, uint32_t width, bool oneBit, uint3
 
 }  // namespace
 
+bool CBmpIO::HasAlphaPlane() const
+{
+    return ColorMode == kModeRgb && ColorChannels == 3 && ChannelCount == 4 && !UseColorChannels;
+}
+
+uint32_t CBmpIO::WrittenChannels() const
+{
+    return m_withAlpha ? 4 : ColorChannels;
+}
+
 uint32_t CBmpIO::WrittenRowBytes() const
 {
     uint64_t n = ColorMode == kModeBitmap ? (static_cast<uint64_t>(Width) + 31) / 32 * 4
-                                          : (static_cast<uint64_t>(Width) * ColorChannels + 3) / 4 * 4;
+                                          : (static_cast<uint64_t>(Width) * WrittenChannels() + 3) / 4 * 4;
     return n > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(n);
 }
 
@@ -81,7 +110,8 @@ CStatus CBmpIO::WriteHeaderFields()
     if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return CStatus::Failed();
     if (!MakeHeaderPalette()) return CStatus::Failed();
     uint32_t rowBytes = WrittenRowBytes();
-    uint64_t offset = kFileHeaderBytes + kInfoHeaderBytes + 4ull * PaletteSize;
+    uint32_t headerBytes = m_withAlpha ? kBmpV5InfoHeaderBytes : kInfoHeaderBytes;
+    uint64_t offset = kFileHeaderBytes + headerBytes + (m_withAlpha ? 0 : 4ull * PaletteSize);
     // The file size is rounded up to whole words: 2 bytes past the last row.
     uint64_t size = (offset + static_cast<uint64_t>(rowBytes) * Height + 3) / 4 * 4;
     if (rowBytes == 0 || size > 0xFFFFFFFFull) return CStatus::Failed();
@@ -92,19 +122,24 @@ CStatus CBmpIO::WriteHeaderFields()
     BmpFileHeader = FileHeader{kBmpType, static_cast<uint32_t>(size), 0, 0, static_cast<uint32_t>(offset)};
     InfoHeader& h = BmpInfoHeader;
     h = InfoHeader{};
-    h.Size = kInfoHeaderBytes;
+    h.Size = headerBytes;
     h.Width = static_cast<int32_t>(Width);
     h.Height = static_cast<int32_t>(Height);
     h.Planes = 1;
-    h.BitCount = static_cast<uint16_t>(ColorMode == kModeBitmap ? 1 : ColorChannels * 8);
+    h.BitCount = static_cast<uint16_t>(ColorMode == kModeBitmap ? 1 : WrittenChannels() * 8);
     h.XPelsPerMeter = xppm;
     h.YPelsPerMeter = yppm;
-    h.ClrUsed = PaletteSize;
+    h.ClrUsed = m_withAlpha ? 0 : PaletteSize;
+    if (m_withAlpha) {
+        h.Compression = kBmpBitFields;
+        h.SizeImage = static_cast<uint32_t>(static_cast<uint64_t>(rowBytes) * Height);
+    }
 
-    uint8_t b[kBmpHeadersBytes] = {};
+    uint8_t b[kFileHeaderBytes + kBmpV5InfoHeaderBytes] = {};
     PackBmpHeaders(BmpFileHeader, h, b);
-    File.Write(b, sizeof b);
-    if (PaletteSize > 0) File.Write(Palette, PaletteSize * 4);
+    if (m_withAlpha) PackBmpV5Fields(b + kBmpHeadersBytes);
+    File.Write(b, kFileHeaderBytes + headerBytes);
+    if (PaletteSize > 0 && !m_withAlpha) File.Write(Palette, PaletteSize * 4);
     File.Flush();
     return CStatus::Ok();
 }
@@ -131,12 +166,13 @@ int CBmpIO::MakeHeaderPalette()
 
 CStatus CBmpIO::EmitRows()
 {
-    uint32_t channels = ColorChannels;
+    uint32_t channels = WrittenChannels();
     uint32_t rowBytes = WrittenRowBytes();
-    if ((channels != 1 && channels != 3) || rowBytes == 0) return CStatus::Failed();
+    if ((channels != 1 && channels != 3 && channels != 4) || rowBytes == 0) return CStatus::Failed();
     bool oneBit = ColorMode == kModeBitmap;
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kBottomUp, channels);
     rows.LeaveMessagesToStatus();
+    if (m_withAlpha) rows.SetProgress(2 * Height, Height);
     if (!rows.Open()) return rows.Status() ? CStatus::Failed() : rows.Status();
     // Output rows are collected and written a few megabytes at a time.
     COutputRows out;
@@ -148,7 +184,7 @@ CStatus CBmpIO::EmitRows()
     for (uint32_t done = 0; done < Height;) {
         uint32_t n = std::min(chunkRows, Height - done);
         for (uint32_t i = 0; i < n; ++i) {
-            const uint8_t* src[3] = {};
+            const uint8_t* src[4] = {};
             for (uint32_t k = 0; k < channels; ++k)
                 if (!(src[k] = rows.Row(k))) return rows.Status() ? CStatus::Failed() : rows.Status();
             FillRow(out.Row(i), rowBytes, Width, oneBit, channels, src);
@@ -173,10 +209,39 @@ void CBmpIO::WritePixelEnd()
 int CBmpIO::WriteFile()
 {
     COperation op(*this, COperation::kWrite);
-    return op.Run([&] {
+    int result = op.Run([&] {
+        if (CStatus s = FindTransparency(&m_withAlpha); !s) return s;
         if (!WriteHeader()) return op.Of(0);
         return EmitPixels();
     });
+    m_withAlpha = false;
+    return result;
+}
+
+// Whether the alpha plane holds any pixel that is not opaque (255). One of
+// nothing but opaque pixels (the unused fourth bytes of a 32-bit file) is
+// written as 24-bit pixels; this pass takes the first half of the progress.
+CStatus CBmpIO::FindTransparency(bool* found)
+{
+    *found = false;
+    if (!HasAlphaPlane() || Height > 0x7FFFFFFF) return CStatus::Ok();
+    CPlaneRowStream::PlaneSet set{ChannelKind + 3, ChannelData + 3, ChannelOffset + 3, TempFileObject};
+    CPlaneRowStream rows(*this, set, CPlaneRowStream::kDrain, CPlaneRowStream::kBottomUp, 1);
+    rows.LeaveMessagesToStatus();
+    rows.SetProgress(2 * Height, 0);
+    if (!rows.Open()) return rows.Status() ? CStatus::Failed() : rows.Status();
+    for (uint32_t n = 0; n < Height && !*found; ++n) {
+        const uint8_t* row = rows.Row(0);
+        if (!row) return rows.Status() ? CStatus::Failed() : rows.Status();
+        for (uint32_t x = 0; x < Width; ++x)
+            if (row[x] != 0xFF) {
+                *found = true;
+                break;
+            }
+        if (!rows.Advance()) return rows.Status();
+    }
+    rows.Finish();
+    return rows.Status();
 }
 
 int CBmpIO::WriteImageData()

@@ -44,7 +44,7 @@ bool CPngIO::OpenForReading()
             if (!Path || !File.Open(Path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary, &error))
                 return false;
         }
-        File.Seek(0, CFile::begin);
+        File.Seek(static_cast<int64_t>(m_start), CFile::begin);
     } catch (const CFileException&) {
         return false;
     }
@@ -54,7 +54,7 @@ bool CPngIO::OpenForReading()
 void CPngIO::Rewind()
 {
     try {
-        File.Seek(0, CFile::begin);
+        File.Seek(static_cast<int64_t>(m_start), CFile::begin);
     } catch (const CFileException&) {
     }
 }

@@ -27,14 +27,16 @@ namespace {
 constexpr uint32_t kTinyLargeBuffer = 200;
 
 // Corpus files this codec does not read, with the message that refuses them.
-const std::map<std::string, int> kRefused = {
-    {"g-pal4rle.bmp", kMsgCompressedBmp},      // run-length coded
-    {"g-pal8rle.bmp", kMsgCompressedBmp},
-    {"g-rgb16-565.bmp", kMsgCompressedBmp},    // bit-field masks
-    {"g-rgb16-565pal.bmp", kMsgCompressedBmp},
-    {"g-rgb32bf.bmp", kMsgCompressedBmp},
-    {"g-rgb16.bmp", kMsgBadHeader},            // 16 bits per pixel
-    {"g-pal8os2.bmp", kMsgBadHeader},          // 12-byte header
+const std::map<std::string, int> kRefused = {};
+
+// Files whose pixels only one outside decoder shows right. PIL scales 5- and
+// 6-bit channels to the full range (v x 255 / 31 or 63), while ImageMagick
+// replicates 5 bits and leaves 6-bit green below 255; PIL 9 misplaces the
+// pixels of 4-bit run-length rows. PIL refuses 32-bit masks it has no layout for.
+enum Decoder { kByConvert, kByPil };
+const std::map<std::string, Decoder> kOneDecoder = {
+    {"g-rgb16.bmp", kByPil},       {"g-rgb16-565.bmp", kByPil}, {"g-rgb16-565pal.bmp", kByPil},
+    {"g-pal4rle.bmp", kByConvert}, {"g-rgb32bf.bmp", kByConvert},
 };
 
 std::string BaseName(const std::string& path)
@@ -48,6 +50,9 @@ struct Outcome {
     int head = 0;
     int data = 0;
     int preview = 0;
+    // Run-length rows have no fixed length: an accepted header does not
+    // promise that their codes are all there.
+    bool rowsPromised = false;
 };
 
 Outcome Exercise(const std::string& path)
@@ -57,6 +62,7 @@ Outcome Exercise(const std::string& path)
     codec.ShowMessages = 1;
     o.head = testutil::OpenAndReadHead(codec, path.c_str());
     if (!o.head) return o;
+    o.rowsPromised = codec.BmpInfoHeader.Compression != 1 && codec.BmpInfoHeader.Compression != 2;
     o.data = testutil::ReadWholeImage(codec);
     uint32_t w = 0, h = 0;
     uint8_t* buffer = nullptr;
@@ -105,17 +111,23 @@ TEST_P(BmpCorpusTest, GoodFilesReadLikeOtherDecodersOrAreRefused)
         ASSERT_EQ(testutil::ReadWholeImage(codec), 1);
         ++read;
         RgbImage ours = testutil::PlanesToRgb(codec);
+        auto only = kOneDecoder.find(name);
+        // Every decoder that reads the file shows its pixels, but for the
+        // files only one of them shows right.
+        int compared = 0;
         RgbImage theirs;
-        if (convert) {
-            ASSERT_TRUE(testutil::DecodeWithConvert(file, &theirs));
+        if (convert && (only == kOneDecoder.end() || only->second == kByConvert) &&
+            testutil::DecodeWithConvert(file, &theirs)) {
+            ++compared;
             EXPECT_EQ(theirs.width, ours.width);
             EXPECT_EQ(theirs.height, ours.height);
             EXPECT_TRUE(theirs.rgb == ours.rgb) << "differs from ImageMagick";
         }
-        if (pil) {
-            ASSERT_TRUE(testutil::DecodeWithPil(file, &theirs));
+        if (pil && (only == kOneDecoder.end() || only->second == kByPil) && testutil::DecodeWithPil(file, &theirs)) {
+            ++compared;
             EXPECT_TRUE(theirs.rgb == ours.rgb) << "differs from PIL";
         }
+        EXPECT_GT(compared, 0) << "no decoder read it";
     }
     EXPECT_EQ(read, static_cast<int>(files.size() - kRefused.size()));
 }
@@ -150,7 +162,7 @@ TEST_P(BmpCorpusTest, BrokenFilesFailCleanly)
         SCOPED_TRACE(BaseName(file));
         Outcome o = Exercise(file);
         // A header that was accepted promises rows within the file.
-        if (o.head) {
+        if (o.head && o.rowsPromised) {
             EXPECT_EQ(o.data, 1);
         }
     }
@@ -173,7 +185,7 @@ TEST_P(BmpCorpusTest, EveryTruncationFailsCleanly)
         for (auto len = lengths.rbegin(); len != lengths.rend(); ++len) {
             ASSERT_EQ(truncate(cut.c_str(), static_cast<off_t>(*len)), 0);
             Outcome o = Exercise(cut);
-            if (o.head) {
+            if (o.head && o.rowsPromised) {
                 EXPECT_EQ(o.data, 1) << *len;
             }
         }
@@ -210,7 +222,7 @@ TEST_P(BmpCorpusTest, RandomMutationsFailCleanly)
             edited.push_back(at);
         }
         Outcome o = Exercise(copies[which]);
-        if (o.head) {
+        if (o.head && o.rowsPromised) {
             EXPECT_EQ(o.data, 1) << n;
             ++readable;
         }

@@ -1,6 +1,7 @@
 // Bitmap writing: header fields, resolution units, refusals, every writer
 // (whole file, header + image data, RGB blocks, single channels) for grey,
-// indexed, RGB and 1-bit images, read back identically; disk full and Esc.
+// indexed, RGB and 1-bit images, read back identically; RGB with alpha as
+// 32-bit pixels other decoders read alike; disk full and Esc.
 // Each case once with planes in memory and once spilled in tiny chunks.
 #include <cstring>
 #include <memory>
@@ -338,6 +339,104 @@ TEST_P(BmpWriteTest, EscStopsWriting)
     std::vector<uint8_t> row(16 * 30);
     PostKeyDown(VK_ESCAPE);
     EXPECT_EQ(blocks->WriteRgbDataImage(row.data(), row.data(), row.data(), 30), 0);
+}
+
+// Red, green, blue and alpha bytes of a file's pixels, top row first, by
+// ImageMagick or PIL; empty when the tool refuses it.
+std::vector<uint8_t> RgbaOf(const std::string& path, bool pil)
+{
+    std::string command =
+        pil ? std::string(testutil::kSystemPython) + " -c \"import sys; from PIL import Image; "
+                                                     "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert('RGBA')"
+                                                     ".tobytes())\" " + testutil::Quote(path)
+            : std::string(testutil::kConvert) + " " + testutil::Quote(path) + " -depth 8 rgba:-";
+    std::vector<uint8_t> out;
+    return testutil::RunCommand(command + " 2>/dev/null", &out) == 0 ? out : std::vector<uint8_t>();
+}
+
+// An RGB image with an alpha plane writes as 32-bit pixels that other
+// decoders show with the same colours and alpha; an alpha plane of nothing
+// but opaque pixels writes today's 24-bit file.
+TEST_P(BmpWriteTest, AlphaPlaneIsWrittenAsThirtyTwoBitPixels)
+{
+    bool convert = testutil::HasConvert(), pil = testutil::HasPil();
+    for (bool opaque : {false, true}) {
+        SCOPED_TRACE(opaque ? "opaque" : "transparent");
+        std::string path = dir.File(opaque ? "opaque.bmp" : "alpha.bmp");
+        CBmpIO bmp(path.c_str());
+        bmp.Width = 13;
+        bmp.Height = 6;
+        bmp.ResolutionUnit = 1;
+        bmp.SetMode(kModeRgb);
+        bmp.ChannelCount = 4;
+        bmp.BytesPerLine = BytesPerRow(bmp.Width * 8);
+        ASSERT_EQ(bmp.AllocChannelSpace(), 1);
+        std::vector<uint8_t> row(bmp.BytesPerLine), rgba;
+        for (uint32_t y = 0; y < bmp.Height; ++y)
+            for (uint32_t c = 0; c < 4; ++c) {
+                for (uint32_t x = 0; x < bmp.Width; ++x)
+                    row[x] = static_cast<uint8_t>(c == 3 && opaque ? 255 : x * 19 + y * 41 + c * 67);
+                ASSERT_EQ(bmp.WritePlaneRow(c, y, row.data()), 1);
+            }
+        for (uint32_t y = 0; y < bmp.Height; ++y)
+            for (uint32_t x = 0; x < bmp.Width; ++x)
+                for (uint32_t c = 0; c < 4; ++c)
+                    rgba.push_back(static_cast<uint8_t>(c == 3 && opaque ? 255 : x * 19 + y * 41 + c * 67));
+        ASSERT_TRUE(bmp.File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+        ASSERT_EQ(bmp.WriteFile(), 1);
+        bmp.File.Close();
+        std::vector<uint8_t> bytes = testutil::ReadBytes(path);
+        ASSERT_GT(bytes.size(), 54u);
+        EXPECT_EQ(Le16(bytes, 28), opaque ? 24 : 32);
+        EXPECT_EQ(Le32(bytes, 14), opaque ? 40u : 124u);
+        if (!opaque) {
+            EXPECT_EQ(Le32(bytes, 30), 3u);  // bit fields
+            EXPECT_EQ(Le32(bytes, 10), 138u);
+            const uint32_t masks[4] = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+            for (int m = 0; m < 4; ++m) EXPECT_EQ(Le32(bytes, 54 + 4 * m), masks[m]);
+        }
+
+        CBmpIO back(path.c_str());
+        ASSERT_EQ(testutil::OpenAndReadHead(back, path.c_str()), 1);
+        ASSERT_EQ(testutil::ReadWholeImage(back), 1);
+        ASSERT_EQ(back.ChannelCount, opaque ? 3u : 4u);
+        for (uint32_t c = 0; c < back.ChannelCount; ++c)
+            EXPECT_EQ(testutil::PlaneBytes(back, c), testutil::PlaneBytes(bmp, c)) << c;
+        if (convert) {
+            EXPECT_TRUE(RgbaOf(path, false) == rgba) << "ImageMagick";
+        }
+        if (pil) {
+            EXPECT_TRUE(RgbaOf(path, true) == rgba) << "PIL";
+        }
+    }
+}
+
+// The tool keeps a PNG's transparency in a bitmap, and writes 24-bit pixels
+// when a mode is given.
+TEST_P(BmpWriteTest, ConvertKeepsTransparencyUnlessAModeIsGiven)
+{
+    if (!testutil::HasConvert()) GTEST_SKIP() << "no /usr/bin/convert to make a PNG with alpha";
+    std::string png = dir.File("alpha.png");
+    ASSERT_EQ(testutil::RunCommand(std::string(testutil::kConvert) + " -size 9x5 gradient:red-blue -alpha set " +
+                                       "-channel A -fx 'i/w' " + testutil::Quote("PNG32:" + png) + " 2>/dev/null",
+                                   nullptr),
+              0);
+    std::vector<uint8_t> want = RgbaOf(png, false);
+    for (const char* mode : {"", "--mode rgb "}) {
+        SCOPED_TRACE(mode);
+        std::string bmp = dir.File("out.bmp");
+        testutil::ToolRun run = testutil::RunTool(std::string("convert ") + mode + testutil::Quote(png) + " " +
+                                                      testutil::Quote(bmp),
+                                                  dir.Path());
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<uint8_t> bytes = testutil::ReadBytes(bmp);
+        ASSERT_GT(bytes.size(), 54u);
+        EXPECT_EQ(bytes[28], *mode ? 24 : 32);
+        std::vector<uint8_t> got = RgbaOf(bmp, false);
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(got[i], i % 4 == 3 && *mode ? 255 : want[i]) << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Bmp, BmpWriteTest, ::testing::Values(false, true),

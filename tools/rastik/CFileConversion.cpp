@@ -113,6 +113,13 @@ bool CFileConversion::CheckTargetCreatable()
     return true;
 }
 
+// A mode given for a bitmap target writes its colour channels only: 24-bit
+// pixels for RGB, as without an alpha plane.
+unsigned CFileConversion::ColourOnlyOption() const
+{
+    return m_options.Mode >= 0 && DetectFileType(m_target.c_str()) == kTypeBmp ? kImgProcColourOnly : 0;
+}
+
 bool CFileConversion::Convert(int* width, int* height)
 {
     if (m_options.PlaneCap) SetPlaneHeapCap(m_options.PlaneCap);
@@ -125,7 +132,7 @@ bool CFileConversion::Convert(int* width, int* height)
         ok = ImgProcEx(m_source.c_str(), m_target.c_str(), m_mode, static_cast<int>(m_options.SizeMode),
                        static_cast<int>(m_dpi), static_cast<unsigned>(m_options.Width),
                        static_cast<int>(m_options.Height), width, height, 1, quality,
-                       kImgProcTargetFormat | m_options.WriterOptions);
+                       kImgProcTargetFormat | m_options.WriterOptions | ColourOnlyOption());
         m_interrupted = ToolProgress::Interrupted();
     }
     if (ok) return true;

@@ -33,6 +33,8 @@ private:
     bool CheckTargetFormat();
     bool CheckTargetCreatable();
     bool Convert(int* width, int* height);
+    // The option that keeps a bitmap target to its colour channels.
+    unsigned ColourOnlyOption() const;
     int Fail(const std::string& what) const;
     // The library's messages since the last call, as "ID: text".
     std::string TakeMessages();
