@@ -42,29 +42,30 @@ int CRastik::WriteTail() { return 0; }
 int CRastik::IsPSorIMAGEmaked() { return 0; }
 int CRastik::GetPhotoshopOrignClipPath() { return 0; }
 
+namespace {
+
+// Copies the named fields of one codec into another.
+template <typename... Member>
+void CopyFields(CRastik& to, const CRastik& from, Member CRastik::*... members)
+{
+    ((to.*members = from.*members), ...);
+}
+
+}  // namespace
+
 int CRastik::SetSize(const CRastik* source)
 {
     if (!source) return 0;
-    Width = source->Width;
-    Height = source->Height;
-    XResolution = source->XResolution;
-    YResolution = source->YResolution;
-    ResolutionUnit = source->ResolutionUnit;
-    BytesPerLine = source->BytesPerLine;
-    MaxPrevSize = source->MaxPrevSize;
-    JpegQuality = source->JpegQuality;
+    CopyFields(*this, *source, &CRastik::Width, &CRastik::Height, &CRastik::XResolution, &CRastik::YResolution,
+               &CRastik::ResolutionUnit, &CRastik::BytesPerLine, &CRastik::MaxPrevSize, &CRastik::JpegQuality);
     return 1;
 }
 
 int CRastik::SetMode(const CRastik* source)
 {
     if (!source) return 0;
-    ColorMode = source->ColorMode;
-    FileBitCount = source->FileBitCount;
-    BitsPerChannel = source->BitsPerChannel;
-    ChannelCount = source->ChannelCount;
-    ColorChannels = source->ColorChannels;
-    PaletteSize = source->PaletteSize;
+    CopyFields(*this, *source, &CRastik::ColorMode, &CRastik::FileBitCount, &CRastik::BitsPerChannel,
+               &CRastik::ChannelCount, &CRastik::ColorChannels, &CRastik::PaletteSize);
     if (source->Palette && source->PaletteSize) SetPalette(source->Palette, source->PaletteSize);
     return 1;
 }

@@ -100,18 +100,9 @@ CPicIO::HeadResult CPicIO::ReadImageRecord(CPictSource& source, uint16_t opcode)
 
 int CPicIO::ReadPixmap(CPictSource& source, _PICTPixmap& record)
 {
-    source.Word(record.version);
-    source.Word(record.packType);
-    source.Long(record.packSize);
-    source.Long(record.hRes);
-    source.Long(record.vRes);
-    source.Word(record.pixelType);
-    source.Word(record.pixelSize);
-    source.Word(record.cmpCount);
-    source.Word(record.cmpSize);
-    source.Long(record.planeBytes);
-    source.Long(record.pmTable);
-    source.Long(record.pmReserved);
+    source.Fields(record.version, record.packType, record.packSize, record.hRes, record.vRes, record.pixelType,
+                  record.pixelSize, record.cmpCount, record.cmpSize, record.planeBytes, record.pmTable,
+                  record.pmReserved);
     return source.Ok() ? 1 : 0;
 }
 

@@ -16,6 +16,13 @@ public:
     bool ReadNextByte(uint8_t& value);
     bool Word(uint16_t& value);
     bool Long(uint32_t& value);
+    // Fields of a record in their order, each as its type's size (words and
+    // longs); false at the first that does not fit.
+    template <typename... Field>
+    bool Fields(Field&... fields)
+    {
+        return (ReadField(fields) && ...);
+    }
     bool Bytes(uint8_t* out, uint32_t count);
     bool Skip(uint64_t count);
     // Moves to an absolute position within the file.
@@ -28,6 +35,8 @@ public:
     bool Ok() const { return m_ok; }
 
 private:
+    bool ReadField(uint16_t& value) { return Word(value); }
+    bool ReadField(uint32_t& value) { return Long(value); }
     bool Fail()
     {
         m_ok = false;
