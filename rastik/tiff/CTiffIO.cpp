@@ -15,6 +15,7 @@
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
+#include "rastik/tiff/TiffColourConvert.h"
 #include "rastik/tiff/TiffDecoderTable.h"
 #include "rastik/tiff/TiffSampleConvert.h"
 #include "rastik/tiff/TiffStatus.h"
@@ -61,9 +62,9 @@ void TakePlane(const uint8_t* row, uint8_t* dst, uint32_t width, uint32_t sample
 class TiffReducedRows : public CReducedRows {
 public:
     TiffReducedRows(std::vector<std::unique_ptr<CTiffRowReader>>& readers, uint32_t width, uint64_t samples,
-                    uint32_t rowBytes, uint32_t bits, bool little, uint32_t format, bool grey)
+                    uint32_t rowBytes, uint32_t bits, bool little, uint32_t format, bool grey, uint32_t alphaAt)
         : m_readers(readers), m_width(width), m_samples(samples), m_rowBytes(rowBytes), m_bits(bits),
-          m_little(little), m_format(format), m_grey(grey)
+          m_little(little), m_format(format), m_grey(grey), m_alphaAt(alphaAt)
     {
     }
     bool Read(uint8_t* row) override
@@ -77,6 +78,7 @@ public:
             else
                 memcpy(dst, src, m_rowBytes);
         }
+        if (m_alphaAt) tiff::UnassociateAlpha(row, m_width, static_cast<uint32_t>(m_samples / m_width), m_alphaAt, m_alphaAt);
         ++m_next;
         return true;
     }
@@ -95,6 +97,7 @@ private:
     bool m_little;
     uint32_t m_format;
     bool m_grey;
+    uint32_t m_alphaAt;  // colour samples divided by the alpha after them; 0: none
     uint32_t m_next = 0;
 };
 
@@ -155,6 +158,12 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
         p.counts = StripByteCounts.data() + first;
     }
     return p;
+}
+
+uint32_t CTiffIO::AlphaToDivide() const
+{
+    bool divide = AssociatedAlpha && !IsPlanar() && ChannelCount > ColorChannels;
+    return divide ? static_cast<uint32_t>(ColorChannels) : 0;
 }
 
 void CTiffIO::MakeGreyMap()
@@ -223,7 +232,8 @@ int CTiffIO::ReadPlaneRows(uint32_t first, uint32_t planes, uint32_t stripPlane,
     if (!reader.Open(Height)) return 0;
     uint64_t samples = static_cast<uint64_t>(Width) * plan.shape.samples;
     CScopedBuffer expanded;
-    if (BitsPerChannel != 8) {
+    uint32_t alphaAt = AlphaToDivide();
+    if (BitsPerChannel != 8 || alphaAt) {
         expanded.Reset(AllocBuffer(static_cast<uint32_t>(samples), 0, 1));
         if (!expanded.p) return 0;
     }
@@ -238,6 +248,7 @@ int CTiffIO::ReadPlaneRows(uint32_t first, uint32_t planes, uint32_t stripPlane,
         if (!row) return 0;
         if (expanded.p) {
             ExpandSamples(row, expanded.p, static_cast<uint32_t>(samples));
+            if (alphaAt) tiff::UnassociateAlpha(expanded.p, Width, plan.shape.samples, alphaAt, alphaAt);
             row = expanded.p;
         }
         for (uint32_t k = 0; k < planes; ++k) {
@@ -268,7 +279,7 @@ int CTiffIO::ReadReducedData(uint32_t width, uint32_t height, uint8_t** planes)
     if (rowBytes > 0xFFFFFFFFu) return 0;
     uint64_t samples = static_cast<uint64_t>(Width) * (IsPlanar() ? 1 : ChannelCount);
     TiffReducedRows rows(readers, Width, samples, static_cast<uint32_t>(StripRowBytes()), BitsPerChannel,
-                         IntelByteOrder != 0, SampleFormat, ColorMode == kModeGrey);
+                         IntelByteOrder != 0, SampleFormat, ColorMode == kModeGrey, AlphaToDivide());
     if (!ReduceRows(width, height, planes, static_cast<uint32_t>(rowBytes), false, rows)) return 0;
     if (m_greyMapped) {
         uint32_t stride = BytesPerRow(width * 8);

@@ -111,6 +111,7 @@ enum : uint32_t { kClear = 256, kEndOfInformation = 257, kFirstFree = 258, kTabl
 constexpr uint8_t kFirstWidth = 9, kMaxWidth = 12;
 }  // namespace lzw
 
+constexpr uint32_t kAssociatedAlpha = 1;  // ExtraSamples value
 constexpr uint32_t kPredictorNone = 1;
 constexpr uint32_t kPredictorHorizontal = 2;
 constexpr uint32_t kPredictorFloatingPoint = 3;

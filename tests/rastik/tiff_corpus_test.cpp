@@ -284,3 +284,23 @@ TEST(TiffCorpus, SampleDepthsReadAsImageMagick)
 }
 
 }  // namespace
+
+namespace {
+
+// Colour samples stored multiplied by their alpha read divided by it, as
+// PIL shows them.
+TEST(TiffCorpus, AssociatedAlphaIsDividedOutAsPil)
+{
+    std::string dir = CorpusDir("tiff");
+    if (dir.empty() || !HasPil()) GTEST_SKIP() << "no ../shared/corpus/tiff or PIL";
+    for (const char* name : {"32bpp-None.tiff"}) {
+        std::string path = dir + "/" + name;
+        CTiffIO codec(path.c_str());
+        ASSERT_EQ(ReadTiff(codec, path), 1) << name;
+        RgbImage theirs;
+        ASSERT_TRUE(DecodeWithPil(path, &theirs)) << name;
+        EXPECT_EQ(MaxDifference(PlanesToRgb(codec), theirs), 0) << name;
+    }
+}
+
+}  // namespace
