@@ -90,7 +90,10 @@ enum Compression : uint32_t {
     kJpeg = 7,
     kDeflate = 8,
     kPackBits = 32773,
-    kDeflateOld = 32946  // Deflate as written before code 8 was assigned
+    kDeflateOld = 32946,  // Deflate as written before code 8 was assigned
+    kLzma = 34925,
+    kZstd = 50000,
+    kWebp = 50001
 };
 
 enum Photometric : uint32_t {
