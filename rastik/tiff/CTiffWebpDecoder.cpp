@@ -15,19 +15,6 @@ constexpr uint64_t kMostStripBytes = 256u << 20;
 
 }  // namespace
 
-// libwebp decodes from memory: a strip larger than the window is gathered
-// whole (its bytes lie within the file, so the file bounds them).
-bool CTiffWebpDecoder::Gather(CTiffStripBytes& bytes)
-{
-    m_stored.assign(bytes.Begin(), bytes.End());
-    const uint8_t* keep = bytes.End();
-    while (bytes.Refill(keep)) {
-        m_stored.insert(m_stored.end(), keep, bytes.End());
-        keep = bytes.End();
-    }
-    return true;
-}
-
 bool CTiffWebpDecoder::Start(CTiffStripBytes& bytes)
 {
     m_rows.clear();
@@ -37,7 +24,11 @@ bool CTiffWebpDecoder::Start(CTiffStripBytes& bytes)
     size_t size = static_cast<size_t>(bytes.End() - bytes.Begin());
     int width = 0, height = 0;
     try {
-        if (bytes.HasMore() && Gather(bytes)) data = m_stored.data(), size = m_stored.size();
+        // libwebp decodes from memory.
+        if (bytes.HasMore()) {
+            bytes.Gather(m_stored);
+            data = m_stored.data(), size = m_stored.size();
+        }
         if (!WebPGetInfo(data, size, &width, &height)) return false;
         uint64_t rows = static_cast<uint64_t>(height);
         if (static_cast<uint32_t>(width) != m_shape.width || (m_shape.rows && rows > m_shape.rows)) return false;

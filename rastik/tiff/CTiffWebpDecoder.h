@@ -21,8 +21,6 @@ public:
     void SkipRows(uint32_t count, uint8_t* row) override;
 
 private:
-    bool Gather(CTiffStripBytes& bytes);
-
     std::vector<uint8_t> m_stored;  // a strip larger than the window
     std::vector<uint8_t> m_rows;    // the strip's rows, decoded
     size_t m_at = 0;                // next row's place in m_rows
