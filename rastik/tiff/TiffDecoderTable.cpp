@@ -38,11 +38,11 @@ constexpr uint32_t kFaxRowsPerByte = 8;
 constexpr uint32_t kJpegRatio = 2 * 3072 * 8 / 18 + 1;
 // An LZMA match of 273 bytes costs well under a bit once its probabilities
 // have adapted; a Zstandard block of one byte repeated 128 KiB times takes
-// 4 bytes; a WebP image of one colour a few bytes for up to 16383 x 16383
-// pixels (the decoder refuses strips of more than 256 MiB of rows).
+// 4 bytes. A WebP image is at most 16383 rows high and takes 20 bytes at
+// least (its RIFF and chunk headers and signature).
 constexpr uint32_t kLzmaRatio = 16384;
 constexpr uint32_t kZstdRatio = 32768;
-constexpr uint32_t kWebpRatio = 1u << 24;
+constexpr uint32_t kWebpRowsPerByte = 16383 / 20 + 1;
 
 // code, name, decoder, bytes and rows per stored byte, predictor, seeks
 // rows, depths, white is zero.
@@ -62,7 +62,7 @@ const TiffDecoderEntry kDecoders[] = {
      false},
     {tiff::kLzma, "LZMA", Make<CTiffLzmaDecoder>, kLzmaRatio, 0, true, false, nullptr, false},
     {tiff::kZstd, "Zstandard", Make<CTiffZstdDecoder>, kZstdRatio, 0, true, false, nullptr, false},
-    {tiff::kWebp, "WebP", Make<CTiffWebpDecoder>, kWebpRatio, 0, false, false, CTiffWebpDecoder::Takes, false},
+    {tiff::kWebp, "WebP", Make<CTiffWebpDecoder>, 0, kWebpRowsPerByte, false, false, CTiffWebpDecoder::Takes, false},
 };
 
 // a x b, or the largest value where that does not fit.
