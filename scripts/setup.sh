@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config g++
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libgtest-dev libdeflate-dev
+  liblzma-dev libzstd-dev libwebp-dev
   imagemagick libjpeg-turbo-progs python3-pil libtiff-tools
   pngcheck gifsicle netpbm clang libclang-rt-14-dev
   sqlite3 libsqlite3-dev time

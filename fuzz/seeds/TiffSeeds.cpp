@@ -1,9 +1,14 @@
 // TIFF seeds, built by the tests' TIFF builder.
 #include "TiffSeeds.h"
 
+#include <lzma.h>
+#include <webp/encode.h>
 #include <zlib.h>
+#include <zstd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -113,19 +118,57 @@ TiffFixture Lzw(uint32_t w, uint32_t h, bool predictor)
     return f;
 }
 
-// One zlib stream of the image's rows (code 8 or 32946), with the
-// predictor.
-TiffFixture Deflate(uint32_t w, uint32_t h, uint32_t compression, uint32_t predictor)
+// The image's rows as one zlib stream (8, 32946), .xz stream (34925) or
+// Zstandard frame (50000), with the predictor.
+TiffFixture Stream(uint32_t w, uint32_t h, uint32_t compression, uint32_t predictor)
 {
     TiffFixture f = Plain(w, h, 8, 1, 1, h);
     Set(f, {kTagCompression, 3, {compression}, {}});
     Set(f, {kTagPredictor, 3, {predictor}, {}});
     Bytes rows = Ramp(static_cast<size_t>(w) * h, 5);
-    uLongf size = compressBound(static_cast<uLong>(rows.size()));
-    Bytes strip(size);
-    compress(strip.data(), &size, rows.data(), static_cast<uLong>(rows.size()));
-    strip.resize(size);
+    Bytes strip(2 * rows.size() + 1024);
+    size_t size = 0;
+    if (compression == 50000) {
+        size = ZSTD_compress(strip.data(), strip.size(), rows.data(), rows.size(), 3);
+    } else if (compression == 34925) {
+        lzma_easy_buffer_encode(1, LZMA_CHECK_CRC32, nullptr, rows.data(), rows.size(), strip.data(), &size,
+                                strip.size());
+    } else {
+        uLongf zsize = static_cast<uLongf>(strip.size());
+        compress(strip.data(), &zsize, rows.data(), static_cast<uLong>(rows.size()));
+        size = zsize;
+    }
+    strip.resize(ZSTD_isError(size) ? 0 : size);
     f.strips = {strip};
+    return f;
+}
+
+// One lossless WebP image of w x h RGBA pixels (50001).
+TiffFixture Webp(uint32_t w, uint32_t h)
+{
+    TiffFixture f = Plain(w, h, 8, 4, 2, h);
+    Set(f, {kTagCompression, 3, {50001}, {}});
+    Set(f, {kTagExtraSamples, 3, {2}, {}});
+    Bytes rgba = Ramp(static_cast<size_t>(w) * h * 4, 9);
+    uint8_t* out = nullptr;
+    size_t size = WebPEncodeLosslessRGBA(rgba.data(), static_cast<int>(w), static_cast<int>(h),
+                                         static_cast<int>(w * 4), &out);
+    f.strips = {Bytes(out, out + size)};
+    WebPFree(out);
+    return f;
+}
+
+// 32-bit floating point grey samples 0..1 stored with predictor 3.
+TiffFixture FloatGrey(uint32_t w, uint32_t h)
+{
+    TiffFixture f = Plain(w, h, 32, 1, 1, h);
+    Set(f, {339, 3, {3}, {}});
+    Bytes rows(static_cast<size_t>(w) * h * 4);
+    for (size_t i = 0; i < rows.size() / 4; ++i) {
+        float v = static_cast<float>(i % 97) / 96.0f;
+        memcpy(&rows[4 * i], &v, 4);
+    }
+    f.strips = {rows};
     return f;
 }
 
@@ -222,12 +265,16 @@ void SaveTiffSeeds(const std::string& outDir)
         {"packbits-12x4.tif", PackBitsRows(12, 4)},
         {"lzw-8x2.tif", Lzw(8, 2, false)},
         {"lzw-predictor-8x3.tif", Lzw(8, 3, true)},
-        {"deflate-9x4.tif", Deflate(9, 4, 8, 1)},
-        {"deflate-predictor-9x4.tif", Deflate(9, 4, 32946, 2)},
+        {"deflate-9x4.tif", Stream(9, 4, 8, 1)},
+        {"deflate-predictor-9x4.tif", Stream(9, 4, 32946, 2)},
         {"group3-1d-16x5.tif", Fax(5, 3, 0)},
         {"group3-2d-16x5.tif", Fax(5, 3, 1)},
         {"group4-16x5.tif", Fax(5, 4, 0)},
         {"jpeg-ycbcr-16x16.tif", Jpeg(16, 16)},
+        {"lzma-predictor-9x4.tif", Stream(9, 4, 34925, 2)},
+        {"zstd-9x4.tif", Stream(9, 4, 50000, 1)},
+        {"webp-rgba-7x5.tif", Webp(7, 5)},
+        {"float32-grey-6x3.tif", FloatGrey(6, 3)},
         {"paths-thumbnail-12x8.tif", withPaths},
     };
     for (const Named& t : tiffs) SaveSeed(outDir, "tiff", t.name, testutil::MakeTiff(t.fixture));

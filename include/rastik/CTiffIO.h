@@ -107,6 +107,9 @@ public:
     // The tables of every JPEG strip (JPEGTables), empty when none.
     std::vector<uint8_t> JpegTables;
     uint16_t ExtraSampleCount = 0;
+    // The first extra sample is alpha that the colour samples are
+    // multiplied by (ExtraSamples 1); they are divided by it on reading.
+    bool AssociatedAlpha = false;
     // 2 when the bits of each byte run from the least significant.
     uint32_t FillOrder = 1;
     // Group 3 fax coding: bit 0 two-dimensional rows, bit 2 byte-aligned
@@ -206,6 +209,9 @@ private:
     // values turned over.
     void MapGrey(uint8_t* row, uint32_t width, uint32_t step) const;
     void MakeGreyMap();
+    // Colour samples of interleaved pixels divided by the alpha after them: its
+    // place in the pixel, 0 when none are.
+    uint32_t AlphaToDivide() const;
     bool m_greyMapped = false;
     uint8_t m_greyMap[256] = {};
 

@@ -17,6 +17,7 @@
 #include "rastik/support/PixelRows.h"
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
+#include "rastik/tiff/TiffColourConvert.h"
 #include "rastik/tiff/TiffDecoderTable.h"
 #include "rastik/tiff/TiffSampleConvert.h"
 #include "rastik/tiff/TiffTags.h"
@@ -63,8 +64,9 @@ public:
             m_readers.push_back(std::make_unique<CTiffRowReader>(m_codec.File, m_codec.PlanOf(p)));
             if (!m_readers.back()->Open(m_whole ? Height() : 1)) return CStatus::Failed();
         }
+        m_alphaAt = m_codec.AlphaToDivide();
         m_converted = m_codec.BitsPerChannel != 8 || tiff::ConvertsSamples(8, m_codec.SampleFormat) ||
-                      m_codec.m_greyMapped;
+                      m_codec.m_greyMapped || m_alphaAt;
         if (m_converted) {
             size_t bytes = static_cast<size_t>(Width()) * Layout().Samples();
             m_own.assign(bytes, 0);
@@ -110,6 +112,7 @@ private:
             uint8_t* own = m_own.data() + p * Width();
             ExpandSamples(row, own, static_cast<uint64_t>(Width()) * samples, m_codec.BitsPerChannel,
                           m_codec.IntelByteOrder != 0, m_codec.SampleFormat, m_codec.ColorMode == kModeGrey);
+            if (m_alphaAt) tiff::UnassociateAlpha(own, Width(), samples, m_alphaAt, m_alphaAt);
             if (p == 0 && m_codec.m_greyMapped) m_codec.MapGrey(own, Width(), samples);
         }
         return m_rows;
@@ -120,6 +123,7 @@ private:
     std::optional<CPoolScope> m_pool;  // strips decode on several threads
     std::vector<std::unique_ptr<CTiffRowReader>> m_readers;
     bool m_converted = false;
+    uint32_t m_alphaAt = 0;  // colour samples divided by the alpha after them; 0: none
     std::vector<uint8_t> m_own;
     const uint8_t* m_rows[kMaxChannels] = {};
 };
@@ -196,6 +200,12 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
         p.counts = StripByteCounts.data() + first;
     }
     return p;
+}
+
+uint32_t CTiffIO::AlphaToDivide() const
+{
+    bool divide = AssociatedAlpha && !IsPlanar() && ChannelCount > ColorChannels;
+    return divide ? static_cast<uint32_t>(ColorChannels) : 0;
 }
 
 void CTiffIO::MakeGreyMap()

@@ -171,7 +171,11 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kTileLength:
     case tiff::kTileOffsets:
     case tiff::kTileByteCounts: Tiled = true; break;
-    case tiff::kExtraSamples: ExtraSampleCount = static_cast<uint16_t>(e.count); break;
+    case tiff::kExtraSamples:
+        ExtraSampleCount = static_cast<uint16_t>(e.count);
+        if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
+        AssociatedAlpha = !items.empty() && items[0] == tiff::kAssociatedAlpha;
+        break;
     case tiff::kSampleFormat:
         if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
         if (!items.empty()) SampleFormat = items[0];

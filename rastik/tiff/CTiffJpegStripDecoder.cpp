@@ -28,15 +28,9 @@ bool CTiffJpegStripDecoder::Start(CTiffStripBytes& bytes)
     const uint8_t* data = bytes.Begin();
     size_t size = static_cast<size_t>(bytes.End() - bytes.Begin());
     if (bytes.HasMore()) {
-        // libjpeg reads the stream from memory: the strip is gathered whole
-        // (its bytes lie within the file, so the file bounds it).
+        // libjpeg reads the stream from memory.
         try {
-            m_whole.assign(bytes.Begin(), bytes.End());
-            const uint8_t* keep = bytes.End();
-            while (bytes.Refill(keep)) {
-                m_whole.insert(m_whole.end(), keep, bytes.End());
-                keep = bytes.End();
-            }
+            bytes.Gather(m_whole);
         } catch (const std::bad_alloc&) {
             return false;
         }

@@ -141,3 +141,13 @@ void CTiffStripBytes::Skip(const uint8_t*& at, uint64_t n)
     m_have = 0;
     at = m_buffer;
 }
+
+void CTiffStripBytes::Gather(std::vector<uint8_t>& whole)
+{
+    whole.assign(Begin(), End());
+    const uint8_t* keep = End();
+    while (Refill(keep)) {
+        whole.insert(whole.end(), keep, End());
+        keep = End();
+    }
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/CFile.h"
 #include "rastik/support/ByteOrder.h"
@@ -50,6 +51,11 @@ public:
     // Passes over n bytes from at on; when they reach past the window, the
     // window starts again behind them.
     void Skip(const uint8_t*& at, uint64_t n);
+
+    // The whole strip from the window on, gathered into whole (for
+    // decoders that read a strip from memory); the strip lies within the
+    // file, so the file bounds it. Throws std::bad_alloc.
+    void Gather(std::vector<uint8_t>& whole);
 
     // For a bit reader over [Begin(), End()) that ran short: moves the
     // bytes it still holds to the front, reads more, and makes the reader

@@ -8,9 +8,12 @@
 #include "rastik/tiff/CTiffFaxDecoder.h"
 #include "rastik/tiff/CTiffGroupFaxDecoder.h"
 #include "rastik/tiff/CTiffJpegStripDecoder.h"
+#include "rastik/tiff/CTiffLzmaDecoder.h"
 #include "rastik/tiff/CTiffLzwDecoder.h"
 #include "rastik/tiff/CTiffPackBitsDecoder.h"
 #include "rastik/tiff/CTiffRawDecoder.h"
+#include "rastik/tiff/CTiffWebpDecoder.h"
+#include "rastik/tiff/CTiffZstdDecoder.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
@@ -33,6 +36,13 @@ constexpr uint32_t kFaxRowsPerByte = 8;
 // chroma sampled 4 x 4 (16 luma and 2 chroma blocks of 64 samples) 3072
 // bytes of rows for 18 bits; twice that leaves room.
 constexpr uint32_t kJpegRatio = 2 * 3072 * 8 / 18 + 1;
+// An LZMA match of 273 bytes costs well under a bit once its probabilities
+// have adapted; a Zstandard block of one byte repeated 128 KiB times takes
+// 4 bytes. A WebP image is at most 16383 rows high and takes 20 bytes at
+// least (its RIFF and chunk headers and signature).
+constexpr uint32_t kLzmaRatio = 16384;
+constexpr uint32_t kZstdRatio = 32768;
+constexpr uint32_t kWebpRowsPerByte = 16383 / 20 + 1;
 
 // code, name, decoder, bytes and rows per stored byte, predictor, seeks
 // rows, depths, white is zero.
@@ -50,6 +60,9 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kPackBits, "PackBits", Make<CTiffPackBitsDecoder>, kPackBitsRatio, 0, false, false, nullptr, false},
     {tiff::kDeflateOld, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr,
      false},
+    {tiff::kLzma, "LZMA", Make<CTiffLzmaDecoder>, kLzmaRatio, 0, true, false, nullptr, false},
+    {tiff::kZstd, "Zstandard", Make<CTiffZstdDecoder>, kZstdRatio, 0, true, false, nullptr, false},
+    {tiff::kWebp, "WebP", Make<CTiffWebpDecoder>, 0, kWebpRowsPerByte, false, false, CTiffWebpDecoder::Takes, false},
 };
 
 // a x b, or the largest value where that does not fit.

@@ -90,7 +90,10 @@ enum Compression : uint32_t {
     kJpeg = 7,
     kDeflate = 8,
     kPackBits = 32773,
-    kDeflateOld = 32946  // Deflate as written before code 8 was assigned
+    kDeflateOld = 32946,  // Deflate as written before code 8 was assigned
+    kLzma = 34925,
+    kZstd = 50000,
+    kWebp = 50001
 };
 
 enum Photometric : uint32_t {
@@ -111,6 +114,7 @@ enum : uint32_t { kClear = 256, kEndOfInformation = 257, kFirstFree = 258, kTabl
 constexpr uint8_t kFirstWidth = 9, kMaxWidth = 12;
 }  // namespace lzw
 
+constexpr uint32_t kAssociatedAlpha = 1;  // ExtraSamples value
 constexpr uint32_t kPredictorNone = 1;
 constexpr uint32_t kPredictorHorizontal = 2;
 constexpr uint32_t kPredictorFloatingPoint = 3;

@@ -26,7 +26,8 @@ namespace {
 // out, so only the samples are compared. Every other corpus file must be
 // refused.
 const std::map<std::string, int> kReadable = {
-    {"32bpp-None-jpeg.tiff", 0},        {"32bpp-None.tiff", -1},         {"deflate-last-strip-extra-data.tiff", 0},         {"custom_dir_EXIF_GPS.tiff", 0},
+    {"32bpp-None-jpeg.tiff", 0},        {"32bpp-None.tiff", -1},         {"deflate-last-strip-extra-data.tiff", 0},
+    {"webp_lossless_rgba_alpha_fully_opaque.tif", 0},         {"custom_dir_EXIF_GPS.tiff", 0},
     {"lzw-single-strip.tiff", 0},       {"minisblack-1c-16b.tiff", 1},   {"minisblack-1c-8b.tiff", 0},
     {"minisblack-2c-8b-alpha.tiff", -1}, {"miniswhite-1c-1b.tiff", 0},   {"palette-1c-1b.tiff", 0},
     {"palette-1c-4b.tiff", 0},          {"palette-1c-8b.tiff", 0},       {"quad-lzw-compat.tiff", 0},
@@ -189,6 +190,9 @@ const char* const kRewrites[] = {
     "-c g3 -r 5", "-c g3:2d -r 9", "-c g3:fill -f lsb2msb", "-c g3:2d:fill", "-c g4 -r 4", "-f lsb2msb -c g4",
     // JPEG (YCbCr subsampled 2 x 2, and RGB), for 8-bit grey, RGB and CMYK.
     "-c jpeg -r 16", "-B -c jpeg:r:60 -r 8",
+    "-c lzma:2 -r 6", "-B -c zstd:2 -r 4", "-c zstd -r 9",
+    // WebP, for 8-bit RGB and RGBA.
+    "-c webp -r 16",
 };
 
 bool Takes(const Source& s, const std::string& rewrite)
@@ -197,6 +201,7 @@ bool Takes(const Source& s, const std::string& rewrite)
     if (rewrite.find("-c g") != std::string::npos) return std::string(s.options).ends_with("-depth 1");
     const std::string name = s.name;
     if (rewrite.find("jpeg") != std::string::npos) return name == "rgb8" || name == "grey8" || name == "cmyk";
+    if (rewrite.find("webp") != std::string::npos) return name == "rgb8" || name == "rgba";
     return true;
 }
 
@@ -280,6 +285,26 @@ TEST(TiffCorpus, SampleDepthsReadAsImageMagick)
         std::string make = std::string(kConvert) + " " + Quote(source) + " " + options + " " + Quote(file);
         ASSERT_EQ(RunCommand(make + " 2>/dev/null", nullptr), 0) << options;
         ExpectAsImageMagick(file, options);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Colour samples stored multiplied by their alpha read divided by it, as
+// PIL shows them.
+TEST(TiffCorpus, AssociatedAlphaIsDividedOutAsPil)
+{
+    std::string dir = CorpusDir("tiff");
+    if (dir.empty() || !HasPil()) GTEST_SKIP() << "no ../shared/corpus/tiff or PIL";
+    for (const char* name : {"32bpp-None.tiff"}) {
+        std::string path = dir + "/" + name;
+        CTiffIO codec(path.c_str());
+        ASSERT_EQ(ReadTiff(codec, path), 1) << name;
+        RgbImage theirs;
+        ASSERT_TRUE(DecodeWithPil(path, &theirs)) << name;
+        EXPECT_EQ(MaxDifference(PlanesToRgb(codec), theirs), 0) << name;
     }
 }
 

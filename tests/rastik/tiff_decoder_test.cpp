@@ -3,7 +3,9 @@
 // expansion bound, has the predictor undone after it when it allows one, and
 // gives reduced reads the rows they took before.
 #include <gtest/gtest.h>
+#include <lzma.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <memory>
 #include <string>
@@ -59,6 +61,29 @@ std::vector<uint8_t> StoreDeflate(const std::vector<uint8_t>& rows, uint32_t)
     EXPECT_EQ(compress(out.data(), &size, rows.data(), static_cast<uLong>(rows.size())), Z_OK);
     out.resize(size);
     out.insert(out.end(), {0x78, 0x9C, 0xFF, 0x00});
+    return out;
+}
+
+// One .xz stream of the strip's rows.
+std::vector<uint8_t> StoreLzma(const std::vector<uint8_t>& rows, uint32_t)
+{
+    std::vector<uint8_t> out(lzma_stream_buffer_bound(rows.size()));
+    size_t size = 0;
+    EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, rows.data(), rows.size(), out.data(), &size,
+                                      out.size()),
+              LZMA_OK);
+    out.resize(size);
+    return out;
+}
+
+// One Zstandard frame of the strip's rows, with bytes after it.
+std::vector<uint8_t> StoreZstd(const std::vector<uint8_t>& rows, uint32_t)
+{
+    std::vector<uint8_t> out(ZSTD_compressBound(rows.size()));
+    size_t size = ZSTD_compress(out.data(), out.size(), rows.data(), rows.size(), 9);
+    EXPECT_FALSE(ZSTD_isError(size));
+    out.resize(size);
+    out.insert(out.end(), {0x28, 0xB5, 0x2F});
     return out;
 }
 
@@ -140,6 +165,9 @@ const Case kCases[] = {
     {8, StoreDeflate, 1032, 0, true, false},
     {32773, StorePackBits, 64, 0, false, false},
     {32946, StoreDeflate, 1032, 0, true, false},
+    {34925, StoreLzma, 16384, 0, true, false},
+    {50000, StoreZstd, 32768, 0, true, false},
+    {50001, nullptr, 0, 820, false, false},  // colour only: the corpus tests decode it
 };
 
 const Case& CaseOf(const TiffDecoderEntry& entry)
@@ -268,6 +296,7 @@ TEST(TiffDecoders, StripsTooShortForTheirRowsAreRefusedByTheBound)
 {
     for (const TiffDecoderEntry& entry : TiffDecoders()) {
         const Case& c = CaseOf(entry);
+        if (entry.takes && !entry.takes(8, 1) && !entry.takes(1, 1)) continue;  // no grey images
         // Two strips of rows rows, S stored bytes apiece: the smallest S that
         // may hold them is accepted, one byte less is not. Widths on either
         // side of a multiple of the bound catch a bound too low or too high.

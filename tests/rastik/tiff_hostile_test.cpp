@@ -50,12 +50,28 @@ protected:
                 if (ReadBytes(f).size() <= 50000) files.push_back(f);
         if (HasTiffTools() && HasConvert()) {
             std::string source = dir.File("source.tif");
-            const char* const kMade[] = {"-c lzw:2", "-c packbits -p separate", "-B -c lzw -r 3"};
+            const char* const kMade[] = {"-c lzw:2", "-c packbits -p separate", "-B -c lzw -r 3", "-c zip:2 -r 5",
+                                         "-c jpeg -r 16", "-c lzma -r 7", "-B -c zstd:2 -r 4", "-c webp -r 8"};
             ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 41x23 -seed 9 plasma: -depth 8 -compress none " +
                                      Quote(source), nullptr), 0);
             for (const char* options : kMade) {
                 files.push_back(dir.File("made" + std::to_string(files.size()) + ".tif"));
                 ASSERT_EQ(RunCommand("/usr/bin/tiffcp " + std::string(options) + " " + Quote(source) + " " +
+                                         Quote(files.back()), nullptr), 0);
+            }
+        }
+        // Fax codings of a bilevel page, and floating point samples.
+        if (HasTiffTools() && HasConvert()) {
+            std::string page = dir.File("bilevel.tif"), floats = dir.File("float.tif");
+            ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 97x31 -seed 9 plasma: -monochrome -depth 1 -compress none " +
+                                     Quote(page) + " && " + kConvert + " -size 23x11 -seed 9 plasma: " +
+                                     "-define quantum:format=floating-point -depth 32 -compress zip " +
+                                     "-define tiff:predictor=3 " + Quote(floats) + " 2>/dev/null",
+                                 nullptr), 0);
+            files.push_back(floats);
+            for (const char* options : {"-c g3:2d:fill", "-c g3 -f lsb2msb", "-c g4 -r 9"}) {
+                files.push_back(dir.File("fax" + std::to_string(files.size()) + ".tif"));
+                ASSERT_EQ(RunCommand("/usr/bin/tiffcp " + std::string(options) + " " + Quote(page) + " " +
                                          Quote(files.back()), nullptr), 0);
             }
         }
