@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +22,6 @@
 struct TiffStripPlan;
 class CPlaneRowStream;
 class CWorkerPool;
-struct TiffStatus;
 namespace tiff {
 struct TiffEntry;
 }
@@ -137,22 +137,28 @@ private:
     // --- writing ---
     // Whether the image can be written; a refusal carries the message to
     // show, if any.
-    TiffStatus WriteRefusal() const;
-    int WritePlainFile();
-    int WriteLzwTifFile();
-    int WriteBmpFile();
+    CStatus WriteRefusal() const;
+    CStatus WriteHeaderBytes();
+    CStatus WritePlainFile();
+    CStatus WriteLzwTifFile();
+    CStatus WriteBmpFile();
+    // The status of the int result of a write operation called inside
+    // another: a failure carries the message it kept.
+    CStatus Nested(int result) const;
     // Interleaves the planes into strips of stripRows rows and writes each
     // as encode turns it into bytes; fills the strip tables.
     template <class Encoder>
-    int WriteStrips(uint32_t stripRows, Encoder& encoder);
+    CStatus WriteStrips(uint32_t stripRows, Encoder& encoder);
     // The same for compressing encoders inside a conversion with worker
     // threads: the rows of a batch of strips are joined here, the strips
     // coded on the pool (by twins of model) and written here in order.
     template <class Encoder>
-    int WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows);
-    // Records strip s of bytes bytes at the file position; false when the
-    // file would pass the 4 GiB a TIFF file can address.
-    bool RecordStrip(uint32_t s, uint32_t bytes);
+    CStatus WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows);
+    // Records strip s of bytes bytes at the file position; a failure
+    // (27709) when the file would pass the 4 GiB a TIFF file can address.
+    CStatus RecordStrip(uint32_t s, uint32_t bytes);
+    // The failure of a plane-row stream that stopped or failed.
+    static CStatus StreamFailure(const CPlaneRowStream& rows);
     // Strip tables of strips of rows rows of rowBytes bytes stored one after
     // the other from the file position.
     bool PlanContiguousStrips(uint32_t rows, uint64_t rowBytes);
@@ -164,13 +170,17 @@ private:
     void DeleteOutput();
     void DropCmykFile();
     // Ends a failed block call: both files removed, the object spent.
-    int FailBlocks();
+    void FailBlocks();
+    // Runs a block call as one write operation; a call that began writing
+    // (set begun) and fails ends with FailBlocks.
+    int WriteBlock(const std::function<CStatus(bool& begun)>& write);
+    CStatus WriteColourRows(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t rowCount);
+    CStatus WriteBlackRows(const uint8_t* k, uint32_t rowCount);
     uint32_t WriteResourceBlock();
     std::vector<tiff::TiffEntry> WriteTailValues();
     void AddImageEntries(std::vector<tiff::TiffEntry>& entries) const;
-    bool WriteDirectory(std::vector<tiff::TiffEntry>& entries);
-    // Shows why a write failed, removes the file; 0.
-    int WriteFailed(const CFileException& e);
+    CStatus WriteTailParts();
+    CStatus WriteDirectory(std::vector<tiff::TiffEntry>& entries);
     void WriteNode(const _float_point_& point);
     void Write2Byte(uint16_t value);
     void Write3Byte(uint32_t value);

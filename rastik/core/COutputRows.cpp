@@ -23,10 +23,3 @@ CStatus COutputRows::Take(uint64_t rowBytes, uint64_t rows)
     m_rows = granted / m_rowBytes;
     return CStatus::Ok();
 }
-
-bool COutputRows::Grant(uint64_t rowBytes, uint64_t rows)
-{
-    CStatus s = Take(rowBytes, rows);
-    if (!s) ShowRastikMessage(s.Message());
-    return s.IsOk();
-}

@@ -14,12 +14,10 @@ public:
     // may grant fewer (never part of a row). A failure (27609) when not even
     // one row can be had.
     CStatus Take(uint64_t rowBytes, uint64_t rows);
-    // The same, showing 27609 itself (the path the TIFF writer still takes).
-    bool Grant(uint64_t rowBytes, uint64_t rows);
 
     uint8_t* Data() const { return m_buffer.p; }
     uint8_t* Row(uint32_t i) const { return m_buffer.p + static_cast<size_t>(i) * m_rowBytes; }
-    // Rows granted: at least 1 once Grant has succeeded.
+    // Rows granted: at least 1 once Take has succeeded.
     uint32_t Rows() const { return m_rows; }
 
 private:

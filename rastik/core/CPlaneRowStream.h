@@ -79,7 +79,7 @@ public:
     CStatus Status() const;
     // Leaves showing the failure's message to the caller, who reports the
     // status (the base class's drivers); by default the stream shows it
-    // (the path the TIFF codec still takes).
+    // itself.
     void LeaveMessagesToStatus() { m_showsOwnMessages = false; }
 
     // Any order: row r of plane p, in place for heap planes, else a row buffer

@@ -62,7 +62,7 @@ public:
         uint32_t readers = Layout().Interleaved ? 1 : Layout().Planes;
         for (uint32_t p = 0; p < readers; ++p) {
             m_readers.push_back(std::make_unique<CTiffRowReader>(m_codec.File, m_codec.PlanOf(p)));
-            if (!m_readers.back()->Open(m_whole ? Height() : 1)) return CStatus::Failed();
+            if (!m_readers.back()->Open(m_whole ? Height() : 1, readers)) return CStatus::Failed();
         }
         m_alphaAt = m_codec.AlphaToDivide();
         m_converted = m_codec.BitsPerChannel != 8 || tiff::ConvertsSamples(8, m_codec.SampleFormat) ||

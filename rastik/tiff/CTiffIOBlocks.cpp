@@ -2,14 +2,16 @@
 // uncompressed strips (a strip per block); CMYK in two passes, cyan, magenta
 // and yellow pixels kept in a temporary file until the black rows arrive.
 #include <algorithm>
+#include <functional>
 
 #include "platform/Win32.h"
 #include "rastik/CTiffIO.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COperation.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/support/CScopedBuffer.h"
-#include "rastik/support/Interleave.h"
+#include "rastik/support/PixelRows.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
@@ -45,39 +47,54 @@ void CTiffIO::DropCmykFile()
     m_cmykPath.clear();
 }
 
-int CTiffIO::FailBlocks()
+void CTiffIO::FailBlocks()
 {
     DropCmykFile();
     DeleteOutput();
     m_cmykPass = 0;
     m_headerWritten = false;
     RowsReceived = 0;
-    return 0;
+}
+
+int CTiffIO::WriteBlock(const std::function<CStatus(bool& begun)>& write)
+{
+    COperation op(*this, COperation::kWrite);
+    bool begun = false;
+    int ok = op.Run([&] { return write(begun); });
+    if (!ok && begun) FailBlocks();
+    return ok;
 }
 
 int CTiffIO::WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount)
 {
+    return WriteBlock([&](bool& begun) {
+        bool cmyk = ColorMode == kModeCmyk;
+        if (!r || !g || !b || !m_headerWritten || (ColorMode != kModeRgb && !cmyk)) return CStatus::Failed();
+        if (cmyk && m_cmykPass == kSecondPass) return CStatus::Failed();
+        begun = rowCount != 0;
+        return begun ? WriteColourRows(r, g, b, rowCount) : CStatus::Ok();
+    });
+}
+
+// The first pass of a block write: RGB rows into the strips, or the cyan,
+// magenta and yellow rows of a CMYK image into the temporary file.
+CStatus CTiffIO::WriteColourRows(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t rowCount)
+{
     bool cmyk = ColorMode == kModeCmyk;
-    if (!r || !g || !b || !m_headerWritten || (ColorMode != kModeRgb && !cmyk)) return 0;
-    if (cmyk && m_cmykPass == kSecondPass) return 0;
-    if (rowCount == 0) return 1;
     uint64_t rowBytes = 3ull * Width;
     if (static_cast<uint64_t>(RowsReceived) + rowCount > Height || rowBytes * rowCount > 0xFFFFFFFFull)
-        return FailBlocks();
+        return CStatus::Failed();
     CScopedBuffer block(AllocBuffer(static_cast<uint32_t>(rowBytes * rowCount), 0, 0));
-    if (!block.p) {
-        ShowRastikMessage(kMsgNoBuffer);
-        return FailBlocks();
-    }
+    if (!block.p) return CStatus::Failed(kMsgNoBuffer);
     if (RowsReceived == 0) {
         if (!cmyk) {
             m_writtenSamples = 3;
-            if (!PlanContiguousStrips(rowCount, rowBytes)) return FailBlocks();
+            if (!PlanContiguousStrips(rowCount, rowBytes)) return CStatus::Failed();
         } else {
             m_cmykPath = MakeTempFileName(GetTempDirectory(), "tmp");
             m_cmykFile = std::make_unique<CFile>();
             if (m_cmykPath.empty() || !m_cmykFile->Open(m_cmykPath.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary))
-                return FailBlocks();
+                return CStatus::Failed();
             m_cmykPass = kFirstPass;
         }
     }
@@ -86,66 +103,62 @@ int CTiffIO::WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowC
         size_t at = static_cast<size_t>(i) * Width;
         const uint8_t* rows[3] = {r + at, g + at, b + at};
         rastik::JoinSamples(rows, Width, 3, block.p + i * rowBytes);
-        if (!progress.Step()) return FailBlocks();
+        if (!progress.Step()) return CStatus::Stopped();
     }
-    try {
-        (cmyk ? *m_cmykFile : File).Write(block.p, static_cast<uint32_t>(rowBytes * rowCount));
-        RowsReceived += rowCount;
-        if (RowsReceived < Height) return 1;
-        RowsReceived = 0;
-        if (!cmyk) return WriteTail();
-        m_cmykFile->Close();
-        m_cmykPass = kSecondPass;
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return FailBlocks();
-    }
-    return 1;
+    (cmyk ? *m_cmykFile : File).Write(block.p, static_cast<uint32_t>(rowBytes * rowCount));
+    RowsReceived += rowCount;
+    if (RowsReceived < Height) return CStatus::Ok();
+    RowsReceived = 0;
+    if (!cmyk) return Nested(WriteTail());
+    m_cmykFile->Close();
+    m_cmykPass = kSecondPass;
+    return CStatus::Ok();
 }
 
 int CTiffIO::WriteKDataImage(uint8_t* k, uint32_t rowCount)
 {
-    if (!k || ColorMode != kModeCmyk || m_cmykPass != kSecondPass || !m_cmykFile) return 0;
-    if (rowCount == 0) return 1;
+    return WriteBlock([&](bool& begun) {
+        if (!k || ColorMode != kModeCmyk || m_cmykPass != kSecondPass || !m_cmykFile) return CStatus::Failed();
+        begun = rowCount != 0;
+        return begun ? WriteBlackRows(k, rowCount) : CStatus::Ok();
+    });
+}
+
+// The second pass of a CMYK block write: each black row joined to the
+// cyan, magenta and yellow row kept for it.
+CStatus CTiffIO::WriteBlackRows(const uint8_t* k, uint32_t rowCount)
+{
     uint64_t rowBytes = 4ull * Width;
     if (static_cast<uint64_t>(RowsReceived) + rowCount > Height || rowBytes * rowCount > 0xFFFFFFFFull)
-        return FailBlocks();
+        return CStatus::Failed();
     CScopedBuffer block(AllocBuffer(static_cast<uint32_t>(rowBytes * rowCount), 1, 0));
     CScopedBuffer cmy(AllocBuffer(3 * Width, 1, 0));
-    if (!block.p || !cmy.p) {
-        ShowRastikMessage(kMsgNoBuffer);
-        return FailBlocks();
+    if (!block.p || !cmy.p) return CStatus::Failed(kMsgNoBuffer);
+    if (RowsReceived == 0) {
+        m_writtenSamples = 4;
+        if (!PlanContiguousStrips(rowCount, rowBytes) ||
+            !m_cmykFile->Open(m_cmykPath.c_str(), CFile::modeRead | CFile::typeBinary))
+            return CStatus::Failed();
     }
-    try {
-        if (RowsReceived == 0) {
-            m_writtenSamples = 4;
-            if (!PlanContiguousStrips(rowCount, rowBytes) ||
-                !m_cmykFile->Open(m_cmykPath.c_str(), CFile::modeRead | CFile::typeBinary))
-                return FailBlocks();
+    CRowProgress progress(2 * Height, Height + RowsReceived, &EscPressed);
+    for (uint32_t i = 0; i < rowCount; ++i) {
+        if (m_cmykFile->Read(cmy.p, 3 * Width) != 3 * Width) return CStatus::Failed();
+        const uint8_t* black = k + static_cast<size_t>(i) * Width;
+        uint8_t* out = block.p + i * rowBytes;
+        for (uint32_t x = 0; x < Width; ++x, out += 4) {
+            out[0] = cmy.p[3 * x];
+            out[1] = cmy.p[3 * x + 1];
+            out[2] = cmy.p[3 * x + 2];
+            out[3] = black[x];
         }
-        CRowProgress progress(2 * Height, Height + RowsReceived, &EscPressed);
-        for (uint32_t i = 0; i < rowCount; ++i) {
-            if (m_cmykFile->Read(cmy.p, 3 * Width) != 3 * Width) return FailBlocks();
-            const uint8_t* black = k + static_cast<size_t>(i) * Width;
-            uint8_t* out = block.p + i * rowBytes;
-            for (uint32_t x = 0; x < Width; ++x, out += 4) {
-                out[0] = cmy.p[3 * x];
-                out[1] = cmy.p[3 * x + 1];
-                out[2] = cmy.p[3 * x + 2];
-                out[3] = black[x];
-            }
-            if (!progress.Step()) return FailBlocks();
-        }
-        File.Write(block.p, static_cast<uint32_t>(rowBytes * rowCount));
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        return FailBlocks();
+        if (!progress.Step()) return CStatus::Stopped();
     }
+    File.Write(block.p, static_cast<uint32_t>(rowBytes * rowCount));
     RowsReceived += rowCount;
-    if (RowsReceived < Height) return 1;
+    if (RowsReceived < Height) return CStatus::Ok();
     RowsReceived = 0;
     m_cmykPass = 0;
     EndProgress();
     DropCmykFile();
-    return WriteTail();
+    return Nested(WriteTail());
 }

@@ -6,6 +6,7 @@
 
 #include "rastik/CTiffIO.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COperation.h"
 #include "rastik/core/CSizeRule.h"
 #include "rastik/support/ByteOrder.h"
 #include "rastik/tiff/TiffEntry.h"
@@ -86,31 +87,30 @@ uint32_t CTiffIO::WriteResourceBlock()
 int CTiffIO::WriteTail()
 {
     if (m_tailWritten) return 1;
+    COperation op(*this, COperation::kWrite);
     if (!m_headerWritten || StripTotal == 0 || StripOffsets.size() != StripTotal ||
         StripByteCounts.size() != StripTotal || m_writtenSamples == 0)
-        return 0;
+        return op.Conclude(CStatus::Failed());
+    int ok = op.Run([&] { return WriteTailParts(); });
+    if (ok)
+        m_tailWritten = true;
+    else
+        DeleteOutput();
+    return ok;
+}
+
+CStatus CTiffIO::WriteTailParts()
+{
     int32_t escBefore = EscPressed;
-    try {
-        PadToWord(File);
-        std::vector<TiffEntry> entries = WriteTailValues();
-        uint64_t blockAt = File.GetPosition();
-        uint32_t blockBytes = WriteResourceBlock();
-        if (EscPressed && !escBefore) {
-            DeleteOutput();
-            return 0;
-        }
-        // An empty block is left out: readers refuse an entry of no values.
-        if (blockBytes) entries.push_back({tiff::kPhotoshop, tiff::kByte, blockBytes, static_cast<uint32_t>(blockAt)});
-        AddImageEntries(entries);
-        if (!WriteDirectory(entries)) {
-            DeleteOutput();
-            return 0;
-        }
-    } catch (const CFileException& e) {
-        return WriteFailed(e);
-    }
-    m_tailWritten = true;
-    return 1;
+    PadToWord(File);
+    std::vector<TiffEntry> entries = WriteTailValues();
+    uint64_t blockAt = File.GetPosition();
+    uint32_t blockBytes = WriteResourceBlock();
+    if (EscPressed && !escBefore) return CStatus::Stopped();
+    // An empty block is left out: readers refuse an entry of no values.
+    if (blockBytes) entries.push_back({tiff::kPhotoshop, tiff::kByte, blockBytes, static_cast<uint32_t>(blockAt)});
+    AddImageEntries(entries);
+    return WriteDirectory(entries);
 }
 
 // Value arrays: bits per sample, resolutions, strip tables, extra samples,
@@ -173,9 +173,9 @@ void CTiffIO::AddImageEntries(std::vector<TiffEntry>& entries) const
 }
 
 // The directory on a word boundary, entries in ascending tag order, and its
-// offset in the header. False (message shown) when the file would pass the
+// offset in the header. A failure (27709) when the file would pass the
 // 4 GiB a TIFF file can address.
-bool CTiffIO::WriteDirectory(std::vector<TiffEntry>& entries)
+CStatus CTiffIO::WriteDirectory(std::vector<TiffEntry>& entries)
 {
     std::stable_sort(entries.begin(), entries.end(),
                      [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
@@ -186,14 +186,11 @@ bool CTiffIO::WriteDirectory(std::vector<TiffEntry>& entries)
     out.Put32(0);
     uint64_t directoryAt = out.WriteTo(File);
     uint64_t end = File.GetPosition();
-    if (end > 0xFFFFFFFFull) {
-        ShowRastikMessage(kMsgUnsupported);
-        return false;
-    }
+    if (end > 0xFFFFFFFFull) return CStatus::Failed(kMsgUnsupported);
     out.Put32(static_cast<uint32_t>(directoryAt));
     File.Seek(kDirectoryOffsetAt, CFile::begin);
     out.WriteTo(File);
     File.Seek(static_cast<int64_t>(end), CFile::begin);
     File.Flush();
-    return true;
+    return CStatus::Ok();
 }

@@ -14,15 +14,15 @@
 #include "rastik/CTiffIO.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/COperation.h"
 #include "rastik/core/COutputRows.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/support/ByteOrder.h"
 #include "rastik/support/CScopedBuffer.h"
-#include "rastik/support/Interleave.h"
+#include "rastik/support/PixelRows.h"
 #include "rastik/support/CPoolScope.h"
 #include "rastik/support/PackBits.h"
 #include "rastik/tiff/CTiffLzwEncoder.h"
-#include "rastik/tiff/TiffStatus.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
@@ -160,9 +160,9 @@ private:
 
 }  // namespace
 
-TiffStatus CTiffIO::WriteRefusal() const
+CStatus CTiffIO::WriteRefusal() const
 {
-    if (Width == 0 || Height == 0 || BytesPerLine < Width) return TiffStatus::Fail();
+    if (Width == 0 || Height == 0 || BytesPerLine < Width) return CStatus::Failed();
     uint32_t colour = 0;
     switch (ColorMode) {
     case kModeBitmap:
@@ -170,15 +170,15 @@ TiffStatus CTiffIO::WriteRefusal() const
     case kModeIndexed: colour = 1; break;
     case kModeRgb: colour = 3; break;
     case kModeCmyk: colour = 4; break;
-    default: return TiffStatus::Fail(kMsgImageType);
+    default: return CStatus::Failed(kMsgImageType);
     }
     if (ColorChannels != colour || ChannelCount < colour || ChannelCount > static_cast<uint32_t>(kMaxChannels))
-        return TiffStatus::Fail(kMsgImageType);
+        return CStatus::Failed(kMsgImageType);
     if (ColorMode == kModeIndexed && (!Palette || PaletteSize == 0 || PaletteSize > kIndexedMapEntries))
-        return TiffStatus::Fail(kMsgImageType);
+        return CStatus::Failed(kMsgImageType);
     // Rows of interleaved samples and the strips of them stay within 32 bits.
-    if (static_cast<uint64_t>(Width) * ChannelCount > 0x7FFFFFFFull) return TiffStatus::Fail(kMsgImageType);
-    return TiffStatus::Done();
+    if (static_cast<uint64_t>(Width) * ChannelCount > 0x7FFFFFFFull) return CStatus::Failed(kMsgImageType);
+    return CStatus::Ok();
 }
 
 uint32_t CTiffIO::ColorMapEntries() const
@@ -206,10 +206,15 @@ uint32_t CTiffIO::WrittenPhotometric() const
 
 int CTiffIO::WriteHeader()
 {
-    if (TiffStatus refusal = WriteRefusal(); refusal.Failed()) {
-        if (refusal.message) ShowRastikMessage(refusal.message);
-        return 0;
-    }
+    COperation op(*this, COperation::kWrite);
+    if (CStatus refusal = WriteRefusal(); !refusal) return op.Conclude(refusal);
+    int ok = op.Run([&] { return WriteHeaderBytes(); });
+    if (!ok) DeleteOutput();
+    return ok;
+}
+
+CStatus CTiffIO::WriteHeaderBytes()
+{
     m_headerWritten = false;
     m_tailWritten = false;
     m_cmykPass = 0;
@@ -238,45 +243,37 @@ int CTiffIO::WriteHeader()
             rastik::Put16(&out[kColorMapOffset + (c * entries + i) * 2], value, little);
         }
     }
-    try {
-        File.Seek(0, CFile::begin);
-        File.Write(out.data(), static_cast<uint32_t>(out.size()));
-    } catch (const CFileException& e) {
-        return WriteFailed(e);
-    }
+    File.Seek(0, CFile::begin);
+    File.Write(out.data(), static_cast<uint32_t>(out.size()));
     m_headerWritten = true;
-    return 1;
+    return CStatus::Ok();
 }
 
 int CTiffIO::WriteFile()
 {
-    if (TiffStatus refusal = WriteRefusal(); refusal.Failed()) {
-        if (refusal.message) ShowRastikMessage(refusal.message);
-        return 0;
-    }
+    COperation op(*this, COperation::kWrite);
+    if (CStatus refusal = WriteRefusal(); !refusal) return op.Conclude(refusal);
     bool bilevel = ColorMode == kModeBitmap;
-    if (!bilevel && Compression != tiff::kNone && Compression != tiff::kLzw && Compression != tiff::kPackBits) {
-        ShowRastikMessage(kMsgUnsupported);
-        return 0;
-    }
-    int ok = 0;
+    if (!bilevel && Compression != tiff::kNone && Compression != tiff::kLzw && Compression != tiff::kPackBits)
+        return op.Conclude(CStatus::Failed(kMsgUnsupported));
     CPoolScope pool;
-    try {
-        if (bilevel) ok = WriteBmpFile();
-        else if (Compression == tiff::kLzw) ok = WriteLzwTifFile();
-        else ok = WritePlainFile();
-    } catch (const CFileException& e) {
-        ShowFileError(e);
-        ok = 0;
-    }
+    int ok = op.Run([&] {
+        if (bilevel) return WriteBmpFile();
+        return Compression == tiff::kLzw ? WriteLzwTifFile() : WritePlainFile();
+    });
     if (!ok) DeleteOutput();
     EndProgress();
     return ok;
 }
 
-int CTiffIO::WritePlainFile()
+CStatus CTiffIO::Nested(int result) const
 {
-    if (!WriteHeader()) return 0;
+    return result ? CStatus::Ok() : CStatus::Failed(GetLastMessage());
+}
+
+CStatus CTiffIO::WritePlainFile()
+{
+    if (!WriteHeader()) return Nested(0);
     uint32_t samples = ChannelCount;
     uint32_t spilled = 0;
     for (uint32_t c = 0; c < samples; ++c)
@@ -288,18 +285,18 @@ int CTiffIO::WritePlainFile()
     if (Compression == tiff::kPackBits) {
         m_writtenCompression = tiff::kPackBits;
         PackBitsEncoder encoder(rowBytes);
-        if (!WriteStrips(static_cast<uint32_t>(stripRows), encoder)) return 0;
+        if (CStatus s = WriteStrips(static_cast<uint32_t>(stripRows), encoder); !s) return s;
     } else {
         m_writtenCompression = tiff::kNone;
         PlainEncoder encoder(rowBytes);
-        if (!WriteStrips(static_cast<uint32_t>(stripRows), encoder)) return 0;
+        if (CStatus s = WriteStrips(static_cast<uint32_t>(stripRows), encoder); !s) return s;
     }
-    return WriteTail();
+    return Nested(WriteTail());
 }
 
-int CTiffIO::WriteLzwTifFile()
+CStatus CTiffIO::WriteLzwTifFile()
 {
-    if (!WriteHeader()) return 0;
+    if (!WriteHeader()) return Nested(0);
     // Short strips: each starts a new string table.
     uint32_t stripRows = kLzwMostRows;
     for (uint32_t limit : kLzwStripLimits)
@@ -308,54 +305,56 @@ int CTiffIO::WriteLzwTifFile()
     m_writtenBits = 8;
     m_writtenCompression = tiff::kLzw;
     LzwEncoder encoder(static_cast<uint64_t>(Width) * ChannelCount, ChannelCount);
-    if (!WriteStrips(stripRows, encoder)) return 0;
-    return WriteTail();
+    if (CStatus s = WriteStrips(stripRows, encoder); !s) return s;
+    return Nested(WriteTail());
 }
 
-int CTiffIO::WriteBmpFile()
+CStatus CTiffIO::WriteBmpFile()
 {
     // Bilevel files are big-endian, 1-bit and uncompressed whatever was asked.
     BitsPerChannel = 1;
     IntelByteOrder = 0;
-    if (!WriteHeader()) return 0;
+    if (!WriteHeader()) return Nested(0);
     m_writtenBits = 1;
     m_writtenCompression = tiff::kNone;
     BilevelEncoder encoder(*this, static_cast<uint64_t>(Width) * ChannelCount);
-    if (!WriteStrips(Height, encoder)) return 0;
-    return WriteTail();
+    if (CStatus s = WriteStrips(Height, encoder); !s) return s;
+    return Nested(WriteTail());
 }
 
-bool CTiffIO::RecordStrip(uint32_t s, uint32_t bytes)
+CStatus CTiffIO::RecordStrip(uint32_t s, uint32_t bytes)
 {
     uint64_t at = File.GetPosition();
-    if (at + bytes > 0xFFFFFFFFull) {
-        ShowRastikMessage(kMsgUnsupported);
-        return false;
-    }
+    if (at + bytes > 0xFFFFFFFFull) return CStatus::Failed(kMsgUnsupported);
     StripOffsets[s] = static_cast<uint32_t>(at);
     StripByteCounts[s] = bytes;
-    return true;
+    return CStatus::Ok();
+}
+
+// The failure of a plane-row stream that stopped or failed.
+CStatus CTiffIO::StreamFailure(const CPlaneRowStream& rows)
+{
+    CStatus s = rows.Status();
+    return s ? CStatus::Failed() : s;
 }
 
 template <class Encoder>
-int CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
+CStatus CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
 {
     uint32_t samples = ChannelCount;
     uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
     COutputRows strip;
-    if (!strip.Grant(rowBytes, stripRows)) return 0;
+    if (CStatus s = strip.Take(rowBytes, stripRows); !s) return s;
     stripRows = std::min(stripRows, strip.Rows());
-    if (!encoder.Prepare(stripRows)) {
-        ShowRastikMessage(kMsgNoBuffer);
-        return 0;
-    }
+    if (!encoder.Prepare(stripRows)) return CStatus::Failed(kMsgNoBuffer);
     m_writtenSamples = samples;
     RowsPerStrip = stripRows;
     StripTotal = (Height - 1) / stripRows + 1;
     StripOffsets.assign(StripTotal, 0);
     StripByteCounts.assign(StripTotal, 0);
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, samples);
-    if (!rows.Open()) return 0;
+    rows.LeaveMessagesToStatus();
+    if (!rows.Open()) return StreamFailure(rows);
     if constexpr (Encoder::kCompresses) {
         if (CWorkerPool* pool = CPoolScope::Lent(); pool && StripTotal > 1)
             return WriteStripsOnPool(*pool, stripRows, encoder, rows);
@@ -365,21 +364,22 @@ int CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
         uint32_t count = std::min(stripRows, Height - done);
         for (uint32_t i = 0; i < count; ++i) {
             for (uint32_t c = 0; c < samples; ++c)
-                if (!(planes[c] = rows.Row(c))) return 0;
+                if (!(planes[c] = rows.Row(c))) return StreamFailure(rows);
             rastik::JoinSamples(planes, Width, samples, strip.Row(i));
-            if (!rows.Advance()) return 0;
+            if (!rows.Advance()) return StreamFailure(rows);
         }
         uint32_t bytes = 0;
         const uint8_t* out = encoder.Encode(strip.Data(), count, bytes);
-        if (!out || !RecordStrip(s, bytes)) return 0;
+        if (!out) return CStatus::Failed();
+        if (CStatus recorded = RecordStrip(s, bytes); !recorded) return recorded;
         File.Write(out, bytes);
         done += count;
     }
-    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
+    return rows.Finish() == CPlaneRowStream::kDone ? CStatus::Ok() : StreamFailure(rows);
 }
 
 template <class Encoder>
-int CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows)
+CStatus CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows)
 {
     const uint32_t samples = ChannelCount;
     const uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
@@ -398,19 +398,16 @@ int CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Enco
     }
     for (const auto& coder : coders)
         if (!coder->Prepare(stripRows)) coders.clear();
-    if (coders.size() != runs) {
-        ShowRastikMessage(kMsgNoBuffer);
-        return 0;
-    }
+    if (coders.size() != runs) return CStatus::Failed(kMsgNoBuffer);
     const uint8_t* planes[kMaxChannels] = {};
     for (uint32_t s = 0, done = 0; s < StripTotal;) {
         const uint32_t strips = std::min(batchStrips, StripTotal - s);
         const uint32_t batchRows = std::min(strips * stripRows, Height - done);
         for (uint32_t i = 0; i < batchRows; ++i) {
             for (uint32_t c = 0; c < samples; ++c)
-                if (!(planes[c] = rows.Row(c))) return 0;
+                if (!(planes[c] = rows.Row(c))) return StreamFailure(rows);
             rastik::JoinSamples(planes, Width, samples, batch.data() + i * rowBytes);
-            if (!rows.Advance()) return 0;
+            if (!rows.Advance()) return StreamFailure(rows);
         }
         const uint32_t perRun = (strips + runs - 1) / runs;
         bool coded = pool.Run(runs, [&](uint32_t run) {
@@ -425,26 +422,16 @@ int CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Enco
                 out.Add(code, bytes);
             }
         });
-        if (!coded) {
-            ShowRastikMessage(kMsgNoBuffer);
-            return 0;
-        }
+        if (!coded) return CStatus::Failed(kMsgNoBuffer);
         for (const EncodedRun& run : encoded) {
             for (size_t k = 0, at = 0; k < run.lengths.size(); at += run.lengths[k++], ++s) {
-                if (!RecordStrip(s, run.lengths[k])) return 0;
+                if (CStatus recorded = RecordStrip(s, run.lengths[k]); !recorded) return recorded;
                 File.Write(run.bytes.data() + at, run.lengths[k]);
             }
         }
         done += batchRows;
     }
-    return rows.Finish() == CPlaneRowStream::kDone ? 1 : 0;
-}
-
-int CTiffIO::WriteFailed(const CFileException& e)
-{
-    ShowFileError(e);
-    DeleteOutput();
-    return 0;
+    return rows.Finish() == CPlaneRowStream::kDone ? CStatus::Ok() : StreamFailure(rows);
 }
 
 void CTiffIO::DeleteOutput()

@@ -21,7 +21,7 @@ CTiffRowReader::~CTiffRowReader()
     FreeBuffer(&m_row);
 }
 
-bool CTiffRowReader::Open(uint32_t readAhead)
+bool CTiffRowReader::Open(uint32_t readAhead, uint32_t readers)
 {
     const TiffDecoderEntry* entry = m_plan.decoder;
     if (!entry || m_rowBytes == 0 || m_plan.rowsPerStrip == 0 || m_plan.height == 0) return false;
@@ -42,7 +42,7 @@ bool CTiffRowReader::Open(uint32_t readAhead)
     CWorkerPool* pool = CPoolScope::Lent();
     if (pool && readAhead >= m_plan.height && CTiffStripBatch::Suits(m_plan, pool->Threads(), m_file.GetLength())) {
         m_batch = std::make_unique<CTiffStripBatch>(m_file, *m_bytes, m_plan, m_predictor, *pool);
-        if (!m_batch->Open()) return false;
+        if (!m_batch->Open(readers)) return false;
     }
     return true;
 }

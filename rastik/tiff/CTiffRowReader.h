@@ -45,8 +45,10 @@ public:
     CTiffRowReader& operator=(const CTiffRowReader&) = delete;
 
     // Takes the buffers; readAhead: rows a read may take at once where rows
-    // lie at fixed places. False when memory is short.
-    bool Open(uint32_t readAhead);
+    // lie at fixed places; readers: readers of the image decoding at once
+    // (one per plane), which share the batches of strips on the pool.
+    // False when memory is short.
+    bool Open(uint32_t readAhead, uint32_t readers = 1);
     // Row r (not below the row asked before): RowBytes() bytes in the
     // file's sample layout. Data the file does not hold reads as 0. Null
     // when the file cannot be read or a strip is not data of its

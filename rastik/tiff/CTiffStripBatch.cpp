@@ -62,12 +62,17 @@ bool CTiffStripBatch::Suits(const TiffStripPlan& plan, uint32_t threads, uint64_
     return largest <= kMostStripBytes && largest * StripsPerGroup(plan) <= kMostGroupStored;
 }
 
-bool CTiffStripBatch::Open()
+bool CTiffStripBatch::Open(uint32_t batches)
 {
     m_stripsPerGroup = StripsPerGroup(m_plan);
     const uint32_t strips = (m_plan.height - 1) / m_plan.rowsPerStrip + 1;
     m_groups = (strips - 1) / m_stripsPerGroup + 1;
-    const uint32_t batch = std::min(m_groups, kGroupsPerThread * m_pool.Threads());
+    // The batches of a read hold about the groups one batch alone would,
+    // and each at least two, so that a batch is decoded on two threads.
+    const uint32_t all = kGroupsPerThread * m_pool.Threads();
+    batches = std::max(batches, 1u);
+    const uint32_t share = std::max(kGroupsPerThread, (all + batches - 1) / batches);
+    const uint32_t batch = std::min(m_groups, share);
     for (uint32_t i = 0; i < batch; ++i) m_batch.push_back(std::make_unique<Group>());
     return true;
 }

@@ -31,8 +31,10 @@ public:
     // strips than threads, each of bounded size, of a compression whose
     // rows are not at fixed places.
     static bool Suits(const TiffStripPlan& plan, uint32_t threads, uint64_t fileLength);
-    // Takes the buffers; false when memory is short.
-    bool Open();
+    // Takes the buffers; false when memory is short. batches: batches a
+    // read holds at once (one per plane of a file that stores a plane per
+    // sample), which share the groups of every thread.
+    bool Open(uint32_t batches = 1);
     // Row r (not below the row asked before); null when the file cannot be
     // read or a strip is not data of its compression. File errors throw.
     const uint8_t* Row(uint32_t r);

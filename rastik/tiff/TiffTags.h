@@ -18,21 +18,11 @@ constexpr uint16_t kVersion = 42;
 constexpr uint32_t kHeaderBytes = 8;
 constexpr uint32_t kEntryBytes = 12;
 
-// Entry types and the bytes of one item.
+// Entry types, numbered from 1, and the bytes of one item.
 enum Type : uint16_t {
-    kByte = 1,
-    kAscii = 2,
-    kShort = 3,
-    kLong = 4,
-    kRational = 5,
-    kSByte = 6,
-    kUndefined = 7,
-    kSShort = 8,
-    kSLong = 9,
-    kSRational = 10,
-    kFloat = 11,
-    kDouble = 12
+    kByte = 1, kAscii, kShort, kLong, kRational, kSByte, kUndefined, kSShort, kSLong, kSRational, kFloat, kDouble
 };
+static_assert(kDouble == 12);
 
 inline uint32_t TypeBytes(uint16_t type)
 {

@@ -486,6 +486,7 @@ TEST(TiffWrite, RefusalsShowTheirMessagesAndWriteNothing)
         EXPECT_EQ(image->WriteFile(), 0);
         image->File.Abort();
         EXPECT_EQ(messages.Ids(), std::vector<int>{c.message});
+        EXPECT_EQ(image->GetLastMessage(), c.message);
         EXPECT_EQ(ReadBytes(path).size(), 0u);
     }
 }
@@ -523,6 +524,7 @@ TEST(TiffWrite, FullDiskAtAnyWriteLeavesNoFile)
             }
             EXPECT_EQ(ok, 0) << n;
             EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgDiskFull}) << streamed << " " << n;
+            EXPECT_EQ(image->GetLastMessage(), kMsgDiskFull) << streamed << " " << n;
             EXPECT_FALSE(FileExists(path.c_str())) << n;
             EXPECT_EQ(temp.Files(), 0u);
         }
