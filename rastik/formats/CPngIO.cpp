@@ -77,10 +77,9 @@ CStatus CPngIO::ReadHead()
     const PngColorType* m = PngColorType::Of(head.ColorType);
     if (!m || m->Channels != head.Channels || head.Width == 0 || head.Height == 0) return refused;
     if (m->Mode == kModeIndexed && head.PaletteEntries == 0) return refused;
-    // Planes of BytesPerRow(width x 8) x height bytes must stay within 32 bits.
+    // Rows of BytesPerRow(width x 8) bytes; the planes may be of any size.
     if (head.Width > 0x1FFFFFFF) return refused;
     uint64_t stride = BytesPerRow(head.Width * 8);
-    if (stride * head.Height > 0xFFFFFFFFull) return refused;
 
     Width = head.Width;
     Height = head.Height;

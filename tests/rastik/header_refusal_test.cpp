@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "PictFixture.h"
 #include "TestUtil.h"
@@ -109,6 +110,46 @@ TEST_F(HeaderRefusalTest, FilesTooShortForTheirDeclaredPixelsAreRefusedInTheHead
         std::unique_ptr<CRastik> codec(NewRastikInstance(kTypeJpeg, path.c_str()));
         EXPECT_EQ(testutil::OpenAndReadHead(*codec, path.c_str()), c.head) << c.what;
         EXPECT_EQ(codec->GetLastMessage(), c.message) << c.what;
+    }
+}
+
+// A PNG of a grey image declaring width x height whose first data chunk
+// holds dataBytes bytes (never decoded: the header read ends in it).
+std::vector<uint8_t> DeclaredPng(uint32_t width, uint32_t height, size_t dataBytes)
+{
+    std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto chunk = [&f](const char* type, const std::vector<uint8_t>& body) {
+        for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(body.size() >> s));
+        size_t from = f.size();
+        f.insert(f.end(), type, type + 4);
+        f.insert(f.end(), body.begin(), body.end());
+        uint32_t crc = static_cast<uint32_t>(crc32(0, f.data() + from, static_cast<uInt>(f.size() - from)));
+        for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(crc >> s));
+    };
+    std::vector<uint8_t> ihdr;
+    for (uint32_t v : {width, height})
+        for (int s = 24; s >= 0; s -= 8) ihdr.push_back(static_cast<uint8_t>(v >> s));
+    ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0});  // 8-bit grey, deflate, no filter change, not interlaced
+    chunk("IHDR", ihdr);
+    chunk("IDAT", std::vector<uint8_t>(dataBytes, 0x78));
+    return f;
+}
+
+TEST_F(HeaderRefusalTest, PngPlanesPastFourGiBAreDescribedWhenTheDataCanHoldThem)
+{
+    struct Case {
+        uint32_t width, height;
+        size_t dataBytes;
+        int head;
+    };
+    // 70000 x 70000 grey: 4.9 GB of rows, at least some 4.75 MB of deflate data.
+    const Case cases[] = {{70000, 70000, 5u << 20, 1}, {70000, 70000, 4u << 20, 0}};
+    for (const Case& c : cases) {
+        std::string path = tmp.File("big.png");
+        ASSERT_TRUE(testutil::WriteBytes(path, DeclaredPng(c.width, c.height, c.dataBytes)));
+        CPngIO png(path.c_str());
+        EXPECT_EQ(testutil::OpenAndReadHead(png, path.c_str()), c.head) << c.dataBytes;
+        EXPECT_EQ(png.PlaneBytes64(), c.head ? uint64_t{70000} * 70000 : 0u);
     }
 }
 
