@@ -6,7 +6,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libgtest-dev libdeflate-dev
   liblzma-dev libzstd-dev libwebp-dev
   imagemagick libjpeg-turbo-progs python3-pil libtiff-tools
-  pngcheck gifsicle netpbm clang libclang-rt-14-dev
+  pngcheck gifsicle netpbm libvips-tools clang libclang-rt-14-dev
   sqlite3 libsqlite3-dev time
   libcpp-httplib-dev chromium fonts-droid-fallback
 )
