@@ -296,8 +296,10 @@ CStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
         DeriveByteCounts(fileLength);
     StripCount = static_cast<int32_t>(std::min<uint32_t>(StripTotal, 0x7FFFFFFF));
     MakeGreyMap();
-    // A file the row source refuses is refused by the data reads, with their message.
-    return ReadRefusal() ? kDone : CheckStripData(fileLength);
+    // A layout the row source cannot read is refused here, with the data
+    // reads' message, before a host allocates planes for it.
+    if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);
+    return CheckStripData(fileLength);
 }
 
 // Byte counts of compressed strips the file does not give: each strip runs
