@@ -439,4 +439,50 @@ TEST_P(ImgProcConversion, OutsideDecodersReadTheTarget)
 INSTANTIATE_TEST_SUITE_P(Cases, ImgProcConversion, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Every writer, and the roads into it, on an image of several TIFF strips
+// and PNG/JPEG bands: planes on the heap or spilled give the same file.
+struct WriterCase {
+    bool fromTiff;  // else from a bitmap
+    const char* target;
+    int mode;
+    unsigned options;
+};
+
+const WriterCase kWriters[] = {
+    {false, "out.bmp", kModeRgb, 0},
+    {false, "out.gif", kModeIndexed, 0},
+    {false, "out.jpg", kModeRgb, 0},
+    {false, "out.png", kModeRgb, 0},
+    {false, "plain.tif", kModeRgb, kImgProcCompressionNone},
+    {false, "grey.tif", kModeGrey, kImgProcCompressionNone},
+    {false, "lzw.tif", kModeRgb, kImgProcCompressionLzw},
+    {false, "packbits.tif", kModeRgb, kImgProcCompressionPackBits},
+    {false, "out.bw", kModeBlackWhite, 0},
+    {true, "same.tif", kModeRgb, 0},
+    {true, "packbits.tif", kModeRgb, kImgProcCompressionPackBits},
+    {true, "out.jpg", kModeRgb, 0},
+};
+
+TEST_F(ImgProcFileTest, EveryWriterWritesTheSameFileFromHeapAndSpilledPlanes)
+{
+    // 3.3 MB of pixels: one uncompressed strip from the heap, more than one
+    // if the spilled planes' staging counted against the strip.
+    const std::string bmp = Source(Source::Rgb24, 1100, 1000);
+    const std::string tif = dir.File("src.tif");
+    ASSERT_EQ(Convert(bmp, tif, kModeRgb, 0), 1);
+    for (const WriterCase& c : kWriters) {
+        const std::string& src = c.fromTiff ? tif : bmp;
+        SCOPED_TRACE(src + " -> " + c.target);
+        std::vector<uint8_t> files[2];
+        for (bool spill : {false, true}) {
+            testutil::MemorySettings memory(spill, 0);
+            const std::string dst = dir.File(std::string(spill ? "spilled-" : "memory-") + c.target);
+            ASSERT_EQ(ImgProcEx(src.c_str(), dst.c_str(), c.mode, 0, 0, 0, 0, &width, &height, 1, 70, c.options), 1);
+            files[spill] = ReadBytes(dst);
+        }
+        EXPECT_FALSE(files[0].empty());
+        EXPECT_TRUE(files[0] == files[1]);
+    }
+}
+
 }  // namespace
