@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
+#include "platform/CFileFaults.h"
 #include "platform/Win32.h"
 #include "rastik/rastik.h"
 #include "rastik/CWandBIO.h"
@@ -262,6 +263,48 @@ TEST_F(ImgProcFileTest, EveryFailureNamesItsCause)
     // A cut bitmap is refused in its header: the reader's message is the cause.
     EXPECT_EQ(Convert(dir.File("cut.bmp"), dir.File("o.bmp"), kModeRgb, 0), 0);
     EXPECT_EQ(GetImgProcFailure(nullptr), kMsgBadHeader);
+}
+
+TEST_F(ImgProcFileTest, TargetTheDiskCannotHoldFailsBeforeTheFirstRow)
+{
+    const std::string src = Source(Source::Rgb24);
+    // The bitmap of 47 x 31 RGB pixels: 31 rows of 144 bytes and the
+    // headers' allowance; its planes, spilled, 3 x 31 rows of 48 bytes.
+    constexpr uint64_t kTargetBound = (1u << 20) + 31 * 144;
+    constexpr uint64_t kSpilled = 3 * 31 * 48;
+    struct Case {
+        const char* what;
+        bool spill;
+        uint64_t free;
+        size_t oldTarget;  // bytes of a target the conversion replaces
+        int message;
+    };
+    const Case cases[] = {
+        {"no room", false, 0, 0, kMsgNoTargetSpace},
+        {"room beside planes in memory", false, kTargetBound, 0, 0},
+        {"no room beside the spilled planes", true, kTargetBound + kSpilled - 1, 0, kMsgNoTargetSpace},
+        {"room beside the spilled planes", true, kTargetBound + kSpilled, 0, 0},
+        {"a larger old target", false, 0, kTargetBound, 0},
+    };
+    const std::string dst = dir.File("out.bmp");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFile(dst.c_str());
+        if (c.oldTarget) {
+            ASSERT_TRUE(testutil::WriteBytes(dst, std::vector<uint8_t>(c.oldTarget)));
+        }
+        testutil::MemorySettings memory(c.spill, 0);
+        CFileFaults faults;
+        faults.LimitFreeSpace(c.free);
+        EXPECT_EQ(Convert(src, dst, kModeRgb, 0), c.message ? 0 : 1);
+        const char* text = nullptr;
+        EXPECT_EQ(GetImgProcFailure(&text), c.message);
+        if (c.message) {
+            EXPECT_NE(std::string(text).find("只有 " + std::to_string(c.free) + " 字节可用"), std::string::npos)
+                << text;
+            EXPECT_EQ(FileExists(dst.c_str()), c.oldTarget != 0);
+        }
+    }
 }
 
 TEST_F(ImgProcFileTest, ResolutionModeWithoutASourceResolutionCountsAs72)
