@@ -23,6 +23,7 @@ struct TiffStripPlan;
 class CPlaneRowStream;
 class CWorkerPool;
 namespace tiff {
+struct TiffColourFields;
 struct TiffEntry;
 }
 
@@ -207,6 +208,24 @@ private:
     void DeriveByteCounts(uint64_t fileLength);
     void SizeStoredStrips();
     CStatus CheckStripData(uint64_t fileLength) const;
+    // Colour beyond the basic photometric interpretations: YCbCr, the
+    // L*a*b* encodings, LogLuv and LogL, old-style JPEG data
+    // (CTiffIOColour.cpp).
+    CStatus ReadColourEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
+    bool TakeColourPhotometric(uint32_t photometric);
+    void CompleteColour();
+    int ColourRefusal() const;
+    bool IsLab() const;
+    // Bytes rows rows of rowBytes decoded bytes take uncompressed (YCbCr
+    // in data units).
+    uint64_t StoredBytes(uint32_t rows, uint64_t rowBytes) const;
+    // The whole image's old-style JPEG stream from its pieces; false when
+    // the pieces cannot be read or put together.
+    bool BuildOldJpegStream();
+    // L*a*b* pixels of a decoded row to RGB over the first three samples
+    // of each pixel of the row's own copy.
+    void LabToRgbRow(const uint8_t* row, uint8_t* own, uint32_t samples) const;
+    std::unique_ptr<tiff::TiffColourFields> m_colour;
 
     bool IsPlanar() const { return PlanarRows == 1 && ChannelCount > 1; }
     // Strips, depth and decoding of plane p (of the interleaved rows: 0).

@@ -12,12 +12,16 @@
 #include <span>
 
 class CTiffStripBytes;
+namespace tiff {
+struct TiffColourFields;
+}
 
 // The rows a decoder makes: width pixels of samples samples of bits bits,
 // at most rows of them in a strip (0: not known), of the file's
 // PhotometricInterpretation. options: the compression's options tag
 // (T4Options for Group 3 fax data); tables: the tables every strip shares
-// (JPEGTables), alive as long as the decoder.
+// (JPEGTables), alive as long as the decoder; colour: the fields beyond
+// PhotometricInterpretation (TiffColourFields.h), alive as long too.
 struct TiffRowShape {
     uint32_t width = 0;
     uint32_t bits = 8;
@@ -26,6 +30,7 @@ struct TiffRowShape {
     uint32_t options = 0;
     uint32_t photometric = 1;
     std::span<const uint8_t> tables{};
+    const tiff::TiffColourFields* colour = nullptr;
 
     uint32_t RowBytes() const
     {

@@ -29,6 +29,9 @@ constexpr CStatus kBadData = CStatus::Failed(kMsgBadFileData);
 constexpr uint32_t kMaxBitsPerSampleItems = 32;
 constexpr uint32_t kMaxPaletteEntries = 256;
 constexpr uint32_t kMaxRowBits = 0xFFFFFFF8u;
+// Pixels an image may have past the end of its data (they read as 0): as
+// many as a JPEG file may decode once its data has run out.
+constexpr uint64_t kMostPixelsPastData = 64ull << 20;
 // The inch of resolution unit 3 (centimetres).
 constexpr float kCentimetresPerInch = static_cast<float>(rastik::kUnitCentimetresPerInch);
 
@@ -144,12 +147,10 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
         case tiff::kRgb: ColorMode = kModeRgb, ColorChannels = 3; break;
         case tiff::kPalette: ColorMode = kModeIndexed, ColorChannels = 1; break;
         case tiff::kSeparated: ColorMode = kModeCmyk, ColorChannels = 4; break;
-        case tiff::kYCbCr:
-            // Colour converted by the JPEG decoder; other YCbCr data is refused.
-            if (Compression != tiff::kJpeg) return CStatus::Failed(kMsgBadHeader);
-            ColorMode = kModeRgb, ColorChannels = 3;
+        case tiff::kYCbCr: ColorMode = kModeRgb, ColorChannels = 3; break;
+        default:
+            if (!TakeColourPhotometric(value)) return CStatus::Failed(kMsgBadHeader);
             break;
-        default: return CStatus::Failed(kMsgBadHeader);
         }
         break;
     case tiff::kFillOrder: FillOrder = value; break;
@@ -185,7 +186,7 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
         JpegTables.assign(items.begin(), items.end());
         break;
     case tiff::kPhotoshop: ReadResourceEntry(e, fileLength); break;
-    default: break;
+    default: return ReadColourEntry(e, fileLength);
     }
     return kDone;
 }
@@ -253,6 +254,7 @@ CStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
         YResolution *= kCentimetresPerInch;
     }
     ResolutionUnit = 1;
+    CompleteColour();
     uint32_t samples = ChannelCount ? ChannelCount : 1;
     if (ColorMode == 0 && PhotometricSense == 2) {
         // No PhotometricInterpretation: three or more samples are RGB, one
@@ -317,30 +319,29 @@ void CTiffIO::DeriveByteCounts(uint64_t fileLength)
     }
 }
 
-// Uncompressed strips hold their rows. A single strip, or strips without
-// byte counts, are taken at that size whatever the file says (writers get a
-// single strip's count wrong); otherwise a count short of the rows cuts
-// the strip.
+// Uncompressed strips hold their rows: they are taken at that size whatever
+// the file's byte counts say (writers get them wrong), as far as the file
+// holds them.
 void CTiffIO::SizeStoredStrips()
 {
-    bool trustCounts = StripTotal > 1 && StripByteCounts.size() >= StripTotal;
     uint64_t rowBytes = StripRowBytes();
     uint32_t perPlane = (Height - 1) / RowsPerStrip + 1;
     StripByteCounts.resize(StripTotal);
     for (uint32_t i = 0; i < StripTotal; ++i) {
         uint32_t row = (i % perPlane) * RowsPerStrip;
-        uint64_t bytes = rowBytes * std::min(RowsPerStrip, Height - std::min(row, Height));
-        if (trustCounts) bytes = std::min<uint64_t>(bytes, StripByteCounts[i]);
+        uint64_t bytes = StoredBytes(std::min(RowsPerStrip, Height - std::min(row, Height)), rowBytes);
         StripByteCounts[i] = static_cast<uint32_t>(std::min<uint64_t>(bytes, 0xFFFFFFFFu));
     }
 }
 
 // The strips must be able to hold the image, within what their compression
-// can decode to. A short file is refused here, before a host allocates
-// planes for it.
+// can decode to, but for at most kMostPixelsPastData pixels: rows the
+// data does not reach read as 0 (files cut short, strips whose byte counts
+// fall short of their rows). A file that holds much less is refused here,
+// before a host allocates planes for it.
 CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
 {
-    const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+    const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression), Photometric);
     if (!decoder) return kBadData;
     uint64_t rowBytes = StripRowBytes();
     uint32_t planes = IsPlanar() ? ChannelCount : 1;
@@ -354,7 +355,10 @@ CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
         uint64_t most = decoder->MostDecoded(std::min<uint64_t>(StripByteCounts[i], fileLength - at), rowBytes);
         have = most >= need - have ? need : have + most;
     }
-    return have >= need ? kDone : kBadData;
+    if (have >= need) return kDone;
+    // The pixels the data leaves out: the part of the image it does not reach.
+    double uncovered = static_cast<double>(need - have) / static_cast<double>(need) * Width * Height;
+    return uncovered <= static_cast<double>(kMostPixelsPastData) ? kDone : kBadData;
 }
 
 uint32_t CTiffIO::GetChOffset() const

@@ -39,7 +39,7 @@ private:
 
 uint32_t ItemBytes(uint16_t type)
 {
-    return type == 3 ? 2 : (type == 1 || type == 7) ? 1 : type == 5 ? 8 : 4;
+    return type == 3 ? 2 : (type == 1 || type == 7) ? 1 : (type == 5 || type == 10) ? 8 : 4;
 }
 
 std::vector<uint8_t> MakeTiff(const TiffFixture& f)
@@ -67,12 +67,12 @@ std::vector<uint8_t> MakeTiff(const TiffFixture& f)
     for (size_t i = 0; i < entries.size(); ++i) {
         const TiffEntry& e = entries[i];
         uint32_t n = e.bytes.empty() ? static_cast<uint32_t>(e.values.size()) : static_cast<uint32_t>(e.bytes.size());
-        if (e.type == 5) n /= 2;
+        if (e.type == 5 || e.type == 10) n /= 2;
         if (n * ItemBytes(e.type) <= 4) continue;
         w.Align();
         at[i] = static_cast<uint32_t>(w.bytes.size());
         if (!e.bytes.empty()) w.bytes.insert(w.bytes.end(), e.bytes.begin(), e.bytes.end());
-        else for (uint32_t v : e.values) w.Item(e.type == 5 ? 4 : e.type, v);
+        else for (uint32_t v : e.values) w.Item(e.type == 5 || e.type == 10 ? 4 : e.type, v);
     }
     w.Align();
     uint32_t ifd = static_cast<uint32_t>(w.bytes.size());
@@ -80,7 +80,7 @@ std::vector<uint8_t> MakeTiff(const TiffFixture& f)
     for (size_t i = 0; i < entries.size(); ++i) {
         const TiffEntry& e = entries[i];
         uint32_t n = e.bytes.empty() ? static_cast<uint32_t>(e.values.size()) : static_cast<uint32_t>(e.bytes.size());
-        if (e.type == 5) n /= 2;
+        if (e.type == 5 || e.type == 10) n /= 2;
         w.U16(e.tag);
         w.U16(e.type);
         w.U32(n);

@@ -10,8 +10,8 @@ namespace testutil {
 
 struct TiffEntry {
     uint16_t tag;
-    uint16_t type;  // 1 BYTE, 3 SHORT, 4 LONG, 5 RATIONAL, 7 UNDEFINED
-    std::vector<uint32_t> values;  // RATIONAL: numerator, denominator pairs
+    uint16_t type;  // 1 BYTE, 3 SHORT, 4 LONG, 5 RATIONAL, 7 UNDEFINED, 10 SRATIONAL
+    std::vector<uint32_t> values;  // RATIONAL, SRATIONAL: numerator, denominator pairs
     std::vector<uint8_t> bytes;    // BYTE / UNDEFINED data (instead of values)
 };
 

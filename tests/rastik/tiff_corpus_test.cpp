@@ -47,7 +47,11 @@ const std::map<std::string, uint32_t> kDecodedPastFaults = {
 
 // Corpus files libtiff's tools cannot render (floating point samples),
 // compared with ImageMagick's reading.
-const char* const kAsImageMagick[] = {"test_float64_predictor2_be_lzw.tif", "test_float64_predictor2_le_lzw.tif"};
+const char* const kAsImageMagick[] = {"test_float64_predictor2_be_lzw.tif", "test_float64_predictor2_le_lzw.tif",
+                                      "logluv-3c-16b.tiff"};
+// Old-style JPEG files, which PIL shows as libtiff converts them (ImageMagick
+// shows one with its YCbCr samples as RGB and cannot read the other).
+const char* const kAsPil[] = {"ojpeg_chewey_subsamp21_multi_strip.tiff", "ojpeg_single_strip_no_rowsperstrip.tiff"};
 
 uint32_t PlanesCrc(CTiffIO& codec)
 {
@@ -129,6 +133,17 @@ void ExpectAsImageMagick(const std::string& path, const std::string& what)
     EXPECT_EQ(MaxDifference(PlanesToRgb(codec), theirs), 0) << what;
 }
 
+// The planes of a file as PIL shows it, whole and reduced.
+void ExpectAsPil(const std::string& path, const std::string& what)
+{
+    CTiffIO codec(path.c_str());
+    ASSERT_EQ(ReadTiff(codec, path), 1) << what;
+    ExpectReducedAsWhole(path, codec, what);
+    RgbImage theirs;
+    ASSERT_TRUE(DecodeWithPil(path, &theirs)) << what;
+    EXPECT_EQ(MaxDifference(PlanesToRgb(codec), theirs), 0) << what;
+}
+
 TEST(TiffCorpus, ReadsAsLibtiffOrRefuses)
 {
     std::string dir = CorpusDir("tiff");
@@ -144,6 +159,10 @@ TEST(TiffCorpus, ReadsAsLibtiffOrRefuses)
         }
         if (std::find(std::begin(kAsImageMagick), std::end(kAsImageMagick), name) != std::end(kAsImageMagick)) {
             ExpectAsImageMagick(path, name);
+            continue;
+        }
+        if (std::find(std::begin(kAsPil), std::end(kAsPil), name) != std::end(kAsPil)) {
+            if (HasPil()) ExpectAsPil(path, name);
             continue;
         }
         auto known = kReadable.find(name);
@@ -276,6 +295,9 @@ TEST(TiffCorpus, SampleDepthsReadAsImageMagick)
         std::string(kFloat) + "-colorspace gray -depth 32 -compress zip -define tiff:predictor=3",
         std::string(kFloat) + "-depth 16 -compress zip -define tiff:predictor=3",
         std::string(kFloat) + "-depth 64 -compress zip -define tiff:predictor=3 -endian msb",
+        "-colorspace Lab -depth 8",
+        "-colorspace Lab -depth 16 -compress lzw -endian msb",
+        "-colorspace Lab -depth 8 -compress none -define tiff:rows-per-strip=5",
     };
     TempDir dir;
     std::string source = dir.File("source.png");

@@ -268,12 +268,31 @@ TEST(TiffRead, HeaderRefusalsAndTheirMessages)
     };
     const Case kCases[] = {
         {"BitsPerSample 8, 8, 16", [](TiffFixture& f) { SetEntry(f, {258, 3, {8, 8, 16}, {}}); }, 0},
-        {"YCbCr", [](TiffFixture& f) { SetEntry(f, {262, 3, {6}, {}}); }, kMsgBadHeader},
+        {"photometric 7", [](TiffFixture& f) { SetEntry(f, {262, 3, {7}, {}}); }, kMsgBadHeader},
+        {"YCbCr subsampled 3 x 1", [](TiffFixture& f) {
+             SetEntry(f, {262, 3, {6}, {}});
+             SetEntry(f, {530, 3, {3, 1}, {}});
+         }, kMsgUnsupported},
+        {"YCbCr with LZW", [](TiffFixture& f) {
+             SetEntry(f, {262, 3, {6}, {}});
+             SetEntry(f, {259, 3, {5}, {}});
+         }, kMsgUnsupported},
+        {"L*a*b* of two samples", [](TiffFixture& f) {
+             SetEntry(f, {262, 3, {8}, {}});
+             SetEntry(f, {277, 3, {2}, {}});
+             SetEntry(f, {258, 3, {8, 8}, {}});
+         }, kMsgBadFileData},
+        {"LogLuv uncompressed", [](TiffFixture& f) { SetEntry(f, {262, 3, {32845}, {}}); }, kMsgUnsupported},
+        {"SGI LogLuv compression of RGB", [](TiffFixture& f) { SetEntry(f, {259, 3, {34676}, {}}); }, kMsgUnsupported},
+        {"old-style JPEG without tables", [](TiffFixture& f) {
+             SetEntry(f, {262, 3, {6}, {}});
+             SetEntry(f, {259, 3, {6}, {}});
+         }, kMsgUnsupported},
         {"width 0", [](TiffFixture& f) { SetEntry(f, {256, 4, {0}, {}}); }, 0},
         {"planes past 32 bits", [](TiffFixture& f) { SetEntry(f, {257, 4, {0x7FFFFFFF}, {}}); }, kMsgBadFileData},
-        {"strip shorter than its rows", [](TiffFixture& f) {
-             SetEntry(f, {278, 4, {2}, {}});
-             f.strips = {std::vector<uint8_t>(48), std::vector<uint8_t>(10)};
+        {"data far short of the rows", [](TiffFixture& f) {
+             SetEntry(f, {257, 4, {9000000}, {}});
+             SetEntry(f, {278, 4, {1}, {}});
          }, kMsgBadFileData},
         {"no strips", [](TiffFixture& f) { f.strips.clear(); }, kMsgBadFileData},
         {"256 colours of 1-bit palette", [](TiffFixture& f) {
