@@ -17,6 +17,7 @@
 #include "rastik/support/PixelRows.h"
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
+#include "rastik/tiff/CTiffTileReader.h"
 #include "rastik/tiff/TiffColourConvert.h"
 #include "rastik/tiff/TiffDecoderTable.h"
 #include "rastik/tiff/TiffSampleConvert.h"
@@ -61,7 +62,7 @@ public:
     {
         uint32_t readers = Layout().Interleaved ? 1 : Layout().Planes;
         for (uint32_t p = 0; p < readers; ++p) {
-            m_readers.push_back(std::make_unique<CTiffRowReader>(m_codec.File, m_codec.PlanOf(p)));
+            m_readers.push_back(m_codec.PlaneRows(p));
             if (!m_readers.back()->Open(m_whole ? Height() : 1, readers)) return CStatus::Failed();
         }
         m_alphaAt = m_codec.AlphaToDivide();
@@ -121,7 +122,7 @@ private:
     CTiffIO& m_codec;
     bool m_whole;
     std::optional<CPoolScope> m_pool;  // strips decode on several threads
-    std::vector<std::unique_ptr<CTiffRowReader>> m_readers;
+    std::vector<std::unique_ptr<CTiffPlaneRows>> m_readers;
     bool m_converted = false;
     uint32_t m_alphaAt = 0;  // colour samples divided by the alpha after them; 0: none
     std::vector<uint8_t> m_own;
@@ -155,7 +156,7 @@ int CTiffIO::ReadRefusal() const
     if (!converted && bits != 1 && bits != 4 && bits != 8 && bits != 16) return kMsgOnly8Bit;
     // Colour samples are read as bytes of 8 or 16 bits only.
     if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return kMsgOnly8Bit;
-    if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return kMsgUnsupported;
+    if (Tiled ? !TilesReadable() : (StripTotal == 0 || RowsPerStrip == 0)) return kMsgUnsupported;
     if (!converted && SampleFormat != 1 && SampleFormat != 4) return kMsgUnsupported;
     if (Photometric == tiff::kYCbCr && Compression != tiff::kJpeg) return kMsgUnsupported;
     const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
@@ -200,6 +201,12 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
         p.counts = StripByteCounts.data() + first;
     }
     return p;
+}
+
+std::unique_ptr<CTiffPlaneRows> CTiffIO::PlaneRows(uint32_t plane)
+{
+    if (Tiled) return std::make_unique<CTiffTileReader>(File, TilePlanOf(plane));
+    return std::make_unique<CTiffRowReader>(File, PlanOf(plane));
 }
 
 uint32_t CTiffIO::AlphaToDivide() const
