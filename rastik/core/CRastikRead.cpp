@@ -45,9 +45,13 @@ uint32_t CRastik::ReducedPlaneCount() const
 int CRastik::ReadImageHead()
 {
     COperation op(*this, COperation::kRead, HeadReadError());
+    // What the data reads would refuse is refused here, before a host
+    // allocates planes for it.
     return op.Run([&] {
         CStatus head = ReadHead();
-        return head ? WithinPixelLimit() : head;
+        if (!head) return head;
+        if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);
+        return WithinPixelLimit();
     });
 }
 
