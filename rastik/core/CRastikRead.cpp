@@ -83,6 +83,7 @@ CStatus CRastik::ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, in
     const CRowLayout& layout = source->Layout();
     if (layout.Planes == 0 || layout.Planes > ChannelCount) return CStatus::Failed();
     CPlaneRowSink sink(*this, CPlaneRowStream::PlaneSet{kinds, planes, offsets, tempFile}, layout);
+    sink.FollowedBy(m_follower);
     if (CStatus s = sink.Open(); !s) return s;
     if (CStatus s = source->Start(); !s) return s;
     CStatus run = source->Run(sink);
