@@ -17,7 +17,7 @@
 
 class CRowProgress;
 
-class CFollowingRows : public CReadFollower, private NonCopyable {
+class CFollowingRows final : public CReadFollower, private NonCopyable {
 public:
     // Source rows 0 .. n - 1 that target row j needs; n only grows with j.
     using Needs = std::function<uint32_t(uint32_t row)>;
