@@ -193,21 +193,30 @@ bool DisksHold(const CRastik& source, const ConversionPlan& p)
     return TargetFits(source, p, spilled);
 }
 
+// The source's planes, once the disks hold what the conversion needs.
+bool AllocSource(CRastik& source, const ConversionPlan& p)
+{
+    source.BytesPerLine = BytesPerRow(source.Width * 8);
+    if (!DisksHold(source, p)) return false;
+    if (source.AllocChannelSpace()) return true;
+    uint64_t free = GetFreeDiskSpace(GetTempDirectory());
+    CConversionFailure::OfThread().Set(kMsgNoPlaneSpace, GetPlaneHeapCap(), free);
+    return false;
+}
+
+// Reads the whole source image into its planes.
+bool ReadPlanes(CRastik& source)
+{
+    source.TransparentIndex = -1;
+    bool ok = source.ReadImageData() != 0;
+    if (!ok) NoteReadFailure(source);
+    return ok;
+}
+
 // Reads the whole source image into its planes and closes its file.
 bool ReadSource(CRastik& source, const ConversionPlan& p)
 {
-    source.BytesPerLine = BytesPerRow(source.Width * 8);
-    bool ok = DisksHold(source, p);
-    if (ok && !source.AllocChannelSpace()) {
-        uint64_t free = GetFreeDiskSpace(GetTempDirectory());
-        CConversionFailure::OfThread().Set(kMsgNoPlaneSpace, GetPlaneHeapCap(), free);
-        ok = false;
-    }
-    if (ok) {
-        source.TransparentIndex = -1;
-        ok = source.ReadImageData() != 0;
-        if (!ok) NoteReadFailure(source);
-    }
+    bool ok = AllocSource(source, p) && ReadPlanes(source);
     source.File.Abort();
     return ok;
 }
@@ -275,11 +284,15 @@ void ApplyWriterOptions(ConversionPlan& p, unsigned options)
     if (options & kImgProcNoThumbnail) p.WritePreview = 0;
 }
 
-// Nothing but the resolution changes: the source codec writes the target.
-int RewriteWithSource(CRastik& source, const ConversionPlan& p)
+// Nothing but the resolution changes: the source codec writes the target,
+// at the source's size.
+int RewriteWithSource(CRastik& source, ConversionPlan& p, CProgressPhases& phases)
 {
+    phases.Enter(CProgressPhases::kWrite);
     if (p.ResolutionChanged) SetNewResolution(source, p.NewResolution);
     source.Path = p.TargetPath;
+    p.NewWidth = source.Width;
+    p.NewHeight = source.Height;
     return WriteTarget(source, p);
 }
 
@@ -343,6 +356,35 @@ int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const Conve
     SetNewResolution(target, p.NewResolution);
     phases.Enter(CProgressPhases::kWrite);
     return WriteTarget(target, p);
+}
+
+// The resize path with worker threads and no mode change: the target's rows
+// are resampled on the pool while the source is still being read, each as
+// soon as the source rows it needs are in (a top-down file read into heap
+// planes; otherwise all of them after the read). Memory is as on the
+// sequential path: the target's planes are only made before the read
+// rather than after it.
+int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases& phases, CWorkerPool& pool)
+{
+    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
+    if (!target) return 0;
+    target->WithQorHeader = p.WithQorHeader;
+    CResampler resampler(source, *target);
+    bool read = AllocSource(source, p) && resampler.Follow(pool, p.NewWidth, p.NewHeight);
+    if (read) {
+        source.FollowRead(resampler.Follower());
+        read = ReadPlanes(source);
+        source.FollowRead(nullptr);
+    }
+    source.File.Abort();
+    phases.Enter(CProgressPhases::kResample);
+    if (!resampler.Complete(read)) return 0;
+    double scaleX = static_cast<double>(p.NewWidth) / source.Width;
+    double scaleY = static_cast<double>(p.NewHeight) / source.Height;
+    if (!CopyClipPaths(source, *target, scaleX, scaleY)) return 0;
+    SetNewResolution(*target, p.NewResolution);
+    phases.Enter(CProgressPhases::kWrite);
+    return WriteTarget(*target, p);
 }
 
 int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, CProgressPhases& phases)
@@ -410,16 +452,14 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     CProgressPhases phases;
     phases.Plan(p.ModeChanged, p.SizeChanged, p.ModeChanged && p.TargetMode == kModeIndexed);
     phases.Enter(CProgressPhases::kRead);
-    if (!ReadSource(*source, p)) return 0;
-    if (colourOnly) source->ChannelCount = source->ColorChannels;
-
     int result = 0;
-    if (viaSource) {
-        phases.Enter(CProgressPhases::kWrite);
-        result = RewriteWithSource(*source, p);
-        if (result) p.NewWidth = source->Width, p.NewHeight = source->Height;
+    CWorkerPool* workers = pool.Pool();
+    if (workers && p.SizeChanged && !p.ModeChanged && !colourOnly) {
+        result = ResizeWhileReading(*source, p, phases, *workers);
     } else {
-        result = WriteWithTarget(source, p, phases);
+        if (!ReadSource(*source, p)) return 0;
+        if (colourOnly) source->ChannelCount = source->ColorChannels;
+        result = viaSource ? RewriteWithSource(*source, p, phases) : WriteWithTarget(source, p, phases);
     }
     if (result) {
         if (widthWritten) *widthWritten = static_cast<int>(p.NewWidth);
