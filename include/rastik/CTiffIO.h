@@ -1,6 +1,6 @@
-// Codec for strip-organised TIFF files, file-type code 12. Reading: the first
-// image file directory, uncompressed, LZW (with horizontal differencing),
-// PackBits and CCITT Modified Huffman strips, samples interleaved or one
+// Codec for TIFF files, file-type code 12. Reading: the first image file
+// directory, strips or tiles of every compression on the decoder table
+// (TiffDecoderTable.h), with their predictors, samples interleaved or one
 // plane per sample, 1, 4, 8 and 16 bits; the whole image, reduced, or as a
 // preview (the embedded thumbnail first). Writing: 8-bit samples
 // interleaved, uncompressed, LZW (with horizontal differencing) or PackBits,
@@ -20,6 +20,8 @@
 #include "rastik/RastikApi.h"
 
 struct TiffStripPlan;
+struct TiffTilePlan;
+class CTiffPlaneRows;
 class CPlaneRowStream;
 class CWorkerPool;
 namespace tiff {
@@ -119,6 +121,12 @@ public:
     // 1 unsigned integers; 2 signed, 3 floating point (not read).
     uint32_t SampleFormat = 1;
     bool Tiled = false;
+    // Tiles instead of strips: TileWidth x TileLength pixels each, left to
+    // right and top down (plane after plane when planar).
+    uint32_t TileWidth = 0;
+    uint32_t TileLength = 0;
+    std::vector<uint32_t> TileOffsets;
+    std::vector<uint32_t> TileByteCounts;
     // Byte length of the Photoshop resource block at ResourcePos.
     uint32_t ResourceLength = 0;
 
@@ -205,7 +213,8 @@ private:
     CStatus ReadResolution(const tiff::TiffEntry& entry, uint64_t fileLength, float& resolution);
     void ReadResourceEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
     CStatus CompleteDirectory(uint64_t fileLength);
-    void DeriveByteCounts(uint64_t fileLength);
+    static void DeriveByteCounts(const std::vector<uint32_t>& offsets, uint32_t total, uint64_t fileLength,
+                                 std::vector<uint32_t>& counts);
     void SizeStoredStrips();
     CStatus CheckStripData(uint64_t fileLength) const;
     // Colour beyond the basic photometric interpretations: YCbCr, the
@@ -228,10 +237,18 @@ private:
     // of each pixel of the row's own copy.
     void LabToRgbRow(const uint8_t* row, uint8_t* own, uint32_t samples) const;
     std::unique_ptr<tiff::TiffColourFields> m_colour;
+    // The tile tables sized and checked against the image and the file.
+    CStatus CompleteTiles(uint64_t fileLength);
+    // Whether the tile fields describe tiles the row source reads.
+    bool TilesReadable() const;
 
     bool IsPlanar() const { return PlanarRows == 1 && ChannelCount > 1; }
     // Strips, depth and decoding of plane p (of the interleaved rows: 0).
     TiffStripPlan PlanOf(uint32_t plane) const;
+    TiffTilePlan TilePlanOf(uint32_t plane) const;
+    // The reader of plane p's rows (of the interleaved rows: 0), from
+    // strips or tiles.
+    std::unique_ptr<CTiffPlaneRows> PlaneRows(uint32_t plane);
     // Bytes of one decoded row of plane p's strips.
     uint64_t StripRowBytes() const;
 

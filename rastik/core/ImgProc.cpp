@@ -24,6 +24,7 @@
 // are the same for every thread count.
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "platform/CFileFind.h"
 #include "platform/Win32.h"
@@ -38,6 +39,7 @@
 #include "rastik/core/CProgressPhases.h"
 #include "rastik/core/CResampler.h"
 #include "rastik/core/CSizeRule.h"
+#include "rastik/core/CTargetFileSize.h"
 #include "rastik/core/CWriterModes.h"
 #include "rastik/core/ClipPathCopy.h"
 #include "rastik/support/CPoolScope.h"
@@ -149,22 +151,59 @@ void NoteReadFailure(const CRastik& source)
         failure.Set(kMsgDataEnded, uint64_t{source.RowsRead()} + 1, source.Height);
 }
 
-// Reads the whole source image into its planes and closes its file. Before
-// anything is allocated, the temporary directory must hold what the
-// conversion spills at its peak.
+// The directory a path names its file in.
+std::string DirectoryOf(const char* path)
+{
+    std::string dir(path);
+    size_t slash = dir.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : dir.substr(0, slash);
+}
+
+// Whether the target's directory holds the largest file the target's writer
+// may make for the image (beside the spilled planes when the temporary
+// directory lies on the same file system); a target it replaces counts as
+// free. A directory that cannot be asked is left to the target's open.
+bool TargetFits(const CRastik& source, const ConversionPlan& p, uint64_t spilled)
+{
+    const std::string dir = DirectoryOf(p.TargetPath);
+    if (!HasFreeDiskSpace(dir.c_str(), 0)) return true;
+    uint32_t samples = p.ModeChanged ? PlanesOfMode(p.TargetMode)
+                                     : source.UseColorChannels ? source.ColorChannels : source.ChannelCount;
+    CTargetFileSize size(p.NewWidth, p.NewHeight, samples, p.TargetMode == kModeBitmap);
+    uint64_t need = size.Of(p.TargetType, p.Compression);
+    if (OnOneFileSystem(dir.c_str(), GetTempDirectory())) need += spilled;
+    uint64_t free = GetFreeDiskSpace(dir.c_str()) + FileBytes(p.TargetPath);
+    if (need <= free) return true;
+    CConversionFailure::OfThread().Set(kMsgNoTargetSpace, need, free);
+    return false;
+}
+
+// Before anything is allocated: the temporary directory must hold what the
+// conversion spills at its peak (one that cannot be used fails even when
+// nothing spills), and the target's directory the target.
+bool DisksHold(const CRastik& source, const ConversionPlan& p)
+{
+    const char* temp = GetTempDirectory();
+    uint64_t spilled = SpilledPeak(source, p);
+    if (!HasFreeDiskSpace(temp, spilled)) {
+        CConversionFailure::OfThread().Set(kMsgNoTempSpace, spilled, GetFreeDiskSpace(temp));
+        return false;
+    }
+    return TargetFits(source, p, spilled);
+}
+
+// Reads the whole source image into its planes and closes its file.
 bool ReadSource(CRastik& source, const ConversionPlan& p)
 {
-    CConversionFailure& failure = CConversionFailure::OfThread();
-    const char* temp = GetTempDirectory();
     source.BytesPerLine = BytesPerRow(source.Width * 8);
-    uint64_t spilled = SpilledPeak(source, p);
-    bool ok = false;
-    // A temporary directory that cannot be used fails even when nothing spills.
-    if (!HasFreeDiskSpace(temp, spilled)) {
-        failure.Set(kMsgNoTempSpace, spilled, GetFreeDiskSpace(temp));
-    } else if (!source.AllocChannelSpace()) {
-        failure.Set(kMsgNoPlaneSpace, GetPlaneHeapCap(), GetFreeDiskSpace(temp));
-    } else {
+    bool ok = DisksHold(source, p);
+    if (ok && !source.AllocChannelSpace()) {
+        uint64_t free = GetFreeDiskSpace(GetTempDirectory());
+        CConversionFailure::OfThread().Set(kMsgNoPlaneSpace, GetPlaneHeapCap(), free);
+        ok = false;
+    }
+    if (ok) {
         source.TransparentIndex = -1;
         ok = source.ReadImageData() != 0;
         if (!ok) NoteReadFailure(source);

@@ -17,6 +17,7 @@
 #include "rastik/support/PixelRows.h"
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
+#include "rastik/tiff/CTiffTileReader.h"
 #include "rastik/tiff/TiffColourConvert.h"
 #include "rastik/tiff/TiffColourFields.h"
 #include "rastik/tiff/TiffDecoderTable.h"
@@ -65,7 +66,7 @@ public:
         if (m_codec.Compression == kOldJpegCompression && !m_codec.BuildOldJpegStream()) return CStatus::Failed();
         uint32_t readers = Layout().Interleaved ? 1 : Layout().Planes;
         for (uint32_t p = 0; p < readers; ++p) {
-            m_readers.push_back(std::make_unique<CTiffRowReader>(m_codec.File, m_codec.PlanOf(p)));
+            m_readers.push_back(m_codec.PlaneRows(p));
             if (!m_readers.back()->Open(m_whole ? Height() : 1, readers)) return CStatus::Failed();
         }
         m_alphaAt = m_codec.AlphaToDivide();
@@ -127,7 +128,7 @@ private:
     CTiffIO& m_codec;
     bool m_whole;
     std::optional<CPoolScope> m_pool;  // strips decode on several threads
-    std::vector<std::unique_ptr<CTiffRowReader>> m_readers;
+    std::vector<std::unique_ptr<CTiffPlaneRows>> m_readers;
     bool m_converted = false;
     bool m_lab = false;  // L*a*b* samples shown as RGB
     uint32_t m_alphaAt = 0;  // colour samples divided by the alpha after them; 0: none
@@ -162,7 +163,7 @@ int CTiffIO::ReadRefusal() const
     if (!converted && bits != 1 && bits != 4 && bits != 8 && bits != 16) return kMsgOnly8Bit;
     // Colour samples are read as bytes of 8 or 16 bits only.
     if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return kMsgOnly8Bit;
-    if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return kMsgUnsupported;
+    if (Tiled ? !TilesReadable() : (StripTotal == 0 || RowsPerStrip == 0)) return kMsgUnsupported;
     if (!converted && SampleFormat != 1 && SampleFormat != 4) return kMsgUnsupported;
     if (int refusal = ColourRefusal()) return refusal;
     const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression), Photometric);
@@ -210,6 +211,12 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
         p.counts = StripByteCounts.data() + first;
     }
     return p;
+}
+
+std::unique_ptr<CTiffPlaneRows> CTiffIO::PlaneRows(uint32_t plane)
+{
+    if (Tiled) return std::make_unique<CTiffTileReader>(File, TilePlanOf(plane));
+    return std::make_unique<CTiffRowReader>(File, PlanOf(plane));
 }
 
 uint32_t CTiffIO::AlphaToDivide() const

@@ -168,10 +168,10 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kResolutionUnit: ResolutionUnit = value; break;
     case tiff::kPredictor: Predictor = value & 0xFFFF; break;
     case tiff::kColorMap: return ReadColorMap(e, fileLength);
-    case tiff::kTileWidth:
-    case tiff::kTileLength:
-    case tiff::kTileOffsets:
-    case tiff::kTileByteCounts: Tiled = true; break;
+    case tiff::kTileWidth: Tiled = true, TileWidth = value; break;
+    case tiff::kTileLength: Tiled = true, TileLength = value; break;
+    case tiff::kTileOffsets: Tiled = true; return ReadItems(File, e, little, fileLength, TileOffsets);
+    case tiff::kTileByteCounts: Tiled = true; return ReadItems(File, e, little, fileLength, TileByteCounts);
     case tiff::kExtraSamples:
         ExtraSampleCount = static_cast<uint16_t>(e.count);
         if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
@@ -290,32 +290,36 @@ CStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
     if (Width > 0x1FFFFFFFu || BitsPerChannel == 0 || BitsPerChannel > 64) return kBadData;
     if (static_cast<uint64_t>(BytesPerRow(Width * 8)) * Height > 0xFFFFFFFFull) return kBadData;
     if (static_cast<uint64_t>(Width) * BitsPerChannel * ChannelCount > kMaxRowBits) return kBadData;
-    if (StripOffsets.empty() && !Tiled) return kBadData;
-    StripTotal = static_cast<uint32_t>(StripOffsets.size());
-    if (Compression == tiff::kNone)
-        SizeStoredStrips();
-    else
-        DeriveByteCounts(fileLength);
+    if (!Tiled) {
+        if (StripOffsets.empty()) return kBadData;
+        StripTotal = static_cast<uint32_t>(StripOffsets.size());
+        if (Compression == tiff::kNone)
+            SizeStoredStrips();
+        else
+            DeriveByteCounts(StripOffsets, StripTotal, fileLength, StripByteCounts);
+    }
     StripCount = static_cast<int32_t>(std::min<uint32_t>(StripTotal, 0x7FFFFFFF));
     MakeGreyMap();
     // A layout the row source cannot read is refused here, with the data
     // reads' message, before a host allocates planes for it.
     if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);
-    return CheckStripData(fileLength);
+    return Tiled ? CompleteTiles(fileLength) : CheckStripData(fileLength);
 }
 
-// Byte counts of compressed strips the file does not give: each strip runs
-// to the next strip offset above its own, the last to the end of the file.
-void CTiffIO::DeriveByteCounts(uint64_t fileLength)
+// Byte counts of the first total compressed strips (or tiles) the file does
+// not give: each runs to the next offset above its own, the last to the end
+// of the file.
+void CTiffIO::DeriveByteCounts(const std::vector<uint32_t>& offsets, uint32_t total, uint64_t fileLength,
+                               std::vector<uint32_t>& counts)
 {
-    if (StripByteCounts.size() >= StripTotal) return;
-    std::vector<uint32_t> sorted(StripOffsets);
+    if (counts.size() >= total) return;
+    std::vector<uint32_t> sorted(offsets);
     std::sort(sorted.begin(), sorted.end());
-    for (size_t i = StripByteCounts.size(); i < StripTotal; ++i) {
-        uint32_t at = StripOffsets[i];
+    for (size_t i = counts.size(); i < total; ++i) {
+        uint32_t at = offsets[i];
         auto next = std::upper_bound(sorted.begin(), sorted.end(), at);
         uint64_t end = next == sorted.end() ? fileLength : *next;
-        StripByteCounts.push_back(at >= fileLength ? 0 : static_cast<uint32_t>(std::min(end, fileLength) - at));
+        counts.push_back(at >= fileLength ? 0 : static_cast<uint32_t>(std::min(end, fileLength) - at));
     }
 }
 
@@ -363,5 +367,6 @@ CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
 
 uint32_t CTiffIO::GetChOffset() const
 {
-    return StripOffsets.empty() ? 0 : StripOffsets[0];
+    const std::vector<uint32_t>& offsets = Tiled ? TileOffsets : StripOffsets;
+    return offsets.empty() ? 0 : offsets[0];
 }

@@ -275,10 +275,9 @@ CStatus CTiffIO::WritePlainFile()
 {
     if (!WriteHeader()) return Nested(0);
     uint32_t samples = ChannelCount;
-    uint32_t spilled = 0;
-    for (uint32_t c = 0; c < samples; ++c)
-        if (ChannelKind[c] == kChannelTemp) ++spilled;
-    uint64_t stripRows = kPlainStripBytes / BytesPerLine / (samples + spilled);
+    // Spilled planes are staged apart from the strip, so where the planes
+    // are kept does not change the file's strips.
+    uint64_t stripRows = kPlainStripBytes / BytesPerLine / samples;
     stripRows = std::clamp<uint64_t>(stripRows, 1, Height);
     uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
     m_writtenBits = 8;

@@ -22,6 +22,7 @@ struct TiffFixture {
     bool stripsReversed = false;               // store the strips last to first
     bool shortStripArrays = false;             // StripOffsets/StripByteCounts as SHORT
     bool withByteCounts = true;
+    bool tiles = false;                        // the strips are tiles (TileOffsets, TileByteCounts)
 };
 std::vector<uint8_t> MakeTiff(const TiffFixture& fixture);
 
@@ -32,6 +33,14 @@ uint32_t ItemBytes(uint16_t type);
 // uncompressed rows of rowsPerStrip rows.
 TiffFixture PlainTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
                       const std::vector<uint8_t>& data, uint32_t rowsPerStrip, bool littleEndian = true);
+
+// The same image in uncompressed tiles of tileWidth x tileLength pixels:
+// data holds the rows as PlainTiff takes them, or with planar set the rows
+// of each plane (one sample a pixel) plane after plane. Edge tiles are
+// padded with 0.
+TiffFixture TiledTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
+                      const std::vector<uint8_t>& data, uint32_t tileWidth, uint32_t tileLength, bool planar = false,
+                      bool littleEndian = true);
 
 // A clip-path resource ("8BIM", id, empty name, data) of subpaths, closed
 // or open, given by their anchors as fractions of the width and height;
