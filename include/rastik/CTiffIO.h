@@ -231,6 +231,8 @@ private:
     // The whole image's old-style JPEG stream from its pieces; false when
     // the pieces cannot be read or put together.
     bool BuildOldJpegStream();
+    bool BuildOldJpegStrips(uint64_t most);
+    bool AppendFileBytes(uint64_t at, uint64_t count, uint64_t most, std::vector<uint8_t>& store);
     // L*a*b* pixels of a decoded row to RGB over the first three samples
     // of each pixel of the row's own copy.
     void LabToRgbRow(const uint8_t* row, uint8_t* own, uint32_t samples) const;

@@ -199,52 +199,82 @@ void CTiffIO::LabToRgbRow(const uint8_t* row, uint8_t* own, uint32_t samples) co
     }
 }
 
+// Bytes [at, at + count) of the file, cut at its end, appended to store;
+// false when they would take store past most bytes or cannot be read.
+bool CTiffIO::AppendFileBytes(uint64_t at, uint64_t count, uint64_t most, std::vector<uint8_t>& store)
+{
+    const uint64_t fileLength = File.GetLength();
+    uint64_t from = std::min<uint64_t>(at, fileLength);
+    uint64_t bytes = std::min<uint64_t>(count, fileLength - from);
+    if (store.size() + bytes > most) return false;
+    size_t first = store.size();
+    store.resize(first + bytes);
+    File.Seek(static_cast<int64_t>(from), CFile::begin);
+    return bytes == 0 || File.Read(store.data() + first, static_cast<uint32_t>(bytes)) == bytes;
+}
+
 bool CTiffIO::BuildOldJpegStream()
 {
     TiffColourFields& c = *m_colour;
-    const uint64_t fileLength = File.GetLength();
-    // Bytes [at, at + count) of the file, cut at its end, appended to store.
-    std::vector<uint8_t> store;
-    std::vector<std::pair<size_t, size_t>> spans;  // where each part lies in store
-    auto take = [&](uint64_t at, uint64_t count) {
-        uint64_t from = std::min<uint64_t>(at, fileLength);
-        uint64_t bytes = std::min<uint64_t>(count, fileLength - from);
-        if (store.size() + bytes > kMostStreamFiles * fileLength + 4096) return false;
-        size_t first = store.size();
-        store.resize(first + bytes);
-        File.Seek(static_cast<int64_t>(from), CFile::begin);
-        if (bytes && File.Read(store.data() + first, static_cast<uint32_t>(bytes)) != bytes) return false;
-        spans.emplace_back(first, bytes);
-        return true;
-    };
+    const uint64_t most = kMostStreamFiles * File.GetLength() + 4096;
+    // The head's parts, one after the other in jpegHead: the interchange
+    // bytes, then each component's quantisation, DC and AC table.
+    std::vector<size_t> ends;
+    c.jpegHead.clear();
     bool ok = true;
     if (c.hasInterchange) {
-        uint64_t length = c.interchangeLength ? c.interchangeLength : fileLength;
-        ok = take(c.interchangeAt, length);
+        uint64_t length = c.interchangeLength ? c.interchangeLength : File.GetLength();
+        ok = AppendFileBytes(c.interchangeAt, length, most, c.jpegHead);
+        ends.push_back(c.jpegHead.size());
     }
     for (const std::vector<uint32_t>* tables : {&c.qTables, &c.dcTables, &c.acTables})
-        for (uint32_t k = 0; ok && k < ChannelCount && k < tables->size(); ++k)
-            ok = take((*tables)[k], tables == &c.qTables ? kQuantBytes : kHuffmanBytes);
-    for (uint32_t s = 0; ok && s < StripTotal; ++s) ok = take(StripOffsets[s], StripByteCounts[s]);
+        for (uint32_t k = 0; ok && k < ChannelCount && k < tables->size(); ++k) {
+            ok = AppendFileBytes((*tables)[k], tables == &c.qTables ? kQuantBytes : kHuffmanBytes, most, c.jpegHead);
+            ends.push_back(c.jpegHead.size());
+        }
     if (!ok) return false;
-    auto part = [&](size_t i) { return std::span<const uint8_t>(store.data() + spans[i].first, spans[i].second); };
-    TiffOldJpegFields f;
-    f.width = c.frameWidth = Width;
-    f.height = c.frameHeight = Height;
+    size_t next = 0;
+    auto part = [&]() {
+        size_t from = next ? ends[next - 1] : 0;
+        return std::span<const uint8_t>(c.jpegHead.data() + from, ends[next++] - from);
+    };
+    TiffOldJpegFields& f = c.jpegFields;
+    f = TiffOldJpegFields();
     f.samplesPerPixel = ChannelCount;
     // Colour frames without a PhotometricInterpretation are YCbCr, as the decoder takes them.
     f.ycbcr = Photometric == tiff::kYCbCr || (Photometric == tiff::kNoPhotometric && ChannelCount == 3);
     f.subH = c.subH, f.subV = c.subV;
     f.process = c.jpegProc;
     f.restartInterval = c.restartInterval;
-    f.rowsPerStrip = RowsPerStrip;
-    size_t next = 0;
-    if (c.hasInterchange) f.interchange = part(next++);
+    if (c.hasInterchange) f.interchange = part();
     for (auto* tables : {&f.qTables, &f.dcTables, &f.acTables}) {
         const std::vector<uint32_t>& from = tables == &f.qTables ? c.qTables : tables == &f.dcTables ? c.dcTables : c.acTables;
-        for (uint32_t k = 0; k < ChannelCount && k < from.size(); ++k) tables->push_back(part(next++));
+        for (uint32_t k = 0; k < ChannelCount && k < from.size(); ++k) tables->push_back(part());
+    }
+    c.jpegStream.clear();
+    return Tiled || BuildOldJpegStrips(most);
+}
+
+// Strips are pieces of one frame of the whole image.
+bool CTiffIO::BuildOldJpegStrips(uint64_t most)
+{
+    TiffColourFields& c = *m_colour;
+    std::vector<uint8_t> store;
+    std::vector<size_t> ends;
+    // Strips past the image's are no part of it.
+    const uint32_t strips = std::min<uint32_t>(StripTotal, (Height - 1) / RowsPerStrip + 1);
+    for (uint32_t s = 0; s < strips; ++s) {
+        if (!AppendFileBytes(StripOffsets[s], StripByteCounts[s], most, store)) return false;
+        ends.push_back(store.size());
     }
     std::vector<std::span<const uint8_t>> pieces;
-    while (next < spans.size()) pieces.push_back(part(next++));
+    for (size_t i = 0; i < ends.size(); ++i) {
+        size_t from = i ? ends[i - 1] : 0;
+        pieces.emplace_back(store.data() + from, ends[i] - from);
+    }
+    TiffOldJpegFields f = c.jpegFields;
+    f.width = c.frameWidth = Width;
+    f.height = c.frameHeight = Height;
+    f.rowsPerStrip = RowsPerStrip;
     return CTiffOldJpegStream::Build(f, pieces, &c.jpegStream);
 }

@@ -28,20 +28,21 @@ constexpr uint64_t kMostBandBytes = 1u << 30;
 
 bool CTiffIO::TilesReadable() const
 {
-    // Subsampled YCbCr samples are read from strips only; JPEG converts its
-    // own colour.
-    bool ycbcr = Photometric == tiff::kYCbCr && Compression != tiff::kJpeg;
+    // Subsampled YCbCr samples are read from strips only; JPEG and
+    // old-style JPEG (6) convert their own colour.
+    bool ycbcr = Photometric == tiff::kYCbCr && Compression != tiff::kJpeg && Compression != 6;
     return TileWidth != 0 && TileLength != 0 && !TileOffsets.empty() && !ycbcr;
 }
 
 TiffTilePlan CTiffIO::TilePlanOf(uint32_t plane) const
 {
     TiffTilePlan p;
-    p.decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+    p.decoder = FindTiffDecoder(static_cast<uint32_t>(Compression), Photometric);
     p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
     p.reverseBits = FillOrder == 2;
     p.littleEndian = IntelByteOrder != 0;
-    p.shape = {TileWidth, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, TileLength, T4Options, Photometric, JpegTables};
+    p.shape = {TileWidth, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, TileLength, T4Options, Photometric, JpegTables,
+               m_colour.get()};
     p.width = Width;
     p.height = Height;
     if (TileWidth == 0 || TileLength == 0 || Width == 0 || Height == 0) return p;

@@ -2,6 +2,9 @@
 #include "rastik/tiff/CTiffOldJpegDecoder.h"
 
 #include <cstring>
+#include <new>
+
+#include "rastik/tiff/CTiffStripBytes.h"
 
 #include "rastik/tiff/TiffColourFields.h"
 #include "rastik/tiff/TiffTags.h"
@@ -34,13 +37,28 @@ CTiffOldJpegDecoder::CTiffOldJpegDecoder(const TiffRowShape& shape)
 {
 }
 
-bool CTiffOldJpegDecoder::Start(CTiffStripBytes&)
+bool CTiffOldJpegDecoder::Start(CTiffStripBytes& bytes)
 {
     const tiff::TiffColourFields* c = m_shape.colour;
-    if (!c || c->jpegStream.empty() || !m_jpeg.Ok() || m_shape.bits != 8 || c->frameWidth < m_shape.width) return false;
-    if (m_jpeg.OutputSamples() != m_shape.samples) return false;
-    m_frameRow.assign(static_cast<size_t>(c->frameWidth) * m_shape.samples, 0);
-    return m_jpeg.Start(c->jpegStream.data(), c->jpegStream.size(), c->frameWidth, c->frameHeight);
+    if (!c || !m_jpeg.Ok() || m_shape.bits != 8 || m_jpeg.OutputSamples() != m_shape.samples) return false;
+    if (!c->jpegStream.empty()) {
+        if (c->frameWidth < m_shape.width) return false;
+        m_frameRow.assign(static_cast<size_t>(c->frameWidth) * m_shape.samples, 0);
+        return m_jpeg.Start(c->jpegStream.data(), c->jpegStream.size(), c->frameWidth, c->frameHeight);
+    }
+    // A tile: a frame of its own, of the tile's size.
+    TiffOldJpegFields f = c->jpegFields;
+    f.width = m_shape.width;
+    f.height = f.rowsPerStrip = m_shape.rows;
+    try {
+        std::vector<uint8_t> tile;
+        bytes.Gather(tile);
+        if (!CTiffOldJpegStream::Build(f, {std::span<const uint8_t>(tile)}, &m_tileStream)) return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    m_frameRow.assign(static_cast<size_t>(m_shape.width) * m_shape.samples, 0);
+    return m_jpeg.Start(m_tileStream.data(), m_tileStream.size(), m_shape.width, m_shape.rows);
 }
 
 uint8_t* CTiffOldJpegDecoder::DecodeRow(uint8_t* row)

@@ -2,7 +2,8 @@
 // image is one JPEG frame whose pieces lie about the file (TiffColourFields
 // holds the stream the read put together from them, CTiffOldJpegStream);
 // the decoder reads that stream as the image's only strip, ignoring the
-// strip's own bytes. YCbCr frames are decoded to YCbCr samples, each data
+// strip's own bytes. A tiled image is a frame per tile, put together from
+// the tile's bytes and the tables as the tile is decoded. YCbCr frames are decoded to YCbCr samples, each data
 // unit's chroma over its pixels, and converted to RGB as uncompressed YCbCr
 // is (CTiffYCbCrRows: YCbCrCoefficients and ReferenceBlackWhite apply); grey
 // and RGB frames come out as they are. A frame wider than the image (a
@@ -31,5 +32,6 @@ private:
     bool m_ycbcr;
     CTiffJpegDecoder m_jpeg;
     CTiffYCbCrRows m_convert;
-    std::vector<uint8_t> m_frameRow;  // a row of the frame as decoded
+    std::vector<uint8_t> m_frameRow;    // a row of the frame as decoded
+    std::vector<uint8_t> m_tileStream;  // a tile's frame, put together
 };

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "rastik/tiff/CTiffOldJpegStream.h"
+
 namespace tiff {
 
 enum ColourTag : uint16_t {
@@ -48,8 +50,12 @@ struct TiffColourFields {
     uint32_t restartInterval = 0;
     std::vector<uint32_t> qTables, dcTables, acTables;  // file offsets, one per component
 
-    // Old-style JPEG, made by the read: the whole image's JPEG stream and
-    // the size of its frame (the image, or the one tile that holds it).
+    // Old-style JPEG, made by the read: the bytes of JPEGInterchangeFormat
+    // and of the tables, the fields of the frames that refer to them, and
+    // for strips the whole image's JPEG stream and the size of its frame
+    // (tiles are a frame each, put together as they are decoded).
+    std::vector<uint8_t> jpegHead;
+    TiffOldJpegFields jpegFields;
     std::vector<uint8_t> jpegStream;
     uint32_t frameWidth = 0, frameHeight = 0;
 

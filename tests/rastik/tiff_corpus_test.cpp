@@ -49,9 +49,11 @@ const std::map<std::string, uint32_t> kDecodedPastFaults = {
 // compared with ImageMagick's reading.
 const char* const kAsImageMagick[] = {"test_float64_predictor2_be_lzw.tif", "test_float64_predictor2_le_lzw.tif",
                                       "logluv-3c-16b.tiff"};
-// Old-style JPEG files, which PIL shows as libtiff converts them (ImageMagick
-// shows one with its YCbCr samples as RGB and cannot read the other).
-const char* const kAsPil[] = {"ojpeg_chewey_subsamp21_multi_strip.tiff", "ojpeg_single_strip_no_rowsperstrip.tiff"};
+// Old-style JPEG files (strips, and a tile), which PIL shows as libtiff
+// converts them (ImageMagick shows two with their YCbCr samples as RGB and
+// cannot read the third).
+const char* const kAsPil[] = {"ojpeg_chewey_subsamp21_multi_strip.tiff", "ojpeg_single_strip_no_rowsperstrip.tiff",
+                              "ojpeg_zackthecat_subsamp22_single_strip.tiff"};
 
 uint32_t PlanesCrc(CTiffIO& codec)
 {

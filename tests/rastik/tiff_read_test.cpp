@@ -648,3 +648,53 @@ TEST(TiffRead, MalformedPathResourceFailsTheWholeRead)
 }
 
 }  // namespace
+
+namespace {
+
+// Strips shorter than their rows read as PIL and ImageMagick read them:
+// uncompressed strips at their rows' size whatever their byte counts say;
+// compressed data that ends early keeps the rows it holds, the rows past
+// it read as 0.
+TEST(TiffRead, StripsShorterThanTheirRows)
+{
+    const uint32_t width = 8, height = 8, rows = 4;
+    std::vector<uint8_t> pixels = Ramp(width * height, 11);
+    pixels[0] = 1;  // no row is all 0
+    auto literalRows = [&](uint32_t first, uint32_t count) {
+        std::vector<uint8_t> out;
+        for (uint32_t r = first; r < first + count; ++r) {
+            out.push_back(uint8_t(width - 1));
+            out.insert(out.end(), pixels.begin() + r * width, pixels.begin() + (r + 1) * width);
+        }
+        return out;
+    };
+    struct Case {
+        const char* what;
+        uint32_t compression;
+        std::vector<uint32_t> counts;  // empty: the strips' sizes
+        uint32_t rowsHeld;             // by the data, from the top
+    };
+    const Case kCases[] = {
+        {"uncompressed, counts of half the rows", 1, {16, 16}, height},
+        {"PackBits, second strip cut after a row", 32773, {}, 5},
+        {"PackBits, second strip's count a row short", 32773, {36, 27}, 7},
+    };
+    for (const Case& c : kCases) {
+        TiffFixture f = PlainTiff(width, height, 8, 1, 1, pixels, rows);
+        if (c.compression == 32773) {
+            SetEntry(f, {259, 3, {32773}, {}});
+            f.strips = {literalRows(0, rows), literalRows(rows, c.counts.empty() ? 1 : rows)};
+        }
+        if (!c.counts.empty()) {
+            f.withByteCounts = false;
+            f.entries.push_back({279, 4, c.counts, {}});
+        }
+        std::unique_ptr<Loaded> l = Load(f);
+        ASSERT_EQ(l->data, 1) << c.what;
+        std::vector<uint8_t> expected(pixels.begin(), pixels.begin() + c.rowsHeld * width);
+        expected.resize(pixels.size(), 0);
+        EXPECT_EQ(PlaneBytes(*l->codec, 0), expected) << c.what;
+    }
+}
+
+}  // namespace
