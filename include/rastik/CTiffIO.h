@@ -236,8 +236,8 @@ private:
     // values turned over.
     void MapGrey(uint8_t* row, uint32_t width, uint32_t step) const;
     void MakeGreyMap();
-    // Colour samples of interleaved pixels divided by the alpha after them: its
-    // place in the pixel, 0 when none are.
+    // Colour samples divided by the alpha after them: its place in the
+    // pixel (its plane in a file of a plane per sample), 0 when none are.
     uint32_t AlphaToDivide() const;
     bool m_greyMapped = false;
     uint8_t m_greyMap[256] = {};

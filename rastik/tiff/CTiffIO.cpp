@@ -60,16 +60,19 @@ public:
 
     CStatus Start() override
     {
+        m_alphaAt = m_codec.AlphaToDivide();
         uint32_t readers = Layout().Interleaved ? 1 : Layout().Planes;
+        // Colour planes are divided by the alpha plane, also where it is not
+        // handed over.
+        if (!Layout().Interleaved && m_alphaAt) readers = std::max(readers, m_alphaAt + 1);
         for (uint32_t p = 0; p < readers; ++p) {
             m_readers.push_back(m_codec.PlaneRows(p));
             if (!m_readers.back()->Open(m_whole ? Height() : 1, readers)) return CStatus::Failed();
         }
-        m_alphaAt = m_codec.AlphaToDivide();
         m_converted = m_codec.BitsPerChannel != 8 || tiff::ConvertsSamples(8, m_codec.SampleFormat) ||
                       m_codec.m_greyMapped || m_alphaAt;
         if (m_converted) {
-            size_t bytes = static_cast<size_t>(Width()) * Layout().Samples();
+            size_t bytes = static_cast<size_t>(Width()) * (Layout().Interleaved ? Layout().Interleaved : readers);
             m_own.assign(bytes, 0);
             for (uint32_t p = 0; p < readers; ++p) m_rows[p] = m_own.data() + static_cast<size_t>(p) * Width();
         }
@@ -113,9 +116,14 @@ private:
             uint8_t* own = m_own.data() + p * Width();
             ExpandSamples(row, own, static_cast<uint64_t>(Width()) * samples, m_codec.BitsPerChannel,
                           m_codec.IntelByteOrder != 0, m_codec.SampleFormat, m_codec.ColorMode == kModeGrey);
-            if (m_alphaAt) tiff::UnassociateAlpha(own, Width(), samples, m_alphaAt, m_alphaAt);
-            if (p == 0 && m_codec.m_greyMapped) m_codec.MapGrey(own, Width(), samples);
+            if (m_alphaAt && samples > 1) tiff::UnassociateAlpha(own, Width(), samples, m_alphaAt, m_alphaAt);
         }
+        if (m_alphaAt && samples == 1) {
+            uint8_t* colour[kMaxChannels];
+            for (uint32_t p = 0; p < m_alphaAt; ++p) colour[p] = m_own.data() + static_cast<size_t>(p) * Width();
+            tiff::UnassociatePlanes(colour, m_alphaAt, m_own.data() + static_cast<size_t>(m_alphaAt) * Width(), Width());
+        }
+        if (m_codec.m_greyMapped) m_codec.MapGrey(m_own.data(), Width(), samples);
         return m_rows;
     }
 
@@ -158,7 +166,8 @@ int CTiffIO::ReadRefusal() const
     if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return kMsgOnly8Bit;
     if (Tiled ? !TilesReadable() : (StripTotal == 0 || RowsPerStrip == 0)) return kMsgUnsupported;
     if (!converted && SampleFormat != 1 && SampleFormat != 4) return kMsgUnsupported;
-    if (Photometric == tiff::kYCbCr && Compression != tiff::kJpeg) return kMsgUnsupported;
+    // YCbCr is read as JPEG converts it, from interleaved samples only.
+    if (Photometric == tiff::kYCbCr && (Compression != tiff::kJpeg || IsPlanar())) return kMsgUnsupported;
     const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
     if (!decoder || (decoder->takes && !decoder->takes(bits, ChannelCount))) return kMsgUnsupported;
     if (decoder->predictor && !CTiffPredictor::Takes(Predictor, bits)) return kMsgUnsupported;
@@ -211,7 +220,7 @@ std::unique_ptr<CTiffPlaneRows> CTiffIO::PlaneRows(uint32_t plane)
 
 uint32_t CTiffIO::AlphaToDivide() const
 {
-    bool divide = AssociatedAlpha && !IsPlanar() && ChannelCount > ColorChannels;
+    bool divide = AssociatedAlpha && ChannelCount > ColorChannels;
     return divide ? static_cast<uint32_t>(ColorChannels) : 0;
 }
 

@@ -197,6 +197,8 @@ const char* const kRewrites[] = {
     // Tiles, cut at the right and bottom edges.
     "-t -w 16 -l 16 -c lzw", "-B -t -w 32 -l 16 -c zip:2", "-p separate -t -w 16 -l 32 -c packbits",
     "-t -w 16 -l 16 -c g4", "-t -w 32 -l 16 -c jpeg",
+    // JPEG planes, each a grey stream.
+    "-p separate -c jpeg:r -r 8", "-p separate -t -w 16 -l 16 -c jpeg:r",
 };
 
 bool Takes(const Source& s, const std::string& rewrite)
