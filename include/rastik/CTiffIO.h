@@ -224,6 +224,8 @@ private:
     bool IsPlanar() const { return PlanarRows == 1 && ChannelCount > 1; }
     // Strips, depth and decoding of plane p (of the interleaved rows: 0).
     TiffStripPlan PlanOf(uint32_t plane) const;
+    // The decoding of strips (or tiles) width pixels wide and rows rows high.
+    void PlanDecoding(TiffStripPlan& plan, uint32_t width, uint32_t rows) const;
     TiffTilePlan TilePlanOf(uint32_t plane) const;
     // The reader of plane p's rows (of the interleaved rows: 0), from
     // strips or tiles.

@@ -192,16 +192,21 @@ uint64_t CTiffIO::StripRowBytes() const
     return (static_cast<uint64_t>(Width) * BitsPerChannel * samples + 7) / 8;
 }
 
-TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
+void CTiffIO::PlanDecoding(TiffStripPlan& p, uint32_t width, uint32_t rows) const
 {
-    TiffStripPlan p;
     p.decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
     p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
     p.reverseBits = FillOrder == 2;
     p.littleEndian = IntelByteOrder != 0;
-    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, T4Options, Photometric, JpegTables};
+    p.shape = {width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, rows, T4Options, Photometric, JpegTables};
     p.height = Height;
-    p.rowsPerStrip = RowsPerStrip;
+    p.rowsPerStrip = rows;
+}
+
+TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
+{
+    TiffStripPlan p;
+    PlanDecoding(p, Width, RowsPerStrip);
     uint64_t perPlane = (Height - 1) / RowsPerStrip + 1;
     uint64_t first = perPlane * plane;
     if (first < StripTotal) {
