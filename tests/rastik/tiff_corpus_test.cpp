@@ -282,6 +282,10 @@ TEST(TiffCorpus, SampleDepthsReadAsImageMagick)
         std::string(kFloat) + "-colorspace gray -depth 32 -compress zip -define tiff:predictor=3",
         std::string(kFloat) + "-depth 16 -compress zip -define tiff:predictor=3",
         std::string(kFloat) + "-depth 64 -compress zip -define tiff:predictor=3 -endian msb",
+        // In tiles.
+        "-colors 4 -type palette -depth 2 -define tiff:tile-geometry=16x16",
+        "-colorspace gray -depth 12 -define tiff:tile-geometry=16x16",
+        std::string(kFloat) + "-depth 32 -compress zip -define tiff:predictor=3 -define tiff:tile-geometry=16x16",
     };
     TempDir dir;
     std::string source = dir.File("source.png");
