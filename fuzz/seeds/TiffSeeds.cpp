@@ -295,6 +295,24 @@ TiffFixture SgiLog(uint32_t w, uint32_t h, uint32_t photometric)
     return f;
 }
 
+// A w x h image in tiles, each stored as the one strip of tile, an image of
+// the tile's size (its description taken over).
+TiffFixture Tiled(const TiffFixture& tile, uint32_t w, uint32_t h)
+{
+    TiffFixture f = tile;
+    uint32_t tw = 0, tl = 0;
+    for (TiffEntry& e : f.entries) {
+        if (e.tag == 256) tw = e.values[0], e.values = {w};
+        if (e.tag == 257) tl = e.values[0], e.values = {h};
+    }
+    std::erase_if(f.entries, [](const TiffEntry& e) { return e.tag == 278; });
+    f.entries.push_back({322, 4, {tw}, {}});
+    f.entries.push_back({323, 4, {tl}, {}});
+    f.tiles = true;
+    f.strips.assign(static_cast<size_t>((w + tw - 1) / tw) * ((h + tl - 1) / tl), tile.strips.at(0));
+    return f;
+}
+
 // A resource block: two path resources (a closed and an open subpath, and
 // one more closed) and a thumbnail.
 Bytes ResourceBlock()
@@ -354,6 +372,17 @@ void SaveTiffSeeds(const std::string& outDir)
         {"logluv-9x3.tif", SgiLog(9, 3, 32845)},
         {"logl-9x3.tif", SgiLog(9, 3, 32844)},
         {"paths-thumbnail-12x8.tif", withPaths},
+        {"tiles-rgb8-planar-11x9.tif", testutil::TiledTiff(11, 9, 8, 3, 2, Ramp(297), 4, 5, true)},
+        {"tiles-bilevel-19x9.tif", testutil::TiledTiff(19, 9, 1, 1, 0, Ramp(27), 10, 3)},
+        {"tiles-packbits-20x9.tif", Tiled(PackBitsRows(12, 4), 20, 9)},
+        {"tiles-lzw-predictor-17x7.tif", Tiled(Lzw(8, 3, true), 17, 7)},
+        {"tiles-deflate-predictor-20x9.tif", Tiled(Stream(9, 4, 8, 2), 20, 9)},
+        {"tiles-lzma-20x9.tif", Tiled(Stream(9, 4, 34925, 1), 20, 9)},
+        {"tiles-zstd-predictor-20x9.tif", Tiled(Stream(9, 4, 50000, 2), 20, 9)},
+        {"tiles-group3-2d-40x12.tif", Tiled(Fax(5, 3, 1), 40, 12)},
+        {"tiles-group4-40x12.tif", Tiled(Fax(5, 4, 0), 40, 12)},
+        {"tiles-jpeg-ycbcr-40x20.tif", Tiled(Jpeg(16, 16), 40, 20)},
+        {"tiles-webp-rgba-15x11.tif", Tiled(Webp(7, 5), 15, 11)},
     };
     for (const Named& t : tiffs) SaveSeed(outDir, "tiff", t.name, testutil::MakeTiff(t.fixture));
     for (int i : {2, 3, 10, 12, 15, 17}) SaveSeed(outDir, "imgproc", tiffs[i].name, testutil::MakeTiff(tiffs[i].fixture));

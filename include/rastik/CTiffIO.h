@@ -245,6 +245,8 @@ private:
     bool IsPlanar() const { return PlanarRows == 1 && ChannelCount > 1; }
     // Strips, depth and decoding of plane p (of the interleaved rows: 0).
     TiffStripPlan PlanOf(uint32_t plane) const;
+    // The decoding of strips (or tiles) width pixels wide and rows rows high.
+    void PlanDecoding(TiffStripPlan& plan, uint32_t width, uint32_t rows) const;
     TiffTilePlan TilePlanOf(uint32_t plane) const;
     // The reader of plane p's rows (of the interleaved rows: 0), from
     // strips or tiles.
@@ -257,8 +259,8 @@ private:
     // values turned over.
     void MapGrey(uint8_t* row, uint32_t width, uint32_t step) const;
     void MakeGreyMap();
-    // Colour samples of interleaved pixels divided by the alpha after them: its
-    // place in the pixel, 0 when none are.
+    // Colour samples divided by the alpha after them: its place in the
+    // pixel (its plane in a file of a plane per sample), 0 when none are.
     uint32_t AlphaToDivide() const;
     bool m_greyMapped = false;
     uint8_t m_greyMap[256] = {};

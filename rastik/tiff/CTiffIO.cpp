@@ -64,17 +64,20 @@ public:
     CStatus Start() override
     {
         if (m_codec.Compression == kOldJpegCompression && !m_codec.BuildOldJpegStream()) return CStatus::Failed();
+        m_alphaAt = m_codec.AlphaToDivide();
         uint32_t readers = Layout().Interleaved ? 1 : Layout().Planes;
+        // Colour planes are divided by the alpha plane, also where it is not
+        // handed over.
+        if (!Layout().Interleaved && m_alphaAt) readers = std::max(readers, m_alphaAt + 1);
         for (uint32_t p = 0; p < readers; ++p) {
             m_readers.push_back(m_codec.PlaneRows(p));
             if (!m_readers.back()->Open(m_whole ? Height() : 1, readers)) return CStatus::Failed();
         }
-        m_alphaAt = m_codec.AlphaToDivide();
         m_lab = m_codec.IsLab();
         m_converted = m_codec.BitsPerChannel != 8 || tiff::ConvertsSamples(8, m_codec.SampleFormat) ||
                       m_codec.m_greyMapped || m_alphaAt || m_lab;
         if (m_converted) {
-            size_t bytes = static_cast<size_t>(Width()) * Layout().Samples();
+            size_t bytes = static_cast<size_t>(Width()) * (Layout().Interleaved ? Layout().Interleaved : readers);
             m_own.assign(bytes, 0);
             for (uint32_t p = 0; p < readers; ++p) m_rows[p] = m_own.data() + static_cast<size_t>(p) * Width();
         }
@@ -119,9 +122,14 @@ private:
             ExpandSamples(row, own, static_cast<uint64_t>(Width()) * samples, m_codec.BitsPerChannel,
                           m_codec.IntelByteOrder != 0, m_codec.SampleFormat, m_codec.ColorMode == kModeGrey);
             if (m_lab) m_codec.LabToRgbRow(row, own, samples);
-            if (m_alphaAt) tiff::UnassociateAlpha(own, Width(), samples, m_alphaAt, m_alphaAt);
-            if (p == 0 && m_codec.m_greyMapped) m_codec.MapGrey(own, Width(), samples);
+            if (m_alphaAt && samples > 1) tiff::UnassociateAlpha(own, Width(), samples, m_alphaAt, m_alphaAt);
         }
+        if (m_alphaAt && samples == 1) {
+            uint8_t* colour[kMaxChannels];
+            for (uint32_t p = 0; p < m_alphaAt; ++p) colour[p] = m_own.data() + static_cast<size_t>(p) * Width();
+            tiff::UnassociatePlanes(colour, m_alphaAt, m_own.data() + static_cast<size_t>(m_alphaAt) * Width(), Width());
+        }
+        if (m_codec.m_greyMapped) m_codec.MapGrey(m_own.data(), Width(), samples);
         return m_rows;
     }
 
@@ -190,17 +198,22 @@ uint64_t CTiffIO::StripRowBytes() const
     return (static_cast<uint64_t>(Width) * BitsPerChannel * samples + 7) / 8;
 }
 
-TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
+void CTiffIO::PlanDecoding(TiffStripPlan& p, uint32_t width, uint32_t rows) const
 {
-    TiffStripPlan p;
     p.decoder = FindTiffDecoder(static_cast<uint32_t>(Compression), Photometric);
     p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
     p.reverseBits = FillOrder == 2;
     p.littleEndian = IntelByteOrder != 0;
-    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, T4Options, Photometric, JpegTables,
+    p.shape = {width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, rows, T4Options, Photometric, JpegTables,
                m_colour.get()};
     p.height = Height;
-    p.rowsPerStrip = RowsPerStrip;
+    p.rowsPerStrip = rows;
+}
+
+TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
+{
+    TiffStripPlan p;
+    PlanDecoding(p, Width, RowsPerStrip);
     // An old-style JPEG image is one frame, read as a single strip.
     if (Compression == kOldJpegCompression) p.shape.rows = p.rowsPerStrip = Height;
     uint64_t perPlane = (Height - 1) / p.rowsPerStrip + 1;
@@ -221,7 +234,7 @@ std::unique_ptr<CTiffPlaneRows> CTiffIO::PlaneRows(uint32_t plane)
 
 uint32_t CTiffIO::AlphaToDivide() const
 {
-    bool divide = AssociatedAlpha && !IsPlanar() && ChannelCount > ColorChannels;
+    bool divide = AssociatedAlpha && ChannelCount > ColorChannels;
     return divide ? static_cast<uint32_t>(ColorChannels) : 0;
 }
 

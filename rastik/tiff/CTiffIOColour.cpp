@@ -170,7 +170,9 @@ int CTiffIO::ColourRefusal() const
                       c.acTables.size() >= ChannelCount;
         return c.hasInterchange || tables ? 0 : kMsgUnsupported;
     }
-    if (!ycbcr || Compression == static_cast<int32_t>(tiff::kJpeg)) return 0;
+    if (!ycbcr) return 0;
+    // JPEG converts YCbCr from interleaved samples only.
+    if (Compression == static_cast<int32_t>(tiff::kJpeg)) return IsPlanar() ? kMsgUnsupported : 0;
     // Uncompressed YCbCr of 8-bit samples, interleaved in data units.
     bool units = Compression == static_cast<int32_t>(tiff::kNone) && BitsPerChannel == 8 && ChannelCount == 3;
     return units && !IsPlanar() && sampling(c.subH) && sampling(c.subV) ? 0 : kMsgUnsupported;

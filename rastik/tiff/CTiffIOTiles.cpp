@@ -37,20 +37,15 @@ bool CTiffIO::TilesReadable() const
 TiffTilePlan CTiffIO::TilePlanOf(uint32_t plane) const
 {
     TiffTilePlan p;
-    p.decoder = FindTiffDecoder(static_cast<uint32_t>(Compression), Photometric);
-    p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
-    p.reverseBits = FillOrder == 2;
-    p.littleEndian = IntelByteOrder != 0;
-    p.shape = {TileWidth, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, TileLength, T4Options, Photometric, JpegTables,
-               m_colour.get()};
+    PlanDecoding(p, TileWidth, TileLength);
     p.width = Width;
-    p.height = Height;
     if (TileWidth == 0 || TileLength == 0 || Width == 0 || Height == 0) return p;
     uint64_t perPlane = static_cast<uint64_t>(p.Across()) * p.Down();
     uint64_t first = perPlane * plane;
     if (first + perPlane <= std::min(TileOffsets.size(), TileByteCounts.size())) {
         p.offsets = TileOffsets.data() + first;
         p.counts = TileByteCounts.data() + first;
+        p.strips = static_cast<uint32_t>(perPlane);
     }
     return p;
 }

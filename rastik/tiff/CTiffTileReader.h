@@ -21,22 +21,17 @@
 #include "rastik/tiff/CTiffDecoder.h"
 #include "rastik/tiff/CTiffPlaneRows.h"
 #include "rastik/tiff/CTiffPredictor.h"
+#include "rastik/tiff/CTiffRowReader.h"
 
 class CTiffStripBytes;
 class CWorkerPool;
-struct TiffDecoderEntry;
 
-// What the reader needs to know of a plane's tiles.
-struct TiffTilePlan {
-    const TiffDecoderEntry* decoder = nullptr;
-    uint32_t predictor = 1;    // Predictor tag value, 1 when none applies
-    bool reverseBits = false;  // FillOrder 2
-    bool littleEndian = true;  // byte order of 16-bit samples
-    TiffRowShape shape;        // a tile's rows: TileWidth pixels, TileLength rows
-    uint32_t width = 0;        // of the image
-    uint32_t height = 0;
-    const uint32_t* offsets = nullptr;  // Across() x Down() tiles
-    const uint32_t* counts = nullptr;   // stored bytes of each tile
+// What the reader needs to know of a plane's tiles: the decoding of
+// strips, a tile's rows being the shape's (TileWidth pixels, TileLength
+// rows), and the image's width. The offsets and counts are those of the
+// plane's Across() x Down() tiles.
+struct TiffTilePlan : TiffStripPlan {
+    uint32_t width = 0;
 
     // Tiles in a row of tiles and in a column; the tile size is not 0.
     uint32_t Across() const { return (width - 1) / shape.width + 1; }

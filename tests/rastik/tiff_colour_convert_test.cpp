@@ -271,6 +271,10 @@ TEST(TiffColourConvert, AssociatedAlphaAsPil)
     RgbImage theirs;
     ASSERT_TRUE(PilOfLibtiff(f.path, &theirs));
     EXPECT_EQ(FirstDifference(colour, theirs.rgb, 3), "") << f.path;
+    // The file stores a plane per sample; the reader divides those too.
+    CTiffIO codec(f.path.c_str());
+    ASSERT_EQ(ReadTiff(codec, f.path), 1);
+    EXPECT_EQ(FirstDifference(PlanesToRgb(codec).rgb, colour, 3), "") << f.path;
 }
 
 // A row of pixels of bytes bytes each, run-length coded plane by plane:

@@ -218,6 +218,8 @@ const char* const kRewrites[] = {
     // Tiles, cut at the right and bottom edges.
     "-t -w 16 -l 16 -c lzw", "-B -t -w 32 -l 16 -c zip:2", "-p separate -t -w 16 -l 32 -c packbits",
     "-t -w 16 -l 16 -c g4", "-t -w 32 -l 16 -c jpeg",
+    // JPEG planes, each a grey stream.
+    "-p separate -c jpeg:r -r 8", "-p separate -t -w 16 -l 16 -c jpeg:r",
 };
 
 bool Takes(const Source& s, const std::string& rewrite)
@@ -304,6 +306,10 @@ TEST(TiffCorpus, SampleDepthsReadAsImageMagick)
         "-colorspace Lab -depth 8",
         "-colorspace Lab -depth 16 -compress lzw -endian msb",
         "-colorspace Lab -depth 8 -compress none -define tiff:rows-per-strip=5",
+        // In tiles.
+        "-colors 4 -type palette -depth 2 -define tiff:tile-geometry=16x16",
+        "-colorspace gray -depth 12 -define tiff:tile-geometry=16x16",
+        std::string(kFloat) + "-depth 32 -compress zip -define tiff:predictor=3 -define tiff:tile-geometry=16x16",
     };
     TempDir dir;
     std::string source = dir.File("source.png");

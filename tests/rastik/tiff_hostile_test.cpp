@@ -12,6 +12,7 @@
 #include "TestUtil.h"
 #include "rastik/CTiffIO.h"
 #include "rastik/General.h"
+#include "rastik/Messages.h"
 #include "tiff_util.h"
 
 using namespace testutil;
@@ -51,7 +52,9 @@ protected:
         if (HasTiffTools() && HasConvert()) {
             std::string source = dir.File("source.tif");
             const char* const kMade[] = {"-c lzw:2", "-c packbits -p separate", "-B -c lzw -r 3", "-c zip:2 -r 5",
-                                         "-c jpeg -r 16", "-c lzma -r 7", "-B -c zstd:2 -r 4", "-c webp -r 8"};
+                                         "-c jpeg -r 16", "-c lzma -r 7", "-B -c zstd:2 -r 4", "-c webp -r 8",
+                                         "-t -w 16 -l 16 -c lzw:2", "-t -w 16 -l 16 -c jpeg",
+                                         "-B -t -w 32 -l 16 -c zip -p separate"};
             ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 41x23 -seed 9 plasma: -depth 8 -compress none " +
                                      Quote(source), nullptr), 0);
             for (const char* options : kMade) {
@@ -241,6 +244,79 @@ TEST_F(TiffHostileTest, ColourVariantsFailCleanly)
         v.edit(bytes);
         ASSERT_TRUE(WriteBytes(path, bytes)) << v.what;
         SCOPED_TRACE(v.what);
+        Exercise(path);
+    }
+}
+
+void SetTag(TiffFixture& f, uint16_t tag, uint32_t value)
+{
+    for (TiffEntry& e : f.entries)
+        if (e.tag == tag) e.values = {value};
+}
+
+// Tiled files whose tile fields do not fit the image or the file: refused
+// by the header read with its message, or read cleanly.
+TEST(TiffHostileTiles, TileFieldsThatDoNotFitFailCleanly)
+{
+    struct Case {
+        const char* what;
+        void (*edit)(TiffFixture&);
+        uint16_t patchTag;  // a LONG item of this array entry set to patchValue, when not 0
+        uint32_t patchItem, patchValue;
+        int message;  // 0: the file reads
+    };
+    const Case kCases[] = {
+        {"a tile past the end of the file", nullptr, 324, 4, 0x7FFFFF00u, kMsgBadFileData},
+        {"a tile of 0 bytes", nullptr, 325, 2, 0, kMsgBadFileData},
+        {"a tile fewer than the image needs", [](TiffFixture& f) { f.strips.pop_back(); }, 0, 0, 0, kMsgBadFileData},
+        {"more tiles than the image needs", [](TiffFixture& f) { f.strips.push_back(f.strips[0]); }, 0, 0, 0, 0},
+        {"TileWidth 0", [](TiffFixture& f) { SetTag(f, 322, 0); }, 0, 0, 0, kMsgUnsupported},
+        {"TileWidth past a row's bits", [](TiffFixture& f) { SetTag(f, 322, 0x7FFFFFFFu); }, 0, 0, 0,
+         kMsgBadFileData},
+        {"tiles longer than their bytes", [](TiffFixture& f) { SetTag(f, 323, 0x40000000u); }, 0, 0, 0,
+         kMsgBadFileData},
+        {"a band past the memory it may take", [](TiffFixture& f) {
+             SetTag(f, 259, 5);
+             SetTag(f, 322, 1u << 26);
+         }, 0, 0, 0, kMsgBadFileData},
+        {"compressed tiles without byte counts", [](TiffFixture& f) {
+             SetTag(f, 259, 32773);
+             for (auto& tile : f.strips) {
+                 std::vector<uint8_t> packed;
+                 for (size_t i = 0; i < tile.size(); i += 5) {
+                     size_t n = std::min<size_t>(5, tile.size() - i);
+                     packed.push_back(static_cast<uint8_t>(n - 1));
+                     packed.insert(packed.end(), tile.begin() + i, tile.begin() + i + n);
+                 }
+                 tile = packed;
+             }
+             f.withByteCounts = false;
+         }, 0, 0, 0, 0},
+    };
+    std::vector<uint8_t> pixels(13 * 11 * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 13);
+    TempDir dir;
+    const std::string path = dir.File("t.tif");
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TiffFixture f = TiledTiff(13, 11, 8, 3, 2, pixels, 5, 4);
+        if (c.edit) c.edit(f);
+        std::vector<uint8_t> bytes = MakeTiff(f);
+        if (c.patchTag) {
+            TiffDirectory d;
+            ASSERT_TRUE(ParseTiffDirectory(bytes, &d));
+            uint32_t at = d[c.patchTag].valueField + 4 * c.patchItem;
+            for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<uint8_t>(c.patchValue >> (8 * b));
+        }
+        ASSERT_TRUE(WriteBytes(path, bytes));
+        CTiffIO codec(path.c_str());
+        EXPECT_EQ(OpenAndReadHead(codec, path.c_str()), c.message ? 0 : 1);
+        EXPECT_EQ(codec.GetLastMessage(), c.message);
+        if (!c.message) {
+            CTiffIO whole(path.c_str());
+            EXPECT_EQ(ReadTiff(whole, path), 1);
+            EXPECT_EQ(PlaneBytes(whole, 0)[14], pixels[42]);
+        }
         Exercise(path);
     }
 }

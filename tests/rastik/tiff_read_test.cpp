@@ -259,6 +259,46 @@ TEST(TiffRead, ExtraSamplesFillTheirPlanesUnlessOnlyColourIsAsked)
     }
 }
 
+// Colour stored multiplied by alpha (ExtraSamples 1) reads divided by it
+// whether the samples are interleaved or a plane each, in strips or tiles,
+// also when only the colour planes are read.
+TEST(TiffRead, AssociatedAlphaIsDividedOutOfPlanarColourAsOfInterleaved)
+{
+    const uint32_t w = 11, h = 6;
+    for (uint16_t samples : {2, 4}) {
+        std::vector<uint8_t> pixels = Ramp(size_t(w) * h * samples, 53);
+        for (size_t i = samples - 1; i < pixels.size(); i += samples * 5) pixels[i] = i % 2 ? 0 : 255;
+        std::vector<uint8_t> planes;
+        for (uint32_t k = 0; k < samples; ++k)
+            for (size_t i = k; i < pixels.size(); i += samples) planes.push_back(pixels[i]);
+        const uint16_t photometric = samples == 2 ? 1 : 2;
+        TiffFixture strips = TiledTiff(w, h, 8, samples, photometric, planes, w, 2, true);
+        strips.tiles = false;  // tiles as wide as the image are strips
+        std::erase_if(strips.entries, [](const TiffEntry& e) { return e.tag == 323; });
+        SetEntry(strips, {278, 4, {2}, {}});
+        std::erase_if(strips.entries, [](const TiffEntry& e) { return e.tag == 322; });
+        const TiffFixture kFiles[] = {PlainTiff(w, h, 8, samples, photometric, pixels, 4), strips,
+                                      TiledTiff(w, h, 8, samples, photometric, planes, 4, 4, true)};
+        std::vector<std::vector<uint8_t>> expected;
+        for (const TiffFixture& file : kFiles)
+            for (bool colourOnly : {false, true}) {
+                SCOPED_TRACE(std::to_string(samples) + " samples, file " + std::to_string(&file - kFiles) +
+                             (colourOnly ? ", colour only" : ""));
+                TiffFixture f = file;
+                f.entries.push_back({338, 3, {1}, {}});
+                std::unique_ptr<Loaded> l = Load(f, true, colourOnly);
+                ASSERT_EQ(l->data, 1);
+                std::vector<std::vector<uint8_t>> colour;
+                for (uint32_t k = 0; k + 1 < samples; ++k) colour.push_back(PlaneBytes(*l->codec, k));
+                if (expected.empty()) {
+                    expected = colour;
+                    EXPECT_NE(expected[0], std::vector<uint8_t>(planes.begin(), planes.begin() + w * h));
+                }
+                EXPECT_TRUE(colour == expected);
+            }
+    }
+}
+
 TEST(TiffRead, HeaderRefusalsAndTheirMessages)
 {
     struct Case {
@@ -328,6 +368,11 @@ TEST(TiffRead, UnsupportedVariantsAreRefusedByEveryRead)
     const Case kCases[] = {
         {"tiles", [](TiffFixture& f) { f.entries.push_back({322, 3, {16}, {}}); }, kMsgUnsupported},
         {"old-style JPEG compression", [](TiffFixture& f) { SetEntry(f, {259, 3, {6}, {}}); }, kMsgUnsupported},
+        {"YCbCr JPEG planes", [](TiffFixture& f) {
+             SetEntry(f, {259, 3, {7}, {}});
+             SetEntry(f, {262, 3, {6}, {}});
+             SetEntry(f, {284, 3, {2}, {}});
+         }, kMsgUnsupported},
         {"2 bits", [](TiffFixture& f) { SetEntry(f, {258, 3, {2, 2, 2}, {}}); }, kMsgOnly8Bit},
         {"floating point", [](TiffFixture& f) { f.entries.push_back({339, 3, {3, 3, 3}, {}}); }, kMsgUnsupported},
         {"LZW with float predictor", [](TiffFixture& f) {

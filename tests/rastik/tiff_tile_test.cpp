@@ -10,6 +10,7 @@
 #include "rastik/CTiffIO.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
+#include "rastik/core/CReducedSampler.h"
 #include "tiff_strip_files.h"
 #include "tiff_util.h"
 
@@ -111,6 +112,36 @@ TEST(TiffTiles, ReadAsTheSameImageInStrips)
     }
 }
 
+// A reduced read decodes only the bands holding rows it takes: the tiles
+// of every other band are not LZW data, which fails the whole read.
+TEST(TiffTiles, ReducedReadsDecodeOnlyTheBandsTheyTake)
+{
+    const uint32_t w = 9, h = 40, tileWidth = 8, tileLength = 4, reduced = 3;
+    std::vector<uint8_t> pixels = Pattern(size_t(w) * h);
+    TiffFixture f = TiledTiff(w, h, 8, 1, 1, pixels, tileWidth, tileLength);
+    f.entries[3].values = {5};
+    std::vector<bool> taken(h / tileLength);
+    for (uint32_t row : CReducedSampler::Positions(h, reduced)) taken[row / tileLength] = true;
+    for (size_t t = 0; t < f.strips.size(); ++t) {
+        std::vector<uint32_t> codes = {256};
+        codes.insert(codes.end(), f.strips[t].begin(), f.strips[t].end());
+        codes.push_back(257);
+        f.strips[t] = taken[t / 2] ? LzwCodes(codes) : std::vector<uint8_t>(8, 0);
+    }
+    TempDir dir;
+    const std::string path = dir.File("t.tif");
+    WriteBytes(path, MakeTiff(f));
+    CTiffIO whole(path.c_str());
+    EXPECT_EQ(ReadTiff(whole, path), 0);
+    CTiffIO codec(path.c_str());
+    ASSERT_EQ(OpenAndReadHead(codec, path.c_str()), 1);
+    std::vector<uint8_t> plane(size_t(BytesPerRow(w * 8)) * reduced);
+    uint8_t* planes[1] = {plane.data()};
+    ASSERT_EQ(codec.ReadReducedData(w, reduced, planes), 1);
+    std::vector<uint32_t> rows = CReducedSampler::Positions(h, reduced);
+    for (uint32_t i = 0; i < reduced; ++i) EXPECT_EQ(plane[i * BytesPerRow(w * 8) + 3], pixels[rows[i] * w + 3]);
+}
+
 // Sources of odd sizes whose tiles end inside the image on both edges,
 // written by libtiff in every compression the reader takes.
 class TiffTiledFiles : public MadeFilesTest<TiffTiledFiles> {
@@ -120,7 +151,7 @@ public:
         const std::vector<std::string> kCodings = {
             "-t -w 64 -l 48 -c none", "-t -w 64 -l 48 -c lzw:2", "-t -w 32 -l 16 -c zip", "-t -w 64 -l 48 -c packbits",
             "-t -w 48 -l 32 -c lzma:2", "-t -w 64 -l 64 -c zstd", "-t -w 64 -l 48 -c jpeg",
-            "-t -w 64 -l 48 -c lzw -p separate", "-t -w 16 -l 16 -B -c zip:2 -p separate"};
+            "-t -w 64 -l 48 -c lzw -p separate", "-t -w 16 -l 16 -B -c zip:2 -p separate", "-t -w 64 -l 48 -c jpeg:r -p separate"};
         made.Make({"-size 157x101 -seed 3 plasma:", "-size 101x75 -seed 4 plasma: -colorspace gray"}, "-depth 8",
                   kCodings);
         made.Make({"-size 157x101 -seed 3 plasma: -alpha set -channel A -fx 'j/h' +channel"}, "-depth 8",
@@ -132,7 +163,7 @@ public:
 
 TEST_F(TiffTiledFiles, ReadAsImageMagick)
 {
-    EXPECT_GE(s_made->files.size(), 23u);
+    EXPECT_GE(s_made->files.size(), 25u);
     for (const MadeFile& m : s_made->files) {
         CTiffIO codec(m.path.c_str());
         ASSERT_EQ(ReadTiff(codec, m.path), 1) << m.what;
