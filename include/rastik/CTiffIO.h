@@ -20,6 +20,7 @@
 #include "rastik/RastikApi.h"
 
 struct TiffStripPlan;
+class CTiffStripEncoder;
 class CPlaneRowStream;
 class CWorkerPool;
 namespace tiff {
@@ -67,8 +68,9 @@ public:
     // Header ("II" or "MM" by IntelByteOrder, version, directory offset 0)
     // and, for indexed and bilevel images, the colour map at offset 8.
     int WriteHeader() override;
-    // The whole image from the planes: Compression 1, 5 or 32773; bilevel
-    // images always big-endian and uncompressed. 0 on failure, and a file
+    // The whole image from the planes: Compression 1, 5, 7, 8 or 32773;
+    // bilevel images always big-endian and uncompressed; JPEG for grey, RGB
+    // (as YCbCr) and CMYK images without extra samples, others as Deflate. 0 on failure, and a file
     // the write began is removed.
     int WriteFile() override;
     // Streamed writing after WriteHeader, blocks of rows from the top: RGB
@@ -142,6 +144,13 @@ private:
     CStatus WritePlainFile();
     CStatus WriteLzwTifFile();
     CStatus WriteBmpFile();
+    // Deflate and JPEG strips; images JPEG cannot hold as Deflate.
+    CStatus WriteCodedTifFile();
+    bool JpegWritable() const;
+    // The coder of Compression's strips; for JPEG its tables in JpegTables.
+    std::unique_ptr<CTiffStripEncoder> MakeStripEncoder();
+    // Whether the strips hold RGB as YCbCr (JPEG).
+    bool WritesYCbCr() const;
     // The status of the int result of a write operation called inside
     // another: a failure carries the message it kept.
     CStatus Nested(int result) const;

@@ -231,6 +231,8 @@ void ApplyWriterOptions(ConversionPlan& p, unsigned options)
     if (options & kImgProcCompressionNone) p.Compression = 1;
     if (options & kImgProcCompressionLzw) p.Compression = 5;
     if (options & kImgProcCompressionPackBits) p.Compression = 32773;
+    if (options & kImgProcCompressionDeflate) p.Compression = 8;
+    if (options & kImgProcCompressionJpeg) p.Compression = 7;
     if (options & kImgProcLittleEndian) p.IntelByteOrder = 1;
     if (options & kImgProcBigEndian) p.IntelByteOrder = 0;
     if (options & kImgProcNoThumbnail) p.WritePreview = 0;

@@ -68,6 +68,8 @@ enum Tag : uint16_t {
     kExtraSamples = 338,
     kSampleFormat = 339,
     kJpegTables = 347,
+    kYCbCrSubSampling = 530,
+    kReferenceBlackWhite = 532,
     kPhotoshop = 34377
 };
 
