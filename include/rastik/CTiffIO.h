@@ -20,6 +20,7 @@
 #include "rastik/RastikApi.h"
 
 struct TiffStripPlan;
+class CTiffBlockStrips;
 class CTiffStripEncoder;
 class CPlaneRowStream;
 class CWorkerPool;
@@ -77,7 +78,8 @@ public:
     // images in one pass; CMYK images in two, cyan, magenta and yellow rows
     // first (kept in a temporary file), then all black rows. The call that
     // completes the image writes the tail. Every block but the last has the
-    // rows of the first.
+    // rows of the first. Compression 8 and 7 store Deflate and JPEG strips,
+    // any other uncompressed strips of a block each.
     int WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount) override;
     int WriteKDataImage(uint8_t* k, uint32_t rowCount) override;
     // Everything after the pixel data: value arrays, the Photoshop resource
@@ -146,9 +148,17 @@ private:
     CStatus WriteBmpFile();
     // Deflate and JPEG strips; images JPEG cannot hold as Deflate.
     CStatus WriteCodedTifFile();
-    bool JpegWritable() const;
-    // The coder of Compression's strips; for JPEG its tables in JpegTables.
-    std::unique_ptr<CTiffStripEncoder> MakeStripEncoder();
+    bool JpegWritable(uint32_t samples) const;
+    // The coder of Compression's strips of samples samples a pixel; for
+    // JPEG its tables in JpegTables.
+    std::unique_ptr<CTiffStripEncoder> MakeStripEncoder(uint32_t samples);
+    uint32_t CodedStripRows(const CTiffStripEncoder& coder, uint64_t rowBytes) const;
+    // The strip tables of a block write: contiguous uncompressed strips of
+    // rows rows, or strips coded as they complete (Deflate, JPEG).
+    CStatus PlanBlockStrips(uint32_t rows, uint32_t samples);
+    // Takes the row of the image just put into the coded strips; writes the
+    // strip it completes.
+    CStatus AddBlockRow(uint32_t row);
     // Whether the strips hold RGB as YCbCr (JPEG).
     bool WritesYCbCr() const;
     // The status of the int result of a write operation called inside
@@ -206,6 +216,8 @@ private:
     // The CMYK block writer's file of cyan, magenta and yellow rows.
     std::unique_ptr<CFile> m_cmykFile;
     std::string m_cmykPath;
+    // The coded strips of a block write (none for uncompressed ones).
+    std::unique_ptr<CTiffBlockStrips> m_blockStrips;
 
     // Directory reading; a failure carries the message to show, if any.
     CStatus ReadEntry(const tiff::TiffEntry& entry, uint64_t fileLength);

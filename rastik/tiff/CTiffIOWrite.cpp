@@ -341,18 +341,18 @@ CStatus CTiffIO::WriteLzwTifFile()
     return Nested(WriteTail());
 }
 
-bool CTiffIO::JpegWritable() const
+bool CTiffIO::JpegWritable(uint32_t samples) const
 {
     // JPEG holds grey, RGB and CMYK samples; the indexes of a palette and
     // extra samples such as alpha are no lossy data.
     bool colour = ColorMode == kModeGrey || ColorMode == kModeRgb || ColorMode == kModeCmyk;
-    return colour && ChannelCount == ColorChannels && CTiffJpegEncoder::Takes(Width, ChannelCount);
+    return colour && samples == ColorChannels && CTiffJpegEncoder::Takes(Width, samples);
 }
 
-std::unique_ptr<CTiffStripEncoder> CTiffIO::MakeStripEncoder()
+std::unique_ptr<CTiffStripEncoder> CTiffIO::MakeStripEncoder(uint32_t samples)
 {
-    const uint32_t samples = ChannelCount;
-    if (Compression != tiff::kJpeg || !JpegWritable()) {
+    JpegTables.clear();
+    if (Compression != tiff::kJpeg || !JpegWritable(samples)) {
         m_writtenCompression = tiff::kDeflate;
         return std::make_unique<CTiffDeflateEncoder>(Width * samples, samples);
     }
@@ -363,20 +363,24 @@ std::unique_ptr<CTiffStripEncoder> CTiffIO::MakeStripEncoder()
     return coder;
 }
 
+uint32_t CTiffIO::CodedStripRows(const CTiffStripEncoder& coder, uint64_t rowBytes) const
+{
+    const uint32_t unit = coder.RowUnit();
+    uint64_t rows = std::max<uint64_t>(kCodedStripBytes / rowBytes / unit, 1) * unit;
+    return static_cast<uint32_t>(std::min<uint64_t>(rows, Height));
+}
+
 // Deflate or JPEG strips of about kCodedStripBytes, coded on the worker
 // threads when there are some.
 CStatus CTiffIO::WriteCodedTifFile()
 {
     if (!WriteHeader()) return Nested(0);
-    JpegTables.clear();
-    std::unique_ptr<CTiffStripEncoder> coder = MakeStripEncoder();
+    std::unique_ptr<CTiffStripEncoder> coder = MakeStripEncoder(ChannelCount);
     if (!coder) return CStatus::Failed(kMsgNoBuffer);
-    const uint64_t rowBytes = static_cast<uint64_t>(Width) * ChannelCount;
-    const uint32_t unit = coder->RowUnit();
-    uint64_t stripRows = std::max<uint64_t>(kCodedStripBytes / rowBytes / unit, 1) * unit;
+    const uint32_t stripRows = CodedStripRows(*coder, static_cast<uint64_t>(Width) * ChannelCount);
     m_writtenBits = 8;
     CodedEncoder encoder(std::move(coder));
-    if (CStatus s = WriteStrips(static_cast<uint32_t>(std::min<uint64_t>(stripRows, Height)), encoder); !s) return s;
+    if (CStatus s = WriteStrips(stripRows, encoder); !s) return s;
     return Nested(WriteTail());
 }
 

@@ -64,7 +64,7 @@ std::vector<Output> WriteAll(const TempDir& dir)
         for (const Kind& k : kKinds)
             for (int32_t compression : {1, 5, 32773, 8})
                 for (bool little : {true, false}) {
-                    if (k.streamed && compression != 1) continue;
+                    if (k.streamed && compression != 1 && compression != 8) continue;
                     Output o;
                     o.name = std::string(k.name) + "-" + std::to_string(compression) + (little ? "-II" : "-MM") +
                              (spilled ? "-spilled" : "");
@@ -92,7 +92,7 @@ TEST(TiffOracle, EveryKindPassesLibtiffPilAndImageMagick)
     if (!HasTiffTools()) GTEST_SKIP() << "libtiff tools missing";
     TempDir dir;
     std::vector<Output> all = WriteAll(dir);
-    ASSERT_EQ(all.size(), 2u * (6 * 4 * 2 + 2 * 2));
+    ASSERT_EQ(all.size(), 2u * (6 * 4 * 2 + 2 * 2 * 2));
     std::vector<std::string> paths;
     for (const Output& o : all) {
         std::vector<uint8_t> warnings;

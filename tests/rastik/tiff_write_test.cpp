@@ -592,37 +592,49 @@ TEST(TiffWrite, ThumbnailIsFoundByThePreviewRead)
     FreeBuffer(&buffer);
 }
 
+// Blocks of 5 rows, the last of 2; coded strips (29 rows of Deflate, 16 of
+// JPEG) end inside blocks.
 TEST(TiffWrite, StreamedRgbAndCmykMatchTheWholeImageWrite)
 {
-    for (uint32_t mode : {kModeRgb, kModeCmyk}) {
-        TempDir dir;
-        OwnTempDirectory temp;
-        std::string whole = dir.File("whole.tif"), streamed = dir.File("streamed.tif");
-        auto image = MakeTiffImage(whole, mode, 33, 17);
-        image->WritePreview = 0;
-        ASSERT_EQ(WriteTiffFile(*image, whole), 1);
-        CTiffIO s(streamed.c_str());
-        s.Width = 33, s.Height = 17;
-        s.SetMode(mode);
-        s.BytesPerLine = 36;
-        ASSERT_TRUE(s.File.Open(streamed.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
-        ASSERT_EQ(s.WriteHeader(), 1);
-        std::vector<std::vector<uint8_t>> planes;
-        for (uint32_t c = 0; c < image->ChannelCount; ++c) planes.push_back(PlaneBytes(*image, c));
-        // Blocks of 5 rows, the last of 2.
-        for (int pass = 0; pass < (mode == kModeCmyk ? 2 : 1); ++pass)
-            for (uint32_t row = 0; row < 17; row += 5) {
-                uint32_t n = std::min(5u, 17 - row);
-                auto at = [&](int c) { return planes[c].data() + row * 33; };
-                int ok = pass == 0 ? s.WriteRgbDataImage(at(0), at(1), at(2), n) : s.WriteKDataImage(at(3), n);
-                ASSERT_EQ(ok, 1) << pass << " " << row;
+    const uint32_t width = 6000, height = 67;
+    for (uint32_t mode : {kModeRgb, kModeCmyk})
+        for (int32_t compression : {1, 8, 7}) {
+            TempDir dir;
+            OwnTempDirectory temp;
+            std::string whole = dir.File("whole.tif"), streamed = dir.File("streamed.tif");
+            auto image = MakeTiffImage(whole, mode, width, height);
+            FillSmooth(*image);
+            image->WritePreview = 0;
+            image->Compression = compression;
+            ASSERT_EQ(WriteTiffFile(*image, whole), 1);
+            CTiffIO s(streamed.c_str());
+            s.Width = width, s.Height = height;
+            s.SetMode(mode);
+            s.BytesPerLine = width;
+            s.Compression = compression;
+            s.WritePreview = 0;
+            ASSERT_TRUE(s.File.Open(streamed.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+            ASSERT_EQ(s.WriteHeader(), 1);
+            std::vector<std::vector<uint8_t>> planes;
+            for (uint32_t c = 0; c < image->ChannelCount; ++c) planes.push_back(PlaneBytes(*image, c));
+            for (int pass = 0; pass < (mode == kModeCmyk ? 2 : 1); ++pass)
+                for (uint32_t row = 0; row < height; row += 5) {
+                    uint32_t n = std::min(5u, height - row);
+                    auto at = [&](int c) { return planes[c].data() + row * width; };
+                    int ok = pass == 0 ? s.WriteRgbDataImage(at(0), at(1), at(2), n) : s.WriteKDataImage(at(3), n);
+                    ASSERT_EQ(ok, 1) << pass << " " << row;
+                }
+            s.File.Abort();
+            auto back = ReadBack(streamed), wholeBack = ReadBack(whole);
+            ASSERT_TRUE(back && wholeBack);
+            EXPECT_EQ(back->Compression, compression);
+            // The same strips: JPEG decodes to what the whole write decodes to.
+            EXPECT_EQ(ImageMismatch(*wholeBack, *back), "") << mode << " " << compression;
+            if (compression != 7) {
+                EXPECT_EQ(ImageMismatch(*image, *back), "") << mode << " " << compression;
             }
-        s.File.Abort();
-        auto back = ReadBack(streamed);
-        ASSERT_TRUE(back);
-        EXPECT_EQ(ImageMismatch(*image, *back), "");
-        EXPECT_EQ(temp.Files(), 0u);
-    }
+            EXPECT_EQ(temp.Files(), 0u);
+        }
 }
 
 // --- failures ---
@@ -654,40 +666,41 @@ TEST(TiffWrite, RefusalsShowTheirMessagesAndWriteNothing)
 // 0, message 27708 once, no file left (the CMYK temporary file included).
 TEST(TiffWrite, FullDiskAtAnyWriteLeavesNoFile)
 {
-    for (int streamed = 0; streamed < 2; ++streamed) {
-        for (uint64_t n = 1;; ++n) {
-            TempDir dir;
-            OwnTempDirectory temp;
-            std::string path = dir.File("f.tif");
-            auto image = MakeTiffImage(path, kModeCmyk, 300, 40);
-            image->Compression = 5;
-            MessageCapture messages;
-            CFileFaults faults;
-            faults.FailWrite(n, ENOSPC);
-            ASSERT_TRUE(image->File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
-            int ok = 1;
-            if (streamed) {
-                std::vector<std::vector<uint8_t>> p;
-                for (uint32_t c = 0; c < 4; ++c) p.push_back(PlaneBytes(*image, c));
-                ok = image->WriteHeader();
-                for (uint32_t row = 0; ok && row < 40; row += 8) ok = image->WriteRgbDataImage(&p[0][row * 300], &p[1][row * 300], &p[2][row * 300], 8);
-                for (uint32_t row = 0; ok && row < 40; row += 8) ok = image->WriteKDataImage(&p[3][row * 300], 8);
-            } else {
-                ok = image->WriteFile();
+    for (int32_t compression : {5, 8, 7})
+        for (int streamed = 0; streamed < 2; ++streamed) {
+            for (uint64_t n = 1;; ++n) {
+                TempDir dir;
+                OwnTempDirectory temp;
+                std::string path = dir.File("f.tif");
+                auto image = MakeTiffImage(path, kModeCmyk, 300, 40);
+                image->Compression = compression;
+                MessageCapture messages;
+                CFileFaults faults;
+                faults.FailWrite(n, ENOSPC);
+                ASSERT_TRUE(image->File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+                int ok = 1;
+                if (streamed) {
+                    std::vector<std::vector<uint8_t>> p;
+                    for (uint32_t c = 0; c < 4; ++c) p.push_back(PlaneBytes(*image, c));
+                    ok = image->WriteHeader();
+                    for (uint32_t row = 0; ok && row < 40; row += 8) ok = image->WriteRgbDataImage(&p[0][row * 300], &p[1][row * 300], &p[2][row * 300], 8);
+                    for (uint32_t row = 0; ok && row < 40; row += 8) ok = image->WriteKDataImage(&p[3][row * 300], 8);
+                } else {
+                    ok = image->WriteFile();
+                }
+                image->File.Abort();
+                bool failed = faults.Writes() >= n;
+                if (!failed) {
+                    ASSERT_EQ(ok, 1);
+                    break;
+                }
+                EXPECT_EQ(ok, 0) << n;
+                EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgDiskFull}) << streamed << " " << n;
+                EXPECT_EQ(image->GetLastMessage(), kMsgDiskFull) << streamed << " " << n;
+                EXPECT_FALSE(FileExists(path.c_str())) << n;
+                EXPECT_EQ(temp.Files(), 0u);
             }
-            image->File.Abort();
-            bool failed = faults.Writes() >= n;
-            if (!failed) {
-                ASSERT_EQ(ok, 1);
-                break;
-            }
-            EXPECT_EQ(ok, 0) << n;
-            EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgDiskFull}) << streamed << " " << n;
-            EXPECT_EQ(image->GetLastMessage(), kMsgDiskFull) << streamed << " " << n;
-            EXPECT_FALSE(FileExists(path.c_str())) << n;
-            EXPECT_EQ(temp.Files(), 0u);
         }
-    }
 }
 
 }  // namespace
