@@ -3,9 +3,10 @@
 // PackBits and CCITT Modified Huffman strips, samples interleaved or one
 // plane per sample, 1, 4, 8 and 16 bits; the whole image, reduced, or as a
 // preview (the embedded thumbnail first). Writing: 8-bit samples
-// interleaved, uncompressed, LZW (with horizontal differencing) or PackBits,
-// bilevel images as 1-bit big-endian uncompressed rows, in either byte
-// order; from the planes, or from RGB and CMYK rows a block at a time. Clip
+// interleaved, uncompressed, LZW or Deflate (with horizontal differencing),
+// PackBits or JPEG (RGB as YCbCr 2 x 2), bilevel images as 1-bit big-endian
+// uncompressed rows, in either byte order; from the planes, or from RGB and
+// CMYK rows a block at a time. Clip
 // paths and the thumbnail travel in the Photoshop resource block the
 // directory points to.
 #pragma once
