@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 #include "TestUtil.h"
@@ -206,6 +207,10 @@ TEST(TiffTool, ConvertsIntoTiffWithItsOptions)
         ASSERT_EQ(ReadTiff(out, target), 1) << c.options;
         EXPECT_EQ(out.IntelByteOrder, c.little) << c.options;
         EXPECT_EQ(out.Compression, c.compression) << c.options;
+        static const std::map<int32_t, std::string> kNames = {
+            {1, "none"}, {5, "lzw"}, {7, "jpeg"}, {8, "deflate"}, {32773, "packbits"}};
+        std::string info = Tool("info --json " + Quote(target), &status);
+        EXPECT_NE(info.find("\"compression\": \"" + kNames.at(c.compression) + "\""), std::string::npos) << info;
         EXPECT_EQ(out.GetPosOfPrevData() > 0, c.thumbnail) << c.options;
         if (c.paths < 0) continue;
         CTiffIO in(c.source.c_str());
