@@ -138,19 +138,20 @@ TEST(TiffOracle, JpegStripsDecodeAlikeInLibtiffPilAndImageMagick)
     if (!HasTiffTools()) GTEST_SKIP() << "libtiff tools missing";
     struct Case {
         uint32_t mode, width, height;
-        bool little;
+        bool little, streamed;
     } const cases[] = {
-        {kModeGrey, 45, 31, true}, {kModeRgb, 45, 31, false}, {kModeCmyk, 45, 31, true},
-        {kModeGrey, 2500, 300, false}, {kModeRgb, 1200, 300, true},  // several strips
+        {kModeGrey, 45, 31, true, false}, {kModeRgb, 45, 31, false, false}, {kModeCmyk, 45, 31, true, false},
+        {kModeGrey, 2500, 300, false, false}, {kModeRgb, 1200, 300, true, false},  // several strips
+        {kModeRgb, 1200, 300, false, true}, {kModeCmyk, 1200, 100, true, true},
     };
     TempDir dir;
     for (const Case& c : cases) {
-        std::string name = std::to_string(c.mode) + "-" + std::to_string(c.width);
+        std::string name = std::to_string(c.mode) + "-" + std::to_string(c.width) + (c.streamed ? "-streamed" : "");
         std::string path = dir.File(name + ".tif");
         auto image = MakeTiffImage(path, c.mode, c.width, c.height);
         image->Compression = 7;
         image->IntelByteOrder = c.little;
-        ASSERT_EQ(WriteTiffFile(*image, path), 1) << name;
+        ASSERT_EQ(c.streamed ? WriteStreamed(*image, path) : WriteTiffFile(*image, path), 1) << name;
         std::vector<uint8_t> warnings;
         RunCommand("/usr/bin/tiffinfo -D " + Quote(path) + " 2>&1 >/dev/null", &warnings);
         EXPECT_EQ(std::string(warnings.begin(), warnings.end()), "") << name;
