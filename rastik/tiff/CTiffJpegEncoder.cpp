@@ -153,8 +153,13 @@ bool CTiffJpegEncoder::SplitStream(std::vector<uint8_t>* strip, std::vector<uint
             if (tables) AppendMarker(*tables, kEndOfImage);
             return true;
         }
-        std::vector<uint8_t>* out = marker == kFrame ? strip : (marker == kQuantTables || marker == kHuffTables) ? tables : nullptr;
-        if (out) out->insert(out->end(), s.begin() + static_cast<ptrdiff_t>(at), s.begin() + static_cast<ptrdiff_t>(end));
+        // The frame goes to the strip, the tables to the tables; the JFIF
+        // and Adobe segments are left out.
+        std::vector<uint8_t>* out = nullptr;
+        if (marker == kFrame) out = strip;
+        else if (marker == kQuantTables || marker == kHuffTables) out = tables;
+        const auto from = s.begin() + static_cast<ptrdiff_t>(at);
+        if (out) out->insert(out->end(), from, from + static_cast<ptrdiff_t>(end - at));
         at = end;
     }
     return false;
