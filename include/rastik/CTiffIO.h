@@ -3,11 +3,11 @@
 // (TiffDecoderTable.h), with their predictors, samples interleaved or one
 // plane per sample, 1, 4, 8 and 16 bits; the whole image, reduced, or as a
 // preview (the embedded thumbnail first). Writing: 8-bit samples
-// interleaved, uncompressed, LZW (with horizontal differencing) or PackBits,
-// bilevel images as 1-bit big-endian uncompressed rows, in either byte
-// order; from the planes, or from RGB and CMYK rows a block at a time. Clip
-// paths and the thumbnail travel in the Photoshop resource block the
-// directory points to.
+// interleaved, uncompressed, LZW or Deflate (with horizontal differencing),
+// PackBits or JPEG (RGB as YCbCr 2 x 2), bilevel images as 1-bit big-endian
+// uncompressed rows, in either byte order; from the planes, or from RGB and
+// CMYK rows a block at a time. Clip paths and the thumbnail travel in the
+// Photoshop resource block the directory points to.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,8 @@
 struct TiffStripPlan;
 struct TiffTilePlan;
 class CTiffPlaneRows;
+class CTiffBlockStrips;
+class CTiffStripEncoder;
 class CPlaneRowStream;
 class CWorkerPool;
 namespace tiff {
@@ -70,15 +72,17 @@ public:
     // Header ("II" or "MM" by IntelByteOrder, version, directory offset 0)
     // and, for indexed and bilevel images, the colour map at offset 8.
     int WriteHeader() override;
-    // The whole image from the planes: Compression 1, 5 or 32773; bilevel
-    // images always big-endian and uncompressed. 0 on failure, and a file
+    // The whole image from the planes: Compression 1, 5, 7, 8 or 32773;
+    // bilevel images always big-endian and uncompressed; JPEG for grey, RGB
+    // (as YCbCr) and CMYK images without extra samples, others as Deflate. 0 on failure, and a file
     // the write began is removed.
     int WriteFile() override;
     // Streamed writing after WriteHeader, blocks of rows from the top: RGB
     // images in one pass; CMYK images in two, cyan, magenta and yellow rows
     // first (kept in a temporary file), then all black rows. The call that
     // completes the image writes the tail. Every block but the last has the
-    // rows of the first.
+    // rows of the first. Compression 8 and 7 store Deflate and JPEG strips,
+    // any other uncompressed strips of a block each.
     int WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount) override;
     int WriteKDataImage(uint8_t* k, uint32_t rowCount) override;
     // Everything after the pixel data: value arrays, the Photoshop resource
@@ -151,6 +155,21 @@ private:
     CStatus WritePlainFile();
     CStatus WriteLzwTifFile();
     CStatus WriteBmpFile();
+    // Deflate and JPEG strips; images JPEG cannot hold as Deflate.
+    CStatus WriteCodedTifFile();
+    bool JpegWritable(uint32_t samples) const;
+    // The coder of Compression's strips of samples samples a pixel; for
+    // JPEG its tables in JpegTables.
+    std::unique_ptr<CTiffStripEncoder> MakeStripEncoder(uint32_t samples);
+    uint32_t CodedStripRows(const CTiffStripEncoder& coder, uint64_t rowBytes) const;
+    // The strip tables of a block write: contiguous uncompressed strips of
+    // rows rows, or strips coded as they complete (Deflate, JPEG).
+    CStatus PlanBlockStrips(uint32_t rows, uint32_t samples);
+    // Takes the row of the image just put into the coded strips; writes the
+    // strip it completes.
+    CStatus AddBlockRow(uint32_t row);
+    // Whether the strips hold RGB as YCbCr (JPEG).
+    bool WritesYCbCr() const;
     // The status of the int result of a write operation called inside
     // another: a failure carries the message it kept.
     CStatus Nested(int result) const;
@@ -206,6 +225,8 @@ private:
     // The CMYK block writer's file of cyan, magenta and yellow rows.
     std::unique_ptr<CFile> m_cmykFile;
     std::string m_cmykPath;
+    // The coded strips of a block write (none for uncompressed ones).
+    std::unique_ptr<CTiffBlockStrips> m_blockStrips;
 
     // Directory reading; a failure carries the message to show, if any.
     CStatus ReadEntry(const tiff::TiffEntry& entry, uint64_t fileLength);

@@ -99,7 +99,8 @@ RASTIK_API int GetImgProcFailure(const char** text);
 // into JPEG). Target mode 10 still writes packed 1-bit rows.
 constexpr unsigned kImgProcTargetFormat = 1;
 // Options of ImgProcEx for the writer (a TIFF target): its compression
-// (none, LZW or PackBits; otherwise a TIFF source's own, else none), its
+// (none, LZW, PackBits, Deflate or JPEG; otherwise a TIFF source's own,
+// else none), its
 // byte order (otherwise a TIFF source's own, else little-endian), and no
 // embedded thumbnail.
 constexpr unsigned kImgProcCompressionNone = 2;
@@ -111,6 +112,9 @@ constexpr unsigned kImgProcNoThumbnail = 64;
 // Option of ImgProcEx: write the colour channels only, without an alpha
 // plane (a bitmap: 24-bit pixels rather than 32-bit ones with alpha).
 constexpr unsigned kImgProcColourOnly = 128;
+// Options of ImgProcEx for a TIFF target's compression, beside the three above.
+constexpr unsigned kImgProcCompressionDeflate = 256;
+constexpr unsigned kImgProcCompressionJpeg = 512;
 
 // Input of the DCT decoder: kind 1 reads from the calling thread's
 // g_pEncodedDataFile; any other

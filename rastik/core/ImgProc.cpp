@@ -239,6 +239,27 @@ void SetNewResolution(CRastik& image, int32_t resolution)
     image.ResolutionUnit = 1;
 }
 
+// The compression a target keeps of a TIFF source's: the source's own
+// where the writer stores it, JPEG for old-style JPEG, none for the fax
+// codes (bilevel images are stored uncompressed anyway), Deflate for the
+// other lossless codes, so that no conversion of a TIFF file into TIFF
+// fails on its source's compression.
+int32_t KeptTiffCompression(int32_t code)
+{
+    switch (code) {
+    case 1:
+    case 5:
+    case 7:
+    case 8:
+    case 32773: return code;
+    case 6: return 7;
+    case 2:
+    case 3:
+    case 4: return 1;
+    default: return 8;
+    }
+}
+
 // Type, mode, size and resolution of the target, from the arguments and the
 // source header.
 ConversionPlan MakePlan(const CRastik& source, uint16_t sourceType, uint16_t targetType, uint32_t mode,
@@ -267,7 +288,7 @@ ConversionPlan MakePlan(const CRastik& source, uint16_t sourceType, uint16_t tar
     p.ResolutionChanged = rule.NewResolution != dpi;
     p.TypeChanged = targetType != sourceType;
     p.SizeChanged = rule.NewWidth != source.Width || rule.NewHeight != source.Height;
-    p.Compression = source.Compression;
+    p.Compression = sourceType == kTypeTiff ? KeptTiffCompression(source.Compression) : source.Compression;
     p.IntelByteOrder = source.IntelByteOrder;
     p.WritePreview = source.WritePreview;
     return p;
@@ -279,6 +300,8 @@ void ApplyWriterOptions(ConversionPlan& p, unsigned options)
     if (options & kImgProcCompressionNone) p.Compression = 1;
     if (options & kImgProcCompressionLzw) p.Compression = 5;
     if (options & kImgProcCompressionPackBits) p.Compression = 32773;
+    if (options & kImgProcCompressionDeflate) p.Compression = 8;
+    if (options & kImgProcCompressionJpeg) p.Compression = 7;
     if (options & kImgProcLittleEndian) p.IntelByteOrder = 1;
     if (options & kImgProcBigEndian) p.IntelByteOrder = 0;
     if (options & kImgProcNoThumbnail) p.WritePreview = 0;

@@ -57,6 +57,9 @@ public:
     // Passes over the next count rows of the strip; row is room for one
     // row. By default they are decoded.
     virtual void SkipRows(uint32_t count, uint8_t* row);
+    // The next count rows of the strip, one after the other into rows
+    // (count x RowBytes() bytes). By default row by row.
+    virtual void DecodeRows(uint8_t* rows, uint32_t count);
 
     uint32_t RowBytes() const { return m_rowBytes; }
 

@@ -15,6 +15,7 @@
 #include "rastik/core/CStatus.h"
 #include "rastik/support/CPoolScope.h"
 #include "rastik/support/PixelRows.h"
+#include "rastik/tiff/CTiffBlockStrips.h"
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
 #include "rastik/tiff/CTiffTileReader.h"

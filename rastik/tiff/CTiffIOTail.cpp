@@ -43,6 +43,7 @@ public:
         m_bytes.resize(at + tiff::kEntryBytes);
         e.Write(&m_bytes[at], m_little);
     }
+    void PutBytes(const std::vector<uint8_t>& bytes) { m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end()); }
     // Writes what was gathered at the file position, which it returns.
     uint64_t WriteTo(CFile& file)
     {
@@ -61,6 +62,26 @@ private:
 uint32_t DotsPerInch(float resolution, uint32_t unit)
 {
     return static_cast<uint32_t>(std::max<int32_t>(0, CSizeRule::DotsPerInch(resolution, unit)));
+}
+
+// JPEG strips: YCbCr with the chrominance sampled 2 x 2 and the full range
+// of 8-bit samples (ReferenceBlackWhite, six RATIONALs n / 1), and the
+// tables stream, last since its length may be odd.
+constexpr uint16_t kChromaSampling = 2;
+constexpr uint32_t kBlackWhite[6] = {0, 255, 128, 255, 128, 255};
+
+void AddJpegValues(TailBytes& out, CFile& file, const std::vector<uint8_t>& tables, bool ycc,
+                   std::vector<TiffEntry>& entries)
+{
+    if (ycc) {
+        entries.push_back({tiff::kYCbCrSubSampling, tiff::kShort, 2, kChromaSampling, kChromaSampling});
+        for (uint32_t v : kBlackWhite) out.Put32(v), out.Put32(1);
+        entries.push_back({tiff::kReferenceBlackWhite, tiff::kRational, 6, static_cast<uint32_t>(out.WriteTo(file))});
+    }
+    if (tables.empty()) return;
+    out.PutBytes(tables);
+    uint32_t at = static_cast<uint32_t>(out.WriteTo(file));
+    entries.push_back({tiff::kJpegTables, tiff::kUndefined, static_cast<uint32_t>(tables.size()), at});
 }
 
 // Directories and value arrays begin on a word boundary.
@@ -151,6 +172,7 @@ std::vector<TiffEntry> CTiffIO::WriteTailValues()
         }
         entries.push_back(extras);
     }
+    if (m_writtenCompression == tiff::kJpeg) AddJpegValues(out, File, JpegTables, WritesYCbCr(), entries);
     return entries;
 }
 
@@ -167,7 +189,7 @@ void CTiffIO::AddImageEntries(std::vector<TiffEntry>& entries) const
         {tiff::kPlanarConfig, tiff::kShort, 1, kPlanarContiguous},
         {tiff::kResolutionUnit, tiff::kShort, 1, kResolutionInch},
     });
-    if (m_writtenCompression == tiff::kLzw)
+    if (m_writtenCompression == tiff::kLzw || m_writtenCompression == tiff::kDeflate)
         entries.push_back({tiff::kPredictor, tiff::kShort, 1, tiff::kPredictorHorizontal});
     if (uint32_t map = ColorMapEntries()) entries.push_back({tiff::kColorMap, tiff::kShort, map * 3, tiff::kHeaderBytes});
 }

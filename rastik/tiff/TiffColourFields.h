@@ -18,22 +18,9 @@
 #include <vector>
 
 #include "rastik/tiff/CTiffOldJpegStream.h"
+#include "rastik/tiff/TiffTags.h"
 
 namespace tiff {
-
-enum ColourTag : uint16_t {
-    kDecode = 433,
-    kJpegProc = 512,
-    kJpegInterchange = 513,
-    kJpegInterchangeLength = 514,
-    kJpegRestartInterval = 515,
-    kJpegQTables = 519,
-    kJpegDcTables = 520,
-    kJpegAcTables = 521,
-    kYCbCrCoefficients = 529,
-    kYCbCrSubSampling = 530,
-    kReferenceBlackWhite = 532,
-};
 
 struct TiffColourFields {
     uint32_t subH = 2, subV = 2;

@@ -102,6 +102,8 @@ constexpr TargetKind kTargets[] = {
     {"q.jpg", kModeGrey, false, 0},
     {"tif", kModeRgb, false, kImgProcCompressionLzw},
     {"c.tif", kModeCmyk, true, kImgProcCompressionPackBits},
+    {"d.tif", kModeRgb, false, kImgProcCompressionDeflate},
+    {"j.tif", kModeRgb, true, kImgProcCompressionJpeg},
     {"png", kModeIndexed, true, 0},
     {"raw", kModeBlackWhite, false, 0},
 };
