@@ -5,18 +5,11 @@
 
 #include <algorithm>
 
+#include "rastik/jpeg/JpegMarkers.h"
+
 namespace {
 
-enum Marker : uint8_t {
-    kDht = 0xC4,
-    kSof0 = 0xC0,
-    kRst0 = 0xD0,
-    kSoi = 0xD8,
-    kEoi = 0xD9,
-    kSos = 0xDA,
-    kDqt = 0xDB,
-    kDri = 0xDD,
-};
+using namespace jpegmarker;
 
 constexpr uint32_t kMaxComponents = 3;
 constexpr uint32_t kMaxSide = 65500;  // the largest frame libjpeg takes
@@ -29,23 +22,22 @@ void Put16(std::vector<uint8_t>& out, size_t v)
     out.push_back(static_cast<uint8_t>(v));
 }
 
-void PutMarker(std::vector<uint8_t>& out, uint8_t marker, size_t length)
+void PutMarker(std::vector<uint8_t>& out, uint16_t marker, size_t length)
 {
-    out.push_back(0xFF);
-    out.push_back(marker);
+    Put16(out, marker);
     Put16(out, length);
 }
 
 // SOF0..SOF15 but for DHT, JPG, DAC and the lossless frames.
 bool IsFrame(uint8_t m)
 {
-    return m >= 0xC0 && m <= 0xCF && m != kDht && m != 0xC8 && m != 0xCC && m != 0xC3 && m != 0xC7 && m != 0xCB &&
-           m != 0xCF;
+    return m >= Code(kSof0) && m < Code(kSof15) && m != Code(kDht) && m != 0xC8 && m != Code(kDac) && m != 0xC3 &&
+           m != 0xC7 && m != 0xCB;
 }
 
 bool Standalone(uint8_t m)
 {
-    return m == 0x01 || (m >= 0xD0 && m <= 0xD7);
+    return m == Code(kTem) || (m >= Code(kRst0) && m <= Code(kRst7));
 }
 
 // What the head of a stream held, the frame's component ids and its
@@ -121,7 +113,7 @@ void AppendScanHeader(const TiffOldJpegFields& f, const Head& head, std::vector<
 bool CopyInterchange(const TiffOldJpegFields& f, std::vector<uint8_t>& out, Head& head, bool& whole)
 {
     std::span<const uint8_t> in = f.interchange;
-    if (in.size() < 2 || in[0] != 0xFF || in[1] != kSoi) return true;
+    if (in.size() < 2 || in[0] != 0xFF || in[1] != Code(kSoi)) return true;
     size_t at = 2;
     while (at + 1 < in.size() && in[at] == 0xFF) {
         uint8_t m = in[at + 1];
@@ -129,18 +121,18 @@ bool CopyInterchange(const TiffOldJpegFields& f, std::vector<uint8_t>& out, Head
             at += m == 0xFF ? 1 : 2;
             continue;
         }
-        if (m == kEoi || at + 4 > in.size()) break;
+        if (m == Code(kEoi) || at + 4 > in.size()) break;
         size_t length = (static_cast<size_t>(in[at + 2]) << 8) | in[at + 3];
         if (length < 2 || at + 2 + length > in.size()) break;
-        if (m == kSos) {
+        if (m == Code(kSos)) {
             out.assign(in.begin(), in.end());
-            if (out[out.size() - 2] != 0xFF || out.back() != kEoi) out.insert(out.end(), {0xFF, kEoi});
+            if (out[out.size() - 2] != 0xFF || out.back() != Code(kEoi)) out.insert(out.end(), {0xFF, Code(kEoi)});
             whole = true;
             return true;
         }
-        head.quant |= m == kDqt;
-        head.huffman |= m == kDht;
-        head.restart |= m == kDri;
+        head.quant |= m == Code(kDqt);
+        head.huffman |= m == Code(kDht);
+        head.restart |= m == Code(kDri);
         if (IsFrame(m)) {
             size_t count = length >= 8 ? in[at + 9] : 0;
             if (count != f.samplesPerPixel || length < 8 + 3 * count) return false;
@@ -167,7 +159,7 @@ bool CTiffOldJpegStream::Build(const TiffOldJpegFields& f, const std::vector<std
     if (f.process != 1 || (f.samplesPerPixel != 1 && f.samplesPerPixel != kMaxComponents)) return false;
     if (f.width == 0 || f.height == 0 || f.width > kMaxSide || f.height > kMaxSide) return false;
     if (f.ycbcr && f.samplesPerPixel == 3 && (!sampling(f.subH) || !sampling(f.subV))) return false;
-    out->insert(out->end(), {0xFF, kSoi});
+    out->insert(out->end(), {0xFF, Code(kSoi)});
     Head head;
     bool whole = false;
     bool ok = CopyInterchange(f, *out, head, whole);
@@ -191,12 +183,12 @@ bool CTiffOldJpegStream::Build(const TiffOldJpegFields& f, const std::vector<std
         PutMarker(*out, kDri, 4);
         Put16(*out, interval);
     }
-    bool scanFirst = !pieces.empty() && pieces[0].size() >= 2 && pieces[0][0] == 0xFF && pieces[0][1] == kSos;
+    bool scanFirst = !pieces.empty() && pieces[0].size() >= 2 && pieces[0][0] == 0xFF && pieces[0][1] == Code(kSos);
     if (!scanFirst) AppendScanHeader(f, head, *out);
     for (size_t i = 0; i < pieces.size(); ++i) {
-        if (joined && i > 0) out->insert(out->end(), {0xFF, static_cast<uint8_t>(kRst0 + (i - 1) % 8)});
+        if (joined && i > 0) out->insert(out->end(), {0xFF, static_cast<uint8_t>(Code(kRst0) + (i - 1) % 8)});
         out->insert(out->end(), pieces[i].begin(), pieces[i].end());
     }
-    out->insert(out->end(), {0xFF, kEoi});
+    out->insert(out->end(), {0xFF, Code(kEoi)});
     return true;
 }
