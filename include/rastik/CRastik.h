@@ -123,6 +123,9 @@ public:
     // when it succeeded): where the data of a short file ended. Height when
     // unknown (a codec that reads without the base class's whole read).
     uint32_t RowsRead() const { return m_rowsRead < Height ? m_rowsRead : Height; }
+    // The figures a message of this codec names (RastikMessageText): 27710
+    // the pixel limit, 27714 the pages of the file and the page asked for.
+    virtual void GetMessageFigures(int id, uint64_t* first, uint64_t* second) const;
 
     // --- previews ---
     int GetPrevDataSize();
@@ -177,6 +180,14 @@ public:
     int32_t TransparentIndex = -1;
     uint32_t JpegQuality = 70;
     int32_t WithQorHeader = 1;
+    // The image of a file of several (a TIFF directory) that the header read
+    // takes: 0 the first. Set before ReadImageHead; a page the file does not
+    // hold fails the header read with 27714.
+    uint32_t Page = 0;
+    // TIFF: set by the header read of a BigTIFF file (64-bit offsets); for
+    // writing, 1 writes BigTIFF whatever the size, 0 only when the file would
+    // pass the 4 GiB a classic file can address.
+    int32_t BigTiff = 0;
 
 protected:
     // --- what a codec supplies for the base class to read it ---

@@ -1,11 +1,12 @@
-// Codec for strip-organised TIFF files, file-type code 12. Reading: the first
-// image file directory, uncompressed, LZW (with horizontal differencing),
+// Codec for strip-organised TIFF files, classic or BigTIFF, file-type code
+// 12. Reading: the image file directory of Page (the first by default),
+// uncompressed, LZW (with horizontal differencing),
 // PackBits and CCITT Modified Huffman strips, samples interleaved or one
 // plane per sample, 1, 4, 8 and 16 bits; the whole image, reduced, or as a
 // preview (the embedded thumbnail first). Writing: 8-bit samples
 // interleaved, uncompressed, LZW (with horizontal differencing) or PackBits,
 // bilevel images as 1-bit big-endian uncompressed rows, in either byte
-// order; from the planes, or from RGB and CMYK rows a block at a time. Clip
+// order, BigTIFF when asked or when the file would pass 4 GiB; from the planes, or from RGB and CMYK rows a block at a time. Clip
 // paths and the thumbnail travel in the Photoshop resource block the
 // directory points to.
 #pragma once
@@ -42,8 +43,18 @@ public:
     // Packs Width x ChannelCount bytes into bits, most significant first;
     // every non-zero byte becomes a 1 bit. Always 1.
     int TurnTo1BitsLineData(const uint8_t* src, uint8_t* dst);
-    // Offset of the first strip: where the pixel data begins.
+    // Offset of the first strip: where the pixel data begins (0 past 4 GiB).
     uint32_t GetChOffset() const;
+
+    // Pages of the file: the directories of its chain, directories that
+    // belong to a page (SubIFDs) not counted; a chain that loops ends at the
+    // directory seen before. 0 when the header cannot be read. Needs File
+    // open; leaves the file position anywhere.
+    uint32_t GetPageCount();
+    // Size and compression of page page as its directory gives them (size 0
+    // and compression 1 when it does not give them); false when the file has no such page.
+    bool GetPageSize(uint32_t page, uint32_t& width, uint32_t& height, uint32_t& compression);
+    void GetMessageFigures(int id, uint64_t* first, uint64_t* second) const override;
 
     // Byte order of "MM" files: kind 2 exchanges two bytes, 4 reverses four,
     // 12 turns a directory entry as read into one whose tag, type, count and
@@ -96,8 +107,8 @@ public:
 
     // --- directory fields ---
     uint32_t StripTotal = 0;              // strips of the image (all planes)
-    std::vector<uint32_t> StripOffsets;   // StripTotal file offsets
-    std::vector<uint32_t> StripByteCounts;
+    std::vector<uint64_t> StripOffsets;   // StripTotal file offsets
+    std::vector<uint64_t> StripByteCounts;
     uint32_t RowsPerStrip = 0;
     uint32_t Predictor = 1;
     // 0 white is zero, 1 black is zero, 2 neither given.
@@ -122,8 +133,8 @@ public:
     uint32_t ResourceLength = 0;
 
 protected:
-    // The first image file directory; refusals of a bad header or directory
-    // carry 27610.
+    // The image file directory of Page; refusals of a bad header or
+    // directory carry 27610, a page past the last 27714.
     CStatus ReadHead() override;
     int HeadReadError() const override;
     // Whether the row source reads this file: 27707 for the depth, 27709
@@ -203,6 +214,8 @@ private:
     CStatus ReadColorMap(const tiff::TiffEntry& entry, uint64_t fileLength);
     CStatus ReadResolution(const tiff::TiffEntry& entry, uint64_t fileLength, float& resolution);
     void ReadResourceEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
+    // Pages the chain held when the header read found no directory Page.
+    uint32_t m_pagesFound = 0;
     CStatus CompleteDirectory(uint64_t fileLength);
     void DeriveByteCounts(uint64_t fileLength);
     void SizeStoredStrips();

@@ -317,3 +317,9 @@ int CRastik::SetWarningMsg(int flag)
     ShowMessages = flag;
     return flag;
 }
+
+void CRastik::GetMessageFigures(int id, uint64_t* first, uint64_t* second) const
+{
+    *first = id == kMsgTooManyPixels ? GetMaxPixels() : 0;
+    *second = 0;
+}

@@ -31,8 +31,8 @@ bool CTiffIO::PlanContiguousStrips(uint32_t rows, uint64_t rowBytes)
     StripByteCounts.assign(StripTotal, 0);
     for (uint32_t i = 0; i < StripTotal; ++i) {
         uint32_t first = i * RowsPerStrip;
-        StripOffsets[i] = static_cast<uint32_t>(at + rowBytes * first);
-        StripByteCounts[i] = static_cast<uint32_t>(rowBytes * std::min(RowsPerStrip, Height - first));
+        StripOffsets[i] = at + rowBytes * first;
+        StripByteCounts[i] = rowBytes * std::min(RowsPerStrip, Height - first);
     }
     m_writtenCompression = tiff::kNone;
     m_writtenBits = 8;

@@ -135,9 +135,9 @@ std::vector<TiffEntry> CTiffIO::WriteTailValues()
     TiffEntry offsets{tiff::kStripOffsets, tiff::kLong, StripTotal, StripOffsets[0]};
     TiffEntry counts{tiff::kStripByteCounts, tiff::kLong, StripTotal, StripByteCounts[0]};
     if (StripTotal > 1) {
-        for (uint32_t v : StripOffsets) out.Put32(v);
+        for (uint64_t v : StripOffsets) out.Put32(static_cast<uint32_t>(v));
         offsets.value = static_cast<uint32_t>(out.WriteTo(File));
-        for (uint32_t v : StripByteCounts) out.Put32(v);
+        for (uint64_t v : StripByteCounts) out.Put32(static_cast<uint32_t>(v));
         counts.value = static_cast<uint32_t>(out.WriteTo(File));
     }
     std::vector<TiffEntry> entries = {

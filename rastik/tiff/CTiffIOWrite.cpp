@@ -326,7 +326,7 @@ CStatus CTiffIO::RecordStrip(uint32_t s, uint32_t bytes)
 {
     uint64_t at = File.GetPosition();
     if (at + bytes > 0xFFFFFFFFull) return CStatus::Failed(kMsgUnsupported);
-    StripOffsets[s] = static_cast<uint32_t>(at);
+    StripOffsets[s] = at;
     StripByteCounts[s] = bytes;
     return CStatus::Ok();
 }

@@ -1,0 +1,181 @@
+// The TIFF directory layer: BigTIFF files (made by tiffcp -8 and by the
+// tests' builder, in both byte orders) read as the classic file they were
+// made of; pages of a directory chain, chains that loop, a page past the
+// last; the page counts of corpus files as libtiff, PIL and ImageMagick
+// count them.
+#include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "rastik/CTiffIO.h"
+#include "rastik/General.h"
+#include "rastik/Messages.h"
+#include "tiff_util.h"
+
+using namespace testutil;
+
+namespace {
+
+// Reads path whole as page page; "" when the read is the same as that of
+// expected (already read), else what differs.
+std::string CompareRead(const std::string& path, CTiffIO& expected, uint32_t page = 0, bool* big = nullptr)
+{
+    CTiffIO codec(path.c_str());
+    codec.Page = page;
+    if (!ReadTiff(codec, path)) return "not read (" + std::to_string(codec.GetLastMessage()) + ")";
+    if (big) *big = codec.BigTiff != 0;
+    return ImageMismatch(codec, expected);
+}
+
+TEST(TiffBigTiff, TiffcpFilesReadAsTheirClassicSource)
+{
+    if (!HasTiffTools() || !HasConvert()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
+    TempDir dir;
+    struct Case {
+        const char* image;  // ImageMagick options of the source
+        const char* options;  // tiffcp options of both files
+    };
+    const Case kCases[] = {
+        {"-size 41x23 plasma: -depth 8", "-c none"},
+        {"-size 41x23 plasma: -depth 8", "-c lzw:2 -r 5"},
+        {"-size 41x23 plasma: -depth 8", "-c packbits -p separate"},
+        {"-size 41x23 plasma: -depth 8", "-c zip -r 3"},
+        {"-size 37x19 plasma: -colorspace gray -depth 8", "-c none -r 4"},
+        {"-size 37x19 plasma: -colors 16 -type palette -depth 4", "-c none"},
+        {"-size 37x19 plasma: -monochrome -depth 1", "-c g4"},
+    };
+    int n = 0;
+    for (const Case& c : kCases) {
+        std::string source = dir.File("source" + std::to_string(n) + ".tif");
+        ASSERT_EQ(RunCommand(std::string(kConvert) + " -seed 3 " + c.image + " -compress none " + Quote(source), nullptr), 0);
+        std::string classic = dir.File("classic" + std::to_string(n) + ".tif");
+        ASSERT_EQ(RunCommand("/usr/bin/tiffcp " + std::string(c.options) + " " + Quote(source) + " " + Quote(classic), nullptr), 0);
+        CTiffIO expected(classic.c_str());
+        ASSERT_EQ(ReadTiff(expected, classic), 1) << c.options;
+        for (const char* order : {"-L", "-B"}) {
+            std::string big = dir.File("big" + std::to_string(n) + order + ".tif");
+            ASSERT_EQ(RunCommand("/usr/bin/tiffcp -8 " + std::string(order) + " " + c.options + " " + Quote(source) +
+                                     " " + Quote(big), nullptr), 0);
+            bool wasBig = false;
+            EXPECT_EQ(CompareRead(big, expected, 0, &wasBig), "") << c.image << " " << c.options << " " << order;
+            EXPECT_TRUE(wasBig) << big;
+        }
+        ++n;
+    }
+}
+
+// A small grey image of 9 x 7 in strips of 2 rows, with resolutions.
+TiffFixture Grey(bool little, uint32_t width = 9, uint32_t height = 7)
+{
+    std::vector<uint8_t> data(static_cast<size_t>(width) * height);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + width);
+    TiffFixture f = PlainTiff(width, height, 8, 1, 1, data, 2, little);
+    f.entries.push_back({282, 5, {300, 1}, {}});
+    f.entries.push_back({283, 5, {150, 1}, {}});
+    return f;
+}
+
+TEST(TiffBigTiff, BuiltFilesReadAsClassicOnes)
+{
+    TempDir dir;
+    struct Case {
+        const char* name;
+        void (*change)(TiffFixture&);
+    };
+    const Case kCases[] = {
+        {"strips", [](TiffFixture&) {}},
+        {"one strip", [](TiffFixture& f) {
+             f = PlainTiff(9, 7, 8, 1, 1, std::vector<uint8_t>(63, 0x41), 7, f.littleEndian);
+         }},
+        {"SHORT strip tables", [](TiffFixture& f) { f.shortStripArrays = true; }},
+        {"RGB, bits inline", [](TiffFixture& f) {
+             f = PlainTiff(5, 3, 8, 3, 2, std::vector<uint8_t>(45, 0x93), 1, f.littleEndian);
+         }},
+    };
+    for (const Case& c : kCases)
+        for (bool little : {true, false}) {
+            TiffFixture f = Grey(little);
+            c.change(f);
+            std::string classic = dir.File("classic.tif"), big = dir.File("big.tif");
+            ASSERT_TRUE(WriteBytes(classic, MakeTiff(f)));
+            f.bigTiff = true;
+            ASSERT_TRUE(WriteBytes(big, MakeTiff(f)));
+            CTiffIO expected(classic.c_str());
+            ASSERT_EQ(ReadTiff(expected, classic), 1) << c.name;
+            bool wasBig = false;
+            EXPECT_EQ(CompareRead(big, expected, 0, &wasBig), "") << c.name << (little ? " II" : " MM");
+            EXPECT_TRUE(wasBig);
+            CTiffIO codec(big.c_str());
+            ASSERT_EQ(OpenAndReadHead(codec, big.c_str()), 1);
+            EXPECT_EQ(codec.XResolution, expected.XResolution) << c.name;
+            EXPECT_EQ(codec.YResolution, expected.YResolution) << c.name;
+        }
+}
+
+TEST(TiffPages, EachPageReadsAndOnePastTheLastFailsNamingTheCount)
+{
+    TempDir dir;
+    struct Case {
+        const char* name;
+        bool big, little;
+        int loopTo;  // -1: the chain ends
+    };
+    const Case kCases[] = {
+        {"classic II", false, true, -1}, {"classic MM", false, false, -1}, {"BigTIFF II", true, true, -1},
+        {"BigTIFF MM", true, false, -1}, {"loop to first", false, true, 0}, {"loop to self", true, false, 2},
+    };
+    for (const Case& c : kCases) {
+        std::vector<TiffFixture> pages = {Grey(c.little, 9, 7), Grey(c.little, 4, 11), Grey(c.little, 13, 2)};
+        for (TiffFixture& p : pages) p.bigTiff = c.big;
+        std::string path = dir.File("pages.tif");
+        ASSERT_TRUE(WriteBytes(path, MakeTiffPages(pages, c.loopTo)));
+        for (uint32_t page = 0; page < pages.size(); ++page) {
+            std::string single = dir.File("single.tif");
+            ASSERT_TRUE(WriteBytes(single, MakeTiff(pages[page])));
+            CTiffIO expected(single.c_str());
+            ASSERT_EQ(ReadTiff(expected, single), 1);
+            EXPECT_EQ(CompareRead(path, expected, page), "") << c.name << " page " << page;
+        }
+        CTiffIO codec(path.c_str());
+        codec.Page = 3;
+        codec.SetWarningMsg(1);
+        MessageCapture messages;
+        EXPECT_EQ(OpenAndReadHead(codec, path.c_str()), 0) << c.name;
+        EXPECT_EQ(codec.GetLastMessage(), kMsgNoSuchPage) << c.name;
+        EXPECT_TRUE(messages.Saw(kMsgNoSuchPage)) << c.name;
+        uint64_t count = 0, asked = 0;
+        codec.GetMessageFigures(kMsgNoSuchPage, &count, &asked);
+        EXPECT_EQ(count, 3u) << c.name;
+        EXPECT_EQ(asked, 3u) << c.name;
+        EXPECT_EQ(RastikMessageText(kMsgNoSuchPage, count, asked).find('3') != std::string::npos, true);
+        EXPECT_EQ(codec.GetPageCount(), 3u) << c.name;
+        uint32_t w = 0, h = 0, compression = 0;
+        EXPECT_TRUE(codec.GetPageSize(1, w, h, compression)) << c.name;
+        EXPECT_EQ(w, 4u);
+        EXPECT_EQ(h, 11u);
+        EXPECT_EQ(compression, 1u);
+        EXPECT_FALSE(codec.GetPageSize(3, w, h, compression)) << c.name;
+    }
+}
+
+TEST(TiffPages, CorpusPageCountsMatchOtherReaders)
+{
+    std::string corpus = CorpusDir("tiff");
+    if (corpus.empty()) GTEST_SKIP() << "corpus missing";
+    // As tiffinfo, PIL and ImageMagick count them: the main chain only,
+    // SubIFDs stepped over, a loop ended at the directory seen before.
+    const std::pair<const char*, uint32_t> kCounts[] = {
+        {"test_ifd_loop_subifd.tif", 5}, {"test_ifd_loop_to_first.tif", 2}, {"test_ifd_loop_to_self.tif", 1},
+        {"test_two_ifds.tif", 2},        {"tiff_with_subifd_chain.tif", 2},
+    };
+    for (const auto& [name, count] : kCounts) {
+        std::string path = corpus + "/" + name;
+        CTiffIO codec(path.c_str());
+        ASSERT_TRUE(codec.File.Open(path.c_str(), CFile::modeRead | CFile::typeBinary)) << name;
+        EXPECT_EQ(codec.GetPageCount(), count) << name;
+        codec.Page = count;
+        EXPECT_EQ(codec.ReadImageHead(), 0) << name;
+        EXPECT_EQ(codec.GetLastMessage(), kMsgNoSuchPage) << name;
+    }
+}
+
+}  // namespace
