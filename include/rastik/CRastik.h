@@ -198,6 +198,9 @@ protected:
     // The message of a header read that a file error ends (the header
     // cannot be read); 0 for none.
     virtual int HeadReadError() const;
+    // Whether the header read takes Page itself (a format of several
+    // images); a codec of one image refuses every page but 0 with 27714.
+    virtual bool ReadsPages() const { return false; }
     // The message refusing the data of the file whose header was read (a
     // compression or depth the rows cannot be read in), 0 when they can.
     virtual int ReadRefusal() const;

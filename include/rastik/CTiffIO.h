@@ -137,6 +137,7 @@ protected:
     // directory carry 27610, a page past the last 27714.
     CStatus ReadHead() override;
     int HeadReadError() const override;
+    bool ReadsPages() const override { return true; }
     // Whether the row source reads this file: 27707 for the depth, 27709
     // for the rest.
     int ReadRefusal() const override;

@@ -320,6 +320,7 @@ int CRastik::SetWarningMsg(int flag)
 
 void CRastik::GetMessageFigures(int id, uint64_t* first, uint64_t* second) const
 {
-    *first = id == kMsgTooManyPixels ? GetMaxPixels() : 0;
-    *second = 0;
+    // A format of one image holds one page.
+    *first = id == kMsgTooManyPixels ? GetMaxPixels() : id == kMsgNoSuchPage ? 1 : 0;
+    *second = id == kMsgNoSuchPage ? Page : 0;
 }

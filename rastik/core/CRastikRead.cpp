@@ -46,6 +46,7 @@ int CRastik::ReadImageHead()
 {
     COperation op(*this, COperation::kRead, HeadReadError());
     return op.Run([&] {
+        if (Page > 0 && !ReadsPages()) return CStatus::Failed(kMsgNoSuchPage);
         CStatus head = ReadHead();
         return head ? WithinPixelLimit() : head;
     });

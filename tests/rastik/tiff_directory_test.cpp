@@ -178,4 +178,38 @@ TEST(TiffPages, CorpusPageCountsMatchOtherReaders)
     }
 }
 
+TEST(TiffPages, ToolListsConvertsAndPreviewsPages)
+{
+    TempDir dir;
+    std::string pages = dir.File("pages.tif"), bmp = dir.File("one.bmp");
+    ASSERT_TRUE(WriteBytes(pages, MakeTiffPages({Grey(true, 9, 7), Grey(true, 4, 11), Grey(true, 13, 2)})));
+    BmpFixture b;
+    b.width = 2, b.height = 2, b.pixels = std::vector<uint8_t>(12, 9);
+    ASSERT_TRUE(WriteBytes(bmp, MakeBmp(b)));
+    struct Case {
+        std::string args;
+        int status;
+        std::string shown;  // in the output or the error output
+    };
+    const std::string out = Quote(dir.File("out.bmp")), f = Quote(pages);
+    const Case kCases[] = {
+        {"info " + f, 0, "pages:           3\n"},
+        {"info " + f, 0, "                 1: 4 x 11 none\n"},
+        {"info --json " + f, 0, "\"pageCount\": 3, \"pages\": [{\"width\": 9, \"height\": 7, \"compression\": \"none\"}"},
+        {"convert --page 1 " + f + " " + out, 0, ": 4 x 11"},
+        {"convert " + f + " " + out, 0, ": 9 x 7"},
+        {"preview --page 2 " + f + " " + out, 0, ": 13 x 2"},
+        {"convert --page 3 " + f + " " + out, 1, "27714"},
+        {"preview --page 3 " + f + " " + out, 1, "27714"},
+        {"convert --page 1 " + Quote(bmp) + " " + out, 1, "27714"},
+        {"convert --page x " + f + " " + out, 2, "--page"},
+        {"preview --page -1 " + f + " " + out, 2, "--page"},
+    };
+    for (const Case& c : kCases) {
+        ToolRun r = RunTool(c.args, dir.Path());
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        EXPECT_NE((r.out + r.err).find(c.shown), std::string::npos) << c.args << "\n" << r.out << r.err;
+    }
+}
+
 }  // namespace
