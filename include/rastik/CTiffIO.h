@@ -167,7 +167,7 @@ private:
     template <class Encoder>
     CStatus WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows);
     // Records strip s of bytes bytes at the file position; a failure
-    // (27709) when the file would pass the 4 GiB a TIFF file can address.
+    // (27709) when a classic file would pass the 4 GiB it can address.
     CStatus RecordStrip(uint32_t s, uint32_t bytes);
     // The failure of a plane-row stream that stopped or failed.
     static CStatus StreamFailure(const CPlaneRowStream& rows);
@@ -190,6 +190,7 @@ private:
     CStatus WriteBlackRows(const uint8_t* k, uint32_t rowCount);
     uint32_t WriteResourceBlock();
     std::vector<tiff::TiffEntry> WriteTailValues();
+    tiff::TiffEntry ValuesEntry(uint16_t tag, uint16_t type, const std::vector<uint64_t>& items);
     void AddImageEntries(std::vector<tiff::TiffEntry>& entries) const;
     CStatus WriteTailParts();
     CStatus WriteDirectory(std::vector<tiff::TiffEntry>& entries);
@@ -198,6 +199,13 @@ private:
     void Write3Byte(uint32_t value);
     void Write4Byte(uint32_t value);
 
+    // A bound on the bytes of the file the writer is to make: the strips
+    // at their compression's worst, the colour map, value arrays, the
+    // resource block and the directory.
+    uint64_t OutputBound() const;
+    // BigTIFF layout of the file being written: asked for (BigTiff), or a
+    // classic file could not address the output by its bound.
+    bool m_writeBig = false;
     // What the writer stored, for the directory.
     uint32_t m_writtenCompression = 1;
     uint32_t m_writtenSamples = 0;

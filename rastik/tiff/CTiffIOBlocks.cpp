@@ -24,7 +24,7 @@ constexpr int kSecondPass = 2;
 bool CTiffIO::PlanContiguousStrips(uint32_t rows, uint64_t rowBytes)
 {
     uint64_t at = File.GetPosition();
-    if (at + rowBytes * Height > 0xFFFFFFFFull) return false;
+    if (!m_writeBig && at + rowBytes * Height > 0xFFFFFFFFull) return false;
     RowsPerStrip = std::min(rows, Height);
     StripTotal = (Height - 1) / RowsPerStrip + 1;
     StripOffsets.assign(StripTotal, 0);

@@ -111,6 +111,126 @@ TEST(TiffBigTiff, BuiltFilesReadAsClassicOnes)
         }
 }
 
+// The version of a written file: 42 classic, 43 BigTIFF.
+uint16_t VersionOf(const std::string& path)
+{
+    std::vector<uint8_t> b = ReadBytes(path);
+    if (b.size() < 4) return 0;
+    return b[0] == 'I' ? static_cast<uint16_t>(b[2] | b[3] << 8) : static_cast<uint16_t>(b[2] << 8 | b[3]);
+}
+
+TEST(TiffBigTiffWrite, EveryKindPassesLibtiffPilAndImageMagick)
+{
+    if (!HasTiffTools()) GTEST_SKIP() << "libtiff tools missing";
+    TempDir dir;
+    struct Kind {
+        const char* name;
+        uint32_t mode, extra;
+    };
+    const Kind kKinds[] = {{"grey", kModeGrey, 0}, {"bilevel", kModeBitmap, 0}, {"indexed", kModeIndexed, 0},
+                           {"rgb", kModeRgb, 0},   {"rgba", kModeRgb, 1},       {"cmyk", kModeCmyk, 0}};
+    struct Written {
+        std::string name, path;
+        std::unique_ptr<CTiffIO> image;
+    };
+    std::vector<Written> all;
+    for (const Kind& k : kKinds)
+        for (int32_t compression : {1, 5, 32773})
+            for (bool little : {true, false}) {
+                Written o;
+                o.name = std::string(k.name) + "-" + std::to_string(compression) + (little ? "-II" : "-MM");
+                o.path = dir.File(o.name + ".tif");
+                o.image = MakeTiffImage(o.path, k.mode, 45, 31, k.extra);
+                ASSERT_TRUE(o.image);
+                o.image->Compression = compression;
+                o.image->IntelByteOrder = little;
+                o.image->BigTiff = 1;
+                ASSERT_EQ(WriteTiffFile(*o.image, o.path), 1) << o.name;
+                all.push_back(std::move(o));
+            }
+    // Streamed RGB rows, blocks of 8.
+    Written streamed{"rgb-streamed", dir.File("streamed.tif"), MakeTiffImage(dir.File("streamed.tif"), kModeRgb, 45, 31)};
+    streamed.image->BigTiff = 1;
+    ASSERT_TRUE(streamed.image->File.Open(streamed.path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+    std::vector<std::vector<uint8_t>> p;
+    for (uint32_t c = 0; c < 3; ++c) p.push_back(PlaneBytes(*streamed.image, c));
+    int ok = streamed.image->WriteHeader();
+    for (uint32_t row = 0; ok && row < 31; row += 8)
+        ok = streamed.image->WriteRgbDataImage(&p[0][row * 45], &p[1][row * 45], &p[2][row * 45], std::min(8u, 31 - row));
+    streamed.image->File.Close();
+    ASSERT_EQ(ok, 1);
+    all.push_back(std::move(streamed));
+
+    std::vector<std::string> paths;
+    for (const Written& o : all) {
+        EXPECT_EQ(VersionOf(o.path), 43) << o.name;
+        std::vector<uint8_t> warnings;
+        RunCommand("/usr/bin/tiffinfo -D " + Quote(o.path) + " 2>&1 >/dev/null", &warnings);
+        EXPECT_EQ(std::string(warnings.begin(), warnings.end()), "") << o.name;
+        std::string plain = o.path + ".none.tif";
+        ASSERT_EQ(RunCommand("/usr/bin/tiffcp -c none " + Quote(o.path) + " " + Quote(plain) + " 2>&1", nullptr), 0);
+        CTiffIO back(plain.c_str()), ours(o.path.c_str());
+        ASSERT_EQ(ReadTiff(back, plain), 1) << o.name;
+        EXPECT_EQ(ImageMismatch(*o.image, back), "") << o.name;
+        ASSERT_EQ(ReadTiff(ours, o.path), 1) << o.name;
+        EXPECT_EQ(ImageMismatch(*o.image, ours), "") << o.name;
+        paths.push_back(o.path);
+    }
+    // Outside readers turn CMYK into RGB each their own way; PIL opens no
+    // big-endian BigTIFF file (not even tiffcp's).
+    std::vector<RgbImage> pil = HasPil() ? DecodeAllWithPil(paths) : std::vector<RgbImage>();
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i].image->ColorMode == kModeCmyk || !all[i].image->IntelByteOrder) continue;
+        RgbImage expected = PlanesToRgb(*all[i].image), im;
+        if (!pil.empty()) {
+            EXPECT_EQ(MaxDifference(pil[i], expected), 0) << "PIL " << all[i].name;
+        }
+        if (HasConvert()) {
+            ASSERT_TRUE(DecodeWithConvert(all[i].path, &im, "TIFF")) << all[i].name;
+            EXPECT_EQ(MaxDifference(im, expected), 0) << "ImageMagick " << all[i].name;
+        }
+    }
+}
+
+// A header written alone shows the layout the writer chose from its bound
+// on the file's size: BigTIFF only where a classic file could pass 4 GiB.
+TEST(TiffBigTiffWrite, LayoutFollowsTheBoundOnTheOutput)
+{
+    TempDir dir;
+    struct Case {
+        uint32_t width, height, mode;
+        int32_t compression;
+        int32_t asked;
+        uint16_t version;
+    };
+    const Case kCases[] = {
+        {1000, 1000, kModeGrey, 1, 0, 42},     {1000, 1000, kModeGrey, 1, 1, 43},
+        {60000, 60000, kModeGrey, 1, 0, 42},   {66000, 66000, kModeGrey, 1, 0, 43},
+        {40000, 40000, kModeRgb, 1, 0, 43},    {50000, 50000, kModeGrey, 5, 0, 42},
+        {54000, 54000, kModeGrey, 5, 0, 43},   {60000, 60000, kModeGrey, 32773, 0, 42},
+        {66000, 66000, kModeGrey, 32773, 0, 43},
+        {60000, 60000, kModeIndexed, 1, 0, 42}, {200000, 100000, kModeBitmap, 1, 0, 42},
+        {300000, 150000, kModeBitmap, 5, 0, 43},
+    };
+    for (const Case& c : kCases) {
+        std::string path = dir.File("head.tif");
+        CTiffIO image(path.c_str());
+        image.Width = c.width, image.Height = c.height;
+        image.SetMode(c.mode);
+        if (c.mode == kModeBitmap) image.ChannelCount = image.ColorChannels = 1;
+        std::vector<uint8_t> palette(256 * 4, 0x80);
+        if (c.mode == kModeIndexed) image.SetPalette(palette.data(), 256), image.PaletteSize = 256;
+        image.BytesPerLine = BytesPerRow(c.width * 8);
+        image.Compression = c.compression;
+        image.BigTiff = c.asked;
+        ASSERT_TRUE(image.File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+        EXPECT_EQ(image.WriteHeader(), 1);
+        image.File.Close();
+        EXPECT_EQ(VersionOf(path), c.version) << c.width << " x " << c.height << " mode " << c.mode << " compression "
+                                              << c.compression;
+    }
+}
+
 TEST(TiffPages, EachPageReadsAndOnePastTheLastFailsNamingTheCount)
 {
     TempDir dir;
