@@ -124,7 +124,7 @@ public:
     // unknown (a codec that reads without the base class's whole read).
     uint32_t RowsRead() const { return m_rowsRead < Height ? m_rowsRead : Height; }
     // The figures a message of this codec names (RastikMessageText): 27710
-    // the pixel limit, 27714 the pages of the file and the page asked for.
+    // the pixel limit, 27715 the pages of the file and the page asked for.
     virtual void GetMessageFigures(int id, uint64_t* first, uint64_t* second) const;
 
     // --- previews ---
@@ -182,7 +182,7 @@ public:
     int32_t WithQorHeader = 1;
     // The image of a file of several (a TIFF directory) that the header read
     // takes: 0 the first. Set before ReadImageHead; a page the file does not
-    // hold fails the header read with 27714.
+    // hold fails the header read with 27715.
     uint32_t Page = 0;
     // TIFF: set by the header read of a BigTIFF file (64-bit offsets); for
     // writing, 1 writes BigTIFF whatever the size, 0 only when the file would
@@ -199,7 +199,7 @@ protected:
     // cannot be read); 0 for none.
     virtual int HeadReadError() const;
     // Whether the header read takes Page itself (a format of several
-    // images); a codec of one image refuses every page but 0 with 27714.
+    // images); a codec of one image refuses every page but 0 with 27715.
     virtual bool ReadsPages() const { return false; }
     // The message refusing the data of the file whose header was read (a
     // compression or depth the rows cannot be read in), 0 when they can.

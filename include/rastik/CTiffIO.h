@@ -134,7 +134,7 @@ public:
 
 protected:
     // The image file directory of Page; refusals of a bad header or
-    // directory carry 27610, a page past the last 27714.
+    // directory carry 27610, a page past the last 27715.
     CStatus ReadHead() override;
     int HeadReadError() const override;
     bool ReadsPages() const override { return true; }

@@ -83,7 +83,7 @@ RASTIK_API int ImgProcEx(const char* sourcePath, const char* targetPath, int tar
                          int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
                          int withQorHeader, unsigned jpegQuality, unsigned options);
 // ImgProcEx reading page page of a source of several (a TIFF file's
-// directory, 0 the first); a page the source does not hold fails with 27714,
+// directory, 0 the first); a page the source does not hold fails with 27715,
 // naming the pages it holds.
 RASTIK_API int ImgProcPage(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
                            int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,

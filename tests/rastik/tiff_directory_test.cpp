@@ -319,9 +319,9 @@ TEST(TiffPages, ToolListsConvertsAndPreviewsPages)
         {"convert --page 1 " + f + " " + out, 0, ": 4 x 11"},
         {"convert " + f + " " + out, 0, ": 9 x 7"},
         {"preview --page 2 " + f + " " + out, 0, ": 13 x 2"},
-        {"convert --page 3 " + f + " " + out, 1, "27714"},
-        {"preview --page 3 " + f + " " + out, 1, "27714"},
-        {"convert --page 1 " + Quote(bmp) + " " + out, 1, "27714"},
+        {"convert --page 3 " + f + " " + out, 1, "27715"},
+        {"preview --page 3 " + f + " " + out, 1, "27715"},
+        {"convert --page 1 " + Quote(bmp) + " " + out, 1, "27715"},
         {"convert --page x " + f + " " + out, 2, "--page"},
         {"preview --page -1 " + f + " " + out, 2, "--page"},
     };
