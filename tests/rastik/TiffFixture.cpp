@@ -130,6 +130,29 @@ void PatchOffset(std::vector<uint8_t>& bytes, size_t at, uint64_t v, bool little
     std::copy(o.bytes.begin(), o.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
+// Points the SubIFDs entry of the directory at at to the directories subs.
+void PatchSubIfds(std::vector<uint8_t>& bytes, size_t at, const std::vector<size_t>& subs, bool little, Widths wd)
+{
+    auto get = [&](size_t p, uint32_t n) {
+        uint64_t v = 0;
+        for (uint32_t i = 0; i < n; ++i) v |= uint64_t{bytes[p + (little ? i : n - 1 - i)]} << (8 * i);
+        return v;
+    };
+    uint64_t entries = wd.big ? get(at, 8) : get(at, 2);
+    size_t first = at + (wd.big ? 8 : 2), size = wd.big ? 20 : 12;
+    for (uint64_t e = 0; e < entries; ++e) {
+        size_t entry = first + e * size;
+        if (get(entry, 2) != 330) continue;
+        size_t field = entry + (wd.big ? 12 : 8);
+        size_t items = subs.size() * 4 <= wd.Field() ? field : static_cast<size_t>(get(field, wd.Field()));
+        for (size_t i = 0; i < subs.size(); ++i) {
+            Writer o(little);
+            o.U32(static_cast<uint32_t>(subs[i]));
+            std::copy(o.bytes.begin(), o.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(items + 4 * i));
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<uint8_t> MakeTiff(const TiffFixture& f)
@@ -137,7 +160,8 @@ std::vector<uint8_t> MakeTiff(const TiffFixture& f)
     return MakeTiffPages({f});
 }
 
-std::vector<uint8_t> MakeTiffPages(const std::vector<TiffFixture>& pages, int loopTo)
+std::vector<uint8_t> MakeTiffPages(const std::vector<TiffFixture>& pages, int loopTo,
+                                   const std::vector<TiffFixture>& subIfds)
 {
     bool little = pages.at(0).littleEndian;
     Widths wd{pages[0].bigTiff};
@@ -149,12 +173,17 @@ std::vector<uint8_t> MakeTiffPages(const std::vector<TiffFixture>& pages, int lo
     size_t link = w.bytes.size();
     wd.Offset(w, 0);
     std::vector<Appended> made;
-    for (const TiffFixture& page : pages) {
+    for (size_t i = 0; i < pages.size(); ++i) {
+        TiffFixture page = pages[i];
+        if (i == 0 && !subIfds.empty()) page.entries.push_back({330, 13, std::vector<uint32_t>(subIfds.size(), 0), {}});
         made.push_back(AppendImage(w, page, wd));
         PatchOffset(w.bytes, link, made.back().directory, little, wd);
         link = made.back().next;
     }
     if (loopTo >= 0) PatchOffset(w.bytes, link, made.at(static_cast<size_t>(loopTo)).directory, little, wd);
+    std::vector<size_t> subs;
+    for (const TiffFixture& sub : subIfds) subs.push_back(AppendImage(w, sub, wd).directory);
+    if (!subs.empty()) PatchSubIfds(w.bytes, made[0].directory, subs, little, wd);
     return w.bytes;
 }
 

@@ -29,8 +29,10 @@ struct TiffFixture {
 std::vector<uint8_t> MakeTiff(const TiffFixture& fixture);
 // A file of several pages in one directory chain, in the byte order and
 // layout of the first; with loopTo >= 0 the last directory's next offset
-// points back at directory loopTo.
-std::vector<uint8_t> MakeTiffPages(const std::vector<TiffFixture>& pages, int loopTo = -1);
+// points back at directory loopTo. The directories of subIfds follow, out of
+// the chain, and the first page's SubIFDs entry (type IFD) points at them.
+std::vector<uint8_t> MakeTiffPages(const std::vector<TiffFixture>& pages, int loopTo = -1,
+                                   const std::vector<TiffFixture>& subIfds = {});
 
 // Bytes of one item of a field type (RATIONAL: both numbers).
 uint32_t ItemBytes(uint16_t type);

@@ -237,17 +237,20 @@ TEST(TiffPages, EachPageReadsAndOnePastTheLastFailsNamingTheCount)
     struct Case {
         const char* name;
         bool big, little;
-        int loopTo;  // -1: the chain ends
+        int loopTo;       // -1: the chain ends
+        uint32_t subIfds;  // directories hanging off the first page
     };
     const Case kCases[] = {
-        {"classic II", false, true, -1}, {"classic MM", false, false, -1}, {"BigTIFF II", true, true, -1},
-        {"BigTIFF MM", true, false, -1}, {"loop to first", false, true, 0}, {"loop to self", true, false, 2},
+        {"classic II", false, true, -1, 0}, {"classic MM", false, false, -1, 0}, {"BigTIFF II", true, true, -1, 0},
+        {"BigTIFF MM", true, false, -1, 0}, {"loop to first", false, true, 0, 0}, {"loop to self", true, false, 2, 0},
+        {"one SubIFD", false, false, -1, 1}, {"two SubIFDs, BigTIFF", true, true, -1, 2},
     };
     for (const Case& c : kCases) {
         std::vector<TiffFixture> pages = {Grey(c.little, 9, 7), Grey(c.little, 4, 11), Grey(c.little, 13, 2)};
         for (TiffFixture& p : pages) p.bigTiff = c.big;
+        std::vector<TiffFixture> subs(c.subIfds, Grey(c.little, 3, 3));
         std::string path = dir.File("pages.tif");
-        ASSERT_TRUE(WriteBytes(path, MakeTiffPages(pages, c.loopTo)));
+        ASSERT_TRUE(WriteBytes(path, MakeTiffPages(pages, c.loopTo, subs)));
         for (uint32_t page = 0; page < pages.size(); ++page) {
             std::string single = dir.File("single.tif");
             ASSERT_TRUE(WriteBytes(single, MakeTiff(pages[page])));
