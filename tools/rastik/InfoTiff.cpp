@@ -28,14 +28,18 @@ const char* SenseName(int32_t sense)
     }
 }
 
-// The page count, and each page's size and compression: a JSON array of
-// objects, in text one line of "N: W x H compression" per page.
+// Pages whose sizes are listed: each is found from the first directory on.
+constexpr uint32_t kListedPages = 256;
+
+// The page count, and each page's size and compression (of the first
+// kListedPages): a JSON array of objects, in text one line of
+// "N: W x H compression" per page.
 void PageFields(CTiffIO& tiff, std::vector<InfoField>& fields)
 {
     uint32_t pages = tiff.GetPageCount();
     fields.push_back({"pageCount", "pages", std::to_string(pages), true});
     std::string json = "[", text;
-    for (uint32_t p = 0; p < pages; ++p) {
+    for (uint32_t p = 0; p < pages && p < kListedPages; ++p) {
         uint32_t width = 0, height = 0, compression = 0;
         if (!tiff.GetPageSize(p, width, height, compression)) break;
         std::string name = CompressionName(static_cast<int32_t>(compression));
