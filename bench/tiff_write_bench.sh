@@ -2,8 +2,10 @@
 # TIFF writing against ImageMagick and libtiff on one photo-sized RGB image
 # stored as a bitmap: BMP to TIFF with LZW (horizontal differencing) against
 # `convert -compress lzw` and `tiffcp -c lzw:2` (which starts from an
-# uncompressed TIFF of the same pixels), PackBits and uncompressed against
-# `convert`, with the file sizes beside each. rastik writes its thumbnail
+# uncompressed TIFF of the same pixels), Deflate (horizontal differencing)
+# against `convert -compress zip`, JPEG against `convert -compress jpeg`,
+# PackBits and uncompressed against `convert`, with the file sizes beside
+# each (for Deflate their ratio, which should lie within 5 %). rastik writes its thumbnail
 # too, as it does by default. Times are the best of three runs, wall clock
 # and CPU (user + system; the machine is shared, so the CPU ratio is the
 # steadier one).
@@ -45,13 +47,18 @@ compare_with() {  # label, rastik compression, their command...
     set -- $(measure "$@")
     tw=$1 tc=$2
     echo "$label: rastik ${ow}s (cpu ${oc}s, $(kb "$work/ours.tif") kB), theirs ${tw}s (cpu ${tc}s," \
-         "$(kb "$work/theirs.tif") kB): ratio $(ratio "$ow" "$tw"), cpu $(ratio "$oc" "$tc")"
+         "$(kb "$work/theirs.tif") kB): ratio $(ratio "$ow" "$tw"), cpu $(ratio "$oc" "$tc")," \
+         "size $(ratio "$(wc -c < "$work/ours.tif")" "$(wc -c < "$work/theirs.tif")")"
 }
 
 compare_with "LZW vs convert -compress lzw (target <= 0.5)" lzw \
     "$convert" "$photo" -compress lzw "$work/theirs.tif"
 compare_with "LZW vs tiffcp -c lzw:2 (from an uncompressed TIFF)" lzw \
     /usr/bin/tiffcp -c lzw:2 "$work/plain.tif" "$work/theirs.tif"
+compare_with "Deflate vs convert -compress zip (target <= 0.5, size within 5 %)" deflate \
+    "$convert" "$photo" -compress zip "$work/theirs.tif"
+compare_with "JPEG vs convert -compress jpeg (quality 70 both)" jpeg \
+    "$convert" "$photo" -compress jpeg -quality 70 "$work/theirs.tif"
 compare_with "PackBits vs convert -compress rle" packbits \
     "$convert" "$photo" -compress rle "$work/theirs.tif"
 compare_with "uncompressed vs convert -compress none" none \

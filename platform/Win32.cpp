@@ -86,6 +86,19 @@ bool FileExists(const char* path)
     return path && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+uint64_t FileBytes(const char* path)
+{
+    struct stat st;
+    if (!path || stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+bool OnOneFileSystem(const char* a, const char* b)
+{
+    struct stat sa, sb;
+    return a && b && stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev;
+}
+
 void Sleep(uint32_t milliseconds)
 {
     struct timespec ts;

@@ -226,6 +226,93 @@ TiffFixture Jpeg(uint32_t w, uint32_t h)
     return f;
 }
 
+// Old-style JPEG (6) of the same stream: whole at JPEGInterchangeFormat
+// (the strip, at offset 8, is the stream too), or its scan data in the
+// strip and its tables (luma, then chroma for both chroma components)
+// behind it, at the offsets the table tags give.
+TiffFixture OldJpeg(uint32_t w, uint32_t h, bool tables)
+{
+    TiffFixture f = Jpeg(w, h);
+    Set(f, {kTagCompression, 3, {6}, {}});
+    const Bytes stream = f.strips[0];
+    if (!tables) {
+        f.entries.push_back({513, 4, {8}, {}});
+        f.entries.push_back({514, 4, {static_cast<uint32_t>(stream.size())}, {}});
+        return f;
+    }
+    Bytes quant[2], dc[2], ac[2], scan;
+    for (size_t at = 2; at + 4 <= stream.size();) {
+        uint8_t marker = stream[at + 1];
+        size_t length = static_cast<size_t>(stream[at + 2]) << 8 | stream[at + 3];
+        const uint8_t* body = stream.data() + at + 4;
+        if (marker == 0xDA) {
+            scan.assign(body + length - 2, stream.data() + stream.size() - 2);
+            break;
+        }
+        // Tables one to a segment, as libjpeg writes them.
+        if (marker == 0xDB && (body[0] & 15) < 2) quant[body[0] & 15].assign(body + 1, body + 65);
+        if (marker == 0xC4 && (body[0] & 15) < 2) (body[0] >> 4 ? ac : dc)[body[0] & 15].assign(body + 1, body + length - 2);
+        at += 2 + length;
+    }
+    Bytes blob;
+    std::vector<uint32_t> at[3];
+    const uint32_t base = 8 + static_cast<uint32_t>((scan.size() + 1) & ~size_t(1));
+    for (int kind = 0; kind < 3; ++kind)
+        for (int k = 0; k < 2; ++k) {
+            const Bytes& t = kind == 0 ? quant[k] : kind == 1 ? dc[k] : ac[k];
+            at[kind].push_back(base + static_cast<uint32_t>(blob.size()));
+            blob.insert(blob.end(), t.begin(), t.end());
+        }
+    f.strips = {scan, blob};
+    f.entries.push_back({512, 3, {1}, {}});
+    for (int kind = 0; kind < 3; ++kind) f.entries.push_back({uint16_t(519 + kind), 4, {at[kind][0], at[kind][1], at[kind][1]}, {}});
+    return f;
+}
+
+// Uncompressed YCbCr data units subsampled h x v, with a reference range.
+TiffFixture YCbCr(uint32_t w, uint32_t hgt, uint32_t h, uint32_t v)
+{
+    TiffFixture f = Plain(w, hgt, 8, 3, 6, hgt);
+    size_t units = static_cast<size_t>((w + h - 1) / h) * ((hgt + v - 1) / v);
+    f.strips = {Ramp(units * (h * v + 2), 29)};
+    f.entries.push_back({530, 3, {h, v}, {}});
+    f.entries.push_back({532, 5, {16, 1, 235, 1, 128, 1, 240, 1, 128, 1, 240, 1}, {}});
+    return f;
+}
+
+// SGI LogLuv (32845) or LogL (32844) rows as literal runs, plane by plane.
+TiffFixture SgiLog(uint32_t w, uint32_t h, uint32_t photometric)
+{
+    const uint32_t planes = photometric == 32845 ? 4 : 2, samples = photometric == 32845 ? 3 : 1;
+    TiffFixture f = Plain(w, h, 16, static_cast<uint16_t>(samples), static_cast<uint16_t>(photometric), h);
+    Set(f, {kTagCompression, 3, {34676}, {}});
+    Bytes strip, bytes = Ramp(static_cast<size_t>(w) * planes * h, 53);
+    for (size_t row = 0; row < bytes.size(); row += w) {
+        strip.push_back(static_cast<uint8_t>(w));
+        strip.insert(strip.end(), bytes.begin() + row, bytes.begin() + row + w);
+    }
+    f.strips = {strip};
+    return f;
+}
+
+// A w x h image in tiles, each stored as the one strip of tile, an image of
+// the tile's size (its description taken over).
+TiffFixture Tiled(const TiffFixture& tile, uint32_t w, uint32_t h)
+{
+    TiffFixture f = tile;
+    uint32_t tw = 0, tl = 0;
+    for (TiffEntry& e : f.entries) {
+        if (e.tag == 256) tw = e.values[0], e.values = {w};
+        if (e.tag == 257) tl = e.values[0], e.values = {h};
+    }
+    std::erase_if(f.entries, [](const TiffEntry& e) { return e.tag == 278; });
+    f.entries.push_back({322, 4, {tw}, {}});
+    f.entries.push_back({323, 4, {tl}, {}});
+    f.tiles = true;
+    f.strips.assign(static_cast<size_t>((w + tw - 1) / tw) * ((h + tl - 1) / tl), tile.strips.at(0));
+    return f;
+}
+
 // A resource block: two path resources (a closed and an open subpath, and
 // one more closed) and a thumbnail.
 Bytes ResourceBlock()
@@ -305,7 +392,27 @@ void SaveTiffSeeds(const std::string& outDir)
         {"zstd-9x4.tif", Stream(9, 4, 50000, 1)},
         {"webp-rgba-7x5.tif", Webp(7, 5)},
         {"float32-grey-6x3.tif", FloatGrey(6, 3)},
+        {"ojpeg-interchange-16x16.tif", OldJpeg(16, 16, false)},
+        {"ojpeg-tables-16x16.tif", OldJpeg(16, 16, true)},
+        {"ycbcr-2x2-9x5.tif", YCbCr(9, 5, 2, 2)},
+        {"ycbcr-4x1-9x3.tif", YCbCr(9, 3, 4, 1)},
+        {"cielab8-6x4.tif", Plain(6, 4, 8, 3, 8, 2)},
+        {"icclab16-be-5x3.tif", Plain(5, 3, 16, 3, 9, 3, false)},
+        {"itulab8-5x3.tif", Plain(5, 3, 8, 3, 10, 3)},
+        {"logluv-9x3.tif", SgiLog(9, 3, 32845)},
+        {"logl-9x3.tif", SgiLog(9, 3, 32844)},
         {"paths-thumbnail-12x8.tif", withPaths},
+        {"tiles-rgb8-planar-11x9.tif", testutil::TiledTiff(11, 9, 8, 3, 2, Ramp(297), 4, 5, true)},
+        {"tiles-bilevel-19x9.tif", testutil::TiledTiff(19, 9, 1, 1, 0, Ramp(27), 10, 3)},
+        {"tiles-packbits-20x9.tif", Tiled(PackBitsRows(12, 4), 20, 9)},
+        {"tiles-lzw-predictor-17x7.tif", Tiled(Lzw(8, 3, true), 17, 7)},
+        {"tiles-deflate-predictor-20x9.tif", Tiled(Stream(9, 4, 8, 2), 20, 9)},
+        {"tiles-lzma-20x9.tif", Tiled(Stream(9, 4, 34925, 1), 20, 9)},
+        {"tiles-zstd-predictor-20x9.tif", Tiled(Stream(9, 4, 50000, 2), 20, 9)},
+        {"tiles-group3-2d-40x12.tif", Tiled(Fax(5, 3, 1), 40, 12)},
+        {"tiles-group4-40x12.tif", Tiled(Fax(5, 4, 0), 40, 12)},
+        {"tiles-jpeg-ycbcr-40x20.tif", Tiled(Jpeg(16, 16), 40, 20)},
+        {"tiles-webp-rgba-15x11.tif", Tiled(Webp(7, 5), 15, 11)},
     };
     for (const Named& t : tiffs) SaveSeed(outDir, "tiff", t.name, testutil::MakeTiff(t.fixture));
     SaveDirectorySeeds(outDir);

@@ -1,9 +1,10 @@
 // Fault injection for tests of code that writes through the file layer.
 // While one object of this class exists, every write, length change, sync,
-// creation and removal made through CFile and the stand-in calls passes
-// through it, so a test can
+// creation and removal made through CFile and the stand-in calls (and the
+// support layer's free-space query) passes through it, so a test can
 //   - fail the nth write (a write or a length change that reaches the
 //     system) with a chosen error, such as ENOSPC (disk full) or EIO;
+//   - make every file system report little free space;
 //   - record the operations on the files of one directory and lay those
 //     files out again as a power loss after any operation could have left
 //     them: what a file sync (for creations and removals, a directory sync)
@@ -35,6 +36,10 @@ public:
     void FailWrite(uint64_t n, int error);
     // Writes and length changes seen so far.
     uint64_t Writes() const { return m_writes; }
+    // Every file system reports at most bytes free (a small disk);
+    // UINT64_MAX, the default, leaves the reports as they are.
+    void LimitFreeSpace(uint64_t bytes) { m_freeSpace = bytes; }
+    uint64_t FreeSpaceLimit() const { return m_freeSpace; }
 
     // Starts recording the operations on the files of dir; the files there
     // now are the starting point of every layout.
@@ -78,6 +83,7 @@ private:
     uint64_t m_writes = 0;
     uint64_t m_failAt = 0;
     int m_failError = 0;
+    uint64_t m_freeSpace = UINT64_MAX;
     bool m_recording = false;
     std::string m_dir;
     Files m_start;

@@ -30,6 +30,10 @@ std::string MakeTempFileName(const char* dir, const char* prefix);
 
 bool DeleteFile(const char* path);
 bool FileExists(const char* path);
+// Bytes of an existing file; 0 when there is none.
+uint64_t FileBytes(const char* path);
+// Whether two existing paths lie on one file system.
+bool OnOneFileSystem(const char* a, const char* b);
 // Makes the directory's entries (files made or removed in it) durable; 0, or
 // the error.
 int SyncDirectory(const char* dir);

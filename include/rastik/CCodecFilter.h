@@ -39,6 +39,10 @@ public:
     int32_t GetFlushState() const { return m_nFlushState; }
 
 protected:
+    // Where flushed bytes go: the encoded-data stream of the selector. A
+    // coder that keeps its output elsewhere overrides it; the count written.
+    virtual int WriteOut(const uint8_t* bytes, int count);
+
     uint32_t BufferedBytes() const { return static_cast<uint32_t>(m_pWritePos - m_pOutBuffer); }
     uint32_t BufferRoom() const { return static_cast<uint32_t>(m_pBufferLimit - m_pWritePos); }
 

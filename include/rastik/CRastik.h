@@ -27,6 +27,7 @@ enum RastikColorMode : uint32_t {
 class CRowSource;
 class CStatus;
 class COperation;
+class CReadFollower;
 
 // Storage of a channel plane (ChannelKind).
 enum RastikChannelKind : int32_t { kChannelNone = 0, kChannelHeap = 1, kChannelTemp = 2 };
@@ -126,6 +127,10 @@ public:
     // The figures a message of this codec names (RastikMessageText): 27710
     // the pixel limit, 27715 the pages of the file and the page asked for.
     virtual void GetMessageFigures(int id, uint64_t* first, uint64_t* second) const;
+    // The whole reads that follow tell follower, on the reading thread, how
+    // many rows from the top are final while a top-down read fills heap
+    // planes (null: no one). The caller keeps it alive meanwhile.
+    void FollowRead(CReadFollower* follower) { m_follower = follower; }
 
     // --- previews ---
     int GetPrevDataSize();
@@ -241,6 +246,7 @@ private:
     int32_t m_lastMessage = 0;
     int32_t m_operationDepth = 0;
     uint32_t m_rowsRead = UINT32_MAX;
+    CReadFollower* m_follower = nullptr;
 
     // Byte range of rows of a plane; false when they lie outside it.
     bool PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const;

@@ -1,14 +1,14 @@
-// Codec for strip-organised TIFF files, classic or BigTIFF, file-type code
-// 12. Reading: the image file directory of Page (the first by default),
-// uncompressed, LZW (with horizontal differencing),
-// PackBits and CCITT Modified Huffman strips, samples interleaved or one
-// plane per sample, 1, 4, 8 and 16 bits; the whole image, reduced, or as a
-// preview (the embedded thumbnail first). Writing: 8-bit samples
-// interleaved, uncompressed, LZW (with horizontal differencing) or PackBits,
+// Codec for TIFF files, classic or BigTIFF, file-type code 12. Reading: the
+// image file directory of Page (the first by default), strips or tiles of
+// every compression on the decoder table (TiffDecoderTable.h), with their
+// predictors, samples interleaved or one plane per sample, 1, 4, 8 and 16
+// bits; the whole image, reduced, or as a preview (the embedded thumbnail
+// first). Writing: 8-bit samples interleaved, uncompressed, LZW or Deflate
+// (with horizontal differencing), PackBits or JPEG (RGB as YCbCr 2 x 2),
 // bilevel images as 1-bit big-endian uncompressed rows, in either byte
-// order, BigTIFF when asked or when the file would pass 4 GiB; from the planes, or from RGB and CMYK rows a block at a time. Clip
-// paths and the thumbnail travel in the Photoshop resource block the
-// directory points to.
+// order, BigTIFF when asked or when the file would pass 4 GiB; from the
+// planes, or from RGB and CMYK rows a block at a time. Clip paths and the
+// thumbnail travel in the Photoshop resource block the directory points to.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +21,14 @@
 #include "rastik/RastikApi.h"
 
 struct TiffStripPlan;
+struct TiffTilePlan;
+class CTiffPlaneRows;
+class CTiffBlockStrips;
+class CTiffStripEncoder;
 class CPlaneRowStream;
 class CWorkerPool;
 namespace tiff {
+struct TiffColourFields;
 struct TiffEntry;
 }
 
@@ -78,15 +83,17 @@ public:
     // Header ("II" or "MM" by IntelByteOrder, version, directory offset 0)
     // and, for indexed and bilevel images, the colour map at offset 8.
     int WriteHeader() override;
-    // The whole image from the planes: Compression 1, 5 or 32773; bilevel
-    // images always big-endian and uncompressed. 0 on failure, and a file
+    // The whole image from the planes: Compression 1, 5, 7, 8 or 32773;
+    // bilevel images always big-endian and uncompressed; JPEG for grey, RGB
+    // (as YCbCr) and CMYK images without extra samples, others as Deflate. 0 on failure, and a file
     // the write began is removed.
     int WriteFile() override;
     // Streamed writing after WriteHeader, blocks of rows from the top: RGB
     // images in one pass; CMYK images in two, cyan, magenta and yellow rows
     // first (kept in a temporary file), then all black rows. The call that
     // completes the image writes the tail. Every block but the last has the
-    // rows of the first.
+    // rows of the first. Compression 8 and 7 store Deflate and JPEG strips,
+    // any other uncompressed strips of a block each.
     int WriteRgbDataImage(uint8_t* r, uint8_t* g, uint8_t* b, uint32_t rowCount) override;
     int WriteKDataImage(uint8_t* k, uint32_t rowCount) override;
     // Everything after the pixel data: value arrays, the Photoshop resource
@@ -129,6 +136,12 @@ public:
     // 1 unsigned integers; 2 signed, 3 floating point (not read).
     uint32_t SampleFormat = 1;
     bool Tiled = false;
+    // Tiles instead of strips: TileWidth x TileLength pixels each, left to
+    // right and top down (plane after plane when planar).
+    uint32_t TileWidth = 0;
+    uint32_t TileLength = 0;
+    std::vector<uint64_t> TileOffsets;
+    std::vector<uint64_t> TileByteCounts;
     // Byte length of the Photoshop resource block at ResourcePos.
     uint32_t ResourceLength = 0;
 
@@ -154,6 +167,21 @@ private:
     CStatus WritePlainFile();
     CStatus WriteLzwTifFile();
     CStatus WriteBmpFile();
+    // Deflate and JPEG strips; images JPEG cannot hold as Deflate.
+    CStatus WriteCodedTifFile();
+    bool JpegWritable(uint32_t samples) const;
+    // The coder of Compression's strips of samples samples a pixel; for
+    // JPEG its tables in JpegTables.
+    std::unique_ptr<CTiffStripEncoder> MakeStripEncoder(uint32_t samples);
+    uint32_t CodedStripRows(const CTiffStripEncoder& coder, uint64_t rowBytes) const;
+    // The strip tables of a block write: contiguous uncompressed strips of
+    // rows rows, or strips coded as they complete (Deflate, JPEG).
+    CStatus PlanBlockStrips(uint32_t rows, uint32_t samples);
+    // Takes the row of the image just put into the coded strips; writes the
+    // strip it completes.
+    CStatus AddBlockRow(uint32_t row);
+    // Whether the strips hold RGB as YCbCr (JPEG).
+    bool WritesYCbCr() const;
     // The status of the int result of a write operation called inside
     // another: a failure carries the message it kept.
     CStatus Nested(int result) const;
@@ -217,6 +245,8 @@ private:
     // The CMYK block writer's file of cyan, magenta and yellow rows.
     std::unique_ptr<CFile> m_cmykFile;
     std::string m_cmykPath;
+    // The coded strips of a block write (none for uncompressed ones).
+    std::unique_ptr<CTiffBlockStrips> m_blockStrips;
 
     // Directory reading; a failure carries the message to show, if any.
     CStatus ReadEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
@@ -226,13 +256,44 @@ private:
     // Pages the chain held when the header read found no directory Page.
     uint32_t m_pagesFound = 0;
     CStatus CompleteDirectory(uint64_t fileLength);
-    void DeriveByteCounts(uint64_t fileLength);
+    static void DeriveByteCounts(const std::vector<uint64_t>& offsets, uint32_t total, uint64_t fileLength,
+                                 std::vector<uint64_t>& counts);
     void SizeStoredStrips();
     CStatus CheckStripData(uint64_t fileLength) const;
+    // Colour beyond the basic photometric interpretations: YCbCr, the
+    // L*a*b* encodings, LogLuv and LogL, old-style JPEG data
+    // (CTiffIOColour.cpp).
+    CStatus ReadColourEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
+    bool TakeColourPhotometric(uint32_t photometric);
+    void CompleteColour();
+    int ColourRefusal() const;
+    bool IsLab() const;
+    // Bytes rows rows of rowBytes decoded bytes take uncompressed (YCbCr
+    // in data units).
+    uint64_t StoredBytes(uint32_t rows, uint64_t rowBytes) const;
+    // The whole image's old-style JPEG stream from its pieces; false when
+    // the pieces cannot be read or put together.
+    bool BuildOldJpegStream();
+    bool BuildOldJpegStrips(uint64_t most);
+    bool AppendFileBytes(uint64_t at, uint64_t count, uint64_t most, std::vector<uint8_t>& store);
+    // L*a*b* pixels of a decoded row to RGB over the first three samples
+    // of each pixel of the row's own copy.
+    void LabToRgbRow(const uint8_t* row, uint8_t* own, uint32_t samples) const;
+    std::unique_ptr<tiff::TiffColourFields> m_colour;
+    // The tile tables sized and checked against the image and the file.
+    CStatus CompleteTiles(uint64_t fileLength);
+    // Whether the tile fields describe tiles the row source reads.
+    bool TilesReadable() const;
 
     bool IsPlanar() const { return PlanarRows == 1 && ChannelCount > 1; }
     // Strips, depth and decoding of plane p (of the interleaved rows: 0).
     TiffStripPlan PlanOf(uint32_t plane) const;
+    // The decoding of strips (or tiles) width pixels wide and rows rows high.
+    void PlanDecoding(TiffStripPlan& plan, uint32_t width, uint32_t rows) const;
+    TiffTilePlan TilePlanOf(uint32_t plane) const;
+    // The reader of plane p's rows (of the interleaved rows: 0), from
+    // strips or tiles.
+    std::unique_ptr<CTiffPlaneRows> PlaneRows(uint32_t plane);
     // Bytes of one decoded row of plane p's strips.
     uint64_t StripRowBytes() const;
 
@@ -241,8 +302,8 @@ private:
     // values turned over.
     void MapGrey(uint8_t* row, uint32_t width, uint32_t step) const;
     void MakeGreyMap();
-    // Colour samples of interleaved pixels divided by the alpha after them: its
-    // place in the pixel, 0 when none are.
+    // Colour samples divided by the alpha after them: its place in the
+    // pixel (its plane in a file of a plane per sample), 0 when none are.
     uint32_t AlphaToDivide() const;
     bool m_greyMapped = false;
     uint8_t m_greyMap[256] = {};

@@ -105,7 +105,8 @@ RASTIK_API int GetImgProcFailure(const char** text);
 // into JPEG). Target mode 10 still writes packed 1-bit rows.
 constexpr unsigned kImgProcTargetFormat = 1;
 // Options of ImgProcEx for the writer (a TIFF target): its compression
-// (none, LZW or PackBits; otherwise a TIFF source's own, else none), its
+// (none, LZW, PackBits, Deflate or JPEG; otherwise a TIFF source's own,
+// else none), its
 // byte order (otherwise a TIFF source's own, else little-endian), and no
 // embedded thumbnail.
 constexpr unsigned kImgProcCompressionNone = 2;
@@ -117,6 +118,9 @@ constexpr unsigned kImgProcNoThumbnail = 64;
 // Option of ImgProcEx: write the colour channels only, without an alpha
 // plane (a bitmap: 24-bit pixels rather than 32-bit ones with alpha).
 constexpr unsigned kImgProcColourOnly = 128;
+// Options of ImgProcEx for a TIFF target's compression, beside the three above.
+constexpr unsigned kImgProcCompressionDeflate = 256;
+constexpr unsigned kImgProcCompressionJpeg = 512;
 // Option of ImgProcEx for a TIFF target: BigTIFF (64-bit offsets) whatever
 // its size; without it only a file that would pass 4 GiB is BigTIFF.
 constexpr unsigned kImgProcBigTiff = 4096;

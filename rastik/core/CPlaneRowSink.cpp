@@ -50,6 +50,11 @@ uint32_t CPlaneRowSink::RowsHanded() const
     return static_cast<uint32_t>(std::min<uint64_t>(m_handed, m_height));
 }
 
+void CPlaneRowSink::FollowedBy(CReadFollower* follower)
+{
+    m_rows.FollowedBy(m_layout.Visits == 0 ? follower : nullptr);
+}
+
 bool CPlaneRowSink::Wants(uint32_t row) const noexcept
 {
     return row < m_height && m_rows.Result() == CPlaneRowStream::kRunning;

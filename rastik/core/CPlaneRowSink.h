@@ -26,6 +26,9 @@ public:
     CStatus Finish(const CStatus& run);
     // Rows handed over so far (at most the image's height).
     uint32_t RowsHanded() const;
+    // Tells follower the rows final from the top as a top-down read with
+    // one visit per row fills heap planes (see CPlaneRowStream).
+    void FollowedBy(CReadFollower* follower);
 
     bool Wants(uint32_t row) const noexcept override;
     bool Done() const noexcept override;

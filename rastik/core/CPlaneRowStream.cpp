@@ -187,6 +187,7 @@ bool CPlaneRowStream::Advance(uint32_t rows)
             return false;
         }
     }
+    if (m_follower && m_access == kFill && m_direction == kTopDown && m_spilled == 0) m_follower->RowsFinal(m_pos);
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "rastik/CRastik.h"
+#include "rastik/core/CReadFollower.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/core/CStatus.h"
 #include "rastik/support/NonCopyable.h"
@@ -81,6 +82,9 @@ public:
     // status (the base class's drivers); by default the stream shows it
     // itself.
     void LeaveMessagesToStatus() { m_showsOwnMessages = false; }
+    // A top-down fill of heap planes tells follower, after every advance,
+    // how many rows from the top are final; other streams tell it nothing.
+    void FollowedBy(CReadFollower* follower) { m_follower = follower; }
 
     // Any order: row r of plane p, in place for heap planes, else a row buffer
     // of the plane; Commit(r) writes the row through and counts it. A fill
@@ -131,4 +135,5 @@ private:
     Outcome m_outcome = kRunning;
     int m_message = 0;
     bool m_showsOwnMessages = true;
+    CReadFollower* m_follower = nullptr;
 };

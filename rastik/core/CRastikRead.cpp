@@ -45,10 +45,14 @@ uint32_t CRastik::ReducedPlaneCount() const
 int CRastik::ReadImageHead()
 {
     COperation op(*this, COperation::kRead, HeadReadError());
+    // What the data reads would refuse is refused here, before a host
+    // allocates planes for it.
     return op.Run([&] {
         if (Page > 0 && !ReadsPages()) return CStatus::Failed(kMsgNoSuchPage);
         CStatus head = ReadHead();
-        return head ? WithinPixelLimit() : head;
+        if (!head) return head;
+        if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);
+        return WithinPixelLimit();
     });
 }
 
@@ -80,6 +84,7 @@ CStatus CRastik::ReadWhole(int32_t* kinds, CFile* tempFile, uint8_t** planes, in
     const CRowLayout& layout = source->Layout();
     if (layout.Planes == 0 || layout.Planes > ChannelCount) return CStatus::Failed();
     CPlaneRowSink sink(*this, CPlaneRowStream::PlaneSet{kinds, planes, offsets, tempFile}, layout);
+    sink.FollowedBy(m_follower);
     if (CStatus s = sink.Open(); !s) return s;
     if (CStatus s = source->Start(); !s) return s;
     CStatus run = source->Run(sink);

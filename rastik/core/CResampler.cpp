@@ -8,12 +8,14 @@
 // worked out once; source rows are taken two at a time, target rows written
 // one at a time. With heap planes on both sides and a worker pool, bands of
 // target rows are made on several threads at once; every row is the same
-// function of the source whichever thread makes it.
+// function of the source whichever thread makes it. Following a read, a row
+// is made as soon as its two source rows are final.
 #include "rastik/core/CResampler.h"
 
 #include <cstdlib>
 
 #include "rastik/General.h"
+#include "rastik/core/CFollowingRows.h"
 #include "rastik/core/CPlaneRows.h"
 #include "rastik/core/CPooledRows.h"
 #include "rastik/core/CRowProgress.h"
@@ -34,17 +36,16 @@ CResampler::CResampler(CRastik& source, CRastik& target) : m_source(source), m_t
 
 CResampler::~CResampler()
 {
+    m_following.reset();  // waits for the bands handed out
     free(m_x0);
     free(m_x1);
     free(m_fx);
 }
 
-int CResampler::PrepareTarget(uint32_t width, uint32_t height)
+int CResampler::TakeSettings()
 {
     CRastik& s = m_source;
     CRastik& t = m_target;
-    t.Width = width;
-    t.Height = height;
     t.SetMode(&s);
     if (s.Palette && s.PaletteSize && !t.Palette) return 0;
     t.WritePreview = s.WritePreview;
@@ -54,7 +55,15 @@ int CResampler::PrepareTarget(uint32_t width, uint32_t height)
     t.MaxPrevSize = s.MaxPrevSize;
     t.Compression = s.Compression;
     t.JpegQuality = s.JpegQuality;
-    if (width > 0x1FFFFFFFu) return 0;
+    return 1;
+}
+
+int CResampler::PrepareTarget(uint32_t width, uint32_t height)
+{
+    CRastik& t = m_target;
+    t.Width = width;
+    t.Height = height;
+    if (!TakeSettings() || width > 0x1FFFFFFFu) return 0;
     t.BytesPerLine = BytesPerRow(width * 8);
     return t.AllocChannelSpace();
 }
@@ -129,6 +138,14 @@ void CResampler::MakeRow(uint32_t c, uint32_t j) const
     else BlendRow(rows, next, fy, target);
 }
 
+uint32_t CResampler::RowsNeeded(uint32_t j) const
+{
+    uint32_t y0 = 0;
+    double fy = 0;
+    RowPosition(j, y0, fy);
+    return y0 >= m_source.Height - 1 ? m_source.Height : y0 + 2;
+}
+
 int CResampler::ResampleOnPool(CWorkerPool& pool, CRowProgress& progress)
 {
     for (uint32_t c = 0; c < m_target.ChannelCount; ++c)
@@ -136,12 +153,54 @@ int CResampler::ResampleOnPool(CWorkerPool& pool, CRowProgress& progress)
     return 1;
 }
 
-int CResampler::Resample(uint32_t width, uint32_t height)
+int CResampler::Begin(uint32_t width, uint32_t height)
 {
     if (m_source.Width == 0 || m_source.Height == 0 || width == 0 || height == 0) return 0;
     if (!PrepareTarget(width, height) || !BuildColumns()) return 0;
     m_indexes = m_source.ColorMode == kModeBitmap || m_source.ColorMode == kModeIndexed;
+    return 1;
+}
+
+int CResampler::Resample(uint32_t width, uint32_t height)
+{
+    return Begin(width, height) ? MakeRows() : 0;
+}
+
+int CResampler::Follow(CWorkerPool& pool, uint32_t width, uint32_t height)
+{
+    if (!Begin(width, height)) return 0;
     const uint32_t planes = m_target.ChannelCount;
+    if (AllPlanesOnHeap(m_source, planes) && AllPlanesOnHeap(m_target, planes))
+        m_following = std::make_unique<CFollowingRows>(
+            pool, height, [this](uint32_t j) { return RowsNeeded(j); },
+            [this, planes](uint32_t j) {
+                for (uint32_t c = 0; c < planes; ++c) MakeRow(c, j);
+            });
+    return 1;
+}
+
+CReadFollower* CResampler::Follower() const
+{
+    return m_following.get();
+}
+
+int CResampler::Complete(bool readSucceeded)
+{
+    // The read may have completed the source's description (a palette).
+    const uint32_t planes = m_target.ChannelCount;
+    if (readSucceeded && (!TakeSettings() || m_target.ChannelCount != planes)) readSucceeded = false;
+    if (!m_following) return readSucceeded ? MakeRows() : 0;
+    uint64_t total = static_cast<uint64_t>(planes) * m_target.Height;
+    CRowProgress progress(total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(total));
+    bool made = m_following->Finish(readSucceeded, progress, planes);
+    m_following.reset();
+    return made ? 1 : 0;
+}
+
+int CResampler::MakeRows()
+{
+    const uint32_t planes = m_target.ChannelCount;
+    const uint32_t height = m_target.Height;
     uint64_t total = static_cast<uint64_t>(planes) * height;
     CRowProgress progress(total > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(total));
     CPoolScope scope;

@@ -5,10 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "rastik/CRastik.h"
 #include "rastik/support/NonCopyable.h"
 
+class CFollowingRows;
+class CReadFollower;
 class CRowProgress;
 class CWorkerPool;
 
@@ -23,7 +26,25 @@ public:
     // or Esc was pressed.
     int Resample(uint32_t width, uint32_t height);
 
+    // Resampling that follows the whole read of the source: the target
+    // takes its description and planes now, before the read. With source
+    // and target planes all on the heap, bands of target rows are then made
+    // on the pool while the read goes on (Follower, for the source's
+    // FollowRead), else all of them after it. 0 as Resample.
+    int Follow(CWorkerPool& pool, uint32_t width, uint32_t height);
+    // What the source's read should tell, or null when the rows wait for Complete.
+    CReadFollower* Follower() const;
+    // After the read: the rows left, and the wait for every band. 0 when the
+    // read failed, or as Resample.
+    int Complete(bool readSucceeded);
+
 private:
+    // The target's description and planes, and the column tables.
+    int Begin(uint32_t width, uint32_t height);
+    // Every plane's rows, after the source was read.
+    int MakeRows();
+    // The settings and mode the target takes from the source.
+    int TakeSettings();
     int PrepareTarget(uint32_t width, uint32_t height);
     int BuildColumns();
     // Source row position of target row j: row y0 and the weight fy of row y0 + 1.
@@ -35,6 +56,8 @@ private:
 
     // Target row j of heap plane c, straight from the source plane.
     void MakeRow(uint32_t c, uint32_t j) const;
+    // Source rows 0 .. n - 1 that target row j is made from.
+    uint32_t RowsNeeded(uint32_t j) const;
     // Every plane of heap images in bands spread over the pool.
     int ResampleOnPool(CWorkerPool& pool, CRowProgress& progress);
 
@@ -45,4 +68,5 @@ private:
     uint32_t* m_x1 = nullptr;
     double* m_fx = nullptr;
     bool m_indexes = false;
+    std::unique_ptr<CFollowingRows> m_following;
 };

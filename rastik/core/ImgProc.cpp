@@ -24,6 +24,7 @@
 // are the same for every thread count.
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "platform/CFileFind.h"
 #include "platform/Win32.h"
@@ -38,6 +39,7 @@
 #include "rastik/core/CProgressPhases.h"
 #include "rastik/core/CResampler.h"
 #include "rastik/core/CSizeRule.h"
+#include "rastik/core/CTargetFileSize.h"
 #include "rastik/core/CWriterModes.h"
 #include "rastik/core/ClipPathCopy.h"
 #include "rastik/support/CPoolScope.h"
@@ -151,26 +153,72 @@ void NoteReadFailure(const CRastik& source)
         failure.Set(kMsgDataEnded, uint64_t{source.RowsRead()} + 1, source.Height);
 }
 
-// Reads the whole source image into its planes and closes its file. Before
-// anything is allocated, the temporary directory must hold what the
-// conversion spills at its peak.
+// The directory a path names its file in.
+std::string DirectoryOf(const char* path)
+{
+    std::string dir(path);
+    size_t slash = dir.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : dir.substr(0, slash);
+}
+
+// Whether the target's directory holds the largest file the target's writer
+// may make for the image (beside the spilled planes when the temporary
+// directory lies on the same file system); a target it replaces counts as
+// free. A directory that cannot be asked is left to the target's open.
+bool TargetFits(const CRastik& source, const ConversionPlan& p, uint64_t spilled)
+{
+    const std::string dir = DirectoryOf(p.TargetPath);
+    if (!HasFreeDiskSpace(dir.c_str(), 0)) return true;
+    uint32_t samples = p.ModeChanged ? PlanesOfMode(p.TargetMode)
+                                     : source.UseColorChannels ? source.ColorChannels : source.ChannelCount;
+    CTargetFileSize size(p.NewWidth, p.NewHeight, samples, p.TargetMode == kModeBitmap);
+    uint64_t need = size.Of(p.TargetType, p.Compression);
+    if (OnOneFileSystem(dir.c_str(), GetTempDirectory())) need += spilled;
+    uint64_t free = GetFreeDiskSpace(dir.c_str()) + FileBytes(p.TargetPath);
+    if (need <= free) return true;
+    CConversionFailure::OfThread().Set(kMsgNoTargetSpace, need, free);
+    return false;
+}
+
+// Before anything is allocated: the temporary directory must hold what the
+// conversion spills at its peak (one that cannot be used fails even when
+// nothing spills), and the target's directory the target.
+bool DisksHold(const CRastik& source, const ConversionPlan& p)
+{
+    const char* temp = GetTempDirectory();
+    uint64_t spilled = SpilledPeak(source, p);
+    if (!HasFreeDiskSpace(temp, spilled)) {
+        CConversionFailure::OfThread().Set(kMsgNoTempSpace, spilled, GetFreeDiskSpace(temp));
+        return false;
+    }
+    return TargetFits(source, p, spilled);
+}
+
+// The source's planes, once the disks hold what the conversion needs.
+bool AllocSource(CRastik& source, const ConversionPlan& p)
+{
+    source.BytesPerLine = BytesPerRow(source.Width * 8);
+    if (!DisksHold(source, p)) return false;
+    if (source.AllocChannelSpace()) return true;
+    uint64_t free = GetFreeDiskSpace(GetTempDirectory());
+    CConversionFailure::OfThread().Set(kMsgNoPlaneSpace, GetPlaneHeapCap(), free);
+    return false;
+}
+
+// Reads the whole source image into its planes.
+bool ReadPlanes(CRastik& source)
+{
+    source.TransparentIndex = -1;
+    bool ok = source.ReadImageData() != 0;
+    if (!ok) NoteReadFailure(source);
+    return ok;
+}
+
+// Reads the whole source image into its planes and closes its file.
 bool ReadSource(CRastik& source, const ConversionPlan& p)
 {
-    CConversionFailure& failure = CConversionFailure::OfThread();
-    const char* temp = GetTempDirectory();
-    source.BytesPerLine = BytesPerRow(source.Width * 8);
-    uint64_t spilled = SpilledPeak(source, p);
-    bool ok = false;
-    // A temporary directory that cannot be used fails even when nothing spills.
-    if (!HasFreeDiskSpace(temp, spilled)) {
-        failure.Set(kMsgNoTempSpace, spilled, GetFreeDiskSpace(temp));
-    } else if (!source.AllocChannelSpace()) {
-        failure.Set(kMsgNoPlaneSpace, GetPlaneHeapCap(), GetFreeDiskSpace(temp));
-    } else {
-        source.TransparentIndex = -1;
-        ok = source.ReadImageData() != 0;
-        if (!ok) NoteReadFailure(source);
-    }
+    bool ok = AllocSource(source, p) && ReadPlanes(source);
     source.File.Abort();
     return ok;
 }
@@ -191,6 +239,27 @@ void SetNewResolution(CRastik& image, int32_t resolution)
     image.XResolution = static_cast<float>(resolution);
     image.YResolution = static_cast<float>(resolution);
     image.ResolutionUnit = 1;
+}
+
+// The compression a target keeps of a TIFF source's: the source's own
+// where the writer stores it, JPEG for old-style JPEG, none for the fax
+// codes (bilevel images are stored uncompressed anyway), Deflate for the
+// other lossless codes, so that no conversion of a TIFF file into TIFF
+// fails on its source's compression.
+int32_t KeptTiffCompression(int32_t code)
+{
+    switch (code) {
+    case 1:
+    case 5:
+    case 7:
+    case 8:
+    case 32773: return code;
+    case 6: return 7;
+    case 2:
+    case 3:
+    case 4: return 1;
+    default: return 8;
+    }
 }
 
 // Type, mode, size and resolution of the target, from the arguments and the
@@ -221,7 +290,7 @@ ConversionPlan MakePlan(const CRastik& source, uint16_t sourceType, uint16_t tar
     p.ResolutionChanged = rule.NewResolution != dpi;
     p.TypeChanged = targetType != sourceType;
     p.SizeChanged = rule.NewWidth != source.Width || rule.NewHeight != source.Height;
-    p.Compression = source.Compression;
+    p.Compression = sourceType == kTypeTiff ? KeptTiffCompression(source.Compression) : source.Compression;
     p.IntelByteOrder = source.IntelByteOrder;
     p.WritePreview = source.WritePreview;
     return p;
@@ -233,17 +302,23 @@ void ApplyWriterOptions(ConversionPlan& p, unsigned options)
     if (options & kImgProcCompressionNone) p.Compression = 1;
     if (options & kImgProcCompressionLzw) p.Compression = 5;
     if (options & kImgProcCompressionPackBits) p.Compression = 32773;
+    if (options & kImgProcCompressionDeflate) p.Compression = 8;
+    if (options & kImgProcCompressionJpeg) p.Compression = 7;
     if (options & kImgProcLittleEndian) p.IntelByteOrder = 1;
     if (options & kImgProcBigEndian) p.IntelByteOrder = 0;
     if (options & kImgProcNoThumbnail) p.WritePreview = 0;
     if (options & kImgProcBigTiff) p.BigTiff = 1;
 }
 
-// Nothing but the resolution changes: the source codec writes the target.
-int RewriteWithSource(CRastik& source, const ConversionPlan& p)
+// Nothing but the resolution changes: the source codec writes the target,
+// at the source's size.
+int RewriteWithSource(CRastik& source, ConversionPlan& p, CProgressPhases& phases)
 {
+    phases.Enter(CProgressPhases::kWrite);
     if (p.ResolutionChanged) SetNewResolution(source, p.NewResolution);
     source.Path = p.TargetPath;
+    p.NewWidth = source.Width;
+    p.NewHeight = source.Height;
     return WriteTarget(source, p);
 }
 
@@ -307,6 +382,35 @@ int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const Conve
     SetNewResolution(target, p.NewResolution);
     phases.Enter(CProgressPhases::kWrite);
     return WriteTarget(target, p);
+}
+
+// The resize path with worker threads and no mode change: the target's rows
+// are resampled on the pool while the source is still being read, each as
+// soon as the source rows it needs are in (a top-down file read into heap
+// planes; otherwise all of them after the read). Memory is as on the
+// sequential path: the target's planes are only made before the read
+// rather than after it.
+int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases& phases, CWorkerPool& pool)
+{
+    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
+    if (!target) return 0;
+    target->WithQorHeader = p.WithQorHeader;
+    CResampler resampler(source, *target);
+    bool read = AllocSource(source, p) && resampler.Follow(pool, p.NewWidth, p.NewHeight);
+    if (read) {
+        source.FollowRead(resampler.Follower());
+        read = ReadPlanes(source);
+        source.FollowRead(nullptr);
+    }
+    source.File.Abort();
+    phases.Enter(CProgressPhases::kResample);
+    if (!resampler.Complete(read)) return 0;
+    double scaleX = static_cast<double>(p.NewWidth) / source.Width;
+    double scaleY = static_cast<double>(p.NewHeight) / source.Height;
+    if (!CopyClipPaths(source, *target, scaleX, scaleY)) return 0;
+    SetNewResolution(*target, p.NewResolution);
+    phases.Enter(CProgressPhases::kWrite);
+    return WriteTarget(*target, p);
 }
 
 int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, CProgressPhases& phases)
@@ -377,16 +481,14 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     CProgressPhases phases;
     phases.Plan(p.ModeChanged, p.SizeChanged, p.ModeChanged && p.TargetMode == kModeIndexed);
     phases.Enter(CProgressPhases::kRead);
-    if (!ReadSource(*source, p)) return 0;
-    if (colourOnly) source->ChannelCount = source->ColorChannels;
-
     int result = 0;
-    if (viaSource) {
-        phases.Enter(CProgressPhases::kWrite);
-        result = RewriteWithSource(*source, p);
-        if (result) p.NewWidth = source->Width, p.NewHeight = source->Height;
+    CWorkerPool* workers = pool.Pool();
+    if (workers && p.SizeChanged && !p.ModeChanged && !colourOnly) {
+        result = ResizeWhileReading(*source, p, phases, *workers);
     } else {
-        result = WriteWithTarget(source, p, phases);
+        if (!ReadSource(*source, p)) return 0;
+        if (colourOnly) source->ChannelCount = source->ColorChannels;
+        result = viaSource ? RewriteWithSource(*source, p, phases) : WriteWithTarget(source, p, phases);
     }
     if (result) {
         if (widthWritten) *widthWritten = static_cast<int>(p.NewWidth);

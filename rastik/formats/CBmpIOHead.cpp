@@ -25,9 +25,15 @@ constexpr uint32_t kAlphaMaskEnd = 56;
 constexpr uint32_t kShortestOs2Two = 16;
 constexpr uint32_t kLongestOs2Two = 64;
 
-// Run-length images up to this size are read whatever their codes' length;
-// a larger one must have a byte of codes for every 1024 pixels (a run gives
-// 255 pixels for two bytes).
+// Shortest data the pixels can be stored in. Uncompressed rows are exact:
+// the stride of every row (whole 4-byte words) times the rows. Run-length
+// codes have no such bound: a run gives 255 pixels for two bytes, a delta
+// moves up to 255 rows and columns in four, and an end of bitmap (two bytes)
+// leaves every pixel after it index 0, so the one code any image needs is
+// that end. Run-length images up to kRunLengthFreePixels are read whatever
+// their codes' length; a larger one must have a byte of codes for every
+// 1024 pixels, which stored rows of runs always have.
+constexpr uint64_t kRunLengthShortest = 2;
 constexpr uint64_t kRunLengthFreePixels = 1u << 20;
 constexpr uint64_t kMostPixelsPerCode = 1024;
 
@@ -198,13 +204,11 @@ int CBmpIO::Describe()
     uint64_t stride = BytesPerRow(static_cast<uint32_t>(width * 8));
     if (stride * height > 0xFFFFFFFFull || stride * m->channels > 0xFFFFFFFFull) return kMsgBadHeader;
 
-    // The pixel rows must lie within the file: a shorter file is refused
+    // The pixel data must lie within the file: a shorter file is refused
     // here, before a host allocates planes for rows that are not there.
-    // Run-length rows have no fixed length: their data must only begin
-    // within the file.
     bool runLength = h.Compression == kBmpRunLength8 || h.Compression == kBmpRunLength4;
     uint64_t length = File.GetLength();
-    uint64_t rows = runLength ? 0 : RowBytes(h.BitCount, static_cast<uint32_t>(width)) * height;
+    uint64_t rows = runLength ? kRunLengthShortest : RowBytes(h.BitCount, static_cast<uint32_t>(width)) * height;
     if (f.OffBits >= length || f.OffBits + rows > length) return kMsgBadHeader;
     // Nor can they be counted before decoding them; but an image far larger
     // than its codes could give in runs is refused before planes are made for it.

@@ -20,14 +20,22 @@
 
 namespace {
 
-constexpr uint8_t kExtensionIntroducer = 0x21;  // '!'
-constexpr uint8_t kImageSeparator = 0x2C;       // ','
+// Blocks after the screen descriptor start with one of two bytes: an
+// extension ('!') or an image descriptor (',').
+constexpr uint8_t kExtensionIntroducer = 0x21;
+constexpr uint8_t kImageSeparator = 0x2C;
+// The byte after an extension introducer names the extension.
 constexpr uint8_t kGraphicControlLabel = 0xF9;
 constexpr uint8_t kPlainTextLabel = 0x01;
 constexpr uint8_t kApplicationLabel = 0xFF;
+// Packed fields of the screen and image descriptors: a colour table
+// follows; the image's rows are interlaced.
 constexpr uint8_t kTableFlag = 0x80;
 constexpr uint8_t kInterlaceFlag = 0x40;
+// Packed field of a graphic control extension: its colour index is
+// transparent.
 constexpr uint8_t kTransparentFlag = 0x01;
+// The header read's result for a file that is not a GIF at all.
 constexpr int kNotGif = -1;
 // LZW packs at most 4,093 pixels (the longest string) into a 12-bit code,
 // so no byte of image data holds more than 2,731 pixels.

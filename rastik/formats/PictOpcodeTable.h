@@ -2,6 +2,7 @@
 // descriptions, as data the opcode walk looks lengths up in.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 struct PictOpcodeEntry {
@@ -13,4 +14,4 @@ struct PictOpcodeEntry {
 };
 
 constexpr uint16_t kPictOpcodeCount = 162;
-extern const PictOpcodeEntry kPictOpcodes[kPictOpcodeCount];
+extern const std::array<PictOpcodeEntry, kPictOpcodeCount> kPictOpcodes;

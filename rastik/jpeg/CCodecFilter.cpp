@@ -44,8 +44,12 @@ uint32_t CCodecFilter::FlushEncodeData()
     m_nFlushState = -1;
     if (!m_pOutBuffer) return 0xFFFFFFFFu;
     int count = static_cast<int>(BufferedBytes());
-    if (WriteEncodedData(m_nStream, reinterpret_cast<const char*>(m_pOutBuffer), count) != count)
-        return 0xFFFFFFFFu;
+    if (WriteOut(m_pOutBuffer, count) != count) return 0xFFFFFFFFu;
     m_pWritePos = m_pOutBuffer;
     return 0;
+}
+
+int CCodecFilter::WriteOut(const uint8_t* bytes, int count)
+{
+    return WriteEncodedData(m_nStream, reinterpret_cast<const char*>(bytes), count);
 }

@@ -7,6 +7,7 @@
 #include "rastik/CDCTFilter.h"
 #include "rastik/General.h"
 #include "rastik/jpeg/DctDecoder.h"
+#include "rastik/jpeg/JpegMarkers.h"
 #include "rastik/support/ByteOrder.h"
 #include "rastik/support/CScopedBuffer.h"
 
@@ -63,15 +64,15 @@ uint32_t CDCTFilter::Decode_Header(int stream, DCTINFO* info)
     m_pWritePos = m_pOutBuffer;
     Initialize_Parameter();
     m_nStream = stream;
-    if (Read_16_Bit() != 0xFFD8) return FailDecodeHeader();  // SOI
+    if (Read_16_Bit() != jpegmarker::kSoi) return FailDecodeHeader();
     for (;;) {
         uint32_t marker = ReadMarker();
-        if (marker == 0xFFDA) break;
+        if (marker == jpegmarker::kSos) break;
         // Progressive, lossless, hierarchical and arithmetic-coded frames.
-        bool refused = marker >= 0xFFC2 && marker <= 0xFFCF && marker != 0xFFC4 && marker != 0xFFCC;
+        bool refused = marker >= jpegmarker::kSof2 && marker <= jpegmarker::kSof15 && marker != jpegmarker::kDht && marker != jpegmarker::kDac;
         if (refused || Interpret_Tag(marker) != 0) return FailDecodeHeader();
     }
-    if (Interpret_Tag(0xFFDA) != 0 || !CheckLayout()) return FailDecodeHeader();
+    if (Interpret_Tag(jpegmarker::kSos) != 0 || !CheckLayout()) return FailDecodeHeader();
     if (info) {
         info->dwWidth = m_dwWidth;
         info->dwHeight = m_dwHeight;
@@ -109,18 +110,18 @@ bool CDCTFilter::CheckLayout()
 uint32_t CDCTFilter::Interpret_Tag(uint32_t marker)
 {
     switch (marker) {
-    case 0xFFC0:  // baseline sequential
-    case 0xFFC1:  // extended sequential, Huffman-coded
+    case jpegmarker::kSof0:
+    case jpegmarker::kSof1:
         return ReadFrameSegment();
-    case 0xFFC4: return Create_Huffman_Table();
-    case 0xFFDA: return ReadScanSegment();
-    case 0xFFD9: return kMalformed;  // end of image before the scan
-    case 0xFFDB: return ReadQuantSegment();
-    case 0xFFDD: return ReadRestartSegment();
-    case 0xFFE0: return JFIF_Decoder();
-    case 0xFFED: return ReadPhotoshopSegment();
-    case 0xFFEE: return ReadAdobeSegment();
-    default: return marker > 0xFF00 ? SkipSegment() : kMalformed;
+    case jpegmarker::kDht: return Create_Huffman_Table();
+    case jpegmarker::kSos: return ReadScanSegment();
+    case jpegmarker::kEoi: return kMalformed;  // end of image before the scan
+    case jpegmarker::kDqt: return ReadQuantSegment();
+    case jpegmarker::kDri: return ReadRestartSegment();
+    case jpegmarker::kApp0: return JFIF_Decoder();
+    case jpegmarker::kApp13: return ReadPhotoshopSegment();
+    case jpegmarker::kApp14: return ReadAdobeSegment();
+    default: return jpegmarker::IsMarker(marker) ? SkipSegment() : kMalformed;
     }
 }
 

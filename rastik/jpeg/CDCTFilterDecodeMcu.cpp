@@ -6,6 +6,7 @@
 
 #include "rastik/CDCTFilter.h"
 #include "rastik/jpeg/DctDecoder.h"
+#include "rastik/jpeg/JpegMarkers.h"
 
 uint32_t CDCTFilter::Decoder(uint8_t* buffer, int& nBytes)
 {
@@ -64,7 +65,7 @@ uint32_t CDCTFilter::DecodeBand(uint32_t mcuRows, bool hunt, uint32_t& rowsDone)
             Move_NextChar();
             uint32_t marker = ReadRestartMarker(hunt);
             if (marker == kFailure) return m_bDecoding = false, kFailure;
-            if (marker == 0xFFD9) {
+            if (marker == jpegmarker::kEoi) {
                 m_bEndOfImage = true;
                 if (i + 1 < m_dwMcusPerRow) break;  // the row stays incomplete
             }
@@ -90,7 +91,7 @@ uint32_t CDCTFilter::FinishBand(uint32_t rowsDone, bool checkEnd, uint32_t rowBy
     }
     if (checkEnd && !m_bEndOfImage) {
         Move_NextChar();
-        if (ReadRestartMarker(true) != 0xFFD9) return m_bDecoding = false, kFailure;
+        if (ReadRestartMarker(true) != jpegmarker::kEoi) return m_bDecoding = false, kFailure;
         m_bEndOfImage = true;
     }
     delivered = m_dwRowsToDeliver * rowBytes;

@@ -6,6 +6,7 @@
 #include "rastik/CDCTFilter.h"
 #include "rastik/Exports.h"
 #include "rastik/jpeg/DctDecoder.h"
+#include "rastik/jpeg/JpegMarkers.h"
 
 // Makes at least need bytes available from m_pReadPos, reading the stream
 // into the buffer behind the bytes still unused; false when the stream ends
@@ -75,7 +76,7 @@ void CDCTFilter::Skip_Pointer(uint32_t count)
 uint32_t CDCTFilter::ReadMarker()
 {
     uint32_t word = Read_16_Bit();
-    while (word == 0xFFFF && !m_bReadFailed) word = 0xFF00 | Read_8_Bit();
+    while (word == jpegmarker::kFill && !m_bReadFailed) word = 0xFF00 | Read_8_Bit();
     return word;
 }
 
@@ -125,8 +126,8 @@ uint32_t CDCTFilter::ReadRestartMarker(bool hunt)
     m_bReadFailed = false;
     uint32_t word = ReadMarker();
     if (m_bReadFailed) return kFailure;
-    if (!hunt) return word > 0xFF00 ? word : kFailure;
-    while (word < 0xFFD0 || word == 0xFFFF) {
+    if (!hunt) return jpegmarker::IsMarker(word) ? word : kFailure;
+    while (word < jpegmarker::kRst0 || word == jpegmarker::kFill) {
         word = ((word << 8) | Read_8_Bit()) & 0xFFFF;
         if (m_bReadFailed) return kFailure;
     }

@@ -7,6 +7,7 @@
 #include "platform/CFile.h"
 #include "rastik/CDCTFilter.h"
 #include "rastik/jpeg/DctCoder.h"
+#include "rastik/jpeg/JpegMarkers.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ uint32_t CDCTFilter::Encode_Header(int stream, const DCTINFO* info)
 
     m_pWritePos = m_pOutBuffer;
     m_pBufferLimit = m_pOutBuffer + kOutBufferSize;
-    Write_16_Bit(0xFFD8);  // SOI
+    Write_16_Bit(jpegmarker::kSoi);
     WriteJfifSegment();
     if (info->pszPreviewFile &&
         !WritePreviewSegment(info, HeaderTailBytes(quantTables, dcTables, acTables)))
@@ -215,7 +216,7 @@ uint32_t CDCTFilter::HeaderTailBytes(const uint8_t* const* quantTables, const ui
 void CDCTFilter::WriteJfifSegment()
 {
     static const uint8_t kJfif[5] = {'J', 'F', 'I', 'F', 0};
-    Write_16_Bit(0xFFE0);
+    Write_16_Bit(jpegmarker::kApp0);
     Write_16_Bit(16);
     Write_Stream(kJfif, sizeof kJfif);
     Write_16_Bit(0x0102);
@@ -252,7 +253,7 @@ bool CDCTFilter::WritePreviewSegment(const DCTINFO* info, uint32_t tailBytes)
         uint32_t width = static_cast<uint32_t>(info->dwPreviewWidth);
         uint32_t height = static_cast<uint32_t>(info->dwPreviewHeight);
         uint32_t rowBytes = (3 * width + 3) & ~3u;
-        Write_16_Bit(0xFFED);
+        Write_16_Bit(jpegmarker::kApp13);
         Write_16_Bit(dataBytes + 56 + pad);
         Write_Stream(kPhotoshop, sizeof kPhotoshop);
         Write_Stream(kResource, sizeof kResource);
@@ -301,7 +302,7 @@ void CDCTFilter::WriteAdobeSegment()
 void CDCTFilter::WriteQuantSegment(const uint8_t* const* quantTables)
 {
     uint32_t count = ListLength(quantTables);
-    Write_16_Bit(0xFFDB);
+    Write_16_Bit(jpegmarker::kDqt);
     Write_16_Bit(2 + 65 * count);
     for (uint32_t t = 0; t < count; ++t) {
         Write_8_Bit(t);
@@ -323,7 +324,7 @@ bool CDCTFilter::WriteHuffSegment(const uint8_t* const* dcTables, const uint8_t*
     uint32_t length = 2;
     for (uint32_t t = 0; dcTables[t]; ++t) length += 17 + SymbolCount(dcTables[t]);
     for (uint32_t t = 0; acTables[t]; ++t) length += 17 + SymbolCount(acTables[t]);
-    Write_16_Bit(0xFFC4);
+    Write_16_Bit(jpegmarker::kDht);
     Write_16_Bit(length);
     for (int pass = 0; pass < 2; ++pass) {
         const uint8_t* const* list = pass == 0 ? dcTables : acTables;
@@ -340,7 +341,7 @@ bool CDCTFilter::WriteHuffSegment(const uint8_t* const* dcTables, const uint8_t*
 // SOF0: baseline, 8-bit samples; component identifiers 1..n.
 void CDCTFilter::WriteFrameSegment()
 {
-    Write_16_Bit(0xFFC0);
+    Write_16_Bit(jpegmarker::kSof0);
     Write_16_Bit(8 + 3 * m_dwComponents);
     Write_8_Bit(8);
     Write_16_Bit(m_dwHeight);
@@ -356,7 +357,7 @@ void CDCTFilter::WriteFrameSegment()
 // SOS: one interleaved scan of all components, spectral range 0..63.
 void CDCTFilter::WriteScanSegment()
 {
-    Write_16_Bit(0xFFDA);
+    Write_16_Bit(jpegmarker::kSos);
     Write_16_Bit(6 + 2 * m_dwComponents);
     Write_8_Bit(m_dwComponents);
     for (uint32_t c = 0; c < m_dwComponents; ++c) {

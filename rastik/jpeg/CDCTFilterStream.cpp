@@ -2,6 +2,7 @@
 // scan, buffer flushes and the end of the image.
 #include "rastik/CDCTFilter.h"
 #include "rastik/jpeg/DctCoder.h"
+#include "rastik/jpeg/JpegMarkers.h"
 
 void CDCTFilter::Write_8_Bit(uint32_t value)
 {
@@ -85,7 +86,7 @@ uint32_t CDCTFilter::Encode_EOD()
     }
     m_dwBitBuffer = 0;
     m_dwFreeBits = 32;
-    Write_16_Bit(0xFFD9);  // EOI
+    Write_16_Bit(jpegmarker::kEoi);
     uint32_t result = FlushEncodeData();
     Free_Memory();
     return (result != 0 || m_bWriteFailed) ? kFailure : 0;

@@ -6,6 +6,7 @@
 
 #include "platform/Win32.h"
 #include "rastik/jpeg/CJpgIORun.h"
+#include "rastik/jpeg/JpegMarkers.h"
 
 CJpgIO::CJpgIO(const char* path)
 {
@@ -49,13 +50,8 @@ int CJpgIO::WriteTail() { return 1; }
 int CJpgIO::WriteQorHeader() { return 1; }
 int CJpgIO::WriteBlockData(uint8_t*, uint32_t, uint32_t) { return 0; }
 
-// Markers of a JPEG file walked for the resource block: every segment before
-// the first scan has a 16-bit big-endian length that counts itself.
+// The resource block is found by walking the segments before the first scan.
 namespace {
-constexpr uint16_t kMarkerSoi = 0xFFD8;
-constexpr uint16_t kMarkerSos = 0xFFDA;
-constexpr uint16_t kMarkerEoi = 0xFFD9;
-constexpr uint16_t kMarkerApp13 = 0xFFED;
 // APP13 of Photoshop: the identifier "Photoshop 3.0" and a zero byte, then
 // the "8BIM" resource blocks.
 constexpr char kPhotoshopId[] = "Photoshop 3.0";
@@ -71,22 +67,22 @@ void CJpgIO::GetResourcePos()
         File.SeekToBegin();
         uint64_t length = File.GetLength();
         uint16_t word = 0;
-        if (!Read2ByteInt(word) || word != kMarkerSoi) {
+        if (!Read2ByteInt(word) || word != jpegmarker::kSoi) {
             File.SeekToBegin();
             return;
         }
         for (int i = 0; i < kMaxSegments; ++i) {
             uint16_t marker = 0;
             if (!Read2ByteInt(marker)) break;
-            if ((marker & 0xFF00) != 0xFF00 || marker == kMarkerSos || marker == kMarkerEoi) break;
+            if (!jpegmarker::IsMarker(marker) || marker == jpegmarker::kSos || marker == jpegmarker::kEoi) break;
             // Markers without a segment (restarts, TEM) do not appear before a scan.
-            if ((marker >= 0xFFD0 && marker <= 0xFFD8) || marker == 0xFF01 || marker == 0xFFFF) break;
+            if ((marker >= jpegmarker::kRst0 && marker <= jpegmarker::kSoi) || marker == jpegmarker::kTem || marker == jpegmarker::kFill) break;
             uint64_t segment = File.GetPosition();
             uint16_t segmentLength = 0;
             if (!Read2ByteInt(segmentLength) || segmentLength < 2) break;
             uint64_t next = segment + segmentLength;
             if (next > length) break;
-            if (marker == kMarkerApp13 && segmentLength >= 2 + kPhotoshopIdBytes) {
+            if (marker == jpegmarker::kApp13 && segmentLength >= 2 + kPhotoshopIdBytes) {
                 char id[kPhotoshopIdBytes] = {};
                 if (File.Read(id, kPhotoshopIdBytes) != kPhotoshopIdBytes) break;
                 if (memcmp(id, kPhotoshopId, kPhotoshopIdBytes) == 0 && segment + 16 <= 0x7FFFFFFF) {

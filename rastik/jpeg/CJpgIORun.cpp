@@ -13,6 +13,7 @@
 #include "platform/MessageSink.h"
 #include "rastik/jpeg/CJpegFileSource.h"
 #include "rastik/jpeg/CJpegMemoryDestination.h"
+#include "rastik/jpeg/JpegMarkers.h"
 
 namespace {
 
@@ -106,12 +107,6 @@ void ReportHead(const jpeg_decompress_struct& cinfo, JpegHead* head)
     head->LeastDataBytes = (blocks + 7) / 8;
 }
 
-// Markers of the entropy-coded data: restarts RST0..RST7, and the first
-// marker code that can stand for a frame or table segment.
-constexpr int kMarkerRst0 = 0xD0;
-constexpr int kMarkerRst7 = 0xD7;
-constexpr int kMarkerSof0 = 0xC0;
-
 // True once libjpeg's entropy decoder met a marker after which the scan
 // gives only blocks without coefficients to its end. Without restart
 // intervals every marker ends it. With them, libjpeg resynchronises at a
@@ -122,7 +117,8 @@ bool ScanDataEnded(const jpeg_decompress_struct& cinfo)
     const int marker = cinfo.unread_marker;
     if (marker == 0) return false;
     if (cinfo.restart_interval == 0) return true;
-    return marker >= kMarkerSof0 && !(marker >= kMarkerRst0 && marker <= kMarkerRst7);
+    using namespace jpegmarker;
+    return marker >= Code(kSof0) && !(marker >= Code(kRst0) && marker <= Code(kRst7));
 }
 
 // Everything between the recovery point and the end of the run lives in run;

@@ -4,10 +4,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+
+#include "platform/CFileFaults.h"
 
 namespace {
 
@@ -104,7 +107,9 @@ extern "C" uint64_t GetFreeDiskSpace(const char* dir)
 {
     struct statvfs st;
     if (!dir || statvfs(dir, &st) != 0) return 0;
-    return static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+    uint64_t bytes = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+    if (const CFileFaults* faults = CFileFaults::Active()) bytes = std::min(bytes, faults->FreeSpaceLimit());
+    return bytes;
 }
 
 extern "C" int HasFreeDiskSpace(const char* dir, uint64_t bytes)

@@ -1,6 +1,8 @@
 // The pixel-row kit.
 #include "rastik/support/PixelRows.h"
 
+#include <algorithm>
+
 namespace rastik {
 
 namespace {
@@ -108,6 +110,13 @@ void ReverseBitOrder(uint8_t* bytes, size_t count)
 void InvertSamples(uint8_t* samples, size_t count)
 {
     for (size_t i = 0; i < count; ++i) samples[i] = static_cast<uint8_t>(255 - samples[i]);
+}
+
+void DifferenceSamples(const uint8_t* row, size_t count, uint32_t step, uint8_t* out)
+{
+    const size_t first = std::min<size_t>(step, count);
+    for (size_t i = 0; i < first; ++i) out[i] = row[i];
+    for (size_t i = first; i < count; ++i) out[i] = static_cast<uint8_t>(row[i] - row[i - first]);
 }
 
 void TakeHighBytes(const uint8_t* src, size_t count, bool littleEndian, uint8_t* out)

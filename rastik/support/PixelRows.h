@@ -41,6 +41,10 @@ inline size_t PackedBytes(size_t count, uint32_t bits)
 void ReverseBitOrder(uint8_t* bytes, size_t count);
 // 255 - value for count samples, in place.
 void InvertSamples(uint8_t* samples, size_t count);
+// Horizontal differencing of a row of count bytes, step bytes per pixel:
+// each byte less the same byte of the pixel before it (modulo 256), the
+// first pixel as it is.
+void DifferenceSamples(const uint8_t* row, size_t count, uint32_t step, uint8_t* out);
 // The high byte of each of count 16-bit samples stored in the given byte order.
 void TakeHighBytes(const uint8_t* src, size_t count, bool littleEndian, uint8_t* out);
 // A grey palette of entries entries (blue, green, red, 0 each), evenly from

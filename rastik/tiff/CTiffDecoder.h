@@ -12,12 +12,16 @@
 #include <span>
 
 class CTiffStripBytes;
+namespace tiff {
+struct TiffColourFields;
+}
 
 // The rows a decoder makes: width pixels of samples samples of bits bits,
 // at most rows of them in a strip (0: not known), of the file's
 // PhotometricInterpretation. options: the compression's options tag
 // (T4Options for Group 3 fax data); tables: the tables every strip shares
-// (JPEGTables), alive as long as the decoder.
+// (JPEGTables), alive as long as the decoder; colour: the fields beyond
+// PhotometricInterpretation (TiffColourFields.h), alive as long too.
 struct TiffRowShape {
     uint32_t width = 0;
     uint32_t bits = 8;
@@ -26,6 +30,7 @@ struct TiffRowShape {
     uint32_t options = 0;
     uint32_t photometric = 1;
     std::span<const uint8_t> tables{};
+    const tiff::TiffColourFields* colour = nullptr;
 
     uint32_t RowBytes() const
     {
@@ -52,6 +57,9 @@ public:
     // Passes over the next count rows of the strip; row is room for one
     // row. By default they are decoded.
     virtual void SkipRows(uint32_t count, uint8_t* row);
+    // The next count rows of the strip, one after the other into rows
+    // (count x RowBytes() bytes). By default row by row.
+    virtual void DecodeRows(uint8_t* rows, uint32_t count);
 
     uint32_t RowBytes() const { return m_rowBytes; }
 

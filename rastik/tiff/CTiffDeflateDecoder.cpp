@@ -31,30 +31,61 @@ CTiffDeflateDecoder::~CTiffDeflateDecoder()
 bool CTiffDeflateDecoder::Start(CTiffStripBytes& bytes)
 {
     m_bytes = &bytes;
-    m_inWhole = InflateWhole();
-    return m_inWhole || StartStream();
+    m_inWhole = false;
+    m_pending = WholeRoom() != 0;
+    return m_pending || StartStream();
 }
 
-bool CTiffDeflateDecoder::InflateWhole()
+uint64_t CTiffDeflateDecoder::WholeRoom() const
 {
     uint64_t stored = static_cast<uint64_t>(m_bytes->End() - m_bytes->Begin());
     uint64_t room = static_cast<uint64_t>(m_shape.rows) * m_rowBytes;
     room = std::min(room, rastik::InflateBound(stored));
-    if (!m_whole || m_bytes->HasMore() || room == 0 || room > kMostWholeBytes) return false;
-    try {
-        m_rows.resize(room);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    size_t in = 0, out = 0;
-    libdeflate_result r = libdeflate_zlib_decompress_ex(m_whole, m_bytes->Begin(), stored, m_rows.data(), room, &in,
-                                                        &out);
+    if (!m_whole || m_bytes->HasMore() || room > kMostWholeBytes) return 0;
+    return room;
+}
+
+bool CTiffDeflateDecoder::InflateWhole(uint8_t* out, uint64_t room, uint64_t& made)
+{
+    const uint64_t stored = static_cast<uint64_t>(m_bytes->End() - m_bytes->Begin());
+    size_t in = 0, size = 0;
+    libdeflate_result r = libdeflate_zlib_decompress_ex(m_whole, m_bytes->Begin(), stored, out, room, &in, &size);
     // A stream that would make more than the strip's rows, or a damaged
     // one, goes as a stream: that keeps the rows before the fault.
     if (r != LIBDEFLATE_SUCCESS) return false;
-    m_decoded = out;
-    m_at = 0;
+    made = size;
     return true;
+}
+
+void CTiffDeflateDecoder::Begin()
+{
+    if (!m_pending) return;
+    m_pending = false;
+    const uint64_t room = WholeRoom();
+    try {
+        m_rows.resize(room);
+    } catch (const std::bad_alloc&) {
+        m_rows.clear();
+    }
+    m_at = 0;
+    m_inWhole = m_rows.size() == room && InflateWhole(m_rows.data(), room, m_decoded);
+    if (!m_inWhole && !StartStream()) m_ended = true;
+}
+
+void CTiffDeflateDecoder::DecodeRows(uint8_t* rows, uint32_t count)
+{
+    const uint64_t bytes = static_cast<uint64_t>(count) * m_rowBytes;
+    const uint64_t room = m_pending ? std::min(WholeRoom(), bytes) : 0;
+    uint64_t made = 0;
+    if (room == 0 || count < m_shape.rows || !InflateWhole(rows, room, made)) {
+        CTiffDecoder::DecodeRows(rows, count);
+        return;
+    }
+    // Every row of the strip is made: what follows reads as 0.
+    memset(rows + made, 0, bytes - made);
+    m_pending = false;
+    m_inWhole = true;
+    m_decoded = m_at = 0;
 }
 
 bool CTiffDeflateDecoder::StartStream()
@@ -70,6 +101,7 @@ bool CTiffDeflateDecoder::StartStream()
 
 uint8_t* CTiffDeflateDecoder::DecodeRow(uint8_t* row)
 {
+    Begin();
     if (!m_inWhole) {
         InflateRow(row);
         return row;
@@ -88,6 +120,7 @@ uint8_t* CTiffDeflateDecoder::DecodeRow(uint8_t* row)
 
 void CTiffDeflateDecoder::SkipRows(uint32_t count, uint8_t* row)
 {
+    Begin();
     if (m_inWhole) {
         m_at += static_cast<uint64_t>(count) * m_rowBytes;
         return;

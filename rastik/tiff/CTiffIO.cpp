@@ -15,14 +15,19 @@
 #include "rastik/core/CStatus.h"
 #include "rastik/support/CPoolScope.h"
 #include "rastik/support/PixelRows.h"
+#include "rastik/tiff/CTiffBlockStrips.h"
 #include "rastik/tiff/CTiffPredictor.h"
 #include "rastik/tiff/CTiffRowReader.h"
+#include "rastik/tiff/CTiffTileReader.h"
 #include "rastik/tiff/TiffColourConvert.h"
+#include "rastik/tiff/TiffColourFields.h"
 #include "rastik/tiff/TiffDecoderTable.h"
 #include "rastik/tiff/TiffSampleConvert.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
+
+constexpr int32_t kOldJpegCompression = 6;
 
 // One byte per sample of count samples of a row of bits-bit samples: 1-
 // and 4-bit values as they are, the high-order byte of 16-bit ones, other
@@ -59,16 +64,21 @@ public:
 
     CStatus Start() override
     {
+        if (m_codec.Compression == kOldJpegCompression && !m_codec.BuildOldJpegStream()) return CStatus::Failed();
+        m_alphaAt = m_codec.AlphaToDivide();
         uint32_t readers = Layout().Interleaved ? 1 : Layout().Planes;
+        // Colour planes are divided by the alpha plane, also where it is not
+        // handed over.
+        if (!Layout().Interleaved && m_alphaAt) readers = std::max(readers, m_alphaAt + 1);
         for (uint32_t p = 0; p < readers; ++p) {
-            m_readers.push_back(std::make_unique<CTiffRowReader>(m_codec.File, m_codec.PlanOf(p)));
+            m_readers.push_back(m_codec.PlaneRows(p));
             if (!m_readers.back()->Open(m_whole ? Height() : 1, readers)) return CStatus::Failed();
         }
-        m_alphaAt = m_codec.AlphaToDivide();
+        m_lab = m_codec.IsLab();
         m_converted = m_codec.BitsPerChannel != 8 || tiff::ConvertsSamples(8, m_codec.SampleFormat) ||
-                      m_codec.m_greyMapped || m_alphaAt;
+                      m_codec.m_greyMapped || m_alphaAt || m_lab;
         if (m_converted) {
-            size_t bytes = static_cast<size_t>(Width()) * Layout().Samples();
+            size_t bytes = static_cast<size_t>(Width()) * (Layout().Interleaved ? Layout().Interleaved : readers);
             m_own.assign(bytes, 0);
             for (uint32_t p = 0; p < readers; ++p) m_rows[p] = m_own.data() + static_cast<size_t>(p) * Width();
         }
@@ -112,23 +122,30 @@ private:
             uint8_t* own = m_own.data() + p * Width();
             ExpandSamples(row, own, static_cast<uint64_t>(Width()) * samples, m_codec.BitsPerChannel,
                           m_codec.IntelByteOrder != 0, m_codec.SampleFormat, m_codec.ColorMode == kModeGrey);
-            if (m_alphaAt) tiff::UnassociateAlpha(own, Width(), samples, m_alphaAt, m_alphaAt);
-            if (p == 0 && m_codec.m_greyMapped) m_codec.MapGrey(own, Width(), samples);
+            if (m_lab) m_codec.LabToRgbRow(row, own, samples);
+            if (m_alphaAt && samples > 1) tiff::UnassociateAlpha(own, Width(), samples, m_alphaAt, m_alphaAt);
         }
+        if (m_alphaAt && samples == 1) {
+            uint8_t* colour[kMaxChannels];
+            for (uint32_t p = 0; p < m_alphaAt; ++p) colour[p] = m_own.data() + static_cast<size_t>(p) * Width();
+            tiff::UnassociatePlanes(colour, m_alphaAt, m_own.data() + static_cast<size_t>(m_alphaAt) * Width(), Width());
+        }
+        if (m_codec.m_greyMapped) m_codec.MapGrey(m_own.data(), Width(), samples);
         return m_rows;
     }
 
     CTiffIO& m_codec;
     bool m_whole;
     std::optional<CPoolScope> m_pool;  // strips decode on several threads
-    std::vector<std::unique_ptr<CTiffRowReader>> m_readers;
+    std::vector<std::unique_ptr<CTiffPlaneRows>> m_readers;
     bool m_converted = false;
+    bool m_lab = false;  // L*a*b* samples shown as RGB
     uint32_t m_alphaAt = 0;  // colour samples divided by the alpha after them; 0: none
     std::vector<uint8_t> m_own;
     const uint8_t* m_rows[kMaxChannels] = {};
 };
 
-CTiffIO::CTiffIO(const char* path)
+CTiffIO::CTiffIO(const char* path) : m_colour(std::make_unique<tiff::TiffColourFields>())
 {
     Path = path;
     IntelByteOrder = 1;
@@ -155,10 +172,10 @@ int CTiffIO::ReadRefusal() const
     if (!converted && bits != 1 && bits != 4 && bits != 8 && bits != 16) return kMsgOnly8Bit;
     // Colour samples are read as bytes of 8 or 16 bits only.
     if ((ColorMode == kModeRgb || ColorMode == kModeCmyk) && bits < 8) return kMsgOnly8Bit;
-    if (Tiled || StripTotal == 0 || RowsPerStrip == 0) return kMsgUnsupported;
+    if (Tiled ? !TilesReadable() : (StripTotal == 0 || RowsPerStrip == 0)) return kMsgUnsupported;
     if (!converted && SampleFormat != 1 && SampleFormat != 4) return kMsgUnsupported;
-    if (Photometric == tiff::kYCbCr && Compression != tiff::kJpeg) return kMsgUnsupported;
-    const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+    if (int refusal = ColourRefusal()) return refusal;
+    const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression), Photometric);
     if (!decoder || (decoder->takes && !decoder->takes(bits, ChannelCount))) return kMsgUnsupported;
     if (decoder->predictor && !CTiffPredictor::Takes(Predictor, bits)) return kMsgUnsupported;
     return 0;
@@ -182,17 +199,25 @@ uint64_t CTiffIO::StripRowBytes() const
     return (static_cast<uint64_t>(Width) * BitsPerChannel * samples + 7) / 8;
 }
 
-TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
+void CTiffIO::PlanDecoding(TiffStripPlan& p, uint32_t width, uint32_t rows) const
 {
-    TiffStripPlan p;
-    p.decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+    p.decoder = FindTiffDecoder(static_cast<uint32_t>(Compression), Photometric);
     p.predictor = p.decoder && p.decoder->predictor ? Predictor : tiff::kPredictorNone;
     p.reverseBits = FillOrder == 2;
     p.littleEndian = IntelByteOrder != 0;
-    p.shape = {Width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, RowsPerStrip, T4Options, Photometric, JpegTables};
+    p.shape = {width, BitsPerChannel, IsPlanar() ? 1 : ChannelCount, rows, T4Options, Photometric, JpegTables,
+               m_colour.get()};
     p.height = Height;
-    p.rowsPerStrip = RowsPerStrip;
-    uint64_t perPlane = (Height - 1) / RowsPerStrip + 1;
+    p.rowsPerStrip = rows;
+}
+
+TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
+{
+    TiffStripPlan p;
+    PlanDecoding(p, Width, RowsPerStrip);
+    // An old-style JPEG image is one frame, read as a single strip.
+    if (Compression == kOldJpegCompression) p.shape.rows = p.rowsPerStrip = Height;
+    uint64_t perPlane = (Height - 1) / p.rowsPerStrip + 1;
     uint64_t first = perPlane * plane;
     if (first < StripTotal) {
         p.offsets = StripOffsets.data() + first;
@@ -202,9 +227,15 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
     return p;
 }
 
+std::unique_ptr<CTiffPlaneRows> CTiffIO::PlaneRows(uint32_t plane)
+{
+    if (Tiled) return std::make_unique<CTiffTileReader>(File, TilePlanOf(plane));
+    return std::make_unique<CTiffRowReader>(File, PlanOf(plane));
+}
+
 uint32_t CTiffIO::AlphaToDivide() const
 {
-    bool divide = AssociatedAlpha && !IsPlanar() && ChannelCount > ColorChannels;
+    bool divide = AssociatedAlpha && ChannelCount > ColorChannels;
     return divide ? static_cast<uint32_t>(ColorChannels) : 0;
 }
 

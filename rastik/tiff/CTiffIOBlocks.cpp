@@ -1,6 +1,7 @@
 // TIFF block writing for streaming hosts: RGB rows in one pass straight into
-// uncompressed strips (a strip per block); CMYK in two passes, cyan, magenta
-// and yellow pixels kept in a temporary file until the black rows arrive.
+// uncompressed strips (a strip per block) or into Deflate or JPEG strips
+// coded as they complete; CMYK in two passes, cyan, magenta and yellow
+// pixels kept in a temporary file until the black rows arrive.
 #include <algorithm>
 #include <functional>
 
@@ -12,6 +13,7 @@
 #include "rastik/core/CRowProgress.h"
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/support/PixelRows.h"
+#include "rastik/tiff/CTiffBlockStrips.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
@@ -39,6 +41,38 @@ bool CTiffIO::PlanContiguousStrips(uint32_t rows, uint64_t rowBytes)
     return true;
 }
 
+CStatus CTiffIO::PlanBlockStrips(uint32_t rows, uint32_t samples)
+{
+    m_blockStrips.reset();
+    m_writtenSamples = samples;
+    const uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
+    if (Compression != tiff::kDeflate && Compression != tiff::kJpeg)
+        return PlanContiguousStrips(rows, rowBytes) ? CStatus::Ok() : CStatus::Failed();
+    std::unique_ptr<CTiffStripEncoder> coder = MakeStripEncoder(samples);
+    if (!coder) return CStatus::Failed(kMsgNoBuffer);
+    const uint32_t stripRows = CodedStripRows(*coder, rowBytes);
+    auto strips = std::make_unique<CTiffBlockStrips>(std::move(coder), rowBytes, stripRows);
+    if (!strips->Reserve()) return CStatus::Failed(kMsgNoBuffer);
+    RowsPerStrip = stripRows;
+    StripTotal = (Height - 1) / stripRows + 1;
+    StripOffsets.assign(StripTotal, 0);
+    StripByteCounts.assign(StripTotal, 0);
+    m_writtenBits = 8;
+    m_blockStrips = std::move(strips);
+    return CStatus::Ok();
+}
+
+CStatus CTiffIO::AddBlockRow(uint32_t row)
+{
+    if (!m_blockStrips->Add() && row + 1 < Height) return CStatus::Ok();
+    uint32_t bytes = 0;
+    const uint8_t* strip = m_blockStrips->Code(bytes);
+    if (!strip) return CStatus::Failed(kMsgNoBuffer);
+    if (CStatus recorded = RecordStrip(row / RowsPerStrip, bytes); !recorded) return recorded;
+    File.Write(strip, bytes);
+    return CStatus::Ok();
+}
+
 void CTiffIO::DropCmykFile()
 {
     if (m_cmykFile) m_cmykFile->Abort();
@@ -51,6 +85,7 @@ void CTiffIO::FailBlocks()
 {
     DropCmykFile();
     DeleteOutput();
+    m_blockStrips.reset();
     m_cmykPass = 0;
     m_headerWritten = false;
     RowsReceived = 0;
@@ -88,8 +123,7 @@ CStatus CTiffIO::WriteColourRows(const uint8_t* r, const uint8_t* g, const uint8
     if (!block.p) return CStatus::Failed(kMsgNoBuffer);
     if (RowsReceived == 0) {
         if (!cmyk) {
-            m_writtenSamples = 3;
-            if (!PlanContiguousStrips(rowCount, rowBytes)) return CStatus::Failed();
+            if (CStatus s = PlanBlockStrips(rowCount, 3); !s) return s;
         } else {
             m_cmykPath = MakeTempFileName(GetTempDirectory(), "tmp");
             m_cmykFile = std::make_unique<CFile>();
@@ -99,17 +133,23 @@ CStatus CTiffIO::WriteColourRows(const uint8_t* r, const uint8_t* g, const uint8
         }
     }
     CRowProgress progress(cmyk ? 2 * Height : Height, RowsReceived, &EscPressed);
+    const bool coded = !cmyk && m_blockStrips;
     for (uint32_t i = 0; i < rowCount; ++i) {
         size_t at = static_cast<size_t>(i) * Width;
         const uint8_t* rows[3] = {r + at, g + at, b + at};
-        rastik::JoinSamples(rows, Width, 3, block.p + i * rowBytes);
+        rastik::JoinSamples(rows, Width, 3, coded ? m_blockStrips->Row() : block.p + i * rowBytes);
+        if (coded)
+            if (CStatus s = AddBlockRow(RowsReceived + i); !s) return s;
         if (!progress.Step()) return CStatus::Stopped();
     }
-    (cmyk ? *m_cmykFile : File).Write(block.p, static_cast<uint32_t>(rowBytes * rowCount));
+    if (!coded) (cmyk ? *m_cmykFile : File).Write(block.p, static_cast<uint32_t>(rowBytes * rowCount));
     RowsReceived += rowCount;
     if (RowsReceived < Height) return CStatus::Ok();
     RowsReceived = 0;
-    if (!cmyk) return Nested(WriteTail());
+    if (!cmyk) {
+        m_blockStrips.reset();
+        return Nested(WriteTail());
+    }
     m_cmykFile->Close();
     m_cmykPass = kSecondPass;
     return CStatus::Ok();
@@ -135,29 +175,30 @@ CStatus CTiffIO::WriteBlackRows(const uint8_t* k, uint32_t rowCount)
     CScopedBuffer cmy(AllocBuffer(3 * Width, 1, 0));
     if (!block.p || !cmy.p) return CStatus::Failed(kMsgNoBuffer);
     if (RowsReceived == 0) {
-        m_writtenSamples = 4;
-        if (!PlanContiguousStrips(rowCount, rowBytes) ||
-            !m_cmykFile->Open(m_cmykPath.c_str(), CFile::modeRead | CFile::typeBinary))
-            return CStatus::Failed();
+        if (CStatus s = PlanBlockStrips(rowCount, 4); !s) return s;
+        if (!m_cmykFile->Open(m_cmykPath.c_str(), CFile::modeRead | CFile::typeBinary)) return CStatus::Failed();
     }
     CRowProgress progress(2 * Height, Height + RowsReceived, &EscPressed);
     for (uint32_t i = 0; i < rowCount; ++i) {
         if (m_cmykFile->Read(cmy.p, 3 * Width) != 3 * Width) return CStatus::Failed();
         const uint8_t* black = k + static_cast<size_t>(i) * Width;
-        uint8_t* out = block.p + i * rowBytes;
+        uint8_t* out = m_blockStrips ? m_blockStrips->Row() : block.p + i * rowBytes;
         for (uint32_t x = 0; x < Width; ++x, out += 4) {
             out[0] = cmy.p[3 * x];
             out[1] = cmy.p[3 * x + 1];
             out[2] = cmy.p[3 * x + 2];
             out[3] = black[x];
         }
+        if (m_blockStrips)
+            if (CStatus s = AddBlockRow(RowsReceived + i); !s) return s;
         if (!progress.Step()) return CStatus::Stopped();
     }
-    File.Write(block.p, static_cast<uint32_t>(rowBytes * rowCount));
+    if (!m_blockStrips) File.Write(block.p, static_cast<uint32_t>(rowBytes * rowCount));
     RowsReceived += rowCount;
     if (RowsReceived < Height) return CStatus::Ok();
     RowsReceived = 0;
     m_cmykPass = 0;
+    m_blockStrips.reset();
     EndProgress();
     DropCmykFile();
     return Nested(WriteTail());

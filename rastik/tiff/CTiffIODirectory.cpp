@@ -33,6 +33,9 @@ constexpr CStatus kBadData = CStatus::Failed(kMsgBadFileData);
 constexpr uint32_t kMaxBitsPerSampleItems = 32;
 constexpr uint32_t kMaxPaletteEntries = 256;
 constexpr uint32_t kMaxRowBits = 0xFFFFFFF8u;
+// Pixels an image may have past the end of its data (they read as 0): as
+// many as a JPEG file may decode once its data has run out.
+constexpr uint64_t kMostPixelsPastData = 64ull << 20;
 // The inch of resolution unit 3 (centimetres).
 constexpr float kCentimetresPerInch = static_cast<float>(rastik::kUnitCentimetresPerInch);
 
@@ -172,12 +175,10 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
         case tiff::kRgb: ColorMode = kModeRgb, ColorChannels = 3; break;
         case tiff::kPalette: ColorMode = kModeIndexed, ColorChannels = 1; break;
         case tiff::kSeparated: ColorMode = kModeCmyk, ColorChannels = 4; break;
-        case tiff::kYCbCr:
-            // Colour converted by the JPEG decoder; other YCbCr data is refused.
-            if (Compression != tiff::kJpeg) return CStatus::Failed(kMsgBadHeader);
-            ColorMode = kModeRgb, ColorChannels = 3;
+        case tiff::kYCbCr: ColorMode = kModeRgb, ColorChannels = 3; break;
+        default:
+            if (!TakeColourPhotometric(value)) return CStatus::Failed(kMsgBadHeader);
             break;
-        default: return CStatus::Failed(kMsgBadHeader);
         }
         break;
     case tiff::kFillOrder: FillOrder = value; break;
@@ -195,10 +196,10 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kResolutionUnit: ResolutionUnit = value; break;
     case tiff::kPredictor: Predictor = value & 0xFFFF; break;
     case tiff::kColorMap: return ReadColorMap(e, fileLength);
-    case tiff::kTileWidth:
-    case tiff::kTileLength:
-    case tiff::kTileOffsets:
-    case tiff::kTileByteCounts: Tiled = true; break;
+    case tiff::kTileWidth: Tiled = true, TileWidth = value; break;
+    case tiff::kTileLength: Tiled = true, TileLength = value; break;
+    case tiff::kTileOffsets: Tiled = true; return ReadItems(File, e, little, w, fileLength, TileOffsets);
+    case tiff::kTileByteCounts: Tiled = true; return ReadItems(File, e, little, w, fileLength, TileByteCounts);
     case tiff::kExtraSamples:
         ExtraSampleCount = static_cast<uint16_t>(e.count);
         if (CStatus r = ReadItems(File, e, little, w, fileLength, items); !r) return r;
@@ -213,7 +214,7 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
         return ReadValueBytes(File, e, little, w, fileLength, JpegTables);
         break;
     case tiff::kPhotoshop: ReadResourceEntry(e, fileLength); break;
-    default: break;
+    default: return ReadColourEntry(e, fileLength);
     }
     return kDone;
 }
@@ -282,6 +283,7 @@ CStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
         YResolution *= kCentimetresPerInch;
     }
     ResolutionUnit = 1;
+    CompleteColour();
     uint32_t samples = ChannelCount ? ChannelCount : 1;
     if (ColorMode == 0 && PhotometricSense == 2) {
         // No PhotometricInterpretation: three or more samples are RGB, one
@@ -317,58 +319,62 @@ CStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
     if (Width > 0x1FFFFFFFu || BitsPerChannel == 0 || BitsPerChannel > 64) return kBadData;
     if (static_cast<uint64_t>(BytesPerRow(Width * 8)) * Height > 0xFFFFFFFFull) return kBadData;
     if (static_cast<uint64_t>(Width) * BitsPerChannel * ChannelCount > kMaxRowBits) return kBadData;
-    if (StripOffsets.empty() && !Tiled) return kBadData;
-    StripTotal = static_cast<uint32_t>(StripOffsets.size());
-    if (Compression == tiff::kNone)
-        SizeStoredStrips();
-    else
-        DeriveByteCounts(fileLength);
+    if (!Tiled) {
+        if (StripOffsets.empty()) return kBadData;
+        StripTotal = static_cast<uint32_t>(StripOffsets.size());
+        if (Compression == tiff::kNone)
+            SizeStoredStrips();
+        else
+            DeriveByteCounts(StripOffsets, StripTotal, fileLength, StripByteCounts);
+    }
     StripCount = static_cast<int32_t>(std::min<uint32_t>(StripTotal, 0x7FFFFFFF));
     MakeGreyMap();
     // A layout the row source cannot read is refused here, with the data
     // reads' message, before a host allocates planes for it.
     if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);
-    return CheckStripData(fileLength);
+    return Tiled ? CompleteTiles(fileLength) : CheckStripData(fileLength);
 }
 
-// Byte counts of compressed strips the file does not give: each strip runs
-// to the next strip offset above its own, the last to the end of the file.
-void CTiffIO::DeriveByteCounts(uint64_t fileLength)
+// Byte counts of the first total compressed strips (or tiles) the file does
+// not give: each runs to the next offset above its own, the last to the end
+// of the file.
+void CTiffIO::DeriveByteCounts(const std::vector<uint64_t>& offsets, uint32_t total, uint64_t fileLength,
+                               std::vector<uint64_t>& counts)
 {
-    if (StripByteCounts.size() >= StripTotal) return;
-    std::vector<uint64_t> sorted(StripOffsets);
+    if (counts.size() >= total) return;
+    std::vector<uint64_t> sorted(offsets);
     std::sort(sorted.begin(), sorted.end());
-    for (size_t i = StripByteCounts.size(); i < StripTotal; ++i) {
-        uint64_t at = StripOffsets[i];
+    for (size_t i = counts.size(); i < total; ++i) {
+        uint64_t at = offsets[i];
         auto next = std::upper_bound(sorted.begin(), sorted.end(), at);
         uint64_t end = next == sorted.end() ? fileLength : *next;
-        StripByteCounts.push_back(at >= fileLength ? 0 : std::min(end, fileLength) - at);
+        counts.push_back(at >= fileLength ? 0 : std::min(end, fileLength) - at);
     }
 }
 
-// Uncompressed strips hold their rows. A single strip, or strips without
-// byte counts, are taken at that size whatever the file says (writers get a
-// single strip's count wrong); otherwise a count short of the rows cuts
-// the strip.
+// Uncompressed strips hold their rows: they are taken at that size whatever
+// the file's byte counts say (writers get them wrong), as far as the file
+// holds them.
 void CTiffIO::SizeStoredStrips()
 {
-    bool trustCounts = StripTotal > 1 && StripByteCounts.size() >= StripTotal;
     uint64_t rowBytes = StripRowBytes();
     uint32_t perPlane = (Height - 1) / RowsPerStrip + 1;
     StripByteCounts.resize(StripTotal);
     for (uint32_t i = 0; i < StripTotal; ++i) {
         uint32_t row = (i % perPlane) * RowsPerStrip;
-        uint64_t bytes = rowBytes * std::min(RowsPerStrip, Height - std::min(row, Height));
-        StripByteCounts[i] = trustCounts ? std::min(bytes, StripByteCounts[i]) : bytes;
+        uint64_t bytes = StoredBytes(std::min(RowsPerStrip, Height - std::min(row, Height)), rowBytes);
+        StripByteCounts[i] = bytes;
     }
 }
 
 // The strips must be able to hold the image, within what their compression
-// can decode to. A short file is refused here, before a host allocates
-// planes for it.
+// can decode to, but for at most kMostPixelsPastData pixels: rows the
+// data does not reach read as 0 (files cut short, strips whose byte counts
+// fall short of their rows). A file that holds much less is refused here,
+// before a host allocates planes for it.
 CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
 {
-    const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression));
+    const TiffDecoderEntry* decoder = FindTiffDecoder(static_cast<uint32_t>(Compression), Photometric);
     if (!decoder) return kBadData;
     uint64_t rowBytes = StripRowBytes();
     uint32_t planes = IsPlanar() ? ChannelCount : 1;
@@ -382,12 +388,16 @@ CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
         uint64_t most = decoder->MostDecoded(std::min<uint64_t>(StripByteCounts[i], fileLength - at), rowBytes);
         have = most >= need - have ? need : have + most;
     }
-    return have >= need ? kDone : kBadData;
+    if (have >= need) return kDone;
+    // The pixels the data leaves out: the part of the image it does not reach.
+    double uncovered = static_cast<double>(need - have) / static_cast<double>(need) * Width * Height;
+    return uncovered <= static_cast<double>(kMostPixelsPastData) ? kDone : kBadData;
 }
 
 uint32_t CTiffIO::GetChOffset() const
 {
-    return StripOffsets.empty() || StripOffsets[0] > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(StripOffsets[0]);
+    const std::vector<uint64_t>& offsets = Tiled ? TileOffsets : StripOffsets;
+    return offsets.empty() || offsets[0] > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(offsets[0]);
 }
 
 void CTiffIO::GetMessageFigures(int id, uint64_t* first, uint64_t* second) const

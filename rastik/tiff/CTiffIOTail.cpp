@@ -71,6 +71,7 @@ public:
         e.inlined = true;
         m_bytes.clear();
     }
+    void PutBytes(const std::vector<uint8_t>& bytes) { m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end()); }
     // Writes what was gathered at the file position, which it returns.
     uint64_t WriteTo(CFile& file)
     {
@@ -89,6 +90,26 @@ private:
 uint32_t DotsPerInch(float resolution, uint32_t unit)
 {
     return static_cast<uint32_t>(std::max<int32_t>(0, CSizeRule::DotsPerInch(resolution, unit)));
+}
+
+// JPEG strips: YCbCr with the chrominance sampled 2 x 2 and the full range
+// of 8-bit samples (ReferenceBlackWhite, six RATIONALs n / 1), and the
+// tables stream, last since its length may be odd.
+constexpr uint16_t kChromaSampling = 2;
+constexpr uint32_t kBlackWhite[6] = {0, 255, 128, 255, 128, 255};
+
+void AddJpegValues(TailBytes& out, CFile& file, const std::vector<uint8_t>& tables, bool ycc,
+                   std::vector<TiffEntry>& entries)
+{
+    if (ycc) {
+        entries.push_back({tiff::kYCbCrSubSampling, tiff::kShort, 2, kChromaSampling, kChromaSampling});
+        for (uint32_t v : kBlackWhite) out.Put32(v), out.Put32(1);
+        entries.push_back({tiff::kReferenceBlackWhite, tiff::kRational, 6, out.WriteTo(file)});
+    }
+    if (tables.empty()) return;
+    out.PutBytes(tables);
+    uint64_t at = out.WriteTo(file);
+    entries.push_back({tiff::kJpegTables, tiff::kUndefined, static_cast<uint32_t>(tables.size()), at});
 }
 
 // Directories and value arrays begin on a word boundary.
@@ -173,6 +194,10 @@ std::vector<TiffEntry> CTiffIO::WriteTailValues()
         ValuesEntry(tiff::kStripByteCounts, tableType, StripByteCounts),
     };
     if (extra) entries.push_back(ValuesEntry(tiff::kExtraSamples, tiff::kShort, std::vector<uint64_t>(extra, kExtraUnspecified)));
+    if (m_writtenCompression == tiff::kJpeg) {
+        TailBytes out(IntelByteOrder != 0);
+        AddJpegValues(out, File, JpegTables, WritesYCbCr(), entries);
+    }
     return entries;
 }
 
@@ -189,7 +214,7 @@ void CTiffIO::AddImageEntries(std::vector<TiffEntry>& entries) const
         {tiff::kPlanarConfig, tiff::kShort, 1, kPlanarContiguous},
         {tiff::kResolutionUnit, tiff::kShort, 1, kResolutionInch},
     });
-    if (m_writtenCompression == tiff::kLzw)
+    if (m_writtenCompression == tiff::kLzw || m_writtenCompression == tiff::kDeflate)
         entries.push_back({tiff::kPredictor, tiff::kShort, 1, tiff::kPredictorHorizontal});
     if (uint32_t map = ColorMapEntries())
         entries.push_back({tiff::kColorMap, tiff::kShort, map * 3, TiffWidths{m_writeBig}.HeaderBytes()});

@@ -1,5 +1,5 @@
 // TIFF writing from the planes: the header with the colour map, and the
-// strip writers (uncompressed and PackBits, LZW, bilevel). The pixel rows
+// strip writers (uncompressed and PackBits, LZW, Deflate and JPEG, bilevel). The pixel rows
 // of all writers are 8-bit samples interleaved pixel by pixel, except the
 // bilevel writer's rows of 1-bit samples packed most significant bit first.
 // Inside a conversion with worker threads, compressed strips are coded a
@@ -22,6 +22,8 @@
 #include "rastik/support/PixelRows.h"
 #include "rastik/support/CPoolScope.h"
 #include "rastik/support/PackBits.h"
+#include "rastik/tiff/CTiffDeflateEncoder.h"
+#include "rastik/tiff/CTiffJpegEncoder.h"
 #include "rastik/tiff/CTiffLzwEncoder.h"
 #include "rastik/tiff/TiffEntry.h"
 #include "rastik/tiff/TiffTags.h"
@@ -33,6 +35,8 @@ constexpr uint64_t kPlainStripBytes = 6400000;
 // Rows per LZW strip by the bytes of a plane row: up to 600, 999, 1399, more.
 constexpr uint32_t kLzwStripLimits[] = {600, 999, 1399};
 constexpr uint32_t kLzwMostRows = 4;
+// Deflate and JPEG strips hold about this many bytes of rows.
+constexpr uint64_t kCodedStripBytes = 512u << 10;
 constexpr uint32_t kIndexedMapEntries = 256;
 
 // Pooled strip writing: runs of strips coded at once for every thread, and
@@ -130,6 +134,25 @@ private:
     CTiffLzwEncoder m_coder;
 };
 
+// Strips of a coder chosen when the file is written (Deflate, JPEG).
+class CodedEncoder {
+public:
+    static constexpr bool kCompresses = true;
+    explicit CodedEncoder(std::unique_ptr<CTiffStripEncoder> coder) : m_coder(std::move(coder)) {}
+    std::unique_ptr<CodedEncoder> Twin() const { return std::make_unique<CodedEncoder>(m_coder->Twin()); }
+    uint32_t RowUnit() const { return m_coder->RowUnit(); }
+    bool Prepare(uint32_t rows) { return m_coder->Reserve(rows); }
+    const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
+    {
+        if (!m_coder->Encode(rows, count)) return nullptr;
+        bytes = m_coder->Length();
+        return m_coder->Data();
+    }
+
+private:
+    std::unique_ptr<CTiffStripEncoder> m_coder;
+};
+
 // Rows of one byte per sample packed into bits (every non-zero sample a 1).
 class BilevelEncoder {
 public:
@@ -187,8 +210,14 @@ uint32_t CTiffIO::ColorMapEntries() const
     return ColorMode == kModeIndexed ? kIndexedMapEntries : 0;
 }
 
+bool CTiffIO::WritesYCbCr() const
+{
+    return m_writtenCompression == tiff::kJpeg && ColorMode == kModeRgb && m_writtenSamples == 3;
+}
+
 uint32_t CTiffIO::WrittenPhotometric() const
 {
+    if (WritesYCbCr()) return tiff::kYCbCr;
     switch (ColorMode) {
     case kModeBitmap:
         // A two-colour palette whose first entry is the lighter one stores
@@ -262,11 +291,14 @@ int CTiffIO::WriteFile()
     COperation op(*this, COperation::kWrite);
     if (CStatus refusal = WriteRefusal(); !refusal) return op.Conclude(refusal);
     bool bilevel = ColorMode == kModeBitmap;
-    if (!bilevel && Compression != tiff::kNone && Compression != tiff::kLzw && Compression != tiff::kPackBits)
+    bool coded = Compression == tiff::kDeflate || Compression == tiff::kJpeg;
+    if (!bilevel && !coded && Compression != tiff::kNone && Compression != tiff::kLzw &&
+        Compression != tiff::kPackBits)
         return op.Conclude(CStatus::Failed(kMsgUnsupported));
     CPoolScope pool;
     int ok = op.Run([&] {
         if (bilevel) return WriteBmpFile();
+        if (coded) return WriteCodedTifFile();
         return Compression == tiff::kLzw ? WriteLzwTifFile() : WritePlainFile();
     });
     if (!ok) DeleteOutput();
@@ -283,10 +315,9 @@ CStatus CTiffIO::WritePlainFile()
 {
     if (!WriteHeader()) return Nested(0);
     uint32_t samples = ChannelCount;
-    uint32_t spilled = 0;
-    for (uint32_t c = 0; c < samples; ++c)
-        if (ChannelKind[c] == kChannelTemp) ++spilled;
-    uint64_t stripRows = kPlainStripBytes / BytesPerLine / (samples + spilled);
+    // Spilled planes are staged apart from the strip, so where the planes
+    // are kept does not change the file's strips.
+    uint64_t stripRows = kPlainStripBytes / BytesPerLine / samples;
     stripRows = std::clamp<uint64_t>(stripRows, 1, Height);
     uint64_t rowBytes = static_cast<uint64_t>(Width) * samples;
     m_writtenBits = 8;
@@ -313,6 +344,49 @@ CStatus CTiffIO::WriteLzwTifFile()
     m_writtenBits = 8;
     m_writtenCompression = tiff::kLzw;
     LzwEncoder encoder(static_cast<uint64_t>(Width) * ChannelCount, ChannelCount);
+    if (CStatus s = WriteStrips(stripRows, encoder); !s) return s;
+    return Nested(WriteTail());
+}
+
+bool CTiffIO::JpegWritable(uint32_t samples) const
+{
+    // JPEG holds grey, RGB and CMYK samples; the indexes of a palette and
+    // extra samples such as alpha are no lossy data.
+    bool colour = ColorMode == kModeGrey || ColorMode == kModeRgb || ColorMode == kModeCmyk;
+    return colour && samples == ColorChannels && CTiffJpegEncoder::Takes(Width, samples);
+}
+
+std::unique_ptr<CTiffStripEncoder> CTiffIO::MakeStripEncoder(uint32_t samples)
+{
+    JpegTables.clear();
+    if (Compression != tiff::kJpeg || !JpegWritable(samples)) {
+        m_writtenCompression = tiff::kDeflate;
+        return std::make_unique<CTiffDeflateEncoder>(Width * samples, samples);
+    }
+    m_writtenCompression = tiff::kJpeg;
+    bool ycc = ColorMode == kModeRgb && samples == 3;
+    auto coder = std::make_unique<CTiffJpegEncoder>(Width, samples, ycc, JpegQuality);
+    if (!coder->MakeTables(JpegTables)) return nullptr;
+    return coder;
+}
+
+uint32_t CTiffIO::CodedStripRows(const CTiffStripEncoder& coder, uint64_t rowBytes) const
+{
+    const uint32_t unit = coder.RowUnit();
+    uint64_t rows = std::max<uint64_t>(kCodedStripBytes / rowBytes / unit, 1) * unit;
+    return static_cast<uint32_t>(std::min<uint64_t>(rows, Height));
+}
+
+// Deflate or JPEG strips of about kCodedStripBytes, coded on the worker
+// threads when there are some.
+CStatus CTiffIO::WriteCodedTifFile()
+{
+    if (!WriteHeader()) return Nested(0);
+    std::unique_ptr<CTiffStripEncoder> coder = MakeStripEncoder(ChannelCount);
+    if (!coder) return CStatus::Failed(kMsgNoBuffer);
+    const uint32_t stripRows = CodedStripRows(*coder, static_cast<uint64_t>(Width) * ChannelCount);
+    m_writtenBits = 8;
+    CodedEncoder encoder(std::move(coder));
     if (CStatus s = WriteStrips(stripRows, encoder); !s) return s;
     return Nested(WriteTail());
 }
@@ -354,6 +428,11 @@ CStatus CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
     COutputRows strip;
     if (CStatus s = strip.Take(rowBytes, stripRows); !s) return s;
     stripRows = std::min(stripRows, strip.Rows());
+    if constexpr (requires { encoder.RowUnit(); }) {
+        // Strips but the last hold whole units of rows.
+        if (stripRows < Height) stripRows -= stripRows % encoder.RowUnit();
+        if (stripRows == 0) return CStatus::Failed(kMsgNoBuffer);
+    }
     if (!encoder.Prepare(stripRows)) return CStatus::Failed(kMsgNoBuffer);
     m_writtenSamples = samples;
     RowsPerStrip = stripRows;

@@ -8,9 +8,13 @@
 
 namespace {
 
-// Without a PhotometricInterpretation: grey, RGB or CMYK by the samples.
+// Without a PhotometricInterpretation: grey, RGB or CMYK by the samples. A
+// plane of an RGB or CMYK file that stores a plane per sample is a grey
+// stream of its own.
 uint32_t PhotometricOf(const TiffRowShape& shape)
 {
+    bool plane = shape.samples == 1 && (shape.photometric == tiff::kRgb || shape.photometric == tiff::kSeparated);
+    if (plane) return tiff::kBlackIsZero;
     if (shape.photometric != tiff::kNoPhotometric) return shape.photometric;
     return shape.samples == 1 ? tiff::kBlackIsZero : shape.samples == 4 ? tiff::kSeparated : tiff::kRgb;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <new>
 
+#include "rastik/support/PixelRows.h"
 #include "rastik/tiff/TiffTags.h"
 
 using namespace tiff::lzw;
@@ -104,16 +105,6 @@ void CTiffLzwEncoder::AddString(uint32_t w, uint32_t slot, uint8_t c)
     ResetTable();
 }
 
-void CTiffLzwEncoder::Difference(const uint8_t* row)
-{
-    // Horizontal differencing: each sample less the same sample of the
-    // pixel before it in the row; the first pixel as it is.
-    uint8_t* d = m_diff.data();
-    const uint32_t spp = std::min(m_samples, m_rowBytes);
-    for (uint32_t i = 0; i < spp; ++i) d[i] = row[i];
-    for (uint32_t i = spp; i < m_rowBytes; ++i) d[i] = static_cast<uint8_t>(row[i] - row[i - spp]);
-}
-
 bool CTiffLzwEncoder::iEncodeTIF_LZW(const uint8_t* rows, uint32_t rowCount)
 {
     if (rowCount == 0 || rowCount > m_reservedRows || m_rowBytes == 0) return false;
@@ -127,7 +118,7 @@ bool CTiffLzwEncoder::iEncodeTIF_LZW(const uint8_t* rows, uint32_t rowCount)
     const uint16_t* codes = m_codes.data();
     const uint8_t* d = m_diff.data();
     for (uint32_t r = 0; r < rowCount; ++r) {
-        Difference(rows + static_cast<size_t>(r) * m_rowBytes);
+        rastik::DifferenceSamples(rows + static_cast<size_t>(r) * m_rowBytes, m_rowBytes, m_samples, m_diff.data());
         // The first byte of the strip starts the current string, which
         // carries on from row to row.
         uint32_t i = 0;

@@ -29,8 +29,6 @@ public:
 
 private:
     void ResetTable();
-    // The row differenced into m_diff.
-    void Difference(const uint8_t* row);
     // Writes string code w followed by byte c into the table (when there is
     // room) and keeps the width and the Clear in step with the decoder.
     void AddString(uint32_t w, uint32_t slot, uint8_t c);

@@ -15,6 +15,7 @@
 
 #include "platform/CFile.h"
 #include "rastik/tiff/CTiffDecoder.h"
+#include "rastik/tiff/CTiffPlaneRows.h"
 #include "rastik/tiff/CTiffPredictor.h"
 
 class CTiffStripBatch;
@@ -37,10 +38,10 @@ struct TiffStripPlan {
     uint32_t RowBytes() const { return shape.RowBytes(); }
 };
 
-class CTiffRowReader {
+class CTiffRowReader : public CTiffPlaneRows {
 public:
     CTiffRowReader(CFile& file, const TiffStripPlan& plan);
-    ~CTiffRowReader();
+    ~CTiffRowReader() override;
     CTiffRowReader(const CTiffRowReader&) = delete;
     CTiffRowReader& operator=(const CTiffRowReader&) = delete;
 
@@ -48,12 +49,12 @@ public:
     // lie at fixed places; readers: readers of the image decoding at once
     // (one per plane), which share the batches of strips on the pool.
     // False when memory is short.
-    bool Open(uint32_t readAhead, uint32_t readers = 1);
+    bool Open(uint32_t readAhead, uint32_t readers = 1) override;
     // Row r (not below the row asked before): RowBytes() bytes in the
     // file's sample layout. Data the file does not hold reads as 0. Null
     // when the file cannot be read or a strip is not data of its
     // compression.
-    const uint8_t* Row(uint32_t r);
+    const uint8_t* Row(uint32_t r) override;
 
 private:
     bool StartStrip(uint32_t strip);

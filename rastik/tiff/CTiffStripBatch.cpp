@@ -133,11 +133,9 @@ void CTiffStripBatch::Decode(Group& group) const
         if (!decoder->Start(held)) return;
         const uint32_t firstRow = (group.firstStrip + s) * m_plan.rowsPerStrip;
         const uint32_t rows = std::min(m_plan.rowsPerStrip, m_plan.height - firstRow);
-        for (uint32_t r = 0; r < rows; ++r, out += m_rowBytes) {
-            uint8_t* row = decoder->DecodeRow(out);
-            if (row != out) memcpy(out, row, m_rowBytes);
+        decoder->DecodeRows(out, rows);
+        for (uint32_t r = 0; r < rows; ++r, out += m_rowBytes)
             if (m_predictor.Active()) m_predictor.Undo(out);
-        }
     }
     group.ok = true;
 }

@@ -121,18 +121,32 @@ bool LabRowToRgb(const uint8_t* src, uint8_t* rgb, size_t pixels, uint32_t sampl
     return true;
 }
 
+namespace {
+
+uint8_t Unassociated(uint32_t colour, uint32_t alpha)
+{
+    uint32_t v = alpha ? colour * 255u / alpha : 0;
+    return static_cast<uint8_t>(v > 255 ? 255 : v);
+}
+
+}  // namespace
+
 void UnassociateAlpha(uint8_t* row, size_t pixels, uint32_t samplesPerPixel, uint32_t colourSamples,
                       uint32_t alphaIndex)
 {
     for (size_t i = 0; i < pixels; ++i, row += samplesPerPixel) {
         uint32_t alpha = row[alphaIndex];
         if (alpha == 255) continue;
-        for (uint32_t k = 0; k < colourSamples; ++k) {
-            if (k == alphaIndex) continue;
-            uint32_t v = alpha ? row[k] * 255u / alpha : 0;
-            row[k] = static_cast<uint8_t>(v > 255 ? 255 : v);
-        }
+        for (uint32_t k = 0; k < colourSamples; ++k)
+            if (k != alphaIndex) row[k] = Unassociated(row[k], alpha);
     }
+}
+
+void UnassociatePlanes(uint8_t* const* colour, uint32_t colourPlanes, const uint8_t* alpha, size_t pixels)
+{
+    for (size_t i = 0; i < pixels; ++i)
+        if (alpha[i] != 255)
+            for (uint32_t k = 0; k < colourPlanes; ++k) colour[k][i] = Unassociated(colour[k][i], alpha[i]);
 }
 
 }  // namespace tiff

@@ -39,5 +39,8 @@ bool LabRowToRgb(const uint8_t* src, uint8_t* rgb, size_t pixels, uint32_t sampl
 // rounds instead, and misreads such files stored a plane per sample.)
 void UnassociateAlpha(uint8_t* row, size_t pixels, uint32_t samplesPerPixel, uint32_t colourSamples,
                       uint32_t alphaIndex);
+// The same on rows of a plane per sample: each of colourPlanes rows of
+// pixels samples divided by the alpha row.
+void UnassociatePlanes(uint8_t* const* colour, uint32_t colourPlanes, const uint8_t* alpha, size_t pixels);
 
 }  // namespace tiff

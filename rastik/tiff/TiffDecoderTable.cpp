@@ -10,9 +10,12 @@
 #include "rastik/tiff/CTiffJpegStripDecoder.h"
 #include "rastik/tiff/CTiffLzmaDecoder.h"
 #include "rastik/tiff/CTiffLzwDecoder.h"
+#include "rastik/tiff/CTiffOldJpegDecoder.h"
 #include "rastik/tiff/CTiffPackBitsDecoder.h"
 #include "rastik/tiff/CTiffRawDecoder.h"
+#include "rastik/tiff/CTiffSgiLogDecoder.h"
 #include "rastik/tiff/CTiffWebpDecoder.h"
+#include "rastik/tiff/CTiffYCbCrDecoder.h"
 #include "rastik/tiff/CTiffZstdDecoder.h"
 #include "rastik/tiff/TiffTags.h"
 
@@ -43,6 +46,14 @@ constexpr uint32_t kJpegRatio = 2 * 3072 * 8 / 18 + 1;
 constexpr uint32_t kLzmaRatio = 16384;
 constexpr uint32_t kZstdRatio = 32768;
 constexpr uint32_t kWebpRowsPerByte = 16383 / 20 + 1;
+// An SGI LogLuv run of 129 bytes of one of a pixel's 4 (LogL: 2) byte
+// planes takes 2 bytes, and a LogLuv pixel shows as 3 bytes: at most 49
+// (LogL 65) bytes of rows per stored byte.
+constexpr uint32_t kSgiLogRatio = 65;
+// Uncompressed YCbCr: 4 x 4 units of 18 bytes hold 16 pixels of 3 bytes.
+constexpr uint32_t kYCbCrRatio = 3;
+constexpr uint32_t kOldJpeg = 6;
+constexpr uint32_t kSgiLog = 34676;
 
 // code, name, decoder, bytes and rows per stored byte, predictor, seeks
 // rows, depths, white is zero.
@@ -54,6 +65,8 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kCcittGroup4, "CCITT Group 4", Make<CTiffGroup4Decoder>, 0, kFaxRowsPerByte, false, false,
      CTiffFaxDecoder::Takes, true},
     {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
+    {kOldJpeg, "old-style JPEG", Make<CTiffOldJpegDecoder>, kJpegRatio, 0, false, false, CTiffOldJpegDecoder::Takes,
+     false},
     {tiff::kJpeg, "JPEG", Make<CTiffJpegStripDecoder>, kJpegRatio, 0, false, false, CTiffJpegStripDecoder::Takes,
      false},
     {tiff::kDeflate, "Deflate", Make<CTiffDeflateDecoder>, rastik::kMostInflatedPerByte, 0, true, false, nullptr, false},
@@ -63,7 +76,11 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kLzma, "LZMA", Make<CTiffLzmaDecoder>, kLzmaRatio, 0, true, false, nullptr, false},
     {tiff::kZstd, "Zstandard", Make<CTiffZstdDecoder>, kZstdRatio, 0, true, false, nullptr, false},
     {tiff::kWebp, "WebP", Make<CTiffWebpDecoder>, 0, kWebpRowsPerByte, false, false, CTiffWebpDecoder::Takes, false},
+    {kSgiLog, "SGI LogLuv", Make<CTiffSgiLogDecoder>, kSgiLogRatio, 0, false, false, CTiffSgiLogDecoder::Takes, false},
 };
+
+const TiffDecoderEntry kYCbCrUnits = {
+    tiff::kNone, "none", Make<CTiffYCbCrDecoder>, kYCbCrRatio, 0, false, false, CTiffYCbCrDecoder::Takes, false};
 
 // a x b, or the largest value where that does not fit.
 uint64_t SaturatingProduct(uint64_t a, uint64_t b)
@@ -85,6 +102,12 @@ const TiffDecoderEntry* FindTiffDecoder(uint32_t compression)
     auto it = std::find_if(std::begin(kDecoders), std::end(kDecoders),
                            [compression](const TiffDecoderEntry& e) { return e.compression == compression; });
     return it == std::end(kDecoders) ? nullptr : it;
+}
+
+const TiffDecoderEntry* FindTiffDecoder(uint32_t compression, uint32_t photometric)
+{
+    if (compression == tiff::kNone && photometric == tiff::kYCbCr) return &kYCbCrUnits;
+    return FindTiffDecoder(compression);
 }
 
 std::span<const TiffDecoderEntry> TiffDecoders()

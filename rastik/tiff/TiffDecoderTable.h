@@ -41,5 +41,8 @@ struct TiffDecoderEntry {
 
 // The entry of a compression code; null when the reader has none.
 const TiffDecoderEntry* FindTiffDecoder(uint32_t compression);
+// The entry for strips of a compression code and photometric
+// interpretation: uncompressed YCbCr has its own.
+const TiffDecoderEntry* FindTiffDecoder(uint32_t compression, uint32_t photometric);
 // Every entry.
 std::span<const TiffDecoderEntry> TiffDecoders();

@@ -174,6 +174,42 @@ bool SamplesToBytes(const uint8_t* src, uint8_t* dst, size_t count, uint32_t bit
     return true;
 }
 
+namespace {
+
+// 8-bit differences of 1, 3 or 4 samples a pixel added up along the row,
+// the running sums in locals of their own (the compiler keeps them in
+// registers rather than reading each back from the row).
+void AddUpBytes1(uint8_t* row, size_t count)
+{
+    uint8_t a = row[0];
+    for (size_t i = 1; i < count; ++i) row[i] = a = static_cast<uint8_t>(a + row[i]);
+}
+
+void AddUpBytes3(uint8_t* row, size_t count)
+{
+    uint8_t a = row[0], b = row[1], c = row[2];
+    for (size_t i = 3; i + 3 <= count; i += 3) {
+        a = static_cast<uint8_t>(a + row[i]);
+        b = static_cast<uint8_t>(b + row[i + 1]);
+        c = static_cast<uint8_t>(c + row[i + 2]);
+        row[i] = a, row[i + 1] = b, row[i + 2] = c;
+    }
+}
+
+void AddUpBytes4(uint8_t* row, size_t count)
+{
+    uint8_t a = row[0], b = row[1], c = row[2], d = row[3];
+    for (size_t i = 4; i + 4 <= count; i += 4) {
+        a = static_cast<uint8_t>(a + row[i]);
+        b = static_cast<uint8_t>(b + row[i + 1]);
+        c = static_cast<uint8_t>(c + row[i + 2]);
+        d = static_cast<uint8_t>(d + row[i + 3]);
+        row[i] = a, row[i + 1] = b, row[i + 2] = c, row[i + 3] = d;
+    }
+}
+
+}  // namespace
+
 void UndoHorizontalDifferencing(uint8_t* row, uint32_t width, uint32_t samplesPerPixel, uint32_t bytesPerSample,
                                 bool little)
 {
@@ -181,7 +217,12 @@ void UndoHorizontalDifferencing(uint8_t* row, uint32_t width, uint32_t samplesPe
     size_t step = samplesPerPixel;
     switch (bytesPerSample) {
     case 1:
-        for (size_t i = step; i < count; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+        if (width == 0) break;
+        if (step == 1) AddUpBytes1(row, count);
+        else if (step == 3) AddUpBytes3(row, count);
+        else if (step == 4) AddUpBytes4(row, count);
+        else
+            for (size_t i = step; i < count; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
         break;
     case 2:
         for (size_t i = step; i < count; ++i)

@@ -88,6 +88,17 @@ enum Tag : uint16_t {
     kExtraSamples = 338,
     kSampleFormat = 339,
     kJpegTables = 347,
+    kDecode = 433,
+    kJpegProc = 512,
+    kJpegInterchange = 513,
+    kJpegInterchangeLength = 514,
+    kJpegRestartInterval = 515,
+    kJpegQTables = 519,
+    kJpegDcTables = 520,
+    kJpegAcTables = 521,
+    kYCbCrCoefficients = 529,
+    kYCbCrSubSampling = 530,
+    kReferenceBlackWhite = 532,
     kPhotoshop = 34377
 };
 

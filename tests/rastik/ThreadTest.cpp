@@ -1,7 +1,8 @@
 // Threads and the codecs: eight threads converting at once, every readable
 // format into every writable one, each output the same bytes as the
 // single-threaded conversion; the same for any thread count inside one
-// conversion, planes spilled or not; and the worker pool's own promises.
+// conversion, planes spilled or not; Esc while rows are made during the
+// read; and the promises of the worker pool and of a loop following a read.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,7 +13,11 @@
 
 #include "PictFixture.h"
 #include "TestUtil.h"
+#include "platform/KeyQueue.h"
+#include "platform/Win32.h"
 #include "rastik/rastik.h"
+#include "rastik/core/CFollowingRows.h"
+#include "rastik/core/CRowProgress.h"
 #include "rastik/support/CPoolScope.h"
 #include "rastik/support/CWorkerPool.h"
 
@@ -97,6 +102,8 @@ constexpr TargetKind kTargets[] = {
     {"q.jpg", kModeGrey, false, 0},
     {"tif", kModeRgb, false, kImgProcCompressionLzw},
     {"c.tif", kModeCmyk, true, kImgProcCompressionPackBits},
+    {"d.tif", kModeRgb, false, kImgProcCompressionDeflate},
+    {"j.tif", kModeRgb, true, kImgProcCompressionJpeg},
     {"png", kModeIndexed, true, 0},
     {"raw", kModeBlackWhite, false, 0},
 };
@@ -204,7 +211,8 @@ TEST_F(ThreadTest, EightThreadsConvertingAtOnceWriteWhatOneThreadWrites)
 TEST_F(ThreadTest, EveryThreadCountWritesTheSameBytesFromHeapAndSpilledPlanes)
 {
     std::vector<Job> jobs;
-    for (const std::string& source : {s_sources[0], s_sources[1], s_sources[3], s_large})  // BMP, PICT, JPEG
+    // BMP, PICT, JPEG, TIFF, PNG: the last three top-down, so a resize follows their reads.
+    for (const std::string& source : {s_sources[0], s_sources[1], s_sources[3], s_sources[4], s_sources[5], s_large})
         for (const TargetKind& t : kTargets)
             jobs.push_back({source, t.suffix, t.mode, t.half ? 1 : 0, t.half ? 70u : 0u, t.options});
     for (bool spill : {false, true}) {
@@ -220,6 +228,62 @@ TEST_F(ThreadTest, EveryThreadCountWritesTheSameBytesFromHeapAndSpilledPlanes)
                 ASSERT_EQ(RunJob(jobs[i], target), 1);
                 EXPECT_TRUE(ReadBytes(target) == expected[i]);
             }
+        }
+    }
+}
+
+TEST_F(ThreadTest, EscDuringAFollowedReadStopsTheConversionWithoutATarget)
+{
+    ThreadSetting two(2);
+    // Esc while the read (the first part of the range) runs.
+    SetProgressCallback(
+        [](int32_t position, int32_t start, int32_t, void*) {
+            if (start == 0 && position > 0) PostKeyDown(VK_ESCAPE);
+        },
+        nullptr);
+    for (const std::string& source : {s_sources[3], s_sources[4], s_sources[5]}) {
+        const Job job{source, "jpg", kModeRgb, 1, 70u, 0};
+        const std::string target = s_dir->File("stopped.jpg");
+        EXPECT_EQ(RunJob(job, target), 0) << source;
+        EXPECT_FALSE(FileExists(target.c_str())) << source;
+    }
+    SetProgressCallback(nullptr, nullptr);
+    for (int key = 0; TakeKeyDown(&key);) {
+    }
+}
+
+TEST(FollowingRows, EachRowIsMadeOnceAfterTheRowsItNeedsAndAFailedReadWaitsForWhatWasHandedOut)
+{
+    constexpr uint32_t kRows = 300;
+    for (uint32_t threads : {2u, 3u}) {
+        for (bool readSucceeds : {true, false}) {
+            CWorkerPool pool(threads);
+            std::atomic<uint32_t> final{0};
+            std::atomic<int> early{0};
+            std::vector<std::atomic<int>> made(kRows);
+            {
+                // Row j needs the source rows up to 2j / 3 + 2, of 202.
+                auto needs = [](uint32_t j) { return std::min<uint32_t>(j * 2 / 3 + 2, 202); };
+                CFollowingRows rows(pool, kRows, needs, [&](uint32_t j) {
+                    if (needs(j) > final.load()) ++early;
+                    ++made[j];
+                });
+                for (uint32_t r = 1; r <= 150; ++r) {
+                    final = r;
+                    rows.RowsFinal(r);
+                }
+                if (readSucceeds) final = 202;
+                CRowProgress progress(kRows * 2);
+                EXPECT_EQ(rows.Finish(readSucceeds, progress, 2), readSucceeds);
+            }
+            EXPECT_EQ(early.load(), 0);
+            // Every row once when the read completed; after a failed one,
+            // at most once, the first ones (handed out during the read) made.
+            for (uint32_t j = 0; j < kRows; ++j) {
+                EXPECT_EQ(made[j].load(), readSucceeds || j < 32 ? 1 : made[j].load()) << j;
+                EXPECT_LE(made[j].load(), 1) << j;
+            }
+            EXPECT_EQ(made[kRows - 1].load(), readSucceeds ? 1 : 0);
         }
     }
 }

@@ -41,7 +41,7 @@ private:
 
 uint32_t ItemBytes(uint16_t type)
 {
-    return type == 3 ? 2 : (type == 1 || type == 7) ? 1 : (type == 5 || type == 16) ? 8 : 4;
+    return type == 3 ? 2 : (type == 1 || type == 7) ? 1 : (type == 5 || type == 10 || type == 16) ? 8 : 4;
 }
 
 namespace {
@@ -83,12 +83,12 @@ Appended AppendImage(Writer& w, const TiffFixture& f, Widths wd)
     }
     std::vector<TiffEntry> entries = f.entries;
     uint16_t stripType = f.shortStripArrays ? 3 : wd.big ? 16 : 4;
-    entries.push_back({273, stripType, offsets, {}});
-    if (f.withByteCounts) entries.push_back({279, stripType, counts, {}});
+    entries.push_back({uint16_t(f.tiles ? 324 : 273), stripType, offsets, {}});
+    if (f.withByteCounts) entries.push_back({uint16_t(f.tiles ? 325 : 279), stripType, counts, {}});
     std::stable_sort(entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
     auto itemsOf = [](const TiffEntry& e) {
         uint64_t n = e.bytes.empty() ? e.values.size() : e.bytes.size();
-        return e.type == 5 ? n / 2 : n;
+        return e.type == 5 || e.type == 10 ? n / 2 : n;
     };
     std::vector<uint64_t> at(entries.size(), 0);
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -97,7 +97,7 @@ Appended AppendImage(Writer& w, const TiffFixture& f, Widths wd)
         w.Align();
         at[i] = w.bytes.size();
         if (!e.bytes.empty()) w.bytes.insert(w.bytes.end(), e.bytes.begin(), e.bytes.end());
-        else for (uint32_t v : e.values) w.Item(e.type == 5 ? 4 : e.type, v);
+        else for (uint32_t v : e.values) w.Item(e.type == 5 || e.type == 10 ? 4 : e.type, v);
     }
     w.Align();
     size_t directory = w.bytes.size();
@@ -200,6 +200,43 @@ TiffFixture PlainTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t s
         size_t from = y * rowBytes, to = std::min<size_t>(height, y + rowsPerStrip) * rowBytes;
         f.strips.emplace_back(data.begin() + std::min(from, data.size()), data.begin() + std::min(to, data.size()));
     }
+    return f;
+}
+
+namespace {
+
+// Bit i of packed rows, most significant first.
+uint8_t BitAt(const std::vector<uint8_t>& data, uint64_t i)
+{
+    return (i >> 3) < data.size() ? (data[i >> 3] >> (7 - (i & 7))) & 1 : 0;
+}
+
+}  // namespace
+
+TiffFixture TiledTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
+                      const std::vector<uint8_t>& data, uint32_t tileWidth, uint32_t tileLength, bool planar,
+                      bool littleEndian)
+{
+    TiffFixture f = PlainTiff(width, height, bits, samples, photometric, {}, height, littleEndian);
+    f.entries.pop_back();  // RowsPerStrip
+    f.entries.push_back({322, 4, {tileWidth}, {}});
+    f.entries.push_back({323, 4, {tileLength}, {}});
+    if (planar) f.entries.push_back({284, 3, {2}, {}});
+    f.tiles = true;
+    f.strips.clear();
+    const uint64_t pixelBits = uint64_t(bits) * (planar ? 1 : samples);
+    const uint64_t rowBytes = (width * pixelBits + 7) / 8, tileRowBytes = (tileWidth * pixelBits + 7) / 8;
+    for (uint32_t p = 0; p < (planar ? samples : 1); ++p)
+        for (uint32_t ty = 0; ty < height; ty += tileLength)
+            for (uint32_t tx = 0; tx < width; tx += tileWidth) {
+                std::vector<uint8_t> tile(tileRowBytes * tileLength, 0);
+                for (uint32_t y = 0; y < tileLength && ty + y < height; ++y)
+                    for (uint64_t b = 0; b < pixelBits * std::min(tileWidth, width - tx); ++b) {
+                        uint64_t from = ((uint64_t(p) * height + ty + y) * rowBytes) * 8 + tx * pixelBits + b;
+                        if (BitAt(data, from)) tile[y * tileRowBytes + b / 8] |= uint8_t(0x80 >> (b % 8));
+                    }
+                f.strips.push_back(tile);
+            }
     return f;
 }
 

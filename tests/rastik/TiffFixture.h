@@ -10,8 +10,8 @@ namespace testutil {
 
 struct TiffEntry {
     uint16_t tag;
-    uint16_t type;  // 1 BYTE, 3 SHORT, 4 LONG, 5 RATIONAL, 7 UNDEFINED, 16 LONG8
-    std::vector<uint32_t> values;  // RATIONAL: numerator, denominator pairs
+    uint16_t type;  // 1 BYTE, 3 SHORT, 4 LONG, 5 RATIONAL, 7 UNDEFINED, 10 SRATIONAL, 16 LONG8
+    std::vector<uint32_t> values;  // RATIONAL, SRATIONAL: numerator, denominator pairs
     std::vector<uint8_t> bytes;    // BYTE / UNDEFINED data (instead of values)
 };
 
@@ -22,6 +22,7 @@ struct TiffFixture {
     bool stripsReversed = false;               // store the strips last to first
     bool shortStripArrays = false;             // StripOffsets/StripByteCounts as SHORT
     bool withByteCounts = true;
+    bool tiles = false;                        // the strips are tiles (TileOffsets, TileByteCounts)
     // BigTIFF layout (the first page's setting holds for the file); the
     // strip tables then are LONG8 unless shortStripArrays.
     bool bigTiff = false;
@@ -41,6 +42,14 @@ uint32_t ItemBytes(uint16_t type);
 // uncompressed rows of rowsPerStrip rows.
 TiffFixture PlainTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
                       const std::vector<uint8_t>& data, uint32_t rowsPerStrip, bool littleEndian = true);
+
+// The same image in uncompressed tiles of tileWidth x tileLength pixels:
+// data holds the rows as PlainTiff takes them, or with planar set the rows
+// of each plane (one sample a pixel) plane after plane. Edge tiles are
+// padded with 0.
+TiffFixture TiledTiff(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t photometric,
+                      const std::vector<uint8_t>& data, uint32_t tileWidth, uint32_t tileLength, bool planar = false,
+                      bool littleEndian = true);
 
 // A clip-path resource ("8BIM", id, empty name, data) of subpaths, closed
 // or open, given by their anchors as fractions of the width and height;

@@ -1,7 +1,9 @@
 // Refusals met in the header read, before a host allocates planes: the
-// pixel limit of untrusted input for every reader, and files too short to
-// hold the pixels they declare.
+// pixel limit of untrusted input for every reader, what the data reads
+// refuse, and files too short to hold the pixels they declare.
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 
 #include "PictFixture.h"
 #include "TestUtil.h"
+#include "TiffFixture.h"
 
 #include "rastik/rastik.h"
 
@@ -45,6 +48,96 @@ protected:
     }
     testutil::TempDir tmp;
 };
+
+// A bitmap of 8-bit indexes, 6 x 4, whose header declares the compression
+// and whose pixel data is data (the rows as stored, or run-length codes).
+std::vector<uint8_t> IndexedBmp(uint32_t compression, const std::vector<uint8_t>& data, uint16_t bits = 8)
+{
+    testutil::BmpFixture f;
+    f.width = 6;
+    f.bitCount = bits;
+    f.palette.assign(4u << (bits <= 8 ? bits : 0), 0);
+    f.compression = compression;
+    std::vector<uint8_t> bytes = testutil::MakeBmp(f);
+    const uint32_t height = 4;
+    std::memcpy(&bytes[22], &height, 4);  // little-endian host
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    return bytes;
+}
+
+std::vector<uint8_t> TiffWith(const std::function<void(testutil::TiffFixture&)>& edit)
+{
+    testutil::TiffFixture f = testutil::PlainTiff(6, 4, 8, 1, 1, std::vector<uint8_t>(24, 7), 4);
+    edit(f);
+    return testutil::MakeTiff(f);
+}
+
+void SetTiffEntry(testutil::TiffFixture& f, const testutil::TiffEntry& entry)
+{
+    for (testutil::TiffEntry& e : f.entries)
+        if (e.tag == entry.tag) {
+            e = entry;
+            return;
+        }
+    f.entries.push_back(entry);
+}
+
+std::vector<uint8_t> PictOf(uint16_t pixelSize, uint16_t cmpCount)
+{
+    pictfix::PictFixture f;
+    f.width = 6;
+    f.height = 4;
+    f.pixelSize = pixelSize;
+    f.cmpCount = cmpCount;
+    for (uint16_t i = 0; i < 256; ++i) f.table.push_back({i, 0, 0, 0});
+    f.rows.assign(4, std::vector<uint8_t>(pictfix::RowBytesOf(f), 1));
+    return pictfix::MakePict(f);
+}
+
+TEST_F(HeaderRefusalTest, WhatTheDataReadsRefuseTheHeaderReadRefuses)
+{
+    const std::vector<uint8_t> rows(4 * 8, 1);  // 6 indexes padded to 8, 4 rows
+    struct Case {
+        const char* what;
+        unsigned type;
+        std::vector<uint8_t> bytes;
+        int message;  // of the header read; 0: read whole
+    };
+    const Case cases[] = {
+        {"bmp rows", kTypeBmp, IndexedBmp(0, rows), 0},
+        {"bmp rows one byte short", kTypeBmp, IndexedBmp(0, {rows.begin(), rows.end() - 1}), kMsgBadHeader},
+        {"bmp 2-bit indexes", kTypeBmp, IndexedBmp(0, rows, 2), kMsgBadHeader},
+        {"bmp bit fields of indexes", kTypeBmp, IndexedBmp(3, rows), kMsgCompressedBmp},
+        {"bmp unknown compression", kTypeBmp, IndexedBmp(9, rows), kMsgCompressedBmp},
+        {"bmp 4-bit run-length codes of 8-bit indexes", kTypeBmp, IndexedBmp(2, {0, 1}), kMsgCompressedBmp},
+        // An end of bitmap alone holds any image; one byte holds none.
+        {"bmp run-length end of bitmap", kTypeBmp, IndexedBmp(1, {0, 1}), 0},
+        {"bmp run-length single byte", kTypeBmp, IndexedBmp(1, {0}), kMsgBadHeader},
+        {"tif 8-bit", kTypeTiff, TiffWith([](testutil::TiffFixture&) {}), 0},
+        {"tif 2-bit RGB", kTypeTiff, TiffWith([](testutil::TiffFixture& f) {
+             SetTiffEntry(f, {258, 3, {2, 2, 2}, {}});
+             SetTiffEntry(f, {262, 3, {2}, {}});
+             SetTiffEntry(f, {277, 3, {3}, {}});
+         }), kMsgOnly8Bit},
+        {"tif unknown compression", kTypeTiff,
+         TiffWith([](testutil::TiffFixture& f) { SetTiffEntry(f, {259, 3, {99}, {}}); }), kMsgUnsupported},
+        {"tif LZW with a floating-point predictor", kTypeTiff, TiffWith([](testutil::TiffFixture& f) {
+             SetTiffEntry(f, {259, 3, {5}, {}});
+             SetTiffEntry(f, {317, 3, {3}, {}});
+         }), kMsgUnsupported},
+        {"pct 8-bit", kTypePict, PictOf(8, 1), 0},
+        {"pct 8-bit of two components", kTypePict, PictOf(8, 2), kMsgUnsupported},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = tmp.File("refused");
+        ASSERT_TRUE(testutil::WriteBytes(path, c.bytes));
+        std::unique_ptr<CRastik> codec(NewRastikInstance(c.type, path.c_str()));
+        EXPECT_EQ(testutil::OpenAndReadHead(*codec, path.c_str()), c.message ? 0 : 1);
+        EXPECT_EQ(codec->GetLastMessage(), c.message);
+        EXPECT_EQ(c.message ? 0 : testutil::ReadWholeImage(*codec), c.message ? 0 : 1);
+    }
+}
 
 TEST_F(HeaderRefusalTest, PixelLimitRefusesLargerImagesInEveryHeaderRead)
 {

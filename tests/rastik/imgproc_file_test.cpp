@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
+#include "platform/CFileFaults.h"
 #include "platform/Win32.h"
 #include "rastik/rastik.h"
 #include "rastik/CWandBIO.h"
@@ -264,6 +265,48 @@ TEST_F(ImgProcFileTest, EveryFailureNamesItsCause)
     EXPECT_EQ(GetImgProcFailure(nullptr), kMsgBadHeader);
 }
 
+TEST_F(ImgProcFileTest, TargetTheDiskCannotHoldFailsBeforeTheFirstRow)
+{
+    const std::string src = Source(Source::Rgb24);
+    // The bitmap of 47 x 31 RGB pixels: 31 rows of 144 bytes and the
+    // headers' allowance; its planes, spilled, 3 x 31 rows of 48 bytes.
+    constexpr uint64_t kTargetBound = (1u << 20) + 31 * 144;
+    constexpr uint64_t kSpilled = 3 * 31 * 48;
+    struct Case {
+        const char* what;
+        bool spill;
+        uint64_t free;
+        size_t oldTarget;  // bytes of a target the conversion replaces
+        int message;
+    };
+    const Case cases[] = {
+        {"no room", false, 0, 0, kMsgNoTargetSpace},
+        {"room beside planes in memory", false, kTargetBound, 0, 0},
+        {"no room beside the spilled planes", true, kTargetBound + kSpilled - 1, 0, kMsgNoTargetSpace},
+        {"room beside the spilled planes", true, kTargetBound + kSpilled, 0, 0},
+        {"a larger old target", false, 0, kTargetBound, 0},
+    };
+    const std::string dst = dir.File("out.bmp");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFile(dst.c_str());
+        if (c.oldTarget) {
+            ASSERT_TRUE(testutil::WriteBytes(dst, std::vector<uint8_t>(c.oldTarget)));
+        }
+        testutil::MemorySettings memory(c.spill, 0);
+        CFileFaults faults;
+        faults.LimitFreeSpace(c.free);
+        EXPECT_EQ(Convert(src, dst, kModeRgb, 0), c.message ? 0 : 1);
+        const char* text = nullptr;
+        EXPECT_EQ(GetImgProcFailure(&text), c.message);
+        if (c.message) {
+            EXPECT_NE(std::string(text).find("只有 " + std::to_string(c.free) + " 字节可用"), std::string::npos)
+                << text;
+            EXPECT_EQ(FileExists(dst.c_str()), c.oldTarget != 0);
+        }
+    }
+}
+
 TEST_F(ImgProcFileTest, ResolutionModeWithoutASourceResolutionCountsAs72)
 {
     std::string src = Source(Source::Rgb24, 10, 8, 1);  // 1 pixel per metre
@@ -438,5 +481,51 @@ TEST_P(ImgProcConversion, OutsideDecodersReadTheTarget)
 
 INSTANTIATE_TEST_SUITE_P(Cases, ImgProcConversion, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Every writer, and the roads into it, on an image of several TIFF strips
+// and PNG/JPEG bands: planes on the heap or spilled give the same file.
+struct WriterCase {
+    bool fromTiff;  // else from a bitmap
+    const char* target;
+    int mode;
+    unsigned options;
+};
+
+const WriterCase kWriters[] = {
+    {false, "out.bmp", kModeRgb, 0},
+    {false, "out.gif", kModeIndexed, 0},
+    {false, "out.jpg", kModeRgb, 0},
+    {false, "out.png", kModeRgb, 0},
+    {false, "plain.tif", kModeRgb, kImgProcCompressionNone},
+    {false, "grey.tif", kModeGrey, kImgProcCompressionNone},
+    {false, "lzw.tif", kModeRgb, kImgProcCompressionLzw},
+    {false, "packbits.tif", kModeRgb, kImgProcCompressionPackBits},
+    {false, "out.bw", kModeBlackWhite, 0},
+    {true, "same.tif", kModeRgb, 0},
+    {true, "packbits.tif", kModeRgb, kImgProcCompressionPackBits},
+    {true, "out.jpg", kModeRgb, 0},
+};
+
+TEST_F(ImgProcFileTest, EveryWriterWritesTheSameFileFromHeapAndSpilledPlanes)
+{
+    // 3.3 MB of pixels: one uncompressed strip from the heap, more than one
+    // if the spilled planes' staging counted against the strip.
+    const std::string bmp = Source(Source::Rgb24, 1100, 1000);
+    const std::string tif = dir.File("src.tif");
+    ASSERT_EQ(Convert(bmp, tif, kModeRgb, 0), 1);
+    for (const WriterCase& c : kWriters) {
+        const std::string& src = c.fromTiff ? tif : bmp;
+        SCOPED_TRACE(src + " -> " + c.target);
+        std::vector<uint8_t> files[2];
+        for (bool spill : {false, true}) {
+            testutil::MemorySettings memory(spill, 0);
+            const std::string dst = dir.File(std::string(spill ? "spilled-" : "memory-") + c.target);
+            ASSERT_EQ(ImgProcEx(src.c_str(), dst.c_str(), c.mode, 0, 0, 0, 0, &width, &height, 1, 70, c.options), 1);
+            files[spill] = ReadBytes(dst);
+        }
+        EXPECT_FALSE(files[0].empty());
+        EXPECT_TRUE(files[0] == files[1]);
+    }
+}
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "rastik/General.h"
 #include "rastik/Messages.h"
 #include "rastik/core/CReducedSampler.h"
+#include "rastik/formats/PictOpcodeTable.h"
 
 using pictfix::PictFixture;
 using testutil::MessageCapture;
@@ -555,3 +556,22 @@ TEST_F(PictTest, TruncatedAndMutatedFilesEndCleanly)
 }
 
 }  // namespace
+
+TEST(PictOpcodeTable, EveryOpcodeHasItsNameAndLength)
+{
+    struct Row {
+        uint16_t op;
+        const char* name;
+        int16_t length;
+    } const rows[] = {
+        {0x00, "NOP", 0},          {0x19, "reserved", 0},      {0x24, "reserved", -1},   {0x2F, "reserved", -1},
+        {0x34, "fillRect", 8},     {0x37, "reserved", 8},      {0x44, "fillRRrect", 8},  {0x60, "frameArc", 12},
+        {0x6F, "reserved", 4},     {0x8C, "fillSameRgn", 0},   {0x97, "reserved", -1},   {0x9A, "Opcode_9A", 0},
+        {0xA0, "ShortComment", 2}, {0xA1, "LongComment", 0},
+    };
+    for (const Row& r : rows) {
+        EXPECT_STREQ(kPictOpcodes[r.op].Name, r.name) << std::hex << r.op;
+        EXPECT_EQ(kPictOpcodes[r.op].Length, r.length) << std::hex << r.op;
+    }
+    for (const PictOpcodeEntry& e : kPictOpcodes) ASSERT_TRUE(e.Name && e.Description);
+}

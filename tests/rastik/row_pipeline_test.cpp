@@ -1,5 +1,6 @@
 // The shared row pipeline: the plane-row stream in every order, access and
-// group size with planes in memory and spilled in grants of a few rows; the
+// group size with planes in memory and spilled in grants of a few rows, and
+// the rows it tells final to a step following the read; the
 // reduced sampler's rule; the field and bit readers at their ends.
 #include <memory>
 #include <vector>
@@ -62,9 +63,10 @@ protected:
     }
 
     // Fills every row through a stream; false as soon as one call fails.
-    bool Fill()
+    bool Fill(CReadFollower* follower = nullptr)
     {
         CPlaneRowStream rows(image, CPlaneRowStream::kFill, GetParam().direction, kPlanes, GetParam().group);
+        rows.FollowedBy(follower);
         if (!rows.Open()) return false;
         if (GetParam().direction == CPlaneRowStream::kAnyOrder) {
             for (uint32_t row : Order()) {
@@ -115,6 +117,37 @@ TEST_P(PlaneRowStreamTest, FilledRowsLandInThePlanesAndDrainBack)
         ASSERT_TRUE(GetParam().direction == CPlaneRowStream::kAnyOrder ? rows.Commit(row) : rows.Advance(1));
     }
     EXPECT_EQ(rows.Finish(), CPlaneRowStream::kDone);
+}
+
+// Checks, each time it is told, that the rows it is told of hold their samples.
+class FinalRowsCheck final : public CReadFollower {
+public:
+    explicit FinalRowsCheck(const CRastik& image) : m_image(image) {}
+    void RowsFinal(uint32_t rows) noexcept override
+    {
+        if (rows <= last) ++backwards;
+        for (uint32_t r = last; r < rows; ++r)
+            for (uint32_t p = 0; p < kPlanes; ++p)
+                for (uint32_t x = 0; x < kWidth; ++x)
+                    if (m_image.ChannelData[p][r * m_image.BytesPerLine + x] != Sample(p, r, x)) ++unfinished;
+        last = rows;
+        ++calls;
+    }
+    uint32_t last = 0, calls = 0, backwards = 0, unfinished = 0;
+
+private:
+    const CRastik& m_image;
+};
+
+TEST_P(PlaneRowStreamTest, OnlyATopDownFillOfHeapPlanesTellsItsRowsFinal)
+{
+    FinalRowsCheck check(image);
+    ASSERT_TRUE(Fill(&check));
+    const bool tells = GetParam().direction == CPlaneRowStream::kTopDown && !GetParam().spilled;
+    EXPECT_EQ(check.calls, tells ? (kHeight + GetParam().group - 1) / GetParam().group : 0u);
+    EXPECT_EQ(check.last, tells ? kHeight : 0u);
+    EXPECT_EQ(check.backwards, 0u);
+    EXPECT_EQ(check.unfinished, 0u);
 }
 
 TEST_P(PlaneRowStreamTest, EscStopsAndMarksTheImage)

@@ -10,6 +10,7 @@
 
 #include "TestUtil.h"
 #include "TiffFixture.h"
+#include "rastik/CTiffIO.h"
 #include "rastik/tiff/CTiffLogLuvDecoder.h"
 #include "rastik/tiff/CTiffYCbCrRows.h"
 #include "rastik/tiff/TiffColourConvert.h"
@@ -21,6 +22,13 @@ using namespace testutil;
 namespace {
 
 constexpr uint32_t kWidth = 512;
+
+// The reader's planes of a file as RGB; empty when it does not read it.
+std::vector<uint8_t> ReaderRgb(const std::string& path)
+{
+    CTiffIO codec(path.c_str());
+    return ReadTiff(codec, path) == 1 ? PlanesToRgb(codec).rgb : std::vector<uint8_t>{};
+}
 
 // A one-strip file of pixels (spp samples of bits each, as stored) and
 // ImageMagick's view of it as RGB.
@@ -75,6 +83,7 @@ TEST(TiffColourConvert, CieLabAsImageMagick)
         std::vector<uint8_t> mine(pixels * 3);
         ASSERT_TRUE(tiff::LabRowToRgb(data.data(), mine.data(), pixels, 3, 8, c.bits, c.little));
         EXPECT_EQ(FirstDifference(mine, theirs.rgb, 3), "") << c.what;
+        EXPECT_EQ(FirstDifference(ReaderRgb(dir.File("colour.tif")), theirs.rgb, 3), "") << c.what;
     }
 }
 
@@ -97,6 +106,8 @@ TEST(TiffColourConvert, IccAndItuLabEncodings)
         {"ITU colour", 10, 8, {255, 100, 200}, {100, kItuA + 100 * 170 / 255.0, kItuB + 200 * 200 / 255.0}},
         {"ITU 16-bit", 10, 16, {65535, 65535, 0}, {100, -85 * 65536.0 / 65535 + 170, -75 * 65536.0 / 65535}},
     };
+    TempDir dir;
+    std::string path = dir.File("lab.tif");
     for (const Case& c : kCases) {
         std::vector<uint8_t> data;
         for (uint32_t v : c.v) Put(data, v, uint16_t(c.bits), true);
@@ -104,6 +115,10 @@ TEST(TiffColourConvert, IccAndItuLabEncodings)
         ASSERT_TRUE(tiff::LabRowToRgb(data.data(), mine, 1, 3, c.photometric, c.bits, true)) << c.what;
         tiff::LabToRgb(c.lab[0], c.lab[1], c.lab[2], expected);
         EXPECT_EQ(std::vector<uint8_t>(mine, mine + 3), std::vector<uint8_t>(expected, expected + 3)) << c.what;
+        // A file of the pixel, with an alpha sample after it, reads alike.
+        Put(data, 77, uint16_t(c.bits), true);
+        ASSERT_TRUE(WriteBytes(path, MakeTiff(PlainTiff(1, 1, uint16_t(c.bits), 4, uint16_t(c.photometric), data, 1))));
+        EXPECT_EQ(ReaderRgb(path), std::vector<uint8_t>(expected, expected + 3)) << c.what;
     }
     // Decode ranges of the file replace the defaults.
     const double kDecode[6] = {0, 50, -10, 10, -20, 20};
@@ -112,6 +127,10 @@ TEST(TiffColourConvert, IccAndItuLabEncodings)
     ASSERT_TRUE(tiff::LabRowToRgb(kMid, mine, 1, 3, 10, 8, true, kDecode));
     tiff::LabToRgb(50, -10, 20, expected);
     EXPECT_EQ(std::vector<uint8_t>(mine, mine + 3), std::vector<uint8_t>(expected, expected + 3));
+    TiffFixture f = PlainTiff(1, 1, 8, 3, 10, std::vector<uint8_t>(kMid, kMid + 3), 1);
+    f.entries.push_back({433, 10, {0, 1, 50, 1, uint32_t(-10), 1, 10, 1, uint32_t(-20), 1, 20, 1}, {}});
+    ASSERT_TRUE(WriteBytes(path, MakeTiff(f)));
+    EXPECT_EQ(ReaderRgb(path), std::vector<uint8_t>(expected, expected + 3));
     uint8_t out[3];
     EXPECT_FALSE(tiff::LabRowToRgb(kMid, out, 1, 3, 8, 12, true));
     EXPECT_FALSE(tiff::LabRowToRgb(kMid, out, 1, 3, 2, 8, true));
@@ -173,6 +192,7 @@ TEST(TiffColourConvert, YCbCrAsLibtiff)
             EXPECT_TRUE(rows.DecodeRow(mine.data() + size_t(r) * rows.RowBytes())) << c.what;
         }
         EXPECT_EQ(FirstDifference(mine, theirs.rgb, 3), "") << c.what;
+        EXPECT_EQ(FirstDifference(ReaderRgb(path), theirs.rgb, 3), "") << c.what;
     }
 }
 
@@ -251,6 +271,10 @@ TEST(TiffColourConvert, AssociatedAlphaAsPil)
     RgbImage theirs;
     ASSERT_TRUE(PilOfLibtiff(f.path, &theirs));
     EXPECT_EQ(FirstDifference(colour, theirs.rgb, 3), "") << f.path;
+    // The file stores a plane per sample; the reader divides those too.
+    CTiffIO codec(f.path.c_str());
+    ASSERT_EQ(ReadTiff(codec, f.path), 1);
+    EXPECT_EQ(FirstDifference(PlanesToRgb(codec).rgb, colour, 3), "") << f.path;
 }
 
 // A row of pixels of bytes bytes each, run-length coded plane by plane:
@@ -325,6 +349,7 @@ TEST(TiffColourConvert, LogLuvAsLibtiff)
                 for (uint32_t k = 0; k < 3; ++k) mine.push_back(row[luv ? 3 * x + k : x]);
         }
         EXPECT_EQ(FirstDifference(mine, theirs.rgb, 3), "") << photometric;
+        EXPECT_EQ(FirstDifference(ReaderRgb(path), theirs.rgb, 3), "") << photometric;
         // Cut data: the rest black, the rows reported short.
         decoder.Start(strip.data(), strip.size() / 3);
         bool whole = true;

@@ -16,6 +16,7 @@
 #include "rastik/Messages.h"
 #include "rastik/support/PackBits.h"
 #include "rastik/tiff/TiffDecoderTable.h"
+#include "rastik/tiff/TiffTags.h"
 #include "tiff_util.h"
 
 using namespace testutil;
@@ -161,6 +162,7 @@ const Case kCases[] = {
     {3, StoreGroup3, 0, 8, false, true},
     {4, StoreGroup4, 0, 8, false, true},
     {5, StoreLzw, 2731, 0, true, false},
+    {6, nullptr, 2731, 0, false, false},  // one frame for the image: decoded in the colour tests
     {7, nullptr, 2731, 0, false, false},  // lossy: decoded in the JPEG tests
     {8, StoreDeflate, 1032, 0, true, false},
     {32773, StorePackBits, 64, 0, false, false},
@@ -168,6 +170,7 @@ const Case kCases[] = {
     {34925, StoreLzma, 16384, 0, true, false},
     {50000, StoreZstd, 32768, 0, true, false},
     {50001, nullptr, 0, 820, false, false},  // colour only: the corpus tests decode it
+    {34676, nullptr, 65, 0, false, false},   // LogLuv and LogL only: decoded in the colour tests
 };
 
 const Case& CaseOf(const TiffDecoderEntry& entry)
@@ -176,6 +179,13 @@ const Case& CaseOf(const TiffDecoderEntry& entry)
         if (c.compression == entry.compression) return c;
     ADD_FAILURE() << "no test case for compression " << entry.compression << " (" << entry.name << ")";
     return kCases[0];
+}
+
+// Whether a plain grey image may have the compression: old-style JPEG
+// needs its tables, SGI LogLuv its own photometric interpretations.
+bool TakesPlainImages(const TiffDecoderEntry& entry)
+{
+    return entry.compression != 6 && entry.compression != 34676;
 }
 
 // Whether the tests can store rows that decode exactly.
@@ -280,7 +290,9 @@ TEST(TiffDecoders, EveryEntryDecodesWhatTheWriterStores)
             ++written;
             CTiffIO back(path.c_str());
             ASSERT_EQ(ReadTiff(back, path), 1) << entry.name;
-            EXPECT_EQ(back.Compression, static_cast<int32_t>(entry.compression)) << entry.name;
+            // JPEG holds no alpha: such an image is stored as Deflate.
+            uint32_t stored = entry.compression == tiff::kJpeg ? tiff::kDeflate : entry.compression;
+            EXPECT_EQ(back.Compression, static_cast<int32_t>(stored)) << entry.name;
             EXPECT_EQ(ImageMismatch(*image, back), "") << entry.name << " " << little;
             std::vector<std::vector<uint8_t>> planes;
             for (uint32_t k = 0; k < 3; ++k) planes.push_back(PlaneBytes(*image, k));
@@ -289,17 +301,19 @@ TEST(TiffDecoders, EveryEntryDecodesWhatTheWriterStores)
             EXPECT_EQ(ReducedMismatch(reduced, planes, 11, 7), "") << entry.name << " " << little;
         }
     }
-    EXPECT_EQ(written, 6u);  // none, LZW and PackBits in both byte orders
+    EXPECT_EQ(written, 10u);  // none, LZW, PackBits, Deflate and JPEG in both byte orders
 }
 
-TEST(TiffDecoders, StripsTooShortForTheirRowsAreRefusedByTheBound)
+TEST(TiffDecoders, StripsTooShortForTheirRowsAreReadByTheBound)
 {
     for (const TiffDecoderEntry& entry : TiffDecoders()) {
         const Case& c = CaseOf(entry);
         if (entry.takes && !entry.takes(8, 1) && !entry.takes(1, 1)) continue;  // no grey images
+        if (!TakesPlainImages(entry)) continue;
         // Two strips of rows rows, S stored bytes apiece: the smallest S that
-        // may hold them is accepted, one byte less is not. Widths on either
-        // side of a multiple of the bound catch a bound too low or too high.
+        // may hold them is accepted, and one byte less too (the rows it cannot
+        // reach read as 0). Widths on either side of a multiple of the bound
+        // catch a bound too low or too high.
         uint16_t bits = Bilevel(entry) ? 1 : 8;
         uint32_t rows = c.rowsPerByte ? 3 : 1;
         std::vector<uint32_t> widths = {8};
@@ -314,11 +328,25 @@ TEST(TiffDecoders, StripsTooShortForTheirRowsAreRefusedByTheBound)
                 f.strips.assign(2, std::vector<uint8_t>(stored, 0));
                 MessageCapture messages;
                 std::unique_ptr<Opened> o = Open(f, true);
-                EXPECT_EQ(o->head, stored == least ? 1 : 0) << entry.name << " " << width << " " << stored;
-                EXPECT_EQ(messages.Ids(), stored == least ? std::vector<int>{} : std::vector<int>{kMsgBadFileData})
-                    << entry.name << " " << width << " " << stored;
+                EXPECT_EQ(o->head, 1) << entry.name << " " << width << " " << stored;
+                EXPECT_EQ(messages.Ids(), std::vector<int>{}) << entry.name << " " << width << " " << stored;
             }
         }
+    }
+}
+
+// Rows past the data read as 0 for 64 Mi pixels at the most: an image
+// whose data falls further short is refused before planes are allocated.
+TEST(TiffDecoders, DataFarShortOfItsRowsIsRefused)
+{
+    const uint32_t width = 8192, height = 8194;  // 64 Mi pixels and two rows
+    // The directory after the strip (under 256 bytes) counts as data too.
+    for (uint32_t stored : {2 * width + 256, 2 * width - 256}) {
+        TiffFixture f = PlainTiff(width, height, 8, 1, 1, std::vector<uint8_t>(stored, 7), height);
+        MessageCapture messages;
+        std::unique_ptr<Opened> o = Open(f, true);
+        EXPECT_EQ(o->head, stored > 2 * width ? 1 : 0) << stored;
+        EXPECT_EQ(messages.Ids(), stored > 2 * width ? std::vector<int>{} : std::vector<int>{kMsgBadFileData}) << stored;
     }
 }
 

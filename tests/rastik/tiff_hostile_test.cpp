@@ -52,7 +52,9 @@ protected:
         if (HasTiffTools() && HasConvert()) {
             std::string source = dir.File("source.tif");
             const char* const kMade[] = {"-c lzw:2", "-c packbits -p separate", "-B -c lzw -r 3", "-c zip:2 -r 5",
-                                         "-c jpeg -r 16", "-c lzma -r 7", "-B -c zstd:2 -r 4", "-c webp -r 8"};
+                                         "-c jpeg -r 16", "-c lzma -r 7", "-B -c zstd:2 -r 4", "-c webp -r 8",
+                                         "-t -w 16 -l 16 -c lzw:2", "-t -w 16 -l 16 -c jpeg",
+                                         "-B -t -w 32 -l 16 -c zip -p separate"};
             ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 41x23 -seed 9 plasma: -depth 8 -compress none " +
                                      Quote(source), nullptr), 0);
             for (const char* options : kMade) {
@@ -99,6 +101,19 @@ protected:
             files.push_back(dir.File(little ? "paths-ii.tif" : "paths-mm.tif"));
             ASSERT_TRUE(WriteBytes(files.back(), MakeTiff(f)));
         }
+        // L*a*b* of 8 and 16 bits, and YCbCr data units.
+        if (HasConvert()) {
+            for (const char* options : {"-depth 8 -compress lzw", "-depth 16 -compress none"}) {
+                files.push_back(dir.File("lab" + std::to_string(files.size()) + ".tif"));
+                ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 23x17 -seed 9 plasma: -colorspace Lab " + options +
+                                         " " + Quote(files.back()), nullptr), 0);
+            }
+        }
+        TiffFixture ycc = PlainTiff(23, 17, 8, 3, 6, std::vector<uint8_t>(12 * 9 * 6, 0x71), 6);
+        ycc.entries.push_back({530, 3, {2, 2}, {}});
+        ycc.entries.push_back({532, 5, {16, 1, 235, 1, 128, 1, 240, 1, 128, 1, 240, 1}, {}});
+        files.push_back(dir.File("ycc.tif"));
+        ASSERT_TRUE(WriteBytes(files.back(), MakeTiff(ycc)));
         if (HasPil() && HasConvert()) {
             std::string page = dir.File("page.png");
             files.push_back(dir.File("mh.tif"));
@@ -239,6 +254,163 @@ TEST_F(TiffHostileTest, RandomMutationsFailCleanly)
         Exercise(copies[which]);
         for (size_t at : edited) ASSERT_EQ(pwrite(fd, &bytes[at], 1, static_cast<off_t>(at)), 1);
         close(fd);
+    }
+}
+
+// Sets item index of a SHORT or LONG entry of the first directory.
+void SetItem(std::vector<uint8_t>& file, uint16_t tag, uint32_t index, uint32_t value)
+{
+    TiffDirectory d;
+    ASSERT_TRUE(ParseTiffDirectory(file, &d));
+    uint32_t count = d.little ? file[d.offset] | file[d.offset + 1] << 8 : file[d.offset] << 8 | file[d.offset + 1];
+    for (uint32_t i = 0; i < count; ++i) {
+        size_t at = d.offset + 2 + 12 * size_t(i);
+        uint16_t t = uint16_t(d.little ? file[at] | file[at + 1] << 8 : file[at] << 8 | file[at + 1]);
+        if (t != tag) continue;
+        const TiffField& f = d[tag];
+        uint32_t size = f.type == 3 ? 2 : 4;
+        size_t item = f.count * size <= 4 ? at + 8 + index * size : f.valueField + size_t(index) * size;
+        for (uint32_t b = 0; b < size && item + b < file.size(); ++b)
+            file[item + b] = uint8_t(value >> (8 * (d.little ? b : size - 1 - b)));
+        return;
+    }
+    ADD_FAILURE() << "no tag " << tag;
+}
+
+// Colour layouts gone wrong: old-style JPEG heads and tables out of place,
+// L*a*b* and YCbCr of samples and subsampling the reader does not take,
+// LogLuv rows of runs past the row and data that ends inside them.
+TEST_F(TiffHostileTest, ColourVariantsFailCleanly)
+{
+    struct Variant {
+        const char* what;
+        const char* corpus;  // a corpus file to edit, or null for a fixture
+        void (*edit)(std::vector<uint8_t>& file);
+    };
+    const Variant kVariants[] = {
+        {"interchange at the end", "ojpeg_chewey_subsamp21_multi_strip.tiff",
+         [](std::vector<uint8_t>& b) { SetItem(b, 513, 0, uint32_t(b.size() - 5)); }},
+        {"interchange past the end", "ojpeg_chewey_subsamp21_multi_strip.tiff",
+         [](std::vector<uint8_t>& b) { SetItem(b, 513, 0, 0xFFFFFFF0u); }},
+        {"interchange of 4 GiB", "ojpeg_chewey_subsamp21_multi_strip.tiff",
+         [](std::vector<uint8_t>& b) { SetItem(b, 514, 0, 0xFFFFFFFFu); }},
+        {"interchange cut inside its frame", "ojpeg_chewey_subsamp21_multi_strip.tiff",
+         [](std::vector<uint8_t>& b) { SetItem(b, 514, 0, 200); }},
+        {"strips of 4 GiB", "ojpeg_chewey_subsamp21_multi_strip.tiff",
+         [](std::vector<uint8_t>& b) { for (uint32_t i = 0; i < 24; ++i) SetItem(b, 279, i, 0xFFFFFFFFu); }},
+        {"quantisation table cut", "ojpeg_single_strip_no_rowsperstrip.tiff",
+         [](std::vector<uint8_t>& b) { SetItem(b, 519, 1, uint32_t(b.size() - 10)); }},
+        {"Huffman tables cut", "ojpeg_single_strip_no_rowsperstrip.tiff",
+         [](std::vector<uint8_t>& b) { SetItem(b, 520, 0, uint32_t(b.size() - 3)), SetItem(b, 521, 2, 0xFFFFFFFFu); }},
+        {"Huffman table of no codes", "ojpeg_single_strip_no_rowsperstrip.tiff",
+         [](std::vector<uint8_t>& b) { SetItem(b, 521, 0, 0); }},
+        {"L*a*b* of 5 samples", nullptr, [](std::vector<uint8_t>& b) {
+             b = MakeTiff(PlainTiff(9, 4, 8, 5, 8, std::vector<uint8_t>(180, 0x90), 2));
+         }},
+        {"L*a*b* of 1 sample", nullptr, [](std::vector<uint8_t>& b) {
+             b = MakeTiff(PlainTiff(9, 4, 16, 1, 9, std::vector<uint8_t>(72, 0x90), 2));
+         }},
+        {"YCbCr subsampled 4 x 4, strips of 3 rows", nullptr, [](std::vector<uint8_t>& b) {
+             TiffFixture f = PlainTiff(9, 7, 8, 3, 6, std::vector<uint8_t>(40, 0x33), 3);
+             f.entries.push_back({530, 3, {4, 4}, {}});
+             b = MakeTiff(f);
+         }},
+        {"LogLuv runs past the row", nullptr, [](std::vector<uint8_t>& b) {
+             TiffFixture f = PlainTiff(5, 3, 16, 3, 32845, std::vector<uint8_t>(64, 0xFF), 3);
+             f.entries[3].values = {34676};
+             b = MakeTiff(f);
+         }},
+        {"LogL literals past the data", nullptr, [](std::vector<uint8_t>& b) {
+             TiffFixture f = PlainTiff(300, 2, 16, 1, 32844, std::vector<uint8_t>{127, 1, 2}, 2);
+             f.entries[3].values = {34676};
+             b = MakeTiff(f);
+         }},
+    };
+    std::string corpus = CorpusDir("tiff");
+    std::string path = dir.File("variant.tif");
+    for (const Variant& v : kVariants) {
+        std::vector<uint8_t> bytes;
+        if (v.corpus) {
+            if (corpus.empty()) continue;
+            bytes = ReadBytes(corpus + "/" + v.corpus);
+        }
+        v.edit(bytes);
+        ASSERT_TRUE(WriteBytes(path, bytes)) << v.what;
+        SCOPED_TRACE(v.what);
+        Exercise(path);
+    }
+}
+
+void SetTag(TiffFixture& f, uint16_t tag, uint32_t value)
+{
+    for (TiffEntry& e : f.entries)
+        if (e.tag == tag) e.values = {value};
+}
+
+// Tiled files whose tile fields do not fit the image or the file: refused
+// by the header read with its message, or read cleanly.
+TEST(TiffHostileTiles, TileFieldsThatDoNotFitFailCleanly)
+{
+    struct Case {
+        const char* what;
+        void (*edit)(TiffFixture&);
+        uint16_t patchTag;  // a LONG item of this array entry set to patchValue, when not 0
+        uint32_t patchItem, patchValue;
+        int message;  // 0: the file reads
+    };
+    const Case kCases[] = {
+        {"a tile past the end of the file", nullptr, 324, 4, 0x7FFFFF00u, kMsgBadFileData},
+        {"a tile of 0 bytes", nullptr, 325, 2, 0, kMsgBadFileData},
+        {"a tile fewer than the image needs", [](TiffFixture& f) { f.strips.pop_back(); }, 0, 0, 0, kMsgBadFileData},
+        {"more tiles than the image needs", [](TiffFixture& f) { f.strips.push_back(f.strips[0]); }, 0, 0, 0, 0},
+        {"TileWidth 0", [](TiffFixture& f) { SetTag(f, 322, 0); }, 0, 0, 0, kMsgUnsupported},
+        {"TileWidth past a row's bits", [](TiffFixture& f) { SetTag(f, 322, 0x7FFFFFFFu); }, 0, 0, 0,
+         kMsgBadFileData},
+        {"tiles longer than their bytes", [](TiffFixture& f) { SetTag(f, 323, 0x40000000u); }, 0, 0, 0,
+         kMsgBadFileData},
+        {"a band past the memory it may take", [](TiffFixture& f) {
+             SetTag(f, 259, 5);
+             SetTag(f, 322, 1u << 26);
+         }, 0, 0, 0, kMsgBadFileData},
+        {"compressed tiles without byte counts", [](TiffFixture& f) {
+             SetTag(f, 259, 32773);
+             for (auto& tile : f.strips) {
+                 std::vector<uint8_t> packed;
+                 for (size_t i = 0; i < tile.size(); i += 5) {
+                     size_t n = std::min<size_t>(5, tile.size() - i);
+                     packed.push_back(static_cast<uint8_t>(n - 1));
+                     packed.insert(packed.end(), tile.begin() + i, tile.begin() + i + n);
+                 }
+                 tile = packed;
+             }
+             f.withByteCounts = false;
+         }, 0, 0, 0, 0},
+    };
+    std::vector<uint8_t> pixels(13 * 11 * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 13);
+    TempDir dir;
+    const std::string path = dir.File("t.tif");
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TiffFixture f = TiledTiff(13, 11, 8, 3, 2, pixels, 5, 4);
+        if (c.edit) c.edit(f);
+        std::vector<uint8_t> bytes = MakeTiff(f);
+        if (c.patchTag) {
+            TiffDirectory d;
+            ASSERT_TRUE(ParseTiffDirectory(bytes, &d));
+            uint32_t at = d[c.patchTag].valueField + 4 * c.patchItem;
+            for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<uint8_t>(c.patchValue >> (8 * b));
+        }
+        ASSERT_TRUE(WriteBytes(path, bytes));
+        CTiffIO codec(path.c_str());
+        EXPECT_EQ(OpenAndReadHead(codec, path.c_str()), c.message ? 0 : 1);
+        EXPECT_EQ(codec.GetLastMessage(), c.message);
+        if (!c.message) {
+            CTiffIO whole(path.c_str());
+            EXPECT_EQ(ReadTiff(whole, path), 1);
+            EXPECT_EQ(PlaneBytes(whole, 0)[14], pixels[42]);
+        }
+        Exercise(path);
     }
 }
 

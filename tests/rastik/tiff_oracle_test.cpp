@@ -1,8 +1,8 @@
 // Every kind of TIFF file the writer makes, checked by outside readers:
 // libtiff (tiffinfo -D without a warning, tiffcp -c none read back into the
-// same planes), PIL and ImageMagick (the same pixels); a 20000-pixel-wide
-// LZW image; clip paths as ImageMagick sees them. Skips when a tool is
-// missing.
+// same planes), PIL and ImageMagick (the same pixels); JPEG files decoded
+// alike by them and by this reader; a 20000-pixel-wide LZW image; clip
+// paths as ImageMagick sees them. Skips when a tool is missing.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -62,9 +62,9 @@ std::vector<Output> WriteAll(const TempDir& dir)
     for (bool spilled : {false, true}) {
         MemorySettings settings(spilled, 700);
         for (const Kind& k : kKinds)
-            for (int32_t compression : {1, 5, 32773})
+            for (int32_t compression : {1, 5, 32773, 8})
                 for (bool little : {true, false}) {
-                    if (k.streamed && compression != 1) continue;
+                    if (k.streamed && compression != 1 && compression != 8) continue;
                     Output o;
                     o.name = std::string(k.name) + "-" + std::to_string(compression) + (little ? "-II" : "-MM") +
                              (spilled ? "-spilled" : "");
@@ -92,7 +92,7 @@ TEST(TiffOracle, EveryKindPassesLibtiffPilAndImageMagick)
     if (!HasTiffTools()) GTEST_SKIP() << "libtiff tools missing";
     TempDir dir;
     std::vector<Output> all = WriteAll(dir);
-    ASSERT_EQ(all.size(), 2u * (6 * 3 * 2 + 2 * 2));
+    ASSERT_EQ(all.size(), 2u * (6 * 4 * 2 + 2 * 2 * 2));
     std::vector<std::string> paths;
     for (const Output& o : all) {
         std::vector<uint8_t> warnings;
@@ -118,6 +118,55 @@ TEST(TiffOracle, EveryKindPassesLibtiffPilAndImageMagick)
             RgbImage im;
             ASSERT_TRUE(DecodeWithConvert(o.path, &im, "TIFF")) << o.name;
             EXPECT_EQ(MaxDifference(im, PlanesToRgb(*o.image)), 0) << "ImageMagick " << o.name;
+        }
+    }
+}
+
+// This reader's planes of a file, as libtiff stores them uncompressed.
+std::string LibtiffMismatch(CRastik& ours, const std::string& path)
+{
+    std::string plain = path + ".none.tif";
+    if (RunCommand("/usr/bin/tiffcp -c none " + Quote(path) + " " + Quote(plain) + " 2>&1", nullptr) != 0)
+        return "tiffcp failed";
+    CTiffIO theirs(plain.c_str());
+    if (ReadTiff(theirs, plain) != 1) return "unreadable tiffcp output";
+    return ImageMismatch(ours, theirs);
+}
+
+TEST(TiffOracle, JpegStripsDecodeAlikeInLibtiffPilAndImageMagick)
+{
+    if (!HasTiffTools()) GTEST_SKIP() << "libtiff tools missing";
+    struct Case {
+        uint32_t mode, width, height;
+        bool little, streamed;
+    } const cases[] = {
+        {kModeGrey, 45, 31, true, false}, {kModeRgb, 45, 31, false, false}, {kModeCmyk, 45, 31, true, false},
+        {kModeGrey, 2500, 300, false, false}, {kModeRgb, 1200, 300, true, false},  // several strips
+        {kModeRgb, 1200, 300, false, true}, {kModeCmyk, 1200, 100, true, true},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        std::string name = std::to_string(c.mode) + "-" + std::to_string(c.width) + (c.streamed ? "-streamed" : "");
+        std::string path = dir.File(name + ".tif");
+        auto image = MakeTiffImage(path, c.mode, c.width, c.height);
+        image->Compression = 7;
+        image->IntelByteOrder = c.little;
+        ASSERT_EQ(c.streamed ? WriteStreamed(*image, path) : WriteTiffFile(*image, path), 1) << name;
+        std::vector<uint8_t> warnings;
+        RunCommand("/usr/bin/tiffinfo -D " + Quote(path) + " 2>&1 >/dev/null", &warnings);
+        EXPECT_EQ(std::string(warnings.begin(), warnings.end()), "") << name;
+        CTiffIO ours(path.c_str());
+        ASSERT_EQ(ReadTiff(ours, path), 1) << name;
+        EXPECT_EQ(LibtiffMismatch(ours, path), "") << name;
+        if (!ColourReader(c.mode)) continue;
+        RgbImage theirs;
+        if (HasPil()) {
+            ASSERT_TRUE(DecodeWithPil(path, &theirs)) << name;
+            EXPECT_EQ(MaxDifference(theirs, PlanesToRgb(ours)), 0) << "PIL " << name;
+        }
+        if (HasConvert()) {
+            ASSERT_TRUE(DecodeWithConvert(path, &theirs, "TIFF")) << name;
+            EXPECT_EQ(MaxDifference(theirs, PlanesToRgb(ours)), 0) << "ImageMagick " << name;
         }
     }
 }

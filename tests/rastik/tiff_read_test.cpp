@@ -259,6 +259,46 @@ TEST(TiffRead, ExtraSamplesFillTheirPlanesUnlessOnlyColourIsAsked)
     }
 }
 
+// Colour stored multiplied by alpha (ExtraSamples 1) reads divided by it
+// whether the samples are interleaved or a plane each, in strips or tiles,
+// also when only the colour planes are read.
+TEST(TiffRead, AssociatedAlphaIsDividedOutOfPlanarColourAsOfInterleaved)
+{
+    const uint32_t w = 11, h = 6;
+    for (uint16_t samples : {2, 4}) {
+        std::vector<uint8_t> pixels = Ramp(size_t(w) * h * samples, 53);
+        for (size_t i = samples - 1; i < pixels.size(); i += samples * 5) pixels[i] = i % 2 ? 0 : 255;
+        std::vector<uint8_t> planes;
+        for (uint32_t k = 0; k < samples; ++k)
+            for (size_t i = k; i < pixels.size(); i += samples) planes.push_back(pixels[i]);
+        const uint16_t photometric = samples == 2 ? 1 : 2;
+        TiffFixture strips = TiledTiff(w, h, 8, samples, photometric, planes, w, 2, true);
+        strips.tiles = false;  // tiles as wide as the image are strips
+        std::erase_if(strips.entries, [](const TiffEntry& e) { return e.tag == 323; });
+        SetEntry(strips, {278, 4, {2}, {}});
+        std::erase_if(strips.entries, [](const TiffEntry& e) { return e.tag == 322; });
+        const TiffFixture kFiles[] = {PlainTiff(w, h, 8, samples, photometric, pixels, 4), strips,
+                                      TiledTiff(w, h, 8, samples, photometric, planes, 4, 4, true)};
+        std::vector<std::vector<uint8_t>> expected;
+        for (const TiffFixture& file : kFiles)
+            for (bool colourOnly : {false, true}) {
+                SCOPED_TRACE(std::to_string(samples) + " samples, file " + std::to_string(&file - kFiles) +
+                             (colourOnly ? ", colour only" : ""));
+                TiffFixture f = file;
+                f.entries.push_back({338, 3, {1}, {}});
+                std::unique_ptr<Loaded> l = Load(f, true, colourOnly);
+                ASSERT_EQ(l->data, 1);
+                std::vector<std::vector<uint8_t>> colour;
+                for (uint32_t k = 0; k + 1 < samples; ++k) colour.push_back(PlaneBytes(*l->codec, k));
+                if (expected.empty()) {
+                    expected = colour;
+                    EXPECT_NE(expected[0], std::vector<uint8_t>(planes.begin(), planes.begin() + w * h));
+                }
+                EXPECT_TRUE(colour == expected);
+            }
+    }
+}
+
 TEST(TiffRead, HeaderRefusalsAndTheirMessages)
 {
     struct Case {
@@ -268,12 +308,31 @@ TEST(TiffRead, HeaderRefusalsAndTheirMessages)
     };
     const Case kCases[] = {
         {"BitsPerSample 8, 8, 16", [](TiffFixture& f) { SetEntry(f, {258, 3, {8, 8, 16}, {}}); }, 0},
-        {"YCbCr", [](TiffFixture& f) { SetEntry(f, {262, 3, {6}, {}}); }, kMsgBadHeader},
+        {"photometric 7", [](TiffFixture& f) { SetEntry(f, {262, 3, {7}, {}}); }, kMsgBadHeader},
+        {"YCbCr subsampled 3 x 1", [](TiffFixture& f) {
+             SetEntry(f, {262, 3, {6}, {}});
+             SetEntry(f, {530, 3, {3, 1}, {}});
+         }, kMsgUnsupported},
+        {"YCbCr with LZW", [](TiffFixture& f) {
+             SetEntry(f, {262, 3, {6}, {}});
+             SetEntry(f, {259, 3, {5}, {}});
+         }, kMsgUnsupported},
+        {"L*a*b* of two samples", [](TiffFixture& f) {
+             SetEntry(f, {262, 3, {8}, {}});
+             SetEntry(f, {277, 3, {2}, {}});
+             SetEntry(f, {258, 3, {8, 8}, {}});
+         }, kMsgBadFileData},
+        {"LogLuv uncompressed", [](TiffFixture& f) { SetEntry(f, {262, 3, {32845}, {}}); }, kMsgUnsupported},
+        {"SGI LogLuv compression of RGB", [](TiffFixture& f) { SetEntry(f, {259, 3, {34676}, {}}); }, kMsgUnsupported},
+        {"old-style JPEG without tables", [](TiffFixture& f) {
+             SetEntry(f, {262, 3, {6}, {}});
+             SetEntry(f, {259, 3, {6}, {}});
+         }, kMsgUnsupported},
         {"width 0", [](TiffFixture& f) { SetEntry(f, {256, 4, {0}, {}}); }, 0},
         {"planes past 32 bits", [](TiffFixture& f) { SetEntry(f, {257, 4, {0x7FFFFFFF}, {}}); }, kMsgBadFileData},
-        {"strip shorter than its rows", [](TiffFixture& f) {
-             SetEntry(f, {278, 4, {2}, {}});
-             f.strips = {std::vector<uint8_t>(48), std::vector<uint8_t>(10)};
+        {"data far short of the rows", [](TiffFixture& f) {
+             SetEntry(f, {257, 4, {9000000}, {}});
+             SetEntry(f, {278, 4, {1}, {}});
          }, kMsgBadFileData},
         {"no strips", [](TiffFixture& f) { f.strips.clear(); }, kMsgBadFileData},
         {"256 colours of 1-bit palette", [](TiffFixture& f) {
@@ -309,6 +368,11 @@ TEST(TiffRead, UnsupportedVariantsAreRefusedByEveryRead)
     const Case kCases[] = {
         {"tiles", [](TiffFixture& f) { f.entries.push_back({322, 3, {16}, {}}); }, kMsgUnsupported},
         {"old-style JPEG compression", [](TiffFixture& f) { SetEntry(f, {259, 3, {6}, {}}); }, kMsgUnsupported},
+        {"YCbCr JPEG planes", [](TiffFixture& f) {
+             SetEntry(f, {259, 3, {7}, {}});
+             SetEntry(f, {262, 3, {6}, {}});
+             SetEntry(f, {284, 3, {2}, {}});
+         }, kMsgUnsupported},
         {"2 bits", [](TiffFixture& f) { SetEntry(f, {258, 3, {2, 2, 2}, {}}); }, kMsgOnly8Bit},
         {"floating point", [](TiffFixture& f) { f.entries.push_back({339, 3, {3, 3, 3}, {}}); }, kMsgUnsupported},
         {"LZW with float predictor", [](TiffFixture& f) {
@@ -626,6 +690,56 @@ TEST(TiffRead, MalformedPathResourceFailsTheWholeRead)
     std::unique_ptr<Loaded> l = Load(f);
     EXPECT_EQ(l->head, 1);
     EXPECT_EQ(l->data, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Strips shorter than their rows read as PIL and ImageMagick read them:
+// uncompressed strips at their rows' size whatever their byte counts say;
+// compressed data that ends early keeps the rows it holds, the rows past
+// it read as 0.
+TEST(TiffRead, StripsShorterThanTheirRows)
+{
+    const uint32_t width = 8, height = 8, rows = 4;
+    std::vector<uint8_t> pixels = Ramp(width * height, 11);
+    pixels[0] = 1;  // no row is all 0
+    auto literalRows = [&](uint32_t first, uint32_t count) {
+        std::vector<uint8_t> out;
+        for (uint32_t r = first; r < first + count; ++r) {
+            out.push_back(uint8_t(width - 1));
+            out.insert(out.end(), pixels.begin() + r * width, pixels.begin() + (r + 1) * width);
+        }
+        return out;
+    };
+    struct Case {
+        const char* what;
+        uint32_t compression;
+        std::vector<uint32_t> counts;  // empty: the strips' sizes
+        uint32_t rowsHeld;             // by the data, from the top
+    };
+    const Case kCases[] = {
+        {"uncompressed, counts of half the rows", 1, {16, 16}, height},
+        {"PackBits, second strip cut after a row", 32773, {}, 5},
+        {"PackBits, second strip's count a row short", 32773, {36, 27}, 7},
+    };
+    for (const Case& c : kCases) {
+        TiffFixture f = PlainTiff(width, height, 8, 1, 1, pixels, rows);
+        if (c.compression == 32773) {
+            SetEntry(f, {259, 3, {32773}, {}});
+            f.strips = {literalRows(0, rows), literalRows(rows, c.counts.empty() ? 1 : rows)};
+        }
+        if (!c.counts.empty()) {
+            f.withByteCounts = false;
+            f.entries.push_back({279, 4, c.counts, {}});
+        }
+        std::unique_ptr<Loaded> l = Load(f);
+        ASSERT_EQ(l->data, 1) << c.what;
+        std::vector<uint8_t> expected(pixels.begin(), pixels.begin() + c.rowsHeld * width);
+        expected.resize(pixels.size(), 0);
+        EXPECT_EQ(PlaneBytes(*l->codec, 0), expected) << c.what;
+    }
 }
 
 }  // namespace

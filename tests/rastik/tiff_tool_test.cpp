@@ -3,8 +3,10 @@
 // TIFF sources into the other formats.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 #include "TestUtil.h"
@@ -157,6 +159,21 @@ TEST(TiffTool, ConvertsIntoTiffWithItsOptions)
     ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 61x37 -seed 3 plasma: -depth 8 -compress lzw -define tiff:endian=msb " +
                              Quote(lzwMm), nullptr), 0);
     ASSERT_EQ(RunCommand(std::string(kConvert) + " -size 61x37 -seed 3 plasma: -depth 8 " + Quote(bmp), nullptr), 0);
+    // A source's own Deflate and JPEG strips are the target's.
+    std::string zip = dir.File("zip.tif"), jpeg = dir.File("jpeg.tif");
+    ASSERT_EQ(RunCommand(std::string(kConvert) + " " + Quote(bmp) + " -compress zip " + Quote(zip), nullptr), 0);
+    ASSERT_EQ(RunCommand(std::string(kConvert) + " " + Quote(bmp) + " -compress jpeg " + Quote(jpeg), nullptr), 0);
+    // The same Deflate strips under the code of older writers, 32946, which
+    // the writer stores as 8.
+    std::string oldZip = dir.File("old-zip.tif");
+    {
+        std::vector<uint8_t> bytes = ReadBytes(zip);
+        TiffDirectory d;
+        ASSERT_TRUE(ParseTiffDirectory(bytes, &d) && d.little);
+        size_t entry = d.offset + 2 + 12 * (std::find(d.tags.begin(), d.tags.end(), 259) - d.tags.begin());
+        bytes[entry + 8] = 0xB2, bytes[entry + 9] = 0x80;
+        WriteBytes(oldZip, bytes);
+    }
     struct Case {
         std::string source, options;
         int status;
@@ -170,6 +187,11 @@ TEST(TiffTool, ConvertsIntoTiffWithItsOptions)
         {lzwMm, "--mode cmyk --width 30", 0, 0, 5, -1, 1.0, true},
         {bmp, "", 0, 1, 1, -1, 1.0, true},
         {bmp, "--compression packbits --byte-order mm", 0, 0, 32773, -1, 1.0, true},
+        {bmp, "--compression deflate --byte-order mm", 0, 0, 8, -1, 1.0, true},
+        {bmp, "--compression jpeg --quality 90", 0, 1, 7, -1, 1.0, true},
+        {zip, "--width 40", 0, 1, 8, -1, 1.0, true},
+        {jpeg, "", 0, 1, 7, -1, 1.0, true},
+        {oldZip, "", 0, 1, 8, -1, 1.0, true},
         {bmp, "--compression zip", 2, 0, 0, -1, 1.0, false},
         {bmp, "--byte-order be", 2, 0, 0, -1, 1.0, false},
     };
@@ -185,6 +207,10 @@ TEST(TiffTool, ConvertsIntoTiffWithItsOptions)
         ASSERT_EQ(ReadTiff(out, target), 1) << c.options;
         EXPECT_EQ(out.IntelByteOrder, c.little) << c.options;
         EXPECT_EQ(out.Compression, c.compression) << c.options;
+        static const std::map<int32_t, std::string> kNames = {
+            {1, "none"}, {5, "lzw"}, {7, "jpeg"}, {8, "deflate"}, {32773, "packbits"}};
+        std::string info = Tool("info --json " + Quote(target), &status);
+        EXPECT_NE(info.find("\"compression\": \"" + kNames.at(c.compression) + "\""), std::string::npos) << info;
         EXPECT_EQ(out.GetPosOfPrevData() > 0, c.thumbnail) << c.options;
         if (c.paths < 0) continue;
         CTiffIO in(c.source.c_str());

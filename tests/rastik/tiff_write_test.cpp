@@ -1,7 +1,7 @@
 // TIFF writing, checked on the stored bytes and by reading back: strip
 // arithmetic of each writer, the colour map, bilevel files, extra samples,
-// PackBits runs, LZW code streams, clip-path points, streamed blocks, and
-// failed writes.
+// PackBits runs, LZW code streams, Deflate and JPEG strips, clip-path
+// points, streamed blocks, and failed writes.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -13,6 +13,7 @@
 #include "platform/KeyQueue.h"
 #include "platform/Win32.h"
 #include "rastik/CTiffIO.h"
+#include "rastik/Exports.h"
 #include "rastik/ClipPath.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
@@ -91,6 +92,8 @@ TEST(TiffWrite, StripArithmeticOfEachWriter)
         {1, 1, 100, false},      // 6,400,000 / 100 / 3 rows, capped at the height
         {32773, 1, 100, false},  // the same strips, packed row by row
         {5, 25, 4, true},       // planes of 100 bytes: 4 rows per strip
+        {8, 1, 100, true},       // strips of about 512 KiB: the whole image
+        {7, 1, 100, false},
     };
     for (const Case& c : cases) {
         auto w = Write(kModeRgb, 100, 100, c.compression);
@@ -313,6 +316,162 @@ TEST(TiffWrite, LzwStreamsEndAtTheDecodersWidthAndClearAtAFullTable)
     }
 }
 
+// Planes of smooth ramps and waves, as photographs hold them.
+void FillSmooth(CRastik& image)
+{
+    std::vector<uint8_t> row(image.BytesPerLine);
+    for (uint32_t c = 0; c < image.ChannelCount; ++c)
+        for (uint32_t y = 0; y < image.Height; ++y) {
+            for (uint32_t x = 0; x < image.Width; ++x)
+                row[x] = static_cast<uint8_t>(128 + 100 * std::sin((x + 2.0 * y) / (40.0 + 9 * c) + c));
+            image.WritePlaneRow(c, y, row.data());
+        }
+}
+
+double Psnr(CRastik& a, CRastik& b)
+{
+    double squares = 0, count = 0;
+    for (uint32_t c = 0; c < a.ChannelCount; ++c) {
+        std::vector<uint8_t> pa = PlaneBytes(a, c), pb = PlaneBytes(b, c);
+        for (size_t i = 0; i < pa.size(); ++i) squares += (pa[i] - pb[i]) * (pa[i] - pb[i]);
+        count += static_cast<double>(pa.size());
+    }
+    return squares == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * count / squares);
+}
+
+// The bytes of strip s.
+std::vector<uint8_t> StripOf(const Written& w, uint32_t s)
+{
+    auto at = w.bytes.begin() + w.ifd[273].items[s];
+    return {at, at + w.ifd[279].items[s]};
+}
+
+// The JPEG strips: abbreviated streams (start of image, frame, scan, end of
+// image) of the strip's rows, their tables once in JPEGTables.
+void ExpectAbbreviatedStrips(const Written& w)
+{
+    const TiffField& tables = w.ifd[347];
+    EXPECT_EQ(tables.type, 7u);
+    std::vector<uint8_t> t(w.bytes.begin() + tables.valueField, w.bytes.begin() + tables.valueField + tables.count);
+    ASSERT_GE(t.size(), 8u);
+    EXPECT_EQ((std::vector<uint8_t>{t[0], t[1], t[2], t[3]}), (std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xDB}));
+    EXPECT_EQ((std::vector<uint8_t>{t[t.size() - 2], t.back()}), (std::vector<uint8_t>{0xFF, 0xD9}));
+    uint32_t rows = w.ifd[278].items[0], height = w.image->Height;
+    for (uint32_t s = 0; s < w.ifd[273].count; ++s) {
+        std::vector<uint8_t> strip = StripOf(w, s);
+        ASSERT_GT(strip.size(), 12u);
+        EXPECT_EQ((std::vector<uint8_t>{strip[0], strip[1], strip[2], strip[3]}),
+                  (std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xC0}));
+        EXPECT_EQ(strip[strip.size() - 2], 0xFF);
+        EXPECT_EQ(strip.back(), 0xD9);
+        // Frame: length, precision, height, width.
+        EXPECT_EQ(strip[7] << 8 | strip[8], static_cast<int>(std::min(rows, height - s * rows)));
+        EXPECT_EQ(strip[9] << 8 | strip[10], static_cast<int>(w.image->Width));
+    }
+}
+
+// Deflate and JPEG files written and read back by this reader with one
+// thread and with three: Deflate exact, JPEG within a PSNR; the same bytes
+// whatever the thread count; strips of whole
+// MCU rows with their tables in JPEGTables; YCbCr 2 x 2 for RGB.
+TEST(TiffWrite, DeflateAndJpegRoundTrip)
+{
+    struct Case {
+        uint32_t mode, extra;
+        int32_t compression;
+        uint32_t width, height;
+        bool little;
+        double psnr;  // 0: exact
+        uint32_t stored, photometric, strips;
+    } const cases[] = {
+        {kModeGrey, 0, 8, 301, 97, true, 0, 8, 1, 1},
+        {kModeRgb, 0, 8, 2001, 200, false, 0, 8, 2, 3},  // 87 rows a strip
+        {kModeRgb, 1, 8, 37, 23, true, 0, 8, 2, 1},
+        {kModeCmyk, 0, 8, 37, 23, false, 0, 8, 5, 1},
+        {kModeIndexed, 0, 8, 37, 23, true, 0, 8, 3, 1},
+        {kModeGrey, 0, 7, 3000, 400, true, 40, 7, 1, 3},   // 168 rows a strip
+        {kModeRgb, 0, 7, 2001, 200, false, 40, 7, 6, 3},   // 80 rows a strip
+        {kModeRgb, 0, 7, 38, 24, true, 40, 7, 6, 1},
+        {kModeCmyk, 0, 7, 37, 23, false, 40, 7, 5, 1},
+        // Indexes and extra samples are no lossy data: Deflate.
+        {kModeIndexed, 0, 7, 37, 23, true, 0, 8, 3, 1},
+        {kModeRgb, 1, 7, 37, 23, true, 0, 8, 2, 1},
+        {kModeGrey, 1, 7, 37, 23, true, 0, 8, 1, 1},
+    };
+    for (const Case& c : cases) {
+        std::string name = std::to_string(c.mode) + "+" + std::to_string(c.extra) + " " + std::to_string(c.compression);
+        std::vector<uint8_t> first;
+        for (uint32_t threads : {1u, 3u}) {
+            struct Threads {
+                uint32_t before = GetRastikThreads();
+                ~Threads() { SetRastikThreads(before); }
+            } restore;
+            SetRastikThreads(threads);
+            auto w = std::make_unique<Written>();
+            w->path = w->dir.File("w.tif");
+            w->image = MakeTiffImage(w->path, c.mode, c.width, c.height, c.extra);
+            if (c.mode != kModeIndexed) FillSmooth(*w->image);
+            w->image->Compression = c.compression;
+            w->image->IntelByteOrder = c.little;
+            w->image->WritePreview = 0;
+            w->image->JpegQuality = 90;
+            w->result = WriteTiffFile(*w->image, w->path);
+            ASSERT_EQ(w->result, 1) << name;
+            w->bytes = ReadBytes(w->path);
+            ASSERT_TRUE(ParseTiffDirectory(w->bytes, &w->ifd)) << name;
+            if (threads == 1) first = w->bytes;
+            EXPECT_EQ(w->bytes, first) << name;
+            const TiffDirectory& d = w->ifd;
+            EXPECT_EQ(d[259].items[0], c.stored) << name;
+            EXPECT_EQ(d[262].items[0], c.photometric) << name;
+            EXPECT_EQ(d[273].count, c.strips) << name;
+            EXPECT_EQ(d.Has(317), c.stored == 8) << name;
+            EXPECT_EQ(d.Has(347), c.stored == 7) << name;
+            EXPECT_EQ(d.Has(530), c.photometric == 6) << name;
+            if (c.photometric == 6) {
+                EXPECT_EQ(d[530].items, (std::vector<uint32_t>{2, 2}));
+                EXPECT_EQ(d[532].items, (std::vector<uint32_t>{0, 1, 255, 1, 128, 1, 255, 1, 128, 1, 255, 1}));
+            }
+            if (c.stored == 7) {
+                // Strips of whole MCU rows: 16 rows for YCbCr 2 x 2, else 8.
+                EXPECT_TRUE(d[278].items[0] % (c.photometric == 6 ? 16 : 8) == 0 || c.strips == 1) << name;
+                ExpectAbbreviatedStrips(*w);
+            }
+            auto back = ReadBack(w->path);
+            ASSERT_TRUE(back) << name;
+            if (c.psnr == 0) {
+                EXPECT_EQ(ImageMismatch(*w->image, *back), "") << name;
+            } else {
+                EXPECT_GE(Psnr(*w->image, *back), c.psnr) << name;
+            }
+        }
+    }
+}
+
+TEST(TiffWrite, JpegQualityTradesSizeForFidelity)
+{
+    std::vector<size_t> sizes;
+    std::vector<double> psnrs;
+    for (uint32_t quality : {30u, 70u, 95u}) {
+        TempDir dir;
+        std::string path = dir.File("q.tif");
+        auto image = MakeTiffImage(path, kModeRgb, 160, 96);
+        FillSmooth(*image);
+        image->Compression = 7;
+        image->JpegQuality = quality;
+        image->WritePreview = 0;
+        ASSERT_EQ(WriteTiffFile(*image, path), 1);
+        sizes.push_back(ReadBytes(path).size());
+        auto back = ReadBack(path);
+        ASSERT_TRUE(back);
+        psnrs.push_back(Psnr(*image, *back));
+    }
+    EXPECT_LT(sizes[0], sizes[1]);
+    EXPECT_LT(sizes[1], sizes[2]);
+    EXPECT_LT(psnrs[0], psnrs[1]);
+    EXPECT_LT(psnrs[1], psnrs[2]);
+}
+
 // --- clip paths ---
 
 uint32_t* PathOf(const std::vector<ClipPathNode>& nodes)
@@ -401,7 +560,7 @@ TEST(TiffWrite, ClipPathsRoundTripWithThirdsAndPointsOutsideTheImage)
 TEST(TiffWrite, ReadBackIdenticalPlanesPaletteAndResolution)
 {
     for (uint32_t mode : {kModeGrey, kModeRgb, kModeCmyk, kModeIndexed})
-        for (int32_t compression : {1, 5, 32773})
+        for (int32_t compression : {1, 5, 32773, 8})
             for (bool little : {true, false}) {
                 auto w = Write(mode, 37, 23, compression, little);
                 ASSERT_EQ(w->result, 1);
@@ -433,37 +592,49 @@ TEST(TiffWrite, ThumbnailIsFoundByThePreviewRead)
     FreeBuffer(&buffer);
 }
 
+// Blocks of 5 rows, the last of 2; coded strips (29 rows of Deflate, 16 of
+// JPEG) end inside blocks.
 TEST(TiffWrite, StreamedRgbAndCmykMatchTheWholeImageWrite)
 {
-    for (uint32_t mode : {kModeRgb, kModeCmyk}) {
-        TempDir dir;
-        OwnTempDirectory temp;
-        std::string whole = dir.File("whole.tif"), streamed = dir.File("streamed.tif");
-        auto image = MakeTiffImage(whole, mode, 33, 17);
-        image->WritePreview = 0;
-        ASSERT_EQ(WriteTiffFile(*image, whole), 1);
-        CTiffIO s(streamed.c_str());
-        s.Width = 33, s.Height = 17;
-        s.SetMode(mode);
-        s.BytesPerLine = 36;
-        ASSERT_TRUE(s.File.Open(streamed.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
-        ASSERT_EQ(s.WriteHeader(), 1);
-        std::vector<std::vector<uint8_t>> planes;
-        for (uint32_t c = 0; c < image->ChannelCount; ++c) planes.push_back(PlaneBytes(*image, c));
-        // Blocks of 5 rows, the last of 2.
-        for (int pass = 0; pass < (mode == kModeCmyk ? 2 : 1); ++pass)
-            for (uint32_t row = 0; row < 17; row += 5) {
-                uint32_t n = std::min(5u, 17 - row);
-                auto at = [&](int c) { return planes[c].data() + row * 33; };
-                int ok = pass == 0 ? s.WriteRgbDataImage(at(0), at(1), at(2), n) : s.WriteKDataImage(at(3), n);
-                ASSERT_EQ(ok, 1) << pass << " " << row;
+    const uint32_t width = 6000, height = 67;
+    for (uint32_t mode : {kModeRgb, kModeCmyk})
+        for (int32_t compression : {1, 8, 7}) {
+            TempDir dir;
+            OwnTempDirectory temp;
+            std::string whole = dir.File("whole.tif"), streamed = dir.File("streamed.tif");
+            auto image = MakeTiffImage(whole, mode, width, height);
+            FillSmooth(*image);
+            image->WritePreview = 0;
+            image->Compression = compression;
+            ASSERT_EQ(WriteTiffFile(*image, whole), 1);
+            CTiffIO s(streamed.c_str());
+            s.Width = width, s.Height = height;
+            s.SetMode(mode);
+            s.BytesPerLine = width;
+            s.Compression = compression;
+            s.WritePreview = 0;
+            ASSERT_TRUE(s.File.Open(streamed.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+            ASSERT_EQ(s.WriteHeader(), 1);
+            std::vector<std::vector<uint8_t>> planes;
+            for (uint32_t c = 0; c < image->ChannelCount; ++c) planes.push_back(PlaneBytes(*image, c));
+            for (int pass = 0; pass < (mode == kModeCmyk ? 2 : 1); ++pass)
+                for (uint32_t row = 0; row < height; row += 5) {
+                    uint32_t n = std::min(5u, height - row);
+                    auto at = [&](int c) { return planes[c].data() + row * width; };
+                    int ok = pass == 0 ? s.WriteRgbDataImage(at(0), at(1), at(2), n) : s.WriteKDataImage(at(3), n);
+                    ASSERT_EQ(ok, 1) << pass << " " << row;
+                }
+            s.File.Abort();
+            auto back = ReadBack(streamed), wholeBack = ReadBack(whole);
+            ASSERT_TRUE(back && wholeBack);
+            EXPECT_EQ(back->Compression, compression);
+            // The same strips: JPEG decodes to what the whole write decodes to.
+            EXPECT_EQ(ImageMismatch(*wholeBack, *back), "") << mode << " " << compression;
+            if (compression != 7) {
+                EXPECT_EQ(ImageMismatch(*image, *back), "") << mode << " " << compression;
             }
-        s.File.Abort();
-        auto back = ReadBack(streamed);
-        ASSERT_TRUE(back);
-        EXPECT_EQ(ImageMismatch(*image, *back), "");
-        EXPECT_EQ(temp.Files(), 0u);
-    }
+            EXPECT_EQ(temp.Files(), 0u);
+        }
 }
 
 // --- failures ---
@@ -474,7 +645,7 @@ TEST(TiffWrite, RefusalsShowTheirMessagesAndWriteNothing)
         uint32_t mode;
         int32_t compression;
         int message;
-    } const cases[] = {{kModeOther, 1, kMsgImageType}, {kModeRgb, 7, kMsgUnsupported}, {kModeRgb, 2, kMsgUnsupported}};
+    } const cases[] = {{kModeOther, 1, kMsgImageType}, {kModeRgb, 34925, kMsgUnsupported}, {kModeRgb, 2, kMsgUnsupported}};
     for (const Case& c : cases) {
         TempDir dir;
         std::string path = dir.File("r.tif");
@@ -495,40 +666,41 @@ TEST(TiffWrite, RefusalsShowTheirMessagesAndWriteNothing)
 // 0, message 27708 once, no file left (the CMYK temporary file included).
 TEST(TiffWrite, FullDiskAtAnyWriteLeavesNoFile)
 {
-    for (int streamed = 0; streamed < 2; ++streamed) {
-        for (uint64_t n = 1;; ++n) {
-            TempDir dir;
-            OwnTempDirectory temp;
-            std::string path = dir.File("f.tif");
-            auto image = MakeTiffImage(path, kModeCmyk, 300, 40);
-            image->Compression = 5;
-            MessageCapture messages;
-            CFileFaults faults;
-            faults.FailWrite(n, ENOSPC);
-            ASSERT_TRUE(image->File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
-            int ok = 1;
-            if (streamed) {
-                std::vector<std::vector<uint8_t>> p;
-                for (uint32_t c = 0; c < 4; ++c) p.push_back(PlaneBytes(*image, c));
-                ok = image->WriteHeader();
-                for (uint32_t row = 0; ok && row < 40; row += 8) ok = image->WriteRgbDataImage(&p[0][row * 300], &p[1][row * 300], &p[2][row * 300], 8);
-                for (uint32_t row = 0; ok && row < 40; row += 8) ok = image->WriteKDataImage(&p[3][row * 300], 8);
-            } else {
-                ok = image->WriteFile();
+    for (int32_t compression : {5, 8, 7})
+        for (int streamed = 0; streamed < 2; ++streamed) {
+            for (uint64_t n = 1;; ++n) {
+                TempDir dir;
+                OwnTempDirectory temp;
+                std::string path = dir.File("f.tif");
+                auto image = MakeTiffImage(path, kModeCmyk, 300, 40);
+                image->Compression = compression;
+                MessageCapture messages;
+                CFileFaults faults;
+                faults.FailWrite(n, ENOSPC);
+                ASSERT_TRUE(image->File.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+                int ok = 1;
+                if (streamed) {
+                    std::vector<std::vector<uint8_t>> p;
+                    for (uint32_t c = 0; c < 4; ++c) p.push_back(PlaneBytes(*image, c));
+                    ok = image->WriteHeader();
+                    for (uint32_t row = 0; ok && row < 40; row += 8) ok = image->WriteRgbDataImage(&p[0][row * 300], &p[1][row * 300], &p[2][row * 300], 8);
+                    for (uint32_t row = 0; ok && row < 40; row += 8) ok = image->WriteKDataImage(&p[3][row * 300], 8);
+                } else {
+                    ok = image->WriteFile();
+                }
+                image->File.Abort();
+                bool failed = faults.Writes() >= n;
+                if (!failed) {
+                    ASSERT_EQ(ok, 1);
+                    break;
+                }
+                EXPECT_EQ(ok, 0) << n;
+                EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgDiskFull}) << streamed << " " << n;
+                EXPECT_EQ(image->GetLastMessage(), kMsgDiskFull) << streamed << " " << n;
+                EXPECT_FALSE(FileExists(path.c_str())) << n;
+                EXPECT_EQ(temp.Files(), 0u);
             }
-            image->File.Abort();
-            bool failed = faults.Writes() >= n;
-            if (!failed) {
-                ASSERT_EQ(ok, 1);
-                break;
-            }
-            EXPECT_EQ(ok, 0) << n;
-            EXPECT_EQ(messages.Ids(), std::vector<int>{kMsgDiskFull}) << streamed << " " << n;
-            EXPECT_EQ(image->GetLastMessage(), kMsgDiskFull) << streamed << " " << n;
-            EXPECT_FALSE(FileExists(path.c_str())) << n;
-            EXPECT_EQ(temp.Files(), 0u);
         }
-    }
 }
 
 }  // namespace

@@ -10,8 +10,9 @@ const char kConvertUsage[] =
     "usage: rastik convert [--mode grey|rgb|cmyk|indexed|bw] [--size-mode N] [--width W]\n"
     "                      [--height H] [--dpi R] [--quality Q] [--plane-cap BYTES]\n"
     "                      [--max-pixels N] [--page N]\n"
-    "                      [--compression none|lzw|packbits] [--byte-order ii|mm]\n"
-    "                      [--bigtiff] [--no-thumbnail] [--threads N] SRC DST\n"
+    "                      [--compression none|lzw|packbits|deflate|jpeg]\n"
+    "                      [--byte-order ii|mm] [--bigtiff]\n"
+    "                      [--no-thumbnail] [--threads N] SRC DST\n"
     "       rastik convert [OPTIONS] SRC... --out-dir DIR [--format EXT] [--jobs N]\n";
 
 const char kConvertHelp[] =
@@ -35,16 +36,18 @@ const char kConvertHelp[] =
     "  --width W, --height H   the sizes the size mode uses\n"
     "  --dpi R         resolution in dots per inch for size modes 7, 8 and 9; by\n"
     "                  default SRC's own, rounded to a whole number\n"
-    "  --quality Q     JPEG quality 0..100 of a .jpg DST; default 70\n"
+    "  --quality Q     JPEG quality 0..100 of a .jpg DST or of a JPEG-compressed\n"
+    "                  .tif DST; default 70\n"
     "  --plane-cap BYTES   heap for image planes (suffix K, M or G allowed); the\n"
     "                  rest goes to a temporary file in TMPDIR\n"
     "  --max-pixels N  refuse a SRC of more than N pixels (width x height) in its\n"
     "                  header, before any memory is taken for it\n"
     "  --page N        page N of a SRC of several (a TIFF file's directories, 0\n"
     "                  the first, as `rastik info` lists them); default 0\n"
-    "  --compression C none, lzw or packbits for a .tif DST; by default SRC's own\n"
-    "                  when it is a TIFF file, else none. Two-colour images are\n"
-    "                  always stored uncompressed.\n"
+    "  --compression C none, lzw, packbits, deflate or jpeg for a .tif DST; by\n"
+    "                  default SRC's own when it is a TIFF file, else none.\n"
+    "                  Two-colour images are always stored uncompressed, palette\n"
+    "                  images asked for jpeg as deflate.\n"
     "  --byte-order B  ii (little-endian) or mm (big-endian) for a .tif DST; by\n"
     "                  default SRC's own when it is a TIFF file, else ii\n"
     "  --bigtiff       write a .tif DST as BigTIFF (64-bit offsets); without it\n"
@@ -108,11 +111,14 @@ bool SetTextOption(ConvertOptions& o, const std::string& name, const std::string
         o.Mode = ModeOfName(value);
         if (o.Mode < 0) error = "--mode takes grey, rgb, cmyk, indexed or bw";
     } else if (name == "--compression") {
-        o.WriterOptions &= ~(kImgProcCompressionNone | kImgProcCompressionLzw | kImgProcCompressionPackBits);
+        o.WriterOptions &= ~(kImgProcCompressionNone | kImgProcCompressionLzw | kImgProcCompressionPackBits |
+                             kImgProcCompressionDeflate | kImgProcCompressionJpeg);
         if (value == "none") o.WriterOptions |= kImgProcCompressionNone;
         else if (value == "lzw") o.WriterOptions |= kImgProcCompressionLzw;
         else if (value == "packbits") o.WriterOptions |= kImgProcCompressionPackBits;
-        else error = "--compression takes none, lzw or packbits";
+        else if (value == "deflate") o.WriterOptions |= kImgProcCompressionDeflate;
+        else if (value == "jpeg") o.WriterOptions |= kImgProcCompressionJpeg;
+        else error = "--compression takes none, lzw, packbits, deflate or jpeg";
     } else if (name == "--byte-order") {
         o.WriterOptions &= ~(kImgProcLittleEndian | kImgProcBigEndian);
         if (value == "ii") o.WriterOptions |= kImgProcLittleEndian;

@@ -14,6 +14,8 @@ std::string CompressionName(int32_t code)
     case 1: return "none";
     case 2: return "ccitt-mh";
     case 5: return "lzw";
+    case 7: return "jpeg";
+    case 8: return "deflate";
     case 32773: return "packbits";
     default: return "unsupported-" + std::to_string(code);
     }
