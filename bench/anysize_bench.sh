@@ -2,8 +2,9 @@
 # Images larger than memory, run by hand: a 48000 x 48000 grey TIFF
 # (2.3 GB of uncompressed pixels, made here in a temporary directory and
 # removed afterwards; the size is --size WxH) converted with
-# `rastik convert --plane-cap 64M` into TIFF, JPEG and PNG, against
-# libvips (`vips copy`, which streams) where installed. Prints seconds and
+# `rastik convert --plane-cap 64M` into TIFF, BigTIFF (format "bigtif":
+# `--bigtiff`, against `vips copy` into `out.tif[bigtiff]`), JPEG and PNG,
+# against libvips (`vips copy`, which streams) where installed. Prints seconds and
 # peak resident memory of each run, and the ratio to vips; --samples 3 makes
 # the image RGB. With --check each output is compared byte for byte with the
 # same conversion with its planes in memory (the default cap), and a TIFF
@@ -12,13 +13,13 @@
 # each of which must fail or convert within seconds and bounded memory
 # (CORPUS names another corpus folder).
 # The disk needs about three times the image's size free.
-# Usage: bench/anysize_bench.sh [build-dir] [--size WxH] [--samples 1|3] [--formats "tif jpg png"] [--check]
+# Usage: bench/anysize_bench.sh [build-dir] [--size WxH] [--samples 1|3] [--formats "tif bigtif jpg png"] [--check]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$here/../build
 if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then build=$1; shift; fi
 size=48000x48000
-formats="tif jpg png"
+formats="tif bigtif jpg png"
 samples=1
 check=0
 while [ $# -gt 0 ]; do
@@ -87,20 +88,22 @@ measure() {
 kind=grey
 [ "$samples" = 1 ] || kind=rgb
 printf "%-28s %10s %12s %10s %12s %8s\n" "conversion" "rastik s" "rastik MiB" "vips s" "vips MiB" "ratio"
-for ext in $formats; do
-  r=$(measure "$rastik" convert --plane-cap 64M "$work/big.tif" "$work/out.$ext")
+for format in $formats; do
+  ext=$format big=() vipsbig=
+  if [ "$format" = bigtif ]; then ext=tif big=(--bigtiff) vipsbig="[bigtiff]"; fi
+  r=$(measure "$rastik" convert --plane-cap 64M "${big[@]}" "$work/big.tif" "$work/out.$ext")
   if [ "$check" = 1 ]; then
     same=identical
     [ "$ext" != tif ] || tiffcmp "$work/big.tif" "$work/out.$ext" >/dev/null 2>&1 || same="differs from the source"
-    "$rastik" convert "$work/big.tif" "$work/memory.$ext" >/dev/null 2>&1 && cmp -s "$work/out.$ext" "$work/memory.$ext" ||
+    "$rastik" convert "${big[@]}" "$work/big.tif" "$work/memory.$ext" >/dev/null 2>&1 && cmp -s "$work/out.$ext" "$work/memory.$ext" ||
       same="differs from the in-memory conversion"
-    echo "${width}x$height $kind -> .$ext: $same" >&2
+    echo "${width}x$height $kind -> $format: $same" >&2
     rm -f "$work/memory.$ext"
   fi
   rm -f "$work/out.$ext"
   v="failed"
   if command -v vips >/dev/null; then
-    v=$(measure vips copy "$work/big.tif" "$work/vips.$ext")
+    v=$(measure vips copy "$work/big.tif" "$work/vips.$ext$vipsbig")
     rm -f "$work/vips.$ext"
   fi
   rs=${r% *} rm_=${r#* } vs=${v% *} vm=${v#* }
@@ -108,7 +111,7 @@ for ext in $formats; do
   if [ "$r" != failed ] && [ "$v" != failed ]; then ratio=$(awk -v a="$rs" -v b="$vs" 'BEGIN { printf "%.2f", a / b }'); fi
   if [ "$r" = failed ]; then rs=failed rm_=0; fi
   if [ "$v" = failed ]; then vs=- vm=0; fi
-  printf "%-28s %10s %12d %10s %12d %8s\n" "${width}x$height $kind -> .$ext" "$rs" $((rm_ / 1024)) "$vs" $((vm / 1024)) "$ratio"
+  printf "%-28s %10s %12d %10s %12d %8s\n" "${width}x$height $kind -> $format" "$rs" $((rm_ / 1024)) "$vs" $((vm / 1024)) "$ratio"
 done
 rm -f "$work/big.tif"
 

@@ -44,6 +44,9 @@ void ProvideMask(CRastik& codec, std::vector<uint8_t>& plane)
     memcpy(codec.FormatBuffers[1], &address, sizeof address);
 }
 
+// Directories a TIFF chain is read to at the most.
+constexpr uint32_t kMostPages = 65536;
+
 }  // namespace
 
 CImageReadHost::Choices CImageReadHost::ChoicesFor(const uint8_t* data, size_t size)
@@ -55,6 +58,7 @@ CImageReadHost::Choices CImageReadHost::ChoicesFor(const uint8_t* data, size_t s
     c.previewSize = static_cast<uint16_t>(1 + (h >> 7) % 128);
     c.colourOnly = (h >> 14 & 1) != 0;
     c.mask = (h >> 15 & 1) != 0;
+    c.page = static_cast<uint8_t>(h >> 16);
     return c;
 }
 
@@ -70,6 +74,14 @@ std::unique_ptr<CRastik> CImageReadHost::OpenCodec() const
     CFileException error;
     if (!codec->File.Open(m_path.c_str(), CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary, &error))
         FuzzFault("cannot open the input", m_path);
+    if (auto* tiff = dynamic_cast<CTiffIO*>(codec.get())) {
+        uint32_t pages = tiff->GetPageCount();
+        if (pages > kMostPages) FuzzFault("more pages than the chain holds", std::to_string(pages));
+        tiff->Page = pages ? m_choices.page % pages : 0;
+        uint32_t width = 0, height = 0, compression = 0;
+        if (pages && !tiff->GetPageSize(tiff->Page, width, height, compression))
+            FuzzFault("a counted page cannot be found", std::to_string(tiff->Page));
+    }
     if (!codec->ReadImageHead()) return nullptr;
     return codec;
 }

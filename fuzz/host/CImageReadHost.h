@@ -1,7 +1,8 @@
 // Reads one image file with one codec type the way a host does: a codec
 // from the factory, File opened read-only with deny-write sharing,
 // ReadImageHead, then BytesPerLine = BytesPerRow(Width x 8),
-// AllocChannelSpace and ReadImageData (planes in memory or spilled; the
+// AllocChannelSpace and ReadImageData (of a TIFF file, one page of those
+// GetPageCount counts) (planes in memory or spilled; the
 // colour planes only, when asked; a GIF's transparency mask plane in the
 // host's memory, when asked); or,
 // each on a codec of its own, ReadReducedData into planes the host
@@ -25,6 +26,7 @@ public:
         uint16_t previewSize = 96;     // MaxPrevSize of the preview
         bool colourOnly = false;       // UseColorChannels when the image has extra channels
         bool mask = false;             // a mask plane for a transparent colour
+        uint8_t page = 0;              // of a TIFF file: this page modulo the pages it holds
     };
     static Choices ChoicesFor(const uint8_t* data, size_t size);
 

@@ -326,6 +326,36 @@ Bytes ResourceBlock()
     return block;
 }
 
+// BigTIFF in both byte orders, pages, SubIFDs, and chains that loop.
+void SaveDirectorySeeds(const std::string& outDir)
+{
+    auto big = [](TiffFixture f) {
+        f.bigTiff = true;
+        return f;
+    };
+    TiffFixture bigLzw = big(Lzw(8, 3, true));
+    const std::vector<TiffFixture> pages = {Plain(9, 7, 8, 1, 1, 4), PackBitsRows(12, 4), Plain(7, 5, 8, 3, 2, 5)};
+    std::vector<TiffFixture> bigPages;
+    for (const TiffFixture& p : pages) bigPages.push_back(big(p));
+    const std::vector<TiffFixture> subs = {Plain(3, 2, 8, 1, 1, 2), Plain(2, 2, 8, 1, 1, 1)};
+    struct Seed {
+        const char* name;
+        Bytes bytes;
+    };
+    const Seed seeds[] = {
+        {"bigtiff-grey8-9x7.tif", testutil::MakeTiff(big(Plain(9, 7, 8, 1, 1, 4)))},
+        {"bigtiff-be-rgb8-7x5.tif", testutil::MakeTiff(big(Plain(7, 5, 8, 3, 2, 2, false)))},
+        {"bigtiff-lzw-8x3.tif", testutil::MakeTiff(bigLzw)},
+        {"pages-3.tif", testutil::MakeTiffPages(pages)},
+        {"bigtiff-pages-3.tif", testutil::MakeTiffPages(bigPages)},
+        {"pages-loop.tif", testutil::MakeTiffPages(pages, 1)},
+        {"bigtiff-pages-loop-self.tif", testutil::MakeTiffPages(bigPages, 2)},
+        {"subifds.tif", testutil::MakeTiffPages({pages[0], pages[2]}, -1, subs)},
+        {"bigtiff-subifds.tif", testutil::MakeTiffPages({bigPages[0]}, -1, {big(subs[0]), big(subs[1])})},
+    };
+    for (const Seed& seed : seeds) SaveSeed(outDir, "tiff", seed.name, seed.bytes);
+}
+
 }  // namespace
 
 void SaveTiffSeeds(const std::string& outDir)
@@ -385,6 +415,7 @@ void SaveTiffSeeds(const std::string& outDir)
         {"tiles-webp-rgba-15x11.tif", Tiled(Webp(7, 5), 15, 11)},
     };
     for (const Named& t : tiffs) SaveSeed(outDir, "tiff", t.name, testutil::MakeTiff(t.fixture));
+    SaveDirectorySeeds(outDir);
     for (int i : {2, 3, 10, 12, 15, 17}) SaveSeed(outDir, "imgproc", tiffs[i].name, testutil::MakeTiff(tiffs[i].fixture));
     SaveSeed(outDir, "tiff_resources", "paths-thumbnail.8bim", block);
     SaveSeed(outDir, "tiff_resources", "one-path.8bim", testutil::PathResource(2000, {{false, {{0.5, 0.5}}}}));

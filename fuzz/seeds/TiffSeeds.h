@@ -1,7 +1,8 @@
 // Seeds of the TIFF reader, built by the tests' TIFF builder (a TIFF writer
 // the library has not): every photometric kind and depth the reader takes,
-// either byte order, a plane per sample, PackBits and LZW strips, and
-// Photoshop resource blocks with clip paths and a thumbnail.
+// either byte order, a plane per sample, PackBits and LZW strips, BigTIFF,
+// pages, SubIFDs and looping chains, and Photoshop resource blocks with clip
+// paths and a thumbnail.
 #pragma once
 
 #include <string>

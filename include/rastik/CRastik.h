@@ -124,6 +124,9 @@ public:
     // when it succeeded): where the data of a short file ended. Height when
     // unknown (a codec that reads without the base class's whole read).
     uint32_t RowsRead() const { return m_rowsRead < Height ? m_rowsRead : Height; }
+    // The figures a message of this codec names (RastikMessageText): 27710
+    // the pixel limit, 27715 the pages of the file and the page asked for.
+    virtual void GetMessageFigures(int id, uint64_t* first, uint64_t* second) const;
     // The whole reads that follow tell follower, on the reading thread, how
     // many rows from the top are final while a top-down read fills heap
     // planes (null: no one). The caller keeps it alive meanwhile.
@@ -182,6 +185,14 @@ public:
     int32_t TransparentIndex = -1;
     uint32_t JpegQuality = 70;
     int32_t WithQorHeader = 1;
+    // The image of a file of several (a TIFF directory) that the header read
+    // takes: 0 the first. Set before ReadImageHead; a page the file does not
+    // hold fails the header read with 27715.
+    uint32_t Page = 0;
+    // TIFF: set by the header read of a BigTIFF file (64-bit offsets); for
+    // writing, 1 writes BigTIFF whatever the size, 0 only when the file would
+    // pass the 4 GiB a classic file can address.
+    int32_t BigTiff = 0;
 
 protected:
     // --- what a codec supplies for the base class to read it ---
@@ -192,6 +203,9 @@ protected:
     // The message of a header read that a file error ends (the header
     // cannot be read); 0 for none.
     virtual int HeadReadError() const;
+    // Whether the header read takes Page itself (a format of several
+    // images); a codec of one image refuses every page but 0 with 27715.
+    virtual bool ReadsPages() const { return false; }
     // The message refusing the data of the file whose header was read (a
     // compression or depth the rows cannot be read in), 0 when they can.
     virtual int ReadRefusal() const;

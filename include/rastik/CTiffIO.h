@@ -1,13 +1,14 @@
-// Codec for TIFF files, file-type code 12. Reading: the first image file
-// directory, strips or tiles of every compression on the decoder table
-// (TiffDecoderTable.h), with their predictors, samples interleaved or one
-// plane per sample, 1, 4, 8 and 16 bits; the whole image, reduced, or as a
-// preview (the embedded thumbnail first). Writing: 8-bit samples
-// interleaved, uncompressed, LZW or Deflate (with horizontal differencing),
-// PackBits or JPEG (RGB as YCbCr 2 x 2), bilevel images as 1-bit big-endian
-// uncompressed rows, in either byte order; from the planes, or from RGB and
-// CMYK rows a block at a time. Clip paths and the thumbnail travel in the
-// Photoshop resource block the directory points to.
+// Codec for TIFF files, classic or BigTIFF, file-type code 12. Reading: the
+// image file directory of Page (the first by default), strips or tiles of
+// every compression on the decoder table (TiffDecoderTable.h), with their
+// predictors, samples interleaved or one plane per sample, 1, 4, 8 and 16
+// bits; the whole image, reduced, or as a preview (the embedded thumbnail
+// first). Writing: 8-bit samples interleaved, uncompressed, LZW or Deflate
+// (with horizontal differencing), PackBits or JPEG (RGB as YCbCr 2 x 2),
+// bilevel images as 1-bit big-endian uncompressed rows, in either byte
+// order, BigTIFF when asked or when the file would pass 4 GiB; from the
+// planes, or from RGB and CMYK rows a block at a time. Clip paths and the
+// thumbnail travel in the Photoshop resource block the directory points to.
 #pragma once
 
 #include <cstdint>
@@ -47,8 +48,18 @@ public:
     // Packs Width x ChannelCount bytes into bits, most significant first;
     // every non-zero byte becomes a 1 bit. Always 1.
     int TurnTo1BitsLineData(const uint8_t* src, uint8_t* dst);
-    // Offset of the first strip: where the pixel data begins.
+    // Offset of the first strip: where the pixel data begins (0 past 4 GiB).
     uint32_t GetChOffset() const;
+
+    // Pages of the file: the directories of its chain, directories that
+    // belong to a page (SubIFDs) not counted; a chain that loops ends at the
+    // directory seen before. 0 when the header cannot be read. Needs File
+    // open; leaves the file position anywhere.
+    uint32_t GetPageCount();
+    // Size and compression of page page as its directory gives them (size 0
+    // and compression 1 when it does not give them); false when the file has no such page.
+    bool GetPageSize(uint32_t page, uint32_t& width, uint32_t& height, uint32_t& compression);
+    void GetMessageFigures(int id, uint64_t* first, uint64_t* second) const override;
 
     // Byte order of "MM" files: kind 2 exchanges two bytes, 4 reverses four,
     // 12 turns a directory entry as read into one whose tag, type, count and
@@ -103,8 +114,8 @@ public:
 
     // --- directory fields ---
     uint32_t StripTotal = 0;              // strips of the image (all planes)
-    std::vector<uint32_t> StripOffsets;   // StripTotal file offsets
-    std::vector<uint32_t> StripByteCounts;
+    std::vector<uint64_t> StripOffsets;   // StripTotal file offsets
+    std::vector<uint64_t> StripByteCounts;
     uint32_t RowsPerStrip = 0;
     uint32_t Predictor = 1;
     // 0 white is zero, 1 black is zero, 2 neither given.
@@ -129,16 +140,17 @@ public:
     // right and top down (plane after plane when planar).
     uint32_t TileWidth = 0;
     uint32_t TileLength = 0;
-    std::vector<uint32_t> TileOffsets;
-    std::vector<uint32_t> TileByteCounts;
+    std::vector<uint64_t> TileOffsets;
+    std::vector<uint64_t> TileByteCounts;
     // Byte length of the Photoshop resource block at ResourcePos.
     uint32_t ResourceLength = 0;
 
 protected:
-    // The first image file directory; refusals of a bad header or directory
-    // carry 27610.
+    // The image file directory of Page; refusals of a bad header or
+    // directory carry 27610, a page past the last 27715.
     CStatus ReadHead() override;
     int HeadReadError() const override;
+    bool ReadsPages() const override { return true; }
     // Whether the row source reads this file: 27707 for the depth, 27709
     // for the rest.
     int ReadRefusal() const override;
@@ -183,7 +195,7 @@ private:
     template <class Encoder>
     CStatus WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows);
     // Records strip s of bytes bytes at the file position; a failure
-    // (27709) when the file would pass the 4 GiB a TIFF file can address.
+    // (27709) when a classic file would pass the 4 GiB it can address.
     CStatus RecordStrip(uint32_t s, uint32_t bytes);
     // The failure of a plane-row stream that stopped or failed.
     static CStatus StreamFailure(const CPlaneRowStream& rows);
@@ -206,6 +218,7 @@ private:
     CStatus WriteBlackRows(const uint8_t* k, uint32_t rowCount);
     uint32_t WriteResourceBlock();
     std::vector<tiff::TiffEntry> WriteTailValues();
+    tiff::TiffEntry ValuesEntry(uint16_t tag, uint16_t type, const std::vector<uint64_t>& items);
     void AddImageEntries(std::vector<tiff::TiffEntry>& entries) const;
     CStatus WriteTailParts();
     CStatus WriteDirectory(std::vector<tiff::TiffEntry>& entries);
@@ -214,6 +227,13 @@ private:
     void Write3Byte(uint32_t value);
     void Write4Byte(uint32_t value);
 
+    // A bound on the bytes of the file the writer is to make: the strips
+    // at their compression's worst, the colour map, value arrays, the
+    // resource block and the directory.
+    uint64_t OutputBound() const;
+    // BigTIFF layout of the file being written: asked for (BigTiff), or a
+    // classic file could not address the output by its bound.
+    bool m_writeBig = false;
     // What the writer stored, for the directory.
     uint32_t m_writtenCompression = 1;
     uint32_t m_writtenSamples = 0;
@@ -233,9 +253,11 @@ private:
     CStatus ReadColorMap(const tiff::TiffEntry& entry, uint64_t fileLength);
     CStatus ReadResolution(const tiff::TiffEntry& entry, uint64_t fileLength, float& resolution);
     void ReadResourceEntry(const tiff::TiffEntry& entry, uint64_t fileLength);
+    // Pages the chain held when the header read found no directory Page.
+    uint32_t m_pagesFound = 0;
     CStatus CompleteDirectory(uint64_t fileLength);
-    static void DeriveByteCounts(const std::vector<uint32_t>& offsets, uint32_t total, uint64_t fileLength,
-                                 std::vector<uint32_t>& counts);
+    static void DeriveByteCounts(const std::vector<uint64_t>& offsets, uint32_t total, uint64_t fileLength,
+                                 std::vector<uint64_t>& counts);
     void SizeStoredStrips();
     CStatus CheckStripData(uint64_t fileLength) const;
     // Colour beyond the basic photometric interpretations: YCbCr, the

@@ -82,6 +82,12 @@ RASTIK_API int ImgProc(const char* sourcePath, const char* targetPath, int targe
 RASTIK_API int ImgProcEx(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
                          int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
                          int withQorHeader, unsigned jpegQuality, unsigned options);
+// ImgProcEx reading page page of a source of several (a TIFF file's
+// directory, 0 the first); a page the source does not hold fails with 27715,
+// naming the pages it holds.
+RASTIK_API int ImgProcPage(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
+                           int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
+                           int withQorHeader, unsigned jpegQuality, unsigned options, uint32_t page);
 // Why the calling thread's last ImgProc or ImgProcEx failed: the id of the
 // message naming the cause (a refused header, the row where the source's
 // data ended, the temporary directory's space, planes that fit nowhere, a
@@ -115,6 +121,9 @@ constexpr unsigned kImgProcColourOnly = 128;
 // Options of ImgProcEx for a TIFF target's compression, beside the three above.
 constexpr unsigned kImgProcCompressionDeflate = 256;
 constexpr unsigned kImgProcCompressionJpeg = 512;
+// Option of ImgProcEx for a TIFF target: BigTIFF (64-bit offsets) whatever
+// its size; without it only a file that would pass 4 GiB is BigTIFF.
+constexpr unsigned kImgProcBigTiff = 4096;
 
 // Input of the DCT decoder: kind 1 reads from the calling thread's
 // g_pEncodedDataFile; any other

@@ -22,7 +22,8 @@ enum RastikMessageId {
     kMsgNoTempSpace = 27711,      // the temporary directory cannot hold the spilled planes
     kMsgDataEnded = 27712,        // a conversion's source data ended before its last row
     kMsgNoPlaneSpace = 27713,     // a conversion's planes fit neither the heap cap nor the disk
-    kMsgNoTargetSpace = 27714     // the target's directory cannot hold the largest file the writer may make
+    kMsgNoTargetSpace = 27714,    // the target's directory cannot hold the largest file the writer may make
+    kMsgNoSuchPage = 27715        // the file holds fewer pages than the one asked for
 };
 
 extern "C" {
@@ -38,7 +39,7 @@ RASTIK_API int ShowRastikMessage(int id);
 // The text of a message with the figures it names, in order (27710: the
 // limit; 27711: the bytes needed, the bytes free; 27712: the row, the
 // rows; 27713: the heap cap, the bytes free; 27714: the bytes needed, the
-// bytes free); the table's text for the
+// bytes free; 27715: the pages, the page asked for); the table's text for the
 // others.
 RASTIK_API std::string RastikMessageText(int id, uint64_t first, uint64_t second);
 RASTIK_API int ShowRastikMessage(int id, uint64_t first, uint64_t second);

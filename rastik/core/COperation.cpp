@@ -18,7 +18,11 @@ int COperation::Conclude(const CStatus& status)
     m_codec.m_lastMessage = status.Message();
     bool outermost = m_codec.m_operationDepth == 1;
     bool shown = m_kind == kWrite || m_codec.ShowMessages;
-    if (outermost && shown && status.Message() != 0) ShowRastikMessage(status.Message());
+    if (outermost && shown && status.Message() != 0) {
+        uint64_t first = 0, second = 0;
+        m_codec.GetMessageFigures(status.Message(), &first, &second);
+        ShowRastikMessage(status.Message(), first, second);
+    }
     return status.Result();
 }
 

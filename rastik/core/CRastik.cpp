@@ -317,3 +317,10 @@ int CRastik::SetWarningMsg(int flag)
     ShowMessages = flag;
     return flag;
 }
+
+void CRastik::GetMessageFigures(int id, uint64_t* first, uint64_t* second) const
+{
+    // A format of one image holds one page.
+    *first = id == kMsgTooManyPixels ? GetMaxPixels() : id == kMsgNoSuchPage ? 1 : 0;
+    *second = id == kMsgNoSuchPage ? Page : 0;
+}

@@ -48,6 +48,7 @@ int CRastik::ReadImageHead()
     // What the data reads would refuse is refused here, before a host
     // allocates planes for it.
     return op.Run([&] {
+        if (Page > 0 && !ReadsPages()) return CStatus::Failed(kMsgNoSuchPage);
         CStatus head = ReadHead();
         if (!head) return head;
         if (int refusal = ReadRefusal()) return CStatus::Failed(refusal);

@@ -63,6 +63,7 @@ struct ConversionPlan {
     int32_t Compression = 1;
     int32_t IntelByteOrder = 1;
     int32_t WritePreview = 1;
+    int32_t BigTiff = 0;
 };
 
 bool SourceExists(const char* path)
@@ -89,6 +90,7 @@ int WriteTarget(CRastik& codec, const ConversionPlan& p)
     codec.Compression = p.Compression;
     codec.IntelByteOrder = p.IntelByteOrder;
     codec.WritePreview = p.WritePreview;
+    codec.BigTiff = p.BigTiff;
     CFileException error;
     if (!codec.File.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary, &error)) return 0;
     int written = 0;
@@ -305,6 +307,7 @@ void ApplyWriterOptions(ConversionPlan& p, unsigned options)
     if (options & kImgProcLittleEndian) p.IntelByteOrder = 1;
     if (options & kImgProcBigEndian) p.IntelByteOrder = 0;
     if (options & kImgProcNoThumbnail) p.WritePreview = 0;
+    if (options & kImgProcBigTiff) p.BigTiff = 1;
 }
 
 // Nothing but the resolution changes: the source codec writes the target,
@@ -429,7 +432,7 @@ constexpr uint32_t kDefaultJpegQuality = 0xFFFFFFFFu;
 
 int Convert(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode, int resolution,
             unsigned width, int height, int* widthWritten, int* heightWritten, int withQorHeader,
-            uint32_t jpegQuality, unsigned options)
+            uint32_t jpegQuality, unsigned options, uint32_t page)
 {
     CConversionFailure::OfThread().Clear();
     if (!sourcePath || !targetPath || !SourceExists(sourcePath)) return 0;
@@ -446,8 +449,11 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
 
     std::unique_ptr<CRastik> source(NewRastikInstance(sourceType, sourcePath));
     if (!source || !OpenForRead(*source, sourcePath)) return 0;
+    source->Page = page;
     if (!source->ReadImageHead()) {
-        CConversionFailure::OfThread().Set(source->GetLastMessage(), GetMaxPixels());
+        uint64_t first = 0, second = 0;
+        source->GetMessageFigures(source->GetLastMessage(), &first, &second);
+        CConversionFailure::OfThread().Set(source->GetLastMessage(), first, second);
         return 0;
     }
     if (source->Width == 0 || source->Height == 0 || source->Width > kMaxWidth) return 0;
@@ -499,7 +505,7 @@ extern "C" int ImgProc(const char* sourcePath, const char* targetPath, int targe
 {
     try {
         return Convert(sourcePath, targetPath, targetMode, sizeMode, resolution, width, height, widthWritten,
-                       heightWritten, withQorHeader, kDefaultJpegQuality, 0);
+                       heightWritten, withQorHeader, kDefaultJpegQuality, 0, 0);
     } catch (...) {
         // Nothing is thrown to a host; codecs and files were released on the way out.
         return 0;
@@ -517,10 +523,18 @@ extern "C" int ImgProcEx(const char* sourcePath, const char* targetPath, int tar
                          int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
                          int withQorHeader, unsigned jpegQuality, unsigned options)
 {
+    return ImgProcPage(sourcePath, targetPath, targetMode, sizeMode, resolution, width, height, widthWritten,
+                       heightWritten, withQorHeader, jpegQuality, options, 0);
+}
+
+extern "C" int ImgProcPage(const char* sourcePath, const char* targetPath, int targetMode, int sizeMode,
+                           int resolution, unsigned width, int height, int* widthWritten, int* heightWritten,
+                           int withQorHeader, unsigned jpegQuality, unsigned options, uint32_t page)
+{
     if (jpegQuality > 100) return 0;
     try {
         return Convert(sourcePath, targetPath, targetMode, sizeMode, resolution, width, height, widthWritten,
-                       heightWritten, withQorHeader, jpegQuality, options);
+                       heightWritten, withQorHeader, jpegQuality, options, page);
     } catch (...) {
         return 0;
     }

@@ -35,6 +35,7 @@ const MessageEntry kMessages[] = {
      "内存上限 %llu 字节和临时目录的 %llu 字节可用空间都放不下图象通道，不能转换。"},
     {kMsgNoTargetSpace, "目标目录的磁盘空间不足，不能转换。",
      "目标目录的磁盘空间不足：需要 %llu 字节，只有 %llu 字节可用，不能转换。"},
+    {kMsgNoSuchPage, "文件中没有要读的这一页。", "文件只有 %llu 页，没有第 %llu 页（从 0 数起）。"},
 };
 
 const MessageEntry* EntryOf(int id)

@@ -78,6 +78,12 @@ inline uint32_t Get32(const uint8_t* p, bool littleEndian)
     return littleEndian ? GetLE32(p) : GetBE32(p);
 }
 
+inline uint64_t Get64(const uint8_t* p, bool littleEndian)
+{
+    uint64_t first = Get32(p, littleEndian), second = Get32(p + 4, littleEndian);
+    return littleEndian ? first | second << 32 : first << 32 | second;
+}
+
 inline void Put16(uint8_t* p, uint16_t v, bool littleEndian)
 {
     if (littleEndian)
@@ -92,6 +98,12 @@ inline void Put32(uint8_t* p, uint32_t v, bool littleEndian)
         PutLE32(p, v);
     else
         PutBE32(p, v);
+}
+
+inline void Put64(uint8_t* p, uint64_t v, bool littleEndian)
+{
+    Put32(p + (littleEndian ? 0 : 4), static_cast<uint32_t>(v), littleEndian);
+    Put32(p + (littleEndian ? 4 : 0), static_cast<uint32_t>(v >> 32), littleEndian);
 }
 
 // Reads fields from [data, end) in one byte order. A read that would pass

@@ -26,15 +26,15 @@ constexpr int kSecondPass = 2;
 bool CTiffIO::PlanContiguousStrips(uint32_t rows, uint64_t rowBytes)
 {
     uint64_t at = File.GetPosition();
-    if (at + rowBytes * Height > 0xFFFFFFFFull) return false;
+    if (!m_writeBig && at + rowBytes * Height > 0xFFFFFFFFull) return false;
     RowsPerStrip = std::min(rows, Height);
     StripTotal = (Height - 1) / RowsPerStrip + 1;
     StripOffsets.assign(StripTotal, 0);
     StripByteCounts.assign(StripTotal, 0);
     for (uint32_t i = 0; i < StripTotal; ++i) {
         uint32_t first = i * RowsPerStrip;
-        StripOffsets[i] = static_cast<uint32_t>(at + rowBytes * first);
-        StripByteCounts[i] = static_cast<uint32_t>(rowBytes * std::min(RowsPerStrip, Height - first));
+        StripOffsets[i] = at + rowBytes * first;
+        StripByteCounts[i] = rowBytes * std::min(RowsPerStrip, Height - first);
     }
     m_writtenCompression = tiff::kNone;
     m_writtenBits = 8;

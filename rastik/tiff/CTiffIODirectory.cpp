@@ -1,10 +1,12 @@
-// TIFF directory reading: the header and the entries of the first image file
-// directory, then the defaults and checks that turn them into the image
-// description; the format's byte-order routines.
+// TIFF directory reading: the header and the entries of the image file
+// directory of the page asked for, classic or BigTIFF, then the defaults and
+// checks that turn them into the image description; the page count and
+// sizes; the format's byte-order routines.
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "platform/CFileException.h"
 #include "rastik/CTiffIO.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
@@ -12,12 +14,14 @@
 #include "rastik/core/CStatus.h"
 #include "rastik/support/ByteOrder.h"
 #include "rastik/support/Inches.h"
+#include "rastik/tiff/CTiffDirectoryChain.h"
 #include "rastik/tiff/TiffDecoderTable.h"
 #include "rastik/tiff/TiffEntry.h"
 #include "rastik/tiff/TiffTags.h"
 
 using rastik::Get16;
 using rastik::Get32;
+using rastik::Get64;
 using tiff::TiffEntry;
 
 namespace {
@@ -35,31 +39,64 @@ constexpr uint64_t kMostPixelsPastData = 64ull << 20;
 // The inch of resolution unit 3 (centimetres).
 constexpr float kCentimetresPerInch = static_cast<float>(rastik::kUnitCentimetresPerInch);
 
-// The items of a BYTE, SHORT or LONG entry, read where they stand: in the
-// value field when they fit into its 4 bytes, else at the offset it holds.
-// Other types give no items. Fails with 27610 when the items lie outside
-// the file.
-CStatus ReadItems(CFile& file, const TiffEntry& e, bool little, uint64_t fileLength, std::vector<uint32_t>& items)
+// The bytes of an entry's value, read where they stand: in the value field
+// when they fit, else at the offset it holds. Fails with 27610 when they lie
+// outside the file.
+CStatus ReadValueBytes(CFile& file, const TiffEntry& e, bool little, tiff::TiffWidths w, uint64_t fileLength,
+                       std::vector<uint8_t>& data)
 {
     uint32_t size = tiff::TypeBytes(e.type);
-    items.clear();
-    if (size == 0 || size > 4 || e.type == tiff::kAscii || e.type == tiff::kFloat) return kDone;
-    uint64_t bytes = static_cast<uint64_t>(e.count) * size;
-    if (bytes > fileLength) return kBadData;
+    data.clear();
+    if (size == 0 || e.count > fileLength / size) return kBadData;
+    uint64_t bytes = e.count * size;
     if (bytes == 0) return kDone;
-    std::vector<uint8_t> data(bytes);
-    if (bytes <= sizeof e.field) {
-        memcpy(data.data(), e.field, bytes);
-    } else {
-        uint64_t at = Get32(e.field, little);
-        if (at + bytes > fileLength) return kBadData;
-        file.Seek(static_cast<int64_t>(at), CFile::begin);
-        if (file.Read(data.data(), static_cast<uint32_t>(bytes)) != bytes) return kBadData;
+    if (e.Fits(w)) {
+        data.assign(e.field, e.field + bytes);
+        return kDone;
     }
-    items.resize(e.count);
-    for (uint32_t i = 0; i < e.count; ++i) {
-        const uint8_t* p = data.data() + static_cast<size_t>(i) * size;
-        items[i] = size == 1 ? *p : size == 2 ? Get16(p, little) : Get32(p, little);
+    uint64_t at = e.Offset(little, w);
+    if (at > fileLength || bytes > fileLength - at) return kBadData;
+    data.resize(bytes);
+    file.Seek(static_cast<int64_t>(at), CFile::begin);
+    if (file.Read(data.data(), static_cast<uint32_t>(bytes)) != bytes) return kBadData;
+    return kDone;
+}
+
+bool IsIntegerType(uint16_t type)
+{
+    switch (type) {
+    case tiff::kByte:
+    case tiff::kSByte:
+    case tiff::kUndefined:
+    case tiff::kShort:
+    case tiff::kSShort:
+    case tiff::kLong:
+    case tiff::kSLong:
+    case tiff::kIfd:
+    case tiff::kLong8:
+    case tiff::kSLong8:
+    case tiff::kIfd8: return true;
+    default: return false;
+    }
+}
+
+// The items of an entry of whole numbers (BYTE to LONG8), read where they
+// stand; other types give no items. Fails with 27610 when the items lie
+// outside the file.
+template <class Item>
+CStatus ReadItems(CFile& file, const TiffEntry& e, bool little, tiff::TiffWidths w, uint64_t fileLength,
+                  std::vector<Item>& items)
+{
+    items.clear();
+    if (!IsIntegerType(e.type)) return kDone;
+    std::vector<uint8_t> data;
+    if (CStatus r = ReadValueBytes(file, e, little, w, fileLength, data); !r) return r;
+    uint32_t size = tiff::TypeBytes(e.type);
+    items.resize(data.size() / size);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const uint8_t* p = data.data() + i * size;
+        uint64_t v = size == 1 ? *p : size == 2 ? Get16(p, little) : size == 4 ? Get32(p, little) : Get64(p, little);
+        items[i] = static_cast<Item>(v);
     }
     return kDone;
 }
@@ -92,30 +129,20 @@ void CTiffIO::SetTIFInfoField(uint32_t* out, const uint8_t* entry)
 CStatus CTiffIO::ReadHead()
 {
     uint64_t fileLength = File.GetLength();
-    uint8_t head[tiff::kHeaderBytes];
-    File.Seek(0, CFile::begin);
-    if (File.Read(head, sizeof head) != sizeof head) return kBadData;
-    if (head[0] == 'I' && head[1] == 'I') {
-        IntelByteOrder = 1;
-    } else if (head[0] == 'M' && head[1] == 'M') {
-        IntelByteOrder = 0;
-    } else {
-        return kBadData;
+    CTiffDirectoryChain chain(File, fileLength);
+    CStatus opened = chain.Open();
+    IntelByteOrder = chain.Little() ? 1 : 0;
+    if (!opened) return opened;
+    BigTiff = chain.Widths().big ? 1 : 0;
+    if (!chain.SeekPage(Page)) {
+        m_pagesFound = chain.Index() + 1;
+        return CStatus::Failed(kMsgNoSuchPage);
     }
-    bool little = IntelByteOrder != 0;
-    if (Get16(head + 2, little) != tiff::kVersion) return kRefuse;
-    uint64_t at = Get32(head + 4, little);
-    uint8_t countBytes[2];
-    if (at + 2 > fileLength) return kBadData;
-    File.Seek(static_cast<int64_t>(at), CFile::begin);
-    if (File.Read(countBytes, 2) != 2) return kBadData;
-    uint32_t count = Get16(countBytes, little);
-    uint64_t bytes = static_cast<uint64_t>(count) * tiff::kEntryBytes;
-    if (at + 2 + bytes > fileLength) return kBadData;
-    std::vector<uint8_t> entries(bytes);
-    if (File.Read(entries.data(), static_cast<uint32_t>(bytes)) != bytes) return kBadData;
-    for (uint32_t i = 0; i < count; ++i) {
-        TiffEntry e = TiffEntry::Read(entries.data() + static_cast<size_t>(i) * tiff::kEntryBytes, little);
+    std::vector<uint8_t> entries;
+    if (!chain.ReadEntries(entries)) return kBadData;
+    uint32_t entryBytes = chain.Widths().EntryBytes();
+    for (size_t at = 0; at < entries.size(); at += entryBytes) {
+        TiffEntry e = TiffEntry::Read(entries.data() + at, chain.Little(), chain.Widths());
         if (CStatus result = ReadEntry(e, fileLength); !result) return result;
     }
     return CompleteDirectory(fileLength);
@@ -123,15 +150,16 @@ CStatus CTiffIO::ReadHead()
 
 CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
 {
-    uint32_t value = e.value;
+    uint32_t value = static_cast<uint32_t>(e.value);
     bool little = IntelByteOrder != 0;
+    tiff::TiffWidths w{BigTiff != 0};
     std::vector<uint32_t> items;
     switch (e.tag) {
     case tiff::kImageWidth: Width = value; break;
     case tiff::kImageLength: Height = value; break;
     case tiff::kBitsPerSample: {
         if (e.count > kMaxBitsPerSampleItems) return kBadData;
-        if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
+        if (CStatus r = ReadItems(File, e, little, w, fileLength, items); !r) return r;
         if (items.empty()) break;
         BitsPerChannel = items[0];
         for (uint32_t bits : items)
@@ -154,10 +182,10 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
         }
         break;
     case tiff::kFillOrder: FillOrder = value; break;
-    case tiff::kStripOffsets: return ReadItems(File, e, little, fileLength, StripOffsets);
+    case tiff::kStripOffsets: return ReadItems(File, e, little, w, fileLength, StripOffsets);
     case tiff::kSamplesPerPixel: ChannelCount = value; break;
     case tiff::kRowsPerStrip: RowsPerStrip = value; break;
-    case tiff::kStripByteCounts: return ReadItems(File, e, little, fileLength, StripByteCounts);
+    case tiff::kStripByteCounts: return ReadItems(File, e, little, w, fileLength, StripByteCounts);
     case tiff::kXResolution: return ReadResolution(e, fileLength, XResolution);
     case tiff::kYResolution: return ReadResolution(e, fileLength, YResolution);
     case tiff::kPlanarConfig:
@@ -170,20 +198,20 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kColorMap: return ReadColorMap(e, fileLength);
     case tiff::kTileWidth: Tiled = true, TileWidth = value; break;
     case tiff::kTileLength: Tiled = true, TileLength = value; break;
-    case tiff::kTileOffsets: Tiled = true; return ReadItems(File, e, little, fileLength, TileOffsets);
-    case tiff::kTileByteCounts: Tiled = true; return ReadItems(File, e, little, fileLength, TileByteCounts);
+    case tiff::kTileOffsets: Tiled = true; return ReadItems(File, e, little, w, fileLength, TileOffsets);
+    case tiff::kTileByteCounts: Tiled = true; return ReadItems(File, e, little, w, fileLength, TileByteCounts);
     case tiff::kExtraSamples:
         ExtraSampleCount = static_cast<uint16_t>(e.count);
-        if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
+        if (CStatus r = ReadItems(File, e, little, w, fileLength, items); !r) return r;
         AssociatedAlpha = !items.empty() && items[0] == tiff::kAssociatedAlpha;
         break;
     case tiff::kSampleFormat:
-        if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
+        if (CStatus r = ReadItems(File, e, little, w, fileLength, items); !r) return r;
         if (!items.empty()) SampleFormat = items[0];
         break;
     case tiff::kJpegTables:
-        if (CStatus r = ReadItems(File, e, little, fileLength, items); !r) return r;
-        JpegTables.assign(items.begin(), items.end());
+        if (tiff::TypeBytes(e.type) != 1) break;
+        return ReadValueBytes(File, e, little, w, fileLength, JpegTables);
         break;
     case tiff::kPhotoshop: ReadResourceEntry(e, fileLength); break;
     default: return ReadColourEntry(e, fileLength);
@@ -196,8 +224,9 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
 void CTiffIO::ReadResourceEntry(const TiffEntry& e, uint64_t fileLength)
 {
     uint64_t bytes = static_cast<uint64_t>(e.count) * std::max<uint32_t>(1, tiff::TypeBytes(e.type));
-    uint32_t at = Get32(e.field, IntelByteOrder != 0);
-    bool inFile = bytes > 4 && at < fileLength && at <= 0x7FFFFFFFu;
+    tiff::TiffWidths w{BigTiff != 0};
+    uint64_t at = e.Offset(IntelByteOrder != 0, w);
+    bool inFile = bytes > w.FieldBytes() && at < fileLength && at <= 0x7FFFFFFFu;
     ResourcePos = inFile ? static_cast<int32_t>(at) : 0;
     ResourceLength = inFile ? static_cast<uint32_t>(std::min<uint64_t>(bytes, fileLength - at)) : 0;
 }
@@ -208,11 +237,10 @@ CStatus CTiffIO::ReadResolution(const TiffEntry& e, uint64_t fileLength, float& 
 {
     bool little = IntelByteOrder != 0;
     if (e.type != tiff::kRational && e.type != tiff::kSRational) return kDone;
-    uint64_t at = Get32(e.field, little);
-    uint8_t pair[8];
-    if (at + sizeof pair > fileLength) return kBadData;
-    File.Seek(static_cast<int64_t>(at), CFile::begin);
-    if (File.Read(pair, sizeof pair) != sizeof pair) return kBadData;
+    std::vector<uint8_t> data;
+    if (CStatus r = ReadValueBytes(File, e, little, tiff::TiffWidths{BigTiff != 0}, fileLength, data); !r) return r;
+    if (data.size() < 8) return kDone;
+    const uint8_t* pair = data.data();
     // A RATIONAL's numerator is unsigned: writers that keep the most precision
     // store 72.009 as 4294967295 / 59644865. Only an SRATIONAL's is signed.
     uint32_t bits = Get32(pair, little);
@@ -230,7 +258,8 @@ CStatus CTiffIO::ReadColorMap(const TiffEntry& e, uint64_t fileLength)
     uint32_t entries = e.count / 3;
     if (entries > kMaxPaletteEntries) return kRefuse;
     std::vector<uint32_t> values;
-    if (CStatus r = ReadItems(File, e, IntelByteOrder != 0, fileLength, values); !r) return r;
+    if (CStatus r = ReadItems(File, e, IntelByteOrder != 0, tiff::TiffWidths{BigTiff != 0}, fileLength, values); !r)
+        return r;
     if (entries == 0 || values.size() < entries * 3) return kDone;
     bool wide = std::any_of(values.begin(), values.begin() + entries * 3, [](uint32_t v) { return v > 255; });
     std::vector<uint8_t> palette(entries * 4);
@@ -309,17 +338,17 @@ CStatus CTiffIO::CompleteDirectory(uint64_t fileLength)
 // Byte counts of the first total compressed strips (or tiles) the file does
 // not give: each runs to the next offset above its own, the last to the end
 // of the file.
-void CTiffIO::DeriveByteCounts(const std::vector<uint32_t>& offsets, uint32_t total, uint64_t fileLength,
-                               std::vector<uint32_t>& counts)
+void CTiffIO::DeriveByteCounts(const std::vector<uint64_t>& offsets, uint32_t total, uint64_t fileLength,
+                               std::vector<uint64_t>& counts)
 {
     if (counts.size() >= total) return;
-    std::vector<uint32_t> sorted(offsets);
+    std::vector<uint64_t> sorted(offsets);
     std::sort(sorted.begin(), sorted.end());
     for (size_t i = counts.size(); i < total; ++i) {
-        uint32_t at = offsets[i];
+        uint64_t at = offsets[i];
         auto next = std::upper_bound(sorted.begin(), sorted.end(), at);
         uint64_t end = next == sorted.end() ? fileLength : *next;
-        counts.push_back(at >= fileLength ? 0 : static_cast<uint32_t>(std::min(end, fileLength) - at));
+        counts.push_back(at >= fileLength ? 0 : std::min(end, fileLength) - at);
     }
 }
 
@@ -334,7 +363,7 @@ void CTiffIO::SizeStoredStrips()
     for (uint32_t i = 0; i < StripTotal; ++i) {
         uint32_t row = (i % perPlane) * RowsPerStrip;
         uint64_t bytes = StoredBytes(std::min(RowsPerStrip, Height - std::min(row, Height)), rowBytes);
-        StripByteCounts[i] = static_cast<uint32_t>(std::min<uint64_t>(bytes, 0xFFFFFFFFu));
+        StripByteCounts[i] = bytes;
     }
 }
 
@@ -367,6 +396,47 @@ CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
 
 uint32_t CTiffIO::GetChOffset() const
 {
-    const std::vector<uint32_t>& offsets = Tiled ? TileOffsets : StripOffsets;
-    return offsets.empty() ? 0 : offsets[0];
+    const std::vector<uint64_t>& offsets = Tiled ? TileOffsets : StripOffsets;
+    return offsets.empty() || offsets[0] > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(offsets[0]);
+}
+
+void CTiffIO::GetMessageFigures(int id, uint64_t* first, uint64_t* second) const
+{
+    CRastik::GetMessageFigures(id, first, second);
+    if (id == kMsgNoSuchPage) *first = m_pagesFound, *second = Page;
+}
+
+uint32_t CTiffIO::GetPageCount()
+{
+    try {
+        CTiffDirectoryChain chain(File, File.GetLength());
+        if (!chain.Open()) return 0;
+        while (chain.Next()) {
+        }
+        return chain.Index() + 1;
+    } catch (const CFileException&) {
+        return 0;
+    }
+}
+
+bool CTiffIO::GetPageSize(uint32_t page, uint32_t& width, uint32_t& height, uint32_t& compression)
+{
+    width = height = 0;
+    compression = tiff::kNone;
+    try {
+        CTiffDirectoryChain chain(File, File.GetLength());
+        std::vector<uint8_t> entries;
+        if (!chain.Open() || !chain.SeekPage(page) || !chain.ReadEntries(entries)) return false;
+        uint32_t entryBytes = chain.Widths().EntryBytes();
+        for (size_t at = 0; at < entries.size(); at += entryBytes) {
+            TiffEntry e = TiffEntry::Read(entries.data() + at, chain.Little(), chain.Widths());
+            uint32_t value = static_cast<uint32_t>(e.value);
+            if (e.tag == tiff::kImageWidth) width = value;
+            if (e.tag == tiff::kImageLength) height = value;
+            if (e.tag == tiff::kCompression) compression = value;
+        }
+        return true;
+    } catch (const CFileException&) {
+        return false;
+    }
 }

@@ -13,10 +13,13 @@
 #include "rastik/tiff/TiffTags.h"
 
 using tiff::TiffEntry;
+using tiff::TiffWidths;
 
 namespace {
 
+// Where the header holds the directory's offset.
 constexpr uint32_t kDirectoryOffsetAt = 4;
+constexpr uint32_t kBigDirectoryOffsetAt = 8;
 constexpr uint16_t kPlanarContiguous = 1;
 constexpr uint16_t kResolutionInch = 2;
 constexpr uint16_t kExtraUnspecified = 0;
@@ -37,11 +40,36 @@ public:
         m_bytes.resize(at + 4);
         rastik::Put32(&m_bytes[at], v, m_little);
     }
-    void PutEntry(const TiffEntry& e)
+    void Put64(uint64_t v)
     {
         size_t at = m_bytes.size();
-        m_bytes.resize(at + tiff::kEntryBytes);
-        e.Write(&m_bytes[at], m_little);
+        m_bytes.resize(at + 8);
+        rastik::Put64(&m_bytes[at], v, m_little);
+    }
+    // An item of a SHORT, LONG or LONG8 entry.
+    void PutItem(uint16_t type, uint64_t v)
+    {
+        if (type == tiff::kShort) Put16(static_cast<uint16_t>(v));
+        else if (type == tiff::kLong8) Put64(v);
+        else Put32(static_cast<uint32_t>(v));
+    }
+    void PutOffset(uint64_t v, TiffWidths w)
+    {
+        if (w.big) Put64(v);
+        else Put32(static_cast<uint32_t>(v));
+    }
+    void PutEntry(const TiffEntry& e, TiffWidths w)
+    {
+        size_t at = m_bytes.size();
+        m_bytes.resize(at + w.EntryBytes());
+        e.Write(&m_bytes[at], m_little, w);
+    }
+    // Moves what was gathered into the value field of e (it fits there).
+    void InlineInto(TiffEntry& e)
+    {
+        std::copy(m_bytes.begin(), m_bytes.begin() + std::min<size_t>(m_bytes.size(), sizeof e.field), e.field);
+        e.inlined = true;
+        m_bytes.clear();
     }
     void PutBytes(const std::vector<uint8_t>& bytes) { m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end()); }
     // Writes what was gathered at the file position, which it returns.
@@ -76,11 +104,11 @@ void AddJpegValues(TailBytes& out, CFile& file, const std::vector<uint8_t>& tabl
     if (ycc) {
         entries.push_back({tiff::kYCbCrSubSampling, tiff::kShort, 2, kChromaSampling, kChromaSampling});
         for (uint32_t v : kBlackWhite) out.Put32(v), out.Put32(1);
-        entries.push_back({tiff::kReferenceBlackWhite, tiff::kRational, 6, static_cast<uint32_t>(out.WriteTo(file))});
+        entries.push_back({tiff::kReferenceBlackWhite, tiff::kRational, 6, out.WriteTo(file)});
     }
     if (tables.empty()) return;
     out.PutBytes(tables);
-    uint32_t at = static_cast<uint32_t>(out.WriteTo(file));
+    uint64_t at = out.WriteTo(file);
     entries.push_back({tiff::kJpegTables, tiff::kUndefined, static_cast<uint32_t>(tables.size()), at});
 }
 
@@ -129,9 +157,26 @@ CStatus CTiffIO::WriteTailParts()
     uint32_t blockBytes = WriteResourceBlock();
     if (EscPressed && !escBefore) return CStatus::Stopped();
     // An empty block is left out: readers refuse an entry of no values.
-    if (blockBytes) entries.push_back({tiff::kPhotoshop, tiff::kByte, blockBytes, static_cast<uint32_t>(blockAt)});
+    if (blockBytes) entries.push_back({tiff::kPhotoshop, tiff::kByte, blockBytes, blockAt});
     AddImageEntries(entries);
     return WriteDirectory(entries);
+}
+
+// An entry of the items: in its value field when they fit, else written at
+// the file position, which the entry then holds.
+TiffEntry CTiffIO::ValuesEntry(uint16_t tag, uint16_t type, const std::vector<uint64_t>& items)
+{
+    TiffWidths w{m_writeBig};
+    TailBytes out(IntelByteOrder != 0);
+    TiffEntry e{tag, type, items.size(), 0};
+    uint16_t itemType = type == tiff::kRational ? static_cast<uint16_t>(tiff::kLong) : type;
+    for (uint64_t v : items) out.PutItem(itemType, v);
+    if (type == tiff::kRational) e.count /= 2;
+    if (e.Fits(w))
+        out.InlineInto(e);
+    else
+        e.value = out.WriteTo(File);
+    return e;
 }
 
 // Value arrays: bits per sample, resolutions, strip tables, extra samples,
@@ -140,39 +185,19 @@ std::vector<TiffEntry> CTiffIO::WriteTailValues()
 {
     uint32_t samples = m_writtenSamples;
     uint32_t extra = samples > ColorChannels ? samples - ColorChannels : 0;
-    TailBytes out(IntelByteOrder != 0);
-    TiffEntry bits{tiff::kBitsPerSample, tiff::kShort, samples, m_writtenBits, static_cast<uint16_t>(m_writtenBits)};
-    if (samples > 2) {
-        for (uint32_t i = 0; i < samples; ++i) out.Put16(static_cast<uint16_t>(m_writtenBits));
-        bits.value = static_cast<uint32_t>(out.WriteTo(File));
-    }
-    if (samples == 1) bits.second = 0;
-    out.Put32(DotsPerInch(XResolution, ResolutionUnit));
-    out.Put32(1);
-    uint32_t xAt = static_cast<uint32_t>(out.WriteTo(File));
-    out.Put32(DotsPerInch(YResolution, ResolutionUnit));
-    out.Put32(1);
-    uint32_t yAt = static_cast<uint32_t>(out.WriteTo(File));
-    TiffEntry offsets{tiff::kStripOffsets, tiff::kLong, StripTotal, StripOffsets[0]};
-    TiffEntry counts{tiff::kStripByteCounts, tiff::kLong, StripTotal, StripByteCounts[0]};
-    if (StripTotal > 1) {
-        for (uint32_t v : StripOffsets) out.Put32(v);
-        offsets.value = static_cast<uint32_t>(out.WriteTo(File));
-        for (uint32_t v : StripByteCounts) out.Put32(v);
-        counts.value = static_cast<uint32_t>(out.WriteTo(File));
-    }
+    uint16_t tableType = m_writeBig ? tiff::kLong8 : tiff::kLong;
     std::vector<TiffEntry> entries = {
-        bits, offsets, counts, {tiff::kXResolution, tiff::kRational, 1, xAt}, {tiff::kYResolution, tiff::kRational, 1, yAt},
+        ValuesEntry(tiff::kBitsPerSample, tiff::kShort, std::vector<uint64_t>(samples, m_writtenBits)),
+        ValuesEntry(tiff::kXResolution, tiff::kRational, {DotsPerInch(XResolution, ResolutionUnit), 1}),
+        ValuesEntry(tiff::kYResolution, tiff::kRational, {DotsPerInch(YResolution, ResolutionUnit), 1}),
+        ValuesEntry(tiff::kStripOffsets, tableType, StripOffsets),
+        ValuesEntry(tiff::kStripByteCounts, tableType, StripByteCounts),
     };
-    if (extra) {
-        TiffEntry extras{tiff::kExtraSamples, tiff::kShort, extra, kExtraUnspecified};
-        if (extra > 2) {
-            for (uint32_t i = 0; i < extra; ++i) out.Put16(kExtraUnspecified);
-            extras.value = static_cast<uint32_t>(out.WriteTo(File));
-        }
-        entries.push_back(extras);
+    if (extra) entries.push_back(ValuesEntry(tiff::kExtraSamples, tiff::kShort, std::vector<uint64_t>(extra, kExtraUnspecified)));
+    if (m_writtenCompression == tiff::kJpeg) {
+        TailBytes out(IntelByteOrder != 0);
+        AddJpegValues(out, File, JpegTables, WritesYCbCr(), entries);
     }
-    if (m_writtenCompression == tiff::kJpeg) AddJpegValues(out, File, JpegTables, WritesYCbCr(), entries);
     return entries;
 }
 
@@ -191,26 +216,29 @@ void CTiffIO::AddImageEntries(std::vector<TiffEntry>& entries) const
     });
     if (m_writtenCompression == tiff::kLzw || m_writtenCompression == tiff::kDeflate)
         entries.push_back({tiff::kPredictor, tiff::kShort, 1, tiff::kPredictorHorizontal});
-    if (uint32_t map = ColorMapEntries()) entries.push_back({tiff::kColorMap, tiff::kShort, map * 3, tiff::kHeaderBytes});
+    if (uint32_t map = ColorMapEntries())
+        entries.push_back({tiff::kColorMap, tiff::kShort, map * 3, TiffWidths{m_writeBig}.HeaderBytes()});
 }
 
 // The directory on a word boundary, entries in ascending tag order, and its
-// offset in the header. A failure (27709) when the file would pass the
-// 4 GiB a TIFF file can address.
+// offset in the header. A failure (27709) when a classic file would pass the
+// 4 GiB it can address.
 CStatus CTiffIO::WriteDirectory(std::vector<TiffEntry>& entries)
 {
     std::stable_sort(entries.begin(), entries.end(),
                      [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+    TiffWidths w{m_writeBig};
     PadToWord(File);
     TailBytes out(IntelByteOrder != 0);
-    out.Put16(static_cast<uint16_t>(entries.size()));
-    for (const TiffEntry& e : entries) out.PutEntry(e);
-    out.Put32(0);
+    if (w.big) out.Put64(entries.size());
+    else out.Put16(static_cast<uint16_t>(entries.size()));
+    for (const TiffEntry& e : entries) out.PutEntry(e, w);
+    out.PutOffset(0, w);
     uint64_t directoryAt = out.WriteTo(File);
     uint64_t end = File.GetPosition();
-    if (end > 0xFFFFFFFFull) return CStatus::Failed(kMsgUnsupported);
-    out.Put32(static_cast<uint32_t>(directoryAt));
-    File.Seek(kDirectoryOffsetAt, CFile::begin);
+    if (!w.big && end > 0xFFFFFFFFull) return CStatus::Failed(kMsgUnsupported);
+    out.PutOffset(directoryAt, w);
+    File.Seek(w.big ? kBigDirectoryOffsetAt : kDirectoryOffsetAt, CFile::begin);
     out.WriteTo(File);
     File.Seek(static_cast<int64_t>(end), CFile::begin);
     File.Flush();

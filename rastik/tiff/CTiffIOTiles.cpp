@@ -68,7 +68,7 @@ CStatus CTiffIO::CompleteTiles(uint64_t fileLength)
         // them cuts the tile.
         uint64_t full = tileRowBytes * TileLength;
         TileByteCounts.resize(TileOffsets.size(), 0xFFFFFFFFu);
-        for (uint32_t& count : TileByteCounts) count = static_cast<uint32_t>(std::min<uint64_t>(count, full));
+        for (uint64_t& count : TileByteCounts) count = std::min<uint64_t>(count, full);
     } else {
         DeriveByteCounts(TileOffsets, static_cast<uint32_t>(TileOffsets.size()), fileLength, TileByteCounts);
     }

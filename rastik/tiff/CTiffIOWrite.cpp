@@ -25,6 +25,7 @@
 #include "rastik/tiff/CTiffDeflateEncoder.h"
 #include "rastik/tiff/CTiffJpegEncoder.h"
 #include "rastik/tiff/CTiffLzwEncoder.h"
+#include "rastik/tiff/TiffEntry.h"
 #include "rastik/tiff/TiffTags.h"
 
 namespace {
@@ -36,7 +37,6 @@ constexpr uint32_t kLzwStripLimits[] = {600, 999, 1399};
 constexpr uint32_t kLzwMostRows = 4;
 // Deflate and JPEG strips hold about this many bytes of rows.
 constexpr uint64_t kCodedStripBytes = 512u << 10;
-constexpr uint32_t kColorMapOffset = tiff::kHeaderBytes;
 constexpr uint32_t kIndexedMapEntries = 256;
 
 // Pooled strip writing: runs of strips coded at once for every thread, and
@@ -252,16 +252,24 @@ CStatus CTiffIO::WriteHeaderBytes()
     StripOffsets.clear();
     StripByteCounts.clear();
     bool little = IntelByteOrder != 0;
-    // Colour map: all reds, all greens, all blues, each component c as the
+    m_writeBig = BigTiff != 0 || OutputBound() > 0xFFFFFFFFull;
+    tiff::TiffWidths widths{m_writeBig};
+    uint32_t mapAt = widths.HeaderBytes();
+    // Colour map after the header: all reds, all greens, all blues, each component c as the
     // 16-bit value c x 257 (0xAB becomes 0xABAB: its high byte for readers
     // that take it, exactly c / 255 for readers that scale); a map of 256
     // entries for 8-bit indexes (entries past the palette black), black and
     // white for a bilevel image without a palette.
     uint32_t entries = ColorMapEntries();
-    std::vector<uint8_t> out(tiff::kHeaderBytes + static_cast<size_t>(entries) * 6);
+    std::vector<uint8_t> out(mapAt + static_cast<size_t>(entries) * 6);
     out[0] = out[1] = little ? 'I' : 'M';
-    rastik::Put16(&out[2], tiff::kVersion, little);
-    rastik::Put32(&out[4], 0, little);
+    // The directory's offset stays 0 until the tail is written.
+    if (m_writeBig) {
+        rastik::Put16(&out[2], tiff::kBigVersion, little);
+        rastik::Put16(&out[4], tiff::kBigOffsetBytes, little);
+    } else {
+        rastik::Put16(&out[2], tiff::kVersion, little);
+    }
     static const uint8_t kBlackWhite[8] = {0, 0, 0, 0, 255, 255, 255, 0};
     const uint8_t* map = Palette;
     uint32_t known = Palette ? std::min(PaletteSize, entries) : 0;
@@ -269,7 +277,7 @@ CStatus CTiffIO::WriteHeaderBytes()
     for (uint32_t i = 0; i < known; ++i) {
         for (uint32_t c = 0; c < 3; ++c) {
             uint16_t value = static_cast<uint16_t>(map[i * 4 + 2 - c] * 257);
-            rastik::Put16(&out[kColorMapOffset + (c * entries + i) * 2], value, little);
+            rastik::Put16(&out[mapAt + (c * entries + i) * 2], value, little);
         }
     }
     File.Seek(0, CFile::begin);
@@ -399,8 +407,8 @@ CStatus CTiffIO::WriteBmpFile()
 CStatus CTiffIO::RecordStrip(uint32_t s, uint32_t bytes)
 {
     uint64_t at = File.GetPosition();
-    if (at + bytes > 0xFFFFFFFFull) return CStatus::Failed(kMsgUnsupported);
-    StripOffsets[s] = static_cast<uint32_t>(at);
+    if (!m_writeBig && at + bytes > 0xFFFFFFFFull) return CStatus::Failed(kMsgUnsupported);
+    StripOffsets[s] = at;
     StripByteCounts[s] = bytes;
     return CStatus::Ok();
 }

@@ -31,8 +31,8 @@ struct TiffStripPlan {
     TiffRowShape shape;         // the rows of a strip
     uint32_t height = 0;
     uint32_t rowsPerStrip = 1;
-    const uint32_t* offsets = nullptr;
-    const uint32_t* counts = nullptr;  // stored bytes of each strip
+    const uint64_t* offsets = nullptr;
+    const uint64_t* counts = nullptr;  // stored bytes of each strip
     uint32_t strips = 0;               // strips the file gives for the plane
 
     uint32_t RowBytes() const { return shape.RowBytes(); }

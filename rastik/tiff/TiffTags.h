@@ -7,7 +7,16 @@
 // ascending tag order (tag 16 bits, type 16 bits, value count 32 bits, value
 // or offset 32 bits), the 32-bit offset of the next directory. A value whose
 // items fit into 4 bytes stands in the entry itself, left-aligned; larger
-// values lie at the offset.
+// values lie at the offset. Directories form a chain, each one image (a
+// page); offset 0 ends it. Directories a SubIFDs entry points to hang off
+// their page and are not pages of the chain.
+//
+// BigTIFF (version 43): the header is 16 bytes, the mark, 43, the offset
+// size 8 (16 bits), 0 (16 bits) and the 64-bit offset of the first
+// directory. A directory holds a 64-bit entry count, entries of 20 bytes
+// (tag 16 bits, type 16 bits, value count 64 bits, value or offset 64
+// bits) and the 64-bit offset of the next directory; items of up to 8
+// bytes stand in the entry.
 #pragma once
 
 #include <cstdint>
@@ -17,12 +26,18 @@ namespace tiff {
 constexpr uint16_t kVersion = 42;
 constexpr uint32_t kHeaderBytes = 8;
 constexpr uint32_t kEntryBytes = 12;
+constexpr uint16_t kBigVersion = 43;
+constexpr uint16_t kBigOffsetBytes = 8;
+constexpr uint32_t kBigHeaderBytes = 16;
+constexpr uint32_t kBigEntryBytes = 20;
 
 // Entry types, numbered from 1, and the bytes of one item.
 enum Type : uint16_t {
-    kByte = 1, kAscii, kShort, kLong, kRational, kSByte, kUndefined, kSShort, kSLong, kSRational, kFloat, kDouble
+    kByte = 1, kAscii, kShort, kLong, kRational, kSByte, kUndefined, kSShort, kSLong, kSRational, kFloat, kDouble,
+    kIfd,  // a directory's offset, 32 bits
+    kLong8 = 16, kSLong8, kIfd8
 };
-static_assert(kDouble == 12);
+static_assert(kDouble == 12 && kIfd == 13 && kIfd8 == 18);
 
 inline uint32_t TypeBytes(uint16_t type)
 {
@@ -35,10 +50,14 @@ inline uint32_t TypeBytes(uint16_t type)
     case kSShort: return 2;
     case kLong:
     case kSLong:
-    case kFloat: return 4;
+    case kFloat:
+    case kIfd: return 4;
     case kRational:
     case kSRational:
-    case kDouble: return 8;
+    case kDouble:
+    case kLong8:
+    case kSLong8:
+    case kIfd8: return 8;
     default: return 0;
     }
 }
@@ -65,6 +84,7 @@ enum Tag : uint16_t {
     kTileLength = 323,
     kTileOffsets = 324,
     kTileByteCounts = 325,
+    kSubIfds = 330,
     kExtraSamples = 338,
     kSampleFormat = 339,
     kJpegTables = 347,

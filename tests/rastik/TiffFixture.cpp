@@ -26,9 +26,11 @@ public:
     {
         if (type == 3) U16(static_cast<uint16_t>(v));
         else if (type == 1 || type == 7) U8(static_cast<uint8_t>(v));
+        else if (type == 16) m_little ? (U32(v), U32(0)) : (U32(0), U32(v));
         else U32(v);
     }
     void Align() { if (bytes.size() & 1) U8(0); }
+    bool little() const { return m_little; }
     std::vector<uint8_t> bytes;
 
 private:
@@ -39,16 +41,37 @@ private:
 
 uint32_t ItemBytes(uint16_t type)
 {
-    return type == 3 ? 2 : (type == 1 || type == 7) ? 1 : (type == 5 || type == 10) ? 8 : 4;
+    return type == 3 ? 2 : (type == 1 || type == 7) ? 1 : (type == 5 || type == 10 || type == 16) ? 8 : 4;
 }
 
-std::vector<uint8_t> MakeTiff(const TiffFixture& f)
+namespace {
+
+// The offset field and count of an entry, and the offsets, of a classic or
+// a BigTIFF file.
+struct Widths {
+    bool big;
+    uint32_t Field() const { return big ? 8 : 4; }
+    void Offset(Writer& w, uint64_t v) const
+    {
+        if (big) {
+            if (w.little()) w.U32(static_cast<uint32_t>(v)), w.U32(static_cast<uint32_t>(v >> 32));
+            else w.U32(static_cast<uint32_t>(v >> 32)), w.U32(static_cast<uint32_t>(v));
+        } else {
+            w.U32(static_cast<uint32_t>(v));
+        }
+    }
+};
+
+// Where an appended image's directory lies and where its next-directory
+// offset stands.
+struct Appended {
+    size_t directory, next;
+};
+
+// Appends one image: its strips, the values that do not fit into their
+// entries and its directory.
+Appended AppendImage(Writer& w, const TiffFixture& f, Widths wd)
 {
-    Writer w(f.littleEndian);
-    w.U8(f.littleEndian ? 'I' : 'M');
-    w.U8(f.littleEndian ? 'I' : 'M');
-    w.U16(42);
-    w.U32(0);
     // Strips first (optionally last to first), then values that do not fit.
     std::vector<uint32_t> offsets(f.strips.size()), counts(f.strips.size());
     for (size_t k = 0; k < f.strips.size(); ++k) {
@@ -59,44 +82,108 @@ std::vector<uint8_t> MakeTiff(const TiffFixture& f)
         w.Align();
     }
     std::vector<TiffEntry> entries = f.entries;
-    uint16_t stripType = f.shortStripArrays ? 3 : 4;
+    uint16_t stripType = f.shortStripArrays ? 3 : wd.big ? 16 : 4;
     entries.push_back({uint16_t(f.tiles ? 324 : 273), stripType, offsets, {}});
     if (f.withByteCounts) entries.push_back({uint16_t(f.tiles ? 325 : 279), stripType, counts, {}});
     std::stable_sort(entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
-    std::vector<uint32_t> at(entries.size(), 0);
+    auto itemsOf = [](const TiffEntry& e) {
+        uint64_t n = e.bytes.empty() ? e.values.size() : e.bytes.size();
+        return e.type == 5 || e.type == 10 ? n / 2 : n;
+    };
+    std::vector<uint64_t> at(entries.size(), 0);
     for (size_t i = 0; i < entries.size(); ++i) {
         const TiffEntry& e = entries[i];
-        uint32_t n = e.bytes.empty() ? static_cast<uint32_t>(e.values.size()) : static_cast<uint32_t>(e.bytes.size());
-        if (e.type == 5 || e.type == 10) n /= 2;
-        if (n * ItemBytes(e.type) <= 4) continue;
+        if (itemsOf(e) * ItemBytes(e.type) <= wd.Field()) continue;
         w.Align();
-        at[i] = static_cast<uint32_t>(w.bytes.size());
+        at[i] = w.bytes.size();
         if (!e.bytes.empty()) w.bytes.insert(w.bytes.end(), e.bytes.begin(), e.bytes.end());
         else for (uint32_t v : e.values) w.Item(e.type == 5 || e.type == 10 ? 4 : e.type, v);
     }
     w.Align();
-    uint32_t ifd = static_cast<uint32_t>(w.bytes.size());
-    w.U16(static_cast<uint16_t>(entries.size()));
+    size_t directory = w.bytes.size();
+    wd.big ? wd.Offset(w, entries.size()) : w.U16(static_cast<uint16_t>(entries.size()));
     for (size_t i = 0; i < entries.size(); ++i) {
         const TiffEntry& e = entries[i];
-        uint32_t n = e.bytes.empty() ? static_cast<uint32_t>(e.values.size()) : static_cast<uint32_t>(e.bytes.size());
-        if (e.type == 5 || e.type == 10) n /= 2;
+        uint64_t n = itemsOf(e);
         w.U16(e.tag);
         w.U16(e.type);
-        w.U32(n);
-        if (n * ItemBytes(e.type) > 4) {
-            w.U32(at[i]);
+        wd.big ? wd.Offset(w, n) : w.U32(static_cast<uint32_t>(n));
+        if (n * ItemBytes(e.type) > wd.Field()) {
+            wd.Offset(w, at[i]);
             continue;
         }
         size_t start = w.bytes.size();
         if (!e.bytes.empty()) w.bytes.insert(w.bytes.end(), e.bytes.begin(), e.bytes.end());
         else for (uint32_t v : e.values) w.Item(e.type, v);
-        while (w.bytes.size() < start + 4) w.U8(0);
+        while (w.bytes.size() < start + wd.Field()) w.U8(0);
     }
-    w.U32(0);
-    Writer head(f.littleEndian);
-    head.U32(ifd);
-    std::copy(head.bytes.begin(), head.bytes.end(), w.bytes.begin() + 4);
+    size_t next = w.bytes.size();
+    wd.Offset(w, 0);
+    return {directory, next};
+}
+
+// Writes v as an offset of widths wd at byte at of bytes.
+void PatchOffset(std::vector<uint8_t>& bytes, size_t at, uint64_t v, bool little, Widths wd)
+{
+    Writer o(little);
+    wd.Offset(o, v);
+    std::copy(o.bytes.begin(), o.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+// Points the SubIFDs entry of the directory at at to the directories subs.
+void PatchSubIfds(std::vector<uint8_t>& bytes, size_t at, const std::vector<size_t>& subs, bool little, Widths wd)
+{
+    auto get = [&](size_t p, uint32_t n) {
+        uint64_t v = 0;
+        for (uint32_t i = 0; i < n; ++i) v |= uint64_t{bytes[p + (little ? i : n - 1 - i)]} << (8 * i);
+        return v;
+    };
+    uint64_t entries = wd.big ? get(at, 8) : get(at, 2);
+    size_t first = at + (wd.big ? 8 : 2), size = wd.big ? 20 : 12;
+    for (uint64_t e = 0; e < entries; ++e) {
+        size_t entry = first + e * size;
+        if (get(entry, 2) != 330) continue;
+        size_t field = entry + (wd.big ? 12 : 8);
+        size_t items = subs.size() * 4 <= wd.Field() ? field : static_cast<size_t>(get(field, wd.Field()));
+        for (size_t i = 0; i < subs.size(); ++i) {
+            Writer o(little);
+            o.U32(static_cast<uint32_t>(subs[i]));
+            std::copy(o.bytes.begin(), o.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(items + 4 * i));
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakeTiff(const TiffFixture& f)
+{
+    return MakeTiffPages({f});
+}
+
+std::vector<uint8_t> MakeTiffPages(const std::vector<TiffFixture>& pages, int loopTo,
+                                   const std::vector<TiffFixture>& subIfds)
+{
+    bool little = pages.at(0).littleEndian;
+    Widths wd{pages[0].bigTiff};
+    Writer w(little);
+    w.U8(little ? 'I' : 'M');
+    w.U8(little ? 'I' : 'M');
+    w.U16(wd.big ? 43 : 42);
+    if (wd.big) w.U16(8), w.U16(0);
+    size_t link = w.bytes.size();
+    wd.Offset(w, 0);
+    std::vector<Appended> made;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        TiffFixture page = pages[i];
+        if (i == 0 && !subIfds.empty()) page.entries.push_back({330, 13, std::vector<uint32_t>(subIfds.size(), 0), {}});
+        made.push_back(AppendImage(w, page, wd));
+        PatchOffset(w.bytes, link, made.back().directory, little, wd);
+        link = made.back().next;
+    }
+    if (loopTo >= 0) PatchOffset(w.bytes, link, made.at(static_cast<size_t>(loopTo)).directory, little, wd);
+    std::vector<size_t> subs;
+    for (const TiffFixture& sub : subIfds) subs.push_back(AppendImage(w, sub, wd).directory);
+    if (!subs.empty()) PatchSubIfds(w.bytes, made[0].directory, subs, little, wd);
     return w.bytes;
 }
 

@@ -10,7 +10,7 @@ namespace testutil {
 
 struct TiffEntry {
     uint16_t tag;
-    uint16_t type;  // 1 BYTE, 3 SHORT, 4 LONG, 5 RATIONAL, 7 UNDEFINED, 10 SRATIONAL
+    uint16_t type;  // 1 BYTE, 3 SHORT, 4 LONG, 5 RATIONAL, 7 UNDEFINED, 10 SRATIONAL, 16 LONG8
     std::vector<uint32_t> values;  // RATIONAL, SRATIONAL: numerator, denominator pairs
     std::vector<uint8_t> bytes;    // BYTE / UNDEFINED data (instead of values)
 };
@@ -23,8 +23,17 @@ struct TiffFixture {
     bool shortStripArrays = false;             // StripOffsets/StripByteCounts as SHORT
     bool withByteCounts = true;
     bool tiles = false;                        // the strips are tiles (TileOffsets, TileByteCounts)
+    // BigTIFF layout (the first page's setting holds for the file); the
+    // strip tables then are LONG8 unless shortStripArrays.
+    bool bigTiff = false;
 };
 std::vector<uint8_t> MakeTiff(const TiffFixture& fixture);
+// A file of several pages in one directory chain, in the byte order and
+// layout of the first; with loopTo >= 0 the last directory's next offset
+// points back at directory loopTo. The directories of subIfds follow, out of
+// the chain, and the first page's SubIFDs entry (type IFD) points at them.
+std::vector<uint8_t> MakeTiffPages(const std::vector<TiffFixture>& pages, int loopTo = -1,
+                                   const std::vector<TiffFixture>& subIfds = {});
 
 // Bytes of one item of a field type (RATIONAL: both numbers).
 uint32_t ItemBytes(uint16_t type);

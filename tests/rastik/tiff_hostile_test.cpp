@@ -78,6 +78,21 @@ protected:
                                          Quote(files.back()), nullptr), 0);
             }
         }
+        // BigTIFF in both byte orders, pages, SubIFDs and a chain that loops.
+        for (bool little : {true, false}) {
+            TiffFixture f = PlainTiff(11, 9, 8, 3, 2, std::vector<uint8_t>(297, 0x71), 4, little);
+            TiffFixture big = f;
+            big.bigTiff = true;
+            const std::pair<const char*, std::vector<uint8_t>> kMade[] = {
+                {"big", MakeTiff(big)},
+                {"pages", MakeTiffPages({f, f}, little ? -1 : 0)},
+                {"big-pages", MakeTiffPages({big, big}, little ? 1 : -1, {big})},
+            };
+            for (const auto& [name, bytes] : kMade) {
+                files.push_back(dir.File(std::string(name) + (little ? "-ii.tif" : "-mm.tif")));
+                ASSERT_TRUE(WriteBytes(files.back(), bytes));
+            }
+        }
         // Clip paths in both byte orders; Modified Huffman data through PIL.
         for (bool little : {true, false}) {
             TiffFixture f = PlainTiff(30, 20, 4, 1, 3, std::vector<uint8_t>(300, 0x5A), 7, little);
@@ -113,6 +128,84 @@ protected:
     TempDir dir;
     std::vector<std::string> files;
 };
+
+// Little-endian numbers of n bytes at p of a built file.
+uint64_t GetLE(const std::vector<uint8_t>& b, size_t p, uint32_t n)
+{
+    uint64_t v = 0;
+    for (uint32_t i = 0; i < n; ++i) v |= uint64_t{b.at(p + i)} << (8 * i);
+    return v;
+}
+
+void PutLE(std::vector<uint8_t>& b, size_t p, uint32_t n, uint64_t v)
+{
+    for (uint32_t i = 0; i < n; ++i) b.at(p + i) = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A little-endian BigTIFF file and where its first directory's parts lie.
+struct BigFile {
+    std::vector<uint8_t> bytes;
+    size_t directory = 0;
+    size_t Entry(uint16_t tag) const
+    {
+        for (size_t e = 0; e < GetLE(bytes, directory, 8); ++e)
+            if (GetLE(bytes, directory + 8 + e * 20, 2) == tag) return directory + 8 + e * 20;
+        return 0;
+    }
+    size_t Next() const { return directory + 8 + GetLE(bytes, directory, 8) * 20; }
+};
+
+BigFile MakeBig(std::vector<TiffFixture> pages)
+{
+    for (TiffFixture& p : pages) p.bigTiff = true;
+    BigFile f;
+    f.bytes = MakeTiffPages(pages);
+    f.directory = static_cast<size_t>(GetLE(f.bytes, 8, 8));
+    return f;
+}
+
+TEST(TiffHostileDirectory, BigTiffAndChainDamageFailsCleanly)
+{
+    TempDir dir;
+    const TiffFixture grey = PlainTiff(6, 5, 8, 1, 1, std::vector<uint8_t>(30, 0x3C), 2);
+    struct Case {
+        const char* name;
+        void (*damage)(BigFile&);
+        int message;      // of the header read; 0: it reads
+        uint32_t pages;   // GetPageCount
+    };
+    const Case kCases[] = {
+        {"entry count 2^40", [](BigFile& f) { PutLE(f.bytes, f.directory, 8, 1ull << 40); }, kMsgBadFileData, 0},
+        {"entry count past the end", [](BigFile& f) { PutLE(f.bytes, f.directory, 8, 9000); }, kMsgBadFileData, 0},
+        {"first directory past the end", [](BigFile& f) { PutLE(f.bytes, 8, 8, 1ull << 62); }, kMsgBadFileData, 0},
+        {"offset size 4", [](BigFile& f) { PutLE(f.bytes, 4, 2, 4); }, kMsgBadFileData, 0},
+        {"header word 6 not 0", [](BigFile& f) { PutLE(f.bytes, 6, 2, 1); }, kMsgBadFileData, 0},
+        {"header cut at 12 bytes", [](BigFile& f) { f.bytes.resize(12); }, kMsgBadFileData, 0},
+        {"strip offset 2^62", [](BigFile& f) { PutLE(f.bytes, f.Entry(273) + 12, 8, 1ull << 62); }, kMsgBadFileData, 2},
+        {"strip table count 2^60", [](BigFile& f) { PutLE(f.bytes, f.Entry(273) + 4, 8, 1ull << 60); }, kMsgBadFileData, 2},
+        {"bits count 2^63", [](BigFile& f) { PutLE(f.bytes, f.Entry(258) + 4, 8, 1ull << 63); }, kMsgBadFileData, 2},
+        {"IFD8 loop to itself", [](BigFile& f) { PutLE(f.bytes, f.Next(), 8, f.directory); }, 0, 1},
+        {"next directory past the end", [](BigFile& f) { PutLE(f.bytes, f.Next(), 8, 1ull << 50); }, 0, 1},
+        {"next directory cut short", [](BigFile& f) { PutLE(f.bytes, f.Next(), 8, f.bytes.size() - 4); }, 0, 1},
+    };
+    std::string path = dir.File("damaged.tif");
+    for (const Case& c : kCases) {
+        BigFile f = MakeBig({grey, grey});
+        ASSERT_NE(f.Entry(273), 0u);
+        c.damage(f);
+        ASSERT_TRUE(WriteBytes(path, f.bytes));
+        CTiffIO codec(path.c_str());
+        EXPECT_EQ(OpenAndReadHead(codec, path.c_str()), c.message ? 0 : 1) << c.name;
+        EXPECT_EQ(codec.GetLastMessage(), c.message) << c.name;
+        EXPECT_EQ(codec.GetPageCount(), c.pages) << c.name;
+        for (uint32_t page : {1u, 2u}) {
+            CTiffIO later(path.c_str());
+            later.Page = page;
+            if (OpenAndReadHead(later, path.c_str())) ReadWholeImage(later);
+        }
+        Exercise(path);
+    }
+}
 
 TEST_F(TiffHostileTest, TruncatedCopiesFailCleanly)
 {

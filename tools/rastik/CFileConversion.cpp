@@ -68,7 +68,7 @@ int CFileConversion::Fail(const std::string& what) const
 bool CFileConversion::CheckSource()
 {
     std::string why;
-    std::unique_ptr<CRastik> codec = OpenImageForRead(m_source, &why);
+    std::unique_ptr<CRastik> codec = OpenImageForRead(m_source, &why, static_cast<uint32_t>(m_options.Page));
     if (!codec) {
         std::string messages = TakeMessages();
         m_cause = m_source + ": " + why + (messages.empty() ? "" : " (" + messages + ")");
@@ -129,10 +129,11 @@ bool CFileConversion::Convert(int* width, int* height)
     int ok = 0;
     {
         ToolProgress progress("converting");
-        ok = ImgProcEx(m_source.c_str(), m_target.c_str(), m_mode, static_cast<int>(m_options.SizeMode),
-                       static_cast<int>(m_dpi), static_cast<unsigned>(m_options.Width),
-                       static_cast<int>(m_options.Height), width, height, 1, quality,
-                       kImgProcTargetFormat | m_options.WriterOptions | ColourOnlyOption());
+        ok = ImgProcPage(m_source.c_str(), m_target.c_str(), m_mode, static_cast<int>(m_options.SizeMode),
+                         static_cast<int>(m_dpi), static_cast<unsigned>(m_options.Width),
+                         static_cast<int>(m_options.Height), width, height, 1, quality,
+                         kImgProcTargetFormat | m_options.WriterOptions | ColourOnlyOption(),
+                         static_cast<uint32_t>(m_options.Page));
         m_interrupted = ToolProgress::Interrupted();
     }
     if (ok) return true;

@@ -46,7 +46,8 @@ void PrintText(const std::string& path, unsigned type, const CRastik& c, const s
     printf("resolution:      %g x %g per %s (unit %u)\n", static_cast<double>(c.XResolution),
            static_cast<double>(c.YResolution), UnitName(c.ResolutionUnit), c.ResolutionUnit);
     printf("palette:         %u entries\n", c.PaletteSize);
-    for (const InfoField& f : extra) printf("%-16s %s\n", (f.label + ":").c_str(), f.value.c_str());
+    for (const InfoField& f : extra)
+        printf("%-16s %s\n", (f.label + ":").c_str(), (f.text.empty() ? f.value : f.text).c_str());
 }
 
 int RunInfo(const std::vector<std::string>& arguments)

@@ -1,5 +1,5 @@
-// `rastik preview [--max N] FILE OUT.bmp`: the 24-bit preview of a file,
-// saved as a bitmap.
+// `rastik preview [--max N] [--page N] FILE OUT.bmp`: the 24-bit preview of
+// a file (or of one page of a TIFF file), saved as a bitmap.
 #include <unistd.h>
 
 #include <cstdio>
@@ -46,28 +46,37 @@ bool SavePreview(const std::string& out, uint32_t width, uint32_t height, const 
 
 int Usage()
 {
-    fprintf(stderr, "usage: rastik preview [--max N] [--max-pixels N] FILE OUT.bmp\n");
+    fprintf(stderr, "usage: rastik preview [--max N] [--page N] [--max-pixels N] FILE OUT.bmp\n");
     return kExitUsage;
 }
 
 int RunPreview(const std::vector<std::string>& arguments)
 {
     unsigned long maxSize = 96;
+    unsigned long page = 0;
     std::vector<std::string> paths;
     std::vector<std::string> args = arguments;
     if (!TakeMaxPixels(args, "preview")) return kExitUsage;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
-            printf("usage: rastik preview [--max N] [--max-pixels N] FILE OUT.bmp\n"
+            printf("usage: rastik preview [--max N] [--page N] [--max-pixels N] FILE OUT.bmp\n"
                    "Saves the preview of FILE (longest side at most N pixels, default 96)\n"
-                   "as a 24-bit bitmap.\n%s",
+                   "as a 24-bit bitmap.\n"
+                   "  --page N        page N of a FILE of several (a TIFF file's directories,\n"
+                   "                  0 the first, as `rastik info` lists them); default 0\n%s",
                    kMaxPixelsHelp);
             return kExitOk;
         }
         if (a == "--max") {
             if (i + 1 >= args.size() || !ParseUnsigned(args[i + 1], maxSize) || maxSize == 0 || maxSize > 65535) {
                 fprintf(stderr, "rastik preview: --max needs a number from 1 to 65535\n");
+                return kExitUsage;
+            }
+            ++i;
+        } else if (a == "--page") {
+            if (i + 1 >= args.size() || !ParseUnsigned(args[i + 1], page) || page > 65535) {
+                fprintf(stderr, "rastik preview: --page needs a number from 0 to 65535\n");
                 return kExitUsage;
             }
             ++i;
@@ -79,7 +88,7 @@ int RunPreview(const std::vector<std::string>& arguments)
         }
     }
     if (paths.size() != 2) return Usage();
-    std::unique_ptr<CRastik> codec = OpenImageForRead(paths[0]);
+    std::unique_ptr<CRastik> codec = OpenImageForRead(paths[0], nullptr, static_cast<uint32_t>(page));
     if (!codec) return kExitFailed;
     codec->SetMaxPrevSize(static_cast<uint16_t>(maxSize));
     uint32_t width = 0, height = 0;
@@ -106,7 +115,7 @@ int RunPreview(const std::vector<std::string>& arguments)
     return kExitOk;
 }
 
-const RegisterCommand kPreview({"preview", "[--max N] [--max-pixels N] FILE OUT.bmp", "save the 24-bit preview of FILE as a bitmap",
+const RegisterCommand kPreview({"preview", "[--max N] [--page N] [--max-pixels N] FILE OUT.bmp", "save the 24-bit preview of FILE as a bitmap",
                                 RunPreview});
 
 }  // namespace

@@ -9,9 +9,9 @@
 const char kConvertUsage[] =
     "usage: rastik convert [--mode grey|rgb|cmyk|indexed|bw] [--size-mode N] [--width W]\n"
     "                      [--height H] [--dpi R] [--quality Q] [--plane-cap BYTES]\n"
-    "                      [--max-pixels N]\n"
+    "                      [--max-pixels N] [--page N]\n"
     "                      [--compression none|lzw|packbits|deflate|jpeg]\n"
-    "                      [--byte-order ii|mm]\n"
+    "                      [--byte-order ii|mm] [--bigtiff]\n"
     "                      [--no-thumbnail] [--threads N] SRC DST\n"
     "       rastik convert [OPTIONS] SRC... --out-dir DIR [--format EXT] [--jobs N]\n";
 
@@ -42,12 +42,16 @@ const char kConvertHelp[] =
     "                  rest goes to a temporary file in TMPDIR\n"
     "  --max-pixels N  refuse a SRC of more than N pixels (width x height) in its\n"
     "                  header, before any memory is taken for it\n"
+    "  --page N        page N of a SRC of several (a TIFF file's directories, 0\n"
+    "                  the first, as `rastik info` lists them); default 0\n"
     "  --compression C none, lzw, packbits, deflate or jpeg for a .tif DST; by\n"
     "                  default SRC's own when it is a TIFF file, else none.\n"
     "                  Two-colour images are always stored uncompressed, palette\n"
     "                  images asked for jpeg as deflate.\n"
     "  --byte-order B  ii (little-endian) or mm (big-endian) for a .tif DST; by\n"
     "                  default SRC's own when it is a TIFF file, else ii\n"
+    "  --bigtiff       write a .tif DST as BigTIFF (64-bit offsets); without it\n"
+    "                  only a DST that would pass 4 GiB is BigTIFF\n"
     "  --no-thumbnail  no embedded JPEG thumbnail in a .tif DST\n"
     "  --threads N     threads of one conversion, 1 to 256; default: one per\n"
     "                  processor (in a batch, the processors shared out among\n"
@@ -157,6 +161,10 @@ std::string SetOption(ConvertOptions& o, const std::string& name, const std::str
         o.MaxPixels = n;
         return n < 1 ? "--max-pixels takes a positive whole number" : "";
     }
+    if (name == "--page") {
+        o.Page = n;
+        return n > 65535 ? "--page takes 0 to 65535" : "";
+    }
     if (name == "--threads") {
         o.Threads = n;
         return n < 1 || n > 256 ? "--threads takes 1 to 256" : "";
@@ -179,7 +187,7 @@ bool IsValueOption(const std::string& name)
 {
     for (const char* n : {"--mode", "--size-mode", "--width", "--height", "--dpi", "--quality", "--plane-cap",
                           "--out-dir", "--format", "--jobs", "--threads", "--compression", "--byte-order",
-                          "--max-pixels"})
+                          "--max-pixels", "--page"})
         if (name == n) return true;
     return false;
 }
@@ -231,6 +239,10 @@ int ParseConvertOptions(const std::vector<std::string>& args, ConvertOptions& o)
         }
         if (a == "--no-thumbnail") {
             o.WriterOptions |= kImgProcNoThumbnail;
+            continue;
+        }
+        if (a == "--bigtiff") {
+            o.WriterOptions |= kImgProcBigTiff;
             continue;
         }
         if (a.size() < 2 || a[0] != '-' || a[1] != '-') {

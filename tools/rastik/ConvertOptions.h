@@ -20,6 +20,7 @@ struct ConvertOptions {
     long Quality = -1;
     unsigned long long PlaneCap = 0;
     unsigned long MaxPixels = 0;  // 0: no limit
+    unsigned long Page = 0;       // the image of a SRC of several (a TIFF page)
     // Writer options of a TIFF DST (kImgProc... flags of ImgProcEx).
     unsigned WriterOptions = 0;
     bool HasWidth = false;

@@ -12,7 +12,8 @@ struct InfoField {
     std::string key;    // JSON key, camelCase
     std::string label;  // text label, lower case
     std::string value;  // the value as text
-    bool number;        // printed without quotes in JSON
+    bool number;        // printed without quotes in JSON (also JSON arrays)
+    std::string text{};  // the value as printed in text, when not value
 };
 
 using InfoFieldsFunction = void (*)(CRastik& codec, unsigned type, std::vector<InfoField>& fields);

@@ -72,7 +72,7 @@ void ToolProgress::Draw(int percent)
     fflush(stderr);
 }
 
-std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, std::string* why)
+std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, std::string* why, uint32_t page)
 {
     auto fail = [&](const char* reason) {
         if (why) *why = reason;
@@ -85,6 +85,7 @@ std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, std::string* 
     std::unique_ptr<CRastik> codec(NewRastikInstance(type, path.c_str()));
     if (!codec) return fail("no codec for this format");
     codec->SetWarningMsg(1);
+    codec->Page = page;
     CFileException error;
     if (!codec->File.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary, &error))
         return fail("cannot open the file");

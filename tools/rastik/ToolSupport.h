@@ -2,6 +2,8 @@
 // progress bar with Ctrl-C as Esc, and small output helpers.
 #pragma once
 
+#include <cstdint>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,8 +34,9 @@ private:
 
 // A codec for an existing file, opened for reading with its header read
 // (the codec's own messages on). Null when that fails, with the reason in
-// *why, or on standard error when why is null.
-std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, std::string* why = nullptr);
+// *why, or on standard error when why is null. page: the image of a file of
+// several (a TIFF page, 0 the first).
+std::unique_ptr<CRastik> OpenImageForRead(const std::string& path, std::string* why = nullptr, uint32_t page = 0);
 
 // Dots per inch of a resolution in a resolution unit (0/1 inch, 2 mm, 3 cm,
 // 4 m, 5 point, 6 pica, 7 twip), rounded; one that rounds to 0 counts as 72.
