@@ -117,14 +117,14 @@ CStatus EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint32_t b
 }
 
 // MCU rows in one band given to the encoder: one, or with worker threads as
-// many as there are threads (the encoder keeps them busy across the band)
-// while a band stays within kMostBandBytes.
+// many as kMostBandBytes holds, at least one per thread, so that the
+// workers get long runs between the bands this thread fills.
 constexpr uint32_t kMostBandBytes = 4u << 20;
 
 uint32_t BandMcuRows(const CWorkerPool* pool, uint32_t mcuRowBytes)
 {
     if (!pool || mcuRowBytes == 0) return 1;
-    uint32_t rows = pool->Threads();
+    uint32_t rows = std::max<uint32_t>(pool->Threads(), kMostBandBytes / mcuRowBytes);
     while (rows > 1 && static_cast<uint64_t>(rows) * mcuRowBytes > kMostBandBytes) --rows;
     return rows;
 }

@@ -12,7 +12,6 @@ namespace {
 // and clip paths of the resource block, resolutions, the directory.
 constexpr uint64_t kTailRoom = 16ull << 20;
 constexpr uint64_t kPathRoom = 1ull << 20;  // per clip path
-constexpr uint64_t kClassicLimit = 0xFFFFFFFFull;
 
 }  // namespace
 
