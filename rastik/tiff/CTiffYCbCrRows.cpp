@@ -15,17 +15,23 @@ int32_t Fixed(float x)
     return static_cast<int32_t>(x * static_cast<float>(1 << kShift) + 0.5);
 }
 
+// NaN, from a file's nonsense fields, becomes low.
 float Clamp(float f, float low, float high)
 {
-    return f < low ? low : f > high ? high : f;
+    return !(f >= low) ? low : f > high ? high : f;
 }
+
+// Black codes beyond this are nonsense; they are taken to it, so the
+// whole-number step below stays within an int.
+constexpr float kFarthestBlack = 1 << 20;
 
 // A code c on the scale from black to white, times range; the black code
 // is taken to a whole number for the difference, not for the span.
 float CodeToValue(int32_t c, float black, float white, float range)
 {
     float span = white - black;
-    return static_cast<float>(c - static_cast<int32_t>(black)) * range / (span != 0 ? span : 1);
+    int32_t whole = static_cast<int32_t>(Clamp(black, -kFarthestBlack, kFarthestBlack));
+    return static_cast<float>(c - whole) * range / (span != 0 ? span : 1);
 }
 
 uint8_t ClampByte(int32_t v)
