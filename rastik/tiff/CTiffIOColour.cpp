@@ -39,7 +39,8 @@ constexpr uint64_t kMostStreamFiles = 2;
 // The items of a BYTE, SHORT, LONG, RATIONAL or SRATIONAL entry as numbers,
 // where they stand; false (27610) when they lie outside the file. Other
 // types and over kMostItems items give none.
-bool ReadNumbers(CFile& file, const TiffEntry& e, bool little, uint64_t fileLength, std::vector<double>& out)
+bool ReadNumbers(CFile& file, const TiffEntry& e, bool little, tiff::TiffWidths w, uint64_t fileLength,
+                 std::vector<double>& out)
 {
     out.clear();
     uint32_t size = tiff::TypeBytes(e.type);
@@ -48,11 +49,11 @@ bool ReadNumbers(CFile& file, const TiffEntry& e, bool little, uint64_t fileLeng
     if (!known || e.count == 0 || e.count > kMostItems) return true;
     size_t bytes = static_cast<size_t>(e.count) * size;
     uint8_t data[kMostItems * 8];
-    if (bytes <= sizeof e.field) {
+    if (e.Fits(w)) {
         memcpy(data, e.field, bytes);
     } else {
-        uint64_t at = Get32(e.field, little);
-        if (at + bytes > fileLength) return false;
+        uint64_t at = e.Offset(little, w);
+        if (at > fileLength || bytes > fileLength - at) return false;
         file.Seek(static_cast<int64_t>(at), CFile::begin);
         if (file.Read(data, static_cast<uint32_t>(bytes)) != bytes) return false;
     }
@@ -85,7 +86,7 @@ CStatus CTiffIO::ReadColourEntry(const TiffEntry& e, uint64_t fileLength)
                   (e.tag >= tiff::kJpegQTables && e.tag <= tiff::kJpegAcTables) ||
                   (e.tag >= tiff::kYCbCrCoefficients && e.tag <= tiff::kReferenceBlackWhite);
     if (!wanted) return CStatus::Ok();
-    if (!ReadNumbers(File, e, IntelByteOrder != 0, fileLength, n)) return CStatus::Failed(kMsgBadFileData);
+    if (!ReadNumbers(File, e, IntelByteOrder != 0, tiff::TiffWidths{BigTiff != 0}, fileLength, n)) return CStatus::Failed(kMsgBadFileData);
     if (n.empty()) return CStatus::Ok();
     switch (e.tag) {
     case tiff::kYCbCrSubSampling:
