@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr int32_t kOldJpegCompression = 6;
 
 // One byte per sample of count samples of a row of bits-bit samples: 1-
 // and 4-bit values as they are, the high-order byte of 16-bit ones, other
@@ -64,7 +63,7 @@ public:
 
     CStatus Start() override
     {
-        if (m_codec.Compression == kOldJpegCompression && !m_codec.BuildOldJpegStream()) return CStatus::Failed();
+        if (m_codec.Compression == static_cast<int32_t>(tiff::kOldJpeg) && !m_codec.BuildOldJpegStream()) return CStatus::Failed();
         m_alphaAt = m_codec.AlphaToDivide();
         uint32_t readers = Layout().Interleaved ? 1 : Layout().Planes;
         // Colour planes are divided by the alpha plane, also where it is not
@@ -216,7 +215,7 @@ TiffStripPlan CTiffIO::PlanOf(uint32_t plane) const
     TiffStripPlan p;
     PlanDecoding(p, Width, RowsPerStrip);
     // An old-style JPEG image is one frame, read as a single strip.
-    if (Compression == kOldJpegCompression) p.shape.rows = p.rowsPerStrip = Height;
+    if (Compression == static_cast<int32_t>(tiff::kOldJpeg)) p.shape.rows = p.rowsPerStrip = Height;
     uint64_t perPlane = (Height - 1) / p.rowsPerStrip + 1;
     uint64_t first = perPlane * plane;
     if (first < StripTotal) {

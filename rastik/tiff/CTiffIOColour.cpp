@@ -25,10 +25,6 @@ using tiff::TiffEntry;
 
 namespace {
 
-constexpr uint32_t kOldJpeg = 6;            // Compression: old-style JPEG
-constexpr uint32_t kSgiLog = 34676;         // Compression: SGI LogLuv / LogL
-constexpr uint32_t kLogL = 32844;           // PhotometricInterpretation
-constexpr uint32_t kLogLuv = 32845;
 constexpr uint32_t kMostItems = 64;         // of any field read here
 constexpr size_t kQuantBytes = 64;
 constexpr size_t kHuffmanBytes = 16 + 256;  // counts, and at most 256 values
@@ -128,8 +124,8 @@ bool CTiffIO::TakeColourPhotometric(uint32_t photometric)
     case tiff::kCieLab:
     case tiff::kIccLab:
     case tiff::kItuLab:
-    case kLogLuv: ColorMode = kModeRgb, ColorChannels = 3; return true;
-    case kLogL: PhotometricSense = 1, ColorChannels = 1; return true;
+    case tiff::kLogLuv: ColorMode = kModeRgb, ColorChannels = 3; return true;
+    case tiff::kLogL: PhotometricSense = 1, ColorChannels = 1; return true;
     default: return false;
     }
 }
@@ -142,9 +138,9 @@ bool CTiffIO::IsLab() const
 // LogLuv strips decode to bytes: three RGB samples, or one grey.
 void CTiffIO::CompleteColour()
 {
-    if (Compression != static_cast<int32_t>(kSgiLog) || (Photometric != kLogL && Photometric != kLogLuv)) return;
+    if (Compression != static_cast<int32_t>(tiff::kSgiLog) || (Photometric != tiff::kLogL && Photometric != tiff::kLogLuv)) return;
     BitsPerChannel = 8;
-    ChannelCount = Photometric == kLogLuv ? 3 : 1;
+    ChannelCount = Photometric == tiff::kLogLuv ? 3 : 1;
     SampleFormat = 1;
     ExtraSampleCount = 0;
     AssociatedAlpha = false;
@@ -155,14 +151,14 @@ int CTiffIO::ColourRefusal() const
     const TiffColourFields& c = *m_colour;
     auto sampling = [](uint32_t s) { return s == 1 || s == 2 || s == 4; };
     bool ycbcr = Photometric == tiff::kYCbCr;
-    bool logLuv = Photometric == kLogL || Photometric == kLogLuv;
-    if ((Compression == static_cast<int32_t>(kSgiLog)) != logLuv) return kMsgUnsupported;
+    bool logLuv = Photometric == tiff::kLogL || Photometric == tiff::kLogLuv;
+    if ((Compression == static_cast<int32_t>(tiff::kSgiLog)) != logLuv) return kMsgUnsupported;
     if (logLuv) return IsPlanar() ? kMsgUnsupported : 0;
     if (IsLab()) {
         bool depth = BitsPerChannel == 8 || BitsPerChannel == 16;
         return depth && ChannelCount >= 3 && !IsPlanar() && SampleFormat != 3 ? 0 : kMsgUnsupported;
     }
-    if (Compression == static_cast<int32_t>(kOldJpeg)) {
+    if (Compression == static_cast<int32_t>(tiff::kOldJpeg)) {
         bool grey = ColorMode == kModeGrey && ChannelCount == 1;
         bool colour = (ycbcr || ColorMode == kModeRgb) && ChannelCount == 3;
         if (BitsPerChannel != 8 || (!grey && !colour) || IsPlanar() || c.jpegProc != 1) return kMsgUnsupported;

@@ -30,7 +30,7 @@ bool CTiffIO::TilesReadable() const
 {
     // Subsampled YCbCr samples are read from strips only; JPEG and
     // old-style JPEG (6) convert their own colour.
-    bool ycbcr = Photometric == tiff::kYCbCr && Compression != tiff::kJpeg && Compression != 6;
+    bool ycbcr = Photometric == tiff::kYCbCr && Compression != tiff::kJpeg && Compression != tiff::kOldJpeg;
     return TileWidth != 0 && TileLength != 0 && !TileOffsets.empty() && !ycbcr;
 }
 

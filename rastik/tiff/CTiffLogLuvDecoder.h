@@ -22,10 +22,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "rastik/tiff/TiffTags.h"
+
 class CTiffLogLuvDecoder {
 public:
-    static constexpr uint32_t kLogL = 32844;
-    static constexpr uint32_t kLogLuv = 32845;
+    static constexpr uint32_t kLogL = tiff::kLogL;
+    static constexpr uint32_t kLogLuv = tiff::kLogLuv;
 
     CTiffLogLuvDecoder(uint32_t width, uint32_t photometric);
     bool Ok() const { return m_ok; }

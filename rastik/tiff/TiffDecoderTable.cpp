@@ -52,8 +52,6 @@ constexpr uint32_t kWebpRowsPerByte = 16383 / 20 + 1;
 constexpr uint32_t kSgiLogRatio = 65;
 // Uncompressed YCbCr: 4 x 4 units of 18 bytes hold 16 pixels of 3 bytes.
 constexpr uint32_t kYCbCrRatio = 3;
-constexpr uint32_t kOldJpeg = 6;
-constexpr uint32_t kSgiLog = 34676;
 
 // code, name, decoder, bytes and rows per stored byte, predictor, seeks
 // rows, depths, white is zero.
@@ -65,7 +63,7 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kCcittGroup4, "CCITT Group 4", Make<CTiffGroup4Decoder>, 0, kFaxRowsPerByte, false, false,
      CTiffFaxDecoder::Takes, true},
     {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
-    {kOldJpeg, "old-style JPEG", Make<CTiffOldJpegDecoder>, kJpegRatio, 0, false, false, CTiffOldJpegDecoder::Takes,
+    {tiff::kOldJpeg, "old-style JPEG", Make<CTiffOldJpegDecoder>, kJpegRatio, 0, false, false, CTiffOldJpegDecoder::Takes,
      false},
     {tiff::kJpeg, "JPEG", Make<CTiffJpegStripDecoder>, kJpegRatio, 0, false, false, CTiffJpegStripDecoder::Takes,
      false},
@@ -76,7 +74,7 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kLzma, "LZMA", Make<CTiffLzmaDecoder>, kLzmaRatio, 0, true, false, nullptr, false},
     {tiff::kZstd, "Zstandard", Make<CTiffZstdDecoder>, kZstdRatio, 0, true, false, nullptr, false},
     {tiff::kWebp, "WebP", Make<CTiffWebpDecoder>, 0, kWebpRowsPerByte, false, false, CTiffWebpDecoder::Takes, false},
-    {kSgiLog, "SGI LogLuv", Make<CTiffSgiLogDecoder>, kSgiLogRatio, 0, false, false, CTiffSgiLogDecoder::Takes, false},
+    {tiff::kSgiLog, "SGI LogLuv", Make<CTiffSgiLogDecoder>, kSgiLogRatio, 0, false, false, CTiffSgiLogDecoder::Takes, false},
 };
 
 const TiffDecoderEntry kYCbCrUnits = {

@@ -108,10 +108,12 @@ enum Compression : uint32_t {
     kCcittGroup3 = 3,
     kCcittGroup4 = 4,
     kLzw = 5,
+    kOldJpeg = 6,  // JPEG as TIFF 6.0 first put it, read only
     kJpeg = 7,
     kDeflate = 8,
     kPackBits = 32773,
     kDeflateOld = 32946,  // Deflate as written before code 8 was assigned
+    kSgiLog = 34676,  // LogLuv and LogL
     kLzma = 34925,
     kZstd = 50000,
     kWebp = 50001
@@ -124,6 +126,8 @@ enum Photometric : uint32_t {
     kPalette = 3,
     kSeparated = 5,  // CMYK
     kYCbCr = 6,
+    kLogL = 32844,   // SGI log luminance, read as grey
+    kLogLuv = 32845,  // SGI log luminance and chroma, read as RGB
     kNoPhotometric = 0xFFFFFFFFu  // no PhotometricInterpretation entry
 };
 
