@@ -36,6 +36,9 @@ constexpr uint32_t kMaxRowBits = 0xFFFFFFF8u;
 // Pixels an image may have past the end of its data (they read as 0): as
 // many as a JPEG file may decode once its data has run out.
 constexpr uint64_t kMostPixelsPastData = 64ull << 20;
+// Rows past the data cost a pass each however narrow they are: a few bytes
+// must not stand for tens of millions of them.
+constexpr uint64_t kMostRowsPastData = 1ull << 20;
 // The inch of resolution unit 3 (centimetres).
 constexpr float kCentimetresPerInch = static_cast<float>(rastik::kUnitCentimetresPerInch);
 
@@ -368,9 +371,9 @@ void CTiffIO::SizeStoredStrips()
 }
 
 // The strips must be able to hold the image, within what their compression
-// can decode to, but for at most kMostPixelsPastData pixels: rows the
-// data does not reach read as 0 (files cut short, strips whose byte counts
-// fall short of their rows). A file that holds much less is refused here,
+// can decode to, but for at most kMostPixelsPastData pixels in at most
+// kMostRowsPastData rows: rows the data does not reach read as 0 (files cut
+// short, strips whose byte counts fall short of their rows). A file that holds much less is refused here,
 // before a host allocates planes for it.
 CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
 {
@@ -390,8 +393,9 @@ CStatus CTiffIO::CheckStripData(uint64_t fileLength) const
     }
     if (have >= need) return kDone;
     // The pixels the data leaves out: the part of the image it does not reach.
-    double uncovered = static_cast<double>(need - have) / static_cast<double>(need) * Width * Height;
-    return uncovered <= static_cast<double>(kMostPixelsPastData) ? kDone : kBadData;
+    double rows = static_cast<double>(need - have) / static_cast<double>(need) * Height;
+    bool few = rows <= static_cast<double>(kMostRowsPastData) && rows * Width <= static_cast<double>(kMostPixelsPastData);
+    return few ? kDone : kBadData;
 }
 
 uint32_t CTiffIO::GetChOffset() const
