@@ -193,6 +193,19 @@ TEST(TiffColourConvert, YCbCrAsLibtiff)
         }
         EXPECT_EQ(FirstDifference(mine, theirs.rgb, 3), "") << c.what;
         EXPECT_EQ(FirstDifference(ReaderRgb(path), theirs.rgb, 3), "") << c.what;
+        // The same entries at the other places a file may keep them: a LONG
+        // subsampling pair (8 bytes, past the value field of a classic file,
+        // within a BigTIFF's), BigTIFF offsets, the other byte order.
+        for (int layout = 0; layout < 3; ++layout) {
+            TiffFixture g = f;
+            g.bigTiff = layout > 0;
+            g.littleEndian = layout != 2;
+            if (layout < 2)
+                for (TiffEntry& e : g.entries)
+                    if (e.tag == 530) e.type = 4;
+            ASSERT_TRUE(WriteBytes(path, MakeTiff(g)));
+            EXPECT_EQ(FirstDifference(ReaderRgb(path), theirs.rgb, 3), "") << c.what << ", layout " << layout;
+        }
     }
 }
 
