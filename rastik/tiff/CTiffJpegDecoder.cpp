@@ -72,8 +72,9 @@ CTiffJpegDecoder::CTiffJpegDecoder(uint32_t photometric, uint32_t samplesPerPixe
                                    size_t tablesSize, bool keepYCbCr)
     : m_state(std::make_unique<TiffJpegState>()), m_photometric(photometric), m_keepYCbCr(keepYCbCr && photometric == 6)
 {
-    bool grey = (photometric == 0 || photometric == 1) && samplesPerPixel == 1;
-    bool colour = (photometric == 2 || photometric == 6) && samplesPerPixel == 3;
+    bool grey = (photometric == 0 || photometric == 1) && (samplesPerPixel == 1 || samplesPerPixel == 2);
+    bool colour = (photometric == 2 && (samplesPerPixel == 3 || samplesPerPixel == 4)) ||
+                  (photometric == 6 && samplesPerPixel == 3);
     bool cmyk = photometric == 5 && samplesPerPixel == 4;
     if (!grey && !colour && !cmyk) return;
     m_samples = samplesPerPixel;
@@ -139,15 +140,20 @@ bool CTiffJpegDecoder::Start(const uint8_t* data, size_t size, uint32_t width, u
         static_cast<uint32_t>(c.num_components) != m_samples || c.data_precision != 8)
         return false;
     // Colour as the directory says, not as markers would have it.
-    if (m_samples == 1) c.jpeg_color_space = c.out_color_space = JCS_GRAYSCALE;
-    if (m_samples == 3) {
+    if (m_samples == 1) {
+        c.jpeg_color_space = c.out_color_space = JCS_GRAYSCALE;
+    } else if (m_photometric == 6 || (m_photometric == 2 && m_samples == 3)) {
         c.jpeg_color_space = m_photometric == 6 ? JCS_YCbCr : JCS_RGB;
         c.out_color_space = m_keepYCbCr ? JCS_YCbCr : JCS_RGB;
         // Chroma repeated over its unit, not interpolated.
         if (m_keepYCbCr) c.do_fancy_upsampling = FALSE;
+    } else if (m_photometric == 5) {
+        c.out_color_space = JCS_CMYK;
+    } else {
+        // Colour or grey with extra samples (alpha): every component as stored.
+        c.jpeg_color_space = c.out_color_space = JCS_UNKNOWN;
     }
-    if (m_samples == 4) c.out_color_space = JCS_CMYK;
-    m_invert = m_samples == 4 && c.saw_Adobe_marker;
+    m_invert = m_photometric == 5 && c.saw_Adobe_marker;
     jpeg_start_decompress(&c);
     if (static_cast<uint32_t>(c.output_components) != m_samples) {
         Abort();

@@ -4,7 +4,8 @@
 // abbreviated (or whole) image stream decoded with those tables. Colour
 // follows the photometric interpretation, not the stream's markers:
 // YCbCr (6) comes out as RGB converted by libjpeg, whatever the
-// subsampling; RGB (2) stays RGB; grey (0, 1) one sample; CMYK (5) four
+// subsampling; RGB (2) stays RGB; grey (0, 1) one sample; RGB or grey
+// with an extra sample (alpha) every component as stored; CMYK (5) four
 // samples, turned back to ink values when an Adobe marker says the stream
 // holds them inverted. Asked to keep YCbCr, the decoder hands YCbCr
 // samples instead, each unit's chroma repeated over its pixels (as libtiff

@@ -14,7 +14,7 @@ public:
     explicit CTiffJpegStripDecoder(const TiffRowShape& shape);
 
     // 8-bit grey, three-sample colour and CMYK images only.
-    static bool Takes(uint32_t bits, uint32_t samples) { return bits == 8 && (samples == 1 || samples == 3 || samples == 4); }
+    static bool Takes(uint32_t bits, uint32_t samples) { return bits == 8 && samples >= 1 && samples <= 4; }
 
     // False when the strip is no JPEG stream of the strip's width, rows and
     // samples, or the tables cannot be read.
