@@ -30,11 +30,12 @@ constexpr uint32_t kLongestOs2Two = 64;
 // codes have no such bound: a run gives 255 pixels for two bytes, a delta
 // moves up to 255 rows and columns in four, and an end of bitmap (two bytes)
 // leaves every pixel after it index 0, so the one code any image needs is
-// that end. Run-length images up to kRunLengthFreePixels are read whatever
-// their codes' length; a larger one must have a byte of codes for every
-// 1024 pixels, which stored rows of runs always have.
+// that end. Stored rows of runs have a byte of codes for every 128 pixels
+// at least; an image may have kRunLengthFreePixels more than 1024 pixels a
+// byte of its codes (the rest of the image after an early end, as many
+// pixels as a JPEG or TIFF file may leave past its data).
 constexpr uint64_t kRunLengthShortest = 2;
-constexpr uint64_t kRunLengthFreePixels = 1u << 20;
+constexpr uint64_t kRunLengthFreePixels = 64ull << 20;
 constexpr uint64_t kMostPixelsPerCode = 1024;
 
 bool IsOs2(uint32_t size)
@@ -212,7 +213,8 @@ int CBmpIO::Describe()
     if (f.OffBits >= length || f.OffBits + rows > length) return kMsgBadHeader;
     // Nor can they be counted before decoding them; but an image far larger
     // than its codes could give in runs is refused before planes are made for it.
-    if (runLength && width * height > kRunLengthFreePixels && width * height / kMostPixelsPerCode > length - f.OffBits)
+    if (runLength && width * height > kRunLengthFreePixels &&
+        width * height - kRunLengthFreePixels > (length - f.OffBits) * kMostPixelsPerCode)
         return kMsgBadHeader;
 
     m_store = runLength ? PixelStore::kRunLength : bitFields ? PixelStore::kBitFields : PixelStore::kRows;

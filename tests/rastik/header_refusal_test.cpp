@@ -51,7 +51,8 @@ protected:
 
 // A bitmap of 8-bit indexes, 6 x 4, whose header declares the compression
 // and whose pixel data is data (the rows as stored, or run-length codes).
-std::vector<uint8_t> IndexedBmp(uint32_t compression, const std::vector<uint8_t>& data, uint16_t bits = 8)
+std::vector<uint8_t> IndexedBmp(uint32_t compression, const std::vector<uint8_t>& data, uint16_t bits = 8,
+                                uint32_t width = 6, uint32_t height = 4)
 {
     testutil::BmpFixture f;
     f.width = 6;
@@ -59,8 +60,8 @@ std::vector<uint8_t> IndexedBmp(uint32_t compression, const std::vector<uint8_t>
     f.palette.assign(4u << (bits <= 8 ? bits : 0), 0);
     f.compression = compression;
     std::vector<uint8_t> bytes = testutil::MakeBmp(f);
-    const uint32_t height = 4;
-    std::memcpy(&bytes[22], &height, 4);  // little-endian host
+    std::memcpy(&bytes[18], &width, 4);  // little-endian host
+    std::memcpy(&bytes[22], &height, 4);
     bytes.insert(bytes.end(), data.begin(), data.end());
     return bytes;
 }
@@ -113,6 +114,9 @@ TEST_F(HeaderRefusalTest, WhatTheDataReadsRefuseTheHeaderReadRefuses)
         // An end of bitmap alone holds any image; one byte holds none.
         {"bmp run-length end of bitmap", kTypeBmp, IndexedBmp(1, {0, 1}), 0},
         {"bmp run-length single byte", kTypeBmp, IndexedBmp(1, {0}), kMsgBadHeader},
+        // Past 64 Mi pixels an image needs codes that could reach them.
+        {"bmp 4000 x 4000 run-length rows then an end", kTypeBmp, IndexedBmp(1, {2, 7, 0, 0, 0, 1}, 8, 4000, 4000), 0},
+        {"bmp 9000 x 9000 run-length end of bitmap", kTypeBmp, IndexedBmp(1, {0, 1}, 8, 9000, 9000), kMsgBadHeader},
         {"tif 8-bit", kTypeTiff, TiffWith([](testutil::TiffFixture&) {}), 0},
         {"tif 2-bit RGB", kTypeTiff, TiffWith([](testutil::TiffFixture& f) {
              SetTiffEntry(f, {258, 3, {2, 2, 2}, {}});
