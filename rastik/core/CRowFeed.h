@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "rastik/core/CStatus.h"
+
 class CRowFeed {
 public:
     // Told rows 0 .. rows - 1 are final (rows only grows), on the thread
@@ -17,6 +19,22 @@ public:
     // Runs the step. True when it made every row (the writer then takes
     // them all as final); false when it failed or Esc stopped it.
     virtual bool Run(const Final& final) = 0;
+
+    // A writer's run of the feed: take(rows) writes what is final, keeping a
+    // failure in status (a throw fails it too), and once the feed has made
+    // every row it takes all height rows.
+    static void Follow(CRowFeed& feed, CStatus& status, const Final& take, uint32_t height)
+    {
+        bool made = feed.Run([&](uint32_t rows) {
+            try {
+                take(rows);
+            } catch (...) {
+                status = CStatus::Failed();
+            }
+        });
+        if (status && !made) status = CStatus::Failed();
+        if (status) take(height);
+    }
 
 protected:
     ~CRowFeed() = default;

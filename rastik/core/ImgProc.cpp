@@ -386,10 +386,13 @@ int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const Conve
 }
 
 // Whether the target's writer follows the step that makes its rows,
-// writing each band as soon as its rows are final.
+// writing each band as soon as its rows are final: the JPEG writer, and the
+// bitmap writer of colour and grey images (whose header takes nothing from
+// the read's rows).
 bool WriterFollows(const ConversionPlan& p)
 {
-    return p.TargetType == kTypeJpeg;
+    return p.TargetType == kTypeJpeg ||
+           (p.TargetType == kTypeBmp && (p.TargetMode == kModeRgb || p.TargetMode == kModeGrey));
 }
 
 // Writes the target while feed makes its rows: the writer follows the read

@@ -145,23 +145,21 @@ public:
         m_source.LeaveProgress();
     }
 
+    // An image not ended (a throw on the way) is ended, so that no band on
+    // the workers reads the buffers any longer.
+    ~FollowingEncode()
+    {
+        if (!m_ended) m_codec.Filter->Encode_EOD();
+    }
+    FollowingEncode(const FollowingEncode&) = delete;
+    FollowingEncode& operator=(const FollowingEncode&) = delete;
+
     CStatus Run(CRowFeed& feed)
     {
-        bool made = feed.Run([this](uint32_t rows) {
-            try {
-                Take(rows);
-            } catch (...) {
-                m_status = CStatus::Failed();
-            }
-        });
-        if (m_status && !made) m_status = CStatus::Failed();
-        if (m_status) Take(m_codec.Height);
-        if (!m_status) {
-            // Ends the image, so that no band on the workers reads the buffers any longer.
-            m_codec.Filter->Encode_EOD();
-            return m_status;
-        }
-        return m_codec.Filter->Encode_EOD() == CDCTFilter::kFailure ? CStatus::Failed() : CStatus::Ok();
+        CRowFeed::Follow(feed, m_status, [this](uint32_t rows) { Take(rows); }, m_codec.Height);
+        m_ended = true;
+        const bool ended = m_codec.Filter->Encode_EOD() != CDCTFilter::kFailure;
+        return !m_status ? m_status : ended ? CStatus::Ok() : CStatus::Failed();
     }
 
 private:
@@ -194,6 +192,7 @@ private:
     bool m_opened = false;
     uint32_t m_row = 0;
     uint32_t m_turn = 0;
+    bool m_ended = false;
     CStatus m_status = CStatus::Ok();
 };
 

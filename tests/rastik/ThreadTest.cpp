@@ -97,6 +97,7 @@ struct TargetKind {
 };
 constexpr TargetKind kTargets[] = {
     {"bmp", kModeRgb, false, 0},
+    {"h.bmp", kModeRgb, true, 0},
     {"gif", kModeIndexed, false, 0},
     {"jpg", kModeRgb, true, 0},
     {"s.jpg", kModeRgb, false, 0},
@@ -246,11 +247,14 @@ TEST_F(ThreadTest, EscDuringAFollowedReadStopsTheConversionWithoutATarget)
         nullptr);
     // Resized (the writer follows the resampling) and at the same size (it follows the read).
     for (const std::string& source : {s_sources[0], s_sources[3], s_sources[4], s_sources[5], s_large}) {
-        for (int sizeMode : {1, 0}) {
-            const Job job{source, "jpg", kModeRgb, sizeMode, 70u, 0};
-            const std::string target = s_dir->File("stopped.jpg");
-            EXPECT_EQ(RunJob(job, target), 0) << source << " size mode " << sizeMode;
-            EXPECT_FALSE(FileExists(target.c_str())) << source << " size mode " << sizeMode;
+        for (const char* suffix : {"jpg", "bmp"}) {
+            for (int sizeMode : {1, 0}) {
+                const Job job{source, suffix, kModeRgb, sizeMode, 70u, 0};
+                const std::string target = s_dir->File(std::string("stopped.") + suffix);
+                SCOPED_TRACE(source + " -> " + suffix + " size mode " + std::to_string(sizeMode));
+                EXPECT_EQ(RunJob(job, target), 0);
+                EXPECT_FALSE(FileExists(target.c_str()));
+            }
         }
     }
     SetProgressCallback(nullptr, nullptr);
