@@ -106,6 +106,8 @@ private:
     CStatus WriteChannelRows(const uint8_t* rows, uint32_t channel, uint32_t rowCount);
     // Pixel rows of a whole-image write, bottom row first.
     CStatus EmitRows();
+    // The same as feed makes the rows final from the top.
+    CStatus EmitFollowing(CRowFeed& feed);
     // Zero bytes from the end of the pixel rows up to the header's file size.
     void WritePixelEnd();
     // An RGB image with a fourth plane, which WriteFile keeps as alpha

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "rastik/CCodecFilter.h"
 #include "rastik/DCTINFO.h"
@@ -57,6 +58,12 @@ public:
     // 0xFFFFFFFE for a malformed byte count, 0xFFFFFFFF for too many rows or a
     // failed MCU (the image is then abandoned).
     uint32_t Encoder(const uint8_t* band, int count) override;
+    // Encoder, leaving the band's MCUs to the worker pool of the calling
+    // conversion when it has one: the call returns while they are coded, and
+    // the band must stay as it is until the next Encoder, EncoderAhead or
+    // Encode_EOD, which appends its bits to the scan first. The scan is the
+    // one Encoder writes.
+    uint32_t EncoderAhead(const uint8_t* band, int count);
     // Writes the tail of the scan and the end-of-image marker and flushes:
     // 0, or 0xFFFFFFFF when rows are missing or a write failed.
     uint32_t Encode_EOD() override;
@@ -186,10 +193,21 @@ protected:
     uint32_t Encode_Transform_MCU4114();
     // Frees the eight encoder code tables.
     void Free_Memory();
-    // Codes the mcus MCUs of the band: runs of them transformed and coded on
-    // the pool's threads, their bits appended to the scan in order on this
-    // one. False on a missing code.
-    bool EncodeMcusOnPool(CWorkerPool& pool, uint32_t mcus);
+    // A band whose MCUs are coded on the pool, its bits not yet in the scan:
+    // runs of them transformed and coded on the pool's threads, their bits
+    // appended to the scan in order on this one.
+    struct BandAhead;
+    struct BandAheadEnd {
+        void operator()(BandAhead* band) const;
+    };
+    // Hands the mcus MCUs of the current band to the pool's threads and returns.
+    void StartMcusOnPool(CWorkerPool& pool, uint32_t mcus);
+    // Appends the bits of the band on the pool, once coded, and the DC
+    // predictors it leaves. False on a missing code or a failed item; true
+    // when no band is on the pool.
+    bool AppendAhead();
+    // The band of Encoder and EncoderAhead, left on the pool when ahead.
+    uint32_t EncodeBand(const uint8_t* band, int count, bool ahead);
     // Appends bits bits (most significant first) to the scan.
     void AppendBits(const uint8_t* bytes, uint32_t bits);
     static constexpr uint32_t kMcusPerItem = 16;
@@ -245,6 +263,8 @@ protected:
     bool m_bWriteFailed = false;
     // Set when a block needed a symbol its Huffman table has no code for.
     bool m_bMissingCode = false;
+    // The band EncoderAhead left on the pool (never copied).
+    std::unique_ptr<BandAhead, BandAheadEnd> m_pAhead;
 
     // --- decoding state ---
     HuffDecode m_DCDecode[4] = {};

@@ -72,6 +72,9 @@ private:
     void DeleteOutput();
     // The bodies of WriteFile and WriteToFile.
     CStatus EncodePlanes();
+    // The bands of the planes as feed makes their rows final (mcuRowBytes:
+    // the encoder's band of one MCU row).
+    CStatus EncodeFollowing(CRowFeed& feed, uint32_t mcuRowBytes);
     CStatus EncodeStreamFile(CFile* tempFile);
     // Streamed writing: makes the planar temporary file, or reopens it for the black rows.
     CStatus OpenStreamFile(bool reopen);

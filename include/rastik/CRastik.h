@@ -28,6 +28,7 @@ class CRowSource;
 class CStatus;
 class COperation;
 class CReadFollower;
+class CRowFeed;
 
 // Storage of a channel plane (ChannelKind).
 enum RastikChannelKind : int32_t { kChannelNone = 0, kChannelHeap = 1, kChannelTemp = 2 };
@@ -131,6 +132,12 @@ public:
     // many rows from the top are final while a top-down read fills heap
     // planes (null: no one). The caller keeps it alive meanwhile.
     void FollowRead(CReadFollower* follower) { m_follower = follower; }
+    // The next WriteFile of a writer that can follow its rows runs feed,
+    // which makes the planes' rows from the top, and writes each band as its
+    // rows become final; other writers leave it unset (null: the planes are
+    // complete). The caller keeps it alive meanwhile.
+    void WriteFollowing(CRowFeed* feed) { m_feed = feed; }
+    CRowFeed* Feed() const { return m_feed; }
 
     // --- previews ---
     int GetPrevDataSize();
@@ -247,6 +254,7 @@ private:
     int32_t m_operationDepth = 0;
     uint32_t m_rowsRead = UINT32_MAX;
     CReadFollower* m_follower = nullptr;
+    CRowFeed* m_feed = nullptr;
 
     // Byte range of rows of a plane; false when they lie outside it.
     bool PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const;

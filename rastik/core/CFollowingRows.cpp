@@ -58,6 +58,18 @@ void CFollowingRows::HandOut(uint32_t end)
     m_handed = end;
 }
 
+uint32_t CFollowingRows::RowsMade() noexcept
+{
+    for (; m_madeBand < m_bands.size(); ++m_madeBand, m_madeItem = 0) {
+        const Band& b = m_bands[m_madeBand];
+        for (; m_madeItem < b.job->Count(); ++m_madeItem) {
+            if (!b.job->Done(m_madeItem)) return m_made;
+            m_made += std::min(kBandRows, b.rows - m_madeItem * kBandRows);
+        }
+    }
+    return m_made;
+}
+
 bool CFollowingRows::Finish(bool readSucceeded, CRowProgress& progress, uint32_t stepsPerRow)
 {
     bool ok = readSucceeded;
@@ -71,5 +83,7 @@ bool CFollowingRows::Finish(bool readSucceeded, CRowProgress& progress, uint32_t
         for (uint64_t step = 0; ok && step < uint64_t{b.rows} * stepsPerRow; ++step) ok = progress.Step();
     }
     m_bands.clear();
+    m_madeBand = 0;
+    m_madeItem = 0;
     return ok;
 }

@@ -29,6 +29,9 @@ public:
     ~CFollowingRows();
 
     void RowsFinal(uint32_t rows) noexcept override;
+    // Target rows 0 .. n - 1 made so far, without waiting (n only grows);
+    // on the thread that hands out the bands.
+    uint32_t RowsMade() noexcept;
     // After the read: hands out the rows left when the read succeeded and
     // waits for every band, reporting steps per row to progress. False when
     // the read failed, a band failed or Esc stopped the wait.
@@ -50,6 +53,10 @@ private:
     const uint32_t m_batchRows;
     uint32_t m_ready = 0;   // target rows whose source rows are final
     uint32_t m_handed = 0;  // target rows handed out
+    // The rows made from the top: bands and items of the band before them.
+    uint32_t m_made = 0;
+    size_t m_madeBand = 0;
+    uint32_t m_madeItem = 0;
     bool m_held = false;    // a hand-out failed: the rest waits for Finish
     std::vector<Band> m_bands;
 };

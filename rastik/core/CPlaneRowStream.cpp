@@ -182,7 +182,7 @@ bool CPlaneRowStream::Advance(uint32_t rows)
     for (uint32_t i = 0; i < rows; ++i) {
         ++m_pos;
         if (m_access == kFill && m_chunkCount && m_pos == m_chunkPos + m_chunkCount && !FlushChunk()) return false;
-        if (!m_progress.Step()) {
+        if (!m_quiet && !m_progress.Step()) {
             m_outcome = kStopped;
             return false;
         }

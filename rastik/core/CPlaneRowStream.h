@@ -58,6 +58,9 @@ public:
     // Progress counts total rows from done on; by default the image height
     // from 0.
     void SetProgress(uint32_t total, uint32_t done = 0);
+    // Rows pass without progress or Esc poll: a step the stream follows
+    // shows both.
+    void WithoutProgress() { m_quiet = true; }
 
     // Image row of the i-th row of the current group.
     uint32_t RowIndex(uint32_t i = 0) const;
@@ -136,4 +139,5 @@ private:
     int m_message = 0;
     bool m_showsOwnMessages = true;
     CReadFollower* m_follower = nullptr;
+    bool m_quiet = false;
 };

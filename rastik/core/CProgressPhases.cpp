@@ -20,6 +20,11 @@ void CProgressPhases::Plan(bool convert, bool resample, bool resampleFirst)
     m_weight[kResample] = resample ? 1 : 0;
 }
 
+void CProgressPhases::Follow()
+{
+    m_weight[kConvert] = m_weight[kResample] = m_weight[kWrite] = 0;
+}
+
 void CProgressPhases::Enter(Phase phase)
 {
     static const Phase kOrder[4] = {kRead, kConvert, kResample, kWrite};

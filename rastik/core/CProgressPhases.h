@@ -17,6 +17,8 @@ public:
     // Which phases run (reading and writing always do), and whether
     // resampling comes before the colour conversion.
     void Plan(bool convert, bool resample, bool resampleFirst = false);
+    // The writer follows the read: the read's rows stand for every phase.
+    void Follow();
     // Makes the phase's share of the host range the current range.
     void Enter(Phase phase);
 

@@ -184,6 +184,11 @@ CReadFollower* CResampler::Follower() const
     return m_following.get();
 }
 
+uint32_t CResampler::RowsMade() const
+{
+    return m_following ? m_following->RowsMade() : 0;
+}
+
 int CResampler::Complete(bool readSucceeded)
 {
     // The read may have completed the source's description (a palette).

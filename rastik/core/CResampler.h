@@ -34,6 +34,9 @@ public:
     int Follow(CWorkerPool& pool, uint32_t width, uint32_t height);
     // What the source's read should tell, or null when the rows wait for Complete.
     CReadFollower* Follower() const;
+    // Target rows made from the top while the read goes on (0 when the rows
+    // wait for Complete); on the reading thread.
+    uint32_t RowsMade() const;
     // After the read: the rows left, and the wait for every band. 0 when the
     // read failed, or as Resample.
     int Complete(bool readSucceeded);

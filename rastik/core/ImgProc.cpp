@@ -37,6 +37,7 @@
 #include "rastik/core/CConversionFailure.h"
 #include "rastik/core/CPlaneLoan.h"
 #include "rastik/core/CProgressPhases.h"
+#include "rastik/core/CReadFeed.h"
 #include "rastik/core/CResampler.h"
 #include "rastik/core/CSizeRule.h"
 #include "rastik/core/CTargetFileSize.h"
@@ -384,12 +385,38 @@ int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const Conve
     return WriteTarget(target, p);
 }
 
+// Whether the target's writer follows the step that makes its rows,
+// writing each band as soon as its rows are final: the JPEG writer, and the
+// bitmap writer of colour and grey images (whose header takes nothing from
+// the read's rows).
+bool WriterFollows(const ConversionPlan& p)
+{
+    return p.TargetType == kTypeJpeg ||
+           (p.TargetType == kTypeBmp && (p.TargetMode == kModeRgb || p.TargetMode == kModeGrey));
+}
+
+// Writes the target while feed makes its rows: the writer follows the read
+// (and the resampling) band by band. The read's progress stands for the
+// whole conversion; a failed read keeps its cause.
+int WriteFollowingFeed(CRastik& source, CRastik& target, CReadFeed& feed, const ConversionPlan& p,
+                       CProgressPhases& phases)
+{
+    phases.Follow();
+    phases.Enter(CProgressPhases::kRead);
+    target.WriteFollowing(&feed);
+    int written = WriteTarget(target, p);
+    target.WriteFollowing(nullptr);
+    source.File.Abort();
+    if (!written && feed.ReadFailed()) NoteReadFailure(source);
+    return written;
+}
+
 // The resize path with worker threads and no mode change: the target's rows
 // are resampled on the pool while the source is still being read, each as
 // soon as the source rows it needs are in (a top-down file read into heap
-// planes; otherwise all of them after the read). Memory is as on the
-// sequential path: the target's planes are only made before the read
-// rather than after it.
+// planes; otherwise all of them after the read), and a writer that follows
+// writes them as they are made. Memory is as on the sequential path: the
+// target's planes are only made before the read rather than after it.
 int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases& phases, CWorkerPool& pool)
 {
     std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
@@ -397,6 +424,14 @@ int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases
     target->WithQorHeader = p.WithQorHeader;
     CResampler resampler(source, *target);
     bool read = AllocSource(source, p) && resampler.Follow(pool, p.NewWidth, p.NewHeight);
+    double scaleX = static_cast<double>(p.NewWidth) / source.Width;
+    double scaleY = static_cast<double>(p.NewHeight) / source.Height;
+    if (read && WriterFollows(p)) {
+        if (!CopyClipPaths(source, *target, scaleX, scaleY)) return 0;
+        SetNewResolution(*target, p.NewResolution);
+        CReadFeed feed(source, [&source] { return ReadPlanes(source); }, resampler);
+        return WriteFollowingFeed(source, *target, feed, p, phases);
+    }
     if (read) {
         source.FollowRead(resampler.Follower());
         read = ReadPlanes(source);
@@ -405,12 +440,31 @@ int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases
     source.File.Abort();
     phases.Enter(CProgressPhases::kResample);
     if (!resampler.Complete(read)) return 0;
-    double scaleX = static_cast<double>(p.NewWidth) / source.Width;
-    double scaleY = static_cast<double>(p.NewHeight) / source.Height;
     if (!CopyClipPaths(source, *target, scaleX, scaleY)) return 0;
     SetNewResolution(*target, p.NewResolution);
     phases.Enter(CProgressPhases::kWrite);
     return WriteTarget(*target, p);
+}
+
+// Another type at the same size and mode, with worker threads, for a
+// writer that follows: the target borrows the source's planes before the
+// read and writes them band by band as the read fills them.
+int WriteWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases& phases)
+{
+    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
+    if (!target) return 0;
+    target->WithQorHeader = p.WithQorHeader;
+    if (!CopyClipPaths(source, *target, 1.0, 1.0) || !AllocSource(source, p)) {
+        source.File.Abort();
+        return 0;
+    }
+    target->SetSize(&source);
+    CopyWriterSettings(source, *target);
+    target->SetMode(&source);
+    SetNewResolution(*target, p.NewResolution);
+    CPlaneLoan loan(source, *target);
+    CReadFeed feed(source, [&source] { return ReadPlanes(source); });
+    return WriteFollowingFeed(source, *target, feed, p, phases);
 }
 
 int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, CProgressPhases& phases)
@@ -485,6 +539,8 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     CWorkerPool* workers = pool.Pool();
     if (workers && p.SizeChanged && !p.ModeChanged && !colourOnly) {
         result = ResizeWhileReading(*source, p, phases, *workers);
+    } else if (workers && !viaSource && !p.SizeChanged && !p.ModeChanged && !colourOnly && WriterFollows(p)) {
+        result = WriteWhileReading(*source, p, phases);
     } else {
         if (!ReadSource(*source, p)) return 0;
         if (colourOnly) source->ChannelCount = source->ColorChannels;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "rastik/Exports.h"
 #include "rastik/General.h"
@@ -80,12 +81,15 @@ int CBmpIO::ReadOneLineData(uint8_t* line)
 // The stored rows in file order: 1- and 4-bit rows unpacked into the index
 // plane, other rows handed over as stored (blue, green, red and a fourth
 // byte per pixel; a row is padded to whole words). Rows are passed over by
-// seeking past them.
+// seeking past them. A whole read of a bottom-up file that holds all its
+// rows takes them from the top instead (chunks of stored rows read from the
+// end of the data backwards), so that a step following the read can work
+// on the rows above while it goes on.
 class CBmpIO::RowSource : public CRowSource {
 public:
-    RowSource(CBmpIO& codec, uint32_t rowBytes, bool extra)
-        : CRowSource(codec.Width, codec.Height, LayoutOf(codec, rowBytes, extra)), m_codec(codec),
-          m_rowBytes(rowBytes), m_extra(extra)
+    RowSource(CBmpIO& codec, uint32_t rowBytes, bool extra, bool fromTop)
+        : CRowSource(codec.Width, codec.Height, LayoutOf(codec, rowBytes, extra, fromTop)), m_codec(codec),
+          m_rowBytes(rowBytes), m_extra(extra), m_fromTop(fromTop), m_storedLeft(codec.Height)
     {
     }
 
@@ -96,13 +100,20 @@ public:
     }
     CStatus Read(uint8_t* const* rows) override
     {
-        if (!m_codec.ReadOneLineData(rows[0])) return CStatus::Failed();
+        if (m_fromTop) {
+            const uint8_t* row = NextFromTop();
+            if (!row) return CStatus::Failed();
+            memcpy(rows[0], row, m_rowBytes);
+        } else if (!m_codec.ReadOneLineData(rows[0])) {
+            return CStatus::Failed();
+        }
         if (m_extra)
             for (uint32_t x = 0; x < m_codec.Width; ++x) m_fourthBytes |= rows[0][4 * static_cast<size_t>(x) + 3];
         return CStatus::Ok();
     }
     CStatus Skip() override
     {
+        if (m_fromTop) return NextFromTop() ? CStatus::Ok() : CStatus::Failed();
         m_codec.File.Seek(m_rowBytes, CFile::current);
         return CStatus::Ok();
     }
@@ -114,10 +125,14 @@ public:
     }
 
 private:
-    static CRowLayout LayoutOf(const CBmpIO& codec, uint32_t rowBytes, bool extra)
+    // Stored bytes read backwards at once when rows are taken from the top.
+    static constexpr uint32_t kChunkBytes = 256u << 10;
+
+    static CRowLayout LayoutOf(const CBmpIO& codec, uint32_t rowBytes, bool extra, bool fromTop)
     {
         CRowLayout l;
-        l.Order = codec.BmpInfoHeader.Height < 0 ? CPlaneRowStream::kTopDown : CPlaneRowStream::kBottomUp;
+        bool topDown = codec.BmpInfoHeader.Height < 0 || fromTop;
+        l.Order = topDown ? CPlaneRowStream::kTopDown : CPlaneRowStream::kBottomUp;
         uint32_t bits = codec.BmpInfoHeader.BitCount;
         if (bits < 8) return l;
         l.Interleaved = bits / 8;
@@ -127,10 +142,32 @@ private:
         return l;
     }
 
+    // The next stored row from the end of the data; null when it cannot be read.
+    const uint8_t* NextFromTop()
+    {
+        if (m_inChunk == 0) {
+            if (m_storedLeft == 0) return nullptr;
+            const uint32_t rows = std::min(m_storedLeft, std::max<uint32_t>(1, kChunkBytes / m_rowBytes));
+            m_storedLeft -= rows;
+            const size_t bytes = static_cast<size_t>(rows) * m_rowBytes;
+            if (m_chunk.size() < bytes) m_chunk.resize(bytes);
+            m_codec.File.Seek(static_cast<int64_t>(m_codec.BmpFileHeader.OffBits + uint64_t{m_storedLeft} * m_rowBytes),
+                              CFile::begin);
+            if (m_codec.File.Read(m_chunk.data(), bytes) != bytes) return nullptr;
+            m_inChunk = rows;
+        }
+        --m_inChunk;
+        return m_chunk.data() + static_cast<size_t>(m_inChunk) * m_rowBytes;
+    }
+
     CBmpIO& m_codec;
     uint32_t m_rowBytes;
     bool m_extra;
+    bool m_fromTop;
     uint8_t m_fourthBytes = 0;
+    uint32_t m_storedLeft;   // stored rows below the chunk
+    uint32_t m_inChunk = 0;  // rows of the chunk still to take, the last stored first
+    std::vector<uint8_t> m_chunk;
 };
 
 std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
@@ -155,7 +192,10 @@ std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
     case PixelStore::kRows:
     case PixelStore::kEmbedded: break;
     }
-    return std::make_unique<RowSource>(*this, rowBytes, extra);
+    // A whole read of a bottom-up file that holds all its rows takes them from the top.
+    bool fromTop = purpose == kWholeImage && BmpInfoHeader.Height > 0 && BmpInfoHeader.BitCount >= 8 &&
+                   File.GetLength() >= BmpFileHeader.OffBits + uint64_t{rowBytes} * Height;
+    return std::make_unique<RowSource>(*this, rowBytes, extra, fromTop);
 }
 
 // Masks of a 32-bit pixel's blue, green, red (and alpha) bytes in order:

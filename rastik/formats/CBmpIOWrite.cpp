@@ -1,8 +1,12 @@
 // Bitmap writing: the headers and colour table, whole-image writing from the
-// planes (bottom row first, in chunks), and the block writers of streaming
-// hosts (RGB blocks from the top, single channels sample by sample).
+// planes (bottom row first, in chunks; or, following the step that makes
+// the rows, chunks from the top as their rows become final), and the block
+// writers of streaming hosts (RGB blocks from the top, single channels
+// sample by sample).
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "rastik/CBmpIO.h"
 #include "rastik/Exports.h"
@@ -11,8 +15,10 @@
 #include "rastik/core/COperation.h"
 #include "rastik/core/COutputRows.h"
 #include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CRowFeed.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/formats/BmpHeaderLayout.h"
+#include "rastik/support/CPoolScope.h"
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/support/PixelRows.h"
 
@@ -68,6 +74,143 @@ void FillRow(uint8_t* out, uint32_t rowBytes, uint32_t width, bool oneBit, uint3
     }
     memset(out + 3 * static_cast<size_t>(width), 0, rowBytes - 3 * static_cast<size_t>(width));
 }
+
+// The rows of a write that follows a feed, in chunks from the top as their
+// rows become final: with heap planes and worker threads a chunk is turned
+// into file rows on the workers while the feed goes on, and written at its
+// place (the file holds rows bottom-up) when the chunk after it is final or
+// the feed has ended; two chunk buffers take turns. Progress and Esc are the
+// feed's.
+class FollowingRows {
+public:
+    struct Shape {
+        uint64_t pixelsAt;  // file position of the bottom row
+        uint32_t width, height, rowBytes, channels;
+        bool oneBit;
+    };
+
+    FollowingRows(CRastik& image, const Shape& shape)
+        : m_file(image.File), m_shape(shape),
+          m_rows(image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, shape.channels),
+          m_pool(CPoolScope::Lent())
+    {
+        m_rows.LeaveMessagesToStatus();
+        m_rows.WithoutProgress();
+        for (uint32_t c = 0; c < shape.channels; ++c)
+            if (image.ChannelKind[c] != kChannelHeap) m_pool = nullptr;
+        uint64_t rows = std::max<uint64_t>(1, std::min<uint64_t>(shape.height / 8, kMostChunkBytes / shape.rowBytes));
+        m_chunkRows = static_cast<uint32_t>(rows);
+    }
+    ~FollowingRows()
+    {
+        for (Chunk& c : m_chunks)
+            if (c.job) m_pool->Wait(*c.job);
+    }
+    FollowingRows(const FollowingRows&) = delete;
+    FollowingRows& operator=(const FollowingRows&) = delete;
+
+    CStatus Run(CRowFeed& feed)
+    {
+        CRowFeed::Follow(feed, m_status, [this](uint32_t rows) { Take(rows); }, m_shape.height);
+        for (uint32_t i = 0; i < 2 && m_status; ++i, m_turn ^= 1) m_status = Write(m_chunks[m_turn]);
+        return m_status;
+    }
+
+private:
+    static constexpr uint64_t kMostChunkBytes = 1u << 20;
+    static constexpr uint32_t kRowsPerItem = 16;
+
+    struct Chunk {
+        COutputRows out;
+        std::vector<const uint8_t*> src;  // plane rows, channels per row
+        std::shared_ptr<CWorkerPool::CJob> job;
+        uint32_t first = 0, rows = 0;
+    };
+
+    // Makes the file rows of every chunk whose rows are final.
+    void Take(uint32_t finalRows)
+    {
+        const uint32_t height = m_shape.height;
+        while (m_status && m_row < height && std::min(m_chunkRows, height - m_row) <= finalRows - m_row) {
+            Chunk& chunk = m_chunks[m_turn];
+            if (!(m_status = Write(chunk))) return;
+            if (!m_opened && !(m_opened = m_rows.Open())) m_status = StreamStatus();
+            if (m_status && !chunk.out.Data()) m_status = chunk.out.Take(m_shape.rowBytes, m_chunkRows);
+            if (!m_status) return;
+            chunk.first = m_row;
+            chunk.rows = std::min({m_chunkRows, chunk.out.Rows(), height - m_row});
+            m_status = m_pool ? Start(chunk) : Fill(chunk);
+            m_row += chunk.rows;
+            m_turn ^= 1;
+        }
+    }
+
+    CStatus StreamStatus() const { return m_rows.Status() ? CStatus::Failed() : m_rows.Status(); }
+
+    // File row of image row first + i: the chunk's rows stored from its last up.
+    uint8_t* OutRow(const Chunk& chunk, uint32_t i) const { return chunk.out.Row(chunk.rows - 1 - i); }
+
+    // The chunk's rows here, one plane row at a time (spilled planes).
+    CStatus Fill(Chunk& chunk)
+    {
+        for (uint32_t i = 0; i < chunk.rows; ++i) {
+            const uint8_t* src[4] = {};
+            for (uint32_t k = 0; k < m_shape.channels; ++k)
+                if (!(src[k] = m_rows.Row(k))) return StreamStatus();
+            FillRow(OutRow(chunk, i), m_shape.rowBytes, m_shape.width, m_shape.oneBit, m_shape.channels, src);
+            if (!m_rows.Advance()) return m_rows.Status();
+        }
+        return CStatus::Ok();
+    }
+
+    // The chunk's rows on the workers, from heap plane rows that stay put.
+    CStatus Start(Chunk& chunk)
+    {
+        const uint32_t channels = m_shape.channels;
+        chunk.src.resize(static_cast<size_t>(chunk.rows) * channels);
+        for (uint32_t i = 0; i < chunk.rows; ++i)
+            for (uint32_t k = 0; k < channels; ++k)
+                if (!(chunk.src[static_cast<size_t>(i) * channels + k] = m_rows.Row(k, i))) return StreamStatus();
+        if (!m_rows.Advance(chunk.rows)) return m_rows.Status();
+        const Shape shape = m_shape;
+        Chunk* c = &chunk;
+        chunk.job = m_pool->Start((chunk.rows + kRowsPerItem - 1) / kRowsPerItem, [this, c, shape](uint32_t item) {
+            const uint32_t end = std::min(c->rows, (item + 1) * kRowsPerItem);
+            for (uint32_t i = item * kRowsPerItem; i < end; ++i)
+                FillRow(OutRow(*c, i), shape.rowBytes, shape.width, shape.oneBit, shape.channels,
+                        c->src.data() + static_cast<size_t>(i) * shape.channels);
+        });
+        return CStatus::Ok();
+    }
+
+    // Writes a chunk made before, if any, at its place in the file.
+    CStatus Write(Chunk& chunk)
+    {
+        if (chunk.job) {
+            m_pool->Wait(*chunk.job);
+            bool failed = chunk.job->Failed();
+            chunk.job.reset();
+            if (failed) return CStatus::Failed();
+        }
+        if (chunk.rows == 0) return CStatus::Ok();
+        const uint64_t below = m_shape.height - chunk.first - chunk.rows;
+        m_file.Seek(static_cast<int64_t>(m_shape.pixelsAt + below * m_shape.rowBytes), CFile::begin);
+        m_file.Write(chunk.out.Data(), chunk.rows * m_shape.rowBytes);
+        chunk.rows = 0;
+        return CStatus::Ok();
+    }
+
+    CFile& m_file;
+    const Shape m_shape;
+    CPlaneRowStream m_rows;
+    CWorkerPool* m_pool;
+    uint32_t m_chunkRows = 1;
+    Chunk m_chunks[2];
+    uint32_t m_turn = 0;
+    uint32_t m_row = 0;
+    bool m_opened = false;
+    CStatus m_status = CStatus::Ok();
+};
 
 }  // namespace
 
@@ -209,10 +352,18 @@ void CBmpIO::WritePixelEnd()
 int CBmpIO::WriteFile()
 {
     COperation op(*this, COperation::kWrite);
+    CRowFeed* feed = Feed();
+    WriteFollowing(nullptr);
     int result = op.Run([&] {
+        // Whether alpha is written depends on the whole alpha plane, which
+        // the header tells: the feed ends first.
+        if (feed && HasAlphaPlane()) {
+            if (!feed->Run([](uint32_t) {})) return CStatus::Failed();
+            feed = nullptr;
+        }
         if (CStatus s = FindTransparency(&m_withAlpha); !s) return s;
         if (!WriteHeader()) return op.Of(0);
-        return EmitPixels();
+        return feed ? EmitFollowing(*feed) : EmitPixels();
     });
     m_withAlpha = false;
     return result;
@@ -257,6 +408,18 @@ int CBmpIO::WriteImageData()
 CStatus CBmpIO::EmitPixels()
 {
     if (CStatus s = EmitRows(); !s) return s;
+    WritePixelEnd();
+    File.Flush();
+    return CStatus::Ok();
+}
+
+CStatus CBmpIO::EmitFollowing(CRowFeed& feed)
+{
+    uint32_t channels = WrittenChannels();
+    uint32_t rowBytes = WrittenRowBytes();
+    if ((channels != 1 && channels != 3 && channels != 4) || rowBytes == 0) return CStatus::Failed();
+    FollowingRows rows(*this, {BmpFileHeader.OffBits, Width, Height, rowBytes, channels, ColorMode == kModeBitmap});
+    if (CStatus s = rows.Run(feed); !s) return s;
     WritePixelEnd();
     File.Flush();
     return CStatus::Ok();

@@ -119,6 +119,7 @@ void CDCTFilter::CopyDecodeState(const CDCTFilter& other)
 
 void CDCTFilter::Free_Memory()
 {
+    m_pAhead.reset();  // a band on the pool reads the tables
     for (int t = 0; t < 4; ++t) {
         delete[] m_pDCCode[t];
         delete[] m_pACCode[t];

@@ -4,7 +4,10 @@
 // predictors that the MCU before the run leaves (that MCU is transformed
 // again for them). This thread then appends the runs' bits to the scan in
 // band order through the filter's own packer, which stuffs and flushes, so
-// the scan is bit for bit the one a single thread writes.
+// the scan is bit for bit the one a single thread writes. A band may be
+// left coding on the pool while this thread goes on; its bits are appended
+// before anything else enters the scan.
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <vector>
@@ -48,38 +51,65 @@ DctMcuBlocks::Band BandOf(uint32_t kind, uint32_t components, uint32_t width, ui
 
 }  // namespace
 
-bool CDCTFilter::EncodeMcusOnPool(CWorkerPool& pool, uint32_t mcus)
+struct CDCTFilter::BandAhead {
+    CWorkerPool& pool;
+    uint32_t mcus;
+    std::vector<CodedRun> runs;
+    std::shared_ptr<CWorkerPool::CJob> job;
+
+    BandAhead(CWorkerPool& p, uint32_t m, uint32_t items) : pool(p), mcus(m), runs(items) {}
+    // The items use the band's planes, the runs and the filter's tables.
+    ~BandAhead()
+    {
+        if (job) pool.Wait(*job);
+    }
+    BandAhead(const BandAhead&) = delete;
+    BandAhead& operator=(const BandAhead&) = delete;
+};
+
+void CDCTFilter::BandAheadEnd::operator()(BandAhead* band) const
+{
+    delete band;
+}
+
+void CDCTFilter::StartMcusOnPool(CWorkerPool& pool, uint32_t mcus)
 {
     uint32_t kind = DctMcuBlocks::kYcc16;
     if (m_pMcuRoutine == &CDCTFilter::Encode_NoTransform_MCU1111) kind = DctMcuBlocks::kPlain8;
     else if (m_pMcuRoutine == &CDCTFilter::Encode_NoTransform_MCU4114) kind = DctMcuBlocks::kPlain16;
     else if (m_pMcuRoutine == &CDCTFilter::Encode_Transform_MCU1111) kind = DctMcuBlocks::kYcc8;
     const DctMcuBlocks::Band band = BandOf(kind, m_dwComponents, m_dwWidth, m_dwBandRows, m_dwMcusPerRow, m_pPlane);
-    uint32_t order[DctMcuBlocks::kMostBlocks];
-    const uint32_t perMcu = DctMcuBlocks::Order(band, order);
+    struct Order {
+        uint32_t component[DctMcuBlocks::kMostBlocks];
+        uint32_t blocks;
+        int32_t start[4];
+    } order{};
+    order.blocks = DctMcuBlocks::Order(band, order.component);
+    for (uint32_t c = 0; c < 4; ++c) order.start[c] = m_DCPredictor[c];
     const uint32_t items = (mcus + kMcusPerItem - 1) / kMcusPerItem;
-    std::vector<CodedRun> runs(items);
-    int32_t start[4];
-    for (uint32_t c = 0; c < 4; ++c) start[c] = m_DCPredictor[c];
+    m_pAhead.reset(new BandAhead(pool, mcus, items));
+    CodedRun* runs = m_pAhead->runs.data();
     const CDCTFilter& self = *this;
-    auto job = pool.Start(items, [&](uint32_t item) {
+    m_pAhead->job = pool.Start(items, [band, order, mcus, runs, &self](uint32_t item) {
         CodedRun& run = runs[item];
+        const uint32_t perMcu = order.blocks;
         std::vector<int32_t> blocks(static_cast<size_t>(perMcu) * 64);
         int32_t area[DctMcuBlocks::kAreaValues];
         const uint32_t first = item * kMcusPerItem;
         const uint32_t end = std::min(mcus, first + kMcusPerItem);
-        for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = start[c];
+        for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = order.start[c];
         if (first > 0) {
             DctMcuBlocks::Make(band, first - 1, area, blocks.data());
             for (uint32_t b = 0; b < perMcu; ++b)
-                run.predictor[order[b]] = DctCoder::QuantisedDc(self, order[b], blocks.data() + 64 * b);
+                run.predictor[order.component[b]] =
+                    DctCoder::QuantisedDc(self, order.component[b], blocks.data() + 64 * b);
         }
         DctCoder::WideBits bits{0, 64};
         RunSink sink{run.bytes};
         for (uint32_t m = first; m < end; ++m) {
             DctMcuBlocks::Make(band, m, area, blocks.data());
             for (uint32_t b = 0; b < perMcu; ++b) {
-                const uint32_t c = order[b];
+                const uint32_t c = order.component[b];
                 if (!DctCoder::CodeBlock(self, c, blocks.data() + 64 * b, run.predictor[c], bits, sink))
                     run.coded = false;
             }
@@ -88,18 +118,25 @@ bool CDCTFilter::EncodeMcusOnPool(CWorkerPool& pool, uint32_t mcus)
         for (uint32_t left = 64 - bits.free; left > 0; left = left > 8 ? left - 8 : 0, bits.acc <<= 8)
             run.bytes.push_back(static_cast<uint8_t>(bits.acc >> 56));
     });
-    bool coded = true;
-    for (uint32_t item = 0; item < items; ++item) {
-        pool.WaitFor(*job, item);
-        if (job->Failed()) break;
-        AppendBits(runs[item].bytes.data(), runs[item].bits);
-        coded = coded && runs[item].coded;
-    }
-    pool.Wait(*job);  // the items use this frame's band and runs
-    if (job->Failed()) return false;
-    for (uint32_t c = 0; c < 4; ++c) m_DCPredictor[c] = runs[items - 1].predictor[c];
     m_dwMcuColumn = 0;
     m_dwMcuRow = mcus / m_dwMcusPerRow * m_dwMcuHeight;
+}
+
+bool CDCTFilter::AppendAhead()
+{
+    if (!m_pAhead) return true;
+    std::unique_ptr<BandAhead, BandAheadEnd> ahead = std::move(m_pAhead);
+    CWorkerPool::CJob& job = *ahead->job;
+    bool coded = true;
+    for (uint32_t item = 0; item < job.Count(); ++item) {
+        ahead->pool.WaitFor(job, item);
+        if (job.Failed()) break;
+        AppendBits(ahead->runs[item].bytes.data(), ahead->runs[item].bits);
+        coded = coded && ahead->runs[item].coded;
+    }
+    ahead->pool.Wait(job);
+    if (job.Failed()) return false;
+    for (uint32_t c = 0; c < 4; ++c) m_DCPredictor[c] = ahead->runs.back().predictor[c];
     if (!coded) m_bMissingCode = true;
     return coded;
 }

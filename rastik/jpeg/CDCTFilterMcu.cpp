@@ -16,12 +16,26 @@ constexpr auto Inverted = DctInverted;
 
 uint32_t CDCTFilter::Encoder(const uint8_t* band, int count)
 {
+    return EncodeBand(band, count, false);
+}
+
+uint32_t CDCTFilter::EncoderAhead(const uint8_t* band, int count)
+{
+    return EncodeBand(band, count, true);
+}
+
+uint32_t CDCTFilter::EncodeBand(const uint8_t* band, int count, bool ahead)
+{
     if (!m_pDCCode[0] || !m_pACCode[0] || !m_pWorkArea) return kFailure;  // no image under way
     uint64_t rowBytes = static_cast<uint64_t>(m_dwComponents) * m_dwWidth;
     if (!band || count <= 0 || static_cast<uint64_t>(count) % rowBytes != 0) return kBadBand;
     uint32_t rows = static_cast<uint32_t>(static_cast<uint64_t>(count) / rowBytes);
     if (rows > m_dwHeight) return kFailure;
     if (rows < m_dwHeight && rows % m_dwMcuHeight != 0) return kBadBand;
+    if (!AppendAhead()) {
+        Free_Memory();
+        return kFailure;
+    }
 
     m_dwHeight -= rows;
     for (uint32_t c = 0; c < m_dwComponents; ++c)
@@ -33,7 +47,8 @@ uint32_t CDCTFilter::Encoder(const uint8_t* band, int count)
     uint32_t result = m_dwHeight;
     CWorkerPool* pool = CPoolScope::Lent();
     if (pool && mcus >= 2 * kMcusPerItem) {
-        if (!EncodeMcusOnPool(*pool, mcus)) {
+        StartMcusOnPool(*pool, mcus);
+        if (!ahead && !AppendAhead()) {
             Free_Memory();
             result = kFailure;
         }

@@ -70,7 +70,7 @@ uint32_t CDCTFilter::FlushEncodeData()
 uint32_t CDCTFilter::Encode_EOD()
 {
     if (!m_pDCCode[0] || !m_pACCode[0]) return kFailure;  // no image under way
-    if (m_dwHeight != 0) {
+    if (m_dwHeight != 0 || !AppendAhead()) {
         Free_Memory();
         FlushEncodeData();
         return kFailure;

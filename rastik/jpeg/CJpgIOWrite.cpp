@@ -2,7 +2,9 @@
 // from the channel planes (through the plane-row stream, a band at a time),
 // and streamed rows collected in a planar temporary file that is encoded when
 // the last row has arrived. With worker threads a band holds an MCU row per
-// thread, which the encoder transforms on the workers.
+// thread, which the encoder transforms on the workers; a write that follows
+// the step making its rows encodes each band on the workers as soon as its
+// rows are final, while the step makes the next.
 #include <algorithm>
 #include <cstring>
 
@@ -13,6 +15,7 @@
 #include "rastik/Messages.h"
 #include "rastik/core/COperation.h"
 #include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CRowFeed.h"
 #include "rastik/core/CRowProgress.h"
 #include "rastik/support/CPoolScope.h"
 #include "rastik/support/CScopedBuffer.h"
@@ -44,6 +47,8 @@ public:
     }
 
     bool Prepare() { return m_rows.Open(); }
+    // Progress and Esc are left to the step that makes the rows.
+    void LeaveProgress() { m_rows.WithoutProgress(); }
 
     bool Fill(uint8_t* out, uint32_t c, uint32_t rows) override
     {
@@ -115,6 +120,81 @@ CStatus EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint32_t b
     }
     return codec.Filter->Encode_EOD() == CDCTFilter::kFailure ? CStatus::Failed() : CStatus::Ok();
 }
+
+// Bands of a following write: about an eighth of the image, at most
+// kMostFollowingBytes and at least an MCU row, so that the first band is
+// final early and the last one, encoded after the step, is short.
+constexpr uint32_t kMostFollowingBytes = 1u << 20;
+
+uint32_t FollowingMcuRows(uint32_t height, uint32_t mcuHeight, uint32_t mcuRowBytes)
+{
+    uint32_t mcuRows = (height + mcuHeight - 1) / mcuHeight;
+    uint32_t rows = std::max<uint32_t>(1, mcuRows / 8);
+    return std::max<uint32_t>(1, std::min(rows, kMostFollowingBytes / mcuRowBytes));
+}
+
+// The write that follows feed: every band whose rows are final is copied
+// out of the planes into one of two buffers that take turns and left coding
+// on the workers while the feed goes on, so at most two bands are in flight.
+class FollowingEncode {
+public:
+    FollowingEncode(CJpgIO& codec, uint8_t* buffers, uint32_t bandRows)
+        : m_codec(codec), m_buffers(buffers), m_bandRows(bandRows),
+          m_bandBytes(static_cast<size_t>(bandRows) * codec.Width * codec.ChannelCount), m_source(codec, bandRows)
+    {
+        m_source.LeaveProgress();
+    }
+
+    // An image not ended (a throw on the way) is ended, so that no band on
+    // the workers reads the buffers any longer.
+    ~FollowingEncode()
+    {
+        if (!m_ended) m_codec.Filter->Encode_EOD();
+    }
+    FollowingEncode(const FollowingEncode&) = delete;
+    FollowingEncode& operator=(const FollowingEncode&) = delete;
+
+    CStatus Run(CRowFeed& feed)
+    {
+        CRowFeed::Follow(feed, m_status, [this](uint32_t rows) { Take(rows); }, m_codec.Height);
+        m_ended = true;
+        const bool ended = m_codec.Filter->Encode_EOD() != CDCTFilter::kFailure;
+        return !m_status ? m_status : ended ? CStatus::Ok() : CStatus::Failed();
+    }
+
+private:
+    // Encodes the bands whose rows are final; the planes are opened at the
+    // first, after the step's own staging of spilled rows is over.
+    void Take(uint32_t finalRows)
+    {
+        const uint32_t height = m_codec.Height, width = m_codec.Width;
+        while (m_status && m_row < height && std::min(m_bandRows, height - m_row) <= finalRows - m_row) {
+            const uint32_t rows = std::min(m_bandRows, height - m_row);
+            if (!m_opened && !(m_opened = m_source.Prepare())) m_status = m_source.Status();
+            uint8_t* band = m_buffers + m_turn * m_bandBytes;
+            for (uint32_t c = 0; m_status && c < m_codec.ChannelCount; ++c)
+                if (!m_source.Fill(band + static_cast<size_t>(c) * rows * width, c, rows)) m_status = m_source.Status();
+            if (m_status && !m_source.Next(rows)) m_status = m_source.Status();
+            if (!m_status) return;
+            const int bytes = static_cast<int>(static_cast<size_t>(rows) * width * m_codec.ChannelCount);
+            const uint32_t left = m_codec.Filter->EncoderAhead(band, bytes);
+            if (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand) m_status = CStatus::Failed();
+            m_row += rows;
+            m_turn ^= 1;
+        }
+    }
+
+    CJpgIO& m_codec;
+    uint8_t* m_buffers;
+    const uint32_t m_bandRows;
+    const size_t m_bandBytes;
+    PlaneBandSource m_source;
+    bool m_opened = false;
+    uint32_t m_row = 0;
+    uint32_t m_turn = 0;
+    bool m_ended = false;
+    CStatus m_status = CStatus::Ok();
+};
 
 // MCU rows in one band given to the encoder: one, or with worker threads as
 // many as kMostBandBytes holds, at least one per thread, so that the
@@ -232,6 +312,10 @@ CStatus CJpgIO::EncodePlanes()
     FillInfo(QuantScale(), true);
     uint32_t bandBytes = Filter->Encode_Header(kStreamFile, Info);
     if (bandBytes == CDCTFilter::kFailure || bandBytes == 0) return output.Abandon();
+    if (CRowFeed* feed = Feed()) {
+        WriteFollowing(nullptr);
+        return output.End(EncodeFollowing(*feed, bandBytes));
+    }
     uint32_t bandRows = bandBytes / (Width * ChannelCount) * BandMcuRows(pool.Pool(), bandBytes);
     bandBytes = bandRows * Width * ChannelCount;
     CScopedBuffer band(AllocBuffer(bandBytes, 0, 1));
@@ -239,6 +323,16 @@ CStatus CJpgIO::EncodePlanes()
     PlaneBandSource source(*this, bandRows);
     if (!source.Prepare()) return output.End(source.Status());
     return output.End(EncodeBands(*this, source, band.p, bandRows));
+}
+
+CStatus CJpgIO::EncodeFollowing(CRowFeed& feed, uint32_t mcuRowBytes)
+{
+    const uint32_t mcuHeight = mcuRowBytes / (Width * ChannelCount);
+    const uint32_t bandRows = mcuHeight * FollowingMcuRows(Height, mcuHeight, mcuRowBytes);
+    CScopedBuffer buffers(AllocBuffer(2 * bandRows * Width * ChannelCount, 0, 1));
+    if (!buffers.p) return CStatus::Failed(kMsgNoBuffer);
+    FollowingEncode encode(*this, buffers.p, bandRows);
+    return encode.Run(feed);
 }
 
 int CJpgIO::WriteToFile(CFile* tempFile)

@@ -1,8 +1,8 @@
 // Threads and the codecs: eight threads converting at once, every readable
 // format into every writable one, each output the same bytes as the
 // single-threaded conversion; the same for any thread count inside one
-// conversion, planes spilled or not; Esc while rows are made during the
-// read; and the promises of the worker pool and of a loop following a read.
+// conversion, planes spilled or not; Esc while rows are made and written
+// during the read; and the promises of the worker pool and of a loop following a read.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -97,8 +97,10 @@ struct TargetKind {
 };
 constexpr TargetKind kTargets[] = {
     {"bmp", kModeRgb, false, 0},
+    {"h.bmp", kModeRgb, true, 0},
     {"gif", kModeIndexed, false, 0},
     {"jpg", kModeRgb, true, 0},
+    {"s.jpg", kModeRgb, false, 0},
     {"q.jpg", kModeGrey, false, 0},
     {"tif", kModeRgb, false, kImgProcCompressionLzw},
     {"c.tif", kModeCmyk, true, kImgProcCompressionPackBits},
@@ -121,9 +123,11 @@ protected:
     {
         s_dir = new testutil::TempDir();
         ThreadSetting one(1);
-        // Enough pixels that the colour quantizer sorts them on the workers.
+        // Enough pixels that the colour quantizer sorts them on the workers,
+        // and wide enough that a JPEG writer following the read codes each
+        // band on the workers.
         s_large = s_dir->File("large.bmp");
-        ASSERT_TRUE(testutil::WriteBytes(s_large, testutil::MakeBmp(Picture(420, 170, 99))));
+        ASSERT_TRUE(testutil::WriteBytes(s_large, testutil::MakeBmp(Picture(660, 170, 99))));
         for (int i = 0; i < kFilesPerFormat; ++i) {
             // Wide enough that a band of two MCU rows is coded on the workers.
             const int32_t width = 264 + 9 * i, height = 40 + 5 * i;
@@ -241,11 +245,17 @@ TEST_F(ThreadTest, EscDuringAFollowedReadStopsTheConversionWithoutATarget)
             if (start == 0 && position > 0) PostKeyDown(VK_ESCAPE);
         },
         nullptr);
-    for (const std::string& source : {s_sources[3], s_sources[4], s_sources[5]}) {
-        const Job job{source, "jpg", kModeRgb, 1, 70u, 0};
-        const std::string target = s_dir->File("stopped.jpg");
-        EXPECT_EQ(RunJob(job, target), 0) << source;
-        EXPECT_FALSE(FileExists(target.c_str())) << source;
+    // Resized (the writer follows the resampling) and at the same size (it follows the read).
+    for (const std::string& source : {s_sources[0], s_sources[3], s_sources[4], s_sources[5], s_large}) {
+        for (const char* suffix : {"jpg", "bmp"}) {
+            for (int sizeMode : {1, 0}) {
+                const Job job{source, suffix, kModeRgb, sizeMode, 70u, 0};
+                const std::string target = s_dir->File(std::string("stopped.") + suffix);
+                SCOPED_TRACE(source + " -> " + suffix + " size mode " + std::to_string(sizeMode));
+                EXPECT_EQ(RunJob(job, target), 0);
+                EXPECT_FALSE(FileExists(target.c_str()));
+            }
+        }
     }
     SetProgressCallback(nullptr, nullptr);
     for (int key = 0; TakeKeyDown(&key);) {
