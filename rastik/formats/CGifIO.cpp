@@ -16,36 +16,16 @@
 #include "rastik/core/CRowSource.h"
 #include "rastik/core/CStatus.h"
 #include "rastik/formats/CGifLzwDecoder.h"
+#include "rastik/formats/GifBlocks.h"
 #include "rastik/support/ByteOrder.h"
 
 namespace {
 
-// Blocks after the screen descriptor start with one of two bytes: an
-// extension ('!') or an image descriptor (',').
-constexpr uint8_t kExtensionIntroducer = 0x21;
-constexpr uint8_t kImageSeparator = 0x2C;
-// The byte after an extension introducer names the extension.
-constexpr uint8_t kGraphicControlLabel = 0xF9;
-constexpr uint8_t kPlainTextLabel = 0x01;
-constexpr uint8_t kApplicationLabel = 0xFF;
-// Packed fields of the screen and image descriptors: a colour table
-// follows; the image's rows are interlaced.
-constexpr uint8_t kTableFlag = 0x80;
-constexpr uint8_t kInterlaceFlag = 0x40;
-// Packed field of a graphic control extension: its colour index is
-// transparent.
-constexpr uint8_t kTransparentFlag = 0x01;
 // The header read's result for a file that is not a GIF at all.
 constexpr int kNotGif = -1;
 // LZW packs at most 4,093 pixels (the longest string) into a 12-bit code,
 // so no byte of image data holds more than 2,731 pixels.
 constexpr uint64_t kMaxPixelsPerDataByte = 2731;
-
-// Entries of a colour table whose flags byte has size bits n: 2^(n + 1).
-uint32_t TableEntries(uint8_t flags)
-{
-    return 1u << ((flags & 7) + 1);
-}
 
 bool SameLetters(const uint8_t* bytes, const char* text, size_t n)
 {
@@ -155,20 +135,20 @@ int CGifIO::ReadHeadBlocks()
     // The global table, replaced by a local one; without either the size
     // bits of the screen still give the palette size.
     uint8_t rgb[3 * 256];
-    uint32_t entries = TableEntries(ScreenDescriptor[4]);
-    bool table = (ScreenDescriptor[4] & kTableFlag) != 0;
+    uint32_t entries = gif::TableEntries(ScreenDescriptor[4]);
+    bool table = (ScreenDescriptor[4] & gif::kTableFlag) != 0;
     if (table && !ReadColorTable(entries, rgb)) return kMsgBadHeader;
 
     for (;;) {
         int block = ReadNextBit();
-        if (block == kImageSeparator) break;
-        if (block != kExtensionIntroducer || ReadExtension() != 0) return kMsgBadHeader;
+        if (block == gif::kImageSeparator) break;
+        if (block != gif::kExtensionIntroducer || ReadExtension() != 0) return kMsgBadHeader;
     }
 
     if (File.Read(ImageDescriptor, sizeof ImageDescriptor) != sizeof ImageDescriptor) return kMsgBadHeader;
-    InterlaceFlag = (ImageDescriptor[8] & kInterlaceFlag) != 0;
-    if (ImageDescriptor[8] & kTableFlag) {
-        entries = TableEntries(ImageDescriptor[8]);
+    InterlaceFlag = (ImageDescriptor[8] & gif::kInterlaceFlag) != 0;
+    if (ImageDescriptor[8] & gif::kTableFlag) {
+        entries = gif::TableEntries(ImageDescriptor[8]);
         table = true;
         if (!ReadColorTable(entries, rgb)) return kMsgBadHeader;
     }
@@ -222,14 +202,14 @@ int CGifIO::ReadExtension()
         if (File.Read(data, length) != length) return kMsgBadHeader;
         if (!first) continue;
         first = false;
-        if (label == kGraphicControlLabel) {
+        if (label == gif::kGraphicControlLabel) {
             GraphicControl[0] = static_cast<uint8_t>(length);
             memcpy(GraphicControl + 1, data, std::min<uint32_t>(length, 4));
-            if (length >= 4 && (data[0] & kTransparentFlag)) TransparentIndex = data[3];
-        } else if (label == kPlainTextLabel) {
+            if (length >= 4 && (data[0] & gif::kTransparentFlag)) TransparentIndex = data[3];
+        } else if (label == gif::kPlainTextLabel) {
             PlainTextHeader[0] = static_cast<uint8_t>(length);
             memcpy(PlainTextHeader + 1, data, std::min<uint32_t>(length, sizeof PlainTextHeader - 1));
-        } else if (label == kApplicationLabel) {
+        } else if (label == gif::kApplicationLabel) {
             ApplicationHeader[0] = static_cast<uint8_t>(length);
             memcpy(ApplicationHeader + 1, data, std::min<uint32_t>(length, sizeof ApplicationHeader - 1));
         }

@@ -11,13 +11,12 @@
 #include "rastik/core/COperation.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/formats/CGifLzwEncoder.h"
+#include "rastik/formats/GifBlocks.h"
 #include "rastik/support/ByteOrder.h"
 
 namespace {
 
 constexpr uint8_t kSignature[6] = {'G', 'I', 'F', '8', '7', 'a'};
-constexpr uint8_t kImageSeparator = 0x2C;
-constexpr uint8_t kTrailer = 0x3B;
 constexpr uint32_t kMaxSide = 0xFFFF;
 
 }  // namespace
@@ -51,7 +50,7 @@ CStatus CGifIO::WriteBlocks()
     rastik::PutLE16(ScreenDescriptor, static_cast<uint16_t>(Width));
     rastik::PutLE16(ScreenDescriptor + 2, static_cast<uint16_t>(Height));
     // Global table, colour resolution and table size from the bits per pixel.
-    ScreenDescriptor[4] = static_cast<uint8_t>(0x80 | ((bits - 1) << 4) | (bits - 1));
+    ScreenDescriptor[4] = static_cast<uint8_t>(gif::kTableFlag | ((bits - 1) << 4) | (bits - 1));
     ScreenDescriptor[5] = 0;
     ScreenDescriptor[6] = 0;
     memset(ImageDescriptor, 0, sizeof ImageDescriptor);
@@ -75,7 +74,7 @@ CStatus CGifIO::WriteBlocks()
     File.Write(Header, sizeof Header);
     File.Write(ScreenDescriptor, sizeof ScreenDescriptor);
     File.Write(table, 3 * entries);
-    File.Write(&kImageSeparator, 1);
+    File.Write(&gif::kImageSeparator, 1);
     File.Write(ImageDescriptor, sizeof ImageDescriptor);
     return CStatus::Ok();
 }
@@ -86,7 +85,7 @@ int CGifIO::WriteFile()
     return op.Run([&] {
         if (!WriteHeader()) return op.Of(0);
         if (CStatus s = iEncodeGIF_LZW(); !s) return s;
-        const uint8_t end[2] = {0x00, kTrailer};
+        const uint8_t end[2] = {0x00, gif::kTrailer};
         File.Write(end, sizeof end);
         File.Flush();
         return CStatus::Ok();

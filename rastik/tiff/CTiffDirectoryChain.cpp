@@ -30,7 +30,7 @@ CStatus CTiffDirectoryChain::Open()
         if (got < tiff::kBigHeaderBytes || Get16(head + 4, m_little) != tiff::kBigOffsetBytes || Get16(head + 6, m_little) != 0)
             return kBadData;
     }
-    uint64_t first = m_widths.GetOffset(head + (m_widths.big ? 8 : 4), m_little);
+    uint64_t first = m_widths.GetOffset(head + (m_widths.big ? tiff::kBigFirstDirectoryAt : tiff::kFirstDirectoryAt), m_little);
     return Load(first) ? CStatus::Ok() : kBadData;
 }
 

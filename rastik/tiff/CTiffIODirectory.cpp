@@ -192,8 +192,8 @@ CStatus CTiffIO::ReadEntry(const TiffEntry& e, uint64_t fileLength)
     case tiff::kXResolution: return ReadResolution(e, fileLength, XResolution);
     case tiff::kYResolution: return ReadResolution(e, fileLength, YResolution);
     case tiff::kPlanarConfig:
-        if (value == 1) PlanarRows = 0;
-        else if (value == 2) PlanarRows = 1;
+        if (value == tiff::kPlanarContiguous) PlanarRows = 0;
+        else if (value == tiff::kPlanarSeparate) PlanarRows = 1;
         break;
     case tiff::kT4Options: T4Options = value; break;
     case tiff::kResolutionUnit: ResolutionUnit = value; break;

@@ -17,13 +17,6 @@ using tiff::TiffWidths;
 
 namespace {
 
-// Where the header holds the directory's offset.
-constexpr uint32_t kDirectoryOffsetAt = 4;
-constexpr uint32_t kBigDirectoryOffsetAt = 8;
-constexpr uint16_t kPlanarContiguous = 1;
-constexpr uint16_t kResolutionInch = 2;
-constexpr uint16_t kExtraUnspecified = 0;
-
 // Bytes written in the file's byte order, gathered for one write.
 class TailBytes {
 public:
@@ -193,7 +186,7 @@ std::vector<TiffEntry> CTiffIO::WriteTailValues()
         ValuesEntry(tiff::kStripOffsets, tableType, StripOffsets),
         ValuesEntry(tiff::kStripByteCounts, tableType, StripByteCounts),
     };
-    if (extra) entries.push_back(ValuesEntry(tiff::kExtraSamples, tiff::kShort, std::vector<uint64_t>(extra, kExtraUnspecified)));
+    if (extra) entries.push_back(ValuesEntry(tiff::kExtraSamples, tiff::kShort, std::vector<uint64_t>(extra, tiff::kExtraUnspecified)));
     if (m_writtenCompression == tiff::kJpeg) {
         TailBytes out(IntelByteOrder != 0);
         AddJpegValues(out, File, JpegTables, WritesYCbCr(), entries);
@@ -211,8 +204,8 @@ void CTiffIO::AddImageEntries(std::vector<TiffEntry>& entries) const
         {tiff::kPhotometric, tiff::kShort, 1, WrittenPhotometric()},
         {tiff::kSamplesPerPixel, tiff::kShort, 1, m_writtenSamples},
         {tiff::kRowsPerStrip, tiff::kLong, 1, RowsPerStrip},
-        {tiff::kPlanarConfig, tiff::kShort, 1, kPlanarContiguous},
-        {tiff::kResolutionUnit, tiff::kShort, 1, kResolutionInch},
+        {tiff::kPlanarConfig, tiff::kShort, 1, tiff::kPlanarContiguous},
+        {tiff::kResolutionUnit, tiff::kShort, 1, tiff::kResolutionInch},
     });
     if (m_writtenCompression == tiff::kLzw || m_writtenCompression == tiff::kDeflate)
         entries.push_back({tiff::kPredictor, tiff::kShort, 1, tiff::kPredictorHorizontal});
@@ -238,7 +231,7 @@ CStatus CTiffIO::WriteDirectory(std::vector<TiffEntry>& entries)
     uint64_t end = File.GetPosition();
     if (!w.big && end > 0xFFFFFFFFull) return CStatus::Failed(kMsgUnsupported);
     out.PutOffset(directoryAt, w);
-    File.Seek(w.big ? kBigDirectoryOffsetAt : kDirectoryOffsetAt, CFile::begin);
+    File.Seek(w.big ? tiff::kBigFirstDirectoryAt : tiff::kFirstDirectoryAt, CFile::begin);
     out.WriteTo(File);
     File.Seek(static_cast<int64_t>(end), CFile::begin);
     File.Flush();

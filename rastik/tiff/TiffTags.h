@@ -30,6 +30,8 @@ constexpr uint16_t kBigVersion = 43;
 constexpr uint16_t kBigOffsetBytes = 8;
 constexpr uint32_t kBigHeaderBytes = 16;
 constexpr uint32_t kBigEntryBytes = 20;
+constexpr uint32_t kFirstDirectoryAt = 4;  // where the header holds the first directory's offset
+constexpr uint32_t kBigFirstDirectoryAt = 8;
 
 // Entry types, numbered from 1, and the bytes of one item.
 enum Type : uint16_t {
@@ -139,10 +141,14 @@ enum : uint32_t { kClear = 256, kEndOfInformation = 257, kFirstFree = 258, kTabl
 constexpr uint8_t kFirstWidth = 9, kMaxWidth = 12;
 }  // namespace lzw
 
-constexpr uint32_t kAssociatedAlpha = 1;  // ExtraSamples value
+constexpr uint32_t kExtraUnspecified = 0;  // ExtraSamples values
+constexpr uint32_t kAssociatedAlpha = 1;
 constexpr uint32_t kPredictorNone = 1;
 constexpr uint32_t kPredictorHorizontal = 2;
 constexpr uint32_t kPredictorFloatingPoint = 3;
+constexpr uint32_t kPlanarContiguous = 1;  // PlanarConfiguration values
+constexpr uint32_t kPlanarSeparate = 2;
+constexpr uint32_t kResolutionInch = 2;  // ResolutionUnit values
 constexpr uint32_t kResolutionCentimetre = 3;
 
 }  // namespace tiff
