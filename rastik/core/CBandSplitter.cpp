@@ -7,9 +7,9 @@
 
 namespace {
 
-// Rows of one item of pooled work; a band holds two items per thread.
+// Rows of one item of pooled work; a band holds one item per thread.
 constexpr uint32_t kItemRows = 16;
-constexpr uint32_t kItemsPerThread = 2;
+constexpr uint32_t kItemsPerThread = 1;
 
 }  // namespace
 
