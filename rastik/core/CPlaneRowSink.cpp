@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "rastik/core/CBandSplitter.h"
+#include "rastik/support/CPoolScope.h"
 #include "rastik/support/PixelRows.h"
 
 CPlaneRowSink::CPlaneRowSink(CRastik& image, const CPlaneRowStream::PlaneSet& planes, const CRowLayout& layout)
@@ -12,7 +14,11 @@ CPlaneRowSink::CPlaneRowSink(CRastik& image, const CPlaneRowStream::PlaneSet& pl
       m_height(image.Height), m_total(layout.Visits ? layout.Visits : image.Height)
 {
     m_rows.LeaveMessagesToStatus();
+    for (uint32_t p = 0; p < layout.Planes && p < static_cast<uint32_t>(kMaxChannels); ++p)
+        if (!planes.kinds || planes.kinds[p] != kChannelHeap) m_heap = false;
 }
+
+CPlaneRowSink::~CPlaneRowSink() = default;
 
 CStatus CPlaneRowSink::Open()
 {
@@ -28,7 +34,19 @@ CStatus CPlaneRowSink::Open()
     if ((m_layout.Group <= 1 && !m_layout.InPlace) || m_layout.Interleaved) LendRows(m_layout, m_width);
     if (m_layout.Interleaved && samples > m_layout.Planes) m_junk.assign(m_width, 0);
     if (AnyOrder()) m_seen.assign(m_height, 0);
+    SplitInBands();
     return CStatus::Ok();
+}
+
+void CPlaneRowSink::SplitInBands()
+{
+    CWorkerPool* pool = CPoolScope::Lent();
+    const uint32_t n = m_layout.Interleaved;
+    if (!pool || n == 0 || n != m_layout.Planes || AnyOrder() || !m_heap || m_layout.Group > 1) return;
+    const size_t slotBytes = std::max<size_t>(m_layout.RowBytes, static_cast<size_t>(m_width) * n);
+    m_splitter = std::make_unique<CBandSplitter>(*pool, m_width, n, slotBytes, m_layout.Inverted);
+    // Rows are final once their band is split: this sink tells the follower.
+    m_rows.FollowedBy(nullptr);
 }
 
 CStatus CPlaneRowSink::StreamStatus() const
@@ -39,6 +57,7 @@ CStatus CPlaneRowSink::StreamStatus() const
 
 CStatus CPlaneRowSink::Finish(const CStatus& run)
 {
+    if (m_splitter && !m_splitter->Drain() && run) return CStatus::Failed();
     if (!run) return run;
     if (m_handed < m_total) return CStatus::Failed();
     if (m_rows.Finish() != CPlaneRowStream::kDone) return StreamStatus();
@@ -52,7 +71,8 @@ uint32_t CPlaneRowSink::RowsHanded() const
 
 void CPlaneRowSink::FollowedBy(CReadFollower* follower)
 {
-    m_rows.FollowedBy(m_layout.Visits == 0 ? follower : nullptr);
+    m_follower = m_layout.Visits == 0 ? follower : nullptr;
+    m_rows.FollowedBy(m_splitter ? nullptr : m_follower);
 }
 
 bool CPlaneRowSink::Wants(uint32_t row) const noexcept
@@ -88,12 +108,17 @@ uint8_t* const* CPlaneRowSink::PlaneRows(uint32_t row)
 
 uint8_t* const* CPlaneRowSink::Target(uint32_t row) noexcept
 {
+    if (m_splitter) {
+        m_slot[0] = m_rows.Result() == CPlaneRowStream::kRunning ? m_splitter->Slot() : nullptr;
+        return m_slot[0] ? m_slot : nullptr;
+    }
     if (LentRows().Made()) return m_rows.Result() == CPlaneRowStream::kRunning ? LentRows().Rows() : nullptr;
     return PlaneRows(row);
 }
 
 CStatus CPlaneRowSink::Commit(uint32_t row, CRowColumns columns) noexcept
 {
+    if (m_splitter) return Put(row, m_slot, columns);
     if (LentRows().Made()) return Put(row, LentRows().Rows(), columns);
     if (!AnyOrder() && PositionOf(row) != m_next) return CStatus::Failed();
     if (m_layout.Inverted)
@@ -127,6 +152,7 @@ CStatus CPlaneRowSink::Put(uint32_t row, const uint8_t* const* samples, CRowColu
 {
     if (!samples || !PlaneRows(row)) return StreamStatus();
     if (!AnyOrder() && PositionOf(row) != m_next) return CStatus::Failed();
+    if (m_splitter) return PutInBand(row, samples[0], columns);
     if (m_layout.Interleaved) {
         Split(samples[0], columns);
     } else {
@@ -141,6 +167,28 @@ CStatus CPlaneRowSink::Put(uint32_t row, const uint8_t* const* samples, CRowColu
         }
     }
     return Passed(row);
+}
+
+CStatus CPlaneRowSink::PutInBand(uint32_t row, const uint8_t* samples, CRowColumns columns)
+{
+    if (!samples) return CStatus::Failed();
+    if (!columns.All()) {
+        // Part of a row: the bands before go first, then the row here.
+        if (!m_splitter->Drain()) return CStatus::Failed();
+        Split(samples, columns);
+        return Passed(row);
+    }
+    uint8_t* slot = m_splitter->Slot();
+    if (!slot) return CStatus::Failed();
+    const uint32_t n = m_layout.Interleaved;
+    if (samples != slot) memcpy(slot, samples, static_cast<size_t>(m_width) * n);
+    uint8_t* out[kMaxChannels] = {};
+    for (uint32_t s = 0; s < n; ++s) out[s] = m_planes[m_layout.Bgr && s < 3 ? 2 - s : s];
+    m_splitter->Add(out);
+    CStatus passed = Passed(row);
+    if (passed && m_follower && m_layout.Order == CPlaneRowStream::kTopDown)
+        m_follower->RowsFinal(m_splitter->RowsSplit());
+    return passed;
 }
 
 CStatus CPlaneRowSink::Passed(uint32_t row)

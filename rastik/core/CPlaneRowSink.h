@@ -5,19 +5,25 @@
 // fills groups of rows), or hands over rows of its own. Interleaved rows are split into the planes, colour samples
 // of blue-green-red rows reversed, inverted samples turned back; samples
 // past the planes filled are dropped. Rows of an interlaced image may come
-// more than once, each time with the pixels of one pass.
+// more than once, each time with the pixels of one pass. With worker
+// threads, interleaved rows of heap planes are split in bands on the
+// workers while the source reads the next ones.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "rastik/CRastik.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CRowSink.h"
 
+class CBandSplitter;
+
 class CPlaneRowSink : public CRowSink {
 public:
     CPlaneRowSink(CRastik& image, const CPlaneRowStream::PlaneSet& planes, const CRowLayout& layout);
+    ~CPlaneRowSink() override;
 
     // Checks the planes and takes the staging grant (27609 without one).
     CStatus Open();
@@ -44,6 +50,10 @@ private:
     // The plane rows of image row row; null when the row cannot be had.
     uint8_t* const* PlaneRows(uint32_t row);
     void Split(const uint8_t* samples, CRowColumns columns);
+    // Splits rows in bands on the pool where the layout and planes allow.
+    void SplitInBands();
+    // An interleaved row of the current position into the band being filled.
+    CStatus PutInBand(uint32_t row, const uint8_t* samples, CRowColumns columns);
     CStatus Passed(uint32_t row);
     CStatus StreamStatus() const;
 
@@ -59,4 +69,8 @@ private:
     uint8_t* m_split[kMaxChannels] = {};
     std::vector<uint8_t> m_junk;  // samples past the planes filled
     std::vector<uint8_t> m_seen;     // rows of an interlaced read handed over before
+    bool m_heap = true;              // every plane filled is on the heap
+    CReadFollower* m_follower = nullptr;
+    std::unique_ptr<CBandSplitter> m_splitter;
+    uint8_t* m_slot[1] = {};
 };

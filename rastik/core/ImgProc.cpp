@@ -25,6 +25,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/CFileFind.h"
 #include "platform/Win32.h"
@@ -388,26 +389,65 @@ int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const Conve
 // Whether the target's writer follows the step that makes its rows,
 // writing each band as soon as its rows are final: the JPEG writer, and the
 // bitmap writer of colour and grey images (whose header takes nothing from
-// the read's rows).
+// the read's rows). A file already at the target's path must stay as it
+// is when the read fails: the JPEG writer then writes a temporary file
+// whose bytes replace the target's at the end (a few, compressed); the
+// bitmap writer, whose file is as large as the planes, writes only new
+// targets this way.
 bool WriterFollows(const ConversionPlan& p)
 {
-    return p.TargetType == kTypeJpeg ||
-           (p.TargetType == kTypeBmp && (p.TargetMode == kModeRgb || p.TargetMode == kModeGrey));
+    if (p.TargetType == kTypeJpeg) return true;
+    bool colour = p.TargetMode == kModeRgb || p.TargetMode == kModeGrey;
+    return p.TargetType == kTypeBmp && colour && !FileExists(p.TargetPath);
+}
+
+// Replaces the bytes of the file at path by those of the file at from; the
+// file itself stays (its permissions, links and name). A failed write
+// removes it, as the failed write of a target does.
+bool CopyInto(const char* from, const char* path)
+{
+    CFile in, out;
+    CFileException error;
+    if (!in.Open(from, CFile::modeRead | CFile::typeBinary, &error)) return false;
+    if (!out.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary, &error)) return false;
+    try {
+        std::vector<uint8_t> buffer(1u << 20);
+        for (uint32_t n; (n = in.Read(buffer.data(), static_cast<uint32_t>(buffer.size()))) > 0;)
+            out.Write(buffer.data(), n);
+        out.Close();
+        return true;
+    } catch (const CFileException&) {
+        out.Abort();
+        DeleteFile(path);
+        CConversionFailure::OfThread().Set(kMsgDiskFull);
+        return false;
+    }
 }
 
 // Writes the target while feed makes its rows: the writer follows the read
-// (and the resampling) band by band. The read's progress stands for the
-// whole conversion; a failed read keeps its cause.
+// (and the resampling) band by band, into a temporary file beside a target
+// already there. The read's progress stands for the whole conversion; a
+// failed read keeps its cause.
 int WriteFollowingFeed(CRastik& source, CRastik& target, CReadFeed& feed, const ConversionPlan& p,
                        CProgressPhases& phases)
 {
     phases.Follow();
     phases.Enter(CProgressPhases::kRead);
+    ConversionPlan into = p;
+    std::string temporary;
+    if (FileExists(p.TargetPath)) {
+        temporary = MakeTempFileName(DirectoryOf(p.TargetPath).c_str(), "rst");
+        if (temporary.empty()) return 0;
+        into.TargetPath = temporary.c_str();
+    }
     target.WriteFollowing(&feed);
-    int written = WriteTarget(target, p);
+    int written = WriteTarget(target, into);
     target.WriteFollowing(nullptr);
     source.File.Abort();
     if (!written && feed.ReadFailed()) NoteReadFailure(source);
+    if (temporary.empty()) return written;
+    written = written && CopyInto(temporary.c_str(), p.TargetPath);
+    DeleteFile(temporary.c_str());
     return written;
 }
 
@@ -427,7 +467,10 @@ int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases
     double scaleX = static_cast<double>(p.NewWidth) / source.Width;
     double scaleY = static_cast<double>(p.NewHeight) / source.Height;
     if (read && WriterFollows(p)) {
-        if (!CopyClipPaths(source, *target, scaleX, scaleY)) return 0;
+        if (!CopyClipPaths(source, *target, scaleX, scaleY)) {
+            source.File.Abort();
+            return 0;
+        }
         SetNewResolution(*target, p.NewResolution);
         CReadFeed feed(source, [&source] { return ReadPlanes(source); }, resampler);
         return WriteFollowingFeed(source, *target, feed, p, phases);

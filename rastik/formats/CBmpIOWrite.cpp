@@ -117,7 +117,7 @@ public:
     }
 
 private:
-    static constexpr uint64_t kMostChunkBytes = 1u << 20;
+    static constexpr uint64_t kMostChunkBytes = 512u << 10;
     static constexpr uint32_t kRowsPerItem = 16;
 
     struct Chunk {

@@ -245,15 +245,23 @@ TEST_F(ThreadTest, EscDuringAFollowedReadStopsTheConversionWithoutATarget)
             if (start == 0 && position > 0) PostKeyDown(VK_ESCAPE);
         },
         nullptr);
-    // Resized (the writer follows the resampling) and at the same size (it follows the read).
+    // Resized (the writer follows the resampling) and at the same size (it
+    // follows the read); a target already there stays as it was.
+    const std::vector<uint8_t> before = {'o', 'l', 'd'};
     for (const std::string& source : {s_sources[0], s_sources[3], s_sources[4], s_sources[5], s_large}) {
         for (const char* suffix : {"jpg", "bmp"}) {
             for (int sizeMode : {1, 0}) {
-                const Job job{source, suffix, kModeRgb, sizeMode, 70u, 0};
-                const std::string target = s_dir->File(std::string("stopped.") + suffix);
-                SCOPED_TRACE(source + " -> " + suffix + " size mode " + std::to_string(sizeMode));
-                EXPECT_EQ(RunJob(job, target), 0);
-                EXPECT_FALSE(FileExists(target.c_str()));
+                for (bool existing : {false, true}) {
+                    const Job job{source, suffix, kModeRgb, sizeMode, 70u, 0};
+                    const std::string target = s_dir->File(std::string("stopped.") + suffix);
+                    SCOPED_TRACE(source + " -> " + suffix + " size mode " + std::to_string(sizeMode) +
+                                 (existing ? " over a file" : ""));
+                    ASSERT_TRUE(!existing || testutil::WriteBytes(target, before));
+                    EXPECT_EQ(RunJob(job, target), 0);
+                    EXPECT_EQ(FileExists(target.c_str()), existing);
+                    EXPECT_TRUE(!existing || ReadBytes(target) == before);
+                    DeleteFile(target.c_str());
+                }
             }
         }
     }

@@ -251,6 +251,8 @@ TEST_F(ImgProcFileTest, EveryFailureNamesItsCause)
         // Planes of 5e8 x 1e5 pixels: no disk holds them; refused at once.
         {"costs", src, 9, 500000000u, 100000, kMsgNoTempSpace, "需要 150000000000000 字节"},
         {"short png", png, 0, 0, 0, kMsgDataEnded, "（共 64 行）"},
+        // With threads the writer follows the resampling of the read.
+        {"short png, resized", png, 1, 16u, 0, kMsgDataEnded, "（共 64 行）"},
         {"no failure", src, 0, 0, 0, 0, ""},
     };
     for (const Case& c : cases) {
