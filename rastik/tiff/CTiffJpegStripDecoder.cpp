@@ -1,8 +1,7 @@
 // JPEG strips through libjpeg.
 #include "rastik/tiff/CTiffJpegStripDecoder.h"
 
-#include <new>
-
+#include "rastik/support/Allocates.h"
 #include "rastik/tiff/CTiffStripBytes.h"
 #include "rastik/tiff/TiffTags.h"
 
@@ -33,11 +32,7 @@ bool CTiffJpegStripDecoder::Start(CTiffStripBytes& bytes)
     size_t size = static_cast<size_t>(bytes.End() - bytes.Begin());
     if (bytes.HasMore()) {
         // libjpeg reads the stream from memory.
-        try {
-            bytes.Gather(m_whole);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        if (!rastik::Allocates([&] { bytes.Gather(m_whole); })) return false;
         data = m_whole.data();
         size = m_whole.size();
     }
