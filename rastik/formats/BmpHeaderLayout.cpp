@@ -35,6 +35,14 @@ void PackBmpHeaders(const CBmpIO::FileHeader& f, const CBmpIO::InfoHeader& h, ui
     PutLE32(i + 36, h.ClrImportant);
 }
 
+bool IsOs2InfoHeader(uint32_t size)
+{
+    constexpr uint32_t kLongestOs2Two = 64;
+    if (size == kOs2InfoHeaderBytes) return true;
+    return size >= kShortestOs2TwoInfoHeader && size <= kLongestOs2Two && size != CBmpIO::kInfoHeaderBytes &&
+           size != kBmpRgbMasksEnd && size != kBmpAlphaMaskEnd;
+}
+
 void PackBmpV5Fields(uint8_t* out)
 {
     constexpr uint32_t kSrgb = 0x73524742;  // "sRGB"

@@ -30,6 +30,18 @@ constexpr uint32_t kBmpAlphaBitFields = 6;
 constexpr uint32_t kOs2InfoHeaderBytes = 12;
 void UnpackOs2InfoHeader(const uint8_t* infoBytes, CBmpIO::InfoHeader& info);
 
+// Information header sizes: 12 (OS/2 1.x), 40, 52 and 56 (the 40-byte
+// header followed by the red, green, blue and then the alpha mask), 108 and
+// 124 (the same masks, then colour-space fields). Other sizes from 16 to 64
+// are OS/2 2.x headers: the 40-byte layout, cut short (missing fields are 0)
+// or followed by fields of their own. The masks lie at offset 40.
+constexpr uint32_t kBmpMasksAt = 40;
+constexpr uint32_t kBmpRgbMasksEnd = 52;
+constexpr uint32_t kBmpAlphaMaskEnd = 56;
+constexpr uint32_t kShortestOs2TwoInfoHeader = 16;
+// Whether an information header of size bytes is an OS/2 one (1.x or 2.x).
+bool IsOs2InfoHeader(uint32_t size);
+
 // The V5 information header (124 bytes): the 40-byte fields, then the red,
 // green, blue and alpha masks u32, colour space type u32, end points (36
 // bytes), gammas (3 x u32), intent u32, profile offset and size u32, and a

@@ -14,17 +14,6 @@
 
 namespace {
 
-// Information header sizes: 12 (OS/2 1.x), 40, 52 and 56 (the 40-byte
-// header followed by the red, green, blue and then the alpha mask), 108 and
-// 124 (the same masks, then colour-space fields). Other sizes from 16 to 64
-// are OS/2 2.x headers: the 40-byte layout, cut short (missing fields are 0)
-// or followed by fields of their own. The masks lie at offset 40.
-constexpr uint32_t kMasksAt = 40;
-constexpr uint32_t kRgbMasksEnd = 52;
-constexpr uint32_t kAlphaMaskEnd = 56;
-constexpr uint32_t kShortestOs2Two = 16;
-constexpr uint32_t kLongestOs2Two = 64;
-
 // Shortest data the pixels can be stored in. Uncompressed rows are exact:
 // the stride of every row (whole 4-byte words) times the rows. Run-length
 // codes have no such bound: a run gives 255 pixels for two bytes, a delta
@@ -37,13 +26,6 @@ constexpr uint32_t kLongestOs2Two = 64;
 constexpr uint64_t kRunLengthShortest = 2;
 constexpr uint64_t kRunLengthFreePixels = 64ull << 20;
 constexpr uint64_t kMostPixelsPerCode = 1024;
-
-bool IsOs2(uint32_t size)
-{
-    if (size == kOs2InfoHeaderBytes) return true;
-    return size >= kShortestOs2Two && size <= kLongestOs2Two && size != CBmpIO::kInfoHeaderBytes &&
-           size != kRgbMasksEnd && size != kAlphaMaskEnd;
-}
 
 // Image description a bit count gives. A 32-bit pixel is blue, green, red
 // and a fourth byte, which is held as an extra channel after the colours.
@@ -97,7 +79,7 @@ float ResolutionOf(int32_t pelsPerMeter)
 // Run-length rows are stored bottom-up only.
 int RefusalOf(const CBmpIO::InfoHeader& h)
 {
-    bool os2 = IsOs2(h.Size);
+    bool os2 = IsOs2InfoHeader(h.Size);
     switch (h.Compression) {
     case kBmpUncompressed: return ModeOfBitCount(h.BitCount) || h.BitCount == 16 ? 0 : kMsgUnsupported;
     case kBmpRunLength8:
@@ -120,7 +102,7 @@ bool CBmpIO::ReadInfoHeader()
 {
     // The header's own size comes first; at most the fields up to the alpha
     // mask are read.
-    uint8_t ih[kAlphaMaskEnd] = {};
+    uint8_t ih[kBmpAlphaMaskEnd] = {};
     if (File.Read(ih, 4) != 4) return false;
     uint32_t size = rastik::GetLE32(ih);
     std::fill(std::begin(m_masks), std::end(m_masks), 0u);
@@ -130,13 +112,13 @@ bool CBmpIO::ReadInfoHeader()
         UnpackOs2InfoHeader(ih, BmpInfoHeader);
         return true;
     }
-    if (size < kShortestOs2Two || (size < kInfoHeaderBytes && !IsOs2(size))) return false;
+    if (size < kShortestOs2TwoInfoHeader || (size < kInfoHeaderBytes && !IsOs2InfoHeader(size))) return false;
     // A 40-byte read as ever, so that a file cut inside it is refused alike.
-    uint32_t want = std::max(kInfoHeaderBytes, std::min(size, kAlphaMaskEnd));
+    uint32_t want = std::max(kInfoHeaderBytes, std::min(size, kBmpAlphaMaskEnd));
     if (File.Read(ih + 4, want - 4) != want - 4) return false;
     if (size < kInfoHeaderBytes) memset(ih + size, 0, kInfoHeaderBytes - size);
     UnpackBmpInfoHeader(ih, BmpInfoHeader);
-    return ReadMasks(ih, std::min(size, kAlphaMaskEnd));
+    return ReadMasks(ih, std::min(size, kBmpAlphaMaskEnd));
 }
 
 // The masks of bit-field pixels: in the header from 52 bytes on (the alpha
@@ -150,11 +132,11 @@ bool CBmpIO::ReadMasks(const uint8_t* info, uint32_t infoBytes)
         m_masks[1] = 0x03E0;
         m_masks[2] = 0x001F;
     }
-    if (!IsBitFields(h) || h.Compression == kBmpUncompressed || IsOs2(h.Size)) return true;
+    if (!IsBitFields(h) || h.Compression == kBmpUncompressed || IsOs2InfoHeader(h.Size)) return true;
     uint32_t count = h.Compression == kBmpAlphaBitFields ? 4 : 3;
-    if (infoBytes >= kRgbMasksEnd) {
-        count = infoBytes >= kAlphaMaskEnd ? 4 : 3;
-        for (uint32_t c = 0; c < count; ++c) m_masks[c] = rastik::GetLE32(info + kMasksAt + 4 * c);
+    if (infoBytes >= kBmpRgbMasksEnd) {
+        count = infoBytes >= kBmpAlphaMaskEnd ? 4 : 3;
+        for (uint32_t c = 0; c < count; ++c) m_masks[c] = rastik::GetLE32(info + kBmpMasksAt + 4 * c);
         return true;
     }
     uint8_t masks[16];

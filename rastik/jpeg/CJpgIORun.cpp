@@ -73,7 +73,9 @@ void LimitScans(j_common_ptr cinfo)
     }
 }
 
-void InstallErrorManager(ErrorManager* err, bool show)
+// Sets up err as jpeg_std_error does, with this run's exits and messages,
+// and returns what the run's cinfo.err is to point to.
+jpeg_error_mgr* InstallErrorManager(ErrorManager* err, bool show)
 {
     jpeg_std_error(&err->pub);
     err->show = show;
@@ -82,6 +84,7 @@ void InstallErrorManager(ErrorManager* err, bool show)
     err->pub.addon_message_table = kAddonMessages;
     err->pub.first_addon_message = kMsgTooManyScans;
     err->pub.last_addon_message = kMsgTooManyScans;
+    return &err->pub;
 }
 
 struct DecompressRun {
@@ -125,8 +128,7 @@ bool ScanDataEnded(const jpeg_decompress_struct& cinfo)
 // the frame holds only plain values.
 int Decompress(DecompressRun* run, JpegHead* head, JpegRowSink* sink, bool show)
 {
-    run->cinfo.err = &run->err.pub;
-    InstallErrorManager(&run->err, show);
+    run->cinfo.err = InstallErrorManager(&run->err, show);
     if (setjmp(run->err.recovery)) {
         jpeg_destroy_decompress(&run->cinfo);
         return kJpegRunFailed;
@@ -195,8 +197,7 @@ struct CompressRun {
 
 int Compress(CompressRun* run, uint32_t width, uint32_t height, int quality, JpegRowSource* source, bool show)
 {
-    run->cinfo.err = &run->err.pub;
-    InstallErrorManager(&run->err, show);
+    run->cinfo.err = InstallErrorManager(&run->err, show);
     if (setjmp(run->err.recovery)) {
         jpeg_destroy_compress(&run->cinfo);
         return kJpegRunFailed;

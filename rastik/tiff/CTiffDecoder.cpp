@@ -3,6 +3,14 @@
 
 #include <cstring>
 
+#include "rastik/tiff/CTiffStripBytes.h"
+
+void CTiffDecoder::KeepWindow(CTiffStripBytes& bytes)
+{
+    m_bytes = &bytes;
+    m_at = bytes.Begin();
+}
+
 void CTiffDecoder::SkipRows(uint32_t count, uint8_t* row)
 {
     for (uint32_t i = 0; i < count; ++i) DecodeRow(row);

@@ -63,7 +63,17 @@ public:
 
     uint32_t RowBytes() const { return m_rowBytes; }
 
+    // Depths of decoders that give 8-bit grey or three-sample colour rows
+    // only (the table's takes).
+    static bool TakesGreyOrColour8(uint32_t bits, uint32_t samples) { return bits == 8 && (samples == 1 || samples == 3); }
+
 protected:
+    // For decoders that read the strip as they go: keeps the window Start
+    // was given and sets the read position to its first byte.
+    void KeepWindow(CTiffStripBytes& bytes);
+
     TiffRowShape m_shape;
     uint32_t m_rowBytes;
+    CTiffStripBytes* m_bytes = nullptr;  // the strip's window, once kept
+    const uint8_t* m_at = nullptr;       // the next byte to read in it
 };

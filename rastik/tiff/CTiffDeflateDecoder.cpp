@@ -30,7 +30,7 @@ CTiffDeflateDecoder::~CTiffDeflateDecoder()
 
 bool CTiffDeflateDecoder::Start(CTiffStripBytes& bytes)
 {
-    m_bytes = &bytes;
+    KeepWindow(bytes);
     m_inWhole = false;
     m_pending = WholeRoom() != 0;
     return m_pending || StartStream();
@@ -67,7 +67,7 @@ void CTiffDeflateDecoder::Begin()
     } catch (const std::bad_alloc&) {
         m_rows.clear();
     }
-    m_at = 0;
+    m_rowAt = 0;
     m_inWhole = m_rows.size() == room && InflateWhole(m_rows.data(), room, m_decoded);
     if (!m_inWhole && !StartStream()) m_ended = true;
 }
@@ -85,7 +85,7 @@ void CTiffDeflateDecoder::DecodeRows(uint8_t* rows, uint32_t count)
     memset(rows + made, 0, bytes - made);
     m_pending = false;
     m_inWhole = true;
-    m_decoded = m_at = 0;
+    m_decoded = m_rowAt = 0;
 }
 
 bool CTiffDeflateDecoder::StartStream()
@@ -106,15 +106,15 @@ uint8_t* CTiffDeflateDecoder::DecodeRow(uint8_t* row)
         InflateRow(row);
         return row;
     }
-    uint64_t have = m_decoded > m_at ? std::min<uint64_t>(m_decoded - m_at, m_rowBytes) : 0;
+    uint64_t have = m_decoded > m_rowAt ? std::min<uint64_t>(m_decoded - m_rowAt, m_rowBytes) : 0;
     if (have == m_rowBytes) {
-        uint8_t* held = m_rows.data() + m_at;
-        m_at += m_rowBytes;
+        uint8_t* held = m_rows.data() + m_rowAt;
+        m_rowAt += m_rowBytes;
         return held;
     }
-    if (have) memcpy(row, m_rows.data() + m_at, have);
+    if (have) memcpy(row, m_rows.data() + m_rowAt, have);
     memset(row + have, 0, m_rowBytes - have);
-    m_at += m_rowBytes;
+    m_rowAt += m_rowBytes;
     return row;
 }
 
@@ -122,7 +122,7 @@ void CTiffDeflateDecoder::SkipRows(uint32_t count, uint8_t* row)
 {
     Begin();
     if (m_inWhole) {
-        m_at += static_cast<uint64_t>(count) * m_rowBytes;
+        m_rowAt += static_cast<uint64_t>(count) * m_rowBytes;
         return;
     }
     for (uint32_t i = 0; i < count && !m_ended; ++i) InflateRow(row);

@@ -45,11 +45,10 @@ private:
     // The next rowBytes of the stream into row; the rest 0 once it ends.
     void InflateRow(uint8_t* row);
 
-    CTiffStripBytes* m_bytes = nullptr;
     libdeflate_decompressor* m_whole = nullptr;
     std::vector<uint8_t> m_rows;  // the strip's rows, inflated whole
     uint64_t m_decoded = 0;       // bytes of m_rows the stream gave
-    uint64_t m_at = 0;            // next row's place in m_rows
+    uint64_t m_rowAt = 0;           // next row's place in m_rows
     bool m_inWhole = false;
     bool m_pending = false;       // a strip held whole, not inflated yet
 

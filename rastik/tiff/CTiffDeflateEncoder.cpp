@@ -3,8 +3,7 @@
 
 #include <libdeflate.h>
 
-#include <new>
-
+#include "rastik/support/Allocates.h"
 #include "rastik/support/PixelRows.h"
 
 namespace {
@@ -38,12 +37,11 @@ bool CTiffDeflateEncoder::Reserve(uint32_t rows)
     if (bytes == 0 || bytes > 0x7FFFFFFFull) return false;
     uint64_t bound = libdeflate_zlib_compress_bound(m_compressor, static_cast<size_t>(bytes));
     if (bound > 0xFFFFFFFFull) return false;
-    try {
-        m_diff.resize(bytes);
-        m_out.resize(bound);
-    } catch (const std::bad_alloc&) {
+    if (!rastik::Allocates([&] {
+            m_diff.resize(bytes);
+            m_out.resize(bound);
+        }))
         return false;
-    }
     m_reservedRows = rows;
     return true;
 }

@@ -29,7 +29,7 @@ void FillBits(uint8_t* row, uint32_t at, uint32_t count)
 
 bool CTiffFaxDecoder::Start(CTiffStripBytes& bytes)
 {
-    m_bytes = &bytes;
+    KeepWindow(bytes);
     m_bits = rastik::CMsbBitReader(bytes.Begin(), bytes.End());
     return true;
 }

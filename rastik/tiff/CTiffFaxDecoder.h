@@ -32,6 +32,5 @@ private:
     int32_t ReadRun(bool black, uint32_t limit);
     int32_t ReadCode(bool black);
 
-    CTiffStripBytes* m_bytes = nullptr;
     rastik::CMsbBitReader m_bits{nullptr, nullptr};
 };

@@ -2,24 +2,13 @@
 #include "rastik/tiff/CTiffGroupFaxDecoder.h"
 
 CTiffGroupFaxDecoder::CTiffGroupFaxDecoder(const TiffRowShape& shape, CTiffCcittDecoder::Coding coding)
-    : CTiffDecoder(shape), m_fax(shape.width, coding, shape.options)
+    : CTiffCoderDecoder(shape, shape.width, coding, shape.options)
 {
 }
 
 bool CTiffGroupFaxDecoder::Start(CTiffStripBytes& bytes)
 {
-    if (!m_fax.Ok() || m_fax.RowBytes() != m_rowBytes) return false;
-    m_fax.Start(bytes);
+    if (!m_coder.Ok() || m_coder.RowBytes() != m_rowBytes) return false;
+    m_coder.Start(bytes);
     return true;
-}
-
-uint8_t* CTiffGroupFaxDecoder::DecodeRow(uint8_t* row)
-{
-    m_fax.DecodeRow(row);
-    return row;
-}
-
-void CTiffGroupFaxDecoder::SkipRows(uint32_t count, uint8_t*)
-{
-    for (uint32_t i = 0; i < count; ++i) m_fax.SkipRow();
 }

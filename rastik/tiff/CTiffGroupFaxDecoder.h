@@ -5,21 +5,16 @@
 #pragma once
 
 #include "rastik/tiff/CTiffCcittDecoder.h"
-#include "rastik/tiff/CTiffDecoder.h"
+#include "rastik/tiff/CTiffCoderDecoder.h"
 
-class CTiffGroupFaxDecoder : public CTiffDecoder {
+class CTiffGroupFaxDecoder : public CTiffCoderDecoder<CTiffCcittDecoder> {
 public:
     CTiffGroupFaxDecoder(const TiffRowShape& shape, CTiffCcittDecoder::Coding coding);
 
     // False for a width the fax decoder cannot take.
-    bool Start(CTiffStripBytes& bytes) override;
-    uint8_t* DecodeRow(uint8_t* row) override;
     // Rows passed over are still decoded: the row below may be coded
     // against them.
-    void SkipRows(uint32_t count, uint8_t* row) override;
-
-private:
-    CTiffCcittDecoder m_fax;
+    bool Start(CTiffStripBytes& bytes) override;
 };
 
 // Group 3 and Group 4 decoders for the table.

@@ -1,8 +1,7 @@
 // JPEG strips through libjpeg.
 #include "rastik/tiff/CTiffJpegStripDecoder.h"
 
-#include <new>
-
+#include "rastik/support/Allocates.h"
 #include "rastik/tiff/CTiffStripBytes.h"
 #include "rastik/tiff/TiffTags.h"
 
@@ -22,36 +21,21 @@ uint32_t PhotometricOf(const TiffRowShape& shape)
 }  // namespace
 
 CTiffJpegStripDecoder::CTiffJpegStripDecoder(const TiffRowShape& shape)
-    : CTiffDecoder(shape), m_jpeg(PhotometricOf(shape), shape.samples, shape.tables.data(), shape.tables.size())
+    : CTiffCoderDecoder(shape, PhotometricOf(shape), shape.samples, shape.tables.data(), shape.tables.size())
 {
 }
 
 bool CTiffJpegStripDecoder::Start(CTiffStripBytes& bytes)
 {
-    if (!m_jpeg.Ok() || m_jpeg.OutputSamples() != m_shape.samples || m_shape.bits != 8) return false;
+    if (!m_coder.Ok() || m_coder.OutputSamples() != m_shape.samples || m_shape.bits != 8) return false;
     const uint8_t* data = bytes.Begin();
     size_t size = static_cast<size_t>(bytes.End() - bytes.Begin());
     if (bytes.HasMore()) {
         // libjpeg reads the stream from memory.
-        try {
-            bytes.Gather(m_whole);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        if (!rastik::Allocates([&] { bytes.Gather(m_whole); })) return false;
         data = m_whole.data();
         size = m_whole.size();
     }
     uint32_t rows = m_shape.rows ? m_shape.rows : 0xFFFFFFFFu;
-    return m_jpeg.Start(data, size, m_shape.width, rows);
-}
-
-uint8_t* CTiffJpegStripDecoder::DecodeRow(uint8_t* row)
-{
-    m_jpeg.DecodeRow(row);
-    return row;
-}
-
-void CTiffJpegStripDecoder::SkipRows(uint32_t count, uint8_t*)
-{
-    for (uint32_t i = 0; i < count; ++i) m_jpeg.SkipRow();
+    return m_coder.Start(data, size, m_shape.width, rows);
 }

@@ -6,10 +6,10 @@
 
 #include <vector>
 
-#include "rastik/tiff/CTiffDecoder.h"
+#include "rastik/tiff/CTiffCoderDecoder.h"
 #include "rastik/tiff/CTiffJpegDecoder.h"
 
-class CTiffJpegStripDecoder : public CTiffDecoder {
+class CTiffJpegStripDecoder : public CTiffCoderDecoder<CTiffJpegDecoder> {
 public:
     explicit CTiffJpegStripDecoder(const TiffRowShape& shape);
 
@@ -19,10 +19,7 @@ public:
     // False when the strip is no JPEG stream of the strip's width, rows and
     // samples, or the tables cannot be read.
     bool Start(CTiffStripBytes& bytes) override;
-    uint8_t* DecodeRow(uint8_t* row) override;
-    void SkipRows(uint32_t count, uint8_t* row) override;
 
 private:
-    CTiffJpegDecoder m_jpeg;
     std::vector<uint8_t> m_whole;  // a strip larger than the window, gathered
 };

@@ -23,7 +23,7 @@ void CTiffLzwDecoder::Clear()
 
 bool CTiffLzwDecoder::Start(CTiffStripBytes& bytes)
 {
-    m_bytes = &bytes;
+    KeepWindow(bytes);
     m_pendingLeft = 0;
     Clear();
     const uint8_t* data = bytes.Begin();

@@ -63,7 +63,6 @@ private:
     bool MoreBits(Reader& reader, int n, uint32_t& code);
     void Clear();
 
-    CTiffStripBytes* m_bytes = nullptr;
     rastik::CMsbBitReader m_msb{nullptr, nullptr};
     rastik::CLsbBitReader m_lsb{nullptr, nullptr};
     bool m_oldForm = false;

@@ -2,8 +2,8 @@
 #include "rastik/tiff/CTiffLzwEncoder.h"
 
 #include <algorithm>
-#include <new>
 
+#include "rastik/support/Allocates.h"
 #include "rastik/support/PixelRows.h"
 #include "rastik/tiff/TiffTags.h"
 
@@ -49,14 +49,13 @@ bool CTiffLzwEncoder::Reserve(uint32_t rows)
 {
     uint64_t bound = Bound(static_cast<uint64_t>(m_rowBytes) * rows);
     if (bound > 0xFFFFFFFFull) return false;
-    try {
-        m_out.resize(bound);
-        m_diff.resize(m_rowBytes);
-        m_keys.resize(kSlots);
-        m_codes.resize(kSlots);
-    } catch (const std::bad_alloc&) {
+    if (!rastik::Allocates([&] {
+            m_out.resize(bound);
+            m_diff.resize(m_rowBytes);
+            m_keys.resize(kSlots);
+            m_codes.resize(kSlots);
+        }))
         return false;
-    }
     m_reservedRows = rows;
     return true;
 }

@@ -31,8 +31,8 @@ const float* ReferenceOf(const TiffRowShape& shape)
 }  // namespace
 
 CTiffOldJpegDecoder::CTiffOldJpegDecoder(const TiffRowShape& shape)
-    : CTiffDecoder(shape), m_ycbcr(PhotometricOf(shape) == tiff::kYCbCr && shape.samples == 3),
-      m_jpeg(PhotometricOf(shape), shape.samples, nullptr, 0, true),
+    : CTiffCoderDecoder(shape, PhotometricOf(shape), shape.samples, nullptr, 0, true),
+      m_ycbcr(PhotometricOf(shape) == tiff::kYCbCr && shape.samples == 3),
       m_convert(shape.width, 1, 1, CoefficientsOf(shape), ReferenceOf(shape))
 {
 }
@@ -40,11 +40,11 @@ CTiffOldJpegDecoder::CTiffOldJpegDecoder(const TiffRowShape& shape)
 bool CTiffOldJpegDecoder::Start(CTiffStripBytes& bytes)
 {
     const tiff::TiffColourFields* c = m_shape.colour;
-    if (!c || !m_jpeg.Ok() || m_shape.bits != 8 || m_jpeg.OutputSamples() != m_shape.samples) return false;
+    if (!c || !m_coder.Ok() || m_shape.bits != 8 || m_coder.OutputSamples() != m_shape.samples) return false;
     if (!c->jpegStream.empty()) {
         if (c->frameWidth < m_shape.width) return false;
         m_frameRow.assign(static_cast<size_t>(c->frameWidth) * m_shape.samples, 0);
-        return m_jpeg.Start(c->jpegStream.data(), c->jpegStream.size(), c->frameWidth, c->frameHeight);
+        return m_coder.Start(c->jpegStream.data(), c->jpegStream.size(), c->frameWidth, c->frameHeight);
     }
     // A tile: a frame of its own, of the tile's size.
     TiffOldJpegFields f = c->jpegFields;
@@ -58,12 +58,12 @@ bool CTiffOldJpegDecoder::Start(CTiffStripBytes& bytes)
         return false;
     }
     m_frameRow.assign(static_cast<size_t>(m_shape.width) * m_shape.samples, 0);
-    return m_jpeg.Start(m_tileStream.data(), m_tileStream.size(), m_shape.width, m_shape.rows);
+    return m_coder.Start(m_tileStream.data(), m_tileStream.size(), m_shape.width, m_shape.rows);
 }
 
 uint8_t* CTiffOldJpegDecoder::DecodeRow(uint8_t* row)
 {
-    m_jpeg.DecodeRow(m_frameRow.data());
+    m_coder.DecodeRow(m_frameRow.data());
     if (!m_ycbcr) {
         memcpy(row, m_frameRow.data(), m_rowBytes);
         return row;
@@ -71,9 +71,4 @@ uint8_t* CTiffOldJpegDecoder::DecodeRow(uint8_t* row)
     const uint8_t* p = m_frameRow.data();
     for (uint32_t x = 0; x < m_shape.width; ++x, p += 3) m_convert.ToRgb(p[0], p[1], p[2], row + 3 * x);
     return row;
-}
-
-void CTiffOldJpegDecoder::SkipRows(uint32_t count, uint8_t*)
-{
-    for (uint32_t i = 0; i < count; ++i) m_jpeg.SkipRow();
 }

@@ -12,25 +12,21 @@
 
 #include <vector>
 
-#include "rastik/tiff/CTiffDecoder.h"
+#include "rastik/tiff/CTiffCoderDecoder.h"
 #include "rastik/tiff/CTiffJpegDecoder.h"
 #include "rastik/tiff/CTiffYCbCrRows.h"
 
-class CTiffOldJpegDecoder : public CTiffDecoder {
+class CTiffOldJpegDecoder : public CTiffCoderDecoder<CTiffJpegDecoder> {
 public:
     explicit CTiffOldJpegDecoder(const TiffRowShape& shape);
 
-    // 8-bit grey and three-sample colour.
-    static bool Takes(uint32_t bits, uint32_t samples) { return bits == 8 && (samples == 1 || samples == 3); }
-
     // False when there is no stream, or it is no JPEG frame of the image.
     bool Start(CTiffStripBytes& bytes) override;
+    // A row of the frame, cut to the image's width and converted to RGB.
     uint8_t* DecodeRow(uint8_t* row) override;
-    void SkipRows(uint32_t count, uint8_t* row) override;
 
 private:
     bool m_ycbcr;
-    CTiffJpegDecoder m_jpeg;
     CTiffYCbCrRows m_convert;
     std::vector<uint8_t> m_frameRow;    // a row of the frame as decoded
     std::vector<uint8_t> m_tileStream;  // a tile's frame, put together

@@ -8,8 +8,7 @@
 
 bool CTiffPackBitsDecoder::Start(CTiffStripBytes& bytes)
 {
-    m_bytes = &bytes;
-    m_at = bytes.Begin();
+    KeepWindow(bytes);
     m_literal = m_repeat = 0;
     return true;
 }

@@ -22,8 +22,6 @@ private:
     // At least n bytes from m_at on, unless the strip ends first.
     void Want(uint32_t n);
 
-    CTiffStripBytes* m_bytes = nullptr;
-    const uint8_t* m_at = nullptr;
     uint32_t m_literal = 0;  // bytes of a copy still to come
     uint32_t m_repeat = 0;   // repeats of m_value still to come
     uint8_t m_value = 0;

@@ -1,12 +1,15 @@
 // The decoded rows of one TIFF image plane (the interleaved rows, or one
 // plane of a file that stores a plane per sample), asked for in ascending
 // order, whether the file stores them in strips (CTiffRowReader) or tiles
-// (CTiffTileReader).
+// (CTiffTileReader). A reader owns its buffers and decoders: it is neither
+// copied nor assigned.
 #pragma once
 
 #include <cstdint>
 
-class CTiffPlaneRows {
+#include "rastik/support/NonCopyable.h"
+
+class CTiffPlaneRows : private NonCopyable {
 public:
     virtual ~CTiffPlaneRows() = default;
 

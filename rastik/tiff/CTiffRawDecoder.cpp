@@ -5,8 +5,7 @@
 
 bool CTiffRawDecoder::Start(CTiffStripBytes& bytes)
 {
-    m_bytes = &bytes;
-    m_at = bytes.Begin();
+    KeepWindow(bytes);
     return bytes.Capacity() >= m_rowBytes;
 }
 

@@ -13,8 +13,4 @@ public:
     bool Start(CTiffStripBytes& bytes) override;
     uint8_t* DecodeRow(uint8_t* row) override;
     void SkipRows(uint32_t count, uint8_t* row) override;
-
-private:
-    CTiffStripBytes* m_bytes = nullptr;
-    const uint8_t* m_at = nullptr;
 };

@@ -42,8 +42,6 @@ class CTiffRowReader : public CTiffPlaneRows {
 public:
     CTiffRowReader(CFile& file, const TiffStripPlan& plan);
     ~CTiffRowReader() override;
-    CTiffRowReader(const CTiffRowReader&) = delete;
-    CTiffRowReader& operator=(const CTiffRowReader&) = delete;
 
     // Takes the buffers; readAhead: rows a read may take at once where rows
     // lie at fixed places; readers: readers of the image decoding at once

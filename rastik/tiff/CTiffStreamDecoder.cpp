@@ -7,8 +7,7 @@
 
 bool CTiffStreamDecoder::Start(CTiffStripBytes& bytes)
 {
-    m_bytes = &bytes;
-    m_in = bytes.Begin();
+    KeepWindow(bytes);
     m_inLeft = static_cast<size_t>(bytes.End() - bytes.Begin());
     m_ended = !Restart();
     return !m_ended;
@@ -22,12 +21,12 @@ uint8_t* CTiffStreamDecoder::DecodeRow(uint8_t* row)
         if (m_inLeft == 0 && m_bytes->HasMore()) {
             const uint8_t* keep = m_bytes->End();
             if (m_bytes->Refill(keep)) {
-                m_in = keep;
+                m_at = keep;
                 m_inLeft = static_cast<size_t>(m_bytes->End() - keep);
             }
         }
         size_t outBefore = outLeft, inBefore = m_inLeft;
-        if (Decode(m_in, m_inLeft, out, outLeft) == kEnded) m_ended = true;
+        if (Decode(m_at, m_inLeft, out, outLeft) == kEnded) m_ended = true;
         // Neither input taken nor output given: the data ended early.
         if (outLeft == outBefore && m_inLeft == inBefore) m_ended = true;
     }

@@ -28,8 +28,6 @@ protected:
     virtual Step Decode(const uint8_t*& in, size_t& inLeft, uint8_t*& out, size_t& outLeft) = 0;
 
 private:
-    CTiffStripBytes* m_bytes = nullptr;
-    const uint8_t* m_in = nullptr;
     size_t m_inLeft = 0;
     bool m_ended = true;
 };

@@ -49,8 +49,6 @@ class CTiffTileReader : public CTiffPlaneRows {
 public:
     CTiffTileReader(CFile& file, const TiffTilePlan& plan);
     ~CTiffTileReader() override;
-    CTiffTileReader(const CTiffTileReader&) = delete;
-    CTiffTileReader& operator=(const CTiffTileReader&) = delete;
 
     bool Open(uint32_t readAhead, uint32_t readers) override;
     const uint8_t* Row(uint32_t r) override;

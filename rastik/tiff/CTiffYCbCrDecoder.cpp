@@ -32,8 +32,7 @@ CTiffYCbCrDecoder::CTiffYCbCrDecoder(const TiffRowShape& shape)
 bool CTiffYCbCrDecoder::Start(CTiffStripBytes& bytes)
 {
     if (!m_convert.Ok() || m_shape.bits != 8 || m_shape.samples != 3) return false;
-    m_bytes = &bytes;
-    m_at = bytes.Begin();
+    KeepWindow(bytes);
     m_row = 0;
     m_units.resize(m_convert.UnitRowBytes());
     return bytes.Capacity() > 0;

@@ -29,8 +29,6 @@ private:
 
     CTiffYCbCrRows m_convert;
     uint32_t m_subV;
-    CTiffStripBytes* m_bytes = nullptr;
-    const uint8_t* m_at = nullptr;
     std::vector<uint8_t> m_units;
     uint32_t m_row = 0;  // rows of the strip handed out
 };

@@ -63,7 +63,7 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kCcittGroup4, "CCITT Group 4", Make<CTiffGroup4Decoder>, 0, kFaxRowsPerByte, false, false,
      CTiffFaxDecoder::Takes, true},
     {tiff::kLzw, "LZW", Make<CTiffLzwDecoder>, kLzwRatio, 0, true, false, nullptr, false},
-    {tiff::kOldJpeg, "old-style JPEG", Make<CTiffOldJpegDecoder>, kJpegRatio, 0, false, false, CTiffOldJpegDecoder::Takes,
+    {tiff::kOldJpeg, "old-style JPEG", Make<CTiffOldJpegDecoder>, kJpegRatio, 0, false, false, CTiffDecoder::TakesGreyOrColour8,
      false},
     {tiff::kJpeg, "JPEG", Make<CTiffJpegStripDecoder>, kJpegRatio, 0, false, false, CTiffJpegStripDecoder::Takes,
      false},
@@ -74,7 +74,7 @@ const TiffDecoderEntry kDecoders[] = {
     {tiff::kLzma, "LZMA", Make<CTiffLzmaDecoder>, kLzmaRatio, 0, true, false, nullptr, false},
     {tiff::kZstd, "Zstandard", Make<CTiffZstdDecoder>, kZstdRatio, 0, true, false, nullptr, false},
     {tiff::kWebp, "WebP", Make<CTiffWebpDecoder>, 0, kWebpRowsPerByte, false, false, CTiffWebpDecoder::Takes, false},
-    {tiff::kSgiLog, "SGI LogLuv", Make<CTiffSgiLogDecoder>, kSgiLogRatio, 0, false, false, CTiffSgiLogDecoder::Takes, false},
+    {tiff::kSgiLog, "SGI LogLuv", Make<CTiffSgiLogDecoder>, kSgiLogRatio, 0, false, false, CTiffDecoder::TakesGreyOrColour8, false},
 };
 
 const TiffDecoderEntry kYCbCrUnits = {
