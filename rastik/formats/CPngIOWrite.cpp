@@ -80,6 +80,8 @@ CStatus CPngIO::WriteRows()
     const PngColorType* type = PngColorType::For(ColorMode, ChannelCount);
     if (!type) return CStatus::Failed(kMsgImageType);
     if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return CStatus::Failed();
+    // A row, its filter type byte included, is counted in 32 bits.
+    if (static_cast<uint64_t>(Width) * ChannelCount >= UINT32_MAX) return CStatus::Failed(kMsgNoBuffer);
 
     PngWriteHead head;
     head.Width = Width;

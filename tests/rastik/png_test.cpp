@@ -436,6 +436,39 @@ TEST_F(PngTest, WrittenColourTypesReadBack)
         }
 }
 
+// The zlib stream of a PNG file's IDAT chunks.
+Bytes ImageData(const Bytes& png)
+{
+    Bytes data;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        size_t size = (size_t{png[at]} << 24) | (size_t{png[at + 1]} << 16) | (size_t{png[at + 2]} << 8) | png[at + 3];
+        if (memcmp(&png[at + 4], "IDAT", 4) == 0) data.insert(data.end(), &png[at + 8], &png[at + 8 + size]);
+        at += 12 + size;
+    }
+    return data;
+}
+
+// The size of the stream's bytes compressed as one zlib stream, at the
+// writer's strength and strategy.
+size_t OneStreamSize(const Bytes& stream, size_t rawSize, int strategy)
+{
+    Bytes raw(rawSize);
+    uLongf got = static_cast<uLongf>(rawSize);
+    if (uncompress(raw.data(), &got, stream.data(), static_cast<uLong>(stream.size())) != Z_OK || got != rawSize)
+        return 0;
+    z_stream zs{};
+    deflateInit2(&zs, 6, Z_DEFLATED, 15, 8, strategy);
+    Bytes out(deflateBound(&zs, static_cast<uLong>(rawSize)));
+    zs.next_in = raw.data();
+    zs.avail_in = static_cast<uInt>(rawSize);
+    zs.next_out = out.data();
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    size_t size = zs.total_out;
+    deflateEnd(&zs);
+    return size;
+}
+
 // Rows around the pieces the image data is cut into: pieces of whole rows
 // (rows from PieceRows) and extra rows; width 0 stands for a row wider than
 // a piece.
@@ -482,6 +515,12 @@ TEST_F(PngTest, PiecesOfTheImageDataGiveTheSameFileForAnyThreadCount)
         ASSERT_EQ(testutil::ReadWholeImage(*back), 1);
         for (uint32_t ch = 0; ch < c.channels; ++ch)
             EXPECT_TRUE(testutil::PlaneBytes(*back, ch) == testutil::PlaneBytes(*png, ch)) << ch;
+        // The pieces cost at most a percent over one stream.
+        Bytes stream = ImageData(first);
+        size_t one = OneStreamSize(stream, (static_cast<size_t>(width) * c.channels + 1) * height,
+                                   c.mode == kModeIndexed ? Z_DEFAULT_STRATEGY : Z_FILTERED);
+        ASSERT_GT(one, 0u);
+        EXPECT_LE(stream.size(), one + one / 100 + 16);
     }
 }
 
