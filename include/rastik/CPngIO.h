@@ -2,8 +2,9 @@
 // the whole image, a reduced image and a preview of every colour type and
 // depth (samples of one byte; 16 bits keep their high byte), and writes grey,
 // grey with alpha, RGB, RGB with alpha and palette images of 8 bits per
-// sample. libpng reads and writes the codec's open File, which stays open
-// (on Path) after every operation, failed ones included.
+// sample. libpng reads the codec's open File; writes put the chunks into it
+// directly, the image data compressed on the conversion's worker threads.
+// File stays open (on Path) after every operation, failed ones included.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
-// libpng runs of the PNG codec: reading the header and rows of a file and
-// writing rows into one, with error and warning handlers that report
-// libpng's text to the message sink and jump back to the run's recovery
-// point.
+// libpng runs of the PNG codec: reading the header and rows of a file, with
+// error and warning handlers that report libpng's text to the message sink
+// and jump back to the run's recovery point.
 #include "rastik/formats/CPngIORun.h"
 
 #include <csetjmp>
@@ -25,9 +24,6 @@ constexpr PngColorType kColorTypes[] = {
 // Ancillary chunks the codec reads; libpng passes over all others unread
 // (text, colour profiles), so compressed ones cannot cost time or memory.
 const png_byte kChunksRead[] = {'p', 'H', 'Y', 's', '\0'};
-// zlib level of written files: default strength, and a buffer of a few
-// deflate blocks per write.
-constexpr size_t kCompressionBuffer = 1u << 16;
 
 // What the handlers find through libpng's error pointer.
 struct Messages {
@@ -146,48 +142,6 @@ int Read(ReadRun* run, PngHead* head, PngRowSink* sink)
     return FinishRead(run, kPngRunDone);
 }
 
-struct WriteRun {
-    Messages messages;
-    png_structp png;
-    png_infop info;
-    CPngFileIo* output;
-    png_bytep row;
-    png_color palette[256];
-};
-
-int FinishWrite(WriteRun* run, int result)
-{
-    png_destroy_write_struct(&run->png, &run->info);
-    return result;
-}
-
-int Write(WriteRun* run, const PngWriteHead& head, PngRowSource* source)
-{
-    run->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &run->messages, Error, Warning);
-    if (!run->png) return kPngRunFailed;
-    run->info = png_create_info_struct(run->png);
-    if (!run->info) return FinishWrite(run, kPngRunFailed);
-    if (setjmp(png_jmpbuf(run->png))) return FinishWrite(run, kPngRunFailed);
-    run->output->AttachWrite(run->png);
-    png_set_IHDR(run->png, run->info, head.Width, head.Height, 8, static_cast<int>(head.ColorType),
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (head.ColorType == PNG_COLOR_TYPE_PALETTE) {
-        for (int i = 0; i < 256; ++i)
-            run->palette[i] = png_color{head.Palette[3 * i], head.Palette[3 * i + 1], head.Palette[3 * i + 2]};
-        png_set_PLTE(run->png, run->info, run->palette, 256);
-    }
-    if (head.HasPixelSize)
-        png_set_pHYs(run->png, run->info, head.XPixelsPerMetre, head.YPixelsPerMetre, PNG_RESOLUTION_METER);
-    png_set_compression_buffer_size(run->png, kCompressionBuffer);
-    png_write_info(run->png, run->info);
-    for (uint32_t y = 0; y < head.Height; ++y) {
-        if (!source->Row(run->row, y)) return FinishWrite(run, kPngRunStopped);
-        png_write_row(run->png, run->row);
-    }
-    png_write_end(run->png, run->info);
-    return FinishWrite(run, kPngRunDone);
-}
-
 }  // namespace
 
 const PngColorType* PngColorType::Of(uint32_t colorType)
@@ -246,21 +200,6 @@ int RunPngRead(CPngFileIo& input, PngHead* head, PngRowSink* sink, bool showMess
     run->messages.show = showMessages;
     run->input = &input;
     int result = Read(run, head, sink);
-    free(run->row);
-    free(run);
-    return result;
-}
-
-int RunPngWrite(CPngFileIo& output, const PngWriteHead& head, PngRowSource* source, bool showMessages)
-{
-    if (!source || head.Width == 0 || head.Height == 0 || head.Channels == 0 || head.Channels > 4) return kPngRunFailed;
-    if (head.ColorType == PNG_COLOR_TYPE_PALETTE && !head.Palette) return kPngRunFailed;
-    auto* run = static_cast<WriteRun*>(calloc(1, sizeof(WriteRun)));
-    if (!run) return kPngRunFailed;
-    run->messages.show = showMessages;
-    run->output = &output;
-    run->row = static_cast<png_bytep>(calloc(static_cast<size_t>(head.Width) * head.Channels, 1));
-    int result = run->row ? Write(run, head, source) : kPngRunFailed;
     free(run->row);
     free(run);
     return result;

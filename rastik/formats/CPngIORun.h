@@ -1,7 +1,7 @@
 // One libpng run of the PNG codec, kept apart from the codec's C++ objects:
 // libpng reports an error by jumping back to the run's recovery point, so
-// the frames it jumps over hold nothing that needs destroying. The runs call
-// back into the codec (row sinks and sources) only between libpng calls.
+// the frames it jumps over hold nothing that needs destroying. The run calls
+// back into the codec (its row sink) only between libpng calls.
 #pragma once
 
 #include <cstdint>
@@ -70,32 +70,9 @@ public:
     virtual bool Done() const { return false; }
 };
 
-// Supplier of the rows of a write run.
-class PngRowSource {
-public:
-    virtual ~PngRowSource() = default;
-    // Fills row (width x channels samples, interleaved); false stops.
-    virtual bool Row(uint8_t* samples, uint32_t row) = 0;
-};
-
-// What a write run writes: 8 bits per sample, not interlaced.
-struct PngWriteHead {
-    uint32_t Width = 0;
-    uint32_t Height = 0;
-    uint32_t ColorType = 0;
-    uint32_t Channels = 0;
-    const uint8_t* Palette = nullptr;  // 256 entries red, green, blue for colour type 3
-    bool HasPixelSize = false;
-    uint32_t XPixelsPerMetre = 0;
-    uint32_t YPixelsPerMetre = 0;
-};
-
 enum PngRunResult { kPngRunFailed = 0, kPngRunDone = 1, kPngRunStopped = 2 };
 
 // Reads the header of the PNG file at the input's position into head; with
 // a sink, also decodes the image and hands every row to it. libpng's
 // warnings and errors go to the message sink when showMessages is set.
 int RunPngRead(CPngFileIo& input, PngHead* head, PngRowSink* sink, bool showMessages);
-
-// Writes a PNG image with the rows taken from source.
-int RunPngWrite(CPngFileIo& output, const PngWriteHead& head, PngRowSource* source, bool showMessages);

@@ -1,6 +1,7 @@
-// PNG writing: 8 bits per sample, not interlaced, libpng's default
-// compression and filtering; grey, grey with alpha, RGB, RGB with alpha and
-// palette images (256 entries), with the resolution as pixels per metre.
+// PNG writing: 8 bits per sample, not interlaced; grey, grey with alpha,
+// RGB, RGB with alpha and palette images (256 entries), with the resolution
+// as pixels per metre. The chunks are written here, the image data
+// compressed on the conversion's worker pool.
 #include <cmath>
 
 #include "rastik/CPngIO.h"
@@ -9,8 +10,10 @@
 #include "rastik/core/COperation.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CSizeRule.h"
-#include "rastik/formats/CPngFileIo.h"
+#include "rastik/formats/CPngChunkWriter.h"
 #include "rastik/formats/CPngIORun.h"
+#include "rastik/formats/CPngImageData.h"
+#include "rastik/support/CPoolScope.h"
 #include "rastik/support/Inches.h"
 #include "rastik/support/PixelRows.h"
 
@@ -26,7 +29,7 @@ uint32_t PixelsPerMetre(float resolution, uint32_t unit)
 }
 
 // Interleaves the planes' rows, top row first, through the plane-row stream.
-class PlaneSource : public PngRowSource {
+class PlaneSource {
 public:
     explicit PlaneSource(CRastik& image)
         : m_image(image), m_rows(image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, image.ChannelCount)
@@ -36,7 +39,9 @@ public:
     bool Prepare() { return m_rows.Open(); }
     // A stop or failure of the rows; a failure without a message otherwise.
     CStatus Status() const { return m_rows.Status() ? CStatus::Failed() : m_rows.Status(); }
-    bool Row(uint8_t* samples, uint32_t) noexcept override
+    // Fills samples with the next row (width x channels, interleaved);
+    // false on a stop or failure.
+    bool Row(uint8_t* samples)
     {
         const uint32_t channels = m_image.ChannelCount;
         const uint8_t* in[4] = {};
@@ -75,6 +80,8 @@ CStatus CPngIO::WriteRows()
     const PngColorType* type = PngColorType::For(ColorMode, ChannelCount);
     if (!type) return CStatus::Failed(kMsgImageType);
     if (Width == 0 || Height == 0 || Width > 0x7FFFFFFF || Height > 0x7FFFFFFF) return CStatus::Failed();
+    // A row, its filter type byte included, is counted in 32 bits.
+    if (static_cast<uint64_t>(Width) * ChannelCount >= UINT32_MAX) return CStatus::Failed(kMsgNoBuffer);
 
     PngWriteHead head;
     head.Width = Width;
@@ -101,11 +108,21 @@ CStatus CPngIO::WriteRows()
 
     PlaneSource source(*this);
     if (!source.Prepare()) return source.Status();
-    CPngFileIo output(File);
-    int result = RunPngWrite(output, head, &source, ShowMessages != 0);
-    bool finished = source.Finish();
-    if (output.WriteFailed()) return CStatus::FileFailure(output.WriteError());
-    if (result != kPngRunDone || !finished) return source.Status();
+    CPoolScope pool;
+    CPngChunkWriter output(File);
+    CPngImageData data(output, head, pool.Pool());
+    if (!data.Open()) return CStatus::Failed(kMsgNoBuffer);
+    output.WriteHead(head);
+    for (uint32_t y = 0; y < Height; ++y) {
+        if (!source.Row(data.Row())) {
+            source.Finish();
+            return source.Status();
+        }
+        if (!data.Commit()) return CStatus::Failed();
+    }
+    if (!data.Finish()) return CStatus::Failed();
+    output.WriteEnd();
+    if (!source.Finish()) return source.Status();
     File.Flush();
     return CStatus::Ok();
 }

@@ -1,7 +1,8 @@
 // PNG codec on files built here: every colour type and depth, interlaced or
 // not, with planes in memory and spilled; palettes of any size, the physical
 // pixel size, reduced reads, File open again after every operation, and the
-// writer's colour types, refusals and disk-full message.
+// writer's colour types, refusals and disk-full message, and its image data
+// cut into pieces: the same bytes for any thread count.
 #include <zlib.h>
 
 #include <cstring>
@@ -14,8 +15,10 @@
 #include "TestUtil.h"
 #include "platform/KeyQueue.h"
 #include "rastik/CPngIO.h"
+#include "rastik/Exports.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/formats/CPngImageData.h"
 
 namespace {
 
@@ -151,8 +154,10 @@ protected:
         head = testutil::OpenAndReadHead(*codec, paths.back().c_str());
         return codec;
     }
-    // A written image of mode and channels with samples (x * 7 + y * 3 + c * 50).
-    std::unique_ptr<CPngIO> Image(uint32_t mode, uint32_t channels, uint32_t w = 23, uint32_t h = 9)
+    // A written image of mode and channels with samples (x * 7 + y * 3 + c * 50),
+    // or with noise added, so that the rows' filters vary.
+    std::unique_ptr<CPngIO> Image(uint32_t mode, uint32_t channels, uint32_t w = 23, uint32_t h = 9,
+                                  bool noisy = false)
     {
         paths.push_back(dir.File("w" + std::to_string(paths.size()) + ".png"));
         auto png = std::make_unique<CPngIO>(paths.back().c_str());
@@ -171,7 +176,10 @@ protected:
         Bytes row(png->BytesPerLine);
         for (uint32_t c = 0; c < channels; ++c)
             for (uint32_t y = 0; y < h; ++y) {
-                for (uint32_t x = 0; x < w; ++x) row[x] = static_cast<uint8_t>(x * 7 + y * 3 + c * 50);
+                for (uint32_t x = 0; x < w; ++x) {
+                    uint32_t noise = noisy ? ((x * 2654435761u) ^ (y * 40503u)) >> 27 : 0;
+                    row[x] = static_cast<uint8_t>(x * 7 + y * 3 + c * 50 + noise);
+                }
                 png->WritePlaneRow(c, y, row.data());
             }
         return png;
@@ -426,6 +434,94 @@ TEST_F(PngTest, WrittenColourTypesReadBack)
                 EXPECT_EQ(memcmp(back->Palette, png->Palette, 1024), 0);
             }
         }
+}
+
+// The zlib stream of a PNG file's IDAT chunks.
+Bytes ImageData(const Bytes& png)
+{
+    Bytes data;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        size_t size = (size_t{png[at]} << 24) | (size_t{png[at + 1]} << 16) | (size_t{png[at + 2]} << 8) | png[at + 3];
+        if (memcmp(&png[at + 4], "IDAT", 4) == 0) data.insert(data.end(), &png[at + 8], &png[at + 8 + size]);
+        at += 12 + size;
+    }
+    return data;
+}
+
+// The size of the stream's bytes compressed as one zlib stream, at the
+// writer's strength and strategy.
+size_t OneStreamSize(const Bytes& stream, size_t rawSize, int strategy)
+{
+    Bytes raw(rawSize);
+    uLongf got = static_cast<uLongf>(rawSize);
+    if (uncompress(raw.data(), &got, stream.data(), static_cast<uLong>(stream.size())) != Z_OK || got != rawSize)
+        return 0;
+    z_stream zs{};
+    deflateInit2(&zs, 6, Z_DEFLATED, 15, 8, strategy);
+    Bytes out(deflateBound(&zs, static_cast<uLong>(rawSize)));
+    zs.next_in = raw.data();
+    zs.avail_in = static_cast<uInt>(rawSize);
+    zs.next_out = out.data();
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    size_t size = zs.total_out;
+    deflateEnd(&zs);
+    return size;
+}
+
+// Rows around the pieces the image data is cut into: pieces of whole rows
+// (rows from PieceRows) and extra rows; width 0 stands for a row wider than
+// a piece.
+struct PieceCase {
+    uint32_t mode;
+    uint32_t channels;
+    uint32_t width;
+    uint32_t pieces;
+    uint32_t extraRows;
+};
+
+const PieceCase kPieceCases[] = {
+    {kModeRgb, 3, 23, 0, 1},     {kModeRgb, 3, 23, 1, 0},    {kModeRgb, 3, 23, 1, 1},
+    {kModeRgb, 3, 23, 11, 3},    {kModeRgb, 4, 31, 1, 1},    {kModeGrey, 1, 1, 0, 1},
+    {kModeGrey, 1, 1, 1, 1},     {kModeGrey, 2, 17, 2, 5},   {kModeIndexed, 1, 40, 1, 1},
+    {kModeIndexed, 1, 40, 3, 0}, {kModeGrey, 2, 0, 3, 0},
+};
+
+TEST_F(PngTest, PiecesOfTheImageDataGiveTheSameFileForAnyThreadCount)
+{
+    struct KeptThreads {
+        uint32_t threads = GetRastikThreads();
+        ~KeptThreads() { SetRastikThreads(threads); }
+    } kept;
+    for (const PieceCase& c : kPieceCases) {
+        // PieceRows of a one-byte row: the bytes of a piece.
+        const uint32_t width = c.width ? c.width : CPngImageData::PieceRows(1) / c.channels + 1;
+        const uint32_t pieceRows = CPngImageData::PieceRows(static_cast<uint64_t>(width) * c.channels + 1);
+        const uint32_t height = c.pieces * pieceRows + c.extraRows;
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height) + " x " + std::to_string(c.channels));
+        auto png = Image(c.mode, c.channels, width, height, true);
+        Bytes first;
+        for (uint32_t threads : {1u, 2u, 8u}) {
+            SetRastikThreads(threads);
+            ASSERT_TRUE(png->File.Open(png->Path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary));
+            ASSERT_EQ(png->WriteFile(), 1) << threads;
+            png->File.Close();
+            Bytes file = testutil::ReadBytes(png->Path);
+            if (first.empty()) first = file;
+            EXPECT_TRUE(file == first) << threads << " threads";
+        }
+        auto back = Open(first);
+        ASSERT_EQ(head, 1);
+        ASSERT_EQ(testutil::ReadWholeImage(*back), 1);
+        for (uint32_t ch = 0; ch < c.channels; ++ch)
+            EXPECT_TRUE(testutil::PlaneBytes(*back, ch) == testutil::PlaneBytes(*png, ch)) << ch;
+        // The pieces cost at most a percent over one stream.
+        Bytes stream = ImageData(first);
+        size_t one = OneStreamSize(stream, (static_cast<size_t>(width) * c.channels + 1) * height,
+                                   c.mode == kModeIndexed ? Z_DEFAULT_STRATEGY : Z_FILTERED);
+        ASSERT_GT(one, 0u);
+        EXPECT_LE(stream.size(), one + one / 100 + 16);
+    }
 }
 
 TEST_F(PngTest, DiskFullShowsItsMessage)
