@@ -131,6 +131,10 @@ bool CPngImageData::WriteOldest()
 {
     Piece& piece = *m_pieces[m_written % m_pieces.size()];
     if (piece.job) {
+        // The workers take the pieces in order: rather than wait for the
+        // oldest, this thread compresses the newest if none has taken it.
+        Piece& newest = *m_pieces[m_filling % m_pieces.size()];
+        if (!piece.job->Done(0) && newest.job && &newest != &piece) m_pool->WaitFor(*newest.job, 0);
         m_pool->WaitFor(*piece.job, 0);
         piece.job.reset();
     }
