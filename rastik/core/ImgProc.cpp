@@ -390,64 +390,28 @@ int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const Conve
 // writing each band as soon as its rows are final: the JPEG writer, and the
 // bitmap writer of colour and grey images (whose header takes nothing from
 // the read's rows). A file already at the target's path must stay as it
-// is when the read fails: the JPEG writer then writes a temporary file
-// whose bytes replace the target's at the end (a few, compressed); the
-// bitmap writer, whose file is as large as the planes, writes only new
-// targets this way.
+// is when the read fails, so only new targets are written this way; others
+// are written once the read has ended.
 bool WriterFollows(const ConversionPlan& p)
 {
-    if (p.TargetType == kTypeJpeg) return true;
     bool colour = p.TargetMode == kModeRgb || p.TargetMode == kModeGrey;
-    return p.TargetType == kTypeBmp && colour && !FileExists(p.TargetPath);
-}
-
-// Replaces the bytes of the file at path by those of the file at from; the
-// file itself stays (its permissions, links and name). A failed write
-// removes it, as the failed write of a target does.
-bool CopyInto(const char* from, const char* path)
-{
-    CFile in, out;
-    CFileException error;
-    if (!in.Open(from, CFile::modeRead | CFile::typeBinary, &error)) return false;
-    if (!out.Open(path, CFile::modeCreate | CFile::modeWrite | CFile::typeBinary, &error)) return false;
-    try {
-        std::vector<uint8_t> buffer(1u << 20);
-        for (uint32_t n; (n = in.Read(buffer.data(), static_cast<uint32_t>(buffer.size()))) > 0;)
-            out.Write(buffer.data(), n);
-        out.Close();
-        return true;
-    } catch (const CFileException&) {
-        out.Abort();
-        DeleteFile(path);
-        CConversionFailure::OfThread().Set(kMsgDiskFull);
-        return false;
-    }
+    bool follows = p.TargetType == kTypeJpeg || (p.TargetType == kTypeBmp && colour);
+    return follows && !FileExists(p.TargetPath);
 }
 
 // Writes the target while feed makes its rows: the writer follows the read
-// (and the resampling) band by band, into a temporary file beside a target
-// already there. The read's progress stands for the whole conversion; a
-// failed read keeps its cause.
+// (and the resampling) band by band. The read's progress stands for the
+// whole conversion; a failed read keeps its cause.
 int WriteFollowingFeed(CRastik& source, CRastik& target, CReadFeed& feed, const ConversionPlan& p,
                        CProgressPhases& phases)
 {
     phases.Follow();
     phases.Enter(CProgressPhases::kRead);
-    ConversionPlan into = p;
-    std::string temporary;
-    if (FileExists(p.TargetPath)) {
-        temporary = MakeTempFileName(DirectoryOf(p.TargetPath).c_str(), "rst");
-        if (temporary.empty()) return 0;
-        into.TargetPath = temporary.c_str();
-    }
     target.WriteFollowing(&feed);
-    int written = WriteTarget(target, into);
+    int written = WriteTarget(target, p);
     target.WriteFollowing(nullptr);
     source.File.Abort();
     if (!written && feed.ReadFailed()) NoteReadFailure(source);
-    if (temporary.empty()) return written;
-    written = written && CopyInto(temporary.c_str(), p.TargetPath);
-    DeleteFile(temporary.c_str());
     return written;
 }
 
