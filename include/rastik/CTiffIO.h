@@ -190,8 +190,9 @@ private:
     template <class Encoder>
     CStatus WriteStrips(uint32_t stripRows, Encoder& encoder);
     // The same for compressing encoders inside a conversion with worker
-    // threads: the rows of a batch of strips are joined here, the strips
-    // coded on the pool (by twins of model) and written here in order.
+    // threads: the rows of a batch of strips are joined here while the
+    // batch before is coded on the pool (by twins of model); the strips
+    // are written here in order.
     template <class Encoder>
     CStatus WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows);
     // Records strip s of bytes bytes at the file position; a failure

@@ -465,6 +465,66 @@ CStatus CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
     return rows.Finish() == CPlaneRowStream::kDone ? CStatus::Ok() : StreamFailure(rows);
 }
 
+namespace {
+
+// One batch of strips written on the pool: its rows, the coders of its
+// runs and their coded strips. Two batches take turns, so that this thread
+// gathers the rows of one while the other is coded.
+template <class Encoder>
+struct StripBatch {
+    std::vector<uint8_t> rows;
+    std::vector<std::unique_ptr<Encoder>> coders;
+    std::vector<EncodedRun> encoded;
+    std::shared_ptr<CWorkerPool::CJob> job;
+    uint32_t strips = 0;
+    uint32_t rowCount = 0;
+
+    // Rows of strips strips of stripRows rows of rowBytes, coded in runs
+    // by twins of model; false when memory is short.
+    bool Take(const Encoder& model, uint32_t runs, uint32_t strips, uint32_t stripRows, uint64_t rowBytes)
+    {
+        try {
+            rows.resize(static_cast<size_t>(strips) * stripRows * rowBytes);
+            encoded.resize(runs);
+            for (uint32_t i = 0; i < runs; ++i) coders.push_back(model.Twin());
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        for (const auto& coder : coders)
+            if (!coder->Prepare(stripRows)) return false;
+        return true;
+    }
+    // Codes the strips on the pool, the runs at once.
+    void Start(CWorkerPool& pool, uint32_t stripRows, uint64_t rowBytes)
+    {
+        const uint32_t runs = static_cast<uint32_t>(encoded.size());
+        const uint32_t perRun = (strips + runs - 1) / runs;
+        job = pool.Start(runs, [this, perRun, stripRows, rowBytes](uint32_t run) {
+            EncodedRun& out = encoded[run];
+            out.Clear();
+            for (uint32_t k = run * perRun; k < std::min(strips, (run + 1) * perRun); ++k) {
+                const uint32_t first = k * stripRows;
+                uint32_t bytes = 0;
+                const uint8_t* code =
+                    coders[run]->Encode(rows.data() + first * rowBytes, std::min(stripRows, rowCount - first), bytes);
+                if (!code) throw std::bad_alloc();
+                out.Add(code, bytes);
+            }
+        });
+    }
+    // Waits for the coding; false when a run failed.
+    bool Wait(CWorkerPool& pool)
+    {
+        if (!job) return true;
+        pool.Wait(*job);
+        const bool coded = !job->Failed();
+        job.reset();
+        return coded;
+    }
+};
+
+}  // namespace
+
 template <class Encoder>
 CStatus CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const Encoder& model, CPlaneRowStream& rows)
 {
@@ -474,50 +534,51 @@ CStatus CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const 
     const uint64_t wanted = kBatchBytesPerThread * pool.Threads() / (rowBytes * stripRows);
     const uint32_t batchStrips =
         static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(wanted, runs), StripTotal));
-    std::vector<uint8_t> batch;
-    std::vector<std::unique_ptr<Encoder>> coders;
-    std::vector<EncodedRun> encoded(runs);
-    try {
-        batch.resize(static_cast<size_t>(batchStrips) * stripRows * rowBytes);
-        for (uint32_t i = 0; i < runs; ++i) coders.push_back(model.Twin());
-    } catch (const std::bad_alloc&) {
-        coders.clear();
-    }
-    for (const auto& coder : coders)
-        if (!coder->Prepare(stripRows)) coders.clear();
-    if (coders.size() != runs) return CStatus::Failed(kMsgNoBuffer);
-    const uint8_t* planes[kMaxChannels] = {};
-    for (uint32_t s = 0, done = 0; s < StripTotal;) {
-        const uint32_t strips = std::min(batchStrips, StripTotal - s);
-        const uint32_t batchRows = std::min(strips * stripRows, Height - done);
-        for (uint32_t i = 0; i < batchRows; ++i) {
-            for (uint32_t c = 0; c < samples; ++c)
-                if (!(planes[c] = rows.Row(c))) return StreamFailure(rows);
-            rastik::JoinSamples(planes, Width, samples, batch.data() + i * rowBytes);
-            if (!rows.Advance()) return StreamFailure(rows);
+    StripBatch<Encoder> batches[2];
+    // The batches' jobs use them: every way out waits for both.
+    struct Settle {
+        CWorkerPool& pool;
+        StripBatch<Encoder>* batches;
+        ~Settle()
+        {
+            for (int b = 0; b < 2; ++b) batches[b].Wait(pool);
         }
-        const uint32_t perRun = (strips + runs - 1) / runs;
-        bool coded = pool.Run(runs, [&](uint32_t run) {
-            EncodedRun& out = encoded[run];
-            out.Clear();
-            for (uint32_t k = run * perRun; k < std::min(strips, (run + 1) * perRun); ++k) {
-                const uint32_t first = k * stripRows;
-                uint32_t bytes = 0;
-                const uint8_t* code = coders[run]->Encode(batch.data() + first * rowBytes,
-                                                          std::min(stripRows, batchRows - first), bytes);
-                if (!code) throw std::bad_alloc();
-                out.Add(code, bytes);
-            }
-        });
-        if (!coded) return CStatus::Failed(kMsgNoBuffer);
-        for (const EncodedRun& run : encoded) {
-            for (size_t k = 0, at = 0; k < run.lengths.size(); at += run.lengths[k++], ++s) {
-                if (CStatus recorded = RecordStrip(s, run.lengths[k]); !recorded) return recorded;
+    } settle{pool, batches};
+    for (StripBatch<Encoder>& b : batches)
+        if (!b.Take(model, runs, batchStrips, stripRows, rowBytes)) return CStatus::Failed(kMsgNoBuffer);
+    const uint8_t* planes[kMaxChannels] = {};
+    uint32_t written = 0;  // strips written
+    // Writes the coded strips of batch b in order.
+    auto write = [&](StripBatch<Encoder>& b) -> CStatus {
+        if (!b.Wait(pool)) return CStatus::Failed(kMsgNoBuffer);
+        for (const EncodedRun& run : b.encoded) {
+            for (size_t k = 0, at = 0; k < run.lengths.size(); at += run.lengths[k++], ++written) {
+                if (CStatus recorded = RecordStrip(written, run.lengths[k]); !recorded) return recorded;
                 File.Write(run.bytes.data() + at, run.lengths[k]);
             }
         }
-        done += batchRows;
+        b.strips = 0;
+        return CStatus::Ok();
+    };
+    uint32_t turn = 0;
+    for (uint32_t s = 0, done = 0; s < StripTotal; turn ^= 1) {
+        StripBatch<Encoder>& b = batches[turn];
+        b.strips = std::min(batchStrips, StripTotal - s);
+        b.rowCount = std::min(b.strips * stripRows, Height - done);
+        for (uint32_t i = 0; i < b.rowCount; ++i) {
+            for (uint32_t c = 0; c < samples; ++c)
+                if (!(planes[c] = rows.Row(c))) return StreamFailure(rows);
+            rastik::JoinSamples(planes, Width, samples, b.rows.data() + i * rowBytes);
+            if (!rows.Advance()) return StreamFailure(rows);
+        }
+        b.Start(pool, stripRows, rowBytes);
+        s += b.strips;
+        done += b.rowCount;
+        if (StripBatch<Encoder>& before = batches[turn ^ 1]; before.strips > 0)
+            if (CStatus w = write(before); !w) return w;
     }
+    if (StripBatch<Encoder>& last = batches[turn ^ 1]; last.strips > 0)
+        if (CStatus w = write(last); !w) return w;
     return rows.Finish() == CPlaneRowStream::kDone ? CStatus::Ok() : StreamFailure(rows);
 }
 

@@ -1,4 +1,4 @@
-// TIFF strips decoded a batch of groups at a time on the worker pool.
+// TIFF strips decoded a window of groups ahead on the worker pool.
 #include "rastik/tiff/CTiffStripBatch.h"
 
 #include <algorithm>
@@ -31,6 +31,7 @@ struct CTiffStripBatch::Group {
     std::vector<uint32_t> bytes;  // and how many there are
     std::vector<uint8_t> rows;
     bool ok = false;
+    std::shared_ptr<CWorkerPool::CJob> job;  // decoding, till waited for
 };
 
 CTiffStripBatch::CTiffStripBatch(CFile& cfile, CTiffStripBytes& file, const TiffStripPlan& plan,
@@ -40,7 +41,10 @@ CTiffStripBatch::CTiffStripBatch(CFile& cfile, CTiffStripBytes& file, const Tiff
 {
 }
 
-CTiffStripBatch::~CTiffStripBatch() = default;
+CTiffStripBatch::~CTiffStripBatch()
+{
+    for (const auto& group : m_batch) WaitFor(*group);
+}
 
 uint32_t CTiffStripBatch::StripsPerGroup(const TiffStripPlan& plan)
 {
@@ -79,13 +83,34 @@ bool CTiffStripBatch::Open(uint32_t batches)
 
 const uint8_t* CTiffStripBatch::Row(uint32_t r)
 {
-    if (r >= m_plan.height) return nullptr;
+    if (r >= m_plan.height || m_batch.empty()) return nullptr;
     const uint32_t rowsPerGroup = m_plan.rowsPerStrip * m_stripsPerGroup;
     const uint32_t group = r / rowsPerGroup;
-    if ((group < m_first || group >= m_first + m_filled) && !Fill(group)) return nullptr;
-    const Group& g = *m_batch[group - m_first];
+    if (group < m_first || group >= m_end) {
+        // Outside the window (the first row, or a jump): a new window.
+        for (const auto& g : m_batch) WaitFor(*g);
+        m_first = m_end = group;
+    }
+    MoveTo(group);
+    Group& g = Place(group);
+    WaitFor(g);
     if (!g.ok) return nullptr;
     return g.rows.data() + static_cast<size_t>(r - group * rowsPerGroup) * m_rowBytes;
+}
+
+void CTiffStripBatch::MoveTo(uint32_t first)
+{
+    for (; m_first < first; ++m_first) WaitFor(Place(m_first));
+    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(m_groups, uint64_t{first} + m_batch.size()));
+    for (; m_end < end; ++m_end) Start(m_end);
+}
+
+void CTiffStripBatch::WaitFor(Group& group)
+{
+    if (!group.job) return;
+    m_pool.Wait(*group.job);
+    if (group.job->Failed()) group.ok = false;
+    group.job.reset();
 }
 
 uint64_t CTiffStripBatch::StoredRoom(uint32_t strip) const
@@ -94,30 +119,29 @@ uint64_t CTiffStripBatch::StoredRoom(uint32_t strip) const
     return stored + CTiffStripBytes::kHeldSlack;
 }
 
-bool CTiffStripBatch::Fill(uint32_t first)
+void CTiffStripBatch::Start(uint32_t group)
 {
-    m_first = first;
-    m_filled = 0;
+    Group& g = Place(group);
+    WaitFor(g);
+    g.ok = false;
     const uint32_t strips = (m_plan.height - 1) / m_plan.rowsPerStrip + 1;
-    for (uint32_t i = 0; i < m_batch.size() && first + i < m_groups; ++i, ++m_filled) {
-        Group& g = *m_batch[i];
-        g.firstStrip = (first + i) * m_stripsPerGroup;
-        g.strips = std::min(m_stripsPerGroup, strips - g.firstStrip);
-        g.at.assign(g.strips, 0);
-        g.bytes.assign(g.strips, 0);
-        uint64_t total = 0;
-        for (uint32_t s = 0; s < g.strips; ++s) total += StoredRoom(g.firstStrip + s);
-        g.stored.resize(total);
-        for (uint32_t s = 0, at = 0; s < g.strips; ++s) {
-            const uint32_t strip = g.firstStrip + s;
-            g.at[s] = at;
-            if (strip < m_plan.strips)
-                g.bytes[s] = m_file.Fetch(m_plan.offsets[strip], m_plan.counts[strip], g.stored.data() + at);
-            at += static_cast<uint32_t>(StoredRoom(strip));
-        }
-        g.rows.resize(static_cast<size_t>(g.strips) * m_plan.rowsPerStrip * m_rowBytes);
+    g.firstStrip = group * m_stripsPerGroup;
+    g.strips = std::min(m_stripsPerGroup, strips - g.firstStrip);
+    g.at.assign(g.strips, 0);
+    g.bytes.assign(g.strips, 0);
+    uint64_t total = 0;
+    for (uint32_t s = 0; s < g.strips; ++s) total += StoredRoom(g.firstStrip + s);
+    g.stored.resize(total);
+    for (uint32_t s = 0, at = 0; s < g.strips; ++s) {
+        const uint32_t strip = g.firstStrip + s;
+        g.at[s] = at;
+        if (strip < m_plan.strips)
+            g.bytes[s] = m_file.Fetch(m_plan.offsets[strip], m_plan.counts[strip], g.stored.data() + at);
+        at += static_cast<uint32_t>(StoredRoom(strip));
     }
-    return m_pool.Run(m_filled, [this](uint32_t i) { Decode(*m_batch[i]); });
+    g.rows.resize(static_cast<size_t>(g.strips) * m_plan.rowsPerStrip * m_rowBytes);
+    Group* held = &g;
+    g.job = m_pool.Start(1, [this, held](uint32_t) { Decode(*held); });
 }
 
 // Runs on any thread: touches only the group and reads the plan.

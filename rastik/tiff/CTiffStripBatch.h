@@ -1,11 +1,14 @@
 // The rows of a TIFF plane decoded on several threads: the strips are
-// taken in groups, the stored bytes of a batch of groups are read on the
-// calling thread and the groups are decoded at once on the conversion's
-// worker pool, each by a decoder of its own, into rows that the calling
-// thread then hands out in order. Every strip is decoded from its own start
-// as the one-thread reader decodes it, so the rows are the same. Memory: the
-// decoded rows and the stored bytes of one batch, two groups per thread (a
-// group decodes to at most 4 MiB and holds at most 8 MiB of stored bytes).
+// taken in groups, and a window of groups is decoded on the conversion's
+// worker pool, each group by a decoder of its own, into rows that the
+// calling thread hands out in order. The stored bytes of a group are read
+// on the calling thread; as soon as the caller moves past a group, its
+// place takes the group after the window, so the workers decode ahead
+// while the caller uses the rows. Every strip is decoded from its own start
+// as the one-thread reader decodes it, so the rows are the same. Memory:
+// the decoded rows and the stored bytes of the window, two groups per
+// thread (a group decodes to at most 4 MiB and holds at most 8 MiB of
+// stored bytes).
 #pragma once
 
 #include <cstdint>
@@ -35,8 +38,9 @@ public:
     // read holds at once (one per plane of a file that stores a plane per
     // sample), which share the groups of every thread.
     bool Open(uint32_t batches = 1);
-    // Row r (not below the row asked before); null when the file cannot be
-    // read or a strip is not data of its compression. File errors throw.
+    // Row r (not below the row asked before), valid until the next call;
+    // null when the file cannot be read or a strip is not data of its
+    // compression. File errors throw.
     const uint8_t* Row(uint32_t r);
 
 private:
@@ -45,8 +49,14 @@ private:
     // Room for a strip's stored bytes (as far as the file holds them) and
     // the slack behind them.
     uint64_t StoredRoom(uint32_t strip) const;
-    // Reads and decodes the batch of groups from group first on.
-    bool Fill(uint32_t first);
+    // The window's place of group g.
+    Group& Place(uint32_t g) { return *m_batch[g % m_batch.size()]; }
+    // Makes the window begin at group first: the groups moved past are
+    // waited for, and their places start the groups that enter.
+    void MoveTo(uint32_t first);
+    // Reads the stored bytes of group g into its place and starts decoding it.
+    void Start(uint32_t g);
+    void WaitFor(Group& group);
     void Decode(Group& group) const;
 
     CFile& m_cfile;
@@ -58,7 +68,7 @@ private:
     uint64_t m_fileLength;
     uint32_t m_stripsPerGroup = 1;
     uint32_t m_groups = 0;  // of the whole plane
-    std::vector<std::unique_ptr<Group>> m_batch;
-    uint32_t m_first = 0;   // group held by m_batch[0]
-    uint32_t m_filled = 0;  // groups held
+    std::vector<std::unique_ptr<Group>> m_batch;  // the window's places
+    uint32_t m_first = 0;   // the window's first group
+    uint32_t m_end = 0;     // groups started: the window is m_first .. m_end - 1
 };
