@@ -4,10 +4,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/LargeBlock.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/support/CPoolScope.h"
+#include "rastik/support/CPrefault.h"
 
 CRastik::CRastik()
 {
@@ -134,22 +138,29 @@ int CRastik::AllocChannelSpace()
     if (Width == 0 || Height == 0 || bytes == 0 || BytesPerLine < Width) return 0;
     if (ChannelCount == 0 || ChannelCount > static_cast<uint32_t>(kMaxChannels)) return 0;
     FreeChannelSpace();
+    // Planes in memory start zeroed, all at once below.
+    std::vector<std::pair<void*, size_t>> fresh;
     for (uint32_t i = 0; i < ChannelCount; ++i) {
         if (ReservePlaneHeap(bytes)) {
-            void* p = AllocLargeBlock(static_cast<size_t>(bytes), true);
+            void* p = AllocLargeBlock(static_cast<size_t>(bytes), false);
             if (p) {
                 ChannelKind[i] = kChannelHeap;
                 ChannelData[i] = static_cast<uint8_t*>(p);
                 m_heapPlaneBytes[i] = bytes;
+                fresh.emplace_back(p, static_cast<size_t>(bytes));
                 continue;
             }
             ReleasePlaneHeap(bytes);
         }
         int64_t offset = TempFile ? TempFile->GetFreeOffset64(bytes) : -1;
-        if (offset < 0) return 0;
+        if (offset < 0) {
+            CPrefault::Zero(nullptr, fresh);
+            return 0;
+        }
         ChannelKind[i] = kChannelTemp;
         ChannelOffset[i] = offset;
     }
+    CPrefault::Zero(CPoolScope::Lent(), fresh);
     return 1;
 }
 

@@ -4,7 +4,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
@@ -14,6 +16,10 @@ namespace {
 
 // Blocks smaller than this are not worth a worker's time.
 constexpr size_t kLeastBytes = 1u << 20;
+// Zeroing is shared out in pieces of this many bytes, at addresses that are
+// multiples of it: the large page of x86-64, which the system maps and
+// zeroes whole on its first touch.
+constexpr uintptr_t kZeroPiece = uintptr_t{2} << 20;
 
 }  // namespace
 
@@ -29,6 +35,29 @@ void CPrefault::Add(void* block, size_t bytes)
     m_jobs.push_back(m_pool->Start(1, [from, to](uint32_t) {
         madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
     }));
+}
+
+void CPrefault::Zero(CWorkerPool* pool, const std::vector<std::pair<void*, size_t>>& blocks)
+{
+    struct Piece { uint8_t* at; size_t bytes; };
+    std::vector<Piece> pieces;
+    const bool share = pool && pool->Threads() > 1;
+    for (const auto& [block, bytes] : blocks) {
+        uint8_t* at = static_cast<uint8_t*>(block);
+        uint8_t* const end = at + bytes;
+        while (at < end) {
+            uint8_t* next = share ? reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(at) / kZeroPiece + 1) * kZeroPiece) : end;
+            next = std::min(next, end);
+            pieces.push_back({at, static_cast<size_t>(next - at)});
+            at = next;
+        }
+    }
+    auto zero = [&pieces](uint32_t item) { memset(pieces[item].at, 0, pieces[item].bytes); };
+    if (share && pieces.size() > 1) {
+        pool->Run(static_cast<uint32_t>(pieces.size()), zero);
+        return;
+    }
+    for (uint32_t i = 0; i < pieces.size(); ++i) zero(i);
 }
 
 void CPrefault::Wait()

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "rastik/support/CWorkerPool.h"
@@ -24,6 +25,11 @@ public:
     void Add(void* block, size_t bytes);
     // Returns once every block added so far is done with.
     void Wait();
+
+    // Zeroes the blocks (pointer, bytes) and returns when they are zeroed:
+    // in pieces shared among the pool's threads when pool is not null, so
+    // that the system's mapping of fresh pages is shared too.
+    static void Zero(CWorkerPool* pool, const std::vector<std::pair<void*, size_t>>& blocks);
 
 private:
     CWorkerPool* m_pool;
