@@ -2,6 +2,9 @@
 #include "rastik/support/PixelRows.h"
 
 #include <algorithm>
+#include <array>
+
+#include <immintrin.h>
 
 namespace rastik {
 
@@ -132,6 +135,102 @@ void FillGreyRamp(uint8_t* palette, uint32_t entries)
         palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = v;
         palette[4 * i + 3] = 0;
     }
+}
+
+namespace {
+
+using Mask = std::array<uint8_t, 16>;
+
+// Byte k of a splitting mask for channel ch and input vector v: the byte of
+// pixel k's sample ch when it lies in that vector, else none (0x80).
+constexpr Mask SplitMask(uint32_t ch, uint32_t v)
+{
+    Mask m{};
+    for (uint32_t k = 0; k < 16; ++k) {
+        const uint32_t at = 3 * k + ch;
+        m[k] = at >= 16 * v && at < 16 * v + 16 ? static_cast<uint8_t>(at - 16 * v) : 0x80;
+    }
+    return m;
+}
+
+// Byte j of output vector v taken from plane p: its pixel's byte when the
+// byte holds sample p, else none.
+constexpr Mask JoinMask(uint32_t p, uint32_t v)
+{
+    Mask m{};
+    for (uint32_t j = 0; j < 16; ++j) {
+        const uint32_t at = 16 * v + j;
+        m[j] = at % 3 == p ? static_cast<uint8_t>(at / 3) : 0x80;
+    }
+    return m;
+}
+
+template <Mask (*Make)(uint32_t, uint32_t)>
+constexpr std::array<Mask, 9> Masks()
+{
+    std::array<Mask, 9> all{};
+    for (uint32_t i = 0; i < 9; ++i) all[i] = Make(i / 3, i % 3);
+    return all;
+}
+
+constexpr std::array<Mask, 9> kSplitMasks = Masks<SplitMask>();
+constexpr std::array<Mask, 9> kJoinMasks = Masks<JoinMask>();
+
+__attribute__((target("ssse3"))) inline __m128i Shuffle(__m128i v, const Mask& m)
+{
+    return _mm_shuffle_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data())));
+}
+
+// Whole groups of sixteen pixels; returns the pixels done.
+__attribute__((target("ssse3"))) uint32_t SplitThreeShuffled(const uint8_t* in, uint32_t width, uint8_t* const* out)
+{
+    uint32_t x = 0;
+    for (; x + 16 <= width; x += 16, in += 48) {
+        __m128i v[3];
+        for (int i = 0; i < 3; ++i) v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * i));
+        for (int c = 0; c < 3; ++c) {
+            __m128i r = _mm_or_si128(_mm_or_si128(Shuffle(v[0], kSplitMasks[3 * c]), Shuffle(v[1], kSplitMasks[3 * c + 1])),
+                                     Shuffle(v[2], kSplitMasks[3 * c + 2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[c] + x), r);
+        }
+    }
+    return x;
+}
+
+__attribute__((target("ssse3"))) uint32_t JoinThreeShuffled(const uint8_t* const* in, uint32_t width, uint8_t* out)
+{
+    uint32_t x = 0;
+    for (; x + 16 <= width; x += 16, out += 48) {
+        __m128i p[3];
+        for (int c = 0; c < 3; ++c) p[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in[c] + x));
+        for (int v = 0; v < 3; ++v) {
+            __m128i r = _mm_or_si128(_mm_or_si128(Shuffle(p[0], kJoinMasks[v]), Shuffle(p[1], kJoinMasks[3 + v])),
+                                     Shuffle(p[2], kJoinMasks[6 + v]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * v), r);
+        }
+    }
+    return x;
+}
+
+bool HasShuffles()
+{
+    return __builtin_cpu_supports("ssse3");
+}
+
+}  // namespace
+
+void SplitThree(const uint8_t* in, uint32_t width, uint8_t* const* out)
+{
+    const uint32_t done = HasShuffles() ? SplitThreeShuffled(in, width, out) : 0;
+    uint8_t* const rest[3] = {out[0] + done, out[1] + done, out[2] + done};
+    SplitFixed<3>(in + 3 * static_cast<size_t>(done), width - done, rest);
+}
+
+void JoinThree(const uint8_t* const* in, uint32_t width, uint8_t* out)
+{
+    const uint32_t done = HasShuffles() ? JoinThreeShuffled(in, width, out) : 0;
+    const uint8_t* const rest[3] = {in[0] + done, in[1] + done, in[2] + done};
+    JoinFixed<3>(rest, width - done, out + 3 * static_cast<size_t>(done));
 }
 
 }  // namespace rastik

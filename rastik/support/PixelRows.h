@@ -72,13 +72,18 @@ inline void JoinFixed(const uint8_t* const* in, uint32_t width, uint8_t* out)
         for (uint32_t c = 0; c < Channels; ++c) out[c] = i[c][x];
 }
 
+// Three samples a pixel split and joined with byte shuffles where the
+// processor has them, sixteen pixels at a time.
+void SplitThree(const uint8_t* in, uint32_t width, uint8_t* const* out);
+void JoinThree(const uint8_t* const* in, uint32_t width, uint8_t* out);
+
 // Samples of width pixels of in (channels each) into out[0] .. out[channels - 1].
 inline void SplitSamples(const uint8_t* in, uint32_t width, uint32_t channels, uint8_t* const* out)
 {
     switch (channels) {
     case 1: memcpy(out[0], in, width); return;
     case 2: SplitFixed<2>(in, width, out); return;
-    case 3: SplitFixed<3>(in, width, out); return;
+    case 3: SplitThree(in, width, out); return;
     case 4: SplitFixed<4>(in, width, out); return;
     default:
         for (uint32_t c = 0; c < channels; ++c)
@@ -92,7 +97,7 @@ inline void JoinSamples(const uint8_t* const* in, uint32_t width, uint32_t chann
     switch (channels) {
     case 1: memcpy(out, in[0], width); return;
     case 2: JoinFixed<2>(in, width, out); return;
-    case 3: JoinFixed<3>(in, width, out); return;
+    case 3: JoinThree(in, width, out); return;
     case 4: JoinFixed<4>(in, width, out); return;
     default:
         for (uint32_t c = 0; c < channels; ++c)

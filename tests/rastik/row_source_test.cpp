@@ -74,17 +74,21 @@ TEST(PixelRows, PixelsUnpackAndPackInEitherOrder)
 
 TEST(PixelRows, SamplesSplitJoinInvertAndNarrow)
 {
-    for (uint32_t channels = 1; channels <= 5; ++channels) {
-        std::vector<uint8_t> row(7 * channels), back(row.size());
-        for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 3 + 1);
-        std::vector<std::vector<uint8_t>> planes(channels, std::vector<uint8_t>(7));
-        std::vector<uint8_t*> out;
-        for (auto& p : planes) out.push_back(p.data());
-        rastik::SplitSamples(row.data(), 7, channels, out.data());
-        EXPECT_EQ(planes[channels - 1][6], row[6 * channels + channels - 1]) << channels;
-        rastik::JoinSamples(out.data(), 7, channels, back.data());
-        EXPECT_EQ(back, row) << channels;
-    }
+    // Widths below, at and past the sixteen pixels split at once.
+    for (uint32_t width : {7u, 16u, 37u})
+        for (uint32_t channels = 1; channels <= 5; ++channels) {
+            std::vector<uint8_t> row(width * channels), back(row.size());
+            for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 7 + 1);
+            std::vector<std::vector<uint8_t>> planes(channels, std::vector<uint8_t>(width));
+            std::vector<uint8_t*> out;
+            for (auto& p : planes) out.push_back(p.data());
+            rastik::SplitSamples(row.data(), width, channels, out.data());
+            for (uint32_t x = 0; x < width; ++x)
+                for (uint32_t c = 0; c < channels; ++c)
+                    ASSERT_EQ(planes[c][x], row[x * channels + c]) << width << " " << channels;
+            rastik::JoinSamples(out.data(), width, channels, back.data());
+            EXPECT_EQ(back, row) << width << " " << channels;
+        }
     uint8_t reversed[3] = {0x01, 0xA6, 0xF0};
     rastik::ReverseBitOrder(reversed, 3);
     EXPECT_EQ(std::vector<uint8_t>(reversed, reversed + 3), (std::vector<uint8_t>{0x80, 0x65, 0x0F}));
