@@ -210,7 +210,9 @@ protected:
     uint32_t EncodeBand(const uint8_t* band, int count, bool ahead);
     // Appends bits bits (most significant first) to the scan.
     void AppendBits(const uint8_t* bytes, uint32_t bits);
-    static constexpr uint32_t kMcusPerItem = 16;
+    // MCUs of one item of pooled coding: an item transforms the MCU before
+    // it again for its DC predictors, one MCU in this many.
+    static constexpr uint32_t kMcusPerItem = 64;
 
     int32_t* ComponentArea(uint32_t component) { return m_pWorkArea + 256 * component; }
 

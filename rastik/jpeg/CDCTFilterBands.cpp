@@ -27,13 +27,19 @@ struct CodedRun {
     bool coded = true;          // every symbol had a code
 };
 
-// Whole words of a run's bits, big-endian, without stuffing.
+// Whole words of a run's bits, big-endian, without stuffing; out grows by
+// doubling and is cut to the bytes stored by End.
 struct RunSink {
     std::vector<uint8_t>& out;
+    size_t used = 0;
     void Store(uint32_t word)
     {
-        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(word >> shift));
+        if (out.size() - used < 4) out.resize(std::max<size_t>(1024, 2 * out.size()));
+        uint8_t* at = out.data() + used;
+        for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(word >> (24 - 8 * i));
+        used += 4;
     }
+    void End() { out.resize(used); }
 };
 
 DctMcuBlocks::Band BandOf(uint32_t kind, uint32_t components, uint32_t width, uint32_t rows, uint32_t mcusPerRow,
@@ -114,6 +120,7 @@ void CDCTFilter::StartMcusOnPool(CWorkerPool& pool, uint32_t mcus)
                     run.coded = false;
             }
         }
+        sink.End();
         run.bits = static_cast<uint32_t>(run.bytes.size() * 8) + (64 - bits.free);
         for (uint32_t left = 64 - bits.free; left > 0; left = left > 8 ? left - 8 : 0, bits.acc <<= 8)
             run.bytes.push_back(static_cast<uint8_t>(bits.acc >> 56));
