@@ -141,6 +141,14 @@ void CWorkerPool::WaitFor(CJob& job, uint32_t item)
     job.m_itemDone.wait(lock, [&] { return job.Done(item); });
 }
 
+bool CWorkerPool::TryRun(CJob& job)
+{
+    uint32_t item = 0;
+    if (!job.Take(item)) return false;
+    job.RunItem(item);
+    return true;
+}
+
 void CWorkerPool::Wait(CJob& job)
 {
     for (uint32_t i = 0; i < job.m_count; ++i) WaitFor(job, i);

@@ -59,6 +59,9 @@ public:
     void WaitFor(CJob& job, uint32_t item);
     // Returns when every item of job is done.
     void Wait(CJob& job);
+    // Runs one item of job that no thread has started, on this thread;
+    // false when none is left.
+    bool TryRun(CJob& job);
     // Start and Wait: task(item) for every item < count. False when an item
     // failed.
     bool Run(uint32_t count, const Task& task);

@@ -43,7 +43,8 @@ CTiffStripBatch::CTiffStripBatch(CFile& cfile, CTiffStripBytes& file, const Tiff
 
 CTiffStripBatch::~CTiffStripBatch()
 {
-    for (const auto& group : m_batch) WaitFor(*group);
+    for (const auto& group : m_batch)
+        if (group->job) m_pool.Wait(*group->job);
 }
 
 uint32_t CTiffStripBatch::StripsPerGroup(const TiffStripPlan& plan)
@@ -108,6 +109,10 @@ void CTiffStripBatch::MoveTo(uint32_t first)
 void CTiffStripBatch::WaitFor(Group& group)
 {
     if (!group.job) return;
+    // While a worker decodes the group, this thread decodes groups after
+    // it that no thread has started.
+    for (uint32_t g = m_first; g < m_end && !group.job->Done(0); ++g)
+        if (Group& other = Place(g); &other != &group && other.job) m_pool.TryRun(*other.job);
     m_pool.Wait(*group.job);
     if (group.job->Failed()) group.ok = false;
     group.job.reset();
