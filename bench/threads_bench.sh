@@ -7,7 +7,8 @@
 #   (b) against the peers on their own threads: the typical road against
 #       `vips resize`, LZW TIFF read + BMP write, LZW TIFF write and PNG
 #       write against ImageMagick's `convert`.
-# Each line gives the best wall time of $runs runs, the ratio and its
+# Each line gives the best wall time of $runs runs (for (a) the two sides
+# taking turns), the ratio and its
 # target, and the peak memory of both sides (for (a) the growth, which may
 # be at most one band per thread). The load average is printed before and
 # after, with what two threads are worth on the machine at that moment:
@@ -58,18 +59,32 @@ calibrate() {
 }
 calibrate
 
+# The smaller of two wall or CPU figures.
+least() { awk "BEGIN{printf \"%.3f\", ($1 < $2) ? $1 : $2}"; }
+
 # label, target ratio, rastik arguments...: --threads 1 against $threads.
+# The two take turns, run by run, so that a drift of the machine's speed
+# (its memory, its neighbours) reaches both alike; each keeps its best.
 against_one() {
     label=$1 target=$2
     shift 2
-    set -- "$@"
-    one=$(measure "$tool" convert --threads 1 "$@")
-    many=$(measure "$tool" convert $many_flag "$@")
-    set -- $one $many
-    # shellcheck disable=SC2086
-    grow=$(( $6 - $3 ))
-    echo "$label: threads 1 ${1}s ${3} kB, threads $threads ${4}s ${6} kB (+${grow} kB):" \
-         "ratio $(ratio "$4" "$1") (target <= $target)"
+    total=$runs runs=1
+    w1=999 w2=999
+    for _ in $(seq "$total"); do
+        read -r w c m1 <<EOF
+$(measure "$tool" convert --threads 1 "$@")
+EOF
+        w1=$(least "$w" "$w1")
+        # shellcheck disable=SC2086
+        read -r w c m2 <<EOF
+$(measure "$tool" convert $many_flag "$@")
+EOF
+        w2=$(least "$w" "$w2")
+    done
+    runs=$total
+    grow=$(( m2 - m1 ))
+    echo "$label: threads 1 ${w1}s ${m1} kB, threads $threads ${w2}s ${m2} kB (+${grow} kB):" \
+         "ratio $(ratio "$w2" "$w1") (target <= $target)"
 }
 
 # label, target ratio, rastik arguments (up to "--"), then the peer's command.
