@@ -236,6 +236,34 @@ TEST_F(ThreadTest, EveryThreadCountWritesTheSameBytesFromHeapAndSpilledPlanes)
     }
 }
 
+TEST_F(ThreadTest, ADamagedStripReadsAlikeWhateverTheThreads)
+{
+    // Strips decoded ahead on the workers meet the damage as one thread does.
+    const std::string tif = s_dir->File("damaged.tif");
+    {
+        ThreadSetting one(1);
+        ASSERT_EQ(RunJob({s_large, "tif", kModeRgb, 0, 0u, kImgProcCompressionLzw}, tif), 1);
+    }
+    std::vector<uint8_t> bytes = ReadBytes(tif);
+    for (size_t i = bytes.size() * 2 / 5; i < bytes.size() / 2; ++i) bytes[i] = 0xFF;
+    ASSERT_TRUE(testutil::WriteBytes(tif, bytes));
+    int oneResult = -1;
+    std::vector<uint8_t> oneBytes;
+    for (uint32_t threads : {1u, 2u, 8u}) {
+        ThreadSetting setting(threads);
+        const std::string out = s_dir->File("damaged" + std::to_string(threads) + ".bmp");
+        const int result = RunJob({tif, "bmp", kModeRgb, 0, 0u, 0}, out);
+        const std::vector<uint8_t> written = result ? ReadBytes(out) : std::vector<uint8_t>{};
+        EXPECT_EQ(FileExists(out.c_str()), result == 1) << threads;
+        if (threads == 1) {
+            oneResult = result;
+            oneBytes = written;
+        }
+        EXPECT_EQ(result, oneResult) << threads;
+        EXPECT_TRUE(written == oneBytes) << threads;
+    }
+}
+
 TEST_F(ThreadTest, EscDuringAFollowedReadStopsTheConversionWithoutATarget)
 {
     ThreadSetting two(2);
