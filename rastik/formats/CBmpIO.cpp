@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "rastik/Exports.h"
 #include "rastik/General.h"
+#include "rastik/support/Allocates.h"
 #include "rastik/Messages.h"
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/core/CRowSource.h"
@@ -151,11 +151,7 @@ private:
             const uint32_t rows = std::min(m_storedLeft, std::max<uint32_t>(1, kChunkBytes / m_rowBytes));
             m_storedLeft -= rows;
             const size_t bytes = static_cast<size_t>(rows) * m_rowBytes;
-            try {
-                if (m_chunk.size() < bytes) m_chunk.resize(bytes);
-            } catch (const std::bad_alloc&) {
-                return nullptr;
-            }
+            if (m_chunk.size() < bytes && !rastik::Allocates([&] { m_chunk.resize(bytes); })) return nullptr;
             m_codec.File.Seek(static_cast<int64_t>(m_codec.BmpFileHeader.OffBits + uint64_t{m_storedLeft} * m_rowBytes),
                               CFile::begin);
             if (m_codec.File.Read(m_chunk.data(), bytes) != bytes) return nullptr;

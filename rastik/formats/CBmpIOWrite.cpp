@@ -81,7 +81,7 @@ void FillRow(uint8_t* out, uint32_t rowBytes, uint32_t width, bool oneBit, uint3
 // place (the file holds rows bottom-up) when the chunk after it is final or
 // the feed has ended; two chunk buffers take turns. Progress and Esc are the
 // feed's.
-class FollowingRows {
+class FollowingChunks {
 public:
     struct Shape {
         uint64_t pixelsAt;  // file position of the bottom row
@@ -89,7 +89,7 @@ public:
         bool oneBit;
     };
 
-    FollowingRows(CRastik& image, const Shape& shape)
+    FollowingChunks(CRastik& image, const Shape& shape)
         : m_file(image.File), m_shape(shape),
           m_rows(image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, shape.channels),
           m_pool(CPoolScope::Lent())
@@ -101,13 +101,13 @@ public:
         uint64_t rows = std::max<uint64_t>(1, std::min<uint64_t>(shape.height / 8, kMostChunkBytes / shape.rowBytes));
         m_chunkRows = static_cast<uint32_t>(rows);
     }
-    ~FollowingRows()
+    ~FollowingChunks()
     {
         for (Chunk& c : m_chunks)
             if (c.job) m_pool->Wait(*c.job);
     }
-    FollowingRows(const FollowingRows&) = delete;
-    FollowingRows& operator=(const FollowingRows&) = delete;
+    FollowingChunks(const FollowingChunks&) = delete;
+    FollowingChunks& operator=(const FollowingChunks&) = delete;
 
     CStatus Run(CRowFeed& feed)
     {
@@ -418,7 +418,7 @@ CStatus CBmpIO::EmitFollowing(CRowFeed& feed)
     uint32_t channels = WrittenChannels();
     uint32_t rowBytes = WrittenRowBytes();
     if ((channels != 1 && channels != 3 && channels != 4) || rowBytes == 0) return CStatus::Failed();
-    FollowingRows rows(*this, {BmpFileHeader.OffBits, Width, Height, rowBytes, channels, ColorMode == kModeBitmap});
+    FollowingChunks rows(*this, {BmpFileHeader.OffBits, Width, Height, rowBytes, channels, ColorMode == kModeBitmap});
     if (CStatus s = rows.Run(feed); !s) return s;
     WritePixelEnd();
     File.Flush();

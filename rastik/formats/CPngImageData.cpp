@@ -5,10 +5,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <new>
 #include <utility>
 
 #include "rastik/formats/CPngChunkWriter.h"
+#include "rastik/support/Allocates.h"
 #include "rastik/support/ByteOrder.h"
 #include "rastik/support/CDeflatePiece.h"
 
@@ -65,7 +65,7 @@ bool CPngImageData::Open()
     const size_t places = m_pool ? m_pool->Threads() + 1 : 1;
     const size_t rowBytes = m_filter.RowBytes();
     const size_t pieceBytes = (rowBytes + 1) * std::min(m_pieceRows, m_height);
-    try {
+    const bool held = rastik::Allocates([&] {
         m_row.assign(rowBytes, 0);
         m_prior.assign(rowBytes, 0);
         m_idat.reserve(kChunkBytes);
@@ -74,10 +74,8 @@ bool CPngImageData::Open()
             m_pieces.back()->data.resize(pieceBytes);
             m_pieces.back()->dictionary.reserve(CDeflatePiece::kWindow);
         }
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return Begin(0);
+    });
+    return held && Begin(0);
 }
 
 bool CPngImageData::Begin(uint64_t k)
@@ -134,7 +132,7 @@ bool CPngImageData::WriteOldest()
         // The workers take the pieces in order: rather than wait for the
         // oldest, this thread compresses the newest if none has taken it.
         Piece& newest = *m_pieces[m_filling % m_pieces.size()];
-        if (!piece.job->Done(0) && newest.job && &newest != &piece) m_pool->WaitFor(*newest.job, 0);
+        if (!piece.job->Done(0) && newest.job && &newest != &piece) m_pool->TryRun(*newest.job);
         m_pool->WaitFor(*piece.job, 0);
         piece.job.reset();
     }

@@ -46,8 +46,8 @@ void CPrefault::Zero(CWorkerPool* pool, const std::vector<std::pair<void*, size_
         uint8_t* at = static_cast<uint8_t*>(block);
         uint8_t* const end = at + bytes;
         while (at < end) {
-            uint8_t* next = share ? reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(at) / kZeroPiece + 1) * kZeroPiece) : end;
-            next = std::min(next, end);
+            const uintptr_t boundary = (reinterpret_cast<uintptr_t>(at) / kZeroPiece + 1) * kZeroPiece;
+            uint8_t* next = share ? std::min(reinterpret_cast<uint8_t*>(boundary), end) : end;
             pieces.push_back({at, static_cast<size_t>(next - at)});
             at = next;
         }

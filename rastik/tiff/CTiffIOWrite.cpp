@@ -17,6 +17,7 @@
 #include "rastik/core/COperation.h"
 #include "rastik/core/COutputRows.h"
 #include "rastik/core/CPlaneRowStream.h"
+#include "rastik/support/Allocates.h"
 #include "rastik/support/ByteOrder.h"
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/support/PixelRows.h"
@@ -483,13 +484,12 @@ struct StripBatch {
     // by twins of model; false when memory is short.
     bool Take(const Encoder& model, uint32_t runs, uint32_t strips, uint32_t stripRows, uint64_t rowBytes)
     {
-        try {
-            rows.resize(static_cast<size_t>(strips) * stripRows * rowBytes);
-            encoded.resize(runs);
-            for (uint32_t i = 0; i < runs; ++i) coders.push_back(model.Twin());
-        } catch (const std::bad_alloc&) {
+        if (!rastik::Allocates([&] {
+                rows.resize(static_cast<size_t>(strips) * stripRows * rowBytes);
+                encoded.resize(runs);
+                for (uint32_t i = 0; i < runs; ++i) coders.push_back(model.Twin());
+            }))
             return false;
-        }
         for (const auto& coder : coders)
             if (!coder->Prepare(stripRows)) return false;
         return true;

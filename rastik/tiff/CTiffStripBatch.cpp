@@ -43,8 +43,7 @@ CTiffStripBatch::CTiffStripBatch(CFile& cfile, CTiffStripBytes& file, const Tiff
 
 CTiffStripBatch::~CTiffStripBatch()
 {
-    for (const auto& group : m_batch)
-        if (group->job) m_pool.Wait(*group->job);
+    for (const auto& group : m_batch) Settle(*group);
 }
 
 uint32_t CTiffStripBatch::StripsPerGroup(const TiffStripPlan& plan)
@@ -89,7 +88,7 @@ const uint8_t* CTiffStripBatch::Row(uint32_t r)
     const uint32_t group = r / rowsPerGroup;
     if (group < m_first || group >= m_end) {
         // Outside the window (the first row, or a jump): a new window.
-        for (const auto& g : m_batch) WaitFor(*g);
+        for (const auto& g : m_batch) Settle(*g);
         m_first = m_end = group;
     }
     MoveTo(group);
@@ -108,11 +107,16 @@ void CTiffStripBatch::MoveTo(uint32_t first)
 
 void CTiffStripBatch::WaitFor(Group& group)
 {
-    if (!group.job) return;
     // While a worker decodes the group, this thread decodes groups after
     // it that no thread has started.
-    for (uint32_t g = m_first; g < m_end && !group.job->Done(0); ++g)
+    for (uint32_t g = m_first; group.job && g < m_end && !group.job->Done(0); ++g)
         if (Group& other = Place(g); &other != &group && other.job) m_pool.TryRun(*other.job);
+    Settle(group);
+}
+
+void CTiffStripBatch::Settle(Group& group)
+{
+    if (!group.job) return;
     m_pool.Wait(*group.job);
     if (group.job->Failed()) group.ok = false;
     group.job.reset();
@@ -127,7 +131,7 @@ uint64_t CTiffStripBatch::StoredRoom(uint32_t strip) const
 void CTiffStripBatch::Start(uint32_t group)
 {
     Group& g = Place(group);
-    WaitFor(g);
+    Settle(g);
     g.ok = false;
     const uint32_t strips = (m_plan.height - 1) / m_plan.rowsPerStrip + 1;
     g.firstStrip = group * m_stripsPerGroup;

@@ -56,7 +56,10 @@ private:
     void MoveTo(uint32_t first);
     // Reads the stored bytes of group g into its place and starts decoding it.
     void Start(uint32_t g);
+    // Waits for the group's decoding, decoding later groups meanwhile.
     void WaitFor(Group& group);
+    // Waits for the group's decoding, if any, and takes its outcome.
+    void Settle(Group& group);
     void Decode(Group& group) const;
 
     CFile& m_cfile;
