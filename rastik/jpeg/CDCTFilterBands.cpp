@@ -97,33 +97,37 @@ void CDCTFilter::StartMcusOnPool(CWorkerPool& pool, uint32_t mcus)
     CodedRun* runs = m_pAhead->runs.data();
     const CDCTFilter& self = *this;
     m_pAhead->job = pool.Start(items, [band, order, mcus, runs, &self](uint32_t item) {
-        CodedRun& run = runs[item];
+        // The run is coded into locals and stored at its end: runs lie side
+        // by side, and stores into them on every block would bounce their
+        // shared cache lines between the threads coding neighbouring runs.
+        CodedRun local;
         const uint32_t perMcu = order.blocks;
         std::vector<int32_t> blocks(static_cast<size_t>(perMcu) * 64);
         int32_t area[DctMcuBlocks::kAreaValues];
         const uint32_t first = item * kMcusPerItem;
         const uint32_t end = std::min(mcus, first + kMcusPerItem);
-        for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = order.start[c];
+        for (uint32_t c = 0; c < 4; ++c) local.predictor[c] = order.start[c];
         if (first > 0) {
             DctMcuBlocks::Make(band, first - 1, area, blocks.data());
             for (uint32_t b = 0; b < perMcu; ++b)
-                run.predictor[order.component[b]] =
+                local.predictor[order.component[b]] =
                     DctCoder::QuantisedDc(self, order.component[b], blocks.data() + 64 * b);
         }
         DctCoder::WideBits bits{0, 64};
-        RunSink sink{run.bytes};
+        RunSink sink{local.bytes};
         for (uint32_t m = first; m < end; ++m) {
             DctMcuBlocks::Make(band, m, area, blocks.data());
             for (uint32_t b = 0; b < perMcu; ++b) {
                 const uint32_t c = order.component[b];
-                if (!DctCoder::CodeBlock(self, c, blocks.data() + 64 * b, run.predictor[c], bits, sink))
-                    run.coded = false;
+                if (!DctCoder::CodeBlock(self, c, blocks.data() + 64 * b, local.predictor[c], bits, sink))
+                    local.coded = false;
             }
         }
         sink.End();
-        run.bits = static_cast<uint32_t>(run.bytes.size() * 8) + (64 - bits.free);
+        local.bits = static_cast<uint32_t>(local.bytes.size() * 8) + (64 - bits.free);
         for (uint32_t left = 64 - bits.free; left > 0; left = left > 8 ? left - 8 : 0, bits.acc <<= 8)
-            run.bytes.push_back(static_cast<uint8_t>(bits.acc >> 56));
+            local.bytes.push_back(static_cast<uint8_t>(bits.acc >> 56));
+        runs[item] = std::move(local);
     });
     m_dwMcuColumn = 0;
     m_dwMcuRow = mcus / m_dwMcusPerRow * m_dwMcuHeight;
