@@ -64,6 +64,9 @@ public:
     // Encode_EOD, which appends its bits to the scan first. The scan is the
     // one Encoder writes.
     uint32_t EncoderAhead(const uint8_t* band, int count);
+    // EncoderAhead for a band of rows rows held in place: component c's rows
+    // follow one another at planes[c], width bytes each.
+    uint32_t EncoderAhead(const uint8_t* const* planes, uint32_t rows);
     // Writes the tail of the scan and the end-of-image marker and flushes:
     // 0, or 0xFFFFFFFF when rows are missing or a write failed.
     uint32_t Encode_EOD() override;
@@ -208,6 +211,7 @@ protected:
     bool AppendAhead();
     // The band of Encoder and EncoderAhead, left on the pool when ahead.
     uint32_t EncodeBand(const uint8_t* band, int count, bool ahead);
+    uint32_t EncodePlanes(const uint8_t* const* planes, uint32_t rows, bool ahead);
     // Appends bits bits (most significant first) to the scan.
     void AppendBits(const uint8_t* bytes, uint32_t bits);
     // MCUs of one item of pooled coding: an item transforms the MCU before

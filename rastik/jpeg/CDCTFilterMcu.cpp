@@ -24,12 +24,28 @@ uint32_t CDCTFilter::EncoderAhead(const uint8_t* band, int count)
     return EncodeBand(band, count, true);
 }
 
+uint32_t CDCTFilter::EncoderAhead(const uint8_t* const* planes, uint32_t rows)
+{
+    if (!m_pDCCode[0] || !m_pACCode[0] || !m_pWorkArea) return kFailure;  // no image under way
+    if (!planes || rows == 0) return kBadBand;
+    for (uint32_t c = 0; c < m_dwComponents; ++c)
+        if (!planes[c]) return kBadBand;
+    return EncodePlanes(planes, rows, true);
+}
+
 uint32_t CDCTFilter::EncodeBand(const uint8_t* band, int count, bool ahead)
 {
     if (!m_pDCCode[0] || !m_pACCode[0] || !m_pWorkArea) return kFailure;  // no image under way
     uint64_t rowBytes = static_cast<uint64_t>(m_dwComponents) * m_dwWidth;
     if (!band || count <= 0 || static_cast<uint64_t>(count) % rowBytes != 0) return kBadBand;
     uint32_t rows = static_cast<uint32_t>(static_cast<uint64_t>(count) / rowBytes);
+    const uint8_t* planes[4] = {};
+    for (uint32_t c = 0; c < m_dwComponents; ++c) planes[c] = band + static_cast<size_t>(c) * rows * m_dwWidth;
+    return EncodePlanes(planes, rows, ahead);
+}
+
+uint32_t CDCTFilter::EncodePlanes(const uint8_t* const* planes, uint32_t rows, bool ahead)
+{
     if (rows > m_dwHeight) return kFailure;
     if (rows < m_dwHeight && rows % m_dwMcuHeight != 0) return kBadBand;
     if (!AppendAhead()) {
@@ -38,8 +54,7 @@ uint32_t CDCTFilter::EncodeBand(const uint8_t* band, int count, bool ahead)
     }
 
     m_dwHeight -= rows;
-    for (uint32_t c = 0; c < m_dwComponents; ++c)
-        m_pPlane[c] = band + static_cast<size_t>(c) * rows * m_dwWidth;
+    for (uint32_t c = 0; c < m_dwComponents; ++c) m_pPlane[c] = planes[c];
     m_dwBandRows = rows;
     m_dwMcuColumn = 0;
     m_dwMcuRow = 0;

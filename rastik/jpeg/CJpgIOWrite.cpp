@@ -40,7 +40,7 @@ public:
 class PlaneBandSource : public BandSource {
 public:
     PlaneBandSource(CRastik& image, uint32_t bandRows)
-        : m_width(image.Width),
+        : m_image(image), m_width(image.Width),
           m_rows(image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, image.ChannelCount, bandRows)
     {
         m_rows.LeaveMessagesToStatus();
@@ -59,10 +59,24 @@ public:
         }
         return true;
     }
+    // The next rows rows of every plane where they lie, when each plane is
+    // in memory with its rows one after the other (no padding), so that
+    // the encoder may take them without a copy; false otherwise.
+    bool InPlace(uint32_t rows, const uint8_t** planes)
+    {
+        for (uint32_t c = 0; c < m_image.ChannelCount; ++c) {
+            if (m_image.ChannelKind[c] != kChannelHeap || m_image.BytesPerLine != m_width) return false;
+            planes[c] = m_rows.Row(c, 0);
+            if (!planes[c] || m_rows.Row(c, rows - 1) != planes[c] + static_cast<size_t>(rows - 1) * m_width)
+                return false;
+        }
+        return true;
+    }
     bool Next(uint32_t rows) override { return m_rows.Advance(rows); }
     CStatus Status() const override { return m_rows.Status() ? CStatus::Failed() : m_rows.Status(); }
 
 private:
+    const CRastik& m_image;
     uint32_t m_width;
     CPlaneRowStream m_rows;
 };
@@ -133,9 +147,11 @@ uint32_t FollowingMcuRows(uint32_t height, uint32_t mcuHeight, uint32_t mcuRowBy
     return std::max<uint32_t>(1, std::min(rows, kMostFollowingBytes / mcuRowBytes));
 }
 
-// The write that follows feed: every band whose rows are final is copied
-// out of the planes into one of two buffers that take turns and left coding
-// on the workers while the feed goes on, so at most two bands are in flight.
+// The write that follows feed: every band whose rows are final is left
+// coding on the workers while the feed goes on, so at most two bands are in
+// flight. The band is coded where it lies in planes in memory without row
+// padding; otherwise it is copied out of the planes into one of two buffers
+// that take turns.
 class FollowingEncode {
 public:
     FollowingEncode(CJpgIO& codec, uint8_t* buffers, uint32_t bandRows)
@@ -167,21 +183,38 @@ private:
     // first, after the step's own staging of spilled rows is over.
     void Take(uint32_t finalRows)
     {
-        const uint32_t height = m_codec.Height, width = m_codec.Width;
+        const uint32_t height = m_codec.Height;
         while (m_status && m_row < height && std::min(m_bandRows, height - m_row) <= finalRows - m_row) {
             const uint32_t rows = std::min(m_bandRows, height - m_row);
             if (!m_opened && !(m_opened = m_source.Prepare())) m_status = m_source.Status();
-            uint8_t* band = m_buffers + m_turn * m_bandBytes;
-            for (uint32_t c = 0; m_status && c < m_codec.ChannelCount; ++c)
-                if (!m_source.Fill(band + static_cast<size_t>(c) * rows * width, c, rows)) m_status = m_source.Status();
-            if (m_status && !m_source.Next(rows)) m_status = m_source.Status();
             if (!m_status) return;
-            const int bytes = static_cast<int>(static_cast<size_t>(rows) * width * m_codec.ChannelCount);
-            const uint32_t left = m_codec.Filter->EncoderAhead(band, bytes);
-            if (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand) m_status = CStatus::Failed();
+            const uint32_t left = EncodeBand(rows);
+            if (m_status && (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand)) m_status = CStatus::Failed();
             m_row += rows;
             m_turn ^= 1;
         }
+    }
+
+    // Leaves the next rows rows coding on the workers: in place in the
+    // planes when they lie so, else copied into the buffer of this turn.
+    uint32_t EncodeBand(uint32_t rows)
+    {
+        const uint8_t* planes[4] = {};
+        if (m_source.InPlace(rows, planes)) {
+            if (!m_source.Next(rows)) return Failed(m_source.Status());
+            return m_codec.Filter->EncoderAhead(planes, rows);
+        }
+        const uint32_t width = m_codec.Width;
+        uint8_t* band = m_buffers + m_turn * m_bandBytes;
+        for (uint32_t c = 0; c < m_codec.ChannelCount; ++c)
+            if (!m_source.Fill(band + static_cast<size_t>(c) * rows * width, c, rows)) return Failed(m_source.Status());
+        if (!m_source.Next(rows)) return Failed(m_source.Status());
+        return m_codec.Filter->EncoderAhead(band, static_cast<int>(static_cast<size_t>(rows) * width * m_codec.ChannelCount));
+    }
+    uint32_t Failed(const CStatus& status)
+    {
+        m_status = status;
+        return CDCTFilter::kFailure;
     }
 
     CJpgIO& m_codec;
