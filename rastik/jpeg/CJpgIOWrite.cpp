@@ -138,7 +138,7 @@ CStatus EncodeBands(CJpgIO& codec, BandSource& source, uint8_t* band, uint32_t b
 // Bands of a following write: about an eighth of the image, at most
 // kMostFollowingBytes and at least an MCU row, so that the first band is
 // final early and the last one, encoded after the step, is short.
-constexpr uint32_t kMostFollowingBytes = 512u << 10;
+constexpr uint32_t kMostFollowingBytes = 1024u << 10;
 
 uint32_t FollowingMcuRows(uint32_t height, uint32_t mcuHeight, uint32_t mcuRowBytes)
 {
