@@ -209,8 +209,12 @@ protected:
     // predictors it leaves. False on a missing code or a failed item; true
     // when no band is on the pool.
     bool AppendAhead();
+    // Whether Encode_Header began an image that takes bands.
+    bool TakesBands() const { return m_pDCCode[0] && m_pACCode[0] && m_pWorkArea; }
     // The band of Encoder and EncoderAhead, left on the pool when ahead.
     uint32_t EncodeBand(const uint8_t* band, int count, bool ahead);
+    // The band's rows, component c's at planes[c]: checked against the
+    // image's rows left, then coded, or left on the pool when ahead.
     uint32_t EncodePlanes(const uint8_t* const* planes, uint32_t rows, bool ahead);
     // Appends bits bits (most significant first) to the scan.
     void AppendBits(const uint8_t* bytes, uint32_t bits);

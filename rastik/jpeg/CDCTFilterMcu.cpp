@@ -26,7 +26,7 @@ uint32_t CDCTFilter::EncoderAhead(const uint8_t* band, int count)
 
 uint32_t CDCTFilter::EncoderAhead(const uint8_t* const* planes, uint32_t rows)
 {
-    if (!m_pDCCode[0] || !m_pACCode[0] || !m_pWorkArea) return kFailure;  // no image under way
+    if (!TakesBands()) return kFailure;
     if (!planes || rows == 0) return kBadBand;
     for (uint32_t c = 0; c < m_dwComponents; ++c)
         if (!planes[c]) return kBadBand;
@@ -35,7 +35,7 @@ uint32_t CDCTFilter::EncoderAhead(const uint8_t* const* planes, uint32_t rows)
 
 uint32_t CDCTFilter::EncodeBand(const uint8_t* band, int count, bool ahead)
 {
-    if (!m_pDCCode[0] || !m_pACCode[0] || !m_pWorkArea) return kFailure;  // no image under way
+    if (!TakesBands()) return kFailure;
     uint64_t rowBytes = static_cast<uint64_t>(m_dwComponents) * m_dwWidth;
     if (!band || count <= 0 || static_cast<uint64_t>(count) % rowBytes != 0) return kBadBand;
     uint32_t rows = static_cast<uint32_t>(static_cast<uint64_t>(count) / rowBytes);
