@@ -17,7 +17,8 @@
 // hold becomes the nearest one it can. Channels past the colour channels
 // (an alpha plane) reach only writers that keep them. A mode pair without a
 // conversion rule fails before anything is written; a target whose write
-// fails is removed. Whatever the road, the writer gets the source's
+// fails is removed (an existing one that a following writer replaces stays
+// as it was). Whatever the road, the writer gets the source's
 // compression, byte order and thumbnail setting (a TIFF source's own), or
 // those the options ask for, and a TIFF source's clip paths. The steps may
 // spread their rows over the conversion's worker threads; the bytes written
@@ -39,6 +40,7 @@
 #include "rastik/core/CPlaneLoan.h"
 #include "rastik/core/CProgressPhases.h"
 #include "rastik/core/CReadFeed.h"
+#include "rastik/core/CReplacedTarget.h"
 #include "rastik/core/CResampler.h"
 #include "rastik/core/CSizeRule.h"
 #include "rastik/core/CTargetFileSize.h"
@@ -54,6 +56,9 @@ constexpr uint32_t kMaxWidth = 0x1FFFFFFFu;
 // What one conversion does, worked out before the pixels are read.
 struct ConversionPlan {
     const char* TargetPath = nullptr;
+    // Where the writer writes when it is not TargetPath: the file that
+    // replaces an existing target once the conversion has succeeded.
+    const char* WritePath = nullptr;
     uint16_t TargetType = 0;
     uint32_t TargetMode = 0;
     uint32_t NewWidth = 0, NewHeight = 0;
@@ -83,12 +88,17 @@ bool OpenForRead(CRastik& codec, const char* path)
     return codec.File.Open(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary, &error);
 }
 
+const char* WritePathOf(const ConversionPlan& p)
+{
+    return p.WritePath ? p.WritePath : p.TargetPath;
+}
+
 // Opens the target, lets the codec write it and closes it. A write that
 // reports failure, throws, or cannot be flushed at close leaves no partial
 // file behind and gives 0.
 int WriteTarget(CRastik& codec, const ConversionPlan& p)
 {
-    const char* path = p.TargetPath;
+    const char* path = WritePathOf(p);
     codec.Compression = p.Compression;
     codec.IntelByteOrder = p.IntelByteOrder;
     codec.WritePreview = p.WritePreview;
@@ -164,23 +174,40 @@ std::string DirectoryOf(const char* path)
     return slash == 0 ? "/" : dir.substr(0, slash);
 }
 
-// Whether the target's directory holds the largest file the target's writer
-// may make for the image (beside the spilled planes when the temporary
-// directory lies on the same file system); a target it replaces counts as
-// free. A directory that cannot be asked is left to the target's open.
-bool TargetFits(const CRastik& source, const ConversionPlan& p, uint64_t spilled)
+// Bytes the target's directory must hold: the largest file the target's
+// writer may make for the image, and the spilled planes when the temporary
+// directory lies on the same file system.
+uint64_t TargetNeed(const CRastik& source, const ConversionPlan& p, uint64_t spilled, const std::string& dir)
 {
-    const std::string dir = DirectoryOf(p.TargetPath);
-    if (!HasFreeDiskSpace(dir.c_str(), 0)) return true;
     uint32_t samples = p.ModeChanged ? PlanesOfMode(p.TargetMode)
                                      : source.UseColorChannels ? source.ColorChannels : source.ChannelCount;
     CTargetFileSize size(p.NewWidth, p.NewHeight, samples, p.TargetMode == kModeBitmap);
     uint64_t need = size.Of(p.TargetType, p.Compression);
     if (OnOneFileSystem(dir.c_str(), GetTempDirectory())) need += spilled;
-    uint64_t free = GetFreeDiskSpace(dir.c_str()) + FileBytes(p.TargetPath);
+    return need;
+}
+
+// Whether the target's directory holds the target; a target it overwrites
+// counts as free, one it replaces only once the new file is written. A
+// directory that cannot be asked is left to the target's open.
+bool TargetFits(const CRastik& source, const ConversionPlan& p, uint64_t spilled)
+{
+    const std::string dir = DirectoryOf(p.TargetPath);
+    if (!HasFreeDiskSpace(dir.c_str(), 0)) return true;
+    uint64_t need = TargetNeed(source, p, spilled, dir);
+    uint64_t free = GetFreeDiskSpace(dir.c_str()) + (p.WritePath ? 0 : FileBytes(p.TargetPath));
     if (need <= free) return true;
     CConversionFailure::OfThread().Set(kMsgNoTargetSpace, need, free);
     return false;
+}
+
+// Whether the target's directory holds a new target beside the existing
+// one it is to replace.
+bool HoldsBeside(const CRastik& source, const ConversionPlan& p)
+{
+    const std::string dir = DirectoryOf(p.TargetPath);
+    if (!HasFreeDiskSpace(dir.c_str(), 0)) return true;
+    return TargetNeed(source, p, SpilledPeak(source, p), dir) <= GetFreeDiskSpace(dir.c_str());
 }
 
 // Before anything is allocated: the temporary directory must hold what the
@@ -318,7 +345,7 @@ int RewriteWithSource(CRastik& source, ConversionPlan& p, CProgressPhases& phase
 {
     phases.Enter(CProgressPhases::kWrite);
     if (p.ResolutionChanged) SetNewResolution(source, p.NewResolution);
-    source.Path = p.TargetPath;
+    source.Path = WritePathOf(p);
     p.NewWidth = source.Width;
     p.NewHeight = source.Height;
     return WriteTarget(source, p);
@@ -386,17 +413,23 @@ int WriteSameSize(std::unique_ptr<CRastik>& source, CRastik& target, const Conve
     return WriteTarget(target, p);
 }
 
-// Whether the target's writer follows the step that makes its rows,
+// Whether the target's writer can follow the step that makes its rows,
 // writing each band as soon as its rows are final: the JPEG writer, and the
 // bitmap writer of colour and grey images (whose header takes nothing from
-// the read's rows). A file already at the target's path must stay as it
-// is when the read fails, so only new targets are written this way; others
-// are written once the read has ended.
-bool WriterFollows(const ConversionPlan& p)
+// the read's rows).
+bool FollowingWriter(const ConversionPlan& p)
 {
     bool colour = p.TargetMode == kModeRgb || p.TargetMode == kModeGrey;
-    bool follows = p.TargetType == kTypeJpeg || (p.TargetType == kTypeBmp && colour);
-    return follows && !FileExists(p.TargetPath);
+    return p.TargetType == kTypeJpeg || (p.TargetType == kTypeBmp && colour);
+}
+
+// Whether the target's writer follows: a file already at the target's path
+// must stay as it is when the read fails, so only new targets and those
+// written beside the file they replace are written this way; others are
+// written once the read has ended.
+bool WriterFollows(const ConversionPlan& p)
+{
+    return FollowingWriter(p) && (p.WritePath || !FileExists(p.TargetPath));
 }
 
 // Writes the target while feed makes its rows: the writer follows the read
@@ -423,7 +456,7 @@ int WriteFollowingFeed(CRastik& source, CRastik& target, CReadFeed& feed, const 
 // target's planes are only made before the read rather than after it.
 int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases& phases, CWorkerPool& pool)
 {
-    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
+    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, WritePathOf(p)));
     if (!target) return 0;
     target->WithQorHeader = p.WithQorHeader;
     CResampler resampler(source, *target);
@@ -458,7 +491,7 @@ int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases
 // read and writes them band by band as the read fills them.
 int WriteWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases& phases)
 {
-    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
+    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, WritePathOf(p)));
     if (!target) return 0;
     target->WithQorHeader = p.WithQorHeader;
     if (!CopyClipPaths(source, *target, 1.0, 1.0) || !AllocSource(source, p)) {
@@ -476,7 +509,7 @@ int WriteWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases&
 
 int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, CProgressPhases& phases)
 {
-    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, p.TargetPath));
+    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, WritePathOf(p)));
     if (!target) return 0;
     target->WithQorHeader = p.WithQorHeader;
     double scaleX = static_cast<double>(p.NewWidth) / source->Width;
@@ -544,6 +577,13 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     phases.Enter(CProgressPhases::kRead);
     int result = 0;
     CWorkerPool* workers = pool.Pool();
+    // An existing target of a writer that follows the read is written beside
+    // it and put in its place at the end.
+    CReplacedTarget replaced;
+    bool following = workers && !p.ModeChanged && !colourOnly && (p.SizeChanged || !viaSource);
+    if (following && FollowingWriter(p) && FileExists(targetPath) && HoldsBeside(*source, p) &&
+        replaced.Open(targetPath))
+        p.WritePath = replaced.WritePath();
     if (workers && p.SizeChanged && !p.ModeChanged && !colourOnly) {
         result = ResizeWhileReading(*source, p, phases, *workers);
     } else if (workers && !viaSource && !p.SizeChanged && !p.ModeChanged && !colourOnly && WriterFollows(p)) {
@@ -552,6 +592,10 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
         if (!ReadSource(*source, p)) return 0;
         if (colourOnly) source->ChannelCount = source->ColorChannels;
         result = viaSource ? RewriteWithSource(*source, p, phases) : WriteWithTarget(source, p, phases);
+    }
+    if (result && p.WritePath && !replaced.Commit()) {
+        CConversionFailure::OfThread().Set(kMsgCannotCreate);
+        result = 0;
     }
     if (result) {
         if (widthWritten) *widthWritten = static_cast<int>(p.NewWidth);

@@ -4,6 +4,7 @@
 // conversion, planes spilled or not; Esc while rows are made and written
 // during the read; and the promises of the worker pool and of a loop following a read.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <set>
@@ -288,6 +289,7 @@ TEST_F(ThreadTest, EscDuringAFollowedReadStopsTheConversionWithoutATarget)
                     EXPECT_EQ(RunJob(job, target), 0);
                     EXPECT_EQ(FileExists(target.c_str()), existing);
                     EXPECT_TRUE(!existing || ReadBytes(target) == before);
+                    EXPECT_TRUE(testutil::ListFiles(s_dir->Path(), ".", "").empty());
                     DeleteFile(target.c_str());
                 }
             }
@@ -295,6 +297,30 @@ TEST_F(ThreadTest, EscDuringAFollowedReadStopsTheConversionWithoutATarget)
     }
     SetProgressCallback(nullptr, nullptr);
     for (int key = 0; TakeKeyDown(&key);) {
+    }
+}
+
+TEST_F(ThreadTest, AnExistingTargetIsReplacedWholeAndKeepsItsPermissions)
+{
+    // The writers that follow the read, resized and not, over a file of
+    // other permissions (a stopped one leaves it as it was: above).
+    for (const char* suffix : {"jpg", "bmp"}) {
+        for (int sizeMode : {1, 0}) {
+            const Job job{s_large, suffix, kModeRgb, sizeMode, 70u, 0};
+            SCOPED_TRACE(std::string(suffix) + " size mode " + std::to_string(sizeMode));
+            const std::vector<std::vector<uint8_t>> expected = Expected({job});
+            const std::string target = s_dir->File(std::string("replaced.") + suffix);
+            ASSERT_TRUE(testutil::WriteBytes(target, {'o', 'l', 'd'}));
+            ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+            ThreadSetting two(2);
+            ASSERT_EQ(RunJob(job, target), 1);
+            EXPECT_TRUE(ReadBytes(target) == expected[0]);
+            struct stat st {};
+            ASSERT_EQ(stat(target.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0640u);
+            EXPECT_TRUE(testutil::ListFiles(s_dir->Path(), ".", "").empty());
+            DeleteFile(target.c_str());
+        }
     }
 }
 
