@@ -60,7 +60,7 @@ calibrate() {
 calibrate
 
 # The smaller of two wall or CPU figures.
-least() { awk "BEGIN{printf \"%.3f\", ($1 < $2) ? $1 : $2}"; }
+least() { awk "BEGIN{printf \"%.4f\", ($1 < $2) ? $1 : $2}"; }
 
 # label, target ratio, rastik arguments...: --threads 1 against $threads.
 # The two take turns, run by run, so that a drift of the machine's speed
