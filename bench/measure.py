@@ -27,6 +27,7 @@ def main():
     null = os.open(os.devnull, os.O_WRONLY)
     actions = [(os.POSIX_SPAWN_DUP2, null, 1), (os.POSIX_SPAWN_DUP2, null, 2)]
     best_wall = best_cpu = None
+
     def clear():
         if fresh and os.path.lexists(out):
             os.remove(out)

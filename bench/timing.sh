@@ -2,8 +2,8 @@
 # script sets $work (a scratch folder) and $runs (runs per measurement).
 
 # Best wall and CPU (user + system) seconds of $runs runs of a command, and
-# the peak resident memory in kB of the last run (measure.py beside this
-# file times the command's own process only). CPU is the steadier number on
+# its peak resident memory in kB (measure.py beside this file times the
+# command's own process only and takes the memory from one more run). CPU is the steadier number on
 # a shared machine. A last argument naming a file in $work is taken for the
 # output and removed before each run, so that every run writes a new file.
 measure() {

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <string>
 
 CReplacedTarget::~CReplacedTarget()
 {
@@ -27,13 +27,11 @@ bool CReplacedTarget::Open(const char* path)
     const size_t dot = base.find_last_of('.');
     const std::string ext = dot == std::string::npos || dot == 0 ? std::string() : base.substr(dot);
     std::string name = target.substr(0, baseAt) + "." + base + ".XXXXXX" + ext;
-    std::vector<char> buffer(name.begin(), name.end());
-    buffer.push_back('\0');
-    const int fd = mkstemps(buffer.data(), static_cast<int>(ext.size()));
+    const int fd = mkstemps(name.data(), static_cast<int>(ext.size()));
     if (fd < 0) return false;
     const bool moded = fchmod(fd, st.st_mode & 07777) == 0;
     close(fd);
-    m_temp = buffer.data();
+    m_temp = name;
     if (!moded) {
         unlink(m_temp.c_str());
         m_temp.clear();

@@ -579,14 +579,16 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     CWorkerPool* workers = pool.Pool();
     // An existing target of a writer that follows the read is written beside
     // it and put in its place at the end.
+    // The roads on worker threads: a resize, or another type at the same
+    // size for a writer that follows the read.
+    const bool threaded = workers && !p.ModeChanged && !colourOnly && (p.SizeChanged || !viaSource);
     CReplacedTarget replaced;
-    bool following = workers && !p.ModeChanged && !colourOnly && (p.SizeChanged || !viaSource);
-    if (following && FollowingWriter(p) && FileExists(targetPath) && HoldsBeside(*source, p) &&
+    if (threaded && FollowingWriter(p) && FileExists(targetPath) && HoldsBeside(*source, p) &&
         replaced.Open(targetPath))
         p.WritePath = replaced.WritePath();
-    if (workers && p.SizeChanged && !p.ModeChanged && !colourOnly) {
+    if (threaded && p.SizeChanged) {
         result = ResizeWhileReading(*source, p, phases, *workers);
-    } else if (workers && !viaSource && !p.SizeChanged && !p.ModeChanged && !colourOnly && WriterFollows(p)) {
+    } else if (threaded && WriterFollows(p)) {
         result = WriteWhileReading(*source, p, phases);
     } else {
         if (!ReadSource(*source, p)) return 0;
