@@ -9,15 +9,17 @@
 namespace {
 
 // The large page of x86-64 (a second-level page table entry's reach).
-constexpr size_t kLargePage = size_t{2} << 20;
-// Smaller blocks gain little and would waste up to a large page each.
+constexpr size_t kLargePage = kLargeBlockPage;
+// Smaller blocks gain little and would waste up to a large page each (but
+// for those of whole large pages).
 constexpr size_t kSmallest = 2 * kLargePage;
 
 }  // namespace
 
 void* AllocLargeBlock(size_t bytes, bool zeroed)
 {
-    if (bytes < kSmallest) return zeroed ? calloc(bytes ? bytes : 1, 1) : malloc(bytes ? bytes : 1);
+    const bool wholePages = bytes >= kLargePage && bytes % kLargePage == 0;
+    if (bytes < kSmallest && !wholePages) return zeroed ? calloc(bytes ? bytes : 1, 1) : malloc(bytes ? bytes : 1);
     size_t rounded = (bytes + kLargePage - 1) & ~(kLargePage - 1);
     if (rounded < bytes) return nullptr;
     void* p = aligned_alloc(kLargePage, rounded);

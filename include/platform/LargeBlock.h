@@ -7,6 +7,9 @@
 
 #include <cstddef>
 
+// The large page: a block of whole large pages is aligned and advised too.
+constexpr size_t kLargeBlockPage = size_t{2} << 20;
+
 // A block of bytes bytes (at least one), zeroed when zeroed is set; null when
 // the memory cannot be had.
 void* AllocLargeBlock(size_t bytes, bool zeroed);

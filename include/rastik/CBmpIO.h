@@ -71,6 +71,9 @@ protected:
     int ReadRefusal() const override;
     std::unique_ptr<CRowSource> OpenRowSource(RowPurpose purpose) override;
 
+public:
+    bool WholeReadFromTop() override;
+
 private:
     class RowSource;
     friend class CBmpBitFieldRows;
@@ -128,6 +131,11 @@ private:
     // header was read), 27601 for headers that are not a bitmap's, else 0.
     int m_refusal;
     PixelStore m_store = PixelStore::kRows;
+    // Whether a whole read of stored rows takes them from the top: a
+    // top-down file, or a bottom-up one that holds all its rows.
+    bool StoredRowsFromTop();
+    // Whether a whole read fills the extra plane from a fourth sample.
+    bool FillsExtraPlane() const;
     uint32_t m_masks[4] = {};  // bit fields: red, green, blue, alpha (0: none)
     uint64_t m_paletteAt = 0;  // file position of the colour table
     // The description the header read gave, which a reduced read must find.

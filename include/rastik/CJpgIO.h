@@ -45,6 +45,10 @@ public:
     // Encodes the planar temporary file of streamed writing into File.
     int WriteToFile(CFile* tempFile);
     int WriteQorHeader();
+    // Most rows of an image of width x channels samples that a write
+    // following its read (WriteFollowing) holds at once: two of its bands.
+    // It releases the planes' rows above the band it starts (ReleasePlaneRows).
+    static uint32_t FollowingRowsHeld(uint32_t width, uint32_t channels);
 
     DCTINFO* Info = nullptr;           // encoder parameters, owned
     CDCTFilter* Filter = nullptr;      // the encoder, owned

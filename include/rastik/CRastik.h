@@ -29,6 +29,7 @@ class CStatus;
 class COperation;
 class CReadFollower;
 class CRowFeed;
+class CPlaneWindow;
 
 // Storage of a channel plane (ChannelKind).
 enum RastikChannelKind : int32_t { kChannelNone = 0, kChannelHeap = 1, kChannelTemp = 2 };
@@ -67,6 +68,10 @@ public:
     virtual int WriteTail();
     virtual int IsPSorIMAGEmaked();
     virtual int GetPhotoshopOrignClipPath();
+    // Whether a whole read of the image as described hands every row over
+    // once, from the top, a row at a time, so that its planes may hold a
+    // window of their rows (WindowPlanes). The base says no.
+    virtual bool WholeReadFromTop();
 
     // --- image description ---
     // Copies size, resolution, stride, MaxPrevSize and JpegQuality.
@@ -89,6 +94,16 @@ public:
     // Several consecutive rows at once (rows x BytesPerLine bytes).
     int ReadPlaneRows(uint32_t channel, uint32_t row, uint32_t rows, uint8_t* out);
     int WritePlaneRows(uint32_t channel, uint32_t row, uint32_t rows, const uint8_t* in);
+    // Planes of AllocChannelSpace that hold a window of their rows, for a
+    // read that a writer follows (CPlaneWindow), instead of whole planes
+    // (null, the default). Set before AllocChannelSpace; when the window
+    // cannot be had on the heap, or holds every row, the planes are whole
+    // and PlaneWindow() is null again. Rows of windowed planes are reached
+    // only through the plane-row stream, from the top.
+    void WindowPlanes(std::shared_ptr<CPlaneWindow> window) { m_planeWindow = std::move(window); }
+    const std::shared_ptr<CPlaneWindow>& PlaneWindow() const { return m_planeWindow; }
+    // A writer that follows the read is done with the planes' rows above row.
+    void ReleasePlaneRows(uint32_t row);
     // Bytes of one plane (Height x BytesPerLine), 0 when it passes 32 bits.
     uint32_t PlaneBytes() const;
     // The same in 64 bits, for planes of any size.
@@ -266,4 +281,8 @@ private:
     uint32_t m_reduceColumnsFor[2] = {};
     // Heap bytes of each plane this object allocated, for the plane heap cap.
     uint64_t m_heapPlaneBytes[kMaxChannels] = {};
+    std::shared_ptr<CPlaneWindow> m_planeWindow;
+    // Makes windowed planes on the heap; false (and no planes) when they
+    // cannot be had there.
+    bool AllocWindowedPlanes(uint32_t rows);
 };

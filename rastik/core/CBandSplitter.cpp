@@ -23,6 +23,12 @@ CBandSplitter::CBandSplitter(CWorkerPool& pool, uint32_t width, uint32_t samples
     }
 }
 
+uint32_t CBandSplitter::MostRowsAhead(uint32_t threads)
+{
+    // A band on the workers and the band being filled.
+    return 2 * kItemRows * kItemsPerThread * threads + 1;
+}
+
 CBandSplitter::~CBandSplitter()
 {
     for (Band& b : m_bands)

@@ -29,6 +29,9 @@ public:
     uint32_t RowsSplit();
     // Splits the rows added and waits for them; false when a band failed.
     bool Drain();
+    // Most rows added and not yet split, the row being filled included, on
+    // a pool of threads threads.
+    static uint32_t MostRowsAhead(uint32_t threads);
 
 private:
     struct Band {

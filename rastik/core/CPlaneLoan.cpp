@@ -2,6 +2,7 @@
 #include "rastik/core/CPlaneLoan.h"
 
 #include <cstring>
+#include <utility>
 
 CPlaneLoan::CPlaneLoan(CRastik& lender, CRastik& borrower)
     : m_borrower(borrower), m_tempFileObject(borrower.TempFileObject)
@@ -15,6 +16,8 @@ CPlaneLoan::CPlaneLoan(CRastik& lender, CRastik& borrower)
     memcpy(borrower.ChannelOffset, lender.ChannelOffset, sizeof m_offset);
     memcpy(borrower.RowsWritten, lender.RowsWritten, sizeof m_rowsWritten);
     borrower.TempFileObject = lender.TempFileObject;
+    m_window = borrower.PlaneWindow();
+    borrower.WindowPlanes(lender.PlaneWindow());
 }
 
 CPlaneLoan::~CPlaneLoan()
@@ -24,4 +27,5 @@ CPlaneLoan::~CPlaneLoan()
     memcpy(m_borrower.ChannelOffset, m_offset, sizeof m_offset);
     memcpy(m_borrower.RowsWritten, m_rowsWritten, sizeof m_rowsWritten);
     m_borrower.TempFileObject = m_tempFileObject;
+    m_borrower.WindowPlanes(std::move(m_window));
 }

@@ -75,6 +75,13 @@ void CPlaneRowSink::FollowedBy(CReadFollower* follower)
     m_rows.FollowedBy(m_splitter ? nullptr : m_follower);
 }
 
+uint32_t CPlaneRowSink::MostRowsAhead(uint32_t threads)
+{
+    // Interleaved rows go through the splitter's bands; others are final
+    // as they are committed.
+    return CBandSplitter::MostRowsAhead(threads);
+}
+
 bool CPlaneRowSink::Wants(uint32_t row) const noexcept
 {
     return row < m_height && m_rows.Result() == CPlaneRowStream::kRunning;

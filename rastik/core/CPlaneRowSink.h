@@ -35,6 +35,9 @@ public:
     // Tells follower the rows final from the top as a top-down read with
     // one visit per row fills heap planes (see CPlaneRowStream).
     void FollowedBy(CReadFollower* follower);
+    // Most rows past those told final that a read of one row at a time
+    // fills, with a pool of threads threads.
+    static uint32_t MostRowsAhead(uint32_t threads);
 
     bool Wants(uint32_t row) const noexcept override;
     bool Done() const noexcept override;

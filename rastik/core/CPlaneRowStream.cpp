@@ -5,6 +5,7 @@
 
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/CPlaneWindow.h"
 
 CPlaneRowStream::CPlaneRowStream(CRastik& image, Access access, Direction direction, uint32_t planes,
                                  uint32_t group)
@@ -24,6 +25,10 @@ CPlaneRowStream::CPlaneRowStream(CRastik& image, const PlaneSet& set, Access acc
         m_data[p] = set.data ? set.data[p] : nullptr;
         m_offsets[p] = set.offsets ? set.offsets[p] : 0;
     }
+    // The image's own planes may hold a window of their rows; planes a host
+    // hands over are whole.
+    const bool own = set.data >= image.ChannelData && set.data < image.ChannelData + kMaxChannels;
+    if (own) m_window = image.PlaneWindow().get();
 }
 
 CPlaneRowStream::~CPlaneRowStream()
@@ -158,12 +163,23 @@ bool CPlaneRowStream::LoadChunk()
     return true;
 }
 
+uint8_t* CPlaneRowStream::HeapRow(uint32_t plane, uint32_t row)
+{
+    if (!m_window) return m_data[plane] + static_cast<size_t>(row) * m_stride;
+    // A row outside the window would lie over rows still to be written.
+    if (!m_window->MayFill(row)) {
+        Fail();
+        return nullptr;
+    }
+    return m_data[plane] + static_cast<size_t>(m_window->Slot(row)) * m_stride;
+}
+
 uint8_t* CPlaneRowStream::Row(uint32_t plane, uint32_t i)
 {
     if (m_outcome != kRunning || plane >= m_planes || m_direction == kAnyOrder) return nullptr;
     if (m_pos + i >= m_height) return nullptr;
     uint32_t row = RowIndex(i);
-    if (!Spilled(plane)) return m_data[plane] + static_cast<size_t>(row) * m_stride;
+    if (!Spilled(plane)) return HeapRow(plane, row);
     if (!m_stage) return nullptr;
     uint32_t pos = m_pos + i;
     if (m_chunkCount == 0 || pos < m_chunkPos || pos >= m_chunkPos + m_chunkCount) {
@@ -202,6 +218,10 @@ CPlaneRowStream::Outcome CPlaneRowStream::Finish()
 uint8_t* CPlaneRowStream::RowAt(uint32_t plane, uint32_t row, bool revisit)
 {
     if (m_outcome != kRunning || plane >= m_planes || row >= m_height || m_direction != kAnyOrder) return nullptr;
+    if (m_window) {
+        Fail();
+        return nullptr;
+    }
     if (!Spilled(plane)) return m_data[plane] + static_cast<size_t>(row) * m_stride;
     if (!m_stage) return nullptr;
     uint8_t* at = m_stage + static_cast<size_t>(m_slot[plane]) * m_chunkRows * m_stride;

@@ -24,6 +24,8 @@
 #include "rastik/core/CStatus.h"
 #include "rastik/support/NonCopyable.h"
 
+class CPlaneWindow;
+
 class CPlaneRowStream : private NonCopyable {
 public:
     // Fill: the codec writes rows into the planes (reading a file).
@@ -104,6 +106,8 @@ public:
 
 private:
     bool Spilled(uint32_t plane) const { return m_kinds[plane] == kChannelTemp; }
+    // Image row row of a heap plane; null (and failed) outside its window.
+    uint8_t* HeapRow(uint32_t plane, uint32_t row);
     uint8_t* StagedRow(uint32_t plane, uint32_t row) const;
     // Image rows of the chunk that starts at stream position pos.
     void ChunkAt(uint32_t pos);
@@ -139,5 +143,7 @@ private:
     int m_message = 0;
     bool m_showsOwnMessages = true;
     CReadFollower* m_follower = nullptr;
+    // The window the image's planes hold, if they hold one (CPlaneWindow).
+    const CPlaneWindow* m_window = nullptr;
     bool m_quiet = false;
 };

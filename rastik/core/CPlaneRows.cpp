@@ -29,7 +29,8 @@ CPlaneRows::~CPlaneRows()
 
 const uint8_t* CPlaneRows::Rows(uint32_t c, uint32_t row, uint32_t rows)
 {
-    if (c >= static_cast<uint32_t>(kMaxChannels) || rows > m_rowsPerRead) return nullptr;
+    // Rows of windowed planes are reached through the plane-row stream only.
+    if (c >= static_cast<uint32_t>(kMaxChannels) || rows > m_rowsPerRead || m_image.PlaneWindow()) return nullptr;
     if (static_cast<uint64_t>(row) + rows > m_image.Height) return nullptr;
     if (m_image.ChannelKind[c] == kChannelHeap)
         return m_image.ChannelData[c] + static_cast<size_t>(row) * m_image.BytesPerLine;
@@ -44,7 +45,7 @@ const uint8_t* CPlaneRows::Rows(uint32_t c, uint32_t row, uint32_t rows)
 
 uint8_t* CPlaneRows::Target(uint32_t c, uint32_t row)
 {
-    if (c >= static_cast<uint32_t>(kMaxChannels) || row >= m_image.Height) return nullptr;
+    if (c >= static_cast<uint32_t>(kMaxChannels) || row >= m_image.Height || m_image.PlaneWindow()) return nullptr;
     if (m_image.ChannelKind[c] == kChannelHeap)
         return m_image.ChannelData[c] + static_cast<size_t>(row) * m_image.BytesPerLine;
     m_cachedRow[c] = -1;

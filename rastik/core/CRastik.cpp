@@ -10,6 +10,7 @@
 #include "platform/LargeBlock.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
+#include "rastik/core/CPlaneWindow.h"
 #include "rastik/support/CPoolScope.h"
 #include "rastik/support/CPrefault.h"
 
@@ -138,6 +139,8 @@ int CRastik::AllocChannelSpace()
     if (Width == 0 || Height == 0 || bytes == 0 || BytesPerLine < Width) return 0;
     if (ChannelCount == 0 || ChannelCount > static_cast<uint32_t>(kMaxChannels)) return 0;
     FreeChannelSpace();
+    if (m_planeWindow && m_planeWindow->Rows() < Height && AllocWindowedPlanes(m_planeWindow->Rows())) return 1;
+    m_planeWindow.reset();
     // Planes in memory start zeroed, all at once below.
     std::vector<std::pair<void*, size_t>> fresh;
     for (uint32_t i = 0; i < ChannelCount; ++i) {
@@ -164,9 +167,42 @@ int CRastik::AllocChannelSpace()
     return 1;
 }
 
+bool CRastik::AllocWindowedPlanes(uint32_t rows)
+{
+    // Whole large pages, so that the window is mapped a large page at a time.
+    uint64_t bytes = uint64_t{rows} * BytesPerLine;
+    bytes = (bytes + kLargeBlockPage - 1) / kLargeBlockPage * kLargeBlockPage;
+    std::vector<std::pair<void*, size_t>> fresh;
+    for (uint32_t i = 0; i < ChannelCount; ++i) {
+        if (!ReservePlaneHeap(bytes)) {
+            FreeChannelSpace();
+            return false;
+        }
+        void* p = AllocLargeBlock(static_cast<size_t>(bytes), false);
+        if (!p) {
+            ReleasePlaneHeap(bytes);
+            FreeChannelSpace();
+            return false;
+        }
+        ChannelKind[i] = kChannelHeap;
+        ChannelData[i] = static_cast<uint8_t*>(p);
+        m_heapPlaneBytes[i] = bytes;
+        fresh.emplace_back(p, static_cast<size_t>(bytes));
+    }
+    CPrefault::Zero(CPoolScope::Lent(), fresh);
+    return true;
+}
+
+void CRastik::ReleasePlaneRows(uint32_t row)
+{
+    if (m_planeWindow) m_planeWindow->Release(row);
+}
+
 bool CRastik::PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const
 {
     if (channel >= static_cast<uint32_t>(kMaxChannels)) return false;
+    // Windowed planes are filled and drained through the plane-row stream only.
+    if (m_planeWindow) return false;
     if (static_cast<uint64_t>(row) + rows > Height) return false;
     *len = static_cast<size_t>(rows) * BytesPerLine;
     *at = static_cast<size_t>(row) * BytesPerLine;

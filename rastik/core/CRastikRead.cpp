@@ -17,6 +17,11 @@ CStatus CRastik::ReadHead()
     return CStatus::Failed();
 }
 
+bool CRastik::WholeReadFromTop()
+{
+    return false;
+}
+
 int CRastik::HeadReadError() const
 {
     return 0;

@@ -30,6 +30,7 @@
 
 #include "platform/CFileFind.h"
 #include "platform/Win32.h"
+#include "rastik/CJpgIO.h"
 #include "rastik/CRastik.h"
 #include "rastik/Exports.h"
 #include "rastik/General.h"
@@ -38,6 +39,8 @@
 #include "rastik/core/CConversionCosts.h"
 #include "rastik/core/CConversionFailure.h"
 #include "rastik/core/CPlaneLoan.h"
+#include "rastik/core/CPlaneRowSink.h"
+#include "rastik/core/CPlaneWindow.h"
 #include "rastik/core/CProgressPhases.h"
 #include "rastik/core/CReadFeed.h"
 #include "rastik/core/CReplacedTarget.h"
@@ -486,14 +489,28 @@ int ResizeWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases
     return WriteTarget(*target, p);
 }
 
+// The source's planes hold only a window of their rows when the JPEG
+// writer follows a read that fills them from the top, a row at a time: the
+// writer releases each band's rows once it is coded, and the read fills
+// the next rows over them.
+void WindowFollowedPlanes(CRastik& source, const ConversionPlan& p, uint32_t threads)
+{
+    if (p.TargetType != kTypeJpeg || !source.WholeReadFromTop()) return;
+    const uint32_t held = CJpgIO::FollowingRowsHeld(source.Width, source.ChannelCount);
+    const uint32_t rows =
+        CPlaneWindow::RowsFor(held, CPlaneRowSink::MostRowsAhead(threads), BytesPerRow(source.Width * 8));
+    source.WindowPlanes(std::make_shared<CPlaneWindow>(rows));
+}
+
 // Another type at the same size and mode, with worker threads, for a
 // writer that follows: the target borrows the source's planes before the
 // read and writes them band by band as the read fills them.
-int WriteWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases& phases)
+int WriteWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases& phases, uint32_t threads)
 {
     std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, WritePathOf(p)));
     if (!target) return 0;
     target->WithQorHeader = p.WithQorHeader;
+    WindowFollowedPlanes(source, p, threads);
     if (!CopyClipPaths(source, *target, 1.0, 1.0) || !AllocSource(source, p)) {
         source.File.Abort();
         return 0;
@@ -589,7 +606,7 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     if (threaded && p.SizeChanged) {
         result = ResizeWhileReading(*source, p, phases, *workers);
     } else if (threaded && WriterFollows(p)) {
-        result = WriteWhileReading(*source, p, phases);
+        result = WriteWhileReading(*source, p, phases, workers->Threads());
     } else {
         if (!ReadSource(*source, p)) return 0;
         if (colourOnly) source->ChannelCount = source->ColorChannels;

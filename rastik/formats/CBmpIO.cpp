@@ -180,9 +180,7 @@ std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
     // header describes it, stepping over a pixel's fourth sample.
     if (purpose == kReducedImage && (ChannelCount != m_fileChannels || BitsPerChannel != m_fileBitsPerChannel))
         return nullptr;
-    // A fourth channel fills the extra plane too, unless the host holds
-    // only the colour channels.
-    bool extra = purpose == kWholeImage && m_fileChannels == 4 && ChannelCount >= 4 && !UseColorChannels;
+    bool extra = purpose == kWholeImage && FillsExtraPlane();
     switch (m_store) {
     case PixelStore::kRunLength:
         return std::make_unique<CBmpRunLengthRows>(File, BmpFileHeader.OffBits, Width, Height,
@@ -193,10 +191,31 @@ std::unique_ptr<CRowSource> CBmpIO::OpenRowSource(RowPurpose purpose)
     case PixelStore::kRows:
     case PixelStore::kEmbedded: break;
     }
-    // A whole read of a bottom-up file that holds all its rows takes them from the top.
-    bool fromTop = purpose == kWholeImage && BmpInfoHeader.Height > 0 && BmpInfoHeader.BitCount >= 8 &&
-                   File.GetLength() >= BmpFileHeader.OffBits + uint64_t{rowBytes} * Height;
+    bool fromTop = purpose == kWholeImage && BmpInfoHeader.Height > 0 && StoredRowsFromTop();
     return std::make_unique<RowSource>(*this, rowBytes, extra, fromTop);
+}
+
+bool CBmpIO::StoredRowsFromTop()
+{
+    if (BmpInfoHeader.Height < 0) return true;
+    // A bottom-up file that holds all its rows is read from the end backwards.
+    const uint32_t rowBytes = FileRowBytes();
+    return BmpInfoHeader.BitCount >= 8 && rowBytes > 0 &&
+           File.GetLength() >= BmpFileHeader.OffBits + uint64_t{rowBytes} * Height;
+}
+
+bool CBmpIO::FillsExtraPlane() const
+{
+    // A fourth channel fills the extra plane too, unless the host holds
+    // only the colour channels.
+    return m_fileChannels == 4 && ChannelCount >= 4 && !UseColorChannels;
+}
+
+bool CBmpIO::WholeReadFromTop()
+{
+    // Stored rows of whole bytes, split into the planes a row at a time; the
+    // extra plane may be made opaque after the read, over all its rows.
+    return m_store == PixelStore::kRows && BmpInfoHeader.BitCount >= 8 && !FillsExtraPlane() && StoredRowsFromTop();
 }
 
 // Masks of a 32-bit pixel's blue, green, red (and alpha) bytes in order:

@@ -147,6 +147,21 @@ uint32_t FollowingMcuRows(uint32_t height, uint32_t mcuHeight, uint32_t mcuRowBy
     return std::max<uint32_t>(1, std::min(rows, kMostFollowingBytes / mcuRowBytes));
 }
 
+// Rows of an MCU at most: a sampling factor of 4.
+constexpr uint32_t kMostMcuHeight = 32;
+
+}  // namespace
+
+uint32_t CJpgIO::FollowingRowsHeld(uint32_t width, uint32_t channels)
+{
+    // A band holds one MCU row, or as many as kMostFollowingBytes holds.
+    const uint64_t rowBytes = std::max<uint64_t>(1, uint64_t{width} * channels);
+    const uint64_t band = std::max<uint64_t>(kMostMcuHeight, kMostFollowingBytes / rowBytes);
+    return static_cast<uint32_t>(2 * band);
+}
+
+namespace {
+
 // The write that follows feed: every band whose rows are final is left
 // coding on the workers while the feed goes on, so at most two bands are in
 // flight. The band is coded where it lies in planes in memory without row
@@ -189,6 +204,8 @@ private:
             if (!m_opened && !(m_opened = m_source.Prepare())) m_status = m_source.Status();
             if (!m_status) return;
             const uint32_t left = EncodeBand(rows);
+            // The band before is coded: its rows may be filled again.
+            m_codec.ReleasePlaneRows(m_row);
             if (m_status && (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand)) m_status = CStatus::Failed();
             m_row += rows;
             m_turn ^= 1;

@@ -324,6 +324,28 @@ TEST_F(ThreadTest, AnExistingTargetIsReplacedWholeAndKeepsItsPermissions)
     }
 }
 
+TEST_F(ThreadTest, APictureTallerThanThePlanesHoldWritesTheJpegOfOneThread)
+{
+    // Taller than the window of rows its planes hold while the JPEG writer
+    // follows the read, stored from the bottom and from the top; and the
+    // write over the file it replaces, with the same window.
+    for (bool topDown : {false, true}) {
+        testutil::BmpFixture picture = Picture(2048, 1100, 5);
+        picture.topDown = topDown;
+        const std::string source = s_dir->File("tall.bmp");
+        ASSERT_TRUE(testutil::WriteBytes(source, testutil::MakeBmp(picture)));
+        const Job job{source, "jpg", kModeRgb, 0, 0u, 0};
+        const std::vector<uint8_t> expected = Expected({job})[0];
+        for (uint32_t threads : {2u, 8u, 2u}) {
+            SCOPED_TRACE(std::string(topDown ? "top-down" : "bottom-up") + " threads " + std::to_string(threads));
+            ThreadSetting setting(threads);
+            const std::string target = s_dir->File("tall.jpg");
+            ASSERT_EQ(RunJob(job, target), 1);
+            EXPECT_TRUE(ReadBytes(target) == expected);
+        }
+    }
+}
+
 TEST(FollowingRows, EachRowIsMadeOnceAfterTheRowsItNeedsAndAFailedReadWaitsForWhatWasHandedOut)
 {
     constexpr uint32_t kRows = 300;

@@ -12,6 +12,7 @@
 #include "rastik/CRastik.h"
 #include "rastik/General.h"
 #include "rastik/core/CPlaneRowStream.h"
+#include "rastik/core/CPlaneWindow.h"
 #include "rastik/core/CReducedSampler.h"
 #include "rastik/support/ByteOrder.h"
 
@@ -184,6 +185,61 @@ const StreamCase kStreamCases[] = {
     {CPlaneRowStream::kBottomUp, 1, false}, {CPlaneRowStream::kBottomUp, 1, true},
     {CPlaneRowStream::kAnyOrder, 1, false}, {CPlaneRowStream::kAnyOrder, 1, true},
 };
+
+// Planes that hold a window of eight rows, a writer taking and releasing
+// four rows at a time behind the read.
+TEST(PlaneWindow, RowsPassThroughTheWindowAndNoneLiesOverRowsStillHeld)
+{
+    constexpr uint32_t kWindow = 8, kTaken = 4;
+    auto windowed = [](uint32_t rows) {
+        auto image = std::make_unique<CRastik>();
+        image->Width = kWidth;
+        image->Height = kHeight;
+        image->SetMode(kModeRgb);
+        image->BytesPerLine = BytesPerRow(kWidth * 8);
+        image->WindowPlanes(std::make_shared<CPlaneWindow>(rows));
+        EXPECT_EQ(image->AllocChannelSpace(), 1);
+        return image;
+    };
+    // A window of every row is no window.
+    EXPECT_EQ(windowed(kHeight)->PlaneWindow(), nullptr);
+
+    std::unique_ptr<CRastik> image = windowed(kWindow);
+    ASSERT_NE(image->PlaneWindow(), nullptr);
+    CPlaneRowStream fill(*image, CPlaneRowStream::kFill, CPlaneRowStream::kTopDown, kPlanes);
+    CPlaneRowStream drain(*image, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, kPlanes);
+    ASSERT_TRUE(fill.Open() && drain.Open());
+    uint32_t taken = 0;
+    for (uint32_t row = 0; row < kHeight; ++row) {
+        for (uint32_t p = 0; p < kPlanes; ++p) {
+            uint8_t* out = fill.Row(p);
+            ASSERT_NE(out, nullptr) << row;
+            for (uint32_t x = 0; x < kWidth; ++x) out[x] = Sample(p, row, x);
+        }
+        ASSERT_TRUE(fill.Advance());
+        if ((row + 1) % kTaken != 0 && row + 1 < kHeight) continue;
+        for (; taken <= row; ++taken) {
+            for (uint32_t p = 0; p < kPlanes; ++p)
+                for (uint32_t x = 0; x < kWidth; ++x) ASSERT_EQ(drain.Row(p)[x], Sample(p, taken, x)) << taken;
+            ASSERT_TRUE(drain.Advance());
+        }
+        image->ReleasePlaneRows(row + 1);
+    }
+
+    // Without the writer's release the read stops at the window's end; rows
+    // are not reached another way, nor from the bottom.
+    image = windowed(kWindow);
+    std::vector<uint8_t> row(image->BytesPerLine);
+    EXPECT_EQ(image->ReadPlaneRow(0, 0, row.data()), 0);
+    CPlaneRowStream ahead(*image, CPlaneRowStream::kFill, CPlaneRowStream::kTopDown, kPlanes);
+    ASSERT_TRUE(ahead.Open());
+    for (uint32_t n = 0; n < kWindow; ++n) ASSERT_TRUE(ahead.Row(0) && ahead.Advance());
+    EXPECT_EQ(ahead.Row(0), nullptr);
+    EXPECT_EQ(ahead.Result(), CPlaneRowStream::kFailed);
+    CPlaneRowStream up(*image, CPlaneRowStream::kFill, CPlaneRowStream::kBottomUp, kPlanes);
+    ASSERT_TRUE(up.Open());
+    EXPECT_EQ(up.Row(0), nullptr);
+}
 
 std::string StreamCaseName(const ::testing::TestParamInfo<StreamCase>& info)
 {
