@@ -188,8 +188,8 @@ public:
     CStatus Run(CRowFeed& feed)
     {
         CRowFeed::Follow(feed, m_status, [this](uint32_t rows) { Take(rows); }, m_codec.Height);
+        const bool ended = !m_ended && m_codec.Filter->Encode_EOD() != CDCTFilter::kFailure;
         m_ended = true;
-        const bool ended = m_codec.Filter->Encode_EOD() != CDCTFilter::kFailure;
         return !m_status ? m_status : ended ? CStatus::Ok() : CStatus::Failed();
     }
 
@@ -202,14 +202,26 @@ private:
         while (m_status && m_row < height && std::min(m_bandRows, height - m_row) <= finalRows - m_row) {
             const uint32_t rows = std::min(m_bandRows, height - m_row);
             if (!m_opened && !(m_opened = m_source.Prepare())) m_status = m_source.Status();
-            if (!m_status) return;
+            if (!m_status) break;
             const uint32_t left = EncodeBand(rows);
+            if (m_status && (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand)) m_status = CStatus::Failed();
+            if (!m_status) break;
             // The band before is coded: its rows may be filled again.
             m_codec.ReleasePlaneRows(m_row);
-            if (m_status && (left == CDCTFilter::kFailure || left == CDCTFilter::kBadBand)) m_status = CStatus::Failed();
             m_row += rows;
             m_turn ^= 1;
         }
+        if (!m_status) Abandon(finalRows);
+    }
+
+    // A failed write takes no more rows: the image is ended, so that no band
+    // on the workers reads the planes any longer, and the read goes on over
+    // them to its end; the write's failure is the conversion's.
+    void Abandon(uint32_t finalRows)
+    {
+        if (!m_ended) m_codec.Filter->Encode_EOD();
+        m_ended = true;
+        m_codec.ReleasePlaneRows(finalRows);
     }
 
     // Leaves the next rows rows coding on the workers: in place in the
