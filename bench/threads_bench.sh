@@ -83,7 +83,8 @@ EOF
     done
     runs=$total
     grow=$(( m2 - m1 ))
-    echo "$label: threads 1 ${w1}s ${m1} kB, threads $threads ${w2}s ${m2} kB (+${grow} kB):" \
+    [ "$grow" -ge 0 ] && grow="+$grow"
+    echo "$label: threads 1 ${w1}s ${m1} kB, threads $threads ${w2}s ${m2} kB (${grow} kB):" \
          "ratio $(ratio "$w2" "$w1") (target <= $target)"
 }
 
