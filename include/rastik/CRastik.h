@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/CFile.h"
@@ -285,4 +286,7 @@ private:
     // Makes windowed planes on the heap; false (and no planes) when they
     // cannot be had there.
     bool AllocWindowedPlanes(uint32_t rows);
+    // Plane channel of bytes bytes on the heap, within the plane heap cap,
+    // listed in fresh for zeroing; false when it cannot be had there.
+    bool AllocHeapPlane(uint32_t channel, uint64_t bytes, std::vector<std::pair<void*, size_t>>& fresh);
 };

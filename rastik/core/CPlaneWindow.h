@@ -1,6 +1,6 @@
 // A window onto channel planes too tall to be held whole while a writer
 // follows their read: each plane keeps Rows() rows, image row r in slot
-// r mod Rows(), and the rows above Released() may be filled again. The read
+// r mod Rows(), and the rows released may be filled again. The read
 // fills rows from the top only; the writer releases the rows it is done
 // with. A row past the window is refused (the read then fails) rather than
 // laid over rows the writer still takes. The reading thread alone fills and
@@ -21,7 +21,6 @@ public:
     bool MayFill(uint32_t row) const { return row >= m_released && row - m_released < m_rows; }
     // The writer is done with the rows above row.
     void Release(uint32_t row);
-    uint32_t Released() const { return m_released; }
 
     // Window rows for a read followed by a writer that holds at most
     // writerRows rows at once and is told of rows up to readerRows behind

@@ -144,17 +144,7 @@ int CRastik::AllocChannelSpace()
     // Planes in memory start zeroed, all at once below.
     std::vector<std::pair<void*, size_t>> fresh;
     for (uint32_t i = 0; i < ChannelCount; ++i) {
-        if (ReservePlaneHeap(bytes)) {
-            void* p = AllocLargeBlock(static_cast<size_t>(bytes), false);
-            if (p) {
-                ChannelKind[i] = kChannelHeap;
-                ChannelData[i] = static_cast<uint8_t*>(p);
-                m_heapPlaneBytes[i] = bytes;
-                fresh.emplace_back(p, static_cast<size_t>(bytes));
-                continue;
-            }
-            ReleasePlaneHeap(bytes);
-        }
+        if (AllocHeapPlane(i, bytes, fresh)) continue;
         int64_t offset = TempFile ? TempFile->GetFreeOffset64(bytes) : -1;
         if (offset < 0) {
             CPrefault::Zero(nullptr, fresh);
@@ -174,22 +164,27 @@ bool CRastik::AllocWindowedPlanes(uint32_t rows)
     bytes = (bytes + kLargeBlockPage - 1) / kLargeBlockPage * kLargeBlockPage;
     std::vector<std::pair<void*, size_t>> fresh;
     for (uint32_t i = 0; i < ChannelCount; ++i) {
-        if (!ReservePlaneHeap(bytes)) {
+        if (!AllocHeapPlane(i, bytes, fresh)) {
             FreeChannelSpace();
             return false;
         }
-        void* p = AllocLargeBlock(static_cast<size_t>(bytes), false);
-        if (!p) {
-            ReleasePlaneHeap(bytes);
-            FreeChannelSpace();
-            return false;
-        }
-        ChannelKind[i] = kChannelHeap;
-        ChannelData[i] = static_cast<uint8_t*>(p);
-        m_heapPlaneBytes[i] = bytes;
-        fresh.emplace_back(p, static_cast<size_t>(bytes));
     }
     CPrefault::Zero(CPoolScope::Lent(), fresh);
+    return true;
+}
+
+bool CRastik::AllocHeapPlane(uint32_t channel, uint64_t bytes, std::vector<std::pair<void*, size_t>>& fresh)
+{
+    if (!ReservePlaneHeap(bytes)) return false;
+    void* p = AllocLargeBlock(static_cast<size_t>(bytes), false);
+    if (!p) {
+        ReleasePlaneHeap(bytes);
+        return false;
+    }
+    ChannelKind[channel] = kChannelHeap;
+    ChannelData[channel] = static_cast<uint8_t*>(p);
+    m_heapPlaneBytes[channel] = bytes;
+    fresh.emplace_back(p, static_cast<size_t>(bytes));
     return true;
 }
 
