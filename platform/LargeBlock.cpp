@@ -10,9 +10,12 @@ namespace {
 
 // The large page of x86-64 (a second-level page table entry's reach).
 constexpr size_t kLargePage = kLargeBlockPage;
-// Smaller blocks gain little and would waste up to a large page each (but
-// for those of whole large pages).
-constexpr size_t kSmallest = 2 * kLargePage;
+// From an eighth of a large page up, a block is rounded up to whole large pages:
+// mapping a fresh small page costs far more than zeroing one (several
+// microseconds against a fraction of one on a virtual machine that maps
+// guest pages one by one), so the unused rest of its last large page costs
+// less than the small pages it saves. Smaller blocks come from malloc.
+constexpr size_t kSmallest = kLargePage / 8;
 
 }  // namespace
 

@@ -2,6 +2,9 @@
 #include "rastik/core/CBandSplitter.h"
 
 #include <algorithm>
+#include <new>
+
+#include "platform/LargeBlock.h"
 
 #include "rastik/support/PixelRows.h"
 
@@ -17,9 +20,12 @@ CBandSplitter::CBandSplitter(CWorkerPool& pool, uint32_t width, uint32_t samples
     : m_pool(pool), m_width(width), m_samples(samples), m_slotBytes(slotBytes), m_inverted(inverted),
       m_bandRows(kItemRows * kItemsPerThread * pool.Threads())
 {
-    for (Band& b : m_bands) {
-        b.samples.resize(m_slotBytes * m_bandRows);
-        b.out.resize(static_cast<size_t>(m_samples) * m_bandRows);
+    const size_t bandBytes = m_slotBytes * m_bandRows;
+    m_slots.reset(static_cast<uint8_t*>(AllocLargeBlock(2 * bandBytes, false)));
+    if (!m_slots) throw std::bad_alloc();
+    for (uint32_t k = 0; k < 2; ++k) {
+        m_bands[k].samples = m_slots.get() + k * bandBytes;
+        m_bands[k].out.resize(static_cast<size_t>(m_samples) * m_bandRows);
     }
 }
 
@@ -40,7 +46,7 @@ uint8_t* CBandSplitter::Slot()
     Band& band = m_bands[m_filling];
     if (band.job) Settle(band);
     if (m_failed) return nullptr;
-    return band.samples.data() + m_slotBytes * band.rows;
+    return band.samples + m_slotBytes * band.rows;
 }
 
 void CBandSplitter::Add(uint8_t* const* out)
@@ -62,7 +68,7 @@ void CBandSplitter::Start(Band& band)
         const uint32_t end = std::min(b->rows, (item + 1) * kItemRows);
         for (uint32_t i = item * kItemRows; i < end; ++i) {
             uint8_t* const* out = b->out.data() + static_cast<size_t>(i) * m_samples;
-            rastik::SplitSamples(b->samples.data() + m_slotBytes * i, m_width, m_samples, out);
+            rastik::SplitSamples(b->samples + m_slotBytes * i, m_width, m_samples, out);
             if (m_inverted)
                 for (uint32_t s = 0; s < m_samples; ++s) rastik::InvertSamples(out[s], m_width);
         }

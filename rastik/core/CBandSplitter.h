@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -35,7 +36,7 @@ public:
 
 private:
     struct Band {
-        std::vector<uint8_t> samples;  // the slots
+        uint8_t* samples = nullptr;    // the slots, in m_slots
         std::vector<uint8_t*> out;     // samples plane rows per row
         uint32_t rows = 0;
         uint32_t first = 0;  // rows added before the band
@@ -52,6 +53,8 @@ private:
     const size_t m_slotBytes;
     const bool m_inverted;
     const uint32_t m_bandRows;
+    // The slots of both bands, in one block of large pages.
+    std::unique_ptr<uint8_t, void (*)(void*)> m_slots{nullptr, &std::free};
     Band m_bands[2];
     uint32_t m_filling = 0;  // the band whose slots are lent
     uint32_t m_added = 0;

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/CFileFaults.h"
+#include "platform/LargeBlock.h"
 
 namespace {
 
@@ -51,9 +52,11 @@ ProgressState& Progress()
 
 }  // namespace
 
+// Buffers are released with free(); those of a megabyte or more lie in
+// large pages (see LargeBlock.h).
 extern "C" void* AllocBuffer(uint32_t size, int, int)
 {
-    return calloc(size ? size : 1, 1);
+    return AllocLargeBlock(size, true);
 }
 
 extern "C" void* AllocLargeBuffer(uint32_t requested, uint32_t unit, uint32_t* granted, int)
@@ -66,9 +69,8 @@ extern "C" void* AllocLargeBuffer(uint32_t requested, uint32_t unit, uint32_t* g
     // Whole units only, so callers can cut the grant into rows without a remainder.
     want -= want % unit;
     while (want >= unit) {
-        void* p = malloc(want);
+        void* p = AllocLargeBlock(want, true);
         if (p) {
-            memset(p, 0, want);
             if (granted) *granted = want;
             return p;
         }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/LargeBlock.h"
 #include "rastik/tiff/CTiffDecoder.h"
 
 struct libdeflate_decompressor;
@@ -46,7 +47,7 @@ private:
     void InflateRow(uint8_t* row);
 
     libdeflate_decompressor* m_whole = nullptr;
-    std::vector<uint8_t> m_rows;  // the strip's rows, inflated whole
+    LargeVector<uint8_t> m_rows;  // the strip's rows, inflated whole
     uint64_t m_decoded = 0;       // bytes of m_rows the stream gave
     uint64_t m_rowAt = 0;           // next row's place in m_rows
     bool m_inWhole = false;

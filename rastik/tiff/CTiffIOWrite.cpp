@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/LargeBlock.h"
 #include "platform/Win32.h"
 #include "rastik/CTiffIO.h"
 #include "rastik/General.h"
@@ -47,7 +48,7 @@ constexpr uint64_t kBatchBytesPerThread = 1u << 20;
 
 // The coded strips of one run, one after the other.
 struct EncodedRun {
-    std::vector<uint8_t> bytes;
+    LargeVector<uint8_t> bytes;
     std::vector<uint32_t> lengths;
     void Clear()
     {
@@ -473,7 +474,7 @@ namespace {
 // gathers the rows of one while the other is coded.
 template <class Encoder>
 struct StripBatch {
-    std::vector<uint8_t> rows;
+    LargeVector<uint8_t> rows;
     std::vector<std::unique_ptr<Encoder>> coders;
     std::vector<EncodedRun> encoded;
     std::shared_ptr<CWorkerPool::CJob> job;

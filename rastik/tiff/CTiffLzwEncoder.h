@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/LargeBlock.h"
+
 class CTiffLzwEncoder {
 public:
     // Rows of rowBytes bytes with samples bytes per pixel.
@@ -49,8 +51,9 @@ private:
     uint8_t m_width = 0;
 
     std::vector<uint8_t> m_diff;
-    std::vector<uint8_t> m_out;
+    LargeVector<uint8_t> m_out;
     uint32_t m_length = 0;
     uint32_t m_bits = 0;      // bit accumulator
     uint32_t m_pending = 0;   // bits waiting in the accumulator
 };
+

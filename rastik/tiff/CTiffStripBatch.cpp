@@ -2,7 +2,10 @@
 #include "rastik/tiff/CTiffStripBatch.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#include "platform/LargeBlock.h"
 
 #include "rastik/support/CWorkerPool.h"
 #include "rastik/tiff/CTiffStripBytes.h"
@@ -26,10 +29,10 @@ constexpr uint32_t kGroupsPerThread = 2;
 struct CTiffStripBatch::Group {
     uint32_t firstStrip = 0;
     uint32_t strips = 0;
-    std::vector<uint8_t> stored;
+    uint8_t* stored = nullptr;    // in the batch's block
     std::vector<uint32_t> at;     // where each strip's bytes begin in stored
     std::vector<uint32_t> bytes;  // and how many there are
-    std::vector<uint8_t> rows;
+    uint8_t* rows = nullptr;      // in the batch's block
     bool ok = false;
     std::shared_ptr<CWorkerPool::CJob> job;  // decoding, till waited for
 };
@@ -77,8 +80,32 @@ bool CTiffStripBatch::Open(uint32_t batches)
     batches = std::max(batches, 1u);
     const uint32_t share = std::max(kGroupsPerThread, (all + batches - 1) / batches);
     const uint32_t batch = std::min(m_groups, share);
-    for (uint32_t i = 0; i < batch; ++i) m_batch.push_back(std::make_unique<Group>());
+    // One block holds the rows and stored bytes of every place, each place
+    // room for the largest group: fresh memory is mapped a large page at a
+    // time, and groups reuse it.
+    uint64_t storedRoom = 0;
+    for (uint32_t g = 0; g < m_groups; ++g) storedRoom = std::max(storedRoom, GroupStoredRoom(g));
+    const uint64_t rowsRoom = uint64_t{m_stripsPerGroup} * m_plan.rowsPerStrip * m_rowBytes;
+    const uint64_t placeBytes = rowsRoom + storedRoom;
+    if (placeBytes > SIZE_MAX / batch) return false;
+    m_block.reset(static_cast<uint8_t*>(AllocLargeBlock(static_cast<size_t>(placeBytes * batch), false)));
+    if (!m_block) return false;
+    for (uint32_t i = 0; i < batch; ++i) {
+        m_batch.push_back(std::make_unique<Group>());
+        m_batch.back()->rows = m_block.get() + i * placeBytes;
+        m_batch.back()->stored = m_batch.back()->rows + rowsRoom;
+    }
     return true;
+}
+
+uint64_t CTiffStripBatch::GroupStoredRoom(uint32_t group) const
+{
+    const uint32_t strips = (m_plan.height - 1) / m_plan.rowsPerStrip + 1;
+    const uint32_t first = group * m_stripsPerGroup;
+    const uint32_t end = std::min(strips, first + m_stripsPerGroup);
+    uint64_t total = 0;
+    for (uint32_t s = first; s < end; ++s) total += StoredRoom(s);
+    return total;
 }
 
 const uint8_t* CTiffStripBatch::Row(uint32_t r)
@@ -95,7 +122,7 @@ const uint8_t* CTiffStripBatch::Row(uint32_t r)
     Group& g = Place(group);
     WaitFor(g);
     if (!g.ok) return nullptr;
-    return g.rows.data() + static_cast<size_t>(r - group * rowsPerGroup) * m_rowBytes;
+    return g.rows + static_cast<size_t>(r - group * rowsPerGroup) * m_rowBytes;
 }
 
 void CTiffStripBatch::MoveTo(uint32_t first)
@@ -138,17 +165,16 @@ void CTiffStripBatch::Start(uint32_t group)
     g.strips = std::min(m_stripsPerGroup, strips - g.firstStrip);
     g.at.assign(g.strips, 0);
     g.bytes.assign(g.strips, 0);
-    uint64_t total = 0;
-    for (uint32_t s = 0; s < g.strips; ++s) total += StoredRoom(g.firstStrip + s);
-    g.stored.resize(total);
     for (uint32_t s = 0, at = 0; s < g.strips; ++s) {
         const uint32_t strip = g.firstStrip + s;
+        const uint32_t room = static_cast<uint32_t>(StoredRoom(strip));
         g.at[s] = at;
         if (strip < m_plan.strips)
-            g.bytes[s] = m_file.Fetch(m_plan.offsets[strip], m_plan.counts[strip], g.stored.data() + at);
-        at += static_cast<uint32_t>(StoredRoom(strip));
+            g.bytes[s] = m_file.Fetch(m_plan.offsets[strip], m_plan.counts[strip], g.stored + at);
+        // What a decoder may read behind the bytes is the same for every group.
+        memset(g.stored + at + g.bytes[s], 0, room - g.bytes[s]);
+        at += room;
     }
-    g.rows.resize(static_cast<size_t>(g.strips) * m_plan.rowsPerStrip * m_rowBytes);
     Group* held = &g;
     g.job = m_pool.Start(1, [this, held](uint32_t) { Decode(*held); });
 }
@@ -159,10 +185,10 @@ void CTiffStripBatch::Decode(Group& group) const
     group.ok = false;
     std::unique_ptr<CTiffDecoder> decoder = m_plan.decoder->make(m_plan.shape);
     if (!decoder) return;
-    uint8_t* out = group.rows.data();
+    uint8_t* out = group.rows;
     for (uint32_t s = 0; s < group.strips; ++s) {
         CTiffStripBytes held(m_cfile, 0, false);
-        held.StartHeld(group.stored.data() + group.at[s], group.bytes[s]);
+        held.StartHeld(group.stored + group.at[s], group.bytes[s]);
         if (!decoder->Start(held)) return;
         const uint32_t firstRow = (group.firstStrip + s) * m_plan.rowsPerStrip;
         const uint32_t rows = std::min(m_plan.rowsPerStrip, m_plan.height - firstRow);

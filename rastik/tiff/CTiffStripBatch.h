@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -49,6 +50,8 @@ private:
     // Room for a strip's stored bytes (as far as the file holds them) and
     // the slack behind them.
     uint64_t StoredRoom(uint32_t strip) const;
+    // The room of group g's stored bytes.
+    uint64_t GroupStoredRoom(uint32_t group) const;
     // The window's place of group g.
     Group& Place(uint32_t g) { return *m_batch[g % m_batch.size()]; }
     // Makes the window begin at group first: the groups moved past are
@@ -71,6 +74,7 @@ private:
     uint64_t m_fileLength;
     uint32_t m_stripsPerGroup = 1;
     uint32_t m_groups = 0;  // of the whole plane
+    std::unique_ptr<uint8_t, void (*)(void*)> m_block{nullptr, &std::free};  // the places' memory
     std::vector<std::unique_ptr<Group>> m_batch;  // the window's places
     uint32_t m_first = 0;   // the window's first group
     uint32_t m_end = 0;     // groups started: the window is m_first .. m_end - 1
