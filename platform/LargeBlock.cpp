@@ -10,12 +10,12 @@ namespace {
 
 // The large page of x86-64 (a second-level page table entry's reach).
 constexpr size_t kLargePage = kLargeBlockPage;
-// From an eighth of a large page up, a block is rounded up to whole large pages:
+// From half a large page up, a block is rounded up to whole large pages:
 // mapping a fresh small page costs far more than zeroing one (several
 // microseconds against a fraction of one on a virtual machine that maps
 // guest pages one by one), so the unused rest of its last large page costs
 // less than the small pages it saves. Smaller blocks come from malloc.
-constexpr size_t kSmallest = kLargePage / 8;
+constexpr size_t kSmallest = kLargePage / 2;
 
 }  // namespace
 

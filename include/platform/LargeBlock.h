@@ -1,6 +1,6 @@
 // Large heap blocks for image planes and work tables. A block is released
 // with free() like any malloc block, so a host that frees a plane it was
-// handed needs to know nothing of it; but a block of 256 KiB or more is
+// handed needs to know nothing of it; but a block of 1 MiB or more is
 // aligned to the system's large page and advised for large pages, so that
 // first touching it costs one page fault per 2 MiB instead of one per 4 KiB.
 #pragma once
