@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/LargeBlock.h"
 #include "platform/Win32.h"
 #include "rastik/CJpgIO.h"
 #include "rastik/Exports.h"
@@ -391,7 +392,9 @@ CStatus CJpgIO::EncodeFollowing(CRowFeed& feed, uint32_t mcuRowBytes)
 {
     const uint32_t mcuHeight = mcuRowBytes / (Width * ChannelCount);
     const uint32_t bandRows = mcuHeight * FollowingMcuRows(Height, mcuHeight, mcuRowBytes);
-    CScopedBuffer buffers(AllocBuffer(2 * bandRows * Width * ChannelCount, 0, 1));
+    // Filled before use, and used only by bands that do not lie in place:
+    // left untouched, so that their pages are not mapped for nothing.
+    CScopedBuffer buffers(AllocLargeBlock(size_t{2} * bandRows * Width * ChannelCount, false));
     if (!buffers.p) return CStatus::Failed(kMsgNoBuffer);
     FollowingEncode encode(*this, buffers.p, bandRows);
     return encode.Run(feed);
