@@ -257,7 +257,8 @@ TEST(PlatformClock, TickCountIsMonotonic)
 // asked, writable to their last byte, and released with free().
 TEST(PlatformMemory, LargeBlocksOfEverySizeAreZeroedAndFreedWithFree)
 {
-    for (size_t bytes : {size_t{0}, size_t{1}, size_t{4096}, size_t{3} << 20, (size_t{9} << 20) + 3}) {
+    for (size_t bytes : {size_t{0}, size_t{1}, size_t{4096}, (size_t{1} << 20) - 1, (size_t{1} << 20) + 7,
+                         size_t{3} << 20, (size_t{9} << 20) + 3}) {
         auto* block = static_cast<uint8_t*>(AllocLargeBlock(bytes, true));
         ASSERT_NE(block, nullptr) << bytes;
         EXPECT_EQ(std::count(block, block + bytes, 0), static_cast<long>(bytes)) << bytes;
@@ -268,6 +269,15 @@ TEST(PlatformMemory, LargeBlocksOfEverySizeAreZeroedAndFreedWithFree)
         memset(block, 0x5A, bytes ? bytes : 1);
         free(block);
     }
+}
+
+// A vector on large blocks keeps its contents as it grows past the size
+// that asks for large pages.
+TEST(PlatformMemory, LargeVectorKeepsItsBytesAcrossLargePageGrowth)
+{
+    LargeVector<uint32_t> v;
+    for (uint32_t i = 0; i < (3u << 20) / 4; ++i) v.push_back(i * 2654435761u);
+    for (uint32_t i = 0; i < v.size(); i += 4099) ASSERT_EQ(v[i], i * 2654435761u) << i;
 }
 
 }  // namespace
