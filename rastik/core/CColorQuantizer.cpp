@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/LargeBlock.h"
@@ -111,8 +112,9 @@ void FreeBlocks(T*&... blocks)
 void CColorQuantizer::FreeBatch()
 {
     m_prefault->Wait();
-    FreeBlocks(m_batch, m_batchSorted, m_digitCounts);
-    m_batchUsed = 0;
+    FreeBlocks(m_batch, m_batchSorted, m_batchAhead, m_digitCounts);
+    m_batchUsed = m_aheadUsed = 0;
+    m_ahead = false;
 }
 
 void CColorQuantizer::FreeLookup()
@@ -164,18 +166,23 @@ int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
     return Root ? 1 : 0;
 }
 
-// Sorts the batch's keys by their low and then their high digit (a stable
-// counting sort each); the sorted keys end in m_batch again.
+// Sorts the batch's keys; the sorted keys end in m_batch again.
 const uint32_t* CColorQuantizer::SortBatch(uint32_t n)
 {
     CWorkerPool* pool = CPoolScope::Lent();
     if (pool && n >= kLeastPooledSort) return SortBatchOnPool(*pool, n);
+    SortKeys(m_batch, m_batchSorted, n);
+    return m_batch;
+}
+
+void CColorQuantizer::SortKeys(uint32_t* keys, uint32_t* scratch, uint32_t n)
+{
     uint32_t* low = m_digitCounts;
     uint32_t* high = m_digitCounts + kDigitValues;
     memset(m_digitCounts, 0, 2 * kDigitValues * sizeof(uint32_t));
     for (uint32_t i = 0; i < n; ++i) {
-        ++low[m_batch[i] & (kDigitValues - 1)];
-        ++high[m_batch[i] >> kDigitBits];
+        ++low[keys[i] & (kDigitValues - 1)];
+        ++high[keys[i] >> kDigitBits];
     }
     uint32_t lowAt = 0, highAt = 0;
     for (uint32_t d = 0; d < kDigitValues; ++d) {
@@ -185,9 +192,8 @@ const uint32_t* CColorQuantizer::SortBatch(uint32_t n)
         lowAt += l;
         highAt += h;
     }
-    for (uint32_t i = 0; i < n; ++i) m_batchSorted[low[m_batch[i] & (kDigitValues - 1)]++] = m_batch[i];
-    for (uint32_t i = 0; i < n; ++i) m_batch[high[m_batchSorted[i] >> kDigitBits]++] = m_batchSorted[i];
-    return m_batch;
+    for (uint32_t i = 0; i < n; ++i) scratch[low[keys[i] & (kDigitValues - 1)]++] = keys[i];
+    for (uint32_t i = 0; i < n; ++i) keys[high[scratch[i] >> kDigitBits]++] = scratch[i];
 }
 
 // The same two stable passes, each cut into one piece of the keys per
@@ -239,7 +245,53 @@ bool CColorQuantizer::FlushBatch()
 {
     const uint32_t n = m_batchUsed;
     m_batchUsed = 0;
-    const uint32_t* in = SortBatch(n);
+    return EnterSorted(SortBatch(n), n);
+}
+
+bool CColorQuantizer::FlushBatchAhead()
+{
+    if (m_aheadUsed == 0) {
+        // Nothing to enter meanwhile: the batch sorts on every thread.
+        SortBatch(m_batchUsed);
+        std::swap(m_batch, m_batchAhead);
+        m_aheadUsed = m_batchUsed;
+        m_batchUsed = 0;
+        return true;
+    }
+    // The batch before, sorted, is entered from the block the next keys
+    // then fill, while the full batch sorts on a worker; no sorting outlives
+    // the call.
+    std::swap(m_batch, m_batchAhead);
+    const uint32_t before = m_aheadUsed;
+    uint32_t* const keys = m_batchAhead;
+    const uint32_t n = m_aheadUsed = m_batchUsed;
+    m_batchUsed = 0;
+    CWorkerPool* pool = CPoolScope::Lent();
+    if (!pool) {
+        SortKeys(keys, m_batchSorted, n);
+        return EnterSorted(m_batch, before);
+    }
+    struct Sorting {
+        CWorkerPool& pool;
+        std::shared_ptr<CWorkerPool::CJob> job;
+        ~Sorting() { pool.Wait(*job); }
+    } sorting{*pool, pool->Start(1, [this, keys, n](uint32_t) { SortKeys(keys, m_batchSorted, n); })};
+    const bool entered = EnterSorted(m_batch, before);
+    pool->Wait(*sorting.job);
+    return entered && !sorting.job->Failed();
+}
+
+bool CColorQuantizer::FlushAll()
+{
+    if (!m_ahead) return FlushBatch();
+    if (!FlushBatchAhead()) return false;
+    const uint32_t n = m_aheadUsed;
+    m_aheadUsed = 0;
+    return EnterSorted(m_batchAhead, n);
+}
+
+bool CColorQuantizer::EnterSorted(const uint32_t* in, uint32_t n)
+{
     Entry* path[kLevels + 1] = {};
     uint64_t pending[kLevels + 1] = {};
     int shared = 0;
@@ -283,16 +335,21 @@ int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const u
     if (!red || !green || !blue) return 0;
     if (!m_batch) {
         uint64_t pixels = static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
-        m_batchSize = static_cast<uint32_t>(pixels < kBatchKeys ? pixels : kBatchKeys);
-        m_batch = static_cast<uint32_t*>(AllocLargeBlock(m_batchSize * sizeof(uint32_t), false));
-        m_batchSorted = static_cast<uint32_t*>(AllocLargeBlock(m_batchSize * sizeof(uint32_t), false));
+        CWorkerPool* pool = CPoolScope::Lent();
+        const bool ahead = pool && pool->Threads() > 1 && pixels > kBatchKeys / 2;
+        m_batchSize = ahead ? kBatchKeys / 2 : static_cast<uint32_t>(pixels < kBatchKeys ? pixels : kBatchKeys);
+        const size_t bytes = m_batchSize * sizeof(uint32_t);
+        m_batch = static_cast<uint32_t*>(AllocLargeBlock(bytes, false));
+        m_batchSorted = static_cast<uint32_t*>(AllocLargeBlock(bytes, false));
+        if (ahead) m_batchAhead = static_cast<uint32_t*>(AllocLargeBlock(bytes, false));
         m_digitCounts = static_cast<uint32_t*>(malloc(2 * kDigitValues * sizeof(uint32_t)));
-        if (!m_batch || !m_batchSorted || !m_digitCounts) {
+        if (!m_batch || !m_batchSorted || (ahead && !m_batchAhead) || !m_digitCounts) {
             FreeBatch();
             return 0;
         }
-        m_prefault->Add(m_batch, m_batchSize * sizeof(uint32_t));
-        m_prefault->Add(m_batchSorted, m_batchSize * sizeof(uint32_t));
+        m_ahead = ahead;
+        for (uint32_t* block : {m_batch, m_batchSorted, m_batchAhead})
+            if (block) m_prefault->Add(block, bytes);
     }
     for (int32_t y = 0; y < rows; ++y) {
         size_t at = static_cast<size_t>(y) * static_cast<size_t>(Stride);
@@ -301,7 +358,7 @@ int CColorQuantizer::AddPlanes(const uint8_t* red, const uint8_t* green, const u
         const uint8_t* b = blue + at;
         for (int32_t x = 0; x < Width; ++x) {
             m_batch[m_batchUsed++] = PathKey(r[x], g[x], b[x]);
-            if (m_batchUsed == m_batchSize && !FlushBatch()) return 0;
+            if (m_batchUsed == m_batchSize && !(m_ahead ? FlushBatchAhead() : FlushBatch())) return 0;
         }
     }
     return 1;
@@ -311,7 +368,7 @@ int CColorQuantizer::BuildPalette()
 {
     if (m_built) return 1;
     m_built = true;
-    bool entered = !m_batch || FlushBatch();
+    bool entered = !m_batch || FlushAll();
     FreeBatch();
     if (!entered) return 0;
     PaletteCount = 0;

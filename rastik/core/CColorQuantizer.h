@@ -106,9 +106,19 @@ private:
     void FreeNodes();
     const uint32_t* SortBatch(uint32_t n);
     const uint32_t* SortBatchOnPool(CWorkerPool& pool, uint32_t n);
+    // Sorts n keys by their low and then their high digit (a stable
+    // counting sort each) through scratch; the sorted keys end in keys.
+    void SortKeys(uint32_t* keys, uint32_t* scratch, uint32_t n);
     // Batches this large are sorted on the conversion's worker pool.
     static constexpr uint32_t kLeastPooledSort = 1u << 16;
     bool FlushBatch();
+    // Enters n sorted keys into the tree.
+    bool EnterSorted(const uint32_t* in, uint32_t n);
+    // With batches ahead: the full batch sorts on a worker while this
+    // thread enters the batch before it.
+    bool FlushBatchAhead();
+    // Enters every key collected, ahead or not.
+    bool FlushAll();
     void FreeBatch();
     void BuildExactPalette(Node* node, int level);
     void BuildSplitPalette();
@@ -148,6 +158,13 @@ private:
     uint32_t* m_digitCounts = nullptr;
     uint32_t m_batchSize = 0;
     uint32_t m_batchUsed = 0;
+    // Images of more than half a batch, with worker threads (m_ahead): the
+    // batch before the one filling, sorted and not yet entered. Batches are
+    // then half as large, so the three blocks hold no more than the two of
+    // one whole batch.
+    bool m_ahead = false;
+    uint32_t* m_batchAhead = nullptr;
+    uint32_t m_aheadUsed = 0;
     // When mapping, per top colour bits: a palette index, kTopNearest, or
     // kTopDeeper plus the number of the node the walk goes on from.
     uint32_t* m_top = nullptr;

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "rastik/Exports.h"
 #include "rastik/core/CColorQuantizer.h"
+#include "rastik/support/CPoolScope.h"
 
 namespace {
 
@@ -222,6 +224,41 @@ TEST(QuantizerSplit, ManyColoursOutgrowTheNodeBlocks)
     EXPECT_EQ(q.DistinctColors, distinct);
     EXPECT_EQ(q.PaletteCount, 256);
     MapByRows(q, p);  // walks deep into the large tree
+}
+
+// An image of more pixels than a batch, with worker threads: each batch is
+// sorted on a worker while the one before enters the tree, and the palette
+// and rows are those of one thread.
+TEST(QuantizerSplit, BatchesSortedAheadOnWorkersGiveTheSamePaletteAndRows)
+{
+    Planes p(1500, 1500);
+    uint32_t seed = 777;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            p.Set(x, y, {x * 255 / p.width, y * 255 / p.height, static_cast<int>(seed >> 24)});
+        }
+    std::vector<uint8_t> first;
+    const uint32_t before = GetRastikThreads();
+    for (uint32_t threads : {1u, 2u, 3u}) {
+        SetRastikThreads(threads);
+        CPoolScope scope;
+        CColorQuantizer q;
+        ASSERT_EQ(q.SetImage(p.width, p.height, p.stride), 1);
+        for (int y = 0; y < p.height; y += 100) {
+            const size_t at = static_cast<size_t>(y) * p.stride;
+            ASSERT_EQ(q.AddPlanes(p.r.data() + at, p.g.data() + at, p.b.data() + at, 100), 1);
+        }
+        ASSERT_EQ(q.BuildPalette(), 1);
+        int32_t count = 0;
+        const uint8_t* palette = q.GetPalette(&count);
+        std::vector<uint8_t> result(palette, palette + 4 * count);
+        const std::vector<uint8_t> rows = MapByRows(q, p);
+        result.insert(result.end(), rows.begin(), rows.end());
+        if (threads == 1) first = result;
+        else EXPECT_TRUE(result == first) << threads << " threads";
+    }
+    SetRastikThreads(before);
 }
 
 TEST(QuantizerNearest, ColoursOffTheTreeTakeTheNearestEntryFirstOfEqualDistances)
