@@ -66,6 +66,15 @@ cmake --build "$hosts/cmake" >/dev/null
 "$hosts/cmake/host_example" "$root/samples/sample.bmp" "$hosts/half2.bmp" >/dev/null
 "$hosts/cmake/chronik_example" "$hosts/store" >/dev/null
 
+# No library search path, built or installed, holds an empty entry: that
+# would search the current folder for every library.
+for file in "$libdir"/librastik.so "$libdir"/libchronik.so "$stage"/usr/bin/* "$build"/rastik "$build"/chronik \
+  "$build"/librastik.so "$build"/libchronik.so; do
+  [ -e "$file" ] || continue
+  path=$(readelf -d "$file" | sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]$/\1/p')
+  case ":$path:" in *::*) [ -z "$path" ] || fail "$file searches the current folder for libraries ($path)" ;; esac
+done
+
 "$stage/usr/bin/rastik" --version >/dev/null
 "$stage/usr/bin/chronik" --version >/dev/null
 echo "install check passed" >&2
