@@ -21,6 +21,8 @@ constexpr uint64_t kMostStripBytes = 4u << 20;
 constexpr uint64_t kMostGroupStored = 8u << 20;
 // Groups of a batch for every thread.
 constexpr uint32_t kGroupsPerThread = 2;
+// Bytes zeroed behind each strip's stored bytes.
+constexpr uint32_t kZeroedBehind = 64;
 
 }  // namespace
 
@@ -171,8 +173,9 @@ void CTiffStripBatch::Start(uint32_t group)
         g.at[s] = at;
         if (strip < m_plan.strips)
             g.bytes[s] = m_file.Fetch(m_plan.offsets[strip], m_plan.counts[strip], g.stored + at);
-        // What a decoder may read behind the bytes is the same for every group.
-        memset(g.stored + at + g.bytes[s], 0, room - g.bytes[s]);
+        // The words a bit reader may load behind the bytes read as 0, as
+        // they do for the one-thread reader.
+        memset(g.stored + at + g.bytes[s], 0, std::min<uint32_t>(room - g.bytes[s], kZeroedBehind));
         at += room;
     }
     Group* held = &g;
