@@ -21,6 +21,11 @@ constexpr uint64_t kMostStripBytes = 4u << 20;
 constexpr uint64_t kMostGroupStored = 8u << 20;
 // Groups of a batch for every thread.
 constexpr uint32_t kGroupsPerThread = 2;
+// Strips of a group at most: each holds room behind its stored bytes
+// (kHeldSlack), so this bounds that room to 1 MiB a group. Without it, the
+// strips of a narrow image stored a row a strip made groups of a quarter
+// million strips and a gigabyte.
+constexpr uint64_t kMostGroupStrips = 256;
 // Bytes zeroed behind each strip's stored bytes.
 constexpr uint32_t kZeroedBehind = 64;
 
@@ -54,7 +59,8 @@ CTiffStripBatch::~CTiffStripBatch()
 uint32_t CTiffStripBatch::StripsPerGroup(const TiffStripPlan& plan)
 {
     const uint64_t stripRows = static_cast<uint64_t>(plan.rowsPerStrip) * plan.RowBytes();
-    return static_cast<uint32_t>(std::max<uint64_t>(1, kGroupBytes / std::max<uint64_t>(stripRows, 1)));
+    const uint64_t strips = kGroupBytes / std::max<uint64_t>(stripRows, 1);
+    return static_cast<uint32_t>(std::clamp<uint64_t>(strips, 1, kMostGroupStrips));
 }
 
 bool CTiffStripBatch::Suits(const TiffStripPlan& plan, uint32_t threads, uint64_t fileLength)

@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 
 #include "TestUtil.h"
+#include "TiffFixture.h"
+#include "rastik/Exports.h"
 #include "rastik/CTiffIO.h"
 #include "rastik/General.h"
 #include "rastik/Messages.h"
@@ -411,6 +415,48 @@ TEST(TiffHostileTiles, TileFieldsThatDoNotFitFailCleanly)
             EXPECT_EQ(PlaneBytes(whole, 0)[14], pixels[42]);
         }
         Exercise(path);
+    }
+}
+
+// The peak resident memory of this process since the last reset, in kB.
+long PeakKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// A narrow image stored a row a strip holds many strips of a few bytes each:
+// decoded on threads, in groups of strips, the room kept behind each strip
+// stays bounded (a quarter million of them once took over a gigabyte).
+TEST(TiffHostile, ManyTinyStripsDecodeOnThreadsInBoundedMemory)
+{
+    const uint32_t height = 300000;
+    std::vector<uint8_t> rows(height);
+    for (uint32_t y = 0; y < height; ++y) rows[y] = static_cast<uint8_t>(y * 7);
+    TiffFixture f = PlainTiff(1, height, 8, 1, 1, rows, 1);
+    for (TiffEntry& e : f.entries) {
+        if (e.tag == 259) e.values = {32773};  // PackBits: each strip one literal byte
+    }
+    for (std::vector<uint8_t>& strip : f.strips) strip = {0x00, strip[0]};
+    TempDir dir;
+    const std::string path = dir.File("narrow.tif");
+    ASSERT_TRUE(WriteBytes(path, MakeTiff(f)));
+
+    const uint32_t before = GetRastikThreads();
+    CTiffIO one(path.c_str());
+    SetRastikThreads(1);
+    ASSERT_EQ(ReadTiff(one, path), 1);
+    std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak
+    const long start = PeakKilobytes();
+    CTiffIO many(path.c_str());
+    SetRastikThreads(4);
+    ASSERT_EQ(ReadTiff(many, path), 1);
+    SetRastikThreads(before);
+    EXPECT_EQ(ImageMismatch(one, many), "");
+    if (start > 0) {
+        EXPECT_LT(PeakKilobytes() - start, 256 * 1024);
     }
 }
 
