@@ -23,7 +23,7 @@ void* AllocLargeBlock(size_t bytes, bool zeroed)
 {
     const bool wholePages = bytes >= kLargePage && bytes % kLargePage == 0;
     if (bytes < kSmallest && !wholePages) return zeroed ? calloc(bytes ? bytes : 1, 1) : malloc(bytes ? bytes : 1);
-    size_t rounded = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+    const size_t rounded = WholeLargePages(bytes);
     if (rounded < bytes) return nullptr;
     void* p = aligned_alloc(kLargePage, rounded);
     if (!p) return nullptr;

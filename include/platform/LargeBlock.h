@@ -6,12 +6,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <vector>
 
 // The large page: a block of whole large pages is aligned and advised too.
 constexpr size_t kLargeBlockPage = size_t{2} << 20;
+// bytes rounded up to whole large pages (0 when that passes 64 bits).
+constexpr uint64_t WholeLargePages(uint64_t bytes)
+{
+    return (bytes + kLargeBlockPage - 1) / kLargeBlockPage * kLargeBlockPage;
+}
 
 // A block of bytes bytes (at least one), zeroed when zeroed is set; null when
 // the memory cannot be had.

@@ -26,7 +26,7 @@ CBandSplitter::CBandSplitter(CWorkerPool& pool, uint32_t width, uint32_t samples
     // The first band's slots are filled before any worker starts: in whole
     // large pages, they are mapped at a few faults instead of one per 4 KiB.
     size_t bytes = 2 * bandBytes;
-    if (bytes >= kLeastLargePages) bytes = (bytes + kLargeBlockPage - 1) / kLargeBlockPage * kLargeBlockPage;
+    if (bytes >= kLeastLargePages) bytes = WholeLargePages(bytes);
     m_slots.reset(static_cast<uint8_t*>(AllocLargeBlock(bytes, false)));
     if (!m_slots) throw std::bad_alloc();
     for (uint32_t k = 0; k < 2; ++k) {

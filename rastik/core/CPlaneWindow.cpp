@@ -16,7 +16,6 @@ uint32_t CPlaneWindow::RowsFor(uint32_t writerRows, uint32_t readerRows, uint32_
     // the read fills ahead of the rows it has told final.
     const uint64_t rows = uint64_t{writerRows} + readerRows + 1;
     if (rowBytes == 0) return static_cast<uint32_t>(std::min<uint64_t>(rows, UINT32_MAX));
-    const uint64_t page = kLargeBlockPage;
-    const uint64_t bytes = (rows * rowBytes + page - 1) / page * page;
+    const uint64_t bytes = WholeLargePages(rows * rowBytes);
     return static_cast<uint32_t>(std::min<uint64_t>(bytes / rowBytes, UINT32_MAX));
 }

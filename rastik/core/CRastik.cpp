@@ -160,8 +160,7 @@ int CRastik::AllocChannelSpace()
 bool CRastik::AllocWindowedPlanes(uint32_t rows)
 {
     // Whole large pages, so that the window is mapped a large page at a time.
-    uint64_t bytes = uint64_t{rows} * BytesPerLine;
-    bytes = (bytes + kLargeBlockPage - 1) / kLargeBlockPage * kLargeBlockPage;
+    const uint64_t bytes = WholeLargePages(uint64_t{rows} * BytesPerLine);
     std::vector<std::pair<void*, size_t>> fresh;
     for (uint32_t i = 0; i < ChannelCount; ++i) {
         if (!AllocHeapPlane(i, bytes, fresh)) {

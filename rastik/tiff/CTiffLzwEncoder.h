@@ -56,4 +56,3 @@ private:
     uint32_t m_bits = 0;      // bit accumulator
     uint32_t m_pending = 0;   // bits waiting in the accumulator
 };
-

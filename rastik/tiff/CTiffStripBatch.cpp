@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "platform/LargeBlock.h"
-
 #include "rastik/support/CWorkerPool.h"
 #include "rastik/tiff/CTiffStripBytes.h"
 #include "rastik/tiff/TiffDecoderTable.h"
