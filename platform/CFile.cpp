@@ -107,7 +107,9 @@ bool CFile::Open(const char* path, unsigned flags, CFileException* error)
     m_pos = 0;
     m_external = false;
     m_writable = access == modeWrite || access == modeReadWrite;
-    m_buf.resize(kBufferSize);
+    // Filled before it is read: left as allocated.
+    m_buf.reset(new uint8_t[kBufferSize]);
+    m_bufSize = kBufferSize;
     m_bufStart = 0;
     m_readLen = 0;
     m_writeLen = 0;
@@ -126,8 +128,8 @@ void CFile::Close()
     if (::close(m_fd) != 0 && !err) err = errno;
     m_fd = -1;
     m_readLen = m_writeLen = 0;
-    m_buf.clear();
-    m_buf.shrink_to_fit();
+    m_buf.reset();
+    m_bufSize = 0;
     if (err) throw CFileException(CFileException::OsErrorToCause(err), err, m_path);
 }
 
@@ -179,7 +181,7 @@ void CFile::FlushWriteBuffer()
     if (m_writeLen == 0) return;
     size_t len = m_writeLen;
     m_writeLen = 0;  // a failed flush loses the pending bytes once, not at every call
-    WriteAt(m_bufStart, m_buf.data(), len);
+    WriteAt(m_bufStart, m_buf.get(), len);
 }
 
 uint32_t CFile::Read(void* buffer, uint32_t count)
@@ -197,13 +199,13 @@ uint32_t CFile::Read(void* buffer, uint32_t count)
         if (m_readLen && m_pos >= m_bufStart && m_pos < m_bufStart + m_readLen) {
             size_t off = static_cast<size_t>(m_pos - m_bufStart);
             size_t take = std::min<size_t>(m_readLen - off, count - done);
-            memcpy(out + done, m_buf.data() + off, take);
+            memcpy(out + done, m_buf.get() + off, take);
             done += static_cast<uint32_t>(take);
             m_pos += take;
             continue;
         }
         size_t want = count - done;
-        if (want >= m_buf.size()) {
+        if (want >= m_bufSize) {
             ssize_t n = pread(m_fd, out + done, want, static_cast<off_t>(m_pos));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
@@ -211,7 +213,7 @@ uint32_t CFile::Read(void* buffer, uint32_t count)
             m_pos += static_cast<uint64_t>(n);
             continue;
         }
-        ssize_t n = pread(m_fd, m_buf.data(), m_buf.size(), static_cast<off_t>(m_pos));
+        ssize_t n = pread(m_fd, m_buf.get(), m_bufSize, static_cast<off_t>(m_pos));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             m_readLen = 0;
@@ -219,6 +221,19 @@ uint32_t CFile::Read(void* buffer, uint32_t count)
         }
         m_bufStart = m_pos;
         m_readLen = static_cast<size_t>(n);
+    }
+    return done;
+}
+
+uint32_t CFile::ReadAt(uint64_t pos, void* buffer, uint32_t count) const
+{
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (m_fd >= 0 && done < count) {
+        ssize_t n = pread(m_fd, out + done, count - done, static_cast<off_t>(pos + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint32_t>(n);
     }
     return done;
 }
@@ -232,18 +247,18 @@ void CFile::Write(const void* buffer, uint32_t count)
     DropReadBuffer();
     const auto* data = static_cast<const uint8_t*>(buffer);
     bool contiguous = m_writeLen > 0 && m_pos == m_bufStart + m_writeLen;
-    if (contiguous && m_writeLen + count <= m_buf.size()) {
-        memcpy(m_buf.data() + m_writeLen, data, count);
+    if (contiguous && m_writeLen + count <= m_bufSize) {
+        memcpy(m_buf.get() + m_writeLen, data, count);
         m_writeLen += count;
         m_pos += count;
         return;
     }
     FlushWriteBuffer();
-    if (count >= m_buf.size()) {
+    if (count >= m_bufSize) {
         WriteAt(m_pos, data, count);
     } else {
         m_bufStart = m_pos;
-        memcpy(m_buf.data(), data, count);
+        memcpy(m_buf.get(), data, count);
         m_writeLen = count;
     }
     m_pos += count;

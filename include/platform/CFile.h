@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ public:
     bool IsOpen() const { return m_fd >= 0; }
 
     uint32_t Read(void* buffer, uint32_t count);
+    // Up to count bytes from pos, past the buffer and without moving the
+    // position: several threads may read a file opened for reading at once.
+    // The bytes read; fewer at the end of the file or on an error.
+    uint32_t ReadAt(uint64_t pos, void* buffer, uint32_t count) const;
     void Write(const void* buffer, uint32_t count);
     uint64_t Seek(int64_t offset, int from);
     uint64_t SeekToBegin() { return Seek(0, begin); }
@@ -82,7 +87,8 @@ private:
     bool m_writable = false;
     // One buffer, used either for reading (m_readLen valid bytes from m_bufStart)
     // or for writing (m_writeLen pending bytes from m_bufStart).
-    std::vector<uint8_t> m_buf;
+    std::unique_ptr<uint8_t[]> m_buf;
+    size_t m_bufSize = 0;
     uint64_t m_bufStart = 0;
     size_t m_readLen = 0;
     size_t m_writeLen = 0;

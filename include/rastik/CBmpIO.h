@@ -73,6 +73,7 @@ protected:
 
 public:
     bool WholeReadFromTop() override;
+    std::unique_ptr<CStoredRows> OpenStoredRows() override;
 
 private:
     class RowSource;

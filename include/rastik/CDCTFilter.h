@@ -9,12 +9,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "rastik/CCodecFilter.h"
 #include "rastik/DCTINFO.h"
 #include "rastik/RastikApi.h"
 
+class CStoredRows;
 class CWorkerPool;
 
 class RASTIK_API CDCTFilter : public CCodecFilter {
@@ -67,6 +69,15 @@ public:
     // EncoderAhead for a band of rows rows held in place: component c's rows
     // follow one another at planes[c], width bytes each.
     uint32_t EncoderAhead(const uint8_t* const* planes, uint32_t rows);
+    // Encodes every row of an image of three components, straight after
+    // Encode_Header, from stored rows on the worker pool of the calling
+    // conversion: the pool's threads take runs of MCU rows from the file and
+    // code them, and this thread appends their bits in order, telling next
+    // the rows appended after each band (false from next stops the image).
+    // Returns 0, or 0xFFFFFFFF without a pool, for a row the file did not
+    // give, a missing code or a stop (the image is then abandoned). The scan
+    // is the one Encoder writes from the same rows.
+    uint32_t EncoderStored(const CStoredRows& stored, const std::function<bool(uint32_t rows)>& next);
     // Writes the tail of the scan and the end-of-image marker and flushes:
     // 0, or 0xFFFFFFFF when rows are missing or a write failed.
     uint32_t Encode_EOD() override;
@@ -209,6 +220,16 @@ protected:
     // predictors it leaves. False on a missing code or a failed item; true
     // when no band is on the pool.
     bool AppendAhead();
+    // The same for a band of runs that is not the filter's; while it waits
+    // for runs on other threads, this thread codes runs of next (if any).
+    bool AppendRuns(BandAhead& ahead, BandAhead* next);
+    // DctMcuBlocks' kind of the MCU routine.
+    uint32_t McuKind() const;
+    // Stored-row coding: what its items share, and a band of count items
+    // from firstItem on handed to the pool into ahead.
+    struct StoredCoding;
+    void StartStoredOnPool(CWorkerPool& pool, const StoredCoding& coding, uint32_t firstItem, uint32_t count,
+                           std::unique_ptr<BandAhead, BandAheadEnd>& ahead);
     // Whether Encode_Header began an image that takes bands.
     bool TakesBands() const { return m_pDCCode[0] && m_pACCode[0] && m_pWorkArea; }
     // The band of Encoder and EncoderAhead, left on the pool when ahead.

@@ -79,6 +79,8 @@ private:
     // The bands of the planes as feed makes their rows final (mcuRowBytes:
     // the encoder's band of one MCU row).
     CStatus EncodeFollowing(CRowFeed& feed, uint32_t mcuRowBytes);
+    // The image from stored rows on the worker threads, with progress and Esc.
+    CStatus EncodeStored(const CStoredRows& stored);
     CStatus EncodeStreamFile(CFile* tempFile);
     // Streamed writing: makes the planar temporary file, or reopens it for the black rows.
     CStatus OpenStreamFile(bool reopen);

@@ -12,6 +12,7 @@
 #include "platform/CFile.h"
 #include "platform/CObject.h"
 #include "rastik/CGTempFile.h"
+#include "rastik/CStoredRows.h"
 #include "rastik/RastikApi.h"
 
 // Colour-mode codes of ColorMode.
@@ -73,6 +74,11 @@ public:
     // once, from the top, a row at a time, so that its planes may hold a
     // window of their rows (WindowPlanes). The base says no.
     virtual bool WholeReadFromTop();
+    // The image's rows straight from its file, for a writer that takes them
+    // on its worker threads instead of the planes: 8-bit red, green and blue
+    // samples kept uncompressed, every row in the file. Null when the file
+    // does not keep them so (the base). Valid while the file stays open.
+    virtual std::unique_ptr<CStoredRows> OpenStoredRows();
 
     // --- image description ---
     // Copies size, resolution, stride, MaxPrevSize and JpegQuality.
@@ -154,6 +160,11 @@ public:
     // complete). The caller keeps it alive meanwhile.
     void WriteFollowing(CRowFeed* feed) { m_feed = feed; }
     CRowFeed* Feed() const { return m_feed; }
+    // The next WriteFile of a writer that can take stored rows codes the
+    // image from rows rather than from its planes (null: the planes). The
+    // caller keeps it alive meanwhile.
+    void WriteStored(const CStoredRows* rows) { m_stored = rows; }
+    const CStoredRows* Stored() const { return m_stored; }
 
     // --- previews ---
     int GetPrevDataSize();
@@ -271,6 +282,7 @@ private:
     uint32_t m_rowsRead = UINT32_MAX;
     CReadFollower* m_follower = nullptr;
     CRowFeed* m_feed = nullptr;
+    const CStoredRows* m_stored = nullptr;
 
     // Byte range of rows of a plane; false when they lie outside it.
     bool PlaneRowRange(uint32_t channel, uint32_t row, uint32_t rows, size_t* at, size_t* len) const;

@@ -22,6 +22,11 @@ bool CRastik::WholeReadFromTop()
     return false;
 }
 
+std::unique_ptr<CStoredRows> CRastik::OpenStoredRows()
+{
+    return nullptr;
+}
+
 int CRastik::HeadReadError() const
 {
     return 0;

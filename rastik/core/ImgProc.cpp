@@ -524,6 +524,43 @@ int WriteWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases&
     return WriteFollowingFeed(source, *target, feed, p, phases);
 }
 
+// The source's stored rows for a JPEG target of its size and mode, when its
+// file keeps them so (null otherwise).
+std::unique_ptr<CStoredRows> StoredRowsFor(CRastik& source, const ConversionPlan& p)
+{
+    if (p.TargetType != kTypeJpeg || p.SizeChanged || p.ModeChanged) return nullptr;
+    return source.OpenStoredRows();
+}
+
+// Another type at the same size and mode for the JPEG writer, from a source
+// whose file keeps its rows so that any thread may take them: the writer's
+// worker threads read and code runs of rows straight from the file, and the
+// source's planes are never made.
+int WriteFromStoredRows(CRastik& source, const CStoredRows& stored, const ConversionPlan& p,
+                        CProgressPhases& phases)
+{
+    std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, WritePathOf(p)));
+    if (!target) return 0;
+    target->WithQorHeader = p.WithQorHeader;
+    source.BytesPerLine = BytesPerRow(source.Width * 8);
+    if (!CopyClipPaths(source, *target, 1.0, 1.0) || !DisksHold(source, p)) {
+        source.File.Abort();
+        return 0;
+    }
+    target->SetSize(&source);
+    CopyWriterSettings(source, *target);
+    target->SetMode(&source);
+    SetNewResolution(*target, p.NewResolution);
+    phases.Follow();
+    phases.Enter(CProgressPhases::kRead);
+    target->WriteStored(&stored);
+    const int written = WriteTarget(*target, p);
+    target->WriteStored(nullptr);
+    source.File.Abort();
+    if (!written && stored.Failed()) NoteReadFailure(source);
+    return written;
+}
+
 int WriteWithTarget(std::unique_ptr<CRastik>& source, const ConversionPlan& p, CProgressPhases& phases)
 {
     std::unique_ptr<CRastik> target(NewRastikInstance(p.TargetType, WritePathOf(p)));
@@ -600,11 +637,15 @@ int Convert(const char* sourcePath, const char* targetPath, int targetMode, int 
     // size for a writer that follows the read.
     const bool threaded = workers && !p.ModeChanged && !colourOnly && (p.SizeChanged || !viaSource);
     CReplacedTarget replaced;
+    std::unique_ptr<CStoredRows> stored;
     if (threaded && FollowingWriter(p) && FileExists(targetPath) && HoldsBeside(*source, p) &&
         replaced.Open(targetPath))
         p.WritePath = replaced.WritePath();
+    if (threaded && WriterFollows(p)) stored = StoredRowsFor(*source, p);
     if (threaded && p.SizeChanged) {
         result = ResizeWhileReading(*source, p, phases, *workers);
+    } else if (stored) {
+        result = WriteFromStoredRows(*source, *stored, p, phases);
     } else if (threaded && WriterFollows(p)) {
         result = WriteWhileReading(*source, p, phases, workers->Threads());
     } else {

@@ -16,6 +16,7 @@
 #include "rastik/core/CStatus.h"
 #include "rastik/formats/CBmpBitFieldRows.h"
 #include "rastik/formats/CBmpRunLengthRows.h"
+#include "rastik/formats/CBmpStoredRows.h"
 #include "rastik/support/PixelRows.h"
 
 namespace {
@@ -216,6 +217,18 @@ bool CBmpIO::WholeReadFromTop()
     // Stored rows of whole bytes, split into the planes a row at a time; the
     // extra plane may be made opaque after the read, over all its rows.
     return m_store == PixelStore::kRows && BmpInfoHeader.BitCount >= 8 && !FillsExtraPlane() && StoredRowsFromTop();
+}
+
+std::unique_ptr<CStoredRows> CBmpIO::OpenStoredRows()
+{
+    // Uncompressed 24-bit rows, all of them in the file, as the colour channels.
+    const uint32_t rowBytes = FileRowBytes();
+    if (m_store != PixelStore::kRows || BmpInfoHeader.BitCount != 24 || ChannelCount != 3 || rowBytes == 0 ||
+        Width == 0 || Height == 0 || !File.IsOpen() ||
+        File.GetLength() < BmpFileHeader.OffBits + uint64_t{rowBytes} * Height)
+        return nullptr;
+    return std::make_unique<CBmpStoredRows>(File, BmpFileHeader.OffBits, rowBytes, Height,
+                                            BmpInfoHeader.Height < 0);
 }
 
 // Masks of a 32-bit pixel's blue, green, red (and alpha) bytes in order:

@@ -6,18 +6,28 @@
 // band order through the filter's own packer, which stuffs and flushes, so
 // the scan is bit for bit the one a single thread writes. A band may be
 // left coding on the pool while this thread goes on; its bits are appended
-// before anything else enters the scan.
+// before anything else enters the scan. An image coded from stored rows
+// has every run take its own rows from the file, a few MCU rows each, and
+// two bands of runs on the pool at once.
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
+#include "platform/LargeBlock.h"
 #include "rastik/CDCTFilter.h"
+#include "rastik/CStoredRows.h"
 #include "rastik/jpeg/DctCoder.h"
 #include "rastik/jpeg/DctMcuBlocks.h"
+#include "rastik/support/CPoolScope.h"
+#include "rastik/support/CScopedBuffer.h"
 #include "rastik/support/CWorkerPool.h"
 
 namespace {
+
+using Band = DctMcuBlocks::Band;
 
 // The coded bits of one run of MCUs, most significant bit first.
 struct CodedRun {
@@ -42,10 +52,22 @@ struct RunSink {
     void End() { out.resize(used); }
 };
 
-DctMcuBlocks::Band BandOf(uint32_t kind, uint32_t components, uint32_t width, uint32_t rows, uint32_t mcusPerRow,
-                          const uint8_t* const* planes)
+// The blocks of an MCU, the component of each in coding order.
+struct McuOrder {
+    uint32_t component[DctMcuBlocks::kMostBlocks];
+    uint32_t blocks;
+};
+
+// Room for making one MCU's blocks.
+struct McuRoom {
+    int32_t area[DctMcuBlocks::kAreaValues];
+    int32_t blocks[DctMcuBlocks::kMostBlocks * 64];
+};
+
+Band BandOf(uint32_t kind, uint32_t components, uint32_t width, uint32_t rows, uint32_t mcusPerRow,
+            const uint8_t* const* planes)
 {
-    DctMcuBlocks::Band band{};
+    Band band{};
     band.kind = static_cast<DctMcuBlocks::Kind>(kind);
     band.components = components;
     band.width = width;
@@ -53,6 +75,41 @@ DctMcuBlocks::Band BandOf(uint32_t kind, uint32_t components, uint32_t width, ui
     band.mcusPerRow = mcusPerRow;
     for (uint32_t c = 0; c < 4; ++c) band.planes[c] = planes[c];
     return band;
+}
+
+// The DC predictors that MCU mcu of band leaves, for the components it holds.
+void PredictorsAfter(const CDCTFilter& f, const Band& band, const McuOrder& order, uint32_t mcu, McuRoom& room,
+                     int32_t* predictor)
+{
+    DctMcuBlocks::Make(band, mcu, room.area, room.blocks);
+    for (uint32_t b = 0; b < order.blocks; ++b)
+        predictor[order.component[b]] = DctCoder::QuantisedDc(f, order.component[b], room.blocks + 64 * b);
+}
+
+// MCUs first .. end - 1 of band coded from the DC predictors in run.predictor,
+// which it leaves as the last MCU does. The run is coded into locals and
+// stored at its end: runs lie side by side, and stores into them on every
+// block would bounce their shared cache lines between the threads coding
+// neighbouring runs.
+void CodeMcus(const CDCTFilter& f, const Band& band, const McuOrder& order, uint32_t first, uint32_t end,
+              McuRoom& room, CodedRun& run)
+{
+    CodedRun local;
+    for (uint32_t c = 0; c < 4; ++c) local.predictor[c] = run.predictor[c];
+    DctCoder::WideBits bits{0, 64};
+    RunSink sink{local.bytes};
+    for (uint32_t m = first; m < end; ++m) {
+        DctMcuBlocks::Make(band, m, room.area, room.blocks);
+        for (uint32_t b = 0; b < order.blocks; ++b) {
+            const uint32_t c = order.component[b];
+            if (!DctCoder::CodeBlock(f, c, room.blocks + 64 * b, local.predictor[c], bits, sink)) local.coded = false;
+        }
+    }
+    sink.End();
+    local.bits = static_cast<uint32_t>(local.bytes.size() * 8) + (64 - bits.free);
+    for (uint32_t left = 64 - bits.free; left > 0; left = left > 8 ? left - 8 : 0, bits.acc <<= 8)
+        local.bytes.push_back(static_cast<uint8_t>(bits.acc >> 56));
+    run = std::move(local);
 }
 
 }  // namespace
@@ -78,56 +135,32 @@ void CDCTFilter::BandAheadEnd::operator()(BandAhead* band) const
     delete band;
 }
 
+uint32_t CDCTFilter::McuKind() const
+{
+    if (m_pMcuRoutine == &CDCTFilter::Encode_NoTransform_MCU1111) return DctMcuBlocks::kPlain8;
+    if (m_pMcuRoutine == &CDCTFilter::Encode_NoTransform_MCU4114) return DctMcuBlocks::kPlain16;
+    if (m_pMcuRoutine == &CDCTFilter::Encode_Transform_MCU1111) return DctMcuBlocks::kYcc8;
+    return DctMcuBlocks::kYcc16;
+}
+
 void CDCTFilter::StartMcusOnPool(CWorkerPool& pool, uint32_t mcus)
 {
-    uint32_t kind = DctMcuBlocks::kYcc16;
-    if (m_pMcuRoutine == &CDCTFilter::Encode_NoTransform_MCU1111) kind = DctMcuBlocks::kPlain8;
-    else if (m_pMcuRoutine == &CDCTFilter::Encode_NoTransform_MCU4114) kind = DctMcuBlocks::kPlain16;
-    else if (m_pMcuRoutine == &CDCTFilter::Encode_Transform_MCU1111) kind = DctMcuBlocks::kYcc8;
-    const DctMcuBlocks::Band band = BandOf(kind, m_dwComponents, m_dwWidth, m_dwBandRows, m_dwMcusPerRow, m_pPlane);
-    struct Order {
-        uint32_t component[DctMcuBlocks::kMostBlocks];
-        uint32_t blocks;
-        int32_t start[4];
-    } order{};
+    const Band band = BandOf(McuKind(), m_dwComponents, m_dwWidth, m_dwBandRows, m_dwMcusPerRow, m_pPlane);
+    McuOrder order{};
     order.blocks = DctMcuBlocks::Order(band, order.component);
-    for (uint32_t c = 0; c < 4; ++c) order.start[c] = m_DCPredictor[c];
+    int32_t start[4];
+    for (uint32_t c = 0; c < 4; ++c) start[c] = m_DCPredictor[c];
     const uint32_t items = (mcus + kMcusPerItem - 1) / kMcusPerItem;
     m_pAhead.reset(new BandAhead(pool, mcus, items));
     CodedRun* runs = m_pAhead->runs.data();
     const CDCTFilter& self = *this;
-    m_pAhead->job = pool.Start(items, [band, order, mcus, runs, &self](uint32_t item) {
-        // The run is coded into locals and stored at its end: runs lie side
-        // by side, and stores into them on every block would bounce their
-        // shared cache lines between the threads coding neighbouring runs.
-        CodedRun local;
-        const uint32_t perMcu = order.blocks;
-        std::vector<int32_t> blocks(static_cast<size_t>(perMcu) * 64);
-        int32_t area[DctMcuBlocks::kAreaValues];
+    m_pAhead->job = pool.Start(items, [band, order, start, mcus, runs, &self](uint32_t item) {
         const uint32_t first = item * kMcusPerItem;
-        const uint32_t end = std::min(mcus, first + kMcusPerItem);
-        for (uint32_t c = 0; c < 4; ++c) local.predictor[c] = order.start[c];
-        if (first > 0) {
-            DctMcuBlocks::Make(band, first - 1, area, blocks.data());
-            for (uint32_t b = 0; b < perMcu; ++b)
-                local.predictor[order.component[b]] =
-                    DctCoder::QuantisedDc(self, order.component[b], blocks.data() + 64 * b);
-        }
-        DctCoder::WideBits bits{0, 64};
-        RunSink sink{local.bytes};
-        for (uint32_t m = first; m < end; ++m) {
-            DctMcuBlocks::Make(band, m, area, blocks.data());
-            for (uint32_t b = 0; b < perMcu; ++b) {
-                const uint32_t c = order.component[b];
-                if (!DctCoder::CodeBlock(self, c, blocks.data() + 64 * b, local.predictor[c], bits, sink))
-                    local.coded = false;
-            }
-        }
-        sink.End();
-        local.bits = static_cast<uint32_t>(local.bytes.size() * 8) + (64 - bits.free);
-        for (uint32_t left = 64 - bits.free; left > 0; left = left > 8 ? left - 8 : 0, bits.acc <<= 8)
-            local.bytes.push_back(static_cast<uint8_t>(bits.acc >> 56));
-        runs[item] = std::move(local);
+        McuRoom room;
+        CodedRun& run = runs[item];
+        for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = start[c];
+        if (first > 0) PredictorsAfter(self, band, order, first - 1, room, run.predictor);
+        CodeMcus(self, band, order, first, std::min(mcus, first + kMcusPerItem), room, run);
     });
     m_dwMcuColumn = 0;
     m_dwMcuRow = mcus / m_dwMcusPerRow * m_dwMcuHeight;
@@ -137,17 +170,26 @@ bool CDCTFilter::AppendAhead()
 {
     if (!m_pAhead) return true;
     std::unique_ptr<BandAhead, BandAheadEnd> ahead = std::move(m_pAhead);
-    CWorkerPool::CJob& job = *ahead->job;
+    return AppendRuns(*ahead, nullptr);
+}
+
+bool CDCTFilter::AppendRuns(BandAhead& ahead, BandAhead* next)
+{
+    CWorkerPool::CJob& job = *ahead.job;
     bool coded = true;
     for (uint32_t item = 0; item < job.Count(); ++item) {
-        ahead->pool.WaitFor(job, item);
+        // Waiting for an item another thread codes, this one codes the next
+        // band's items rather than idle.
+        while (!job.Done(item) && (ahead.pool.TryRun(job) || (next && ahead.pool.TryRun(*next->job)))) {
+        }
+        ahead.pool.WaitFor(job, item);
         if (job.Failed()) break;
-        AppendBits(ahead->runs[item].bytes.data(), ahead->runs[item].bits);
-        coded = coded && ahead->runs[item].coded;
+        AppendBits(ahead.runs[item].bytes.data(), ahead.runs[item].bits);
+        coded = coded && ahead.runs[item].coded;
     }
-    ahead->pool.Wait(job);
+    ahead.pool.Wait(job);
     if (job.Failed()) return false;
-    for (uint32_t c = 0; c < 4; ++c) m_DCPredictor[c] = ahead->runs.back().predictor[c];
+    for (uint32_t c = 0; c < 4; ++c) m_DCPredictor[c] = ahead.runs.back().predictor[c];
     if (!coded) m_bMissingCode = true;
     return coded;
 }
@@ -164,4 +206,173 @@ void CDCTFilter::AppendBits(const uint8_t* bytes, uint32_t bits)
     }
     m_dwBitBuffer = b.acc;
     m_dwFreeBits = b.free;
+}
+
+namespace {
+
+// An item of stored-row coding takes whole MCU rows, about this many bytes
+// of samples: enough that the MCU it reads again for its DC predictors and
+// its hand-over are small against it, little enough that its rows stay in
+// the cache of the thread that codes them.
+constexpr size_t kStoredItemBytes = 256u << 10;
+// Items of one band of stored-row coding, for each thread.
+constexpr uint32_t kStoredItemsPerThread = 4;
+
+// What an item of stored-row coding works in: its rows' planes, the MCU
+// before its rows, and the stored rows' scratch. There is one for each
+// thread; an item takes one for its run and gives it back.
+class StoredRooms {
+public:
+    StoredRooms(uint32_t count, size_t planeBytes, size_t leadBytes, size_t scratchBytes)
+        : m_planeBytes(planeBytes), m_leadBytes(leadBytes),
+          m_bytes((3 * planeBytes + 3 * leadBytes + scratchBytes + 63) / 64 * 64),
+          m_block(static_cast<uint8_t*>(AllocLargeBlock(m_bytes * count, false)))
+    {
+        if (!m_block) throw std::bad_alloc();
+        for (uint32_t i = 0; i < count; ++i) m_free.push_back(m_block.get() + i * m_bytes);
+    }
+
+    struct Room {
+        uint8_t* planes[3];
+        uint8_t* lead[3];
+        uint8_t* scratch;
+    };
+    // A room no running item holds; there are as many as threads.
+    Room Take()
+    {
+        uint8_t* base = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_free.empty()) throw std::logic_error("more items than rooms");
+            base = m_free.back();
+            m_free.pop_back();
+        }
+        Room room{};
+        for (uint32_t c = 0; c < 3; ++c) {
+            room.planes[c] = base + c * m_planeBytes;
+            room.lead[c] = base + 3 * m_planeBytes + c * m_leadBytes;
+        }
+        room.scratch = base + 3 * (m_planeBytes + m_leadBytes);
+        return room;
+    }
+    void Give(const Room& room)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_free.push_back(room.planes[0]);
+    }
+
+private:
+    struct Free {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    const size_t m_planeBytes;
+    const size_t m_leadBytes;
+    const size_t m_bytes;
+    std::unique_ptr<uint8_t, Free> m_block;
+    std::mutex m_mutex;
+    std::vector<uint8_t*> m_free;
+};
+
+// The rows an item of stored-row coding takes: the MCU rows of items at
+// once, the last item's cut at the image's end.
+struct StoredItems {
+    uint32_t height;
+    uint32_t itemRows;
+    uint32_t First(uint32_t item) const { return item * itemRows; }
+    uint32_t Rows(uint32_t item) const { return std::min(itemRows, height - First(item)); }
+};
+
+}  // namespace
+
+struct CDCTFilter::StoredCoding {
+    const CStoredRows& stored;
+    StoredRooms& rooms;
+    StoredItems items;
+    Band band;  // the layout; planes and rows are each item's own
+    McuOrder order;
+    int32_t start[4];  // DC predictors before the image
+};
+
+void CDCTFilter::StartStoredOnPool(CWorkerPool& pool, const StoredCoding& coding, uint32_t firstItem,
+                                   uint32_t count, std::unique_ptr<BandAhead, BandAheadEnd>& ahead)
+{
+    ahead.reset(new BandAhead(pool, 0, count));
+    CodedRun* runs = ahead->runs.data();
+    const CDCTFilter& self = *this;
+    ahead->job = pool.Start(count, [&coding, &self, runs, firstItem](uint32_t k) {
+        const uint32_t item = firstItem + k;
+        const uint32_t first = coding.items.First(item);
+        const uint32_t rows = coding.items.Rows(item);
+        const Band& layout = coding.band;
+        StoredRooms::Room room = coding.rooms.Take();
+        struct Given {
+            StoredRooms& rooms;
+            const StoredRooms::Room& room;
+            ~Given() { rooms.Give(room); }
+        } given{coding.rooms, room};
+        if (!coding.stored.Take(first, rows, 0, layout.width, room.planes, layout.width, room.scratch))
+            throw std::runtime_error("stored rows");
+        McuRoom mcu;
+        CodedRun& run = runs[k];
+        for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = coding.start[c];
+        if (item > 0) {
+            // The last MCU of the MCU row above leaves this item's predictors.
+            const uint32_t mcuSize = self.m_dwMcuHeight;
+            const uint32_t column = (layout.mcusPerRow - 1) * self.m_dwMcuWidth;
+            const uint32_t columns = layout.width - column;
+            if (!coding.stored.Take(first - mcuSize, mcuSize, column, columns, room.lead, columns, room.scratch))
+                throw std::runtime_error("stored rows");
+            const Band lead = BandOf(layout.kind, 3, columns, mcuSize, 1, room.lead);
+            PredictorsAfter(self, lead, coding.order, 0, mcu, run.predictor);
+        }
+        const Band band = BandOf(layout.kind, 3, layout.width, rows, layout.mcusPerRow, room.planes);
+        const uint32_t mcus = (rows + self.m_dwMcuHeight - 1) / self.m_dwMcuHeight * layout.mcusPerRow;
+        CodeMcus(self, band, coding.order, 0, mcus, mcu, run);
+    });
+}
+
+uint32_t CDCTFilter::EncoderStored(const CStoredRows& stored, const std::function<bool(uint32_t rows)>& next)
+{
+    CWorkerPool* pool = CPoolScope::Lent();
+    if (!TakesBands() || m_dwComponents != 3 || !pool || m_pAhead) return kFailure;
+    const size_t mcuRowBytes = size_t{3} * m_dwWidth * m_dwMcuHeight;
+    const uint32_t mcuRows = (m_dwHeight + m_dwMcuHeight - 1) / m_dwMcuHeight;
+    const uint32_t itemRows =
+        static_cast<uint32_t>(std::clamp<size_t>(kStoredItemBytes / mcuRowBytes, 1, mcuRows)) * m_dwMcuHeight;
+    const size_t leadBytes = size_t{m_dwMcuWidth} * m_dwMcuHeight;
+    StoredRooms rooms(pool->Threads(), size_t{itemRows} * m_dwWidth, leadBytes, stored.ScratchBytes(itemRows));
+    const uint8_t* none[4] = {};
+    StoredCoding coding{stored, rooms, StoredItems{m_dwHeight, itemRows},
+                        BandOf(McuKind(), 3, m_dwWidth, 0, m_dwMcusPerRow, none), McuOrder{}, {}};
+    coding.order.blocks = DctMcuBlocks::Order(coding.band, coding.order.component);
+    for (uint32_t c = 0; c < 4; ++c) coding.start[c] = m_DCPredictor[c];
+
+    // Two bands on the pool at once, so that the threads go on with the next
+    // while this one appends the bits of the band before.
+    const uint32_t items = (m_dwHeight + itemRows - 1) / itemRows;
+    const uint32_t bandItems = kStoredItemsPerThread * pool->Threads();
+    std::unique_ptr<BandAhead, BandAheadEnd> bands[2];
+    uint32_t appended = 0;  // rows
+    bool ok = true;
+    for (uint32_t firstItem = 0, turn = 0; ok && appended < m_dwHeight; turn ^= 1) {
+        if (firstItem < items) {
+            const uint32_t count = std::min(bandItems, items - firstItem);
+            StartStoredOnPool(*pool, coding, firstItem, count, bands[turn]);
+            firstItem += count;
+        }
+        std::unique_ptr<BandAhead, BandAheadEnd> before = std::move(bands[turn ^ 1]);
+        if (!before) continue;
+        ok = AppendRuns(*before, bands[turn].get());
+        const uint32_t rows = std::min(m_dwHeight - appended, static_cast<uint32_t>(before->runs.size()) * itemRows);
+        appended += rows;
+        ok = ok && next(rows);
+    }
+    // Bands still on the pool end before the rooms and the stored rows do.
+    for (auto& band : bands) band.reset();
+    if (!ok) {
+        Free_Memory();
+        return kFailure;
+    }
+    m_dwHeight = 0;
+    return 0;
 }

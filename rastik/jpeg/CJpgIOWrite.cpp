@@ -4,7 +4,8 @@
 // the last row has arrived. With worker threads a band holds an MCU row per
 // thread, which the encoder transforms on the workers; a write that follows
 // the step making its rows encodes each band on the workers as soon as its
-// rows are final, while the step makes the next.
+// rows are final, while the step makes the next; one given stored rows has
+// the workers take them straight from the source's file.
 #include <algorithm>
 #include <cstring>
 
@@ -375,6 +376,10 @@ CStatus CJpgIO::EncodePlanes()
     FillInfo(QuantScale(), true);
     uint32_t bandBytes = Filter->Encode_Header(kStreamFile, Info);
     if (bandBytes == CDCTFilter::kFailure || bandBytes == 0) return output.Abandon();
+    if (const CStoredRows* stored = Stored()) {
+        WriteStored(nullptr);
+        return output.End(EncodeStored(*stored));
+    }
     if (CRowFeed* feed = Feed()) {
         WriteFollowing(nullptr);
         return output.End(EncodeFollowing(*feed, bandBytes));
@@ -398,6 +403,19 @@ CStatus CJpgIO::EncodeFollowing(CRowFeed& feed, uint32_t mcuRowBytes)
     if (!buffers.p) return CStatus::Failed(kMsgNoBuffer);
     FollowingEncode encode(*this, buffers.p, bandRows);
     return encode.Run(feed);
+}
+
+CStatus CJpgIO::EncodeStored(const CStoredRows& stored)
+{
+    CRowProgress progress(Height, 0, &EscPressed);
+    const uint32_t coded = Filter->EncoderStored(stored, [&progress](uint32_t rows) {
+        for (uint32_t i = 0; i < rows; ++i)
+            if (!progress.Step()) return false;
+        return true;
+    });
+    const bool ended = Filter->Encode_EOD() != CDCTFilter::kFailure;
+    if (coded == CDCTFilter::kFailure) return progress.Escaped() ? CStatus::Stopped() : CStatus::Failed();
+    return ended ? CStatus::Ok() : CStatus::Failed();
 }
 
 int CJpgIO::WriteToFile(CFile* tempFile)

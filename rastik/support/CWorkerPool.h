@@ -2,7 +2,8 @@
 // handed out as jobs of numbered items; the thread that hands out a job runs
 // items of it too while it waits, so a job always completes, even when every
 // worker is busy elsewhere. Items are taken in increasing order. Workers run
-// computation only: progress, the Esc poll, messages and files stay with the
+// computation and reads by position of files opened for reading only:
+// progress, the Esc poll, messages and every other file call stay with the
 // thread that runs the conversion.
 #pragma once
 

@@ -237,10 +237,13 @@ TEST_F(ThreadTest, EveryThreadCountWritesTheSameBytesFromHeapAndSpilledPlanes)
     }
 }
 
-TEST_F(ThreadTest, ADamagedStripReadsAlikeWhateverTheThreads)
+TEST_F(ThreadTest, ADamagedSourceReadsAlikeWhateverTheThreads)
 {
-    // Strips decoded ahead on the workers meet the damage as one thread does.
+    // Strips decoded ahead on the workers meet the damage as one thread
+    // does, and a bitmap short of rows (read through the planes, not from
+    // its stored rows) is written as one thread writes it.
     const std::string tif = s_dir->File("damaged.tif");
+    const std::string bmp = s_dir->File("short.bmp");
     {
         ThreadSetting one(1);
         ASSERT_EQ(RunJob({s_large, "tif", kModeRgb, 0, 0u, kImgProcCompressionLzw}, tif), 1);
@@ -248,20 +251,26 @@ TEST_F(ThreadTest, ADamagedStripReadsAlikeWhateverTheThreads)
     std::vector<uint8_t> bytes = ReadBytes(tif);
     for (size_t i = bytes.size() * 2 / 5; i < bytes.size() / 2; ++i) bytes[i] = 0xFF;
     ASSERT_TRUE(testutil::WriteBytes(tif, bytes));
-    int oneResult = -1;
-    std::vector<uint8_t> oneBytes;
-    for (uint32_t threads : {1u, 2u, 8u}) {
-        ThreadSetting setting(threads);
-        const std::string out = s_dir->File("damaged" + std::to_string(threads) + ".bmp");
-        const int result = RunJob({tif, "bmp", kModeRgb, 0, 0u, 0}, out);
-        const std::vector<uint8_t> written = result ? ReadBytes(out) : std::vector<uint8_t>{};
-        EXPECT_EQ(FileExists(out.c_str()), result == 1) << threads;
-        if (threads == 1) {
-            oneResult = result;
-            oneBytes = written;
+    bytes = ReadBytes(s_large);
+    bytes.resize(bytes.size() * 3 / 4);
+    ASSERT_TRUE(testutil::WriteBytes(bmp, bytes));
+    for (const auto& [source, suffix] : {std::pair{tif, "bmp"}, std::pair{bmp, "jpg"}}) {
+        int oneResult = -1;
+        std::vector<uint8_t> oneBytes;
+        for (uint32_t threads : {1u, 2u, 8u}) {
+            SCOPED_TRACE(source + " threads " + std::to_string(threads));
+            ThreadSetting setting(threads);
+            const std::string out = s_dir->File("damaged" + std::to_string(threads) + "." + suffix);
+            const int result = RunJob({source, suffix, kModeRgb, 0, 0u, 0}, out);
+            const std::vector<uint8_t> written = result ? ReadBytes(out) : std::vector<uint8_t>{};
+            EXPECT_EQ(FileExists(out.c_str()), result == 1);
+            if (threads == 1) {
+                oneResult = result;
+                oneBytes = written;
+            }
+            EXPECT_EQ(result, oneResult);
+            EXPECT_TRUE(written == oneBytes);
         }
-        EXPECT_EQ(result, oneResult) << threads;
-        EXPECT_TRUE(written == oneBytes) << threads;
     }
 }
 
