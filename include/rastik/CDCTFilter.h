@@ -239,6 +239,8 @@ protected:
     uint32_t EncodePlanes(const uint8_t* const* planes, uint32_t rows, bool ahead);
     // Appends bits bits (most significant first) to the scan.
     void AppendBits(const uint8_t* bytes, uint32_t bits);
+    // The same for bits from .. to - 1 of bytes.
+    void AppendBitRange(const uint8_t* bytes, uint32_t from, uint32_t to);
     // MCUs of one item of pooled coding: an item transforms the MCU before
     // it again for its DC predictors, one MCU in this many. Shorter items
     // spend more on their own set-up and hand-over than they gain in balance.

@@ -15,12 +15,11 @@ public:
 
     // Bytes of scratch that Take needs for rows rows.
     virtual size_t ScratchBytes(uint32_t rows) const = 0;
-    // Rows first .. first + rows - 1, columns column .. column + columns - 1,
-    // into planes[0..2] (red, green, blue), stride bytes from one row to the
-    // next; scratch holds ScratchBytes(rows) bytes. False when the file does
-    // not give them.
-    virtual bool Take(uint32_t first, uint32_t rows, uint32_t column, uint32_t columns, uint8_t* const* planes,
-                      size_t stride, uint8_t* scratch) const = 0;
+    // Rows first .. first + rows - 1 into planes[0..2] (red, green, blue),
+    // stride bytes from one row to the next; scratch holds ScratchBytes(rows)
+    // bytes. False when the file does not give them.
+    virtual bool Take(uint32_t first, uint32_t rows, uint8_t* const* planes, size_t stride,
+                      uint8_t* scratch) const = 0;
     // Whether a Take failed: the file did not give the rows it should.
     bool Failed() const { return m_failed.load(); }
 

@@ -227,7 +227,7 @@ std::unique_ptr<CStoredRows> CBmpIO::OpenStoredRows()
         Width == 0 || Height == 0 || !File.IsOpen() ||
         File.GetLength() < BmpFileHeader.OffBits + uint64_t{rowBytes} * Height)
         return nullptr;
-    return std::make_unique<CBmpStoredRows>(File, BmpFileHeader.OffBits, rowBytes, Height,
+    return std::make_unique<CBmpStoredRows>(File, BmpFileHeader.OffBits, rowBytes, Width, Height,
                                             BmpInfoHeader.Height < 0);
 }
 

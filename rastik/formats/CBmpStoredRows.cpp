@@ -1,7 +1,7 @@
 // Stored rows of an uncompressed 24-bit bitmap: blue, green, red a pixel,
 // each row padded to whole 4-byte words, the bottom row first unless the
-// header's height is negative. Rows lie one after the other in the file: most
-// of each row is read for a run of rows at once, less of it row by row.
+// header's height is negative. The rows asked for lie one after the other
+// in the file and are read at once.
 #include "rastik/formats/CBmpStoredRows.h"
 
 #include "platform/CFile.h"
@@ -9,13 +9,13 @@
 
 namespace {
 
-constexpr uint32_t kPixelBytes = 3;
 
 }  // namespace
 
-CBmpStoredRows::CBmpStoredRows(const CFile& file, uint64_t dataOffset, uint32_t rowBytes, uint32_t height,
-                               bool topDown)
-    : m_file(file), m_dataOffset(dataOffset), m_rowBytes(rowBytes), m_height(height), m_topDown(topDown)
+CBmpStoredRows::CBmpStoredRows(const CFile& file, uint64_t dataOffset, uint32_t rowBytes, uint32_t width,
+                               uint32_t height, bool topDown)
+    : m_file(file), m_dataOffset(dataOffset), m_rowBytes(rowBytes), m_width(width), m_height(height),
+      m_topDown(topDown)
 {
 }
 
@@ -36,32 +36,20 @@ uint64_t CBmpStoredRows::RowOffset(uint32_t y) const
     return m_dataOffset + uint64_t{stored} * m_rowBytes;
 }
 
-bool CBmpStoredRows::Take(uint32_t first, uint32_t rows, uint32_t column, uint32_t columns, uint8_t* const* planes,
-                          size_t stride, uint8_t* scratch) const
+bool CBmpStoredRows::Take(uint32_t first, uint32_t rows, uint8_t* const* planes, size_t stride,
+                          uint8_t* scratch) const
 {
     if (rows == 0 || first >= m_height || rows > m_height - first) return Failure();
-    if ((uint64_t{column} + columns) * kPixelBytes > m_rowBytes) return Failure();
+    const uint64_t bytes = uint64_t{rows} * m_rowBytes;
+    if (bytes > UINT32_MAX) return Failure();
+    const uint32_t count = static_cast<uint32_t>(bytes);
+    const uint32_t lowest = m_topDown ? first : first + rows - 1;
+    if (m_file.ReadAt(RowOffset(lowest), scratch, count) != count) return Failure();
     // Blue, green, red: the planes in reverse.
     uint8_t* out[3] = {planes[2], planes[1], planes[0]};
-    // More than half of each row: the rows are read whole.
-    const bool whole = uint64_t{columns} * kPixelBytes * 2 >= m_rowBytes;
-    if (whole) {
-        const uint32_t lowest = m_topDown ? first : first + rows - 1;
-        const uint32_t bytes = rows * m_rowBytes;
-        if (m_file.ReadAt(RowOffset(lowest), scratch, bytes) != bytes) return Failure();
-    }
     for (uint32_t i = 0; i < rows; ++i) {
-        const uint32_t y = first + i;
-        const uint8_t* in = nullptr;
-        if (whole) {
-            const uint32_t at = m_topDown ? i : rows - 1 - i;
-            in = scratch + static_cast<size_t>(at) * m_rowBytes + size_t{column} * kPixelBytes;
-        } else {
-            const uint32_t bytes = columns * kPixelBytes;
-            if (m_file.ReadAt(RowOffset(y) + uint64_t{column} * kPixelBytes, scratch, bytes) != bytes) return Failure();
-            in = scratch;
-        }
-        rastik::SplitThree(in, columns, out);
+        const uint32_t at = m_topDown ? i : rows - 1 - i;
+        rastik::SplitThree(scratch + static_cast<size_t>(at) * m_rowBytes, m_width, out);
         for (uint8_t*& o : out) o += stride;
     }
     return true;

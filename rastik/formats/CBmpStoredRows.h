@@ -10,13 +10,14 @@ class CFile;
 
 class CBmpStoredRows final : public CStoredRows {
 public:
-    // Rows of rowBytes bytes from dataOffset on, bottom-up unless topDown;
-    // the file must hold all height of them.
-    CBmpStoredRows(const CFile& file, uint64_t dataOffset, uint32_t rowBytes, uint32_t height, bool topDown);
+    // Rows of width pixels in rowBytes bytes from dataOffset on, bottom-up
+    // unless topDown; the file must hold all height of them.
+    CBmpStoredRows(const CFile& file, uint64_t dataOffset, uint32_t rowBytes, uint32_t width, uint32_t height,
+                   bool topDown);
 
     size_t ScratchBytes(uint32_t rows) const override;
-    bool Take(uint32_t first, uint32_t rows, uint32_t column, uint32_t columns, uint8_t* const* planes,
-              size_t stride, uint8_t* scratch) const override;
+    bool Take(uint32_t first, uint32_t rows, uint8_t* const* planes, size_t stride,
+              uint8_t* scratch) const override;
 
 private:
     // Notes a Take that failed; false.
@@ -27,6 +28,7 @@ private:
     const CFile& m_file;
     uint64_t m_dataOffset;
     uint32_t m_rowBytes;
+    uint32_t m_width;
     uint32_t m_height;
     bool m_topDown;
 };

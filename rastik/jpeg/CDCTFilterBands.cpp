@@ -8,7 +8,9 @@
 // left coding on the pool while this thread goes on; its bits are appended
 // before anything else enters the scan. An image coded from stored rows
 // has every run take its own rows from the file, a few MCU rows each, and
-// two bands of runs on the pool at once.
+// two bands of runs on the pool at once; such a run codes its first MCU
+// without the DC predictors before it, and this thread writes the first DC
+// difference of each component as it appends the run.
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -29,12 +31,22 @@ namespace {
 
 using Band = DctMcuBlocks::Band;
 
-// The coded bits of one run of MCUs, most significant bit first.
+// The coded bits of one run of MCUs, most significant bit first. A run
+// coded without the DC predictors before it leaves out the DC difference of
+// the first block of each component; the bits that go there, once the
+// predictors are known, are noted instead.
 struct CodedRun {
+    struct Deferred {
+        uint32_t at;         // bit position in the run's bits
+        uint32_t component;
+        int32_t dc;          // the block's quantised DC value
+    };
     std::vector<uint8_t> bytes;
     uint32_t bits = 0;         // valid bits in bytes
     int32_t predictor[4] = {};  // DC predictors after the run
     bool coded = true;          // every symbol had a code
+    Deferred deferred[4] = {};
+    uint32_t deferredCount = 0;
 };
 
 // Whole words of a run's bits, big-endian, without stuffing; out grows by
@@ -87,22 +99,32 @@ void PredictorsAfter(const CDCTFilter& f, const Band& band, const McuOrder& orde
 }
 
 // MCUs first .. end - 1 of band coded from the DC predictors in run.predictor,
-// which it leaves as the last MCU does. The run is coded into locals and
-// stored at its end: runs lie side by side, and stores into them on every
-// block would bounce their shared cache lines between the threads coding
-// neighbouring runs.
+// which it leaves as the last MCU does; or, deferred, without them. The run
+// is coded into locals and stored at its end: runs lie side by side, and
+// stores into them on every block would bounce their shared cache lines
+// between the threads coding neighbouring runs.
 void CodeMcus(const CDCTFilter& f, const Band& band, const McuOrder& order, uint32_t first, uint32_t end,
-              McuRoom& room, CodedRun& run)
+              bool deferred, McuRoom& room, CodedRun& run)
 {
     CodedRun local;
     for (uint32_t c = 0; c < 4; ++c) local.predictor[c] = run.predictor[c];
     DctCoder::WideBits bits{0, 64};
     RunSink sink{local.bytes};
+    bool known[4] = {!deferred, !deferred, !deferred, !deferred};
     for (uint32_t m = first; m < end; ++m) {
         DctMcuBlocks::Make(band, m, room.area, room.blocks);
         for (uint32_t b = 0; b < order.blocks; ++b) {
             const uint32_t c = order.component[b];
-            if (!DctCoder::CodeBlock(f, c, room.blocks + 64 * b, local.predictor[c], bits, sink)) local.coded = false;
+            const int32_t* block = room.blocks + 64 * b;
+            if (!known[c]) {
+                known[c] = true;
+                const uint32_t at = static_cast<uint32_t>(sink.used * 8) + (64 - bits.free);
+                if (!DctCoder::CodeBlock<RunSink, false>(f, c, block, local.predictor[c], bits, sink))
+                    local.coded = false;
+                local.deferred[local.deferredCount++] = {at, c, local.predictor[c]};
+            } else if (!DctCoder::CodeBlock(f, c, block, local.predictor[c], bits, sink)) {
+                local.coded = false;
+            }
         }
     }
     sink.End();
@@ -160,7 +182,7 @@ void CDCTFilter::StartMcusOnPool(CWorkerPool& pool, uint32_t mcus)
         CodedRun& run = runs[item];
         for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = start[c];
         if (first > 0) PredictorsAfter(self, band, order, first - 1, room, run.predictor);
-        CodeMcus(self, band, order, first, std::min(mcus, first + kMcusPerItem), room, run);
+        CodeMcus(self, band, order, first, std::min(mcus, first + kMcusPerItem), false, room, run);
     });
     m_dwMcuColumn = 0;
     m_dwMcuRow = mcus / m_dwMcusPerRow * m_dwMcuHeight;
@@ -177,6 +199,24 @@ bool CDCTFilter::AppendRuns(BandAhead& ahead, BandAhead* next)
 {
     CWorkerPool::CJob& job = *ahead.job;
     bool coded = true;
+    // The DC predictors before the run being appended, for its deferred blocks.
+    int32_t predictor[4];
+    for (uint32_t c = 0; c < 4; ++c) predictor[c] = m_DCPredictor[c];
+    auto append = [&](const CodedRun& run) {
+        uint32_t from = 0;
+        for (uint32_t d = 0; d < run.deferredCount; ++d) {
+            const CodedRun::Deferred& block = run.deferred[d];
+            AppendBitRange(run.bytes.data(), from, block.at);
+            DctCoder::Bits b{m_dwBitBuffer, m_dwFreeBits};
+            DctCoder::PutValue(*this, b, m_pDCCode[m_dwDCSelector[block.component]], 0,
+                               block.dc - predictor[block.component]);
+            m_dwBitBuffer = b.acc;
+            m_dwFreeBits = b.free;
+            from = block.at;
+        }
+        AppendBitRange(run.bytes.data(), from, run.bits);
+        for (uint32_t c = 0; c < 4; ++c) predictor[c] = run.predictor[c];
+    };
     for (uint32_t item = 0; item < job.Count(); ++item) {
         // Waiting for an item another thread codes, this one codes the next
         // band's items rather than idle.
@@ -184,14 +224,31 @@ bool CDCTFilter::AppendRuns(BandAhead& ahead, BandAhead* next)
         }
         ahead.pool.WaitFor(job, item);
         if (job.Failed()) break;
-        AppendBits(ahead.runs[item].bytes.data(), ahead.runs[item].bits);
+        append(ahead.runs[item]);
         coded = coded && ahead.runs[item].coded;
     }
     ahead.pool.Wait(job);
     if (job.Failed()) return false;
     for (uint32_t c = 0; c < 4; ++c) m_DCPredictor[c] = ahead.runs.back().predictor[c];
     if (!coded) m_bMissingCode = true;
-    return coded;
+    return !m_bMissingCode;
+}
+
+void CDCTFilter::AppendBitRange(const uint8_t* bytes, uint32_t from, uint32_t to)
+{
+    if (from >= to) return;
+    bytes += from / 8;
+    if (const uint32_t skip = from % 8) {
+        // The rest of the first byte, as far as to.
+        const uint32_t n = std::min(8 - skip, to - from);
+        DctCoder::Bits b{m_dwBitBuffer, m_dwFreeBits};
+        DctCoder::PutBits(*this, b, (static_cast<uint32_t>(*bytes) >> (8 - skip - n)) & ((1u << n) - 1), n);
+        m_dwBitBuffer = b.acc;
+        m_dwFreeBits = b.free;
+        from += n;
+        ++bytes;
+    }
+    AppendBits(bytes, to - from);
 }
 
 void CDCTFilter::AppendBits(const uint8_t* bytes, uint32_t bits)
@@ -211,21 +268,20 @@ void CDCTFilter::AppendBits(const uint8_t* bytes, uint32_t bits)
 namespace {
 
 // An item of stored-row coding takes whole MCU rows, about this many bytes
-// of samples: enough that the MCU it reads again for its DC predictors and
-// its hand-over are small against it, little enough that its rows stay in
-// the cache of the thread that codes them.
+// of samples: enough that its read and hand-over are small against it,
+// little enough that its rows stay in the cache of the thread that codes
+// them.
 constexpr size_t kStoredItemBytes = 256u << 10;
 // Items of one band of stored-row coding, for each thread.
 constexpr uint32_t kStoredItemsPerThread = 4;
 
-// What an item of stored-row coding works in: its rows' planes, the MCU
-// before its rows, and the stored rows' scratch. There is one for each
-// thread; an item takes one for its run and gives it back.
+// What an item of stored-row coding works in: its rows' planes and the
+// stored rows' scratch. There is one for each thread; an item takes one for
+// its run and gives it back.
 class StoredRooms {
 public:
-    StoredRooms(uint32_t count, size_t planeBytes, size_t leadBytes, size_t scratchBytes)
-        : m_planeBytes(planeBytes), m_leadBytes(leadBytes),
-          m_bytes((3 * planeBytes + 3 * leadBytes + scratchBytes + 63) / 64 * 64),
+    StoredRooms(uint32_t count, size_t planeBytes, size_t scratchBytes)
+        : m_planeBytes(planeBytes), m_bytes((3 * planeBytes + scratchBytes + 63) / 64 * 64),
           m_block(static_cast<uint8_t*>(AllocLargeBlock(m_bytes * count, false)))
     {
         if (!m_block) throw std::bad_alloc();
@@ -234,7 +290,6 @@ public:
 
     struct Room {
         uint8_t* planes[3];
-        uint8_t* lead[3];
         uint8_t* scratch;
     };
     // A room no running item holds; there are as many as threads.
@@ -248,11 +303,8 @@ public:
             m_free.pop_back();
         }
         Room room{};
-        for (uint32_t c = 0; c < 3; ++c) {
-            room.planes[c] = base + c * m_planeBytes;
-            room.lead[c] = base + 3 * m_planeBytes + c * m_leadBytes;
-        }
-        room.scratch = base + 3 * (m_planeBytes + m_leadBytes);
+        for (uint32_t c = 0; c < 3; ++c) room.planes[c] = base + c * m_planeBytes;
+        room.scratch = base + 3 * m_planeBytes;
         return room;
     }
     void Give(const Room& room)
@@ -266,7 +318,6 @@ private:
         void operator()(uint8_t* p) const { std::free(p); }
     };
     const size_t m_planeBytes;
-    const size_t m_leadBytes;
     const size_t m_bytes;
     std::unique_ptr<uint8_t, Free> m_block;
     std::mutex m_mutex;
@@ -310,24 +361,16 @@ void CDCTFilter::StartStoredOnPool(CWorkerPool& pool, const StoredCoding& coding
             const StoredRooms::Room& room;
             ~Given() { rooms.Give(room); }
         } given{coding.rooms, room};
-        if (!coding.stored.Take(first, rows, 0, layout.width, room.planes, layout.width, room.scratch))
+        if (!coding.stored.Take(first, rows, room.planes, layout.width, room.scratch))
             throw std::runtime_error("stored rows");
         McuRoom mcu;
         CodedRun& run = runs[k];
         for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = coding.start[c];
-        if (item > 0) {
-            // The last MCU of the MCU row above leaves this item's predictors.
-            const uint32_t mcuSize = self.m_dwMcuHeight;
-            const uint32_t column = (layout.mcusPerRow - 1) * self.m_dwMcuWidth;
-            const uint32_t columns = layout.width - column;
-            if (!coding.stored.Take(first - mcuSize, mcuSize, column, columns, room.lead, columns, room.scratch))
-                throw std::runtime_error("stored rows");
-            const Band lead = BandOf(layout.kind, 3, columns, mcuSize, 1, room.lead);
-            PredictorsAfter(self, lead, coding.order, 0, mcu, run.predictor);
-        }
         const Band band = BandOf(layout.kind, 3, layout.width, rows, layout.mcusPerRow, room.planes);
         const uint32_t mcus = (rows + self.m_dwMcuHeight - 1) / self.m_dwMcuHeight * layout.mcusPerRow;
-        CodeMcus(self, band, coding.order, 0, mcus, mcu, run);
+        // Only the image's first run knows its predictors; the others' are
+        // those the run before leaves, filled in as the runs are appended.
+        CodeMcus(self, band, coding.order, 0, mcus, item > 0, mcu, run);
     });
 }
 
@@ -339,8 +382,7 @@ uint32_t CDCTFilter::EncoderStored(const CStoredRows& stored, const std::functio
     const uint32_t mcuRows = (m_dwHeight + m_dwMcuHeight - 1) / m_dwMcuHeight;
     const uint32_t itemRows =
         static_cast<uint32_t>(std::clamp<size_t>(kStoredItemBytes / mcuRowBytes, 1, mcuRows)) * m_dwMcuHeight;
-    const size_t leadBytes = size_t{m_dwMcuWidth} * m_dwMcuHeight;
-    StoredRooms rooms(pool->Threads(), size_t{itemRows} * m_dwWidth, leadBytes, stored.ScratchBytes(itemRows));
+    StoredRooms rooms(pool->Threads(), size_t{itemRows} * m_dwWidth, stored.ScratchBytes(itemRows));
     const uint8_t* none[4] = {};
     StoredCoding coding{stored, rooms, StoredItems{m_dwHeight, itemRows},
                         BandOf(McuKind(), 3, m_dwWidth, 0, m_dwMcusPerRow, none), McuOrder{}, {}};

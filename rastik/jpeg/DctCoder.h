@@ -259,8 +259,10 @@ struct DctCoder {
     // The coding of EncodeBlock for a transformed block of component c, with
     // the DC predictor of c, into bits b that full words leave for sink;
     // reads the filter's tables only. False when a symbol had no code (the
-    // others are written).
-    template <class Sink>
+    // others are written). Without WithDc the DC difference is left out (a
+    // caller that does not know the predictor yet writes it later) and
+    // predictor still becomes the block's DC value.
+    template <class Sink, bool WithDc = true>
     static bool CodeBlock(const CDCTFilter& f, uint32_t c, const int32_t* block, int32_t& predictor, WideBits& b,
                           Sink& sink)
     {
@@ -274,7 +276,7 @@ struct DctCoder {
         int32_t dcValue = Divide(block[0], multiplier[0], shift[0]);
         int32_t difference = dcValue - predictor;
         predictor = dcValue;
-        {
+        if (WithDc) {
             uint32_t sign = static_cast<uint32_t>(difference >> 31);
             uint32_t magnitude = (static_cast<uint32_t>(difference) ^ sign) - sign;
             uint32_t size = magnitude ? 32 - static_cast<uint32_t>(__builtin_clz(magnitude)) : 0;

@@ -16,8 +16,7 @@ class ImageRows final : public CStoredRows {
 public:
     ImageRows(const dcttest::Image& image, uint32_t failFrom) : m_image(image), m_failFrom(failFrom) {}
     size_t ScratchBytes(uint32_t) const override { return 0; }
-    bool Take(uint32_t first, uint32_t rows, uint32_t column, uint32_t columns, uint8_t* const* planes,
-              size_t stride, uint8_t*) const override
+    bool Take(uint32_t first, uint32_t rows, uint8_t* const* planes, size_t stride, uint8_t*) const override
     {
         if (first + rows > m_failFrom) {
             NoteFailure();
@@ -25,7 +24,7 @@ public:
         }
         for (uint32_t c = 0; c < 3; ++c)
             for (uint32_t y = 0; y < rows; ++y)
-                for (uint32_t x = 0; x < columns; ++x) planes[c][y * stride + x] = m_image.At(c, column + x, first + y);
+                for (uint32_t x = 0; x < m_image.width; ++x) planes[c][y * stride + x] = m_image.At(c, x, first + y);
         return true;
     }
 
