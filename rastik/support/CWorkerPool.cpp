@@ -2,6 +2,7 @@
 #include "rastik/support/CWorkerPool.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -67,6 +68,7 @@ CWorkerPool::CWorkerPool(uint32_t threads)
     // Workers take no signals: a host's handlers (Ctrl-C) run on its own threads.
     sigset_t all, previous;
     sigfillset(&all);
+    m_creator = sched_getcpu();
     pthread_sigmask(SIG_BLOCK, &all, &previous);
     for (uint32_t i = 1; i < threads && i < kMostThreads; ++i) {
         try {
@@ -99,9 +101,29 @@ std::shared_ptr<CWorkerPool::CJob> CWorkerPool::NextJob()
     return m_jobs.empty() ? nullptr : m_jobs.front();
 }
 
+namespace {
+
+// A worker that starts on the processor of the thread that made it moves to
+// another one it may run on, once. A scheduler that packs threads onto few
+// processors (some virtual machines' do, to spare the host) otherwise lets
+// a new worker take turns with the thread that made it on one processor
+// while another stays idle, for tens of milliseconds.
+void LeaveProcessor(int creator)
+{
+    cpu_set_t allowed;
+    if (creator < 0 || sched_getcpu() != creator || sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+    cpu_set_t others = allowed;
+    CPU_CLR(creator, &others);
+    if (CPU_COUNT(&others) == 0 || sched_setaffinity(0, sizeof others, &others) != 0) return;
+    sched_setaffinity(0, sizeof allowed, &allowed);
+}
+
+}  // namespace
+
 void CWorkerPool::WorkerLoop()
 {
     t_onWorker = true;
+    LeaveProcessor(m_creator);
     for (;;) {
         std::shared_ptr<CJob> job;
         {

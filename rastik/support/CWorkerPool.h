@@ -80,6 +80,7 @@ private:
     std::condition_variable m_wake;
     std::deque<std::shared_ptr<CJob>> m_jobs;
     bool m_stopping = false;
+    int m_creator = -1;  // the processor of the thread that made the pool
 };
 
 // The thread count a conversion uses now: SetRastikThreads' setting, or the
