@@ -34,7 +34,12 @@ for need in "$tool" "$convert" "$vips"; do
     fi
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/threadsbench.XXXXXX")
+# The files lie in memory (/dev/shm where there is one, unless TMPDIR says
+# otherwise): on a disk, the page cache may drop them between runs, and a
+# run that reads them back from the disk times the disk, not the threads.
+memory=/dev/shm
+[ -d "$memory" ] && [ -w "$memory" ] || memory=/tmp
+work=$(mktemp -d "${TMPDIR:-$memory}/threadsbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
 . "$here/timing.sh"
