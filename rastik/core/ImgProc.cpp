@@ -502,6 +502,16 @@ void WindowFollowedPlanes(CRastik& source, const ConversionPlan& p, uint32_t thr
     source.WindowPlanes(std::make_shared<CPlaneWindow>(rows));
 }
 
+// A target at the source's size and mode takes its size, mode and writer
+// settings, at the plan's resolution.
+void TakeSourceLayout(const CRastik& source, CRastik& target, const ConversionPlan& p)
+{
+    target.SetSize(&source);
+    CopyWriterSettings(source, target);
+    target.SetMode(&source);
+    SetNewResolution(target, p.NewResolution);
+}
+
 // Another type at the same size and mode, with worker threads, for a
 // writer that follows: the target borrows the source's planes before the
 // read and writes them band by band as the read fills them.
@@ -515,10 +525,7 @@ int WriteWhileReading(CRastik& source, const ConversionPlan& p, CProgressPhases&
         source.File.Abort();
         return 0;
     }
-    target->SetSize(&source);
-    CopyWriterSettings(source, *target);
-    target->SetMode(&source);
-    SetNewResolution(*target, p.NewResolution);
+    TakeSourceLayout(source, *target, p);
     CPlaneLoan loan(source, *target);
     CReadFeed feed(source, [&source] { return ReadPlanes(source); });
     return WriteFollowingFeed(source, *target, feed, p, phases);
@@ -547,10 +554,7 @@ int WriteFromStoredRows(CRastik& source, const CStoredRows& stored, const Conver
         source.File.Abort();
         return 0;
     }
-    target->SetSize(&source);
-    CopyWriterSettings(source, *target);
-    target->SetMode(&source);
-    SetNewResolution(*target, p.NewResolution);
+    TakeSourceLayout(source, *target, p);
     phases.Follow();
     phases.Enter(CProgressPhases::kRead);
     target->WriteStored(&stored);
