@@ -241,9 +241,8 @@ protected:
     void AppendBits(const uint8_t* bytes, uint32_t bits);
     // The same for bits from .. to - 1 of bytes.
     void AppendBitRange(const uint8_t* bytes, uint32_t from, uint32_t to);
-    // MCUs of one item of pooled coding: an item transforms the MCU before
-    // it again for its DC predictors, one MCU in this many. Shorter items
-    // spend more on their own set-up and hand-over than they gain in balance.
+    // MCUs of one item of pooled coding. Shorter items spend more on their
+    // own set-up and hand-over than they gain in balance.
     static constexpr uint32_t kMcusPerItem = 256;
 
     int32_t* ComponentArea(uint32_t component) { return m_pWorkArea + 256 * component; }

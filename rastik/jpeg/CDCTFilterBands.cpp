@@ -1,16 +1,15 @@
 // Bands of the DCT encoder spread over worker threads. The band's MCUs are
 // cut into runs; each run is transformed and Huffman-coded on any thread
-// into bits of its own, without byte stuffing, starting from the DC
-// predictors that the MCU before the run leaves (that MCU is transformed
-// again for them). This thread then appends the runs' bits to the scan in
-// band order through the filter's own packer, which stuffs and flushes, so
-// the scan is bit for bit the one a single thread writes. A band may be
-// left coding on the pool while this thread goes on; its bits are appended
-// before anything else enters the scan. An image coded from stored rows
-// has every run take its own rows from the file, a few MCU rows each, and
-// two bands of runs on the pool at once; such a run codes its first MCU
-// without the DC predictors before it, and this thread writes the first DC
-// difference of each component as it appends the run.
+// into bits of its own, without byte stuffing. A run but the first does
+// not know the DC predictors the MCU before it leaves: it leaves out the
+// first DC difference of each component and notes where it goes. This
+// thread then appends the runs' bits to the scan in band order through the
+// filter's own packer, which stuffs and flushes, writing those differences
+// as it goes, so the scan is bit for bit the one a single thread writes. A
+// band may be left coding on the pool while this thread goes on; its bits
+// are appended before anything else enters the scan. An image coded from
+// stored rows has every run take its own rows from the file, a few MCU rows
+// each, and two bands of runs on the pool at once.
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -89,15 +88,6 @@ Band BandOf(uint32_t kind, uint32_t components, uint32_t width, uint32_t rows, u
     return band;
 }
 
-// The DC predictors that MCU mcu of band leaves, for the components it holds.
-void PredictorsAfter(const CDCTFilter& f, const Band& band, const McuOrder& order, uint32_t mcu, McuRoom& room,
-                     int32_t* predictor)
-{
-    DctMcuBlocks::Make(band, mcu, room.area, room.blocks);
-    for (uint32_t b = 0; b < order.blocks; ++b)
-        predictor[order.component[b]] = DctCoder::QuantisedDc(f, order.component[b], room.blocks + 64 * b);
-}
-
 // MCUs first .. end - 1 of band coded from the DC predictors in run.predictor,
 // which it leaves as the last MCU does; or, deferred, without them. The run
 // is coded into locals and stored at its end: runs lie side by side, and
@@ -138,11 +128,10 @@ void CodeMcus(const CDCTFilter& f, const Band& band, const McuOrder& order, uint
 
 struct CDCTFilter::BandAhead {
     CWorkerPool& pool;
-    uint32_t mcus;
     std::vector<CodedRun> runs;
     std::shared_ptr<CWorkerPool::CJob> job;
 
-    BandAhead(CWorkerPool& p, uint32_t m, uint32_t items) : pool(p), mcus(m), runs(items) {}
+    BandAhead(CWorkerPool& p, uint32_t items) : pool(p), runs(items) {}
     // The items use the band's planes, the runs and the filter's tables.
     ~BandAhead()
     {
@@ -173,7 +162,7 @@ void CDCTFilter::StartMcusOnPool(CWorkerPool& pool, uint32_t mcus)
     int32_t start[4];
     for (uint32_t c = 0; c < 4; ++c) start[c] = m_DCPredictor[c];
     const uint32_t items = (mcus + kMcusPerItem - 1) / kMcusPerItem;
-    m_pAhead.reset(new BandAhead(pool, mcus, items));
+    m_pAhead.reset(new BandAhead(pool, items));
     CodedRun* runs = m_pAhead->runs.data();
     const CDCTFilter& self = *this;
     m_pAhead->job = pool.Start(items, [band, order, start, mcus, runs, &self](uint32_t item) {
@@ -181,8 +170,9 @@ void CDCTFilter::StartMcusOnPool(CWorkerPool& pool, uint32_t mcus)
         McuRoom room;
         CodedRun& run = runs[item];
         for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = start[c];
-        if (first > 0) PredictorsAfter(self, band, order, first - 1, room, run.predictor);
-        CodeMcus(self, band, order, first, std::min(mcus, first + kMcusPerItem), false, room, run);
+        // The band's first run starts from the filter's predictors; the
+        // others' are filled in as the runs are appended.
+        CodeMcus(self, band, order, first, std::min(mcus, first + kMcusPerItem), first > 0, room, run);
     });
     m_dwMcuColumn = 0;
     m_dwMcuRow = mcus / m_dwMcusPerRow * m_dwMcuHeight;
@@ -347,7 +337,7 @@ struct CDCTFilter::StoredCoding {
 void CDCTFilter::StartStoredOnPool(CWorkerPool& pool, const StoredCoding& coding, uint32_t firstItem,
                                    uint32_t count, std::unique_ptr<BandAhead, BandAheadEnd>& ahead)
 {
-    ahead.reset(new BandAhead(pool, 0, count));
+    ahead.reset(new BandAhead(pool, count));
     CodedRun* runs = ahead->runs.data();
     const CDCTFilter& self = *this;
     ahead->job = pool.Start(count, [&coding, &self, runs, firstItem](uint32_t k) {
@@ -368,8 +358,7 @@ void CDCTFilter::StartStoredOnPool(CWorkerPool& pool, const StoredCoding& coding
         for (uint32_t c = 0; c < 4; ++c) run.predictor[c] = coding.start[c];
         const Band band = BandOf(layout.kind, 3, layout.width, rows, layout.mcusPerRow, room.planes);
         const uint32_t mcus = (rows + self.m_dwMcuHeight - 1) / self.m_dwMcuHeight * layout.mcusPerRow;
-        // Only the image's first run knows its predictors; the others' are
-        // those the run before leaves, filled in as the runs are appended.
+        // Only the image's first run knows its predictors.
         CodeMcus(self, band, coding.order, 0, mcus, item > 0, mcu, run);
     });
 }

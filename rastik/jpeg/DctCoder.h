@@ -249,13 +249,6 @@ struct DctCoder {
         Narrow(f, b);
     }
 
-    // Quantised DC value of a transformed block of component c.
-    static int32_t QuantisedDc(const CDCTFilter& f, uint32_t c, const int32_t* block)
-    {
-        const uint32_t q = f.m_dwQuantSelector[c];
-        return Divide(block[0], f.m_QuantMultiplier[q][0], f.m_QuantShift[q][0]);
-    }
-
     // The coding of EncodeBlock for a transformed block of component c, with
     // the DC predictor of c, into bits b that full words leave for sink;
     // reads the filter's tables only. False when a symbol had no code (the
