@@ -434,11 +434,17 @@ void CColorQuantizer::BuildSplitPalette()
 
     PaletteCount = length < kMaxPalette ? length : kMaxPalette;
     // Index j is list entry PaletteCount - 1 - j: the most populous first.
-    for (int32_t j = 0; j < PaletteCount; ++j) {
-        const SplitItem& s = m_splitList[PaletteCount - 1 - j];
+    // The entries head disjoint subtrees, so their colours sum apart, on the
+    // lent pool's threads when there is one.
+    auto colour = [this](uint32_t j) {
+        const SplitItem& s = m_splitList[PaletteCount - 1 - static_cast<int32_t>(j)];
         ColourOfEntry(s.Item, s.Level, PaletteColors + 4 * j);
         PaletteColors[4 * j + 3] = 0;
-    }
+    };
+    const uint32_t colours = static_cast<uint32_t>(PaletteCount);
+    CWorkerPool* pool = CPoolScope::Lent();
+    if (!pool || !pool->Run(colours, colour))
+        for (uint32_t j = 0; j < colours; ++j) colour(j);
     // Marking replaces child pointers, so it follows all colour sums.
     for (int32_t j = 0; j < PaletteCount; ++j) {
         Entry* e = m_splitList[PaletteCount - 1 - j].Item;
