@@ -131,30 +131,44 @@ void CColorQuantizer::FreeNodes()
         block = nullptr;
     }
     m_nodeCount = m_nodeCapacity = 0;
+    m_nodeRun = NodeRun{};
+    m_pieceRuns.clear();
     Root = nullptr;
 }
 
-uint32_t CColorQuantizer::NewNode()
+uint32_t CColorQuantizer::NewNode(NodeRun& run)
 {
+    if (run.Next == run.End && !TakeNodeRun(run)) return kNoNode;
+    const uint32_t number = run.Next++;
+    memset(NodeAt(number), 0, sizeof(Node));
+    return number;
+}
+
+bool CColorQuantizer::TakeNodeRun(NodeRun& run)
+{
+    std::lock_guard<std::mutex> lock(m_nodeMutex);
     if (m_nodeCount == m_nodeCapacity) {
         // A new block starts at the next multiple of kNodesPerBlock; the
         // numbers a short first block leaves out are never used.
         const uint32_t block = (m_nodeCount + kNodesPerBlock - 1) >> kBlockShift;
-        if (block >= kMaxBlocks) return kNoNode;
+        if (block >= kMaxBlocks) return false;
         // The tree of the n pixels of the image has at most 1 + 7n nodes;
         // more rows than its height go on in whole blocks.
         const uint64_t pixels = static_cast<uint64_t>(Width > 0 ? Width : 1) * static_cast<uint64_t>(Height > 0 ? Height : 1);
         const uint64_t most = 1 + 7 * pixels;
         const uint32_t nodes = block == 0 && most < kNodesPerBlock ? static_cast<uint32_t>(most) : kNodesPerBlock;
         m_blocks[block] = static_cast<Node*>(AllocLargeBlock(sizeof(Node) * nodes, false));
-        if (!m_blocks[block]) return kNoNode;
-        m_prefault->Add(m_blocks[block], sizeof(Node) * nodes);
+        if (!m_blocks[block]) return false;
+        // The prefault jobs belong to this thread: pieces map their pages
+        // as they carve them.
+        if (&run == &m_nodeRun) m_prefault->Add(m_blocks[block], sizeof(Node) * nodes);
         m_nodeCount = block << kBlockShift;
         m_nodeCapacity = m_nodeCount + nodes;
     }
-    const uint32_t number = m_nodeCount++;
-    memset(NodeAt(number), 0, sizeof(Node));
-    return number;
+    run.Next = m_nodeCount;
+    run.End = m_nodeCapacity - m_nodeCount > kRunNodes ? m_nodeCount + kRunNodes : m_nodeCapacity;
+    m_nodeCount = run.End;
+    return true;
 }
 
 int CColorQuantizer::SetImage(int32_t width, int32_t height, int32_t stride)
@@ -292,8 +306,73 @@ bool CColorQuantizer::FlushAll()
 
 bool CColorQuantizer::EnterSorted(const uint32_t* in, uint32_t n)
 {
+    CWorkerPool* pool = CPoolScope::Lent();
+    if (pool && pool->Threads() > 1 && n >= kLeastPooledSort) return EnterSortedOnPool(*pool, in, n);
+    uint32_t distinct = 0;
+    const bool entered = EnterKeys(in, n, m_nodeRun, nullptr, distinct);
+    DistinctColors += static_cast<int32_t>(distinct);
+    return entered;
+}
+
+// The keys are cut into pieces of about equal size where their path of the
+// first two levels changes, so that every entry below Root is reached from
+// one piece only; Root's entries, which pieces share, are made first and
+// take the pieces' counts when all are done. Counts only add up, and the
+// tree is the same however the keys are cut.
+bool CColorQuantizer::EnterSortedOnPool(CWorkerPool& pool, const uint32_t* in, uint32_t n)
+{
+    constexpr uint32_t kRootShift = 3 * (kLevels - 1);
+    constexpr uint32_t kPieceShift = 3 * (kLevels - 2);
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t top = in[i] >> kRootShift;
+        Entry& e = Root->Entries[top];
+        if (e.Count == 0) {
+            const uint32_t child = NewNode();
+            if (child == kNoNode) return false;
+            e.Link = child;
+            e.Count = StartCount(1);
+        }
+        i = static_cast<uint32_t>(std::lower_bound(in + i, in + n, (top + 1) << kRootShift) - in);
+    }
+    const uint32_t pieces = std::min(kMostPieces, 4 * pool.Threads());
+    if (m_pieceRuns.size() < pieces) m_pieceRuns.resize(pieces);
+    std::vector<uint32_t> bounds(pieces + 1, n);
+    bounds[0] = 0;
+    for (uint32_t p = 1; p < pieces; ++p) {
+        const uint32_t at = static_cast<uint32_t>(static_cast<uint64_t>(n) * p / pieces);
+        const uint32_t group = in[at] >> kPieceShift << kPieceShift;
+        const auto start = static_cast<uint32_t>(std::lower_bound(in, in + n, group) - in);
+        bounds[p] = std::max(bounds[p - 1], start);
+    }
+    struct Piece {
+        uint64_t rootCounts[8] = {};
+        uint32_t distinct = 0;
+        bool entered = false;
+    };
+    std::vector<Piece> done(pieces);
+    bool entered = pool.Run(pieces, [&](uint32_t p) {
+        Piece& piece = done[p];
+        piece.entered = EnterKeys(in + bounds[p], bounds[p + 1] - bounds[p], m_pieceRuns[p], piece.rootCounts,
+                                  piece.distinct);
+    });
+    for (const Piece& piece : done) {
+        entered = entered && piece.entered;
+        DistinctColors += static_cast<int32_t>(piece.distinct);
+        for (int t = 0; t < 8; ++t)
+            if (piece.rootCounts[t]) AddCount(Root->Entries[t].Count, piece.rootCounts[t], kCountLimit);
+    }
+    return entered;
+}
+
+bool CColorQuantizer::EnterKeys(const uint32_t* in, uint32_t n, NodeRun& run, uint64_t* rootCounts,
+                                uint32_t& distinct)
+{
     Entry* path[kLevels + 1] = {};
     uint64_t pending[kLevels + 1] = {};
+    auto settle = [&](int level) {
+        if (level == 1 && rootCounts) rootCounts[path[1] - Root->Entries] += pending[1];
+        else AddCount(path[level]->Count, pending[level], kCountLimit);
+    };
     int shared = 0;
     for (uint32_t i = 0; i < n;) {
         const uint32_t key = in[i];
@@ -301,7 +380,7 @@ bool CColorQuantizer::EnterSorted(const uint32_t* in, uint32_t n)
         while (j < n && in[j] == key) ++j;
         if (i > 0) {
             shared = SharedLevels(key, in[i - 1]);
-            for (int level = shared + 1; level <= kLevels; ++level) AddCount(path[level]->Count, pending[level], kCountLimit);
+            for (int level = shared + 1; level <= kLevels; ++level) settle(level);
         }
         for (int level = 1; level <= shared; ++level) pending[level] += j - i;
         Node* node = shared == 0 ? Root : ChildOf(*path[shared]);
@@ -309,13 +388,13 @@ bool CColorQuantizer::EnterSorted(const uint32_t* in, uint32_t n)
             Entry& e = node->Entries[ChildIndex(key, level)];
             if (e.Count == 0) {
                 if (level < kLevels) {
-                    const uint32_t child = NewNode();
+                    const uint32_t child = NewNode(run);
                     if (child == kNoNode) return false;
                     e.Link = child;
                     e.Count = StartCount(level);
                 } else {
                     e.Link = ColourOfKey(key);
-                    ++DistinctColors;
+                    ++distinct;
                 }
             }
             path[level] = &e;
@@ -324,7 +403,7 @@ bool CColorQuantizer::EnterSorted(const uint32_t* in, uint32_t n)
         }
         i = j;
     }
-    for (int level = 1; level <= kLevels && n > 0; ++level) AddCount(path[level]->Count, pending[level], kCountLimit);
+    for (int level = 1; level <= kLevels && n > 0; ++level) settle(level);
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/CObject.h"
 #include "rastik/support/NonCopyable.h"
@@ -66,16 +68,25 @@ private:
     struct Node {
         Entry Entries[8];
     };
-    // Nodes are numbered in the order they are made and carved from blocks of
-    // kNodesPerBlock nodes (the first one shorter when the image cannot need
-    // as many); node n lies in block n >> kBlockShift. A block is zeroed node
-    // by node as it is carved, so memory is touched only where nodes are. A
-    // tree has at most one node per entry of levels 0 to 7, 1 + 8 + ... + 8^7
-    // nodes, and a short first block leaves out fewer than one block's numbers.
+    // Nodes are carved from blocks of kNodesPerBlock nodes (the first one
+    // shorter when the image cannot need as many); node n lies in block
+    // n >> kBlockShift. Numbers are handed out in runs of up to kRunNodes, one
+    // run at a time to each thread that enters keys, and a node is zeroed as
+    // it is carved, so memory is touched only where nodes are. A tree has at
+    // most one node per entry of levels 0 to 7, 1 + 8 + ... + 8^7 nodes; a
+    // short first block leaves out fewer than one block's numbers, and the
+    // runs not yet used up (one per piece and this thread's) fewer than
+    // another block's.
     static constexpr uint32_t kBlockShift = 16;
     static constexpr uint32_t kNodesPerBlock = 1u << kBlockShift;
     static constexpr uint32_t kMostNodes = ((1u << 24) - 1) / 7;  // 1 + 8 + ... + 8^7 = (8^8 - 1) / 7
-    static constexpr uint32_t kMaxBlocks = kMostNodes / kNodesPerBlock + 2;
+    static constexpr uint32_t kMaxBlocks = kMostNodes / kNodesPerBlock + 3;
+    static constexpr uint32_t kRunNodes = 1024;
+    // Node numbers [Next, End) a thread may carve.
+    struct NodeRun {
+        uint32_t Next = 0;
+        uint32_t End = 0;
+    };
     static constexpr uint32_t kNoNode = 0xFFFFFFFFu;
     Node* NodeAt(uint32_t number) const
     {
@@ -101,8 +112,12 @@ private:
     static constexpr int kCellShift = 3;            // cells of 8 x 8 x 8 colours
     static constexpr int kCellsPerSide = 256 >> kCellShift;
 
-    // Number of a new, empty node; kNoNode when no memory is left.
-    uint32_t NewNode();
+    // Number of a new, empty node from run (this thread's when not given);
+    // kNoNode when no memory is left.
+    uint32_t NewNode(NodeRun& run);
+    uint32_t NewNode() { return NewNode(m_nodeRun); }
+    // Gives run the next numbers, making a block when none are left.
+    bool TakeNodeRun(NodeRun& run);
     void FreeNodes();
     const uint32_t* SortBatch(uint32_t n);
     const uint32_t* SortBatchOnPool(CWorkerPool& pool, uint32_t n);
@@ -112,8 +127,16 @@ private:
     // Batches this large are sorted on the conversion's worker pool.
     static constexpr uint32_t kLeastPooledSort = 1u << 16;
     bool FlushBatch();
-    // Enters n sorted keys into the tree.
+    // Enters n sorted keys into the tree, on the lent pool's threads when
+    // there are many.
     bool EnterSorted(const uint32_t* in, uint32_t n);
+    bool EnterSortedOnPool(CWorkerPool& pool, const uint32_t* in, uint32_t n);
+    // Enters n sorted keys with nodes from run, counting the new colours in
+    // distinct. With rootCounts, Root's entries (which then exist already)
+    // leave their counts there instead.
+    bool EnterKeys(const uint32_t* in, uint32_t n, NodeRun& run, uint64_t* rootCounts, uint32_t& distinct);
+    // Pieces of a pooled entering: at most kMostPieces, four per thread.
+    static constexpr uint32_t kMostPieces = 16;
     // With batches ahead: the full batch sorts on a worker while this
     // thread enters the batch before it.
     bool FlushBatchAhead();
@@ -141,8 +164,14 @@ private:
     void FreeLookup();
 
     Node* m_blocks[kMaxBlocks] = {};
+    // Numbers from m_nodeCount to m_nodeCapacity (the end of the newest
+    // block) are not yet handed out; m_nodeMutex guards both and m_blocks
+    // while pieces enter keys.
     uint32_t m_nodeCount = 0;
     uint32_t m_nodeCapacity = 0;
+    std::mutex m_nodeMutex;
+    NodeRun m_nodeRun;
+    std::vector<NodeRun> m_pieceRuns;
     Node* Root = nullptr;
     SplitItem* m_splitList = nullptr;
     bool m_built = false;

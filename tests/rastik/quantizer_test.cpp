@@ -227,8 +227,8 @@ TEST(QuantizerSplit, ManyColoursOutgrowTheNodeBlocks)
 }
 
 // An image of more pixels than a batch, with worker threads: each batch is
-// sorted on a worker while the one before enters the tree, and the palette
-// and rows are those of one thread.
+// sorted on a worker while the one before enters the tree in pieces on all
+// threads, and the colour count, palette and rows are those of one thread.
 TEST(QuantizerSplit, BatchesSortedAheadOnWorkersGiveTheSamePaletteAndRows)
 {
     Planes p(1500, 1500);
@@ -239,8 +239,9 @@ TEST(QuantizerSplit, BatchesSortedAheadOnWorkersGiveTheSamePaletteAndRows)
             p.Set(x, y, {x * 255 / p.width, y * 255 / p.height, static_cast<int>(seed >> 24)});
         }
     std::vector<uint8_t> first;
+    int32_t distinct = 0;
     const uint32_t before = GetRastikThreads();
-    for (uint32_t threads : {1u, 2u, 3u}) {
+    for (uint32_t threads : {1u, 2u, 3u, 8u}) {
         SetRastikThreads(threads);
         CPoolScope scope;
         CColorQuantizer q;
@@ -255,8 +256,13 @@ TEST(QuantizerSplit, BatchesSortedAheadOnWorkersGiveTheSamePaletteAndRows)
         std::vector<uint8_t> result(palette, palette + 4 * count);
         const std::vector<uint8_t> rows = MapByRows(q, p);
         result.insert(result.end(), rows.begin(), rows.end());
-        if (threads == 1) first = result;
-        else EXPECT_TRUE(result == first) << threads << " threads";
+        if (threads == 1) {
+            first = result;
+            distinct = q.DistinctColors;
+        } else {
+            EXPECT_TRUE(result == first) << threads << " threads";
+            EXPECT_EQ(q.DistinctColors, distinct) << threads << " threads";
+        }
     }
     SetRastikThreads(before);
 }
