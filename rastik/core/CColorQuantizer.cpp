@@ -273,8 +273,8 @@ bool CColorQuantizer::FlushBatchAhead()
         return true;
     }
     // The batch before, sorted, is entered from the block the next keys
-    // then fill, while the full batch sorts on a worker; no sorting outlives
-    // the call.
+    // then fill, while the full batch sorts on a worker, which then joins
+    // the entering; no sorting outlives the call.
     std::swap(m_batch, m_batchAhead);
     const uint32_t before = m_aheadUsed;
     uint32_t* const keys = m_batchAhead;

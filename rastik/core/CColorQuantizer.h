@@ -137,8 +137,8 @@ private:
     bool EnterKeys(const uint32_t* in, uint32_t n, NodeRun& run, uint64_t* rootCounts, uint32_t& distinct);
     // Pieces of a pooled entering: at most kMostPieces, four per thread.
     static constexpr uint32_t kMostPieces = 16;
-    // With batches ahead: the full batch sorts on a worker while this
-    // thread enters the batch before it.
+    // With batches ahead: the full batch sorts on a worker while the batch
+    // before it enters the tree (on the pool's other threads too).
     bool FlushBatchAhead();
     // Enters every key collected, ahead or not.
     bool FlushAll();

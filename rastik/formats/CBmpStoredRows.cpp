@@ -7,11 +7,6 @@
 #include "platform/CFile.h"
 #include "rastik/support/PixelRows.h"
 
-namespace {
-
-
-}  // namespace
-
 CBmpStoredRows::CBmpStoredRows(const CFile& file, uint64_t dataOffset, uint32_t rowBytes, uint32_t width,
                                uint32_t height, bool topDown)
     : m_file(file), m_dataOffset(dataOffset), m_rowBytes(rowBytes), m_width(width), m_height(height),
