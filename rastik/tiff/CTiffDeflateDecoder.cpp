@@ -77,7 +77,10 @@ void CTiffDeflateDecoder::DecodeRows(uint8_t* rows, uint32_t count)
     const uint64_t bytes = static_cast<uint64_t>(count) * m_rowBytes;
     const uint64_t room = m_pending ? std::min(WholeRoom(), bytes) : 0;
     uint64_t made = 0;
-    if (room == 0 || count < m_shape.rows || !InflateWhole(rows, room, made)) {
+    // Fewer rows than the strip's, as at the image's end, inflate whole too
+    // when the stream makes no more than them (it is then all the strip
+    // holds); a longer one goes through the strip's own rows.
+    if (room == 0 || !InflateWhole(rows, room, made)) {
         CTiffDecoder::DecodeRows(rows, count);
         return;
     }
