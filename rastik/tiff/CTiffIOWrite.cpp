@@ -46,20 +46,39 @@ constexpr uint32_t kIndexedMapEntries = 256;
 constexpr uint32_t kRunsPerThread = 2;
 constexpr uint64_t kBatchBytesPerThread = 1u << 20;
 
-// The coded strips of one run, one after the other.
+// The coded strips of one run of a batch, in order: in the run's slice of
+// the batch's room while they fit, the rest in bytes of their own. The
+// slices lie in one large block, since the fresh small pages of growing
+// vectors cost more than coding into them.
 struct EncodedRun {
-    LargeVector<uint8_t> bytes;
+    uint8_t* slice = nullptr;
+    size_t room = 0;       // bytes of the slice
+    size_t used = 0;       // bytes of the strips in the slice
+    uint32_t inSlice = 0;  // strips in the slice; those after it are in spill
+    LargeVector<uint8_t> spill;
     std::vector<uint32_t> lengths;
-    void Clear()
+    void Start(uint8_t* at, size_t bytes)
     {
-        bytes.clear();
+        slice = at;
+        room = bytes;
+        used = 0;
+        inSlice = 0;
+        spill.clear();
         lengths.clear();
     }
     void Add(const uint8_t* code, uint32_t length)
     {
-        bytes.insert(bytes.end(), code, code + length);
+        if (inSlice == lengths.size() && length <= room - used) {
+            if (length) memcpy(slice + used, code, length);
+            used += length;
+            ++inSlice;
+        } else {
+            spill.insert(spill.end(), code, code + length);
+        }
         lengths.push_back(length);
     }
+    // Strip k's bytes, with at bytes of the run's strips before it.
+    const uint8_t* Strip(size_t k, size_t at) const { return k < inSlice ? slice + at : spill.data() + (at - used); }
 };
 
 uint32_t Brightness(const uint8_t* entry)
@@ -475,6 +494,7 @@ namespace {
 template <class Encoder>
 struct StripBatch {
     LargeVector<uint8_t> rows;
+    CScopedBuffer codes;  // the runs' slices, as many bytes as rows
     std::vector<std::unique_ptr<Encoder>> coders;
     std::vector<EncodedRun> encoded;
     std::shared_ptr<CWorkerPool::CJob> job;
@@ -487,6 +507,8 @@ struct StripBatch {
     {
         if (!rastik::Allocates([&] {
                 rows.resize(static_cast<size_t>(strips) * stripRows * rowBytes);
+                codes.Reset(AllocLargeBlock(rows.size(), false));
+                if (!codes.p) throw std::bad_alloc();
                 encoded.resize(runs);
                 for (uint32_t i = 0; i < runs; ++i) coders.push_back(model.Twin());
             }))
@@ -502,7 +524,9 @@ struct StripBatch {
         const uint32_t perRun = (strips + runs - 1) / runs;
         job = pool.Start(runs, [this, perRun, stripRows, rowBytes](uint32_t run) {
             EncodedRun& out = encoded[run];
-            out.Clear();
+            const size_t sliceBytes = static_cast<size_t>(perRun) * stripRows * rowBytes;
+            const size_t from = std::min(rows.size(), run * sliceBytes);
+            out.Start(codes.p + from, std::min(sliceBytes, rows.size() - from));
             for (uint32_t k = run * perRun; k < std::min(strips, (run + 1) * perRun); ++k) {
                 const uint32_t first = k * stripRows;
                 uint32_t bytes = 0;
@@ -555,7 +579,7 @@ CStatus CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const 
         for (const EncodedRun& run : b.encoded) {
             for (size_t k = 0, at = 0; k < run.lengths.size(); at += run.lengths[k++], ++written) {
                 if (CStatus recorded = RecordStrip(written, run.lengths[k]); !recorded) return recorded;
-                File.Write(run.bytes.data() + at, run.lengths[k]);
+                File.Write(run.Strip(k, at), run.lengths[k]);
             }
         }
         b.strips = 0;
