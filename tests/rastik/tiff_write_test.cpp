@@ -448,6 +448,42 @@ TEST(TiffWrite, DeflateAndJpegRoundTrip)
     }
 }
 
+// Noise codes to more bytes than it holds: on the workers, the strips that
+// outgrow their run's room still come out whole and in order.
+TEST(TiffWrite, IncompressibleStripsOnWorkers)
+{
+    for (int32_t compression : {5, 32773, 8}) {
+        std::vector<uint8_t> first;
+        for (uint32_t threads : {1u, 3u}) {
+            struct Threads {
+                uint32_t before = GetRastikThreads();
+                ~Threads() { SetRastikThreads(before); }
+            } restore;
+            SetRastikThreads(threads);
+            Written w;
+            w.path = w.dir.File("n.tif");
+            w.image = MakeTiffImage(w.path, kModeRgb, 700, 160);
+            std::vector<uint8_t> row(w.image->BytesPerLine);
+            uint32_t seed = 7;
+            for (uint32_t c = 0; c < 3; ++c)
+                for (uint32_t y = 0; y < 160; ++y) {
+                    for (uint8_t& v : row) v = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+                    w.image->WritePlaneRow(c, y, row.data());
+                }
+            w.image->Compression = compression;
+            w.image->WritePreview = 0;
+            ASSERT_EQ(WriteTiffFile(*w.image, w.path), 1) << compression;
+            w.bytes = ReadBytes(w.path);
+            EXPECT_GT(w.bytes.size(), 700u * 160 * 3) << compression;
+            if (threads == 1) first = w.bytes;
+            EXPECT_EQ(w.bytes, first) << compression;
+            auto back = ReadBack(w.path);
+            ASSERT_TRUE(back) << compression;
+            EXPECT_EQ(ImageMismatch(*w.image, *back), "") << compression;
+        }
+    }
+}
+
 TEST(TiffWrite, JpegQualityTradesSizeForFidelity)
 {
     std::vector<size_t> sizes;
