@@ -86,10 +86,13 @@ uint32_t Brightness(const uint8_t* entry)
     return static_cast<uint32_t>(entry[0]) + entry[1] + entry[2];
 }
 
+// The strip encoders. kStripsOnPool: whether, inside a conversion with
+// worker threads, strips are coded a batch at a time on the pool by twins.
+
 // Strips as they are.
 class PlainEncoder {
 public:
-    static constexpr bool kCompresses = false;
+    static constexpr bool kStripsOnPool = false;
     explicit PlainEncoder(uint64_t rowBytes) : m_rowBytes(rowBytes) {}
     bool Prepare(uint32_t) { return true; }
     const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
@@ -102,40 +105,73 @@ private:
     uint64_t m_rowBytes;
 };
 
-// Every row packed by itself.
+// Every row packed by itself. Strips hold megabytes of rows, so a batch of
+// them for the pool would hold much of the image: instead the rows of each
+// strip are packed in parts at once on the lent pool, each part into the
+// room its rows may take, and the parts are closed up in order, which
+// gives the bytes of packing the rows one after the other.
 class PackBitsEncoder {
 public:
-    static constexpr bool kCompresses = true;
+    static constexpr bool kStripsOnPool = false;
     explicit PackBitsEncoder(uint64_t rowBytes) : m_rowBytes(static_cast<uint32_t>(rowBytes)) {}
-    std::unique_ptr<PackBitsEncoder> Twin() const { return std::make_unique<PackBitsEncoder>(m_rowBytes); }
     bool Prepare(uint32_t rows)
     {
-        uint64_t bytes = rastik::PackBitsBound(m_rowBytes) * rows;
+        m_bound = rastik::PackBitsBound(m_rowBytes);
+        uint64_t bytes = m_bound * rows;
         if (bytes > 0xFFFFFFFFull) return false;
-        m_runs.Reset(AllocBuffer(m_rowBytes + 1, 1, 0));
+        m_pool = CPoolScope::Lent();
+        m_parts = m_pool ? m_pool->Threads() : 1;
+        m_runs.Reset(AllocBuffer(static_cast<uint32_t>((m_rowBytes + 1) * m_parts), 1, 0));
         m_out.Reset(AllocBuffer(static_cast<uint32_t>(bytes), 1, 0));
+        m_lengths.assign(m_parts, 0);
         return m_runs.p && m_out.p;
     }
     const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
     {
-        bytes = 0;
-        for (uint32_t i = 0; i < count; ++i, rows += m_rowBytes) {
-            uint32_t runs = rastik::wCompute8BitRun(rows, m_runs.p, m_rowBytes);
-            bytes += rastik::iEncodeLineTIF_PackBits(rows, m_runs.p, runs, m_out.p + bytes);
+        const uint32_t parts = static_cast<uint32_t>(
+            std::clamp<uint64_t>(uint64_t{count} * m_rowBytes / kLeastPartBytes, 1, std::min(m_parts, count)));
+        const uint32_t partRows = (count + parts - 1) / parts;
+        auto pack = [&](uint32_t k) {
+            const uint32_t first = k * partRows, last = std::min(count, first + partRows);
+            uint8_t* runs = m_runs.p + static_cast<size_t>(k) * (m_rowBytes + 1);
+            uint8_t* out = m_out.p + first * m_bound;
+            uint32_t length = 0;
+            for (uint32_t r = first; r < last; ++r) {
+                const uint8_t* row = rows + static_cast<size_t>(r) * m_rowBytes;
+                uint32_t runCount = rastik::wCompute8BitRun(row, runs, m_rowBytes);
+                length += rastik::iEncodeLineTIF_PackBits(row, runs, runCount, out + length);
+            }
+            m_lengths[k] = length;
+        };
+        if (parts == 1) {
+            pack(0);
+        } else if (!m_pool->Run(parts, pack)) {
+            return nullptr;
+        }
+        bytes = m_lengths[0];
+        for (uint32_t k = 1; k < parts; ++k) {
+            memmove(m_out.p + bytes, m_out.p + k * partRows * m_bound, m_lengths[k]);
+            bytes += m_lengths[k];
         }
         return m_out.p;
     }
 
 private:
+    // Rows of fewer bytes than this are packed on this thread.
+    static constexpr uint64_t kLeastPartBytes = 64u << 10;
     uint32_t m_rowBytes;
-    CScopedBuffer m_runs;
+    uint64_t m_bound = 0;  // bytes a packed row may take
+    CWorkerPool* m_pool = nullptr;
+    uint32_t m_parts = 1;
+    CScopedBuffer m_runs;  // a row's runs for each part
     CScopedBuffer m_out;
+    std::vector<uint32_t> m_lengths;  // packed bytes of each part
 };
 
 // Each strip one LZW code stream of differenced rows.
 class LzwEncoder {
 public:
-    static constexpr bool kCompresses = true;
+    static constexpr bool kStripsOnPool = true;
     LzwEncoder(uint64_t rowBytes, uint32_t samples)
         : m_rowBytes(rowBytes), m_samples(samples), m_coder(static_cast<uint32_t>(rowBytes), samples)
     {
@@ -158,7 +194,7 @@ private:
 // Strips of a coder chosen when the file is written (Deflate, JPEG).
 class CodedEncoder {
 public:
-    static constexpr bool kCompresses = true;
+    static constexpr bool kStripsOnPool = true;
     explicit CodedEncoder(std::unique_ptr<CTiffStripEncoder> coder) : m_coder(std::move(coder)) {}
     std::unique_ptr<CodedEncoder> Twin() const { return std::make_unique<CodedEncoder>(m_coder->Twin()); }
     uint32_t RowUnit() const { return m_coder->RowUnit(); }
@@ -177,7 +213,7 @@ private:
 // Rows of one byte per sample packed into bits (every non-zero sample a 1).
 class BilevelEncoder {
 public:
-    static constexpr bool kCompresses = false;
+    static constexpr bool kStripsOnPool = false;
     BilevelEncoder(CTiffIO& image, uint64_t rowBytes)
         : m_image(image), m_rowBytes(rowBytes), m_packedBytes((rowBytes + 7) / 8)
     {
@@ -463,7 +499,7 @@ CStatus CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
     CPlaneRowStream rows(*this, CPlaneRowStream::kDrain, CPlaneRowStream::kTopDown, samples);
     rows.LeaveMessagesToStatus();
     if (!rows.Open()) return StreamFailure(rows);
-    if constexpr (Encoder::kCompresses) {
+    if constexpr (Encoder::kStripsOnPool) {
         if (CWorkerPool* pool = CPoolScope::Lent(); pool && StripTotal > 1)
             return WriteStripsOnPool(*pool, stripRows, encoder, rows);
     }

@@ -448,8 +448,9 @@ TEST(TiffWrite, DeflateAndJpegRoundTrip)
     }
 }
 
-// Noise codes to more bytes than it holds: on the workers, the strips that
-// outgrow their run's room still come out whole and in order.
+// Noise codes to more bytes than it holds: on three threads, the LZW and
+// Deflate strips that outgrow their run's room, and PackBits strips packed
+// in parts, still come out whole and in order.
 TEST(TiffWrite, IncompressibleStripsOnWorkers)
 {
     for (int32_t compression : {5, 32773, 8}) {
