@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -524,41 +525,84 @@ CStatus CTiffIO::WriteStrips(uint32_t stripRows, Encoder& encoder)
 
 namespace {
 
-// One batch of strips written on the pool: its rows, the coders of its
-// runs and their coded strips. Two batches take turns, so that this thread
-// gathers the rows of one while the other is coded.
+// The coders of the pool's runs: a run takes a free one and puts it back
+// when its strips are coded. No more runs go at once than the pool has
+// threads, so that many twins of the model are made before the coding; one
+// more is made (here, one at a time) only should a run find none free.
+template <class Encoder>
+class CoderShelf {
+public:
+    CoderShelf(const Encoder& model, uint32_t stripRows) : m_model(model), m_stripRows(stripRows) {}
+    // count coders; false when memory is short.
+    bool Fill(uint32_t count)
+    {
+        for (uint32_t i = 0; i < count; ++i) {
+            std::unique_ptr<Encoder> coder = Made();
+            if (!coder) return false;
+            m_free.push_back(std::move(coder));
+        }
+        return true;
+    }
+    // A free coder; null when memory is short.
+    std::unique_ptr<Encoder> Take()
+    {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        if (m_free.empty()) return Made();
+        std::unique_ptr<Encoder> coder = std::move(m_free.back());
+        m_free.pop_back();
+        return coder;
+    }
+    void Give(std::unique_ptr<Encoder> coder)
+    {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        m_free.push_back(std::move(coder));
+    }
+
+private:
+    std::unique_ptr<Encoder> Made() const
+    {
+        std::unique_ptr<Encoder> coder;
+        if (!rastik::Allocates([&] { coder = m_model.Twin(); }) || !coder->Prepare(m_stripRows)) return nullptr;
+        return coder;
+    }
+
+    const Encoder& m_model;
+    const uint32_t m_stripRows;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Encoder>> m_free;
+};
+
+// One batch of strips written on the pool: its rows and the coded strips of
+// its runs. Two batches take turns, so that this thread gathers the rows of
+// one while the other is coded.
 template <class Encoder>
 struct StripBatch {
     LargeVector<uint8_t> rows;
     CScopedBuffer codes;  // the runs' slices, as many bytes as rows
-    std::vector<std::unique_ptr<Encoder>> coders;
     std::vector<EncodedRun> encoded;
     std::shared_ptr<CWorkerPool::CJob> job;
     uint32_t strips = 0;
     uint32_t rowCount = 0;
 
-    // Rows of strips strips of stripRows rows of rowBytes, coded in runs
-    // by twins of model; false when memory is short.
-    bool Take(const Encoder& model, uint32_t runs, uint32_t strips, uint32_t stripRows, uint64_t rowBytes)
+    // Rows of strips strips of stripRows rows of rowBytes, coded in runs;
+    // false when memory is short.
+    bool Take(uint32_t runs, uint32_t strips, uint32_t stripRows, uint64_t rowBytes)
     {
-        if (!rastik::Allocates([&] {
-                rows.resize(static_cast<size_t>(strips) * stripRows * rowBytes);
-                codes.Reset(AllocLargeBlock(rows.size(), false));
-                if (!codes.p) throw std::bad_alloc();
-                encoded.resize(runs);
-                for (uint32_t i = 0; i < runs; ++i) coders.push_back(model.Twin());
-            }))
-            return false;
-        for (const auto& coder : coders)
-            if (!coder->Prepare(stripRows)) return false;
-        return true;
+        return rastik::Allocates([&] {
+            rows.resize(static_cast<size_t>(strips) * stripRows * rowBytes);
+            codes.Reset(AllocLargeBlock(rows.size(), false));
+            if (!codes.p) throw std::bad_alloc();
+            encoded.resize(runs);
+        });
     }
-    // Codes the strips on the pool, the runs at once.
-    void Start(CWorkerPool& pool, uint32_t stripRows, uint64_t rowBytes)
+    // Codes the strips on the pool, the runs at once, by coders of shelf.
+    void Start(CWorkerPool& pool, CoderShelf<Encoder>& shelf, uint32_t stripRows, uint64_t rowBytes)
     {
         const uint32_t runs = static_cast<uint32_t>(encoded.size());
         const uint32_t perRun = (strips + runs - 1) / runs;
-        job = pool.Start(runs, [this, perRun, stripRows, rowBytes](uint32_t run) {
+        job = pool.Start(runs, [this, &shelf, perRun, stripRows, rowBytes](uint32_t run) {
+            std::unique_ptr<Encoder> coder = shelf.Take();
+            if (!coder) throw std::bad_alloc();
             EncodedRun& out = encoded[run];
             const size_t sliceBytes = static_cast<size_t>(perRun) * stripRows * rowBytes;
             const size_t from = std::min(rows.size(), run * sliceBytes);
@@ -567,10 +611,11 @@ struct StripBatch {
                 const uint32_t first = k * stripRows;
                 uint32_t bytes = 0;
                 const uint8_t* code =
-                    coders[run]->Encode(rows.data() + first * rowBytes, std::min(stripRows, rowCount - first), bytes);
+                    coder->Encode(rows.data() + first * rowBytes, std::min(stripRows, rowCount - first), bytes);
                 if (!code) throw std::bad_alloc();
                 out.Add(code, bytes);
             }
+            shelf.Give(std::move(coder));
         });
     }
     // Waits for the coding; false when a run failed.
@@ -595,6 +640,8 @@ CStatus CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const 
     const uint64_t wanted = kBatchBytesPerThread * pool.Threads() / (rowBytes * stripRows);
     const uint32_t batchStrips =
         static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(wanted, runs), StripTotal));
+    CoderShelf<Encoder> shelf(model, stripRows);
+    if (!shelf.Fill(pool.Threads())) return CStatus::Failed(kMsgNoBuffer);
     StripBatch<Encoder> batches[2];
     // The batches' jobs use them: every way out waits for both.
     struct Settle {
@@ -606,7 +653,7 @@ CStatus CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const 
         }
     } settle{pool, batches};
     for (StripBatch<Encoder>& b : batches)
-        if (!b.Take(model, runs, batchStrips, stripRows, rowBytes)) return CStatus::Failed(kMsgNoBuffer);
+        if (!b.Take(runs, batchStrips, stripRows, rowBytes)) return CStatus::Failed(kMsgNoBuffer);
     const uint8_t* planes[kMaxChannels] = {};
     uint32_t written = 0;  // strips written
     // Writes the coded strips of batch b in order.
@@ -632,7 +679,7 @@ CStatus CTiffIO::WriteStripsOnPool(CWorkerPool& pool, uint32_t stripRows, const 
             rastik::JoinSamples(planes, Width, samples, b.rows.data() + i * rowBytes);
             if (!rows.Advance()) return StreamFailure(rows);
         }
-        b.Start(pool, stripRows, rowBytes);
+        b.Start(pool, shelf, stripRows, rowBytes);
         s += b.strips;
         done += b.rowCount;
         if (StripBatch<Encoder>& before = batches[turn ^ 1]; before.strips > 0)
