@@ -48,6 +48,13 @@ private:
     bool m_had = false;
 };
 
+// The library's thread count for a scope, put back at its end.
+struct ThreadCount {
+    explicit ThreadCount(uint32_t threads) { SetRastikThreads(threads); }
+    ~ThreadCount() { SetRastikThreads(before); }
+    uint32_t before = GetRastikThreads();
+};
+
 // A written file: its bytes and directory.
 struct Written {
     TempDir dir;
@@ -402,11 +409,7 @@ TEST(TiffWrite, DeflateAndJpegRoundTrip)
         std::string name = std::to_string(c.mode) + "+" + std::to_string(c.extra) + " " + std::to_string(c.compression);
         std::vector<uint8_t> first;
         for (uint32_t threads : {1u, 3u}) {
-            struct Threads {
-                uint32_t before = GetRastikThreads();
-                ~Threads() { SetRastikThreads(before); }
-            } restore;
-            SetRastikThreads(threads);
+            ThreadCount count(threads);
             auto w = std::make_unique<Written>();
             w->path = w->dir.File("w.tif");
             w->image = MakeTiffImage(w->path, c.mode, c.width, c.height, c.extra);
@@ -456,11 +459,7 @@ TEST(TiffWrite, IncompressibleStripsOnWorkers)
     for (int32_t compression : {5, 32773, 8}) {
         std::vector<uint8_t> first;
         for (uint32_t threads : {1u, 3u}) {
-            struct Threads {
-                uint32_t before = GetRastikThreads();
-                ~Threads() { SetRastikThreads(before); }
-            } restore;
-            SetRastikThreads(threads);
+            ThreadCount count(threads);
             Written w;
             w.path = w.dir.File("n.tif");
             w.image = MakeTiffImage(w.path, kModeRgb, 700, 160);
