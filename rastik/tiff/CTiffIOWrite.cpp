@@ -122,8 +122,8 @@ public:
         if (bytes > 0xFFFFFFFFull) return false;
         m_pool = CPoolScope::Lent();
         const uint64_t runBytes = uint64_t{m_rowBytes} + 1;
-        m_parts = static_cast<uint32_t>(std::min<uint64_t>(m_pool ? m_pool->Threads() : 1, 0xFFFFFFFFull / runBytes));
-        m_parts = std::max(m_parts, 1u);
+        const uint64_t threads = m_pool ? m_pool->Threads() : 1;
+        m_parts = static_cast<uint32_t>(std::max<uint64_t>(std::min<uint64_t>(threads, 0xFFFFFFFFull / runBytes), 1));
         m_runs.Reset(AllocBuffer(static_cast<uint32_t>(runBytes * m_parts), 1, 0));
         m_out.Reset(AllocBuffer(static_cast<uint32_t>(bytes), 1, 0));
         m_lengths.assign(m_parts, 0);
@@ -131,8 +131,9 @@ public:
     }
     const uint8_t* Encode(const uint8_t* rows, uint32_t count, uint32_t& bytes)
     {
-        const uint32_t parts = static_cast<uint32_t>(
-            std::clamp<uint64_t>(uint64_t{count} * m_rowBytes / kLeastPartBytes, 1, std::max(std::min(m_parts, count), 1u)));
+        const uint64_t most = std::max(std::min(m_parts, count), 1u);
+        const uint32_t parts =
+            static_cast<uint32_t>(std::clamp<uint64_t>(uint64_t{count} * m_rowBytes / kLeastPartBytes, 1, most));
         const uint32_t partRows = (count + parts - 1) / parts;
         auto pack = [&](uint32_t k) {
             const uint32_t first = k * partRows, last = std::min(count, first + partRows);
