@@ -105,6 +105,7 @@ constexpr TargetKind kTargets[] = {
     {"q.jpg", kModeGrey, false, 0},
     {"tif", kModeRgb, false, kImgProcCompressionLzw},
     {"c.tif", kModeCmyk, true, kImgProcCompressionPackBits},
+    {"p.tif", kModeRgb, false, kImgProcCompressionPackBits},  // the large picture's strips packed in parts
     {"d.tif", kModeRgb, false, kImgProcCompressionDeflate},
     {"j.tif", kModeRgb, true, kImgProcCompressionJpeg},
     {"png", kModeIndexed, true, 0},
