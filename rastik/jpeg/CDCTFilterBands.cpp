@@ -12,7 +12,6 @@
 // each, and two bands of runs on the pool at once.
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "rastik/CStoredRows.h"
 #include "rastik/jpeg/DctCoder.h"
 #include "rastik/jpeg/DctMcuBlocks.h"
+#include "rastik/support/CFreeShelf.h"
 #include "rastik/support/CPoolScope.h"
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/support/CWorkerPool.h"
@@ -277,7 +277,7 @@ public:
           m_block(static_cast<uint8_t*>(AllocLargeBlock(std::max(m_bytes * count, kLargeBlockPage), false)))
     {
         if (!m_block) throw std::bad_alloc();
-        for (uint32_t i = 0; i < count; ++i) m_free.push_back(m_block.get() + i * m_bytes);
+        for (uint32_t i = 0; i < count; ++i) m_free.Give(m_block.get() + i * m_bytes);
     }
 
     struct Room {
@@ -288,22 +288,13 @@ public:
     Room Take()
     {
         uint8_t* base = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_free.empty()) throw std::logic_error("more items than rooms");
-            base = m_free.back();
-            m_free.pop_back();
-        }
+        if (!m_free.Take(base)) throw std::logic_error("more items than rooms");
         Room room{};
         for (uint32_t c = 0; c < 3; ++c) room.planes[c] = base + c * m_planeBytes;
         room.scratch = base + 3 * m_planeBytes;
         return room;
     }
-    void Give(const Room& room)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_free.push_back(room.planes[0]);
-    }
+    void Give(const Room& room) { m_free.Give(room.planes[0]); }
 
 private:
     struct Free {
@@ -312,8 +303,7 @@ private:
     const size_t m_planeBytes;
     const size_t m_bytes;
     std::unique_ptr<uint8_t, Free> m_block;
-    std::mutex m_mutex;
-    std::vector<uint8_t*> m_free;
+    CFreeShelf<uint8_t*> m_free;
 };
 
 // The rows an item of stored-row coding takes: the MCU rows of items at

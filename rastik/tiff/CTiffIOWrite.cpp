@@ -21,6 +21,7 @@
 #include "rastik/core/CPlaneRowStream.h"
 #include "rastik/support/Allocates.h"
 #include "rastik/support/ByteOrder.h"
+#include "rastik/support/CFreeShelf.h"
 #include "rastik/support/CScopedBuffer.h"
 #include "rastik/support/PixelRows.h"
 #include "rastik/support/CPoolScope.h"
@@ -542,24 +543,19 @@ public:
         for (uint32_t i = 0; i < count; ++i) {
             std::unique_ptr<Encoder> coder = Made();
             if (!coder) return false;
-            m_free.push_back(std::move(coder));
+            m_free.Give(std::move(coder));
         }
         return true;
     }
     // A free coder; null when memory is short.
     std::unique_ptr<Encoder> Take()
     {
-        std::lock_guard<std::mutex> hold(m_mutex);
-        if (m_free.empty()) return Made();
-        std::unique_ptr<Encoder> coder = std::move(m_free.back());
-        m_free.pop_back();
-        return coder;
+        std::unique_ptr<Encoder> coder;
+        if (m_free.Take(coder)) return coder;
+        std::lock_guard<std::mutex> hold(m_making);
+        return Made();
     }
-    void Give(std::unique_ptr<Encoder> coder)
-    {
-        std::lock_guard<std::mutex> hold(m_mutex);
-        m_free.push_back(std::move(coder));
-    }
+    void Give(std::unique_ptr<Encoder> coder) { m_free.Give(std::move(coder)); }
 
 private:
     std::unique_ptr<Encoder> Made() const
@@ -571,8 +567,8 @@ private:
 
     const Encoder& m_model;
     const uint32_t m_stripRows;
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<Encoder>> m_free;
+    std::mutex m_making;  // twins are made one at a time
+    CFreeShelf<std::unique_ptr<Encoder>> m_free;
 };
 
 // One batch of strips written on the pool: its rows and the coded strips of
